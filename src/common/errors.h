@@ -1,0 +1,56 @@
+// Error types shared by every module. Handlers and scan loops catch zibu::Error (or any
+// std::exception) and show ErrorText() in the status log or a message box.
+#pragma once
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+namespace zibu {
+
+class Error : public std::runtime_error {
+ public:
+  Error(const std::string& message, std::string kind) : std::runtime_error(message), kind_(std::move(kind)) {}
+  const std::string& Kind() const { return kind_; }
+
+ private:
+  std::string kind_;
+};
+
+// A text that is not a number where one is required.
+class ConversionError : public Error {
+ public:
+  explicit ConversionError(const std::string& message) : Error(message, "EConvertError") {}
+};
+
+// A file could not be read or written.
+class IoError : public Error {
+ public:
+  explicit IoError(const std::string& message) : Error(message, "EInOutError") {}
+};
+
+// An internal consistency check failed: a programming error, never the user's.
+class AssertionError : public Error {
+ public:
+  AssertionError(const std::string& source, int line);
+  const std::string& Source() const { return source_; }
+  int Line() const { return line_; }
+
+ private:
+  std::string source_;
+  int line_;
+};
+
+[[noreturn]] void AssertionFailure(const char* source, int line);
+
+// The message of an error, or the name of its kind when the message is empty.
+std::string ErrorText(const std::exception& e);
+
+}  // namespace zibu
+
+// Consistency check naming the module ("common/compmap") and a fixed line number, so the
+// report stays the same whatever the layout of the source file.
+#define ZIBU_CHECK(cond, source, line)                 \
+  do {                                                 \
+    if (!(cond)) ::zibu::AssertionFailure(source, line); \
+  } while (0)

@@ -1,0 +1,55 @@
+// The small interfaces through which core code reaches whoever drives it: a window,
+// a test playing the user, or zibu-cli.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zibu {
+
+// What a long operation may ask of its driver.
+class UserPort {
+ public:
+  virtual ~UserPort() = default;
+  // One status-log line; verbose lines are dropped unless verbose output is on.
+  virtual void Log(const std::string& message, bool verbose = false) = 0;
+  virtual void ShowProgress(const std::string& message, int percent) = 0;
+  virtual void HideProgress() = 0;
+  virtual void ShowMessage(const std::string& text) = 0;
+  virtual bool AskYesNo(const std::string& text) = 0;
+  // Lets the event loop run, at most once per configured interval.
+  virtual void ProcessMessagesPaced() = 0;
+};
+
+// Time source, injectable so tests control it.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Local-time milliseconds since 1970-01-01 00:00.
+  virtual int64_t NowMs() const = 0;
+  // Milliseconds since the user's last keyboard or mouse input.
+  virtual uint32_t IdleMs() const = 0;
+};
+
+// A driver that ignores everything: for command-line tools and tests that do not care.
+class SilentUserPort : public UserPort {
+ public:
+  void Log(const std::string&, bool) override {}
+  void ShowProgress(const std::string&, int) override {}
+  void HideProgress() override {}
+  void ShowMessage(const std::string&) override {}
+  bool AskYesNo(const std::string&) override { return false; }
+  void ProcessMessagesPaced() override {}
+};
+
+// The real clock; idle time is unknown to the core and reported as 0 here.
+class SystemClock : public Clock {
+ public:
+  int64_t NowMs() const override;
+  uint32_t IdleMs() const override { return 0; }
+};
+
+// Local-time milliseconds since 1970-01-01 00:00 (not UTC).
+int64_t NowMs();
+
+}  // namespace zibu

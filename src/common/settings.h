@@ -1,0 +1,51 @@
+// zibu.conf access with the behaviour of the classic profile functions: section and key
+// names compare without regard to letter case, a missing file or key gives the default,
+// and keys the program does not know are kept as they are. Unlike those functions, a value
+// is never cut, whatever its length.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zibu {
+
+class SettingsFile {
+ public:
+  // Reads the file if it exists; a missing file behaves as an empty one.
+  explicit SettingsFile(std::string path);
+  ~SettingsFile();
+  SettingsFile(const SettingsFile&) = delete;
+  SettingsFile& operator=(const SettingsFile&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+  bool HasKey(const std::string& section, const std::string& key) const;
+  std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
+  // Integer rule of numbers.h; a missing key or a text that is not an integer gives `def`.
+  int ReadInteger(const std::string& section, const std::string& key, int def) const;
+  // A flag is true exactly when its text is "true".
+  bool ReadFlag(const std::string& section, const std::string& key, bool def) const;
+
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, long long value);
+  void WriteFlag(const std::string& section, const std::string& key, bool value);
+
+  // Writes the file to a temporary name beside it and renames it into place, readable by
+  // its owner only (it holds the proxy password). Raises IoError "Unable to write to <path>".
+  void Save();
+
+ private:
+  struct Impl;
+  std::string path_;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Multi-line texts are stored on one line, every line break written as "CRLF".
+// Encoding: every line followed by CR LF, then each CR LF replaced by "CRLF".
+std::string EncodeCrlfLines(const std::vector<std::string>& lines);
+// Decoding: "CRLF" in any letter case becomes CR LF, then the text is split into lines
+// (pieces before each CR LF, empty ones included; the rest only when not empty).
+std::vector<std::string> DecodeCrlfLines(const std::string& stored);
+
+}  // namespace zibu

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/errors.h"
+#include "common/numbers.h"
+#include "common/settings.h"
+
+namespace fs = std::filesystem;
+using namespace zibu;
+
+TEST(IntegerRule, AcceptsBlanksSignAndHexForms) {
+  EXPECT_EQ(StrToInt("  42"), 42);
+  EXPECT_EQ(StrToInt("-7"), -7);
+  EXPECT_EQ(StrToInt("+7"), 7);
+  EXPECT_EQ(StrToInt("$1F"), 31);
+  EXPECT_EQ(StrToInt("x10"), 16);
+  EXPECT_EQ(StrToInt("X10"), 16);
+  EXPECT_EQ(StrToInt("0x10"), 16);
+  EXPECT_EQ(StrToInt("-$10"), -16);
+  EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+  EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+  EXPECT_EQ(StrToInt64("1700000000000"), 1700000000000LL);
+}
+
+TEST(IntegerRule, RejectsEverythingElse) {
+  for (const char* bad : {"", " ", "abc", "12 ", "1.5", "$", "0x", "-", "2147483648", "1e3", "12a"}) {
+    EXPECT_THROW(StrToInt(bad), ConversionError) << bad;
+  }
+  EXPECT_EQ(StrToIntDef("abc", 300), 300);
+  try {
+    StrToInt("abc");
+  } catch (const ConversionError& e) {
+    EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
+    EXPECT_EQ(e.Kind(), "EConvertError");
+  }
+}
+
+TEST(FloatRule, ParsesAndFormats) {
+  EXPECT_DOUBLE_EQ(StrToFloat("1.13"), 1.13);
+  EXPECT_DOUBLE_EQ(StrToFloat(" -2 "), -2);
+  EXPECT_DOUBLE_EQ(StrToFloat("1.7E3"), 1700);
+  EXPECT_THROW(StrToFloat("1.2.3"), ConversionError);
+  EXPECT_THROW(StrToFloat(""), ConversionError);
+  EXPECT_THROW(StrToFloat("abc"), ConversionError);
+  EXPECT_EQ(FloatToStr(1733659200123.0), "1733659200123");
+  EXPECT_EQ(FloatToStr(0), "0");
+  EXPECT_EQ(FloatToStr(-5), "-5");
+  EXPECT_EQ(FloatToStr(1e15), "1E15");
+}
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("zibu_settings_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    path_ = (dir_ / "zibu.conf").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+  std::string Read() {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  fs::path dir_;
+  std::string path_;
+};
+
+TEST_F(SettingsFileTest, MissingFileAndKeysGiveDefaults) {
+  SettingsFile s(path_);
+  EXPECT_EQ(s.ReadString("main", "proxyHost", ""), "");
+  EXPECT_EQ(s.ReadInteger("main", "repeatInterval", 60), 60);
+  EXPECT_TRUE(s.ReadFlag("main", "forceToForeground", true));
+  EXPECT_FALSE(s.HasKey("main", "x"));
+}
+
+TEST_F(SettingsFileTest, NamesIgnoreCaseFlagsAreExact) {
+  Write("[Main]\r\nVerboseOutput=True\r\nfirsttime=true\r\nrepeatInterval=abc\r\nproxyPort= 8080\r\n");
+  SettingsFile s(path_);
+  EXPECT_FALSE(s.ReadFlag("main", "verboseOutput", false));
+  EXPECT_TRUE(s.ReadFlag("MAIN", "firstTime", false));
+  EXPECT_EQ(s.ReadInteger("main", "repeatInterval", 60), 60);
+  EXPECT_EQ(s.ReadInteger("main", "proxyport", 0), 8080);
+}
+
+TEST_F(SettingsFileTest, UnknownKeysKeptLongValuesWholeAtomicPrivateWrite) {
+  Write("[other]\nkeep=me\n[main]\nfeedCount=1\n");
+  std::string long_value(5000, 'k');
+  long_value += "CRLF=tail";
+  {
+    SettingsFile s(path_);
+    s.WriteString("rss", "feed.0.keywords", long_value);
+    s.WriteInteger("MAIN", "FEEDCOUNT", 2);
+    s.Save();
+  }
+  SettingsFile r(path_);
+  EXPECT_EQ(r.ReadString("rss", "feed.0.keywords", ""), long_value);
+  EXPECT_EQ(r.ReadInteger("main", "feedCount", 0), 2);
+  EXPECT_EQ(r.ReadString("other", "keep", ""), "me");
+  EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+  struct stat st{};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(Read().find("feedCount=2"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, HighBytesSurviveAndMissingFolderRaises) {
+  {
+    SettingsFile s(path_);
+    s.WriteString("rss", "feed.0.keywords", "1:caf\xE9,\x80uro");
+    s.Save();
+  }
+  EXPECT_EQ(SettingsFile(path_).ReadString("rss", "feed.0.keywords", ""), "1:caf\xE9,\x80uro");
+  SettingsFile gone((dir_ / "no" / "such" / "zibu.conf").string());
+  gone.WriteString("main", "a", "1");
+  try {
+    gone.Save();
+    FAIL() << "saved into a missing folder";
+  } catch (const IoError& e) {
+    EXPECT_NE(std::string(e.what()).find("Unable to write to "), std::string::npos);
+  }
+}
+
+TEST_F(SettingsFileTest, UnwritableFolderRaisesAndKeepsOldFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+  Write("[main]\na=1\n");
+  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+  SettingsFile s(path_);
+  s.WriteString("main", "a", "2");
+  EXPECT_THROW(s.Save(), IoError);
+  fs::permissions(dir_, fs::perms::owner_all);
+  EXPECT_EQ(SettingsFile(path_).ReadString("main", "a", ""), "1");
+}
+
+TEST(CrlfEncoding, RoundTripsLinesAndReadsAnyCase) {
+  EXPECT_EQ(EncodeCrlfLines({"1:a", "0:b"}), "1:aCRLF0:bCRLF");
+  EXPECT_EQ(DecodeCrlfLines("1:aCRLF0:bCRLF"), (std::vector<std::string>{"1:a", "0:b"}));
+  EXPECT_EQ(DecodeCrlfLines("1:acrlfb"), (std::vector<std::string>{"1:a", "b"}));
+  EXPECT_EQ(DecodeCrlfLines(EncodeCrlfLines({"1:a", "", "1:b"})), (std::vector<std::string>{"1:a", "", "1:b"}));
+  EXPECT_TRUE(DecodeCrlfLines("").empty());
+}
