@@ -21,6 +21,22 @@ class UserPort {
   virtual void ProcessMessagesPaced() = 0;
 };
 
+// What the single-article rating window gives back.
+struct PageFoundResult {
+  int rating = 0;       // -10..+10; 0 = not rated
+  bool enough = false;  // "Enough for now" ticked
+};
+
+// Shows one found article (or page line) to the user and asks for a rating; the main frame
+// alerts the user first.
+class PageFoundPort {
+ public:
+  virtual ~PageFoundPort() = default;
+  virtual PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
+                                        const std::string& description, const std::string& link,
+                                        bool ratingPanelVisible) = 0;
+};
+
 // Time source, injectable so tests control it.
 class Clock {
  public:

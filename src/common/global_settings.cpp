@@ -1,0 +1,29 @@
+#include "common/global_settings.h"
+
+#include "common/settings.h"
+
+namespace zibu {
+
+GlobalSettings ReadGlobalSettings(const SettingsFile& f) {
+  GlobalSettings g;
+  const std::string m = "main";
+  g.proxy.server = f.ReadString(m, "proxyHost", "");
+  g.proxy.port = f.ReadInteger(m, "proxyPort", 0);
+  g.proxy.username = f.ReadString(m, "proxyUsername", "");
+  g.proxy.password = f.ReadString(m, "proxyPassword", "");
+  g.proxy.basicAuthentication = f.ReadFlag(m, "proxyBasicAuthentication", true);
+  g.repeatIntervalMs = int64_t{f.ReadInteger(m, "repeatInterval", 60)} * 60000;
+  g.loadPagesOnStartup = f.ReadFlag(m, "loadPagesOnStartup", true);
+  g.verboseOutput = f.ReadFlag(m, "verboseOutput", false);
+  g.forceToForeground = f.ReadFlag(m, "forceToForeground", true);
+  g.showNagScreens = f.ReadFlag(m, "showNagScreens", true);
+  g.runAfterIdleForMs = int64_t{f.ReadInteger(m, "runAfterIdleFor", 0)} * 1000;
+  g.processMessagesIntervalMs = int64_t{f.ReadInteger(m, "processMessagesInterval", 60)} * 1000;
+  g.firstTime = f.ReadFlag(m, "firstTime", false);
+  g.backupDataFiles = f.ReadFlag(m, "backupDataFiles", true);
+  g.browserWindowCount = f.ReadInteger(m, "browserWindowCount", 0);
+  g.checkForNewVersion = f.ReadFlag(m, "checkForNewVersion", true);
+  return g;
+}
+
+}  // namespace zibu

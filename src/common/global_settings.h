@@ -1,0 +1,40 @@
+// The global settings of section "main", read once at start-up and shared by every window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zibu {
+
+class SettingsFile;
+
+inline constexpr const char* kAppVersion = "1.13";
+
+struct ProxySettings {
+  std::string server;  // empty: direct connection
+  int port = 0;
+  std::string username;
+  std::string password;
+  bool basicAuthentication = true;  // held only; downloads use the four fields above
+};
+
+struct GlobalSettings {
+  ProxySettings proxy;
+  int64_t repeatIntervalMs = 60 * 60000LL;  // stored in minutes
+  bool loadPagesOnStartup = true;
+  bool verboseOutput = false;
+  bool forceToForeground = true;
+  bool showNagScreens = true;
+  int64_t runAfterIdleForMs = 0;             // stored in seconds
+  int64_t processMessagesIntervalMs = 60000;  // stored in seconds
+  bool firstTime = false;
+  bool backupDataFiles = true;
+  int browserWindowCount = 0;
+  bool checkForNewVersion = true;
+};
+
+// Reads section "main" with every default and conversion: flags true only for exactly "true",
+// a missing or non-numeric integer gives its default, minutes and seconds become milliseconds.
+GlobalSettings ReadGlobalSettings(const SettingsFile& file);
+
+}  // namespace zibu
