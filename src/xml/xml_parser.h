@@ -1,0 +1,370 @@
+// Pull scanner over one XML document held whole in memory, with the declaration model of
+// its document type declaration. It builds no tree and rejects nothing: every construct ends
+// at its first terminator or at the end of the text. Text is single-byte Windows-1252; a
+// UTF-8 document is converted while it is scanned.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zibu {
+
+class TXmlParser;
+
+// Kinds of part, in the order of their enumeration values.
+enum TPartKind : uint8_t {
+  PartNone = 0,
+  PartXmlProlog = 1,
+  PartComment = 2,
+  PartPI = 3,
+  PartDtd = 4,
+  PartStartTag = 5,
+  PartEmptyTag = 6,
+  PartEndTag = 7,
+  PartText = 8,
+  PartCData = 9,
+};
+
+// "XML Prolog", "Comment", ... ; empty for PartNone.
+extern const char* const kPartKindNames[10];
+const char* PartKindName(TPartKind kind);
+
+// Where an attribute's value came from.
+enum TValueOrigin : uint8_t {
+  OriginNormal = 0,   // written in the tag
+  OriginImplied = 1,
+  OriginFixed = 2,
+  OriginDefault = 3,  // supplied from the declaration
+};
+
+// Declared attribute types.
+enum TAttrType : uint8_t {
+  AttrUnknown = 0,
+  AttrCData = 1,
+  AttrId = 2,
+  AttrIdRef = 3,
+  AttrIdRefs = 4,
+  AttrEntity = 5,
+  AttrEntities = 6,
+  AttrNmToken = 7,
+  AttrNmTokens = 8,
+  AttrNotation = 9,
+  AttrEnumeration = 10,
+};
+
+enum TDefaultType : uint8_t {
+  DefaultDefault = 0,
+  DefaultRequired = 1,
+  DefaultImplied = 2,
+  DefaultFixed = 3,
+};
+
+enum TElemType : uint8_t {
+  ElemEmpty = 0,
+  ElemAny = 1,
+  ElemChildsOnly = 2,
+  ElemMixed = 3,
+};
+
+class TNvpNode {
+ public:
+  TNvpNode() = default;
+  TNvpNode(std::string name, std::string value) : Name(std::move(name)), Value(std::move(value)) {}
+  virtual ~TNvpNode() = default;
+
+  std::string Name;
+  std::string Value;
+};
+
+// Owning list of nodes kept sorted by Name in ascending byte order (case-sensitive).
+// Duplicates are allowed: a later one goes in front of the earlier ones of the same name.
+template <class T>
+class TNvpListOf {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  T* At(int index) const { return items_[static_cast<size_t>(index)].get(); }
+
+  // Binary search by exact name; nullptr when absent.
+  T* Find(std::string_view name) const {
+    int i = IndexOf(name);
+    return i < 0 ? nullptr : At(i);
+  }
+  int IndexOf(std::string_view name) const;
+
+  // Inserts keeping the order; returns the node.
+  T* AddSorted(std::unique_ptr<T> node);
+  std::unique_ptr<T> Extract(int index);
+  void Delete(int index) { Extract(index); }
+  void Clear() { items_.clear(); }
+
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ protected:
+  std::vector<std::unique_ptr<T>> items_;
+};
+
+using TNvpList = TNvpListOf<TNvpNode>;
+
+class TAttr : public TNvpNode {
+ public:
+  using TNvpNode::TNvpNode;
+  TValueOrigin ValueOrigin = OriginNormal;
+  TAttrType AttrType = AttrUnknown;
+};
+
+// Attributes of one part, in name order.
+class TAttrList : public TNvpListOf<TAttr> {
+ public:
+  // Empty for an index outside 0..Count()-1.
+  std::string NameAt(int index) const;
+  std::string ValueAt(int index) const;
+  // Value of the attribute with exactly this name; empty when there is none.
+  std::string ValueOf(std::string_view name) const;
+  // Adds an attribute written in a tag (origin Normal, type Unknown).
+  TAttr* Add(std::string_view name, std::string_view value);
+};
+
+// ---- Declaration model ----
+
+class TAttrDef : public TNvpNode {
+ public:
+  using TNvpNode::TNvpNode;
+  std::string TypeDef;       // the keyword, or the enumeration between the brackets
+  std::string Notations;     // for NOTATION types
+  TAttrType AttrType = AttrUnknown;
+  TDefaultType DefaultType = DefaultDefault;
+};
+
+// One declared element with its attribute declarations (sorted by attribute name).
+class TElemDef : public TNvpListOf<TAttrDef> {
+ public:
+  std::string Name;
+  TElemType ElemType = ElemAny;
+  std::string Definition;  // content model, white space removed, parameter entities expanded
+};
+
+class TElemList : public TNvpListOf<TElemDef> {};
+
+class TEntityDef : public TNvpNode {
+ public:
+  using TNvpNode::TNvpNode;
+  // Value is the replacement text of an internal entity, empty for an external one.
+  std::string SystemId;
+  std::string PublicId;
+  std::string NotationName;  // after NDATA
+};
+
+class TNotationDef : public TNvpNode {
+ public:
+  using TNvpNode::TNvpNode;
+  // Value is the system identifier.
+  std::string PublicId;
+};
+
+// Reads an external identifier starting at "SYSTEM" or "PUBLIC".
+class TExternalID {
+ public:
+  // `p` points at the keyword; the text is NUL-terminated.
+  explicit TExternalID(const char* p);
+  std::string PublicId;
+  std::string SystemId;
+  const char* End = nullptr;  // closing quote of the last literal, or where skipping stopped
+};
+
+enum TDtdItemKind : uint8_t {
+  DtdElementDecl = 0,
+  DtdAttListDecl = 1,
+  DtdEntityDecl = 2,
+  DtdNotationDecl = 3,
+  DtdPI = 4,
+  DtdComment = 5,
+  DtdError = 6,
+};
+
+struct TDtdItem {
+  TDtdItemKind ItemKind = DtdError;
+  const char* Start = nullptr;  // first and last byte in the text being scanned
+  const char* End = nullptr;
+  const TElemDef* Element = nullptr;      // kinds 0 and 1
+  const TEntityDef* Entity = nullptr;     // kind 2
+  const TNotationDef* Notation = nullptr; // kind 3
+  std::string Target;                     // kind 4
+  std::string Content;                    // kind 4
+  const TAttrList* Attributes = nullptr;  // kind 4
+};
+
+// Places to return to after the text of an included entity.
+class TEntityStack {
+ public:
+  explicit TEntityStack(TXmlParser& owner);
+  ~TEntityStack();
+  TEntityStack(const TEntityStack&) = delete;
+  TEntityStack& operator=(const TEntityStack&) = delete;
+
+  void Push(const char* returnPos);
+  // The stack owns `parser` until the node is popped.
+  void PushExternal(std::unique_ptr<TXmlParser> parser, const char* returnPos);
+  // Return position of the newest node, or nullptr on an empty stack.
+  const char* Pop();
+  void Clear();
+  int Count() const { return static_cast<int>(nodes_.size()); }
+
+ private:
+  struct Node;
+  TXmlParser& owner_;
+  std::vector<Node> nodes_;
+};
+
+class TXmlParser {
+ public:
+  // Limits on entity expansion, so self-referring or exponentially nested entities end.
+  static constexpr int kMaxEntityDepth = 32;
+  static constexpr size_t kMinExpansionBudget = 8u << 20;  // bytes; or 10x the document if larger
+  static constexpr size_t kExpansionFactor = 10;
+
+  TXmlParser();
+  virtual ~TXmlParser();
+  TXmlParser(const TXmlParser&) = delete;
+  TXmlParser& operator=(const TXmlParser&) = delete;
+
+  void Clear();
+  // Reads the whole file into one NUL-terminated buffer. False (and an empty document) on
+  // any failure.
+  bool LoadFile(const std::string& fileName);
+  // Holds a copy of `text` as the document. `sourceName` plays the part of the file name
+  // (for external entities); a name beginning with "<" stands for no file.
+  void LoadFromBuffer(std::string_view text, const std::string& sourceName = "<buffer>");
+
+  // The buffer, or an empty NUL-terminated text when nothing is loaded.
+  const char* DocumentText() const;
+  size_t BufferSize() const { return bufferSize_; }
+
+  void Rewind();
+  // Moves to the next part; false at the end of the document (and on every later call).
+  bool NextPart();
+
+  const std::string& SourceName() const { return sourceName_; }
+  const std::string& XmlVersion() const { return xmlVersion_; }
+  const std::string& DeclaredEncoding() const { return declaredEncoding_; }
+  bool IsStandalone() const { return isStandalone_; }
+  const std::string& RootName() const { return rootName_; }
+  bool NormalizeText() const { return normalizeText_; }
+  void SetNormalizeText(bool on) { normalizeText_ = on; }
+  TEntityStack& EntityStack() { return entityStack_; }
+  const std::string& TextEncoding() const { return textEncoding_; }
+  void SetTextEncoding(std::string encoding);
+  const TElemList& ElementDefs() const { return elementDefs_; }
+  const TNvpListOf<TEntityDef>& GeneralEntities() const { return generalEntities_; }
+  const TNvpListOf<TEntityDef>& ParameterEntities() const { return parameterEntities_; }
+  const TNvpListOf<TNotationDef>& NotationDefs() const { return notationDefs_; }
+
+  TPartKind PartKind() const { return partKind_; }
+  const char* PartKindDisplayName() const { return PartKindName(partKind_); }
+  const std::string& PartName() const { return partName_; }
+  const std::string& PartContent() const { return partContent_; }
+  const char* PartStart() const { return partStart_; }
+  const char* PartEnd() const { return partEnd_; }
+  const TAttrList& PartAttributes() const { return partAttributes_; }
+
+  // Overridable operations.
+  // Opens an external entity or DTD; returns a parser holding its text (empty when it cannot
+  // be opened). Only relative paths inside the folder of this document are opened.
+  virtual std::unique_ptr<TXmlParser> OpenExternalEntity(const std::string& systemId, const std::string& publicId,
+                                                         const std::string& notation);
+  // Appends `text`, converted from TextEncoding() to Windows-1252, to `out`.
+  virtual void ConvertText(std::string_view text, std::string& out);
+  // Every declaration, processing instruction, comment and stray text of the DTD.
+  virtual void DtdItemFound(const TDtdItem& item);
+
+ private:
+  friend class TEntityStack;
+  struct Impl;
+
+  // Scanning of each kind of part; `p` is PartStart.
+  void ScanProlog(const char* p);
+  void ScanComment(const char* p);
+  void ScanPI(const char* p);
+  void ScanDtd(const char* p);
+  void ScanTag(const char* p);
+  void ScanText(const char* p);
+  void ScanCData(const char* p);
+
+  std::unique_ptr<char[]> buffer_;
+  size_t bufferSize_ = 0;
+  std::string sourceName_;
+  std::string xmlVersion_;
+  std::string declaredEncoding_;
+  bool isStandalone_ = false;
+  std::string rootName_;
+  const char* dtdEnd_ = nullptr;
+  bool normalizeText_ = true;
+  TEntityStack entityStack_;
+  std::string textEncoding_;
+  bool utf8_ = false;  // textEncoding_ == "UTF-8"
+  TElemList elementDefs_;
+  TNvpListOf<TEntityDef> generalEntities_;
+  TNvpListOf<TEntityDef> parameterEntities_;
+  TNvpListOf<TNotationDef> notationDefs_;
+  // Declarations replaced while their text may still be scanned through the entity stack.
+  std::vector<std::unique_ptr<TNvpNode>> retired_;
+
+  TPartKind partKind_ = PartNone;
+  std::string partName_;
+  std::string partContent_;
+  const char* partStart_ = nullptr;
+  const char* partEnd_ = nullptr;
+  TAttrList partAttributes_;
+  bool finished_ = false;
+  bool reportable_ = true;
+  size_t expansionBytes_ = 0;  // bytes produced by entity expansion since LoadFile
+  std::string scratch_;
+};
+
+// UTF-8 to Windows-1252 as the scanner converts text (one 256-entry table; 0xBF for code points
+// no byte stands for).
+std::string Utf8ToWin1252(std::string_view text);
+
+// ---- TNvpListOf ----
+
+template <class T>
+int TNvpListOf<T>::IndexOf(std::string_view name) const {
+  // Halving search that stops when the middle repeats, so it ends on any list.
+  int low = 0, high = Count(), last = -1;
+  for (;;) {
+    int mid = (low + high) / 2;
+    if (mid == last || mid >= Count()) return -1;
+    int c = std::string_view(items_[static_cast<size_t>(mid)]->Name).compare(name);
+    if (c == 0) return mid;
+    last = mid;
+    if (c < 0)
+      low = mid;
+    else
+      high = mid;
+  }
+}
+
+template <class T>
+T* TNvpListOf<T>::AddSorted(std::unique_ptr<T> node) {
+  // From the back: insert after the first node with a smaller name, so a new node goes in
+  // front of existing nodes with an equal name.
+  size_t i = items_.size();
+  while (i > 0 && !(items_[i - 1]->Name < node->Name)) --i;
+  T* raw = node.get();
+  items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(i), std::move(node));
+  return raw;
+}
+
+template <class T>
+std::unique_ptr<T> TNvpListOf<T>::Extract(int index) {
+  auto it = items_.begin() + index;
+  std::unique_ptr<T> node = std::move(*it);
+  items_.erase(it);
+  return node;
+}
+
+}  // namespace zibu
