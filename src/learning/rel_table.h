@@ -1,0 +1,58 @@
+// The word relationship table: n rows of n signed 8-bit cells, row and column k belonging to
+// the word at position k of the word weightings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace zibu {
+
+// Rows are separate blocks with a little spare room at their ends, so that the table can grow by
+// some words without copying 400 MB each time, while the whole stays within about 1.03 * n * n
+// bytes. Cells past a row's length are kept at zero, so growing inside the spare room only has to
+// add new rows. Rows may have different lengths for a while: that is how a damaged file is read
+// before the loader rejects it.
+class T2DRelTypeArray {
+ public:
+  T2DRelTypeArray() = default;
+  T2DRelTypeArray(T2DRelTypeArray&&) noexcept = default;
+  T2DRelTypeArray& operator=(T2DRelTypeArray&&) noexcept = default;
+
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  int RowLength(int row) const { return rows_[row].length; }
+  // True when there are n rows of n cells.
+  bool IsSquare(int n) const;
+
+  // n by n: existing cells keep their values, new cells are 0. Shrinking drops the cells beyond n.
+  void Resize(int n);
+  // n by n with every cell 0; the memory of a larger table is given back.
+  void Reset(int n);
+  void Clear() { Reset(0); }
+
+  // Row-by-row shaping, used by the file reader.
+  void SetRowCount(int rows);
+  void SetRowLength(int row, int length);
+
+  int8_t Get(int a, int b) const { return rows_[a].cells[b]; }
+  void Set(int a, int b, int8_t v) { rows_[a].cells[b] = v; }
+  int8_t* Row(int a) { return rows_[a].cells.get(); }
+  const int8_t* Row(int a) const { return rows_[a].cells.get(); }
+
+  // Bytes held by the cells and the row bookkeeping (not counting the allocator's own headers).
+  size_t MemoryBytes() const;
+
+ private:
+  struct RowBlock {
+    std::unique_ptr<int8_t[]> cells;
+    int32_t length = 0;
+    int32_t capacity = 0;
+  };
+  static int CapacityFor(int n) { return n + n / 32; }
+  void GrowRow(RowBlock& row, int capacity);
+
+  std::vector<RowBlock> rows_;
+};
+
+}  // namespace zibu
