@@ -3,6 +3,8 @@
 
 #include <QWidget>
 
+namespace zibu {
+
 class TMainForm;
 
 class TfrmSpider : public QWidget {
@@ -17,3 +19,5 @@ class TfrmSpider : public QWidget {
  private:
   TMainForm* mainForm = nullptr;
 };
+
+}  // namespace zibu
