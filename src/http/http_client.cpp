@@ -1,0 +1,297 @@
+#include "http/http_client.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+namespace zibu {
+namespace {
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+using Clock = std::chrono::steady_clock;
+
+struct EasyDeleter {
+  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+// What the callbacks share with the transfer loop.
+struct Transfer {
+  CURL* easy = nullptr;
+  std::string body;
+  size_t maxBody = 0;
+  std::string statusLine;  // of the latest response (redirects and proxy replies included)
+  bool readArmed = false;  // a connection is up and we wait for the response
+  Clock::time_point lastActivity;
+  bool bodyTooLarge = false;
+  long errorStatus = 0;  // final status outside 2xx, noticed when its body began
+};
+
+// A connection is up and the request is about to go out: from now on the read time-out applies.
+int OnPrereq(void* clientp, char*, char*, int, int) {
+  auto* t = static_cast<Transfer*>(clientp);
+  t->readArmed = true;
+  t->lastActivity = Clock::now();
+  return CURL_PREREQFUNC_OK;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* userp) {
+  auto* t = static_cast<Transfer*>(userp);
+  size_t n = size * count;
+  t->lastActivity = Clock::now();
+  if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+    std::string line(data, n);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    t->statusLine = line;
+  }
+  return n;
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* userp) {
+  auto* t = static_cast<Transfer*>(userp);
+  size_t n = size * count;
+  t->lastActivity = Clock::now();
+  if (t->body.empty()) {
+    // Bodies of redirects that are followed never get here, so this is the final response.
+    long code = 0;
+    curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &code);
+    if (code < 200 || code > 299) {
+      t->errorStatus = code;
+      return CURL_WRITEFUNC_ERROR;  // an error page is not worth reading
+    }
+  }
+  if (n > t->maxBody - t->body.size()) {
+    t->bodyTooLarge = true;
+    return CURL_WRITEFUNC_ERROR;
+  }
+  t->body.append(data, n);
+  return n;
+}
+
+std::string SizeText(size_t bytes) {
+  if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+// "host:port" of a URL, for messages.
+std::string HostAndPort(const std::string& url) {
+  std::string result = url;
+  CURLU* u = curl_url();
+  if (!u) return result;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_GUESS_SCHEME) == CURLUE_OK) {
+    char* host = nullptr;
+    char* port = nullptr;
+    if (curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+      result = host;
+      if (curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) result += std::string(":") + port;
+    }
+    curl_free(host);
+    curl_free(port);
+  }
+  curl_url_cleanup(u);
+  return result;
+}
+
+std::string HostOf(const std::string& url) {
+  std::string hp = HostAndPort(url);
+  if (!hp.empty() && hp.front() == '[') return hp.substr(1, hp.find(']') - 1);
+  size_t colon = hp.rfind(':');
+  return colon == std::string::npos ? hp : hp.substr(0, colon);
+}
+
+// Names under ".invalid" never resolve (RFC 6761); answer at once instead of asking a DNS
+// server that may not be reachable.
+bool IsReservedInvalidName(std::string host) {
+  while (!host.empty() && host.back() == '.') host.pop_back();
+  std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return std::tolower(c); });
+  return host == "invalid" || (host.size() > 8 && host.compare(host.size() - 8, 8, ".invalid") == 0);
+}
+
+std::string ProxyAddress(const ProxySettings& proxy) {
+  return proxy.port > 0 ? proxy.server + ":" + std::to_string(proxy.port) : proxy.server;
+}
+
+[[noreturn]] void ThrowStatus(const Transfer& t, long code, const std::string& proxyNote) {
+  std::string line = t.statusLine.empty() ? "HTTP status " + std::to_string(code) : t.statusLine;
+  throw HttpError(line + proxyNote, kHttpErrorKind, static_cast<int>(code));
+}
+
+[[noreturn]] void ThrowCurlError(CURLcode rc, const char* errbuf, const std::string& url,
+                                 const HttpOptions& options, const Transfer& t) {
+  const bool viaProxy = !options.proxy.server.empty();
+  std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(rc);
+  long osErrno = 0;
+  curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
+  std::string reason = osErrno ? std::strerror(static_cast<int>(osErrno)) : detail;
+  std::string target = HostAndPort(url);
+  switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      throw HttpError("Could not resolve host name '" + HostOf(url) + "'", kHostNotFoundKind);
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      throw HttpError("Could not resolve proxy host name '" + options.proxy.server + "'", kHostNotFoundKind);
+    case CURLE_COULDNT_CONNECT: {
+      long connectCode = 0;
+      curl_easy_getinfo(t.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+      if (connectCode >= 300) {
+        // The proxy turned down a tunnel (CONNECT) request.
+        std::string note = connectCode == 407 ? ": the proxy did not accept the user name and password" : "";
+        ThrowStatus(t, connectCode, note);
+      }
+      if (viaProxy) throw HttpError("Could not connect to proxy " + ProxyAddress(options.proxy) + ": " + reason,
+                                    kSocketErrorKind);
+      throw HttpError("Could not connect to " + target + ": " + reason, kSocketErrorKind);
+    }
+    case CURLE_OPERATION_TIMEDOUT:
+      // Only the connect time-out is left to libcurl; the read time-out is ours.
+      throw HttpError("Connection to " + (viaProxy ? "proxy " + ProxyAddress(options.proxy) : target) +
+                          " timed out after " + std::to_string(options.connectTimeoutMs) + " ms",
+                      kTimeoutKind);
+    case CURLE_FILESIZE_EXCEEDED:
+      throw HttpError("The response is larger than " + SizeText(options.maxBodyBytes) + "; I did not read it",
+                      kBodyTooLargeKind);
+    case CURLE_TOO_MANY_REDIRECTS:
+      throw HttpError("Too many redirects (more than " + std::to_string(options.maxRedirects) + ")",
+                      kHttpErrorKind);
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+      throw HttpError("Not an address I can download: '" + url + "' (" + detail + ")", kHttpErrorKind);
+    case CURLE_GOT_NOTHING:
+      throw HttpError(target + " closed the connection without answering", kSocketErrorKind);
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      throw HttpError("Connection to " + target + " broken: " + detail, kSocketErrorKind);
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+      throw HttpError("Secure connection to " + target + " failed: " + detail, kSocketErrorKind);
+    default:
+      throw HttpError(detail, kHttpErrorKind);
+  }
+}
+
+}  // namespace
+
+std::string HttpGet(const std::string& url, const HttpOptions& options) {
+  InitCurlOnce();
+  if (IsReservedInvalidName(HostOf(url)))
+    throw HttpError("Could not resolve host name '" + HostOf(url) + "'", kHostNotFoundKind);
+  if (!options.proxy.server.empty() && IsReservedInvalidName(options.proxy.server))
+    throw HttpError("Could not resolve proxy host name '" + options.proxy.server + "'", kHostNotFoundKind);
+
+  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!easy || !multi) throw HttpError("Cannot create an HTTP client", kHttpErrorKind);
+  CURL* h = easy.get();
+
+  Transfer t;
+  t.easy = h;
+  t.maxBody = options.maxBodyBytes;
+  char errbuf[CURL_ERROR_SIZE] = {};
+
+  std::unique_ptr<curl_slist, SlistDeleter> headers;
+  for (const char* line : {"User-Agent: Mozilla/4.0", "Connection: Keep-Alive", "Proxy-Connection: Keep-Alive",
+                           "Cache-Control: no-cache"}) {
+    curl_slist* next = curl_slist_append(headers.get(), line);
+    if (!next) throw HttpError("Out of memory for request headers", kHttpErrorKind);
+    headers.release();
+    headers.reset(next);
+  }
+
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(options.maxRedirects));
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // No cookie engine: nothing is stored from Set-Cookie and no Cookie header is sent.
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1, options.connectTimeoutMs)));
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, OnPrereq);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, &t);
+
+  // The proxy comes from the settings only: an empty server is a direct connection, whatever
+  // http_proxy or no_proxy say.
+  curl_easy_setopt(h, CURLOPT_PROXY, options.proxy.server.c_str());
+  curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+  if (!options.proxy.server.empty()) {
+    if (options.proxy.port > 0) curl_easy_setopt(h, CURLOPT_PROXYPORT, static_cast<long>(options.proxy.port));
+    if (!options.proxy.username.empty()) {
+      curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, options.proxy.username.c_str());
+      curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, options.proxy.password.c_str());
+    }
+  }
+
+  // The multi interface lets us watch the gap between received bytes to the millisecond.
+  curl_multi_add_handle(multi.get(), h);
+  bool readTimedOut = false;
+  const auto readTimeout = std::chrono::milliseconds(std::max(1, options.readTimeoutMs));
+  for (;;) {
+    int running = 0;
+    CURLMcode mc = curl_multi_perform(multi.get(), &running);
+    if (mc != CURLM_OK) {
+      curl_multi_remove_handle(multi.get(), h);
+      throw HttpError(curl_multi_strerror(mc), kHttpErrorKind);
+    }
+    if (!running) break;
+    int waitMs = 1000;
+    if (t.readArmed) {
+      auto idle = Clock::now() - t.lastActivity;
+      if (idle >= readTimeout) {
+        readTimedOut = true;
+        break;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(readTimeout - idle).count() + 1;
+      waitMs = static_cast<int>(std::min<long long>(waitMs, left));
+    }
+    curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
+  }
+
+  CURLcode rc = CURLE_OK;
+  int queued = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued))
+    if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) rc = msg->data.result;
+  curl_multi_remove_handle(multi.get(), h);
+
+  if (readTimedOut)
+    throw HttpError("Read timed out: no data from " + HostAndPort(url) + " for " +
+                        std::to_string(options.readTimeoutMs) + " ms",
+                    kTimeoutKind);
+  if (t.bodyTooLarge)
+    throw HttpError("The response is larger than " + SizeText(options.maxBodyBytes) + "; I stopped reading it",
+                    kBodyTooLargeKind);
+  long code = t.errorStatus;
+  if (code == 0 && rc == CURLE_OK) curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+  if (code != 0 && (code < 200 || code > 299)) {
+    std::string note;
+    if (code == 407)
+      note = options.proxy.username.empty() ? ": the proxy wants a user name and password"
+                                            : ": the proxy did not accept the user name and password";
+    ThrowStatus(t, code, note);
+  }
+  if (rc != CURLE_OK) ThrowCurlError(rc, errbuf, url, options, t);
+  return std::move(t.body);
+}
+
+}  // namespace zibu
