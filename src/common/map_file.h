@@ -1,0 +1,22 @@
+// File handling shared by the keyed containers: "key=value" lines ending in CR LF, with "="
+// inside a key written as "&equals;".
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zibu::mapfile {
+
+std::string EscapeKey(std::string_view key);
+// "&equals;" in any letter case becomes "=".
+std::string UnescapeKey(std::string_view key);
+
+// The lines of a file (LF or CR LF endings). Returns false when the file does not exist;
+// raises IoError when it exists but cannot be read.
+bool ReadLines(const std::string& fileName, std::vector<std::string>& lines);
+
+// Writes the bytes to a temporary name beside the file and renames it into place; IoError on failure.
+void WriteFileAtomic(const std::string& fileName, const std::string& bytes);
+
+}  // namespace zibu::mapfile

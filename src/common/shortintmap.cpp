@@ -1,0 +1,70 @@
+#include "common/shortintmap.h"
+
+#include <stdexcept>
+
+#include "common/errors.h"
+#include "common/map_file.h"
+#include "common/numbers.h"
+#include "common/text.h"
+
+namespace zibu {
+
+void TShortIntMap::Add(const std::string& key, int8_t value) {
+  index_.emplace(AnsiUpperCase(key), static_cast<int>(keys_.size()));
+  keys_.push_back(key);
+  values_.push_back(value);
+}
+
+int TShortIntMap::IndexOf(std::string_view key) const {
+  auto it = index_.find(AnsiUpperCase(key));
+  return it == index_.end() ? -1 : it->second;
+}
+
+int8_t TShortIntMap::Get(std::string_view key) const {
+  const int i = IndexOf(key);
+  if (i < 0) throw Error("No such key:" + std::string(key), "Exception");
+  return values_[static_cast<size_t>(i)];
+}
+
+int8_t TShortIntMap::ValueAt(int position) const { return values_.at(static_cast<size_t>(position)); }
+
+const std::string& TShortIntMap::KeyAt(int position) const { return keys_.at(static_cast<size_t>(position)); }
+
+bool TShortIntMap::SetValueAt(int position, int8_t value) {
+  if (position < 0) throw std::out_of_range("TShortIntMap::SetValueAt: negative position");
+  if (position >= Count()) return false;
+  values_[static_cast<size_t>(position)] = value;
+  return true;
+}
+
+void TShortIntMap::Clear() {
+  keys_.clear();
+  values_.clear();
+  index_.clear();
+}
+
+void TShortIntMap::LoadFromFile(const std::string& fileName) {
+  Clear();
+  std::vector<std::string> lines;
+  if (!mapfile::ReadLines(fileName, lines)) return;
+  for (const std::string& line : lines) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const int32_t v = StrToInt(std::string_view(line).substr(eq + 1));
+    Add(mapfile::UnescapeKey(std::string_view(line).substr(0, eq)), static_cast<int8_t>(v & 0xFF));
+  }
+}
+
+void TShortIntMap::SaveToFile(const std::string& fileName) const {
+  ZIBU_CHECK(keys_.size() == values_.size(), "common/shortintmap", 182);
+  std::string bytes;
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    bytes += mapfile::EscapeKey(keys_[i]);
+    bytes += '=';
+    bytes += std::to_string(static_cast<int>(values_[i]));
+    bytes += "\r\n";
+  }
+  mapfile::WriteFileAtomic(fileName, bytes);
+}
+
+}  // namespace zibu

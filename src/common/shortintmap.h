@@ -1,0 +1,43 @@
+// Word -> signed 8-bit weight, in insertion order. The position of a word is also its row and
+// column in the relationship table, so entries are only appended or cleared all together.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace zibu {
+
+class TShortIntMap {
+ public:
+  // Appends; an existing equal key is not checked for (IndexOf finds the first).
+  void Add(const std::string& key, int8_t value);
+  // Position of the first key equal to `key` without regard to case, or -1. Constant time.
+  int IndexOf(std::string_view key) const;
+  // Raises zibu::Error "No such key:<key>" when absent.
+  int8_t Get(std::string_view key) const;
+  // The position must be valid (std::out_of_range otherwise).
+  int8_t ValueAt(int position) const;
+  const std::string& KeyAt(int position) const;
+  // False, and nothing changed, when the position is not below Count(); a negative position is
+  // a programming error (std::out_of_range).
+  bool SetValueAt(int position, int8_t value);
+  int Count() const { return static_cast<int>(keys_.size()); }
+  void Clear();
+
+  // "key=value" lines ending in CR LF. A missing file leaves the map empty. A value that is not
+  // an integer raises ConversionError with the lines before it loaded; only the value's lowest
+  // 8 bits are kept (200 reads as -56). I/O failures raise IoError.
+  void LoadFromFile(const std::string& fileName);
+  void SaveToFile(const std::string& fileName) const;
+
+ private:
+  std::vector<std::string> keys_;
+  std::vector<int8_t> values_;
+  // Upper-cased key -> first position holding it. Positions never change, so it never goes stale.
+  std::unordered_map<std::string, int> index_;
+};
+
+}  // namespace zibu

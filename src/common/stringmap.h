@@ -1,0 +1,26 @@
+// An ordered list of string pairs addressed by position; duplicates allowed, no lookup by key.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zibu {
+
+class TStringMap {
+ public:
+  void Add(const std::string& key, const std::string& value);
+  // False, and nothing changed, when the position is not below Count(). A negative position
+  // is a programming error (std::out_of_range).
+  bool Delete(int position);
+  int Count() const { return static_cast<int>(keys_.size()); }
+  void Clear();
+  // The position must be valid (std::out_of_range otherwise).
+  const std::string& KeyAt(int position) const;
+  const std::string& ValueAt(int position) const;
+
+ private:
+  std::vector<std::string> keys_;
+  std::vector<std::string> values_;
+};
+
+}  // namespace zibu
