@@ -1,0 +1,123 @@
+// TMainForm: the multiple-document main frame. It owns the global settings, the proxy
+// settings and its child windows (page monitors and spiders), starts the program up, alerts
+// the user, keeps the tray icon while minimised, and saves all configuration.
+#pragma once
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <functional>
+#include <string>
+
+#include "common/global_settings.h"
+#include "common/ports.h"
+
+class QAction;
+class QMdiArea;
+class QMdiSubWindow;
+
+namespace zibu {
+
+class SettingsFile;
+class TfrmFeeds;
+
+// What the spider command does for a given number of learned words.
+enum class SpiderGate { Refuse, Ask, Open };
+SpiderGate SpiderGateFor(int learnedWords);
+
+// Where the program's site lives (none is published yet; checkForNewVersion is off by default).
+inline constexpr const char* kHomePageAddress = "http://www.zibu-news.example/";
+inline constexpr const char* kVersionDocumentAddress = "http://www.zibu-news.example/zibu.xml";
+inline constexpr const char* kSupportAddress = "support@zibu-news.example";
+
+class TMainForm : public QMainWindow, public PageFoundPort {
+  Q_OBJECT
+
+ public:
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // Stores the feeds window and gives it its reference to this frame.
+  void AttachFeeds(TfrmFeeds* feeds);
+  TfrmFeeds* Feeds() { return feeds_; }
+
+  void StartUp();
+  void SaveAllConfig();
+  QWidget* NewPageMonitorWindow();
+  // The spider command with its gate on the number of learned words.
+  void NewSpiderWindow();
+  void AlertUser();
+  PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
+                                const std::string& description, const std::string& link,
+                                bool ratingPanelVisible) override;
+
+  const GlobalSettings& Settings() const { return settings_; }
+  const ProxySettings& Proxy() const { return settings_.proxy; }
+  std::string ProgramFolder() const;
+  std::string ConfigPath() const { return ProgramFolder() + "zibu.conf"; }
+  bool StartupDone() const { return startupDone_; }
+  bool FeedsInFront() const { return feedsInFront_; }
+  void SetFeedsInFront(bool inFront) { feedsInFront_ = inFront; }
+  QMdiArea* MdiArea() const { return mdiArea_; }
+
+  // Commands of the tool bar and menus.
+  void ShowFeeds();
+  void NewWebPage();
+  void SaveConfigCommand();
+  void VisitHomePage();
+  void TileHorizontally();
+  void TileVertically();
+  void ArrangeAll();
+
+  void AppMinimize();
+  void TrayIconMessage(QSystemTrayIcon::ActivationReason reason);
+  bool TrayIconVisible() const;
+
+  // Where the spider gate gets the learned word count; the feeds window by default.
+  void SetWordCountSource(std::function<int()> source) { wordCountSource_ = std::move(source); }
+  // How many times the configuration has been saved in this run.
+  int SaveCount() const { return saveCount_; }
+
+ signals:
+  // The frame was closed and everything is saved; the program may end.
+  void shutdownComplete();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  void CreateActions();
+  void ShowWelcomeOnce();
+  void RunVersionCheck();
+  QMdiSubWindow* AddChild(QWidget* child);
+  void SetChildCaption(QMdiSubWindow* sub);
+  void RestoreFromTray();
+
+  GlobalSettings settings_;
+  TfrmFeeds* feeds_ = nullptr;
+  QMdiArea* mdiArea_ = nullptr;
+  QSystemTrayIcon* trayIcon_ = nullptr;
+  std::function<int()> wordCountSource_;
+  bool startupDone_ = false;
+  bool welcomeShown_ = false;
+  bool feedsInFront_ = false;
+  bool closing_ = false;
+  int saveCount_ = 0;
+
+ public:
+  // Controls, named as the user interface names them.
+  QAction* sbRSS = nullptr;
+  QAction* btnNewWebPage = nullptr;
+  QAction* btnSpider = nullptr;
+  QAction* sbSaveConfig = nullptr;
+  QAction* SpeedButton1 = nullptr;
+  QAction* FileExit1 = nullptr;
+  QAction* WindowCascade1 = nullptr;
+  QAction* WindowTileHorizontal1 = nullptr;
+  QAction* WindowTileVertical1 = nullptr;
+  QAction* WindowMinimizeAll1 = nullptr;
+  QAction* WindowArrangeAll1 = nullptr;
+};
+
+}  // namespace zibu

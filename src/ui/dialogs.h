@@ -1,0 +1,27 @@
+// Message boxes and the default browser, behind one seam so tests can play the user.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace zibu {
+
+// Information box with an OK button.
+void ShowMessage(const std::string& text);
+// Yes/No question; true on Yes.
+bool AskYesNo(const std::string& text);
+// Opens an address in the user's default browser.
+void OpenUrl(const std::string& url);
+
+// A test's stand-in for the user: every member that is set replaces the real dialog or browser.
+struct DialogScript {
+  std::function<void(const std::string&)> onMessage;
+  std::function<bool(const std::string&)> onQuestion;
+  std::function<void(const std::string&)> onOpenUrl;
+};
+void SetDialogScript(DialogScript script);
+void ClearDialogScript();
+
+}  // namespace zibu

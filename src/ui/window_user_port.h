@@ -1,0 +1,31 @@
+// The UserPort a window hands to core code: log lines go to its status log, progress to the
+// splash, messages and questions to message boxes.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "common/ports.h"
+
+namespace zibu {
+
+class StatusLog;
+
+class WindowUserPort : public UserPort {
+ public:
+  explicit WindowUserPort(StatusLog* log);
+  // For windows whose Log does more than the status log (or has none yet).
+  explicit WindowUserPort(std::function<void(const std::string&, bool)> log);
+
+  void Log(const std::string& message, bool verbose = false) override;
+  void ShowProgress(const std::string& message, int percent) override;
+  void HideProgress() override;
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+  void ProcessMessagesPaced() override;
+
+ private:
+  std::function<void(const std::string&, bool)> log_;
+};
+
+}  // namespace zibu
