@@ -1,0 +1,80 @@
+#include "feeds/presentation.h"
+
+#include <utility>
+
+#include "common/global_settings.h"
+#include "feeds/scheduler.h"
+
+namespace zibu {
+
+void SortByRelevance(Items& items) {
+  const size_t n = items.size();
+  for (size_t r = 0; r < n; ++r)
+    for (size_t i = 0; i < n; ++i)
+      if (items[i].Relevance < items[r].Relevance) std::swap(items[i], items[r]);
+}
+
+bool RatingReminderDue(int itemCount, int rated) { return itemCount > 1 && itemCount / 3 >= rated; }
+
+std::string ThresholdAdvice(int threshold) {
+  return "You may want to consider lowering the alert threshold by using the slider on the top right, it is "
+         "currently set to only show articles with a relevance of at least " +
+         std::to_string(threshold) +
+         "%.\r\nYou could also run the learning process on more feeds - the more times you do this, the more I "
+         "will learn about the type of content that interests you";
+}
+
+std::string RatingReminder(int rated, int itemCount) {
+  return "You only rated " + std::to_string(rated) + "/" + std::to_string(itemCount) +
+         " articles.\r\nPlease try to rate articles by relevance as this is the only way I can learn about what "
+         "interests you and show you relevant content";
+}
+
+void TFeedScanner::PresentResults(Items& items) {
+  if (items.empty()) {
+    port_.Log("No new matching items found");
+    if (host_.Settings().firstTime) port_.Log(ThresholdAdvice(host_.Threshold()));
+    return;
+  }
+  SortByRelevance(items);
+  if (host_.ResultsFormat() != 0)
+    PresentAsTable(items);
+  else
+    PresentOneByOne(items);
+}
+
+void TFeedScanner::PresentOneByOne(Items& items) {
+  int rated = 0;
+  bool enough = false;
+  for (const TItem& item : items) {
+    port_.Log("Showing " + item.Title + ", link=" + item.Link, true);
+    const PageFoundResult answer =
+        pageFound_.ShowPageFound(item.Reason, item.Title, item.Description, item.Link, true);
+    learner_.LearnFromRating(answer.rating, item.Title + " " + item.Description);
+    if (answer.rating != 0) ++rated;
+    MarkShown(item.Link);
+    if (answer.enough) {
+      // No feed is due again before its full interval; the rest stays unseen and unmarked.
+      enough = true;
+      const int64_t now = clock_.NowMs();
+      for (TFeed& feed : feeds_) feed.lastRefresh = now;
+      break;
+    }
+  }
+  const int count = static_cast<int>(items.size());
+  if (host_.Settings().showNagScreens && !enough && RatingReminderDue(count, rated))
+    port_.ShowMessage(RatingReminder(rated, count));
+}
+
+void TFeedScanner::PresentAsTable(Items& items) {
+  host_.ShowItemsInTable(items);
+  port_.Log("Updating relevance tables");
+  for (const TItem& item : items) {
+    learner_.LearnFromRating(item.Rating, item.Title + " " + item.Description);
+    MarkShown(item.Link);
+    port_.ProcessMessagesPaced();
+  }
+  port_.Log("Finished updating relevance tables");
+}
+
+}  // namespace zibu

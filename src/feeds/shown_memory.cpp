@@ -1,0 +1,20 @@
+#include "feeds/shown_memory.h"
+
+#include "common/compmap.h"
+
+namespace zibu {
+
+bool WasShownRecently(TCompMap& shownUrls, const std::string& link, int64_t now, int64_t repeatIntervalMs) {
+  for (int i = shownUrls.Count() - 1; i >= 0; --i) {
+    if (now - shownUrls.ValueAt(i) <= repeatIntervalMs) {
+      if (shownUrls.KeyAt(i) == link) return true;
+    } else {
+      shownUrls.Delete(i);
+    }
+  }
+  return false;
+}
+
+void MarkShown(TCompMap& shownUrls, const std::string& link, int64_t now) { shownUrls.Add(link, now); }
+
+}  // namespace zibu

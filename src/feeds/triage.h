@@ -1,0 +1,44 @@
+// Item triage: whether an article read from a feed goes into the scan's result list.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "feeds/feed.h"
+
+namespace zibu {
+
+class Clock;
+class TCompMap;
+class UserPort;
+
+// What triage and presentation need of the learning engine.
+class RelevanceLearner {
+ public:
+  virtual ~RelevanceLearner() = default;
+  // Overall relevance of a text, -100..100.
+  virtual int GetRelevance(std::string_view text) = 0;
+  // A rating of 0 teaches nothing.
+  virtual void LearnFromRating(int rating, std::string_view text) = 0;
+};
+
+struct TriageContext {
+  TCompMap& shownUrls;
+  RelevanceLearner& learner;
+  UserPort& port;
+  const Clock& clock;
+  int64_t repeatIntervalMs;
+  int threshold;    // position of the relevance slider, 0..100
+  bool isLearning;  // a learning run: keyword matches get the reason "Learning"
+};
+
+// True when results already holds an item with exactly the same Title and Link.
+bool IsDuplicate(const TItem& item, const Items& results);
+
+// Skips an article shown within the repeat interval, turns title and description into plain
+// text, skips a duplicate of this scan, takes a keyword match with relevance 100, and otherwise
+// takes the article when its relevance reaches the threshold. item is the scan's working record
+// and keeps the converted texts; a copy is appended to results.
+void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, Items& results);
+
+}  // namespace zibu

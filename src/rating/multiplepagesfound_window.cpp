@@ -1,0 +1,189 @@
+#include "rating/multiplepagesfound_window.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "feeds/presentation.h"
+#include "ui/link_label.h"
+#include "ui/qtext.h"
+
+namespace zibu {
+
+TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) {
+  setObjectName("frmMultiplePagesFound");
+  setWindowTitle(ToQ("Items of interest found"));
+  resize(784, 564);
+  askYesNo = [this](const std::string& question) {
+    return QMessageBox::question(this, windowTitle(), ToQ(question), QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+  };
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  splitter = new QSplitter(Qt::Vertical, this);
+  splitter->setChildrenCollapsible(false);
+  layout->addWidget(splitter);
+
+  pnlTop = new QWidget(splitter);
+  pnlTop->setObjectName("pnlTop");
+  auto* topLayout = new QVBoxLayout(pnlTop);
+  topLayout->setContentsMargins(4, 4, 4, 0);
+  lblHeading = new QLabel(ToQ("Items found, in order of relevance"), pnlTop);
+  lblHeading->setObjectName("lblHeading");
+  sgArticles = new QTableWidget(pnlTop);
+  sgArticles->setObjectName("sgArticles");
+  sgArticles->setColumnCount(3);
+  sgArticles->setSelectionBehavior(QAbstractItemView::SelectRows);
+  sgArticles->setSelectionMode(QAbstractItemView::SingleSelection);
+  sgArticles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  sgArticles->verticalHeader()->hide();
+  sgArticles->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  sgArticles->horizontalHeader()->setDefaultSectionSize(300);
+  topLayout->addWidget(lblHeading);
+  topLayout->addWidget(sgArticles, 1);
+  splitter->addWidget(pnlTop);
+
+  pnlContent = new QWidget(splitter);
+  pnlContent->setObjectName("pnlContent");
+  auto* contentLayout = new QVBoxLayout(pnlContent);
+  contentLayout->setContentsMargins(4, 0, 4, 0);
+  txtContents = new QPlainTextEdit(pnlContent);
+  txtContents->setObjectName("txtContents");
+  txtContents->setReadOnly(true);
+  txtContents->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  pnlHyperlink = new QWidget(pnlContent);
+  pnlHyperlink->setObjectName("pnlHyperlink");
+  pnlHyperlink->setFixedHeight(36);
+  contentLayout->addWidget(txtContents, 1);
+  contentLayout->addWidget(pnlHyperlink);
+  splitter->addWidget(pnlContent);
+
+  pnlBottom = new QWidget(splitter);
+  pnlBottom->setObjectName("pnlBottom");
+  auto* bottomLayout = new QVBoxLayout(pnlBottom);
+  bottomLayout->setContentsMargins(0, 0, 0, 4);
+  auto* scaleHost = new QWidget(pnlBottom);
+  QFont scaleFont("Tahoma");
+  scaleFont.setPixelSize(16);
+  scaleHost->setFont(scaleFont);
+  scale_.Build(scaleHost);
+  btnClose = new QPushButton(ToQ("&Close"), pnlBottom);
+  btnClose->setObjectName("btnClose");
+  btnClose->setDefault(true);
+  btnClose->setAutoDefault(true);
+  bottomLayout->addWidget(scaleHost);
+  bottomLayout->addWidget(btnClose, 0, Qt::AlignHCenter);
+  splitter->addWidget(pnlBottom);
+  splitter->setSizes({230, 170, 164});
+
+  connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+  connect(sgArticles, &QTableWidget::currentCellChanged, this,
+          [this](int row, int, int, int) { sgArticlesSelectCell(row); });
+  for (QRadioButton* button : scale_.buttons)
+    connect(button, &QRadioButton::toggled, this, [this](bool checked) {
+      if (checked) RadioButton1Click();
+    });
+
+  // FormCreate: the header cells.
+  sgArticles->setHorizontalHeaderLabels({ToQ("Title"), ToQ("Reason"), ToQ("Your rating")});
+}
+
+void TfrmMultiplePagesFound::SetItems(Items& items) {
+  items_ = &items;
+  lblHeading->setText(ToQ("Found " + std::to_string(items.size()) + " articles, displaying in order of relevance"));
+  if (!LinkLabel) {
+    LinkLabel = new TLinkLabel(pnlHyperlink);
+    LinkLabel->move(10, 10);
+    LinkLabel->SetVisitedColor(QColor(0, 0, 255));
+    LinkLabel->show();
+  }
+  updating_ = true;  // filling the grid moves the current cell; that is no rating
+  sgArticles->setRowCount(static_cast<int>(items.size()));
+  for (size_t i = 0; i < items.size(); ++i) {
+    const int row = static_cast<int>(i);
+    sgArticles->setItem(row, 0, new QTableWidgetItem(ToQ(items[i].Title)));
+    sgArticles->setItem(row, 1, new QTableWidgetItem(ToQ(items[i].Reason)));
+    items[i].Rating = 0;
+    sgArticles->setItem(row, 2, new QTableWidgetItem(QStringLiteral("0")));
+  }
+  updating_ = false;
+  if (!items.empty()) {
+    sgArticles->setCurrentCell(0, 0);
+    ShowItem(0);
+  }
+}
+
+void TfrmMultiplePagesFound::ShowItem(int index) {
+  if (!items_ || index < 0 || index >= static_cast<int>(items_->size())) return;
+  const TItem& item = (*items_)[index];
+  txtContents->setPlainText(ToQ(item.Description));
+  LinkLabel->setText(ToQ(item.Link));
+  LinkLabel->Url = item.Link;
+  LinkLabel->adjustSize();
+  updating_ = true;
+  SetRating(item.Rating);
+  updating_ = false;
+}
+
+void TfrmMultiplePagesFound::SetRating(int rating) { scale_.SetRating(rating); }
+
+void TfrmMultiplePagesFound::sgArticlesSelectCell(int row) {
+  if (row >= 0) ShowItem(row);
+}
+
+void TfrmMultiplePagesFound::RadioButton1Click() {
+  const int row = sgArticles->currentRow();
+  if (updating_ || !items_ || row < 0 || row >= static_cast<int>(items_->size())) return;
+  const int rating = GetRating();
+  (*items_)[row].Rating = rating;
+  sgArticles->item(row, 2)->setText(QString::number(rating));
+}
+
+void TfrmMultiplePagesFound::FormResize(int outerWidth) {
+  sgArticles->setColumnWidth(0, outerWidth / 2);
+  sgArticles->setColumnWidth(1, outerWidth / 4);
+  sgArticles->setColumnWidth(2, outerWidth / 4);
+}
+
+void TfrmMultiplePagesFound::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  FormResize(frameGeometry().width());
+}
+
+bool TfrmMultiplePagesFound::FormCloseQuery() {
+  if (!items_) return true;
+  int rated = 0;
+  for (const TItem& item : *items_)
+    if (item.Rating != 0) ++rated;
+  const int count = static_cast<int>(items_->size());
+  if (showNagScreens && RatingReminderDue(count, rated)) {
+    const std::string question = "You have only rated " + std::to_string(rated) + "/" + std::to_string(count) +
+                                 " articles.\r\nIf you do not rate articles, I cannot learn about your "
+                                 "interests.\r\n\r\nDo you wish to close the page anyway and leave the other "
+                                 "articles unrated?";
+    return askYesNo(question);
+  }
+  return true;
+}
+
+void TfrmMultiplePagesFound::done(int) {
+  if (!FormCloseQuery()) return;
+  QDialog::done(QDialog::Accepted);
+}
+
+void ShowItemsTableWindow(QWidget* owner, Items& items, bool showNagScreens) {
+  TfrmMultiplePagesFound window(owner);
+  window.showNagScreens = showNagScreens;
+  window.SetItems(items);
+  window.exec();
+}
+
+}  // namespace zibu

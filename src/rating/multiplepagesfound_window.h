@@ -1,0 +1,77 @@
+// TfrmMultiplePagesFound: all articles of one scan in a table; the user rates any of them in any
+// order, and the ratings are written into the caller's own records.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <string>
+
+#include "feeds/feed.h"
+#include "rating/rating_scale.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QTableWidget;
+
+namespace zibu {
+
+class TLinkLabel;
+
+class TfrmMultiplePagesFound : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TfrmMultiplePagesFound(QWidget* owner = nullptr);
+
+  // Takes the caller's (non-empty) array itself; every item's Rating starts again at 0.
+  void SetItems(Items& items);
+  void ShowItem(int index);
+  int GetRating() const { return scale_.GetRating(); }
+  void SetRating(int rating);
+  // Column 0 gets half of the window's outer width, columns 1 and 2 a quarter each.
+  void FormResize(int outerWidth);
+  // Whether the window may close; asks the reminder question when few items were rated.
+  bool FormCloseQuery();
+
+  // The reminder question is asked only while this is on (showNagScreens).
+  bool showNagScreens = true;
+  // Asks a Yes/No question; a message box unless a test stands in for the user.
+  std::function<bool(const std::string&)> askYesNo;
+
+  QWidget* pnlTop = nullptr;
+  QLabel* lblHeading = nullptr;
+  QTableWidget* sgArticles = nullptr;
+  QWidget* pnlContent = nullptr;
+  QPlainTextEdit* txtContents = nullptr;
+  QWidget* pnlHyperlink = nullptr;
+  TLinkLabel* LinkLabel = nullptr;
+  QWidget* pnlBottom = nullptr;
+  QPushButton* btnClose = nullptr;
+  QSplitter* splitter = nullptr;
+  const RatingScale& Scale() const { return scale_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ public slots:
+  // Every way of closing (Close, Enter, Escape, the close box) comes here and ends with OK,
+  // unless the close question keeps the window open.
+  void done(int result) override;
+
+ private:
+  void sgArticlesSelectCell(int row);
+  void RadioButton1Click();
+
+  RatingScale scale_;
+  Items* items_ = nullptr;
+  bool updating_ = false;
+};
+
+// The modal part of showing articles as a table: create the window owned by owner, hand it the
+// items and wait until it is closed. The ratings end up in items. The caller alerts the user
+// first and learns afterwards.
+void ShowItemsTableWindow(QWidget* owner, Items& items, bool showNagScreens);
+
+}  // namespace zibu

@@ -1,0 +1,122 @@
+#include "rating/pagefound_window.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QVBoxLayout>
+
+#include "common/text.h"
+#include "ui/link_label.h"
+#include "ui/qtext.h"
+
+namespace zibu {
+
+TfrmPageFound::TfrmPageFound(QWidget* owner) : QDialog(owner) {
+  setObjectName("frmPageFound");
+  setWindowTitle(ToQ("Page found!"));
+  resize(676, 521);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  // Upper panel: the title over the description.
+  auto* upper = new QWidget(this);
+  auto* upperLayout = new QVBoxLayout(upper);
+  upperLayout->setContentsMargins(4, 4, 4, 4);
+  Label1 = new QLabel(upper);
+  Label1->setObjectName("Label1");
+  QFont titleFont("Arial");
+  titleFont.setPixelSize(13);
+  Label1->setFont(titleFont);
+  Label1->setWordWrap(true);
+  Label1->setFixedHeight(58);
+  Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Label1->setTextFormat(Qt::PlainText);
+  Memo1 = new QPlainTextEdit(upper);
+  Memo1->setObjectName("Memo1");
+  Memo1->setReadOnly(true);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  upperLayout->addWidget(Label1);
+  upperLayout->addWidget(Memo1, 1);
+  layout->addWidget(upper, 1);
+
+  // Button panel: the link at 10,10, the enough-for-now box and Close.
+  pnlButtons = new QWidget(this);
+  pnlButtons->setObjectName("pnlButtons");
+  pnlButtons->setFixedHeight(69);
+  LinkLabel = new TLinkLabel(pnlButtons);
+  LinkLabel->move(10, 10);
+  LinkLabel->SetVisitedColor(QColor(0, 0, 255));
+  cbEnough = new QCheckBox(ToQ("Enough for now, &don't show any more articles for a while"), pnlButtons);
+  cbEnough->setObjectName("cbEnough");
+  cbEnough->setToolTip(
+      ToQ("If you check this, Zibu won't show you any more articles for a while...this allows you to change "
+          "the settings instead of being bombarded with messages."));
+  cbEnough->move(10, 38);
+  Button1 = new QPushButton(ToQ("&Close"), pnlButtons);
+  Button1->setObjectName("Button1");
+  Button1->setDefault(true);
+  Button1->resize(90, 27);
+  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  layout->addWidget(pnlButtons);
+
+  pnlRateRelevance = new QWidget(this);
+  pnlRateRelevance->setObjectName("pnlRateRelevance");
+  pnlRateRelevance->setFixedHeight(124);
+  QFont scaleFont("Tahoma");
+  scaleFont.setPixelSize(16);
+  pnlRateRelevance->setFont(scaleFont);
+  scale_.Build(pnlRateRelevance);
+  layout->addWidget(pnlRateRelevance);
+}
+
+void TfrmPageFound::SetArticle(const std::string& caption, const std::string& link, const std::string& title,
+                               const std::string& description, bool ratingPanelVisible) {
+  pnlRateRelevance->setVisible(ratingPanelVisible);
+  setWindowTitle(ToQ(caption));
+  Label1->setText(ToQ(HtmlToText(title)));
+  Memo1->setPlainText(ToQ(HtmlToText(description)));
+  LinkLabel->setText(ToQ(link));
+  LinkLabel->Url = link;
+  LinkLabel->adjustSize();
+  // Without the scale (a page-monitor line) there is nothing to have enough of: the result is
+  // then always rating 0 and not enough.
+  cbEnough->setVisible(ratingPanelVisible);
+  if (!ratingPanelVisible) cbEnough->setChecked(false);
+}
+
+void TfrmPageFound::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  // Close stays at the right edge of its panel whatever the window's width.
+  Button1->move(width() - Button1->width() - 12, 30);
+}
+
+bool TfrmPageFound::Enough() const { return cbEnough->isChecked(); }
+
+void TfrmPageFound::keyPressEvent(QKeyEvent* event) {
+  // Escape is Close: the window ends with OK, like every other way of closing it.
+  if (event->key() == Qt::Key_Escape) {
+    Button1->click();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+PageFoundResult ShowPageFoundWindow(QWidget* owner, const std::string& reason, const std::string& title,
+                                    const std::string& description, const std::string& link,
+                                    bool ratingPanelVisible) {
+  TfrmPageFound window(owner);
+  window.setWindowState(Qt::WindowNoState);
+  window.SetArticle(reason, link, title, description, ratingPanelVisible);
+  window.exec();
+  PageFoundResult result;
+  result.rating = window.GetRating();
+  result.enough = window.Enough();
+  return result;
+}
+
+}  // namespace zibu

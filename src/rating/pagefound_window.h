@@ -1,0 +1,56 @@
+// TfrmPageFound: shows one found article (or one matching web page) and, when asked to, takes
+// the user's rating on the 21-step scale.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "common/ports.h"
+#include "rating/rating_scale.h"
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace zibu {
+
+class TLinkLabel;
+
+class TfrmPageFound : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TfrmPageFound(QWidget* owner = nullptr);
+
+  // Fills the window; title and description arrive as HTML and are shown as plain text.
+  void SetArticle(const std::string& caption, const std::string& link, const std::string& title,
+                  const std::string& description, bool ratingPanelVisible);
+  // Tag of the checked scale button; 0 when the user did not touch the scale.
+  int GetRating() const { return scale_.GetRating(); }
+  bool Enough() const;
+
+  QLabel* Label1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QWidget* pnlButtons = nullptr;
+  QPushButton* Button1 = nullptr;
+  QCheckBox* cbEnough = nullptr;
+  QWidget* pnlRateRelevance = nullptr;
+  TLinkLabel* LinkLabel = nullptr;
+  const RatingScale& Scale() const { return scale_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  RatingScale scale_;
+};
+
+// Steps 2 to 6 of showing a found article: create the window owned by owner, fill it, show it
+// modally and return what the user chose. The caller alerts the user first.
+PageFoundResult ShowPageFoundWindow(QWidget* owner, const std::string& reason, const std::string& title,
+                                    const std::string& description, const std::string& link,
+                                    bool ratingPanelVisible);
+
+}  // namespace zibu

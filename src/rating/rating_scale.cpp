@@ -1,0 +1,106 @@
+#include "rating/rating_scale.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <QVariant>
+
+#include "ui/qtext.h"
+
+namespace zibu {
+
+const char* const kRatingScaleHint =
+    "As you tell Zibu how relevant you find each article, it will gradually learn about the kind of articles "
+    "that interest you \r\n and will start to show you similar articles in future.\r\nThe more feedback you "
+    "provide, the more it will learn about your interests \r\nand the better it will get at showing you "
+    "relevant content";
+
+namespace {
+
+// Indexed by button number - 1. The tags rise left to right, but the buttons named 4, 5 and 6
+// stand at -6, -5 and -7: the left edges follow the tags, not the names.
+constexpr int kTags[21] = {-10, -9, -8, -6, -5, -7, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+constexpr int kLeftByRating[21] = {19,  47,  75,  103, 132, 161, 189, 217, 246, 274, 303,
+                                   331, 359, 388, 416, 445, 473, 501, 530, 558, 587};
+constexpr int kButtonTop = 20;
+constexpr int kButtonSize = 22;
+
+}  // namespace
+
+int ScaleButtonTag(int number) { return kTags[number - 1]; }
+
+void RatingScale::Build(QWidget* parent) {
+  auto* outer = new QVBoxLayout(parent);
+  outer->setContentsMargins(0, 0, 0, 0);
+  pnlFeedback = new QWidget(parent);
+  pnlFeedback->setObjectName("pnlFeedback");
+  outer->addWidget(pnlFeedback);
+
+  auto* column = new QVBoxLayout(pnlFeedback);
+  column->setContentsMargins(8, 4, 8, 4);
+  column->setSpacing(2);
+  auto* headings = new QHBoxLayout();
+  lblIrrelevant = new QLabel(ToQ("Totally irrelevant"), pnlFeedback);
+  lblIrrelevant->setObjectName("lblIrrelevant");
+  lblIrrelevant->setStyleSheet("color: red; font-weight: bold;");
+  lblRateHeading = new QLabel(ToQ("Rate this page's relevance"), pnlFeedback);
+  lblRateHeading->setObjectName("lblRateHeading");
+  lblRateHeading->setAlignment(Qt::AlignCenter);
+  lblTotallyRelevant = new QLabel(ToQ("Very relevant"), pnlFeedback);
+  lblTotallyRelevant->setObjectName("lblTotallyRelevant");
+  lblTotallyRelevant->setStyleSheet("color: green; font-weight: bold;");
+  lblTotallyRelevant->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  headings->addWidget(lblIrrelevant);
+  headings->addWidget(lblRateHeading, 1);
+  headings->addWidget(lblTotallyRelevant);
+  column->addLayout(headings);
+
+  gbRelevance = new QGroupBox(pnlFeedback);
+  gbRelevance->setObjectName("gbRelevance");
+  gbRelevance->setFixedSize(632, 72);
+  column->addWidget(gbRelevance, 0, Qt::AlignHCenter);
+
+  // Created in name order, so the children of the group box and the tab order follow the
+  // numbers while the positions follow the ratings.
+  for (int n = 1; n <= 21; ++n) {
+    auto* button = new QRadioButton(gbRelevance);
+    button->setObjectName(QStringLiteral("RadioButton%1").arg(n));
+    const int tag = kTags[n - 1];
+    button->setProperty("tag", tag);
+    button->setGeometry(kLeftByRating[tag + 10], kButtonTop, kButtonSize, kButtonSize);
+    buttons[n - 1] = button;
+  }
+  for (int n = 1; n < 21; ++n) QWidget::setTabOrder(buttons[n - 1], buttons[n]);
+  buttons[10]->setChecked(true);
+
+  const char* marks[] = {"-10", "-5", "0", "+5", "+10"};
+  const int markRatings[] = {-10, -5, 0, 5, 10};
+  for (int k = 0; k < 5; ++k) {
+    auto* mark = new QLabel(ToQ(marks[k]), gbRelevance);
+    mark->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    mark->setGeometry(kLeftByRating[markRatings[k] + 10] - 9, kButtonTop + kButtonSize + 2, 40, 18);
+  }
+
+  const QString hint = ToQ(kRatingScaleHint);
+  for (QWidget* w : {static_cast<QWidget*>(pnlFeedback), static_cast<QWidget*>(lblRateHeading),
+                     static_cast<QWidget*>(lblIrrelevant), static_cast<QWidget*>(lblTotallyRelevant),
+                     static_cast<QWidget*>(gbRelevance)})
+    w->setToolTip(hint);
+}
+
+int RatingScale::GetRating() const {
+  for (QObject* child : gbRelevance->children()) {
+    auto* button = qobject_cast<QRadioButton*>(child);
+    if (button && button->isChecked()) return button->property("tag").toInt();
+  }
+  return 0;
+}
+
+void RatingScale::SetRating(int rating) {
+  for (QRadioButton* button : buttons)
+    if (button->property("tag").toInt() == rating) button->setChecked(true);
+}
+
+}  // namespace zibu
