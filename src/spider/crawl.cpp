@@ -1,0 +1,258 @@
+#include "spider/crawl.h"
+
+#include <chrono>
+#include <memory>
+#include <random>
+
+#include "common/errors.h"
+#include "common/text.h"
+#include "spider/links.h"
+
+namespace zibu {
+
+RandomSource ClockSeededRandom() {
+  auto engine = std::make_shared<std::mt19937>(
+      static_cast<std::mt19937::result_type>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  return [engine](int n) { return std::uniform_int_distribution<int>(0, n - 1)(*engine); };
+}
+
+std::string ErrorClassName(const std::exception& e) {
+  if (const auto* z = dynamic_cast<const Error*>(&e)) return z->Kind();
+  return "Exception";
+}
+
+std::string PageExcerpt(std::string_view plainText, size_t limit) {
+  std::string flat(plainText);
+  for (char& c : flat)
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  std::string excerpt = CollapseSpaces(flat);
+  if (excerpt.size() > limit) excerpt.resize(limit);
+  return excerpt;
+}
+
+namespace {
+
+std::string ErrorLine(const std::string& prefix, const std::exception& e) {
+  return prefix + ErrorClassName(e) + ": " + e.what();
+}
+
+}  // namespace
+
+TSpiderCrawl::TSpiderCrawl(UserPort& port, SpiderView& view, PageFetcher& fetcher, RelevanceFunction relevance)
+    : port_(port),
+      view_(view),
+      fetcher_(fetcher),
+      relevance_(std::move(relevance)),
+      random_(ClockSeededRandom()) {}
+
+void TSpiderCrawl::setCurrentPage(std::string address, std::string description) {
+  currentAddress_ = std::move(address);
+  currentDescription_ = std::move(description);
+}
+
+void TSpiderCrawl::crawl(const std::string& startingAddress) {
+  if (running_) return;
+  running_ = true;
+  searching_ = true;
+  paused_ = false;
+  view_.SetBusyCursor(true);
+  view_.SetGui(false);
+  knownUrls_.Clear();
+  pagesChecked_ = 0;
+  links_.Clear();
+  found_.clear();
+  view_.LinkQueueChanged();
+  view_.FoundPagesChanged();
+
+  currentAddress_ = startingAddress;
+  knownUrls_.Add(startingAddress);
+  currentDescription_.clear();
+  view_.CurrentPageChanged();
+  view_.HoldFeeds();
+
+  try {
+    while (searching_) {
+      std::string page;
+      Log("Downloading " + currentAddress_, true);
+      try {
+        page = fetcher_.Fetch(currentAddress_);
+        Log("Downloaded " + currentAddress_ + " ok", true);
+      } catch (const std::exception& e) {
+        Log(ErrorLine("Error downloading " + currentAddress_ + ": ", e));
+        page.clear();
+      }
+
+      // A page that fails while it is scored or searched is left behind like a failed
+      // download: the next link is still chosen, so it is not fetched again.
+      leave_ = false;
+      try {
+        if (!checkpoint()) break;
+        if (!page.empty()) {
+          // Only pages reached through a link are scored; the starting page never is.
+          if (!currentDescription_.empty()) scorePage(page);
+          if (leave_ || !checkpoint()) break;
+          searchPageForLinks(page);
+        }
+        if (!checkpoint()) break;
+      } catch (const std::exception& e) {
+        Log(ErrorLine("Error: ", e));
+      }
+
+      try {
+        if (!chooseNextLink()) {
+          Log("Ran out of links!");
+          searching_ = false;
+        }
+        view_.CountsChanged(links_.Count(), static_cast<int>(found_.size()));
+        if (!checkpoint()) break;
+      } catch (const std::exception& e) {
+        Log(ErrorLine("Error: ", e));
+      }
+    }
+  } catch (const std::exception& e) {
+    Log(ErrorLine("Error: ", e));
+  }
+  endCrawl();
+}
+
+void TSpiderCrawl::scorePage(const std::string& page) {
+  Log("Checking page relevance");
+  ++pagesChecked_;
+  view_.PagesCheckedChanged(pagesChecked_);
+  const std::string text = HtmlToText(page);
+  const int relevance = relevance_(text);
+  Log("Page relevance=" + std::to_string(relevance) + "%");
+  port_.ProcessMessagesPaced();
+  // The slider is read now: the user may have moved it during the crawl.
+  if (relevance > view_.ShowRelevance()) {
+    found_.push_back({currentAddress_, currentDescription_ + "- " + PageExcerpt(text), relevance});
+    view_.FoundPagesChanged();
+    if (!checkpoint()) {
+      leave_ = true;
+      return;
+    }
+    sortFoundPages();
+  }
+}
+
+void TSpiderCrawl::endCrawl() {
+  knownUrls_.Clear();
+  view_.ReleaseFeeds();
+  // A Pause handled in the last yields of an ending crawl would otherwise leave Start disabled.
+  paused_ = false;
+  searching_ = false;
+  view_.SetPauseCaption("Pause");
+  view_.SetBusyCursor(false);
+  running_ = false;
+  view_.SetGui(true);
+  Log("Stopped searching");
+  port_.ProcessMessagesPaced();
+}
+
+bool TSpiderCrawl::checkpoint() {
+  port_.ProcessMessagesPaced();
+  if (!searching_) return false;
+  if (paused_) {
+    waitWhilePaused();
+    // Closing the window while paused stops the crawl; nothing more is fetched then.
+    if (!searching_) return false;
+  }
+  return true;
+}
+
+void TSpiderCrawl::waitWhilePaused() {
+  while (paused_) view_.PausedWait();
+}
+
+void TSpiderCrawl::stop() {
+  searching_ = false;
+  paused_ = false;
+}
+
+void TSpiderCrawl::togglePause() {
+  if (paused_) {
+    paused_ = false;
+    view_.SetPauseCaption("Pause");
+    view_.SetBusyCursor(true);
+    Log("Resumed");
+  } else {
+    paused_ = true;
+    view_.SetPauseCaption("Resume");
+    view_.SetBusyCursor(false);
+    Log("Paused");
+  }
+  view_.SetGui(false);
+}
+
+void TSpiderCrawl::sortFoundPages() {
+  Log("Sorting found pages");
+  std::vector<int> keys;
+  keys.reserve(found_.size());
+  for (const auto& p : found_) keys.push_back(p.relevance);
+  ApplyOrder(found_, ExchangeSortOrder(keys));
+  view_.FoundPagesChanged();
+}
+
+void TSpiderCrawl::searchPageForLinks(std::string_view downloaded) {
+  Log("Searching page for hyperlinks");
+  // Upper-casing only ASCII letters keeps the length, so positions in `upper` hold for `page`.
+  const std::string page = CollapseSpaces(downloaded);
+  const std::string upper = UpperCase(page);
+  const std::string currentRoot = SiteRoot(currentAddress_);
+  bool added = false;
+  try {
+    size_t from = 0;
+    for (;;) {
+      port_.ProcessMessagesPaced();
+      const size_t s = upper.find(kAnchorStart, from);
+      if (s == std::string::npos) break;
+      from = s + 1;
+      const size_t q = upper.find('"', s + kAnchorStart.size() + 1);  // at least one character
+      if (q == std::string::npos) break;
+      const size_t g = upper.find('>', q);
+      if (g == std::string::npos) break;
+      const size_t e = upper.find("</A>", g);
+      if (e == std::string::npos) break;
+
+      std::string address;
+      for (size_t k = s + kAnchorStart.size(); k < q; ++k)
+        if (page[k] != '"') address.push_back(page[k]);
+      if (LinkAddressSkipped(address)) continue;
+      address = AbsoluteLinkAddress(address, currentAddress_);
+      if (!view_.SearchOffsiteLinks() && SiteRoot(address) != currentRoot) continue;
+      if (!view_.SearchHigherLinks() && address.find(currentAddress_) == std::string::npos) continue;
+
+      const std::string anchorText = HtmlToText(std::string_view(page).substr(g + 1, e - g - 1));
+      std::string description = DescribeLink(anchorText, page, s, e + 4);
+      if (knownUrls_.Contains(address)) continue;
+      if (links_.DescriptionKnown(description)) continue;
+      const int relevance = relevance_(description);
+      knownUrls_.Add(address);
+      links_.Append({std::move(address), std::move(description), relevance});
+      added = true;
+    }
+  } catch (...) {
+    if (added) view_.LinkQueueChanged();
+    throw;
+  }
+  if (added) view_.LinkQueueChanged();
+}
+
+bool TSpiderCrawl::chooseNextLink() {
+  const int n = links_.Count();
+  Log("Sorting links");
+  sortLinks();
+  if (n == 0) return false;
+  int chosen = 0;
+  if (n >= 5 && random_(10) == 5) chosen = random_(n);
+  const LinkRow row = links_.Row(chosen);
+  currentAddress_ = row.url;
+  Log("Next link is " + currentAddress_);
+  currentDescription_ = row.description;
+  view_.CurrentPageChanged();
+  links_.Remove(chosen);
+  view_.LinkQueueChanged();
+  return true;
+}
+
+}  // namespace zibu

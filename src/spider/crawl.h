@@ -1,0 +1,129 @@
+// The spider's crawl, without any window: it follows the most promising queued link, scores
+// every page reached through a link and lists the relevant ones. The spider window drives it and
+// shows its state; tests drive it with a loopback site or a fake fetcher.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/ports.h"
+#include "spider/link_queue.h"
+
+namespace zibu {
+
+// What the crawl reads from and tells its window (or a test playing one).
+class SpiderView {
+ public:
+  virtual ~SpiderView() = default;
+
+  // Control states, read at the moment they are needed (the user may change them mid-crawl).
+  virtual int ShowRelevance() const = 0;  // the threshold slider, 0 to 100
+  virtual bool SearchOffsiteLinks() const = 0;
+  virtual bool SearchHigherLinks() const = 0;
+
+  // One round of the wait while paused: process the pending window messages, then sleep 500 ms.
+  virtual void PausedWait() = 0;
+
+  // Changes to show; the defaults ignore them.
+  virtual void SetBusyCursor(bool /*busy*/) {}
+  virtual void SetGui(bool /*idle*/) {}
+  virtual void SetPauseCaption(const std::string& /*caption*/) {}
+  // The feeds timer is held for the whole crawl, and a running feed scan is asked to end.
+  virtual void HoldFeeds() {}
+  virtual void ReleaseFeeds() {}
+  virtual void CurrentPageChanged() {}  // current address or description
+  virtual void PagesCheckedChanged(int /*count*/) {}
+  virtual void LinkQueueChanged() {}
+  virtual void FoundPagesChanged() {}
+  // The "Links found (n)" and "Pages found (n)" counts are due.
+  virtual void CountsChanged(int /*links*/, int /*pages*/) {}
+};
+
+// Downloads one page; throws on any failure.
+class PageFetcher {
+ public:
+  virtual ~PageFetcher() = default;
+  virtual std::string Fetch(const std::string& address) = 0;
+};
+
+// The learned relevance of a text, -100 to 100.
+using RelevanceFunction = std::function<int(std::string_view text)>;
+// A uniform integer from 0 to n - 1.
+using RandomSource = std::function<int(int n)>;
+
+// A RandomSource seeded from the clock.
+RandomSource ClockSeededRandom();
+
+// "Error: <kind>: <message>" and friends: the kind of a zibu::Error, or "Exception".
+std::string ErrorClassName(const std::exception& e);
+
+// Every line of a text with CR, LF and TAB as blanks, runs of blanks collapsed, cut to `limit`
+// characters: the excerpt of a found page.
+std::string PageExcerpt(std::string_view plainText, size_t limit = 1000);
+
+class TSpiderCrawl {
+ public:
+  // `port` takes the status lines and the paced yields.
+  TSpiderCrawl(UserPort& port, SpiderView& view, PageFetcher& fetcher, RelevanceFunction relevance);
+  TSpiderCrawl(const TSpiderCrawl&) = delete;
+  TSpiderCrawl& operator=(const TSpiderCrawl&) = delete;
+
+  void SetRandomSource(RandomSource random) { random_ = std::move(random); }
+
+  // One whole crawl from `startingAddress`; returns when it has ended (Stop, or no links left).
+  // Does nothing when a crawl of this object is already running.
+  void crawl(const std::string& startingAddress);
+  void stop();
+  void togglePause();
+
+  // Queues the new links of one downloaded page (the page as downloaded, not its text).
+  void searchPageForLinks(std::string_view page);
+  // Sorts the queue, takes the next link out of it and makes it current; false when it is empty.
+  bool chooseNextLink();
+  void sortLinks() { links_.Sort(); }
+  void sortFoundPages();
+  bool descriptionKnown(std::string_view description) const { return links_.DescriptionKnown(description); }
+
+  bool running() const { return running_; }
+  bool searching() const { return searching_; }
+  bool paused() const { return paused_; }
+  int pagesChecked() const { return pagesChecked_; }
+  const std::string& currentAddress() const { return currentAddress_; }
+  const std::string& currentDescription() const { return currentDescription_; }
+  // The base for relative links and the reference of the filters, for a single page scan.
+  void setCurrentPage(std::string address, std::string description = {});
+  const TLinkQueue& links() const { return links_; }
+  const std::vector<FoundPage>& foundPages() const { return found_; }
+  const TKnownUrls& knownUrls() const { return knownUrls_; }
+  TKnownUrls& knownUrls() { return knownUrls_; }
+
+ private:
+  // Yield; false when the crawl is to be left. Waits here while paused.
+  bool checkpoint();
+  void waitWhilePaused();
+  void scorePage(const std::string& page);
+  void endCrawl();
+  void Log(const std::string& message, bool verbose = false) { port_.Log(message, verbose); }
+
+  UserPort& port_;
+  SpiderView& view_;
+  PageFetcher& fetcher_;
+  RelevanceFunction relevance_;
+  RandomSource random_;
+
+  bool running_ = false;
+  bool searching_ = false;
+  bool paused_ = false;
+  bool leave_ = false;  // a checkpoint inside a page's work asked to leave the loop
+  int pagesChecked_ = 0;
+  std::string currentAddress_;
+  std::string currentDescription_;
+  TLinkQueue links_;
+  TKnownUrls knownUrls_;
+  std::vector<FoundPage> found_;
+};
+
+}  // namespace zibu

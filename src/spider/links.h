@@ -1,0 +1,31 @@
+// Pieces of link extraction that need no crawl state: turning an anchor's address into an
+// absolute one, the addresses never followed, and a link's description.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zibu {
+
+// What every anchor the scanner recognises starts with, compared in upper case: the tag name,
+// exactly one space, href as the first attribute and a double quote.
+inline constexpr std::string_view kAnchorStart = "<A HREF=\"";
+
+// An address beginning with "#", or holding "HTTPS:", "JAVASCRIPT" or "VBSCRIPT" anywhere in
+// any letter case, is never followed.
+bool LinkAddressSkipped(std::string_view address);
+
+// The address of a link on the page at `current`, made absolute by three rules in order:
+// "//host/path" gets "http:"; "/path" gets SiteRoot(current); anything not then beginning with
+// "HTTP://" (any case) gets UrlParent(current) + "/". Dot segments are left as they are.
+std::string AbsoluteLinkAddress(std::string_view address, std::string_view current);
+
+// A link's description: up to about 50 characters of page text before the anchor, the anchor
+// text, and up to about 50 after it, each side reaching to the farthest blank in its window so
+// it ends on a word boundary. `anchorStart` is the 0-based position of the anchor's "<" and
+// `afterAnchor` the 0-based position just after its "</A>". Raises what HtmlToText raises.
+std::string DescribeLink(std::string_view anchorText, std::string_view page, size_t anchorStart,
+                         size_t afterAnchor);
+
+}  // namespace zibu
