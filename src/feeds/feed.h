@@ -1,0 +1,32 @@
+// The feed record, the article record and the result list of one scan.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zibu {
+
+// One monitored feed.
+struct TFeed {
+  std::string url;                    // as typed
+  bool active = true;                 // only active feeds are scanned by the scheduled scan
+  std::vector<std::string> keywords;  // keyword rule lines
+  int32_t refreshInterval = 300;      // seconds between two scans
+  int64_t lastRefresh = 0;            // NowMs at the start of the last scan; 0 = never
+};
+
+// One article read from a feed.
+struct TItem {
+  std::string Title;
+  std::string Description;  // RSS description or Atom content
+  std::string Link;
+  std::string Reason;  // why it was selected, as shown to the user
+  int32_t Relevance = 0;
+  int32_t Rating = 0;  // -10..10; 0 = not rated
+};
+
+// The result list of one scan.
+using Items = std::vector<TItem>;
+
+}  // namespace zibu

@@ -1,0 +1,94 @@
+#include "feeds/feed_config.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/numbers.h"
+#include "common/ports.h"
+#include "common/settings.h"
+#include "learning/engine.h"
+
+namespace zibu {
+
+std::string FeedKey(int n, const char* field) { return "feed." + std::to_string(n) + "." + field; }
+
+TFeed ReadFeed(const SettingsFile& file, int n) {
+  TFeed feed;
+  feed.url = file.ReadString(kFeedSection, FeedKey(n, "url"), "");
+  feed.active = file.ReadInteger(kFeedSection, FeedKey(n, "active"), 1) != 0;
+  feed.keywords = DecodeCrlfLines(file.ReadString(kFeedSection, FeedKey(n, "keywords"), ""));
+  feed.refreshInterval = file.ReadInteger(kFeedSection, FeedKey(n, "refreshInterval"), 300);
+  // Stored as a decimal number; a text that is not one counts as never refreshed rather than
+  // stopping the whole load.
+  const auto last = TryStrToFloat(file.ReadString(kFeedSection, FeedKey(n, "lastRefresh"), "0"));
+  feed.lastRefresh = last && std::isfinite(*last) ? std::llround(*last) : 0;
+  return feed;
+}
+
+void WriteFeed(SettingsFile& file, int n, const TFeed& feed) {
+  file.WriteString(kFeedSection, FeedKey(n, "url"), feed.url);
+  file.WriteString(kFeedSection, FeedKey(n, "active"), feed.active ? "1" : "0");
+  file.WriteString(kFeedSection, FeedKey(n, "keywords"), EncodeCrlfLines(feed.keywords));
+  file.WriteInteger(kFeedSection, FeedKey(n, "refreshInterval"), feed.refreshInterval);
+  file.WriteString(kFeedSection, FeedKey(n, "lastRefresh"), std::to_string(feed.lastRefresh));
+}
+
+FeedLearningParameters ReadLearningParameters(const SettingsFile& file) {
+  FeedLearningParameters p;
+  p.minWordLength = file.ReadInteger(kMainSection, "minWordLength", 4);
+  p.maxWordLength = file.ReadInteger(kMainSection, "maxWordLength", 12);
+  p.maxWordWeight = file.ReadInteger(kMainSection, "maxWordWeight", kDefaultMaxWordWeight);
+  p.saveConfigIntervalMs = static_cast<int64_t>(file.ReadInteger(kMainSection, "saveConfigInterval", 10)) * 60000;
+  return p;
+}
+
+void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPort& port,
+                    const FeedConfigLoadSteps& steps) {
+  port.ShowProgress("Loading config...", 0);
+
+  const int count = std::max(0, file.ReadInteger(kMainSection, "feedCount", 0));
+  feeds.clear();
+  feeds.reserve(static_cast<size_t>(count));
+  for (int n = 0; n < count; ++n) {
+    port.ShowProgress("Loading feeds...", static_cast<int>(static_cast<int64_t>(n) * 100 / count));
+    feeds.push_back(ReadFeed(file, n));
+    if (steps.feedLoaded) steps.feedLoaded(n, feeds.back());
+  }
+  if (!feeds.empty() && steps.feedsLoaded) steps.feedsLoaded();
+
+  if (steps.markSaveTime) steps.markSaveTime();
+
+  const FeedLearningParameters learning = ReadLearningParameters(file);
+  if (steps.learningRead) steps.learningRead(learning);
+
+  if (steps.loadShownUrls) steps.loadShownUrls();
+  if (steps.loadCommonWords) steps.loadCommonWords();
+
+  const int showRelevance = std::clamp(file.ReadInteger(kMainSection, "showRelevance", 30), 0, 100);
+  const int resultsFormat = file.ReadInteger(kMainSection, "resultsFormat", 0);
+  if (steps.displayRead) steps.displayRead(showRelevance, resultsFormat);
+
+  port.ShowProgress("Loading word weightings...", 0);
+  if (steps.loadLearnedData) steps.loadLearnedData();
+
+  port.HideProgress();
+  if (steps.startTimer) steps.startTimer();
+}
+
+void WriteFeedConfig(SettingsFile& file, const std::vector<TFeed>& feeds, int showRelevance, int resultsFormat,
+                     UserPort& port) {
+  port.ShowProgress("Saving config...", 0);
+  port.Log("Saving config...");
+  const int count = static_cast<int>(feeds.size());
+  for (int n = 0; n < count; ++n) {
+    port.ShowProgress("Saving feeds...", static_cast<int>(static_cast<int64_t>(n) * 100 / count));
+    WriteFeed(file, n, feeds[static_cast<size_t>(n)]);
+  }
+  file.WriteInteger(kMainSection, "feedCount", count);
+  file.WriteInteger(kMainSection, "showRelevance", showRelevance);
+  file.WriteInteger(kMainSection, "resultsFormat", resultsFormat);
+  port.Log("Finished saving config...");
+  port.HideProgress();
+}
+
+}  // namespace zibu

@@ -1,0 +1,64 @@
+// The feed keys and learning parameters of zibu.conf, and the order in which the feeds window
+// loads and writes them. The steps that belong to other parts of the window (the list box, the
+// shown-article memory, the learned data, the timer) are reached through hooks, so the order is
+// fixed here and tested without a window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "feeds/feed.h"
+
+namespace zibu {
+
+class SettingsFile;
+class UserPort;
+
+inline constexpr const char* kFeedSection = "rss";
+inline constexpr const char* kMainSection = "main";
+
+// Learning parameters; read from the file, never written by the program.
+struct FeedLearningParameters {
+  int minWordLength = 4;
+  int maxWordLength = 12;
+  int maxWordWeight = 50;  // as stored; the engine brings it into 1..127
+  int64_t saveConfigIntervalMs = 10 * 60000LL;  // stored in minutes
+};
+
+// "feed." + n + "." + field
+std::string FeedKey(int n, const char* field);
+
+// One feed's five keys, with their defaults: active true, refresh interval 300, last refresh 0.
+TFeed ReadFeed(const SettingsFile& file, int n);
+// The five keys in the order url, active, keywords, refreshInterval, lastRefresh.
+void WriteFeed(SettingsFile& file, int n, const TFeed& feed);
+
+// maxWordWeight missing gives 50 (the stored key cannot be taken as 300: weights are signed bytes).
+FeedLearningParameters ReadLearningParameters(const SettingsFile& file);
+
+// Every step of the load is optional; an empty hook is skipped.
+struct FeedConfigLoadSteps {
+  std::function<void(int index, const TFeed& feed)> feedLoaded;      // 2: per feed, after reading it
+  std::function<void()> feedsLoaded;                                 // 3: select the first feed
+  std::function<void()> markSaveTime;                                // 4: LastSaveTime := NowMs
+  std::function<void(const FeedLearningParameters&)> learningRead;   // 5
+  std::function<void()> loadShownUrls;                               // 6
+  std::function<void()> loadCommonWords;                             // 7
+  std::function<void(int showRelevance, int resultsFormat)> displayRead;  // 8
+  std::function<void()> loadLearnedData;                             // 9
+  std::function<void()> startTimer;                                  // 10, after hiding the progress
+};
+
+// LoadConfig in its ten steps. Replaces `feeds` with the stored list; feeds[n] is complete when
+// feedLoaded(n) runs. Step 3 runs only when there is at least one feed.
+void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPort& port,
+                    const FeedConfigLoadSteps& steps);
+
+// WriteConfig: every feed's keys, then feedCount, showRelevance and resultsFormat, with the
+// progress and the two log lines. Keys of feeds beyond the new count stay in the file.
+void WriteFeedConfig(SettingsFile& file, const std::vector<TFeed>& feeds, int showRelevance, int resultsFormat,
+                     UserPort& port);
+
+}  // namespace zibu

@@ -1,0 +1,51 @@
+// The editing rules of the feed list, free of any toolkit: the feeds window calls these from
+// its handlers and keeps only the control state (selection, SelectingFeed) itself.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "feeds/feed.h"
+
+namespace zibu {
+
+class UserPort;
+
+inline constexpr const char* kFeedUrlMessage = "Feed URL must start with HTTP://";
+inline constexpr const char* kSelectFeedToDeleteMessage = "Please select a feed to delete";
+inline constexpr const char* kSelectFeedToOpenMessage = "Please select a feed to open";
+inline constexpr const char* kDeleteFeedQuestion = "Delete feed?";
+// The smallest refresh interval "Update" accepts, in seconds.
+inline constexpr int kMinRefreshInterval = 60;
+// The interval a new feed gets when its box does not hold an integer.
+inline constexpr int kDefaultRefreshInterval = 300;
+
+// Whether a typed address may be added: it must begin with "HTTP://" in any letter case.
+bool IsAcceptableFeedUrl(std::string_view url);
+
+// The feed "Add" makes from the controls; a refresh text that is not an integer gives 300, and
+// no minimum applies here.
+TFeed MakeNewFeed(const std::string& url, bool active, std::vector<std::string> keywords,
+                  std::string_view refreshText);
+
+// What "Update" applies to the selected feed: the active flag, the rule lines and the interval.
+// An interval text that is not an integer, or below 60, gives 60 with the invalid-interval line.
+// Logs "Feed details updated".
+void ApplyFeedDetails(TFeed& feed, bool active, std::vector<std::string> keywords, std::string_view refreshText,
+                      UserPort& port);
+
+// Removes feed `index`, moving the following ones up.
+void DeleteFeedAt(std::vector<TFeed>& feeds, size_t index);
+
+void SetAllActive(std::vector<TFeed>& feeds, bool active);
+
+// The items of the common-intervals drop-down, "4 hours (14440)" among them as it always was.
+const std::vector<std::string>& CommonIntervals();
+// The first item whose text contains "(" + refreshText + ")", or -1.
+int CommonIntervalIndexFor(std::string_view refreshText);
+// The text between the first "(" and the first ")" of an item.
+std::string CommonIntervalValue(std::string_view item);
+
+}  // namespace zibu

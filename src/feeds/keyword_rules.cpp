@@ -1,0 +1,83 @@
+#include "feeds/keyword_rules.h"
+
+#include "common/ports.h"
+#include "common/text.h"
+#include "feeds/feed.h"
+
+namespace zibu {
+
+namespace {
+
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+// An empty term never occurs.
+bool Occurs(std::string_view term, std::string_view upperText) {
+  return !term.empty() && upperText.find(term) != std::string_view::npos;
+}
+
+}  // namespace
+
+bool FixKeywordLines(std::vector<std::string>& lines) {
+  bool fixed = false;
+  for (auto& line : lines) {
+    if (line.size() >= 2 && !StartsWith(line, "0:") && !StartsWith(line, "1:")) {
+      line.insert(0, "1:");
+      fixed = true;
+    }
+  }
+  return fixed;
+}
+
+bool FixKeywordLines(std::vector<std::string>& lines, UserPort& port) {
+  const bool fixed = FixKeywordLines(lines);
+  if (fixed) port.ShowMessage(kKeywordLinesFixedMessage);
+  return fixed;
+}
+
+bool RuleLineMatches(std::string_view upperTerms, std::string_view text) {
+  const std::string upperText = UpperCase(text);
+  // Pieces before every comma count, empty ones too; the rest only when not empty.
+  std::vector<std::string_view> terms;
+  size_t start = 0;
+  for (size_t comma; (comma = upperTerms.find(',', start)) != std::string_view::npos; start = comma + 1)
+    terms.push_back(upperTerms.substr(start, comma - start));
+  if (start < upperTerms.size()) terms.push_back(upperTerms.substr(start));
+
+  int count = 0;
+  for (std::string_view term : terms) {
+    if (!term.empty() && term[0] == '!') {
+      if (Occurs(term.substr(1), upperText)) {
+        count = -1;
+        break;
+      }
+      ++count;
+    } else if (Occurs(term, upperText)) {
+      ++count;
+    }
+  }
+  return count == static_cast<int>(terms.size());
+}
+
+std::string MatchKeywords(const std::vector<std::string>& rules, std::string_view text, UserPort& port) {
+  for (const auto& line : rules) {
+    if (!StartsWith(line, "1:")) {
+      port.Log("Ignoring inactive keywords: " + line, true);
+      continue;
+    }
+    const std::string terms = UpperCase(std::string_view(line).substr(2));
+    if (terms.empty()) {
+      port.Log("No keywords", true);
+      continue;
+    }
+    port.Log("Searching for " + terms, true);
+    if (RuleLineMatches(terms, text)) return terms;
+    port.Log("No match found for " + terms, true);
+  }
+  return {};
+}
+
+std::string MatchKeywords(const TFeed& feed, std::string_view text, UserPort& port) {
+  return MatchKeywords(feed.keywords, text, port);
+}
+
+}  // namespace zibu

@@ -1,0 +1,34 @@
+// Keyword rules, shared by the feeds and the page monitor.
+//
+// A rule line "1:term,term,!term" is active; any other line is inactive. Terms are comma
+// separated and not trimmed; "!" negates a term. A line matches a text when every required term
+// and no negated term occurs in it as a substring, compared in upper case (ASCII letters only).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zibu {
+
+class UserPort;
+struct TFeed;
+
+inline constexpr const char* kKeywordLinesFixedMessage =
+    "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for you.";
+
+// Puts "1:" in front of every line of two or more characters that begins with neither "0:" nor
+// "1:". Returns whether any line was changed.
+bool FixKeywordLines(std::vector<std::string>& lines);
+// The same, and shows kKeywordLinesFixedMessage once when a line was changed.
+bool FixKeywordLines(std::vector<std::string>& lines, UserPort& port);
+
+// Whether one active line's term list (already upper-cased, without "1:") matches `text`.
+bool RuleLineMatches(std::string_view upperTerms, std::string_view text);
+
+// The upper-cased term list of the first active rule line that matches `text`, or "" when none
+// does. Writes the verbose trace of which lines were tried to `port`.
+std::string MatchKeywords(const std::vector<std::string>& rules, std::string_view text, UserPort& port);
+std::string MatchKeywords(const TFeed& feed, std::string_view text, UserPort& port);
+
+}  // namespace zibu

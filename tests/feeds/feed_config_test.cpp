@@ -1,0 +1,190 @@
+#include "feeds/feed_config.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "common/settings.h"
+#include "feeds/feed_list.h"
+#include "recording_port.h"
+
+namespace zibu {
+namespace {
+
+using test::RecordingPort;
+namespace fs = std::filesystem;
+
+class FeedConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("zibu_feed_config_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    path_ = (dir_ / "zibu.conf").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void WriteText(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+  std::string ReadText() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  // Writes `feeds` the way WriteConfig does and reads them back the way LoadConfig does.
+  std::vector<TFeed> RoundTrip(const std::vector<TFeed>& feeds) {
+    RecordingPort port;
+    {
+      SettingsFile file(path_);
+      WriteFeedConfig(file, feeds, 30, 0, port);
+      file.Save();
+    }
+    SettingsFile file(path_);
+    std::vector<TFeed> back;
+    LoadFeedConfig(file, back, port, {});
+    return back;
+  }
+
+  fs::path dir_;
+  std::string path_;
+};
+
+TFeed Feed(const std::string& url, std::vector<std::string> keywords = {}) {
+  TFeed f;
+  f.url = url;
+  f.keywords = std::move(keywords);
+  return f;
+}
+
+TEST_F(FeedConfigTest, KeywordLinesAreStoredWithCrlfAndReadBackInAnyCase) {
+  TFeed f = Feed("http://a/", {"1:a", "0:b"});
+  f.active = false;
+  f.refreshInterval = 900;
+  f.lastRefresh = 1733650000123;
+  auto back = RoundTrip({f});
+  EXPECT_NE(ReadText().find("feed.0.keywords=1:aCRLF0:bCRLF"), std::string::npos) << ReadText();
+  EXPECT_NE(ReadText().find("feed.0.active=0"), std::string::npos);
+  EXPECT_NE(ReadText().find("feed.0.lastRefresh=1733650000123"), std::string::npos);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].url, "http://a/");
+  EXPECT_FALSE(back[0].active);
+  EXPECT_EQ(back[0].keywords, (std::vector<std::string>{"1:a", "0:b"}));
+  EXPECT_EQ(back[0].refreshInterval, 900);
+  EXPECT_EQ(back[0].lastRefresh, 1733650000123);
+
+  WriteText("[main]\nfeedCount=1\n[rss]\nfeed.0.url=http://x/\nfeed.0.keywords=1:acrlfb\n");
+  SettingsFile file(path_);
+  RecordingPort port;
+  std::vector<TFeed> feeds;
+  LoadFeedConfig(file, feeds, port, {});
+  ASSERT_EQ(feeds.size(), 1u);
+  EXPECT_EQ(feeds[0].keywords, (std::vector<std::string>{"1:a", "b"}));
+}
+
+TEST_F(FeedConfigTest, EmptyLinesAndLongRulesSurviveASaveAndReload) {
+  std::string longRule = "1:";
+  while (longRule.size() < 3000) longRule += "keyword" + std::to_string(longRule.size()) + ",";
+  auto back = RoundTrip({Feed("http://a/", {"1:a", "", "1:b", longRule})});
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].keywords, (std::vector<std::string>{"1:a", "", "1:b", longRule}));
+}
+
+TEST_F(FeedConfigTest, MissingKeysGiveTheirDefaults) {
+  WriteText("[main]\nfeedCount=2\n[rss]\nfeed.0.url=http://a/\nfeed.1.url=http://b/\nfeed.1.active=abc\n"
+            "feed.1.refreshInterval=ten\nfeed.1.lastRefresh=1.5e3\n");
+  SettingsFile file(path_);
+  RecordingPort port;
+  std::vector<TFeed> feeds;
+  LoadFeedConfig(file, feeds, port, {});
+  ASSERT_EQ(feeds.size(), 2u);
+  for (const auto& f : feeds) {
+    EXPECT_TRUE(f.active) << f.url;
+    EXPECT_EQ(f.refreshInterval, 300) << f.url;
+    EXPECT_TRUE(f.keywords.empty());
+  }
+  EXPECT_EQ(feeds[0].lastRefresh, 0);
+  EXPECT_EQ(feeds[1].lastRefresh, 1500);
+
+  const FeedLearningParameters p = ReadLearningParameters(file);
+  EXPECT_EQ(p.minWordLength, 4);
+  EXPECT_EQ(p.maxWordLength, 12);
+  EXPECT_EQ(p.maxWordWeight, 50);
+  EXPECT_EQ(p.saveConfigIntervalMs, 600000);
+}
+
+TEST_F(FeedConfigTest, DeletingTheMiddleFeedLeavesTheStaleKeysUnread) {
+  std::vector<TFeed> feeds = {Feed("http://0/"), Feed("http://1/"), Feed("http://2/", {"1:two"})};
+  RoundTrip(feeds);
+  DeleteFeedAt(feeds, 1);
+  auto back = RoundTrip(feeds);
+  EXPECT_NE(ReadText().find("feedCount=2"), std::string::npos);
+  EXPECT_NE(ReadText().find("feed.2.url=http://2/"), std::string::npos);  // left in the file
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].url, "http://0/");
+  EXPECT_EQ(back[1].url, "http://2/");
+  EXPECT_EQ(back[1].keywords, std::vector<std::string>{"1:two"});
+}
+
+TEST_F(FeedConfigTest, LoadRunsItsStepsInOrder) {
+  WriteText("[main]\nfeedCount=2\nshowRelevance=45\nresultsFormat=1\nmaxWordWeight=90\nsaveConfigInterval=3\n"
+            "[rss]\nfeed.0.url=http://a/\nfeed.1.url=http://b/\n");
+  SettingsFile file(path_);
+  RecordingPort port;
+  std::vector<std::string> steps;
+  FeedConfigLoadSteps hooks;
+  hooks.feedLoaded = [&](int n, const TFeed& f) { steps.push_back("feed " + std::to_string(n) + " " + f.url); };
+  hooks.feedsLoaded = [&] { steps.push_back("select first"); };
+  hooks.markSaveTime = [&] { steps.push_back("save time"); };
+  hooks.learningRead = [&](const FeedLearningParameters& p) {
+    steps.push_back("learning " + std::to_string(p.maxWordWeight) + " " + std::to_string(p.saveConfigIntervalMs));
+  };
+  hooks.loadShownUrls = [&] { steps.push_back("shown urls"); };
+  hooks.loadCommonWords = [&] { steps.push_back("common words"); };
+  hooks.displayRead = [&](int rel, int fmt) {
+    steps.push_back("display " + std::to_string(rel) + " " + std::to_string(fmt));
+  };
+  hooks.loadLearnedData = [&] { steps.push_back("learned data after " + port.progress.back()); };
+  hooks.startTimer = [&] { steps.push_back("timer after " + port.progress.back()); };
+  std::vector<TFeed> feeds;
+  LoadFeedConfig(file, feeds, port, hooks);
+  EXPECT_EQ(steps, (std::vector<std::string>{"feed 0 http://a/", "feed 1 http://b/", "select first", "save time",
+                                              "learning 90 180000", "shown urls", "common words", "display 45 1",
+                                              "learned data after Loading word weightings... 0%",
+                                              "timer after hide"}));
+  EXPECT_EQ(port.progress.front(), "Loading config... 0%");
+  EXPECT_EQ(port.progress[1], "Loading feeds... 0%");
+  EXPECT_EQ(port.progress[2], "Loading feeds... 50%");
+
+  // Without feeds there is nothing to select, and the timer still starts last.
+  WriteText("[main]\n");
+  SettingsFile empty(path_);
+  steps.clear();
+  LoadFeedConfig(empty, feeds, port, hooks);
+  EXPECT_TRUE(feeds.empty());
+  EXPECT_EQ(steps.front(), "save time");
+  EXPECT_EQ(steps.back(), "timer after hide");
+}
+
+TEST_F(FeedConfigTest, WriteLogsAndShowsProgressAroundTheKeys) {
+  RecordingPort port;
+  SettingsFile file(path_);
+  WriteFeedConfig(file, {Feed("http://a/"), Feed("http://b/")}, 70, 1, port);
+  EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Saving config...", "Finished saving config..."}));
+  EXPECT_EQ(port.progress, (std::vector<std::string>{"Saving config... 0%", "Saving feeds... 0%",
+                                                      "Saving feeds... 50%", "hide"}));
+  EXPECT_EQ(file.ReadInteger("main", "feedCount", -1), 2);
+  EXPECT_EQ(file.ReadInteger("main", "showRelevance", -1), 70);
+  EXPECT_EQ(file.ReadInteger("main", "resultsFormat", -1), 1);
+  EXPECT_EQ(file.ReadString("rss", "feed.1.active", ""), "1");
+  EXPECT_EQ(file.ReadString("rss", "feed.1.keywords", "x"), "");
+  EXPECT_EQ(file.ReadString("rss", "feed.1.refreshInterval", ""), "300");
+}
+
+}  // namespace
+}  // namespace zibu

@@ -1,0 +1,81 @@
+#include "feeds/keyword_rules.h"
+
+#include <gtest/gtest.h>
+
+#include "feeds/feed.h"
+#include "recording_port.h"
+
+namespace zibu {
+namespace {
+
+using test::RecordingPort;
+
+std::string Match(const std::vector<std::string>& rules, const std::string& text) {
+  RecordingPort port;
+  return MatchKeywords(rules, text, port);
+}
+
+TEST(KeywordRules, ExamplesOfTwoRuleLines) {
+  const std::vector<std::string> rules = {"1:nuclear,inspection", "1:film,!cartoon"};
+  EXPECT_EQ(Match(rules, "Nuclear inspection resumes"), "NUCLEAR,INSPECTION");
+  EXPECT_EQ(Match(rules, "A new film"), "FILM,!CARTOON");
+  EXPECT_EQ(Match(rules, "A new cartoon film"), "");
+  EXPECT_EQ(Match(rules, "Nuclear talks"), "");
+}
+
+TEST(KeywordRules, NegationSubstringsAndUntrimmedTerms) {
+  EXPECT_TRUE(RuleLineMatches("!CARTOON", "A documentary"));
+  EXPECT_FALSE(RuleLineMatches("!CARTOON", "Best CarToons of the year"));
+  EXPECT_TRUE(RuleLineMatches("TOUR", "Detour ahead"));
+  // The blank after the comma belongs to the second term.
+  EXPECT_FALSE(RuleLineMatches("IRAN, NUCLEAR", "Iran,nuclear deal"));
+  EXPECT_TRUE(RuleLineMatches("IRAN, NUCLEAR", "Iran nuclear deal"));
+  EXPECT_EQ(Match({"1:cricket tour,england"}, "England cricket tour begins"), "CRICKET TOUR,ENGLAND");
+}
+
+TEST(KeywordRules, EmptyTermsAndTrailingComma) {
+  EXPECT_FALSE(RuleLineMatches("A,,B", "a b"));
+  EXPECT_FALSE(RuleLineMatches(",A", "a"));
+  EXPECT_TRUE(RuleLineMatches("A,", "a"));    // a comma at the end adds no term
+  EXPECT_TRUE(RuleLineMatches("A,!", "a"));   // "!" alone is always satisfied
+  // Only ASCII letters are folded: an accented letter must match as written.
+  EXPECT_FALSE(RuleLineMatches("\xc9T\xc9", "\xe9t\xe9"));
+  EXPECT_TRUE(RuleLineMatches("\xe9T\xe9", "\xe9t\xe9"));
+}
+
+TEST(KeywordRules, MatchKeywordsLogsEachLineTriedAndStopsAtTheFirstMatch) {
+  RecordingPort port;
+  TFeed feed;
+  feed.keywords = {"0:nuclear", "x", "1:", "1:talks,!peace", "1:nuclear", "1:talks"};
+  EXPECT_EQ(MatchKeywords(feed, "Nuclear talks", port), "TALKS,!PEACE");
+  // Nothing is written for the lines after the first match.
+  EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Ignoring inactive keywords: 0:nuclear",
+                                                    "Ignoring inactive keywords: x", "No keywords",
+                                                    "Searching for TALKS,!PEACE"}));
+  for (const auto& l : port.lines) EXPECT_TRUE(l.verbose) << l.text;
+
+  port.lines.clear();
+  EXPECT_EQ(MatchKeywords(feed, "Nuclear peace talks", port), "NUCLEAR");
+  EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Ignoring inactive keywords: 0:nuclear",
+                                                    "Ignoring inactive keywords: x", "No keywords",
+                                                    "Searching for TALKS,!PEACE", "No match found for TALKS,!PEACE",
+                                                    "Searching for NUCLEAR"}));
+}
+
+TEST(KeywordRules, FixKeywordLinesPrefixesLinesOfTwoOrMoreCharacters) {
+  RecordingPort port;
+  std::vector<std::string> lines = {"nuclear", "x", "", "0:off", "1:on", "film,!cartoon", "1x"};
+  EXPECT_TRUE(FixKeywordLines(lines, port));
+  EXPECT_EQ(lines, (std::vector<std::string>{"1:nuclear", "x", "", "0:off", "1:on", "1:film,!cartoon", "1:1x"}));
+  ASSERT_EQ(port.messages.size(), 1u);  // one message for all fixed lines
+  EXPECT_EQ(port.messages[0], kKeywordLinesFixedMessage);
+
+  port.messages.clear();
+  EXPECT_FALSE(FixKeywordLines(lines, port));
+  EXPECT_TRUE(port.messages.empty());
+  // "x" stays inactive.
+  EXPECT_EQ(Match({"x"}, "x marks the spot"), "");
+}
+
+}  // namespace
+}  // namespace zibu
