@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -128,7 +129,8 @@ class LearningEngine {
   // The start-up load: the shown-article memory (when given), the common words, the word
   // weightings and the relationship table, with recovery from the backup folder. Finishes a
   // save that was interrupted after its commit point first.
-  void LoadData(TCompMap* shownUrls = nullptr);
+  // With readOnly nothing is written: an interrupted save is read as committed, not finished.
+  void LoadData(TCompMap* shownUrls = nullptr, bool readOnly = false);
   // Writes the shown-article memory (when given), the word weightings and the relationship table,
   // the previous files moving to the backup folder. A crash at any moment leaves every file
   // complete, as of this save or the previous one, and the pair loads consistently.
@@ -138,6 +140,9 @@ class LearningEngine {
   bool CompleteInterruptedSave();
   // fsync of the new files before they are committed (on by default).
   void SetDurableSave(bool on) { durableSave_ = on; }
+  // Called with the name of each step of SaveData before it runs (tests use it to stop a save
+  // at every step).
+  void SetSaveStepHook(std::function<void(const std::string& step)> hook) { saveStepHook_ = std::move(hook); }
 
  private:
   struct PendingRating {
@@ -147,6 +152,8 @@ class LearningEngine {
   void ApplyRating(std::string_view text, int rating);
   void EndScan();
   int Clamp(int v) const;
+  // The file of the data folder a load should read for `name`.
+  std::string CurrentFile(const std::string& name) const;
   // Positions of the words in WordWeights (-1 for unknown ones).
   std::vector<int> WordPositions(const std::vector<std::string>& words) const;
 
@@ -167,6 +174,7 @@ class LearningEngine {
   std::string dataDir_;
   bool backupDataFiles_ = true;
   bool durableSave_ = true;
+  std::function<void(const std::string&)> saveStepHook_;
 };
 
 }  // namespace zibu

@@ -23,7 +23,7 @@ void T2DRelTypeArray::GrowRow(RowBlock& row, int capacity) {
 void T2DRelTypeArray::SetRowLength(int row, int length) {
   RowBlock& r = rows_[row];
   if (length > r.capacity) {
-    GrowRow(r, length);
+    GrowRow(r, CapacityFor(length));
   } else if (length < r.length) {
     std::memset(r.cells.get() + length, 0, static_cast<size_t>(r.length - length));
   }

@@ -49,7 +49,10 @@ class T2DRelTypeArray {
     int32_t length = 0;
     int32_t capacity = 0;
   };
-  static int CapacityFor(int n) { return n + n / 32; }
+  static int CapacityFor(int n) {
+    int64_t c = static_cast<int64_t>(n) + n / 32;
+    return c > INT32_MAX ? INT32_MAX : static_cast<int>(c);
+  }
   void GrowRow(RowBlock& row, int capacity);
 
   std::vector<RowBlock> rows_;

@@ -1,0 +1,250 @@
+#include "learning/engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+
+#include "common/errors.h"
+#include "common/settings.h"
+#include "common/shortintmap.h"
+#include "common/text.h"
+#include "learning/rel_scan_thread.h"
+
+namespace zibu {
+
+std::vector<std::pair<int, int>> ScanThreadRanges(int n, int processors) {
+  std::vector<std::pair<int, int>> ranges;
+  int threads = 4 * std::max(processors, 1);
+  if (n / 2 < threads) threads = n / 2;
+  if (threads <= 0) return ranges;
+  const int chunk = n / threads;
+  int start = 0;
+  for (int t = 0; t < threads; ++t) {
+    const int end = std::min(start + chunk, n - 1);
+    ranges.emplace_back(start, end);
+    start = end + 1;
+  }
+  return ranges;
+}
+
+LearningEngine::LearningEngine(UserPort& port) : port_(&port), wordWeights_(std::make_unique<TShortIntMap>()) {}
+
+LearningEngine::~LearningEngine() = default;
+
+void LearningEngine::SetMaxWordWeight(int n) {
+  const int limited = std::clamp(n, 1, 127);
+  if (limited != n)
+    port_->Log("maxWordWeight " + std::to_string(n) + " is outside 1 to 127, so I am using " +
+                   std::to_string(limited),
+               false);
+  maxWordWeight_ = limited;
+}
+
+void LearningEngine::ReadLearningParameters(const SettingsFile& file) {
+  minWordLength_ = file.ReadInteger("main", "minWordLength", kDefaultMinWordLength);
+  maxWordLength_ = file.ReadInteger("main", "maxWordLength", kDefaultMaxWordLength);
+  SetMaxWordWeight(file.ReadInteger("main", "maxWordWeight", kDefaultMaxWordWeight));
+}
+
+int LearningEngine::WordCount() const { return wordWeights_->Count(); }
+
+void LearningEngine::ClearLearnedData() {
+  if (scanDepth_ > 0) throw Error("I cannot clear the learned data while a relevance scan is running", "EInvalidOperation");
+  wordWeights_->Clear();
+  relTable_.Clear();
+}
+
+int LearningEngine::Clamp(int v) const { return std::clamp(v, -maxWordWeight_, maxWordWeight_); }
+
+std::vector<std::string> LearningEngine::GetWordList(std::string_view text) const {
+  return zibu::GetWordList(text, minWordLength_, maxWordLength_, commonWords_);
+}
+
+// ---- learning ------------------------------------------------------------------------------
+
+void LearningEngine::LearnFromRating(std::string_view text, int rating) {
+  if (rating == 0) return;
+  if (scanDepth_ > 0) {
+    // Workers are reading the table: growing it now would pull rows from under them.
+    pending_.push_back({std::string(text), rating});
+    return;
+  }
+  ApplyRating(text, rating);
+}
+
+void LearningEngine::ApplyRating(std::string_view text, int rating) {
+  port_->Log("Updating relevance", true);
+  std::vector<std::string> words = GetWordList(text);
+  for (const auto& w : words) {
+    const int at = wordWeights_->IndexOf(w);
+    if (at < 0) {
+      wordWeights_->Add(w, static_cast<int8_t>(Clamp(rating)));
+    } else {
+      wordWeights_->SetValueAt(at, static_cast<int8_t>(Clamp(wordWeights_->ValueAt(at) + rating)));
+    }
+  }
+  UpdateRelTable(words, rating);
+}
+
+void LearningEngine::UpdateRelTable(std::vector<std::string>& words, int rating) {
+  port_->Log("Updating rel table", true);
+  relTable_.Resize(WordCount());
+  SortUnique(words);
+  const std::vector<int> at = WordPositions(words);
+  const int k = static_cast<int>(words.size());
+  for (int i = 0; i < k; ++i) {
+    port_->ProcessMessagesPaced();
+    const int a = at[i];
+    if (a < 0) continue;
+    for (int j = i + 1; j < k; ++j) {
+      const int b = at[j];
+      if (b < 0) continue;
+      const int8_t v = static_cast<int8_t>(Clamp(relTable_.Get(a, b) + rating));
+      relTable_.Set(a, b, v);
+      relTable_.Set(b, a, v);
+    }
+  }
+}
+
+std::vector<int> LearningEngine::WordPositions(const std::vector<std::string>& words) const {
+  std::vector<int> at(words.size());
+  for (size_t i = 0; i < words.size(); ++i) at[i] = wordWeights_->IndexOf(words[i]);
+  return at;
+}
+
+// ---- scoring -------------------------------------------------------------------------------
+
+int LearningEngine::GetSimpleRelevance(const std::vector<std::string>& words) {
+  int result = 0;
+  if (!words.empty()) {
+    int64_t sum = 0;
+    for (const auto& w : words) {
+      const int at = wordWeights_->IndexOf(w);
+      if (at >= 0) sum += wordWeights_->ValueAt(at) * 100 / maxWordWeight_;
+    }
+    result = static_cast<int>(sum / static_cast<int64_t>(words.size()));
+  }
+  port_->Log("Relevance=" + std::to_string(result) + "%", true);
+  return result;
+}
+
+int LearningEngine::GetRelationshipRelevance(const std::vector<std::string>& words) {
+  std::vector<std::string> copy = words;
+  return GetRelationshipRelevance(copy);
+}
+
+int LearningEngine::GetRelationshipRelevance(std::vector<std::string>& words) {
+  SortUnique(words);
+  const int64_t c = static_cast<int64_t>(words.size());
+  if (c < 2) return 0;
+  const int64_t sum = c <= kSingleThreadScanLimit ? ScanRelTableSingleThread(words) : ScanRelTableMultiThread(words);
+  return static_cast<int>(sum / (c * (c - 1)));
+}
+
+int LearningEngine::GetRelevance(std::string_view text) {
+  port_->Log("Checking relevance", true);
+  std::vector<std::string> words = GetWordList(text);
+  if (words.empty()) return 0;
+  const int s = GetSimpleRelevance(words);
+  if (s <= 0) return s;
+  const int r = GetRelationshipRelevance(words);
+  const int result = (s + r) / 2;
+  port_->Log("Relationship relevance=" + std::to_string(result) + "%", true);
+  return result;
+}
+
+namespace {
+
+int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
+}
+
+}  // namespace
+
+void LearningEngine::EndScan() {
+  if (--scanDepth_ > 0) return;
+  // Ratings given while the scan was being waited for: applied in the order they came.
+  while (!pending_.empty() && scanDepth_ == 0) {
+    PendingRating p = std::move(pending_.front());
+    pending_.pop_front();
+    ApplyRating(p.text, p.rating);
+  }
+}
+
+int64_t LearningEngine::ScanRelTableSingleThread(const std::vector<std::string>& words) {
+  const int n = static_cast<int>(words.size());
+  port_->Log("Checking " + std::to_string(n) + " words against rel table with single thread", true);
+  const auto start = std::chrono::steady_clock::now();
+  ++scanDepth_;
+  int64_t sum = 0;
+  try {
+    if (!relTable_.IsSquare(WordCount())) relTable_.Resize(WordCount());
+    const RelScanContext context(relTable_, WordPositions(words), maxWordWeight_);
+    for (int i = 0; i < n; ++i) {
+      port_->ProcessMessagesPaced();
+      sum += context.RowSum(i);
+    }
+  } catch (...) {
+    EndScan();
+    throw;
+  }
+  port_->Log("Single thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)), true);
+  EndScan();
+  return sum;
+}
+
+int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& words) {
+  const auto start = std::chrono::steady_clock::now();
+  const int n = static_cast<int>(words.size());
+  const auto ranges = ScanThreadRanges(n, processorCount_ > 0 ? processorCount_ : ProcessorCount());
+  port_->Log("Checking " + std::to_string(n) + " words against rel table with " + std::to_string(ranges.size()) +
+                 " threads",
+             true);
+  ++scanDepth_;
+  int64_t sum = 0;
+  try {
+    if (!relTable_.IsSquare(WordCount())) relTable_.Resize(WordCount());
+    const RelScanContext context(relTable_, WordPositions(words), maxWordWeight_);
+    ScanDoorbell doorbell;
+    std::vector<std::unique_ptr<TRelScanThread>> threads;
+    threads.reserve(ranges.size());
+    for (const auto& [first, last] : ranges) {
+      auto t = std::make_unique<TRelScanThread>(context, &doorbell);
+      t->StartRow = first;
+      t->Words = &words;
+      t->EndRow = last;
+      t->Start();
+      threads.push_back(std::move(t));
+    }
+    auto allDone = [&] {
+      for (const auto& t : threads)
+        if (!t->Done.load(std::memory_order_acquire)) return false;
+      return true;
+    };
+    for (;;) {
+      port_->ProcessMessagesPaced();
+      if (scanWait_ == ScanWait::kSleepPoll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs_));
+      } else {
+        // A few milliseconds at most, so the window keeps being served while the workers run,
+        // and no longer than the work itself when they finish early.
+        std::unique_lock<std::mutex> lock(doorbell.mutex);
+        const int expected = static_cast<int>(threads.size());
+        doorbell.cv.wait_for(lock, std::chrono::milliseconds(5), [&] { return doorbell.finished == expected; });
+      }
+      if (allDone()) break;
+    }
+    for (auto& t : threads) {
+      t->Join();
+      sum += t->Total;
+    }
+  } catch (...) {
+    EndScan();
+    throw;
+  }
+  port_->Log("Multiple thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)), true);
+  EndScan();
+  return sum;
+}
+
+}  // namespace zibu
