@@ -285,9 +285,13 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
   if (code == 0 && rc == CURLE_OK) curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
   if (code != 0 && (code < 200 || code > 299)) {
     std::string note;
+    const bool viaProxy = !options.proxy.server.empty();
     if (code == 407)
       note = options.proxy.username.empty() ? ": the proxy wants a user name and password"
                                             : ": the proxy did not accept the user name and password";
+    else if (code == 401 && viaProxy && !options.proxy.username.empty())
+      // Some proxies (tinyproxy) turn down wrong credentials with 401, like a site would.
+      note = " (from the site, or from the proxy refusing the user name and password)";
     ThrowStatus(t, code, note);
   }
   if (rc != CURLE_OK) ThrowCurlError(rc, errbuf, url, options, t);
