@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "common/errors.h"
+#include "common/text.h"
+
+using namespace zibu;
+using Words = std::vector<std::string>;
+
+TEST(GetWordList, PossessivesPluralsAndCommonWords) {
+  EXPECT_EQ(GetWordList("   and  here's to john's apples for the monsters' party  ", 4, 12, {"HERE"}),
+            (Words{"JOHN", "APPLE", "MONSTER", "PARTY"}));
+  EXPECT_EQ(GetWordList("class buses news", 4, 12, {}), (Words{"CLASS", "BUSE", "NEWS"}));
+  // One letter above the minimum may fold to the minimum; exactly the minimum keeps its "S".
+  EXPECT_EQ(GetWordList("cats bats", 3, 12, {}), (Words{"CAT", "BAT"}));
+  EXPECT_EQ(GetWordList("café", 4, 12, {}), Words{});
+  EXPECT_EQ(GetWordList("abcdefghijklm abcdefghijkl", 4, 12, {}), Words{"ABCDEFGHIJKL"});
+  // Too long is judged before the plural is folded.
+  EXPECT_EQ(GetWordList("abcdefghijkls", 4, 12, {}), Words{});
+}
+
+TEST(GetWordList, MarkupDigitsAndPunctuationSplitWords) {
+  EXPECT_EQ(GetWordList("<b>bold</b>text&nbsp;more<script>hidden()</script> x2y4zzzz", 4, 12, {}),
+            (Words{"BOLDTEXT", "MORE", "ZZZZ"}));
+  EXPECT_EQ(GetWordList("O'Reilly's rock'n'roll", 4, 12, {}), (Words{"OREILLY", "ROCKNROLL"}));
+  // Only "'S" takes the "S" with it; other apostrophes just go.
+  EXPECT_EQ(GetWordList("tom''sbook ab'c'd's", 4, 12, {}), (Words{"TOMBOOK", "ABCD"}));
+}
+
+TEST(GetWordList, RepetitionsKeptAndCommonWordsIgnoreCase) {
+  const Words common = {"Everyone", "report"};
+  EXPECT_EQ(GetWordList("report motors everyone motors REPORTS", 4, 12, common), (Words{"MOTOR", "MOTOR"}));
+}
+
+TEST(GetWordList, LongExampleAfterSortUnique) {
+  const std::string text =
+      "in john's $$$ \"report\" he said that if \"iran's nuclear programme doesn't stop soon george bush will "
+      "get 'really' cross\"!!!, so thEn everyone everyone everyone reads it john's report report!";
+  Words common = {"SAID", "THAT", "DOESNT", "STOP", "SOON", "WILL", "REALLY", "CROSS", "THEN", "READ"};
+  SortUnique(common);
+  Words words = GetWordList(text, 4, 12, common);
+  SortUnique(words);
+  EXPECT_EQ(words, (Words{"BUSH", "EVERYONE", "GEORGE", "IRAN", "JOHN", "NUCLEAR", "PROGRAMME", "REPORT"}));
+}
+
+TEST(SplitString, EmptyPiecesAtTheStartAndBetweenButNotAtTheEnd) {
+  EXPECT_EQ(SplitString("1:gary mckinnon\r\n1:richard,dawkins", "\r\n"),
+            (Words{"1:gary mckinnon", "1:richard,dawkins"}));
+  EXPECT_EQ(SplitString(",a,,b,", ","), (Words{"", "a", "", "b"}));
+  EXPECT_EQ(SplitString("a\r\n", "\r\n"), Words{"a"});
+  EXPECT_EQ(SplitString("", ","), Words{});
+  EXPECT_EQ(SplitString(",", ","), Words{""});
+  EXPECT_EQ(SplitString("abc", ""), Words{"abc"});
+  EXPECT_EQ(SplitString("", ""), Words{});
+  EXPECT_EQ(SplitString("a--b---c", "--"), (Words{"a", "b", "-c"}));
+}
+
+TEST(SortUnique, FirstSpellingWinsInCaseInsensitiveOrder) {
+  Words list = {"pear", "Apple", "apple", "PEAR", "banana", "Banana", "apple"};
+  SortUnique(list);
+  EXPECT_EQ(list, (Words{"Apple", "banana", "pear"}));
+  Words accented = {"\xE9t\xE9", "\xC9T\xC9", "zoo"};  // accented letters fold too
+  SortUnique(accented);
+  EXPECT_EQ(accented.size(), 2u);
+  EXPECT_EQ(accented[0], "zoo");
+}
+
+TEST(InSortedList, CaseInsensitiveBinarySearch) {
+  Words list = {"blah", "test", "aaa"};
+  SortUnique(list);
+  EXPECT_TRUE(InSortedList("test", list));
+  EXPECT_TRUE(InSortedList("AAA", list));
+  EXPECT_TRUE(InSortedList("blah", list));
+  EXPECT_FALSE(InSortedList("xblah", list));
+  EXPECT_FALSE(InSortedList("bla", list));
+  EXPECT_FALSE(InSortedList("", list));
+  EXPECT_FALSE(InSortedList("a", Words{}));
+}
+
+TEST(LettersOnly, KeepsCapitalsAndBlanksOnly) {
+  EXPECT_EQ(LettersOnly("AZ az09-\xC9\t\x01Q"), "AZ" + std::string(9, ' ') + "Q");
+}
+
+TEST(CollapseSpaces, RunsBecomeOneBlankAndEndsAreTrimmed) {
+  EXPECT_EQ(CollapseSpaces("  test test    test     test                 test  "), "test test test test test");
+  EXPECT_EQ(CollapseSpaces("test test"), "test test");
+  EXPECT_EQ(CollapseSpaces("test"), "test");
+  EXPECT_EQ(CollapseSpaces("\r\n\t a  \t  b \x01"), "a \t b");
+  EXPECT_EQ(CollapseSpaces("    "), "");
+}
+
+TEST(JoinStrings, EveryEntryFollowedBySeparator) {
+  EXPECT_EQ(JoinStrings({}, ";"), "");
+  EXPECT_EQ(JoinStrings({"x"}, ";"), "x;");
+  EXPECT_EQ(JoinStrings({"a", "b"}, ", "), "a, b, ");
+}
+
+TEST(UrlEncode, ReservedBytesAndExistingEscapes) {
+  EXPECT_EQ(UrlEncode("a b%c~d"), "a%20b%25c%7Ed");
+  EXPECT_EQ(UrlEncode("page.php?x=1&y=2"), "page.php?x=1&y=2");
+  EXPECT_EQ(UrlEncode("http://h/a_b-c.d;e:f"), "http://h/a_b-c.d;e:f");
+  EXPECT_EQ(UrlEncode("#+,\"'<>[]\x01\x80\xFF"), "%23%2B%2C%22%27%3C%3E%5B%5D%01%80%FF");
+  // A valid escape is kept, so an address given already encoded is not encoded twice.
+  EXPECT_EQ(UrlEncode("a%20b%2fc%C3%A9"), "a%20b%2fc%C3%A9");
+  EXPECT_EQ(UrlEncode(UrlEncode("x y")), "x%20y");
+  // A "%" that does not begin a valid escape is encoded.
+  EXPECT_EQ(UrlEncode("100%"), "100%25");
+  EXPECT_EQ(UrlEncode("%2"), "%252");
+  EXPECT_EQ(UrlEncode("%g0%0g"), "%25g0%250g");
+  EXPECT_EQ(UrlEncode("%%41"), "%25%41");
+}
+
+TEST(SiteRootAndUrlParent, Addresses) {
+  EXPECT_EQ(SiteRoot("http://news.example.com/world/uk.html"), "http://news.example.com");
+  EXPECT_EQ(UrlParent("http://news.example.com/world/uk.html"), "http://news.example.com/world");
+  EXPECT_EQ(SiteRoot("http://news.example.com"), "");
+  EXPECT_EQ(UrlParent("http://news.example.com"), "http:/");
+  EXPECT_EQ(SiteRoot("http://h/"), "http://h");
+  // The search starts at the 8th byte: a five-letter scheme's second "/" is at byte 8.
+  EXPECT_EQ(SiteRoot("https://host/x"), "https:/");
+  EXPECT_EQ(SiteRoot("short"), "");
+  EXPECT_EQ(UrlParent("noslash"), "noslash");
+  EXPECT_EQ(UrlParent("a/b/"), "a/b");
+}
+
+TEST(ParseHourMinute, FractionOfADay) {
+  EXPECT_DOUBLE_EQ(ParseHourMinute("07:30"), 7.5 / 24);
+  EXPECT_DOUBLE_EQ(ParseHourMinute("00:00"), 0.0);
+  EXPECT_DOUBLE_EQ(ParseHourMinute("23:59"), (23 * 60 + 59) / 1440.0);
+  EXPECT_DOUBLE_EQ(ParseHourMinute("12.00"), 0.5);  // the third byte is not checked
+  for (const char* bad : {"24:00", "12:60", "ab:cd", "7:30", "", "12", "12:", "-1:00", "12:5x"})
+    EXPECT_THROW(ParseHourMinute(bad), ConversionError) << bad;
+}
+
+TEST(CaseHelpers, AsciiAndWindows1252Folding) {
+  EXPECT_EQ(UpperCase("abz\xE9"), "ABZ\xE9");
+  EXPECT_EQ(AnsiUpperCase("abz\xE9\xFF\x9A\xF7"), "ABZ\xC9\x9F\x8A\xF7");
+  EXPECT_EQ(CompareTextNoCase("abc", "ABC"), 0);
+  EXPECT_LT(CompareTextNoCase("abc", "ABD"), 0);
+  EXPECT_LT(CompareTextNoCase("ab", "abc"), 0);
+  EXPECT_GT(CompareTextNoCase("b", "A"), 0);
+  EXPECT_GE(ProcessorCount(), 1);
+}
