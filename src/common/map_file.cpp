@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "common/errors.h"
 
@@ -49,12 +48,16 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines) {
   lines.clear();
   std::error_code ec;
   if (!std::filesystem::exists(fileName, ec)) return false;
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw IoError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
-  std::ostringstream buf;
-  buf << in.rdbuf();
-  if (in.bad()) throw IoError("Cannot read file \"" + fileName + "\"");
-  const std::string data = buf.str();
+  std::FILE* f = std::fopen(fileName.c_str(), "rb");
+  if (!f) throw IoError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+  std::string data;
+  char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, got);
+  const bool failed = std::ferror(f) != 0;
+  const int err = errno;
+  std::fclose(f);
+  if (failed) throw IoError("Cannot read file \"" + fileName + "\". " + std::strerror(err));
   size_t start = 0;
   while (start < data.size()) {
     size_t end = data.find('\n', start);
