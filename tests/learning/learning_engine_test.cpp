@@ -1,0 +1,382 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <random>
+
+#include "common/settings.h"
+#include "common/shortintmap.h"
+#include "common/text.h"
+#include "learning/engine.h"
+#include "learning_fixture.h"
+
+using namespace zibu;
+using zibu::testing::LearnExample;
+using zibu::testing::RecordingPort;
+using zibu::testing::ScratchDir;
+
+namespace {
+
+int Weight(LearningEngine& e, const std::string& w) { return e.WordWeights().Get(w); }
+
+int Pair(LearningEngine& e, const std::string& a, const std::string& b) {
+  const int ia = e.WordWeights().IndexOf(a), ib = e.WordWeights().IndexOf(b);
+  EXPECT_EQ(e.RelTable().Get(ia, ib), e.RelTable().Get(ib, ia)) << a << "-" << b;
+  return e.RelTable().Get(ia, ib);
+}
+
+std::vector<std::string> Words(LearningEngine& e, const char* text) { return e.GetWordList(text); }
+
+}  // namespace
+
+TEST(Learning, SixRatingsTwiceGiveTheExampleWeightsAndPairs) {
+  RecordingPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+
+  ASSERT_EQ(e.WordCount(), 4);
+  EXPECT_EQ(e.WordWeights().KeyAt(0), "JORDAN");
+  EXPECT_EQ(e.WordWeights().KeyAt(1), "ABDULLAH");
+  EXPECT_EQ(e.WordWeights().KeyAt(2), "SAND");
+  EXPECT_EQ(e.WordWeights().KeyAt(3), "KATIE");
+  EXPECT_EQ(Weight(e, "JORDAN"), 18);
+  EXPECT_EQ(Weight(e, "ABDULLAH"), 26);
+  EXPECT_EQ(Weight(e, "SAND"), 20);
+  EXPECT_EQ(Weight(e, "KATIE"), -32);
+
+  EXPECT_TRUE(e.RelTable().IsSquare(4));
+  EXPECT_EQ(Pair(e, "JORDAN", "ABDULLAH"), 18);
+  EXPECT_EQ(Pair(e, "JORDAN", "SAND"), 16);
+  EXPECT_EQ(Pair(e, "JORDAN", "KATIE"), -16);
+  EXPECT_EQ(Pair(e, "SAND", "KATIE"), -10);
+  EXPECT_EQ(Pair(e, "ABDULLAH", "KATIE"), -6);
+  EXPECT_EQ(Pair(e, "ABDULLAH", "SAND"), 14);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(e.RelTable().Get(k, k), 0);
+
+  EXPECT_TRUE(port.Logged("Updating relevance"));
+  EXPECT_TRUE(port.Logged("Updating rel table"));
+  for (const auto& l : port.logs) EXPECT_TRUE(l.verbose) << l.text;
+}
+
+TEST(Learning, RatingsAreBoundedByMaxWordWeight) {
+  RecordingPort port;
+  LearningEngine e(port);
+  e.SetMaxWordWeight(50);
+  for (int i = 0; i < 100; ++i) e.LearnFromRating(10, "jordan abdullah katie sand");
+  for (const char* w : {"JORDAN", "ABDULLAH", "KATIE", "SAND"}) EXPECT_EQ(Weight(e, w), 50) << w;
+  const char* all[] = {"JORDAN", "ABDULLAH", "KATIE", "SAND"};
+  for (int a = 0; a < 4; ++a)
+    for (int b = a + 1; b < 4; ++b) EXPECT_EQ(Pair(e, all[a], all[b]), 50);
+
+  auto w = Words(e, "jordan katie jordan abdullah katie sand");
+  EXPECT_EQ(e.GetRelationshipRelevance(w), 100);
+
+  for (int i = 0; i < 100; ++i) e.LearnFromRating(-10, "jordan katie");
+  EXPECT_EQ(Pair(e, "JORDAN", "KATIE"), -50);
+  EXPECT_EQ(Pair(e, "JORDAN", "ABDULLAH"), 50);
+  EXPECT_EQ(Pair(e, "JORDAN", "SAND"), 50);
+  EXPECT_EQ(Pair(e, "KATIE", "SAND"), 50);
+  EXPECT_EQ(Pair(e, "KATIE", "ABDULLAH"), 50);
+  EXPECT_EQ(Pair(e, "ABDULLAH", "SAND"), 50);
+  w = Words(e, "jordan katie katie");
+  EXPECT_EQ(e.GetRelationshipRelevance(w), -100);
+}
+
+TEST(Learning, RepeatsMoveWeightsPerOccurrenceButPairsOnce) {
+  RecordingPort port;
+  LearningEngine e(port);
+  EXPECT_EQ(Words(e, "jordan AND THE jordan"), (std::vector<std::string>{"JORDAN", "JORDAN"}));
+  e.LearnFromRating(3, "jordan AND THE jordan");
+  EXPECT_EQ(Weight(e, "JORDAN"), 6);
+  // One distinct word: no pair changes, but the table grows to take the new word.
+  EXPECT_TRUE(e.RelTable().IsSquare(1));
+  EXPECT_EQ(e.RelTable().Get(0, 0), 0);
+
+  e.LearnFromRating(4, "jordan sand jordan");
+  EXPECT_EQ(Weight(e, "JORDAN"), 14);
+  EXPECT_EQ(Weight(e, "SAND"), 4);
+  EXPECT_EQ(Pair(e, "JORDAN", "SAND"), 4);
+
+  // Three new words: three more rows and columns, zero except the three new pairs.
+  e.LearnFromRating(-2, "alpha bravo charlie");
+  ASSERT_TRUE(e.RelTable().IsSquare(5));
+  for (int a = 0; a < 5; ++a)
+    for (int b = 0; b < 5; ++b) {
+      const bool newPair = a >= 2 && b >= 2 && a != b;
+      const bool oldPair = (a == 0 && b == 1) || (a == 1 && b == 0);
+      EXPECT_EQ(e.RelTable().Get(a, b), newPair ? -2 : oldPair ? 4 : 0) << a << "," << b;
+    }
+}
+
+TEST(Learning, RatingZeroAndWordlessTextsTeachNothing) {
+  RecordingPort port;
+  LearningEngine e(port);
+  e.LearnFromRating(0, "entirely unknown words");
+  EXPECT_EQ(e.WordCount(), 0);
+  EXPECT_TRUE(port.logs.empty());
+  e.LearnFromRating(5, "a to be or");
+  EXPECT_EQ(e.WordCount(), 0);
+  EXPECT_EQ(e.RelTable().RowCount(), 0);
+}
+
+TEST(Scoring, TheEightExampleTextsScoreAsTabled) {
+  RecordingPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+  struct Row {
+    const char* text;
+    int simple, rel, overall;
+  };
+  // rel for the two "katie" texts is what "Check Rel" shows; overall does not compute it.
+  const Row rows[] = {{"jordan abdullah", 44, 36, 40},
+                      {"abdullahs jordan", 44, 36, 40},
+                      {"jordan sands", 38, 32, 35},
+                      {"sand jordan", 38, 32, 35},
+                      {"jordan katie", -14, -32, -14},
+                      {"katies jordan", -14, -32, -14},
+                      {"jordan katie sand abdullah", 16, 5, 10},
+                      {"abdullah katie's sand jordan", 16, 5, 10}};
+  for (const auto& r : rows) {
+    auto words = e.GetWordList(r.text);
+    EXPECT_EQ(e.GetSimpleRelevance(words), r.simple) << r.text;
+    EXPECT_EQ(e.GetRelationshipRelevance(words), r.rel) << r.text;
+    EXPECT_EQ(e.GetRelevance(r.text), r.overall) << r.text;
+  }
+  port.Reset();
+  EXPECT_EQ(e.GetRelevance("jordan abdullah"), 40);
+  EXPECT_TRUE(port.Logged("Checking relevance"));
+  EXPECT_TRUE(port.Logged("Relevance=44%"));
+  EXPECT_TRUE(port.Logged("Checking 2 words against rel table with single thread"));
+  EXPECT_TRUE(port.Logged("Relationship relevance=40%"));
+
+  // A negative simple relevance skips the relationship scan.
+  port.Reset();
+  EXPECT_EQ(e.GetRelevance("jordan katie"), -14);
+  for (const auto& l : port.logs) EXPECT_EQ(l.text.find("rel table"), std::string::npos) << l.text;
+}
+
+TEST(Scoring, UnknownAndShortTexts) {
+  RecordingPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+  auto one = e.GetWordList("jordan");
+  EXPECT_EQ(e.GetRelationshipRelevance(one), 0);
+  auto twice = e.GetWordList("jordan AND THE jordan");
+  EXPECT_EQ(e.GetRelationshipRelevance(twice), 0);
+  EXPECT_EQ(e.GetRelevance("never rated words here"), 0);
+  EXPECT_EQ(e.GetRelevance(""), 0);
+  // One liked word and one unknown one: half the liked word's scaled weight.
+  auto mixed = e.GetWordList("abdullah zebra");
+  EXPECT_EQ(e.GetSimpleRelevance(mixed), 52 / 2);
+  // Truncation toward zero, per word: -32 * 100 / 50 = -64; with two unknowns -64 / 3 = -21.
+  auto neg = e.GetWordList("katie zebra yellow");
+  EXPECT_EQ(e.GetSimpleRelevance(neg), -21);
+}
+
+TEST(Scoring, MaxWordWeightScalesEveryTermBeforeSumming) {
+  RecordingPort port;
+  LearningEngine e(port);
+  e.SetMaxWordWeight(7);
+  e.LearnFromRating(3, "alpha bravo");
+  e.LearnFromRating(-1, "alpha");
+  // ALPHA 2 -> 2*100/7 = 28; BRAVO 3 -> 42; (28 + 42) / 2 = 35.
+  auto w = e.GetWordList("alpha bravo");
+  EXPECT_EQ(e.GetSimpleRelevance(w), 35);
+  // Pair 3 -> (300/7 = 42) * 2 = 84, / (2*1) = 42.
+  EXPECT_EQ(e.GetRelationshipRelevance(w), 42);
+}
+
+TEST(Parameters, MaxWordWeightDefaultAndClamping) {
+  ScratchDir dir;
+  auto read = [&](const std::string& content, RecordingPort& port) {
+    std::ofstream(dir.path() + "zibu.conf", std::ios::trunc) << content;
+    SettingsFile f(dir.path() + "zibu.conf");
+    LearningEngine e(port);
+    e.ReadLearningParameters(f);
+    return std::make_tuple(e.minWordLength(), e.maxWordLength(), e.maxWordWeight());
+  };
+  RecordingPort p1;
+  EXPECT_EQ(read("[main]\n", p1), std::make_tuple(4, 12, 50));
+  EXPECT_TRUE(p1.logs.empty());
+  RecordingPort p2;
+  EXPECT_EQ(read("[main]\nminWordLength=3\nmaxWordLength=9\nmaxWordWeight=300\n", p2), std::make_tuple(3, 9, 127));
+  ASSERT_EQ(p2.logs.size(), 1u);
+  EXPECT_FALSE(p2.logs[0].verbose);
+  EXPECT_EQ(p2.logs[0].text, "maxWordWeight 300 is outside 1 to 127, so I am using 127");
+  RecordingPort p3;
+  EXPECT_EQ(std::get<2>(read("[main]\nmaxWordWeight=0\n", p3)), 1);
+  EXPECT_EQ(p3.logs.size(), 1u);
+  RecordingPort p4;
+  EXPECT_EQ(std::get<2>(read("[main]\nmaxWordWeight=127\n", p4)), 127);
+  EXPECT_TRUE(p4.logs.empty());
+}
+
+// ---- the relationship scans ----------------------------------------------------------------
+
+TEST(ScanRanges, SplitAsTheExamplesSay) {
+  using R = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(ScanThreadRanges(51, 2), (R{{0, 6}, {7, 13}, {14, 20}, {21, 27}, {28, 34}, {35, 41}, {42, 48}, {49, 50}}));
+  EXPECT_EQ(ScanThreadRanges(51, 1), (R{{0, 12}, {13, 25}, {26, 38}, {39, 50}}));
+  const R eleven = ScanThreadRanges(11, 4);
+  EXPECT_EQ(eleven, (R{{0, 2}, {3, 5}, {6, 8}, {9, 10}, {11, 10}}));
+  EXPECT_TRUE(ScanThreadRanges(1, 2).empty());
+  // Every row in exactly one range, whatever the sizes.
+  for (int n : {2, 3, 50, 51, 97, 1000, 4999})
+    for (int p : {1, 2, 3, 8}) {
+      std::vector<int> seen(n, 0);
+      for (auto [a, b] : ScanThreadRanges(n, p))
+        for (int i = a; i <= b; ++i) ++seen[i];
+      EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int c) { return c == 1; })) << n << " on " << p;
+    }
+}
+
+namespace {
+
+// A vocabulary of `count` random words with random weights and a fully populated table.
+std::vector<std::string> FillRandom(LearningEngine& e, int count, std::mt19937& rng) {
+  std::uniform_int_distribution<int> letter('A', 'Z'), len(4, 12), cell(-e.maxWordWeight(), e.maxWordWeight());
+  std::vector<std::string> vocab;
+  while (static_cast<int>(vocab.size()) < count) {
+    std::string w;
+    const int l = len(rng);
+    for (int i = 0; i < l; ++i) w += static_cast<char>(letter(rng));
+    if (e.WordWeights().IndexOf(w) >= 0) continue;
+    e.WordWeights().Add(w, static_cast<int8_t>(cell(rng)));
+    vocab.push_back(w);
+  }
+  const int n = e.WordCount();
+  e.RelTable().Resize(n);
+  // A cheap generator for the many cells; the values cover the whole range.
+  uint32_t x = static_cast<uint32_t>(rng()) | 1u;
+  const int span = 2 * e.maxWordWeight() + 1;
+  for (int a = 0; a < n; ++a)
+    for (int b = 0; b < n; ++b) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      if (a != b) e.RelTable().Set(a, b, static_cast<int8_t>(static_cast<int>(x % span) - e.maxWordWeight()));
+    }
+  return vocab;
+}
+
+int64_t ReferenceSum(LearningEngine& e, const std::vector<std::string>& list) {
+  std::vector<int> at;
+  for (const auto& w : list) at.push_back(e.WordWeights().IndexOf(w));
+  int64_t s = 0;
+  for (size_t i = 0; i < list.size(); ++i)
+    for (size_t j = i + 1; j < list.size(); ++j)
+      if (at[i] >= 0 && at[j] >= 0) s += (e.RelTable().Get(at[i], at[j]) * 100 / e.maxWordWeight()) * 2;
+  return s;
+}
+
+}  // namespace
+
+TEST(Scan, SingleAndMultiThreadSumsAgreeOnRandomLists) {
+  SilentUserPort port;
+  LearningEngine e(port);
+  e.SetMaxWordWeight(37);  // so that the per-pair truncation matters
+  std::mt19937 rng(20261208);
+  auto vocab = FillRandom(e, 5000, rng);
+  std::uniform_int_distribution<int> size(51, 5000);
+  for (int trial = 0; trial < 8; ++trial) {
+    const int n = trial == 0 ? 51 : trial == 1 ? 5000 : size(rng);
+    // n distinct words, about one in seven unknown.
+    std::shuffle(vocab.begin(), vocab.end(), rng);
+    std::vector<std::string> list;
+    for (int i = 0; i < n; ++i) {
+      if (i % 7 == 3)
+        list.push_back("UNKNOWN" + std::string(1, static_cast<char>('A' + i % 26)) + std::to_string(i));
+      else
+        list.push_back(vocab[i]);
+    }
+    SortUnique(list);
+    ASSERT_EQ(static_cast<int>(list.size()), n);
+    const int64_t single = e.ScanRelTableSingleThread(list);
+    EXPECT_EQ(e.ScanRelTableMultiThread(list), single) << list.size() << " words";
+    EXPECT_EQ(ReferenceSum(e, list), single) << list.size() << " words";
+    for (int p : {1, 3}) {
+      e.SetProcessorCount(p);
+      EXPECT_EQ(e.ScanRelTableMultiThread(list), single);
+    }
+    e.SetProcessorCount(0);
+  }
+  // No known word at all: 0 on both paths.
+  std::vector<std::string> unknown;
+  for (int i = 0; i < 60; ++i) unknown.push_back("NOWORD" + std::string(1, static_cast<char>('A' + i % 26)) + std::to_string(i));
+  SortUnique(unknown);
+  EXPECT_EQ(e.ScanRelTableSingleThread(unknown), 0);
+  EXPECT_EQ(e.ScanRelTableMultiThread(unknown), 0);
+}
+
+TEST(Scan, LongTextsUseTheThreadsAndLogTheirTimes) {
+  RecordingPort port;
+  LearningEngine e(port);
+  e.SetProcessorCount(2);
+  LearnExample(e);
+  std::string text = "middle east king abdullah rules jordan mightily employing victorious military tactics ";
+  auto words = e.GetWordList(text);
+  SortUnique(words);
+  EXPECT_EQ(e.ScanRelTableSingleThread(words), e.ScanRelTableMultiThread(words));
+
+  std::mt19937 rng(7);
+  const auto vocab = FillRandom(e, 200, rng);
+  std::string many;
+  for (int i = 0; i < 80; ++i) many += vocab[i] + " ";
+  port.Reset();
+  const auto start = std::chrono::steady_clock::now();
+  auto list = e.GetWordList(many);
+  e.GetRelationshipRelevance(list);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(port.Logged("Checking 80 words against rel table with 8 threads"));
+  bool timed = false;
+  for (const auto& l : port.logs) timed |= l.text.rfind("Multiple thread scan of 80 words took ", 0) == 0;
+  EXPECT_TRUE(timed);
+  // The wait is woken by the workers, not a one-second poll.
+  EXPECT_LT(ms, 900);
+  EXPECT_GT(port.paced, 0);
+}
+
+TEST(Scan, RatingsGivenDuringTheWaitAreAppliedAfterTheScan) {
+  RecordingPort port;
+  LearningEngine e(port);
+  std::mt19937 rng(11);
+  const auto vocab = FillRandom(e, 120, rng);
+  std::vector<std::string> list(vocab.begin(), vocab.begin() + 100);
+  SortUnique(list);
+  const int64_t before = ReferenceSum(e, list);
+  const int countBefore = e.WordCount();
+  const int weightBefore = e.WordWeights().ValueAt(0);
+  bool rated = false;
+  port.onPaced = [&] {
+    if (rated) return;
+    rated = true;
+    // Nested from the message processing: a new word would grow the table under the workers.
+    e.LearnFromRating(1, vocab[0] + " brandnewword");
+    EXPECT_EQ(e.WordCount(), countBefore);
+  };
+  e.SetScanWait(ScanWait::kSleepPoll, 20);
+  EXPECT_EQ(e.ScanRelTableMultiThread(list), before);
+  EXPECT_TRUE(rated);
+  EXPECT_FALSE(e.ScanRunning());
+  EXPECT_EQ(e.WordCount(), countBefore + 1);
+  EXPECT_EQ(e.WordWeights().ValueAt(0), std::clamp(weightBefore + 1, -50, 50));
+  EXPECT_TRUE(e.RelTable().IsSquare(countBefore + 1));
+}
+
+TEST(RelTableMemory, GrowingStaysWithinFivePerCentOfTheCells) {
+  T2DRelTypeArray t;
+  for (int n = 1; n <= 3000; n += 1 + n / 50) {
+    t.Resize(n);
+    ASSERT_LE(static_cast<double>(t.MemoryBytes()), 1.05 * n * n + 4096.0 + 64.0 * n) << n;
+  }
+  t.Resize(2000);
+  t.Set(1999, 5, 9);
+  t.Resize(2100);
+  EXPECT_EQ(t.Get(1999, 5), 9);
+  EXPECT_EQ(t.Get(1999, 2099), 0);
+  EXPECT_EQ(t.Get(2099, 1999), 0);
+  t.Reset(10);
+  EXPECT_TRUE(t.IsSquare(10));
+  EXPECT_EQ(t.Get(9, 5), 0);
+}
