@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zibu {
@@ -174,6 +175,8 @@ class TExternalID {
   std::string PublicId;
   std::string SystemId;
   const char* End = nullptr;  // closing quote of the last literal, or where skipping stopped
+  // Where reading goes on after the identifier.
+  const char* Next() const;
 };
 
 enum TDtdItemKind : uint8_t {
@@ -212,7 +215,7 @@ class TEntityStack {
   // Return position of the newest node, or nullptr on an empty stack.
   const char* Pop();
   void Clear();
-  int Count() const { return static_cast<int>(nodes_.size()); }
+  int Count() const;
 
  private:
   struct Node;
@@ -268,7 +271,7 @@ class TXmlParser {
   const std::string& PartName() const { return partName_; }
   const std::string& PartContent() const { return partContent_; }
   const char* PartStart() const { return partStart_; }
-  const char* PartEnd() const { return partEnd_; }
+  const char* PartEnd() const { return next_ ? next_ - 1 : nullptr; }
   const TAttrList& PartAttributes() const { return partAttributes_; }
 
   // Overridable operations.
@@ -283,16 +286,38 @@ class TXmlParser {
 
  private:
   friend class TEntityStack;
-  struct Impl;
 
-  // Scanning of each kind of part; `p` is PartStart.
-  void ScanProlog(const char* p);
-  void ScanComment(const char* p);
-  void ScanPI(const char* p);
-  void ScanDtd(const char* p);
-  void ScanTag(const char* p);
-  void ScanText(const char* p);
-  void ScanCData(const char* p);
+  // Each scanner starts at the part's first byte and returns the byte after the part.
+  const char* ScanProlog(const char* p);
+  const char* ScanComment(const char* p);
+  const char* ScanPI(const char* p);
+  const char* ScanDtd(const char* p);
+  const char* ScanTag(const char* p);
+  const char* ScanText(const char* p);
+  const char* ScanCData(const char* p);
+  const char* ParseAttributes(const char* p);
+  void ApplyDeclaredAttributes();
+  void FinishAttribute(TAttr& attr);
+
+  // References.
+  const char* FindSemicolon(const char* from);
+  const char* TextReference(const char* amp);
+  bool ChargeExpansion(size_t bytes);
+  std::unique_ptr<TXmlParser> OpenEntity(const TEntityDef& entity);
+  std::string ExpandAttrEntities(const std::string& value, int depth);
+  std::string ReplaceParamRefs(std::string_view text, int depth);
+
+  // Declarations.
+  const char* ReadDeclarations(const char* p, int baseline);
+  const char* ParamReference(const char* pct);
+  const char* ReadElementDecl(const char* p);
+  const char* ReadAttListDecl(const char* p, int baseline);
+  const char* ReadEntityDecl(const char* p);
+  const char* ReadNotationDecl(const char* p);
+  void ReadExternalDtd(const TExternalID& id);
+  void Report(TDtdItemKind kind, const char* start, const char* end);
+  void RetireParser(std::unique_ptr<TXmlParser> parser);
+  void ResetScanState();
 
   std::unique_ptr<char[]> buffer_;
   size_t bufferSize_ = 0;
@@ -301,7 +326,8 @@ class TXmlParser {
   std::string declaredEncoding_;
   bool isStandalone_ = false;
   std::string rootName_;
-  const char* dtdEnd_ = nullptr;
+  // Ends of the document type declarations read since the load, by their start in the buffer.
+  std::vector<std::pair<const char*, const char*>> dtdEnds_;
   bool normalizeText_ = true;
   TEntityStack entityStack_;
   std::string textEncoding_;
@@ -310,18 +336,21 @@ class TXmlParser {
   TNvpListOf<TEntityDef> generalEntities_;
   TNvpListOf<TEntityDef> parameterEntities_;
   TNvpListOf<TNotationDef> notationDefs_;
-  // Declarations replaced while their text may still be scanned through the entity stack.
-  std::vector<std::unique_ptr<TNvpNode>> retired_;
+  // Declarations replaced and entity texts left while positions may still point into them;
+  // kept until the next pass (entity definitions until the next load).
+  std::vector<std::unique_ptr<TNvpNode>> retiredDefs_;
+  std::vector<std::unique_ptr<TXmlParser>> retiredParsers_;
 
   TPartKind partKind_ = PartNone;
   std::string partName_;
   std::string partContent_;
   const char* partStart_ = nullptr;
-  const char* partEnd_ = nullptr;
+  const char* next_ = nullptr;  // the byte after the current part
   TAttrList partAttributes_;
-  bool finished_ = false;
-  bool reportable_ = true;
-  size_t expansionBytes_ = 0;  // bytes produced by entity expansion since LoadFile
+  size_t expansionBytes_ = 0;   // produced by entity expansion in this pass
+  size_t expansionBudget_ = kMinExpansionBudget;
+  const char* semiFrom_ = nullptr;  // last ";" search: from here, found at semiAt_ (";" or NUL)
+  const char* semiAt_ = nullptr;
   std::string scratch_;
 };
 
