@@ -1,12 +1,143 @@
-// Placeholder entry until the application shell lands: a main window that opens and closes.
+// Program entry: the splash first, then the main frame and the feeds window, start-up, and the
+// event loop until the main frame is closed.
 #include <QApplication>
-#include <QMainWindow>
+#include <QDir>
+#include <QSocketNotifier>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/command_line.h"
+#include "app/main_form.h"
+#include "app/platform.h"
+#include "common/global_settings.h"
+#include "feeds/feeds_window.h"
+#include "ui/qtext.h"
+#include "ui/splash_window.h"
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnTerminateSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &c, 1);
+}
+
+// A termination request (SIGTERM, SIGINT, SIGHUP) closes the main frame like its close box, so
+// the configuration is saved.
+void CloseOnTerminateSignal(zibu::TMainForm* frame) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, frame);
+  QObject::connect(notifier, &QSocketNotifier::activated, frame, [frame, notifier] {
+    char c;
+    [[maybe_unused]] ssize_t n = ::read(gSignalPipe[0], &c, 1);
+    notifier->setEnabled(false);
+    frame->close();
+  });
+  struct sigaction sa{};
+  sa.sa_handler = OnTerminateSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  using namespace zibu;
+
+  // --help and --version work without a display.
+  {
+    const CommandLine early = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), true);
+    if (early.help) {
+      std::fputs(UsageText().c_str(), stdout);
+      return 0;
+    }
+    if (early.version) {
+      std::printf("%s\n", kAppVersion);
+      return 0;
+    }
+  }
+
+  // The embedded browser of the page monitor refuses to start as root with its sandbox on.
+  const bool runningAsRoot = ::geteuid() == 0;
+  if (runningAsRoot) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+
   QApplication app(argc, argv);
-  QMainWindow w;
-  w.setWindowTitle("Zibu 1.13");
-  w.resize(800, 600);
-  w.show();
-  return app.exec();
+  QApplication::setApplicationName("Zibu");
+  QApplication::setApplicationVersion(kAppVersion);
+  // The frame hides itself while it lives in the tray; only closing it ends the program.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  const CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!cl.error.empty()) {
+    std::fprintf(stderr, "zibu: %s\n\n%s", cl.error.c_str(), UsageText().c_str());
+    return 2;
+  }
+
+  // 1. The splash, painted before anything else is built.
+  TfrmSplashScreen* splash = SplashScreen();
+  splash->show();
+  splash->repaint();
+  QCoreApplication::processEvents();
+
+  // The program home: the executable's folder unless given.
+  const std::string exeDir = FromQ(QCoreApplication::applicationDirPath());
+  std::string home = cl.home.empty() ? exeDir : cl.home;
+  {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(home, ec);
+    if (!ec) home = p.lexically_normal().string();
+    std::filesystem::create_directories(home, ec);
+    if (!std::filesystem::is_directory(home)) {
+      splash->hide();
+      std::fprintf(stderr, "zibu: cannot use %s as the program home\n", home.c_str());
+      return 1;
+    }
+  }
+  SetProgramFolder(home);
+  const auto seeded = SeedHome(ProgramFolder(), exeDir + "/delivered");
+  InstallInputWatcher();
+
+  // 3.-5. The main frame, the feeds window, and the feeds window's reference to the frame.
+  auto frame = std::make_unique<TMainForm>();
+  auto feeds = std::make_unique<TfrmFeeds>();
+  frame->AttachFeeds(feeds.get());
+
+  for (const auto& file : seeded) feeds->Log("Copied the delivered " + file + " into " + ProgramFolder());
+  if (runningAsRoot) {
+    feeds->Log("Running as root: the embedded browser's sandbox is switched off (QTWEBENGINE_DISABLE_SANDBOX=1)");
+  }
+
+  CloseOnTerminateSignal(frame.get());
+  QObject::connect(frame.get(), &TMainForm::shutdownComplete, &app, [] {
+    // Everything is saved. A loop that does not notice the shutdown must not keep the
+    // process alive: it gets a few seconds, then the process ends regardless.
+    std::thread([] {
+      std::this_thread::sleep_for(std::chrono::seconds(5));
+      std::fflush(nullptr);
+      ::_exit(0);
+    }).detach();
+    QCoreApplication::quit();
+  });
+
+  // 6. Start-up, then 7. the event loop until the frame is closed.
+  frame->StartUp();
+  frame->show();
+  const int rc = app.exec();
+
+  frame->AttachFeeds(nullptr);
+  feeds.reset();
+  frame.reset();
+  return rc;
 }

@@ -1,10 +1,64 @@
 #include "app/main_form.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
 
 #include "app/platform.h"
+#include "app/version_check.h"
+#include "common/errors.h"
+#include "common/settings.h"
+#include "feeds/feeds_window.h"
+#include "monitor/monitor_window.h"
+#include "rating/pagefound_window.h"
+#include "spider/spider_window.h"
+#include "ui/dialogs.h"
+#include "ui/icons.h"
+#include "ui/splash_window.h"
 
 namespace zibu {
+
+namespace {
+
+constexpr const char* kMain = "main";
+constexpr int kHintDurationMs = 30000;
+
+constexpr const char* kTooFewWords =
+    "I have not yet gathered sufficient information about your interests.  Please run the learning process a "
+    "few times on the Feeds page";
+constexpr const char* kFewWordsQuestion =
+    "I don't really have sufficient information about your interests.  I recommend that you run the learning "
+    "process a few more times on the Feeds page.\r\n\r\nDo you wish to use this feature anyway?";
+constexpr const char* kSpiderIntroduction =
+    "On this page you can search the web for relevant content, based on your prior feedback about the kind of "
+    "articles you find interesting.\r\n\r\nEnter a web site to start on, and I will follow the links on this "
+    "site and search for content that you may be interested in.  Adjust the slider to indicate how relevant a "
+    "page needs to be for me to add it to the list.";
+
+// The hourglass for the life of a scope, restored on every exit.
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// A hint "short|long" gives the tool tip and the status bar text.
+void SetHint(QAction* action, const QString& hint) {
+  const int bar = hint.indexOf('|');
+  action->setToolTip(bar < 0 ? hint : hint.left(bar));
+  action->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+}  // namespace
 
 SpiderGate SpiderGateFor(int learnedWords) {
   if (learnedWords < 100) return SpiderGate::Refuse;
@@ -12,43 +66,416 @@ SpiderGate SpiderGateFor(int learnedWords) {
   return SpiderGate::Open;
 }
 
+std::string WelcomeMessage() {
+  return std::string(
+             "This program is still under development.  If you experience any problems or think you have found a "
+             "bug, please email ") +
+         kSupportAddress +
+         "\r\n\r\nTo set up RSS/Atom feed monitoring click the orange icon.\r\nTo monitor a standard web site, "
+         "click the web icon (multiple windows can be opened)";
+}
+
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+  setObjectName("MainForm");
   setWindowTitle("Zibu");
+  setWindowIcon(MainIcon());
+  resize(960, 680);
   mdiArea_ = new QMdiArea(this);
+  mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(mdiArea_);
+  CreateActions();
+  statusBar()->setSizeGripEnabled(true);
+  // The first paced call after start-up always lets messages through.
+  SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
 }
 
-TMainForm::~TMainForm() = default;
-
-void TMainForm::AttachFeeds(TfrmFeeds* feeds) { feeds_ = feeds; }
-void TMainForm::StartUp() { startupDone_ = true; }
-void TMainForm::SaveAllConfig() { ++saveCount_; }
-QWidget* TMainForm::NewPageMonitorWindow() { return nullptr; }
-void TMainForm::NewSpiderWindow() {}
-void TMainForm::AlertUser() {}
-PageFoundResult TMainForm::ShowPageFound(const std::string&, const std::string&, const std::string&,
-                                         const std::string&, bool) {
-  return {};
+TMainForm::~TMainForm() {
+  if (feeds_) feeds_->removeEventFilter(this);
 }
+
+void TMainForm::CreateActions() {
+  sbRSS = new QAction(FeedsIcon(), "&RSS/Atom feeds", this);
+  sbRSS->setObjectName("sbRSS");
+  SetHint(sbRSS, "Manage RSS / Atom feeds");
+  connect(sbRSS, &QAction::triggered, this, &TMainForm::ShowFeeds);
+
+  btnNewWebPage = new QAction(WebIcon(), "New web page monitor window", this);
+  btnNewWebPage->setObjectName("btnNewWebPage");
+  SetHint(btnNewWebPage, "Monitor a new web site");
+  connect(btnNewWebPage, &QAction::triggered, this, &TMainForm::NewWebPage);
+
+  btnSpider = new QAction(SpiderIcon(), "New web search window", this);
+  btnSpider->setObjectName("btnSpider");
+  SetHint(btnSpider, "Search the web for relevant content");
+  connect(btnSpider, &QAction::triggered, this, &TMainForm::NewSpiderWindow);
+
+  sbSaveConfig = new QAction(SaveIcon(), "Save all config", this);
+  sbSaveConfig->setObjectName("sbSaveConfig");
+  SetHint(sbSaveConfig, "Save all config");
+  connect(sbSaveConfig, &QAction::triggered, this, &TMainForm::SaveConfigCommand);
+
+  SpeedButton1 = new QAction(HomeIcon(), "Visit zibu home page", this);
+  SpeedButton1->setObjectName("SpeedButton1");
+  SetHint(SpeedButton1, "Visit zibu home page");
+  connect(SpeedButton1, &QAction::triggered, this, &TMainForm::VisitHomePage);
+
+  FileExit1 = new QAction("E&xit", this);
+  FileExit1->setObjectName("FileExit1");
+  SetHint(FileExit1, "Exit|Exit application");
+  connect(FileExit1, &QAction::triggered, this, &QWidget::close);
+
+  WindowCascade1 = new QAction("&Cascade", this);
+  WindowCascade1->setObjectName("WindowCascade1");
+  connect(WindowCascade1, &QAction::triggered, mdiArea_, &QMdiArea::cascadeSubWindows);
+  WindowTileHorizontal1 = new QAction("Tile &Horizontally", this);
+  WindowTileHorizontal1->setObjectName("WindowTileHorizontal1");
+  connect(WindowTileHorizontal1, &QAction::triggered, this, &TMainForm::TileHorizontally);
+  WindowTileVertical1 = new QAction("Tile &Vertically", this);
+  WindowTileVertical1->setObjectName("WindowTileVertical1");
+  connect(WindowTileVertical1, &QAction::triggered, this, &TMainForm::TileVertically);
+  WindowMinimizeAll1 = new QAction("&Minimize All", this);
+  WindowMinimizeAll1->setObjectName("WindowMinimizeAll1");
+  connect(WindowMinimizeAll1, &QAction::triggered, this, [this] {
+    for (QMdiSubWindow* sub : mdiArea_->subWindowList()) sub->showMinimized();
+  });
+  WindowArrangeAll1 = new QAction("&Arrange All", this);
+  WindowArrangeAll1->setObjectName("WindowArrangeAll1");
+  connect(WindowArrangeAll1, &QAction::triggered, this, &TMainForm::ArrangeAll);
+
+  QMenu* file = menuBar()->addMenu("&File");
+  file->setObjectName("File1");
+  file->addAction(sbRSS);
+  file->addAction(btnNewWebPage);
+  file->addAction(btnSpider);
+  file->addSeparator();
+  file->addAction(FileExit1);
+
+  QMenu* window = menuBar()->addMenu("&Window");
+  window->setObjectName("Window1");
+  window->addAction(WindowCascade1);
+  window->addAction(WindowTileHorizontal1);
+  window->addAction(WindowTileVertical1);
+  window->addAction(WindowMinimizeAll1);
+  window->addAction(WindowArrangeAll1);
+
+  QToolBar* bar = addToolBar("ToolBar1");
+  bar->setObjectName("ToolBar1");
+  bar->setMovable(false);
+  bar->setIconSize(QSize(32, 32));
+  for (QAction* a : {sbRSS, btnNewWebPage, btnSpider, sbSaveConfig, SpeedButton1}) {
+    bar->addAction(a);
+    if (QWidget* button = bar->widgetForAction(a)) {
+      button->setObjectName(a->objectName());
+      button->setToolTipDuration(kHintDurationMs);
+    }
+  }
+}
+
+void TMainForm::AttachFeeds(TfrmFeeds* feeds) {
+  if (feeds_) feeds_->removeEventFilter(this);
+  feeds_ = feeds;
+  if (!feeds_) return;
+  feeds_->SetMainForm(this);
+  feeds_->installEventFilter(this);
+}
+
+TfrmFeeds* TMainForm::Feeds() const { return feeds_.data(); }
+
 std::string TMainForm::ProgramFolder() const { return zibu::ProgramFolder(); }
-void TMainForm::ShowFeeds() {}
-void TMainForm::NewWebPage() {}
-void TMainForm::SaveConfigCommand() {}
-void TMainForm::VisitHomePage() {}
-void TMainForm::TileHorizontally() {}
-void TMainForm::TileVertically() {}
-void TMainForm::ArrangeAll() {}
-void TMainForm::AppMinimize() {}
-void TMainForm::TrayIconMessage(QSystemTrayIcon::ActivationReason) {}
-bool TMainForm::TrayIconVisible() const { return false; }
-void TMainForm::closeEvent(QCloseEvent* e) { QMainWindow::closeEvent(e); }
-void TMainForm::changeEvent(QEvent* e) { QMainWindow::changeEvent(e); }
-bool TMainForm::event(QEvent* e) { return QMainWindow::event(e); }
-void TMainForm::CreateActions() {}
-void TMainForm::ShowWelcomeOnce() {}
-void TMainForm::RunVersionCheck() {}
-QMdiSubWindow* TMainForm::AddChild(QWidget*) { return nullptr; }
-void TMainForm::SetChildCaption(QMdiSubWindow*) {}
-void TMainForm::RestoreFromTray() {}
+
+int TMainForm::LearnedWordCount() const {
+  if (wordCountSource_) return wordCountSource_();
+  return feeds_ ? feeds_->LearnedWordCount() : 0;
+}
+
+void TMainForm::StartUp() {
+  setWindowTitle(QString("Zibu ") + kAppVersion);
+
+  // Any icon left from before is withdrawn; the program shows one only while minimised.
+  if (trayIcon_) trayIcon_->hide();
+  if (!trayIcon_) {
+    trayIcon_ = new QSystemTrayIcon(MainIcon(), this);
+    trayIcon_->setToolTip("zibu");
+    connect(trayIcon_, &QSystemTrayIcon::activated, this, &TMainForm::TrayIconMessage);
+  }
+
+  {
+    SettingsFile file(ConfigPath());
+    settings_ = ReadGlobalSettings(file);
+    SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
+    const bool loadPagesOnStartup = settings_.loadPagesOnStartup;
+    for (int i = 0; i < settings_.browserWindowCount; ++i) {
+      auto* monitor = static_cast<TfrmPageMonitor*>(NewPageMonitorWindow());
+      monitor->loadSettings(file, "window_" + std::to_string(i));
+      if (loadPagesOnStartup) monitor->loadPage();
+    }
+    if (feeds_) {
+      try {
+        feeds_->LoadConfig(file);
+      } catch (const std::exception& e) {
+        ShowMessage(ErrorText(e));
+      }
+    }
+    if (settings_.checkForNewVersion) {
+      ShowProgress("Checking for new version", 0);
+      RunVersionCheck();
+    }
+  }
+  TileHorizontally();
+  startupDone_ = true;
+  HideProgress();
+}
+
+void TMainForm::RunVersionCheck() {
+  HttpOptions options;
+  options.proxy = settings_.proxy;
+  CheckForNewVersion(kVersionDocumentAddress, options, kHomePageAddress);
+}
+
+std::vector<QMdiSubWindow*> TMainForm::ChildWindows() const {
+  std::vector<QMdiSubWindow*> children;
+  const auto stacked = mdiArea_->subWindowList(QMdiArea::StackingOrder);
+  // Front-most first; a closed child may linger until its deferred deletion.
+  for (auto it = stacked.rbegin(); it != stacked.rend(); ++it) {
+    if (!(*it)->isHidden()) children.push_back(*it);
+  }
+  return children;
+}
+
+QMdiSubWindow* TMainForm::AddChild(QWidget* child) {
+  QMdiSubWindow* sub = mdiArea_->addSubWindow(child);
+  sub->setAttribute(Qt::WA_DeleteOnClose);
+  sub->show();
+  const QString caption = QString("Window %1").arg(static_cast<int>(ChildWindows().size()) - 1);
+  child->setWindowTitle(caption);
+  sub->setWindowTitle(caption);
+  return sub;
+}
+
+QWidget* TMainForm::NewPageMonitorWindow() {
+  auto* monitor = new TfrmPageMonitor(this);
+  AddChild(monitor);
+  monitor->SetMainForm(this);
+  return monitor;
+}
+
+void TMainForm::NewSpiderWindow() {
+  switch (SpiderGateFor(LearnedWordCount())) {
+    case SpiderGate::Refuse:
+      ShowMessage(kTooFewWords);
+      return;
+    case SpiderGate::Ask:
+      if (!AskYesNo(kFewWordsQuestion)) return;
+      break;
+    case SpiderGate::Open:
+      break;
+  }
+  feedsInFront_ = false;
+  auto* spider = new TfrmSpider(this);
+  AddChild(spider);
+  spider->SetMainForm(this);
+  if (settings_.firstTime) ShowMessage(kSpiderIntroduction);
+}
+
+void TMainForm::SaveAllConfig() {
+  BusyCursor busy;
+  SettingsFile file(ConfigPath());
+  file.WriteString(kMain, "appVersion", kAppVersion);
+  file.WriteFlag(kMain, "firstTime", false);
+  int written = 0;
+  for (QMdiSubWindow* sub : ChildWindows()) {
+    if (auto* monitor = dynamic_cast<TfrmPageMonitor*>(sub->widget())) {
+      monitor->saveSettings(file, "window_" + std::to_string(written));
+      ++written;
+    }
+  }
+  if (feeds_) {
+    feeds_->WriteConfig(file);
+    feeds_->SaveData();
+  }
+  file.WriteInteger(kMain, "browserWindowCount", written);
+  file.Save();
+  ++saveCount_;
+}
+
+void TMainForm::SaveConfigCommand() {
+  try {
+    SaveAllConfig();
+    ShowMessage("Config saved");
+  } catch (const std::exception& e) {
+    ShowMessage(ErrorText(e));
+  }
+}
+
+void TMainForm::ShowFeeds() {
+  if (!feeds_) return;
+  feeds_->setWindowState(feeds_->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+  feeds_->show();
+  feeds_->raise();
+  feeds_->activateWindow();
+  feedsInFront_ = true;
+}
+
+void TMainForm::NewWebPage() {
+  NewPageMonitorWindow();
+  feedsInFront_ = false;
+}
+
+void TMainForm::VisitHomePage() { OpenUrl(kHomePageAddress); }
+
+void TMainForm::TileHorizontally() {
+  std::vector<QMdiSubWindow*> tiles;
+  for (QMdiSubWindow* sub : mdiArea_->subWindowList(QMdiArea::CreationOrder)) {
+    if (!sub->isHidden() && !sub->isMinimized()) tiles.push_back(sub);
+  }
+  if (tiles.empty()) return;
+  const QRect area = mdiArea_->viewport()->rect();
+  const int n = static_cast<int>(tiles.size());
+  const int h = std::max(1, area.height() / n);
+  for (int i = 0; i < n; ++i) {
+    if (tiles[i]->isMaximized()) tiles[i]->showNormal();
+    const int height = (i == n - 1) ? area.height() - h * (n - 1) : h;
+    tiles[i]->setGeometry(0, i * h, area.width(), std::max(1, height));
+  }
+}
+
+void TMainForm::TileVertically() {
+  std::vector<QMdiSubWindow*> tiles;
+  for (QMdiSubWindow* sub : mdiArea_->subWindowList(QMdiArea::CreationOrder)) {
+    if (!sub->isHidden() && !sub->isMinimized()) tiles.push_back(sub);
+  }
+  if (tiles.empty()) return;
+  const QRect area = mdiArea_->viewport()->rect();
+  const int n = static_cast<int>(tiles.size());
+  const int w = std::max(1, area.width() / n);
+  for (int i = 0; i < n; ++i) {
+    if (tiles[i]->isMaximized()) tiles[i]->showNormal();
+    const int width = (i == n - 1) ? area.width() - w * (n - 1) : w;
+    tiles[i]->setGeometry(i * w, 0, std::max(1, width), area.height());
+  }
+}
+
+// Lines the minimised children up along the bottom edge.
+void TMainForm::ArrangeAll() {
+  const QRect area = mdiArea_->viewport()->rect();
+  int x = 0;
+  int y = area.height();
+  for (QMdiSubWindow* sub : mdiArea_->subWindowList(QMdiArea::CreationOrder)) {
+    if (sub->isHidden() || !sub->isMinimized()) continue;
+    const QSize s = sub->size();
+    if (x > 0 && x + s.width() > area.width()) {
+      x = 0;
+      y -= s.height();
+    }
+    sub->move(x, y - s.height());
+    x += s.width();
+  }
+}
+
+void TMainForm::AlertUser() {
+  const bool wasInFront = feedsInFront_;
+  feedsInFront_ = false;
+  QApplication::beep();
+  if (isMinimized() || !isVisible()) {
+    RestoreFromTray();
+  } else {
+    show();
+    activateWindow();
+  }
+  raise();
+  if (settings_.forceToForeground) ForceForeground(this);
+  feedsInFront_ = wasInFront;
+}
+
+PageFoundResult TMainForm::ShowPageFound(const std::string& reason, const std::string& title,
+                                         const std::string& description, const std::string& link,
+                                         bool ratingPanelVisible) {
+  AlertUser();
+  return ShowPageFoundWindow(this, reason, title, description, link, ratingPanelVisible);
+}
+
+bool TMainForm::TrayAvailable() const {
+  if (trayAvailable_) return trayAvailable_();
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TMainForm::AppMinimize() {
+  if (!startupDone_ || !trayIcon_) return;
+  // Without a notification area the frame stays minimised, so it can still be found.
+  if (!TrayAvailable()) return;
+  trayIcon_->show();
+  // Hiding from within the state change confuses some window managers; do it right after.
+  QTimer::singleShot(0, this, [this] {
+    if (trayIcon_ && trayIcon_->isVisible()) hide();
+  });
+}
+
+void TMainForm::TrayIconMessage(QSystemTrayIcon::ActivationReason reason) {
+  if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick) return;
+  RestoreFromTray();
+}
+
+void TMainForm::RestoreFromTray() {
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  activateWindow();
+  if (trayIcon_) trayIcon_->hide();
+}
+
+bool TMainForm::TrayIconVisible() const { return trayIcon_ && trayIcon_->isVisible(); }
+
+void TMainForm::ShowWelcomeOnce() {
+  if (welcomeShown_ || !settings_.firstTime) return;
+  welcomeShown_ = true;
+  ShowMessage(WelcomeMessage());
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!closing_) {
+    closing_ = true;
+    // Waits and paced loops running under this call end promptly from here on.
+    SetShutdownRequested(true);
+    if (feeds_) {
+      feeds_->RequestCancel();
+      feeds_->StopTimer();
+    }
+    try {
+      SaveAllConfig();
+    } catch (const std::exception& e) {
+      ShowMessage(ErrorText(e));
+    }
+    if (trayIcon_) trayIcon_->hide();
+    if (feeds_) feeds_->hide();
+    emit shutdownComplete();
+  }
+  event->accept();
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) AppMinimize();
+}
+
+bool TMainForm::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate) {
+    if (feedsInFront_ && feeds_ && feeds_->isVisible()) {
+      feeds_->raise();
+      feeds_->activateWindow();
+    }
+    if (settings_.firstTime && !welcomeShown_) {
+      // Shown after the activation has been handled, not inside it.
+      QTimer::singleShot(0, this, &TMainForm::ShowWelcomeOnce);
+    }
+  }
+  return QMainWindow::event(event);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == feeds_ && (event->type() == QEvent::Hide || event->type() == QEvent::Close)) {
+    feedsInFront_ = false;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
 
 }  // namespace zibu

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/global_settings.h"
 #include "common/ports.h"
@@ -24,6 +26,9 @@ class TfrmFeeds;
 enum class SpiderGate { Refuse, Ask, Open };
 SpiderGate SpiderGateFor(int learnedWords);
 
+// The first-run welcome text.
+std::string WelcomeMessage();
+
 // Where the program's site lives (none is published yet; checkForNewVersion is off by default).
 inline constexpr const char* kHomePageAddress = "http://www.zibu-news.example/";
 inline constexpr const char* kVersionDocumentAddress = "http://www.zibu-news.example/zibu.xml";
@@ -38,7 +43,7 @@ class TMainForm : public QMainWindow, public PageFoundPort {
 
   // Stores the feeds window and gives it its reference to this frame.
   void AttachFeeds(TfrmFeeds* feeds);
-  TfrmFeeds* Feeds() { return feeds_; }
+  TfrmFeeds* Feeds() const;
 
   void StartUp();
   void SaveAllConfig();
@@ -72,8 +77,14 @@ class TMainForm : public QMainWindow, public PageFoundPort {
   void TrayIconMessage(QSystemTrayIcon::ActivationReason reason);
   bool TrayIconVisible() const;
 
+  // The number of words the learning engine has weightings for.
+  int LearnedWordCount() const;
   // Where the spider gate gets the learned word count; the feeds window by default.
   void SetWordCountSource(std::function<int()> source) { wordCountSource_ = std::move(source); }
+  // Whether the desktop offers a notification area; asks the desktop by default.
+  void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
+  // Child windows in the toolkit's child order, front-most first (closed ones left out).
+  std::vector<QMdiSubWindow*> ChildWindows() const;
   // How many times the configuration has been saved in this run.
   int SaveCount() const { return saveCount_; }
 
@@ -85,20 +96,22 @@ class TMainForm : public QMainWindow, public PageFoundPort {
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateActions();
   void ShowWelcomeOnce();
   void RunVersionCheck();
   QMdiSubWindow* AddChild(QWidget* child);
-  void SetChildCaption(QMdiSubWindow* sub);
   void RestoreFromTray();
+  bool TrayAvailable() const;
 
   GlobalSettings settings_;
-  TfrmFeeds* feeds_ = nullptr;
+  QPointer<TfrmFeeds> feeds_;
   QMdiArea* mdiArea_ = nullptr;
   QSystemTrayIcon* trayIcon_ = nullptr;
   std::function<int()> wordCountSource_;
+  std::function<bool()> trayAvailable_;
   bool startupDone_ = false;
   bool welcomeShown_ = false;
   bool feedsInFront_ = false;
