@@ -19,6 +19,10 @@ bool MatchAt(std::string_view text, size_t pos, std::string_view pattern, bool i
 
 // 1-based position of the first occurrence at or after `from` (1-based), 0 when none.
 size_t PosEx(std::string_view pattern, std::string_view text, size_t from, bool ignoreCase) {
+  if (!ignoreCase) {
+    const size_t p = text.find(pattern, from - 1);
+    return p == std::string_view::npos ? 0 : p + 1;
+  }
   for (size_t i = from - 1; i < text.size(); ++i)
     if (MatchAt(text, i, pattern, ignoreCase)) return i + 1;
   return 0;
@@ -118,7 +122,7 @@ std::vector<std::string> GetWordList(std::string_view text, int minWordLength, i
     std::string& w = list[static_cast<size_t>(i)];
     w = Trim(w);
     const int len = static_cast<int>(w.size());
-    if (len < minWordLength || len > maxWordLength) {
+    if (len == 0 || len < minWordLength || len > maxWordLength) {
       list.erase(list.begin() + i);
       continue;
     }
