@@ -1,0 +1,215 @@
+// The crawl loop against a scripted web: scoring, listing, failures, stop, pause.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "spider/crawl.h"
+#include "spider_fakes.h"
+
+namespace zibu {
+namespace {
+
+using test::FakeView;
+using test::FakeWeb;
+using test::RecordingPort;
+
+const std::string kSite = "http://site.example";
+const std::string kStart = kSite + "/start";
+
+std::string Link(const std::string& path, const std::string& text) {
+  return "<a href=\"" + path + "\">" + text + "</a>" + std::string(60, '.');
+}
+
+class Crawl : public ::testing::Test {
+ protected:
+  Crawl() : spider(port, view, web, test::WordCountRelevance) {
+    spider.SetRandomSource(random.Source());  // always the best link
+    web.pages[kStart] = "<html><body><p>good good good start</p>" + std::string(60, '.') +
+                        Link("/good.html", "good good good news") + Link("/ok.html", "ok good good") +
+                        Link("/empty.html", "empty good") + Link("/fail.html", "broken") +
+                        Link("/broken.html", "bad markup") + Link("/img.html", "<img src=\"i.gif\">") +
+                        "</body></html>";
+    web.pages[kSite + "/good.html"] =
+        "<p>good good good good</p>" + std::string(60, '.') + Link("/deep.html", "deep") + Link("/start", "home");
+    web.pages[kSite + "/ok.html"] = "good good";  // equal to the slider: not listed
+    web.pages[kSite + "/empty.html"] = "";
+    web.failing.insert(kSite + "/fail.html");
+    web.pages[kSite + "/broken.html"] = "text &#abc; " + Link("/never.html", "never");
+    web.pages[kSite + "/img.html"] = Link("/fromimg.html", "from image");
+    web.pages[kSite + "/fromimg.html"] = "good  good\r\ngood\tgood     good";
+    web.pages[kSite + "/deep.html"] = "bad";
+  }
+
+  std::vector<std::string> FoundUrls() const {
+    std::vector<std::string> out;
+    for (const auto& p : spider.foundPages()) out.push_back(p.url);
+    return out;
+  }
+  bool Logged(const std::string& line) const { return port.CountOf(line) > 0; }
+
+  RecordingPort port;
+  FakeView view;
+  FakeWeb web;
+  test::ScriptedRandom random;
+  TSpiderCrawl spider;
+};
+
+TEST_F(Crawl, ListsRelevantPagesReachedThroughLinksUntilTheLinksRunOut) {
+  spider.crawl(kStart);
+
+  // The starting page is never scored or listed; the page equal to the slider is not listed.
+  EXPECT_EQ(FoundUrls(), (std::vector<std::string>{kSite + "/fromimg.html", kSite + "/good.html"}));
+  EXPECT_EQ(spider.foundPages()[0].relevance, 50);
+  EXPECT_EQ(spider.foundPages()[1].relevance, 40);
+  // Description, "- ", and the text with line breaks and runs of blanks made single blanks.
+  EXPECT_EQ(spider.foundPages()[0].text, "from image- good good good good good");
+
+  // Scored: good, ok, broken, deep, fromimg. Not: the start, the empty body, the failure, and
+  // the page reached through a link without description (whose links are still followed).
+  EXPECT_EQ(spider.pagesChecked(), 5);
+  EXPECT_EQ(view.pagesCheckedLabel, 5);
+  EXPECT_EQ(port.CountOf("Checking page relevance"), 5);
+  EXPECT_EQ(web.FetchCount(kSite + "/fromimg.html"), 1);
+
+  EXPECT_TRUE(Logged("Error downloading http://site.example/fail.html: ESocketError: Connection refused"));
+  // The page whose text cannot be made is reported once, its links are not queued, and it is
+  // not fetched again.
+  EXPECT_EQ(port.CountStartingWith("Error: "), 1);
+  EXPECT_EQ(port.CountStartingWith("Error: EConvertError: "), 1);
+  EXPECT_EQ(web.FetchCount(kSite + "/broken.html"), 1);
+  EXPECT_EQ(web.FetchCount(kSite + "/never.html"), 0);
+  // The link back to the start is known from the beginning.
+  EXPECT_EQ(web.FetchCount(kStart), 1);
+
+  const auto texts = port.Texts();
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[texts.size() - 2], "Ran out of links!");
+  EXPECT_EQ(texts.back(), "Stopped searching");
+  EXPECT_TRUE(Logged("Page relevance=40%"));
+  EXPECT_TRUE(Logged("Next link is http://site.example/good.html"));
+  EXPECT_TRUE(port.lines.front().verbose);  // "Downloading ..." is verbose
+  EXPECT_EQ(port.lines.front().text, "Downloading " + kStart);
+
+  EXPECT_EQ(view.holds, 1);
+  EXPECT_EQ(view.releases, 1);
+  EXPECT_FALSE(view.guiIdle.front());
+  EXPECT_TRUE(view.guiIdle.back());
+  EXPECT_FALSE(view.busy);
+  EXPECT_FALSE(spider.running());
+  EXPECT_EQ(spider.knownUrls().Count(), 0);
+}
+
+TEST_F(Crawl, FollowsTheBestQueuedLinkFirst) {
+  spider.crawl(kStart);
+  // Link relevances: good 30, ok 20, empty 10, fail, img and later deep and fromimg 0, broken -10.
+  ASSERT_GE(web.fetched.size(), 4u);
+  EXPECT_EQ(web.fetched[1], kSite + "/good.html");
+  EXPECT_EQ(web.fetched[2], kSite + "/ok.html");
+  EXPECT_EQ(web.fetched[3], kSite + "/empty.html");
+  EXPECT_EQ(web.fetched.back(), kSite + "/broken.html");
+}
+
+TEST_F(Crawl, TheSliderIsReadWhenEachPageIsScored) {
+  view.slider = 50;
+  spider.crawl(kStart);
+  EXPECT_TRUE(FoundUrls().empty());  // 50 is not above 50
+  view.slider = 39;
+  spider.crawl(kStart);
+  EXPECT_EQ(FoundUrls(), (std::vector<std::string>{kSite + "/fromimg.html", kSite + "/good.html"}));
+}
+
+TEST_F(Crawl, StopDuringADownloadActsWhenTheDownloadReturns) {
+  web.onFetch = [&](const std::string& address) {
+    if (address == kSite + "/good.html") spider.stop();
+  };
+  spider.crawl(kStart);
+  EXPECT_EQ(web.fetched.back(), kSite + "/good.html");
+  EXPECT_EQ(spider.pagesChecked(), 0);  // the downloaded page is not scored any more
+  EXPECT_FALSE(Logged("Ran out of links!"));
+  EXPECT_EQ(port.Last(), "Stopped searching");
+  // The tables keep their rows after the crawl ...
+  EXPECT_EQ(spider.links().Count(), 5);
+  EXPECT_FALSE(spider.searching());
+  EXPECT_FALSE(spider.paused());
+
+  // ... and the next Start empties them; pages found before may be found again.
+  web.onFetch = nullptr;
+  spider.crawl(kStart);
+  EXPECT_EQ(FoundUrls().size(), 2u);
+  EXPECT_EQ(web.FetchCount(kSite + "/good.html"), 2);
+  spider.crawl(kSite + "/fail.html");
+  EXPECT_TRUE(FoundUrls().empty());
+  EXPECT_EQ(spider.links().Count(), 0);
+}
+
+TEST_F(Crawl, PauseWaitsWithoutDownloadingUntilResumed) {
+  size_t fetchedAtPause = 0;
+  port.onYield = [&] {
+    if (web.fetched.size() == 2 && fetchedAtPause == 0) {
+      fetchedAtPause = web.fetched.size();
+      spider.togglePause();
+      EXPECT_EQ(view.pauseCaption, "Resume");
+      EXPECT_FALSE(view.busy);
+      EXPECT_FALSE(view.guiIdle.back());
+    }
+  };
+  view.onPausedWait = [&] {
+    EXPECT_EQ(web.fetched.size(), fetchedAtPause);
+    if (view.pausedWaits == 3) spider.togglePause();
+  };
+  spider.crawl(kStart);
+  EXPECT_EQ(view.pausedWaits, 3);
+  EXPECT_TRUE(Logged("Paused"));
+  EXPECT_TRUE(Logged("Resumed"));
+  EXPECT_EQ(FoundUrls().size(), 2u);  // the crawl went on where it left off
+  EXPECT_EQ(port.Last(), "Stopped searching");
+  EXPECT_EQ(view.pauseCaption, "Pause");
+}
+
+TEST_F(Crawl, APauseWhileTheCrawlEndsIsUndone) {
+  port.onYield = [&] {
+    if (port.Last() == "Ran out of links!" && !spider.paused()) spider.togglePause();
+  };
+  spider.crawl(kStart);
+  EXPECT_EQ(view.pausedWaits, 0);
+  EXPECT_FALSE(spider.paused());
+  EXPECT_EQ(view.pauseCaption, "Pause");
+  EXPECT_TRUE(view.guiIdle.back());
+}
+
+TEST_F(Crawl, StopWhilePausedEndsWithoutAnotherDownload) {
+  port.onYield = [&] {
+    if (web.fetched.size() == 2 && !spider.paused() && spider.searching()) spider.togglePause();
+  };
+  view.onPausedWait = [&] { spider.stop(); };
+  spider.crawl(kStart);
+  EXPECT_EQ(web.fetched.size(), 2u);
+  EXPECT_EQ(port.Last(), "Stopped searching");
+}
+
+TEST_F(Crawl, AnEmptyStartingAddressRunsOutOfLinks) {
+  spider.crawl("");
+  const auto texts = port.Texts();
+  EXPECT_EQ(port.CountStartingWith("Error downloading : "), 1);
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[texts.size() - 2], "Ran out of links!");
+  EXPECT_EQ(texts.back(), "Stopped searching");
+}
+
+TEST_F(Crawl, CountsAreReportedEachCycle) {
+  struct CountingView : FakeView {
+    void CountsChanged(int links, int pages) override { counts.push_back({links, pages}); }
+    std::vector<std::pair<int, int>> counts;
+  } countingView;
+  TSpiderCrawl other(port, countingView, web, test::WordCountRelevance);
+  other.SetRandomSource(random.Source());
+  other.crawl(kStart);
+  ASSERT_FALSE(countingView.counts.empty());
+  EXPECT_EQ(countingView.counts.front(), std::make_pair(5, 0));  // six queued, one taken
+  EXPECT_EQ(countingView.counts.back(), std::make_pair(0, 2));
+}
+
+}  // namespace
+}  // namespace zibu

@@ -1,0 +1,206 @@
+// Finding, resolving, filtering and describing the links of one page.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "spider/crawl.h"
+#include "spider/links.h"
+#include "spider_fakes.h"
+
+namespace zibu {
+namespace {
+
+using test::FakeView;
+using test::FakeWeb;
+using test::RecordingPort;
+
+constexpr const char* kUk = "http://news.example/world/uk.html";
+
+class LinkScan : public ::testing::Test {
+ protected:
+  LinkScan() : spider(port, view, web, test::WordCountRelevance) { spider.setCurrentPage(kUk, "x"); }
+
+  // Queued addresses in queue order.
+  std::vector<std::string> Urls() const {
+    std::vector<std::string> out;
+    for (const auto& r : spider.links().Rows()) out.push_back(r.url);
+    return out;
+  }
+  std::vector<std::string> Scan(const std::string& page) {
+    spider.searchPageForLinks(page);
+    return Urls();
+  }
+
+  RecordingPort port;
+  FakeView view;
+  FakeWeb web;
+  TSpiderCrawl spider;
+};
+
+// Links far apart, so that their descriptions are just their anchor texts.
+std::string Anchor(const std::string& tag, const std::string& text) {
+  return tag + text + "</a>" + std::string(60, '.');
+}
+
+TEST_F(LinkScan, OnlyDoubleQuotedHrefFirstWithOneSpaceIsAnAnchor) {
+  const std::string page = Anchor("<a href=\"a.html\">", "one") + Anchor("<A HREF=\"b.html\">", "two") +
+                           Anchor("<a href='c.html'>", "three") +
+                           Anchor("<a class=\"x\" href=\"d.html\">", "four") +
+                           Anchor("<a\thref=\"e.html\">", "five") + Anchor("<a href= \"f.html\">", "six") +
+                           Anchor("<a HrEf=\"g.html\">", "seven");
+  EXPECT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/world/a.html",
+                                                  "http://news.example/world/b.html",
+                                                  "http://news.example/world/g.html"}));
+  EXPECT_EQ(port.lines.front().text, "Searching page for hyperlinks");
+}
+
+TEST_F(LinkScan, RunsOfBlanksAreCollapsedBeforeScanning) {
+  // The page goes through CollapseSpaces first, so the "exactly one space" of the anchor rule
+  // holds for the collapsed page: runs of blanks match, a line break does not.
+  EXPECT_EQ(Scan(Anchor("<a   href=\"a.html\">", "one") + Anchor("<a\r\nhref=\"b.html\">", "two")),
+            (std::vector<std::string>{"http://news.example/world/a.html"}));
+}
+
+TEST_F(LinkScan, SkipsFragmentsSecureAndScriptAddresses) {
+  const std::string page =
+      Anchor("<a href=\"#top\">", "a") + Anchor("<a href=\"page.html#part\">", "b") +
+      Anchor("<a href=\"page.html\">", "c") + Anchor("<a href=\"https://secure.example/\">", "d") +
+      Anchor("<a href=\"http://x.example/mirror/HtTpS:/y\">", "e") +
+      Anchor("<a href=\"/guides/JavaScript-tips.html\">", "f") + Anchor("<a href=\"javascript:go()\">", "g") +
+      Anchor("<a href=\"/old/vbscript.asp\">", "h") + Anchor("<a href=\"/ok.html\">", "i");
+  EXPECT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/world/page.html#part",
+                                                  "http://news.example/world/page.html",
+                                                  "http://news.example/ok.html"}));
+}
+
+TEST_F(LinkScan, ResolvesAgainstTheCurrentAddress) {
+  const std::string page =
+      Anchor("<a href=\"/news/a.html\">", "a") + Anchor("<a href=\"b.html\">", "b") +
+      Anchor("<a href=\"../c.html\">", "c") + Anchor("<a href=\"//cdn.example/d.html\">", "d") +
+      Anchor("<a href=\"HTTP://Other.example/E.html\">", "e") + Anchor("<a href=\"ftp://files.example/f\">", "f") +
+      Anchor("<a href=\"mailto:ed@news.example\">", "g") + Anchor("<a href=\"\"h.html\">", "h");
+  EXPECT_EQ(Scan(page), (std::vector<std::string>{
+                            "http://news.example/news/a.html", "http://news.example/world/b.html",
+                            "http://news.example/world/../c.html", "http://cdn.example/d.html",
+                            "HTTP://Other.example/E.html", "http://news.example/world/ftp://files.example/f",
+                            "http://news.example/world/mailto:ed@news.example",
+                            "http://news.example/world/h.html"}));
+}
+
+TEST_F(LinkScan, ResolvesOnAnAddressWithoutPath) {
+  spider.setCurrentPage("http://news.example", "x");
+  EXPECT_EQ(Scan(Anchor("<a href=\"/news/a.html\">", "a") + Anchor("<a href=\"b.html\">", "b")),
+            (std::vector<std::string>{"http:///news/a.html", "http://b.html"}));
+}
+
+TEST(LinkAddress, AbsoluteRulesApplyInOrder) {
+  EXPECT_EQ(AbsoluteLinkAddress("//h.example/p", kUk), "http://h.example/p");
+  EXPECT_EQ(AbsoluteLinkAddress("Http://h.example/p", kUk), "Http://h.example/p");
+  EXPECT_EQ(AbsoluteLinkAddress("http:/h.example", kUk), "http://news.example/world/http:/h.example");
+  EXPECT_TRUE(LinkAddressSkipped("#"));
+  EXPECT_FALSE(LinkAddressSkipped("a#b"));
+  EXPECT_TRUE(LinkAddressSkipped("a/JAVAscriptor"));
+}
+
+TEST_F(LinkScan, OffsiteFilterComparesSiteRootsExactly) {
+  view.offsite = false;
+  const std::string page = Anchor("<a href=\"/a.html\">", "a") + Anchor("<a href=\"http://NEWS.example/b\">", "b") +
+                           Anchor("<a href=\"http://other.example/c\">", "c") +
+                           Anchor("<a href=\"http://news.example/d/e\">", "d");
+  EXPECT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/a.html", "http://news.example/d/e"}));
+}
+
+TEST_F(LinkScan, HigherLevelFilterKeepsOnlyAddressesHoldingTheCurrentOne) {
+  view.higher = false;
+  spider.setCurrentPage("http://news.example/news/", "x");
+  const std::string page = Anchor("<a href=\"a.html\">", "a") + Anchor("<a href=\"/world/b.html\">", "b") +
+                           Anchor("<a href=\"http://news.example/NEWS/c.html\">", "c") +
+                           Anchor("<a href=\"http://mirror.example/?u=http://news.example/news/d\">", "d");
+  EXPECT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/news/a.html",
+                                                  "http://mirror.example/?u=http://news.example/news/d"}));
+}
+
+TEST_F(LinkScan, AnAddressIsQueuedOncePerCrawlInAnyLetterCase) {
+  spider.knownUrls().Add(kUk);
+  const std::string page = Anchor("<a href=\"a.html\">", "one") + Anchor("<a href=\"A.HTML\">", "two") +
+                           Anchor("<a href=\"HTTP://NEWS.EXAMPLE/WORLD/UK.HTML\">", "three");
+  EXPECT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/world/a.html"}));
+  // Still known after it has been taken out of the queue and visited.
+  ASSERT_TRUE(spider.chooseNextLink());
+  EXPECT_EQ(spider.links().Count(), 0);
+  EXPECT_EQ(Scan(Anchor("<a href=\"a.Html\">", "four")), std::vector<std::string>{});
+}
+
+TEST_F(LinkScan, ARepeatedDescriptionIsQueuedOnceWhileItIsQueued) {
+  const std::string page = Anchor("<a href=\"x.html\">", "Same") + Anchor("<a href=\"y.html\">", "Same") +
+                           Anchor("<a href=\"p.html\">", "<img src=\"p.gif\">") +
+                           Anchor("<a href=\"q.html\">", "<img src=\"q.gif\">");
+  ASSERT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/world/x.html",
+                                                  "http://news.example/world/p.html"}));
+  EXPECT_EQ(spider.links().Row(0).description, "Same");
+  EXPECT_EQ(spider.links().Row(1).description, "");
+  EXPECT_TRUE(spider.descriptionKnown("Same"));
+  EXPECT_FALSE(spider.descriptionKnown("same"));
+  // Once the row holding it has been taken, the description no longer blocks a link.
+  ASSERT_TRUE(spider.chooseNextLink());
+  ASSERT_TRUE(spider.chooseNextLink());
+  EXPECT_FALSE(spider.descriptionKnown("Same"));
+  EXPECT_EQ(Scan(Anchor("<a href=\"z.html\">", "Same")),
+            (std::vector<std::string>{"http://news.example/world/z.html"}));
+}
+
+TEST_F(LinkScan, EachRowCarriesTheRelevanceOfItsDescription) {
+  Scan(Anchor("<a href=\"a.html\">", "good good bad") + Anchor("<a href=\"b.html\">", "bad"));
+  EXPECT_EQ(spider.links().Row(0).relevance, 10);
+  EXPECT_EQ(spider.links().Row(1).relevance, -10);
+}
+
+TEST_F(LinkScan, TheAnchorTextRunsToTheNextCloseTagInAnyCase) {
+  Scan("<a href=\"a.html\"><b>Big</b> <i>news</i></A>" + std::string(60, '.'));
+  ASSERT_EQ(spider.links().Count(), 1);
+  EXPECT_EQ(spider.links().Row(0).description, "Big news");
+}
+
+TEST_F(LinkScan, AnUnfinishedAnchorEndsTheScan) {
+  EXPECT_EQ(Scan(Anchor("<a href=\"a.html\">", "one") + "<a href=\"b.html\">two" + std::string(60, '.')),
+            (std::vector<std::string>{"http://news.example/world/a.html"}));
+  EXPECT_EQ(Scan("<a href=\"c.html>three</a>"), (std::vector<std::string>{"http://news.example/world/a.html"}));
+}
+
+TEST_F(LinkScan, AMalformedReferenceRaisesAndKeepsTheRowsBeforeIt) {
+  const std::string page = Anchor("<a href=\"a.html\">", "one") + Anchor("<a href=\"b.html\">", "&#abc;") +
+                           Anchor("<a href=\"c.html\">", "three");
+  EXPECT_THROW(spider.searchPageForLinks(page), ConversionError);
+  EXPECT_EQ(Urls(), (std::vector<std::string>{"http://news.example/world/a.html"}));
+}
+
+TEST(DescribeLink, TakesWholeWordsWithinFiftyCharactersOnEachSide) {
+  const std::string page = "alpha beta gamma <a href=\"x.html\">Link</a> delta epsilon zeta";
+  const size_t s = page.find('<');
+  const size_t after = page.find("</a>") + 4;
+  // The first word has no blank before it, so it is not known to be whole; the blank right
+  // before the anchor is not part of the text, the one right after it is.
+  EXPECT_EQ(DescribeLink("Link", page, s, after), "beta gamma Link  delta epsilon");
+}
+
+TEST(DescribeLink, ReachesToTheFarthestBlankWithinFiftyCharacters) {
+  // 48 characters of words before the anchor and a run of 60 letters after it.
+  const std::string before = "aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jj ";
+  const std::string page = "zzzz " + before + "<a href=\"x\">L</a>" + std::string(60, 'q') + " tail";
+  const size_t s = page.find('<');
+  // Position s - 49 holds the blank after "zzzz", the lowest blank in reach.
+  EXPECT_EQ(page[s - 49], ' ');
+  EXPECT_EQ(DescribeLink("L", page, s, page.find("</a>") + 4), before.substr(0, before.size() - 1) + " L");
+  const std::string far = "zzzzz" + before + "<a href=\"x\">L</a>";
+  EXPECT_EQ(DescribeLink("L", far, far.find('<'), far.size()), "bbbb cccc dddd eeee ffff gggg hhhh iiii jj L");
+}
+
+TEST(DescribeLink, ContextsArePlainText) {
+  const std::string page = "x <b>Bold</b>&amp; <a href=\"x\">L</a> <i>it</i>&quot; more";
+  EXPECT_EQ(DescribeLink("L", page, page.find("<a"), page.find("</a>") + 4), "Bold& L  it\"");
+}
+
+}  // namespace
+}  // namespace zibu
