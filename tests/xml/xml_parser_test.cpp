@@ -1,0 +1,313 @@
+#include "xml/xml_parser.h"
+
+#include <gtest/gtest.h>
+
+#include "xml/xml_test_util.h"
+
+namespace zibu {
+namespace {
+
+using xmltest::Part;
+using xmltest::Parts;
+using xmltest::Texts;
+using Strings = std::vector<std::string>;
+
+TEST(XmlParts, KindsNamesAndDisplayNames) {
+  auto parts = Parts(
+      "<?xml version=\"1.0\"?><!DOCTYPE r><!-- c --><?pi x?><r a='1'><e/>t<![CDATA[<raw>]]></r>");
+  ASSERT_EQ(parts.size(), 9u);
+  const TPartKind kinds[] = {PartXmlProlog, PartDtd,     PartComment, PartPI,  PartStartTag,
+                             PartEmptyTag,  PartText,    PartCData,   PartEndTag};
+  for (size_t i = 0; i < parts.size(); ++i) EXPECT_EQ(parts[i].kind, kinds[i]) << i;
+  EXPECT_EQ(parts[4].name, "r");
+  EXPECT_EQ(parts[4].attrs, Strings{"a=1"});
+  EXPECT_EQ(parts[7].content, "<raw>");
+
+  const char* names[] = {"",          "XML Prolog", "Comment", "PI",   "DTD Declaration",
+                         "Start Tag", "Empty Tag",  "End Tag", "Text", "CDATA"};
+  for (int k = 0; k <= PartCData; ++k) EXPECT_STREQ(PartKindName(static_cast<TPartKind>(k)), names[k]);
+}
+
+TEST(XmlParts, TextNormalisation) {
+  auto parts = Parts("<a>  Hello \n  world  </a>\n  <b> </b>");
+  ASSERT_EQ(parts.size(), 5u);
+  EXPECT_EQ(parts[0].kind, PartStartTag);
+  EXPECT_EQ(parts[1].kind, PartText);
+  EXPECT_EQ(parts[1].content, "Hello world");
+  EXPECT_EQ(parts[2].kind, PartEndTag);
+  EXPECT_EQ(parts[3].name, "b");  // white space between tags is no part
+  EXPECT_EQ(parts[4].kind, PartEndTag);
+
+  auto raw = Parts("<a>  x\t\ty </a>\n<b/>", false);
+  ASSERT_EQ(raw.size(), 5u);
+  EXPECT_EQ(raw[1].content, "  x\t\ty ");
+  EXPECT_EQ(raw[3].kind, PartText);
+  EXPECT_EQ(raw[3].content, "\n");
+}
+
+TEST(XmlParts, PropertiesKeptFromThePreviousPart) {
+  auto parts = Parts("<item><title>X</title><!-- note --><?p d?></item>");
+  ASSERT_EQ(parts.size(), 7u);
+  EXPECT_EQ(parts[2].kind, PartText);
+  EXPECT_EQ(parts[2].name, "title");  // text keeps the tag's name
+  EXPECT_EQ(parts[3].kind, PartEndTag);
+  EXPECT_EQ(parts[3].content, "X");   // the end tag keeps the text
+  EXPECT_EQ(parts[4].kind, PartComment);
+  EXPECT_EQ(parts[4].name, "title");  // a comment changes nothing
+  EXPECT_EQ(parts[4].content, "X");
+  EXPECT_EQ(parts[5].name, "p");
+  EXPECT_EQ(parts[5].content, " d");
+
+  auto cdata = Parts("<d a='1'><![CDATA[ keep  this ]]></d>");
+  ASSERT_EQ(cdata.size(), 3u);
+  EXPECT_EQ(cdata[1].name, "d");
+  EXPECT_EQ(cdata[1].content, " keep  this ");  // never normalised
+  EXPECT_EQ(cdata[1].attrs, Strings{"a=1"});
+}
+
+TEST(XmlParts, EndOfDocument) {
+  TXmlParser p;
+  EXPECT_FALSE(p.NextPart());  // nothing loaded
+  p.LoadFromBuffer("<a/>");
+  p.Rewind();
+  EXPECT_TRUE(p.NextPart());
+  EXPECT_FALSE(p.NextPart());
+  EXPECT_FALSE(p.NextPart());
+  EXPECT_EQ(*p.PartStart(), '\0');
+  EXPECT_EQ(p.PartStart(), p.DocumentText() + 4);
+  EXPECT_EQ(p.PartEnd(), p.DocumentText() + 3);
+
+  // A second pass gives the same parts.
+  p.LoadFromBuffer("<a>x</a>");
+  auto first = xmltest::Walk(p);
+  auto second = xmltest::Walk(p);
+  ASSERT_EQ(first.size(), 3u);
+  ASSERT_EQ(second.size(), 3u);
+  EXPECT_EQ(second[1].content, "x");
+
+  // A NUL byte ends the document.
+  auto parts = Parts(std::string("<a>x\0<b/>", 9));
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[1].content, "x");
+}
+
+TEST(XmlParts, PositionsCoverTheDocument) {
+  TXmlParser p;
+  const std::string doc = "<a x='1'>text<!--c--></a>";
+  p.LoadFromBuffer(doc);
+  p.Rewind();
+  std::string joined;
+  while (p.NextPart()) joined.append(p.PartStart(), p.PartEnd() + 1);
+  EXPECT_EQ(joined, doc);
+}
+
+TEST(XmlParts, UnterminatedConstructsRunToTheEnd) {
+  for (const char* doc : {"<a>x<!-- open", "<a>x<?pi open", "<a>x<![CDATA[ open", "<a>x<b c='1"}) {
+    auto parts = Parts(doc);
+    ASSERT_EQ(parts.size(), 3u) << doc;
+  }
+  EXPECT_EQ(Parts("<![CDATA[ab")[0].content, "ab");
+  EXPECT_EQ(Parts("<?pi  rest")[0].content, "  rest");
+  auto tag = Parts("<b c='1")[0];
+  EXPECT_EQ(tag.name, "b");
+  EXPECT_EQ(tag.attrs, Strings{"c=1"});
+  // "<" at the very end, and a lone "<" in text.
+  EXPECT_EQ(Parts("x<").size(), 2u);
+  auto lt = Parts("a < b> c");
+  ASSERT_EQ(lt.size(), 3u);
+  EXPECT_EQ(lt[1].kind, PartStartTag);
+  EXPECT_EQ(lt[1].name, " b");
+  EXPECT_EQ(lt[2].content, "c");
+  auto lower = Parts("<!doctype html><p>");
+  EXPECT_EQ(lower[0].kind, PartStartTag);
+  EXPECT_EQ(lower[0].name, "!doctype");
+}
+
+TEST(XmlProlog, VersionEncodingStandalone) {
+  TXmlParser p;
+  p.LoadFromBuffer("<?xml version=\"1.0\" encoding='iso-8859-1' standalone=\"yes\"?><a/>");
+  auto parts = xmltest::Walk(p);
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].kind, PartXmlProlog);
+  EXPECT_EQ(parts[0].attrs, (Strings{"encoding=iso-8859-1", "standalone=yes", "version=1.0"}));
+  EXPECT_EQ(p.XmlVersion(), "1.0");
+  EXPECT_EQ(p.DeclaredEncoding(), "iso-8859-1");
+  EXPECT_TRUE(p.IsStandalone());
+  EXPECT_EQ(p.TextEncoding(), "ISO-8859-1");
+
+  p.LoadFromBuffer("<?xml version='1.1' standalone='Yes'?>");
+  xmltest::Walk(p);
+  EXPECT_FALSE(p.IsStandalone());
+  EXPECT_EQ(p.TextEncoding(), "UTF-8");
+
+  // "<?xml-" is a processing instruction, not a prolog.
+  auto pi = Parts("<?xml-stylesheet href=\"a.xsl\"?>");
+  ASSERT_EQ(pi.size(), 1u);
+  EXPECT_EQ(pi[0].kind, PartPI);
+  EXPECT_EQ(pi[0].name, "xml-stylesheet");
+  EXPECT_EQ(pi[0].content, " href=\"a.xsl\"");
+  EXPECT_EQ(pi[0].attrs, Strings{"href=a.xsl"});
+}
+
+TEST(XmlProlog, EncodingDecidesConversion) {
+  EXPECT_EQ(Texts("<?xml version=\"1.0\"?><a>caf\xC3\xA9</a>"), Strings{"caf\xE9"});
+  EXPECT_EQ(Texts("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xC3\xA9</a>"),
+            Strings{"caf\xC3\xA9"});
+  EXPECT_EQ(Texts("<a>caf\xC3\xA9</a>"), Strings{"caf\xC3\xA9"});  // no prolog: no conversion
+
+  // A byte-order mark before the prolog is a text part of its own, unconverted.
+  auto parts = Parts("\xEF\xBB\xBF<?xml version=\"1.0\"?><a>\xE2\x82\xAC</a>");
+  ASSERT_EQ(parts.size(), 5u);
+  EXPECT_EQ(parts[0].kind, PartText);
+  EXPECT_EQ(parts[0].content, "\xEF\xBB\xBF");
+  EXPECT_EQ(parts[3].content, "\x80");
+
+  // Attribute values and CDATA are converted too; names and PI content are not.
+  auto conv = Parts("<?xml version='1.0'?><a\xC3\xA9 t='\xC3\xA9'><![CDATA[\xC3\xA9]]><?p \xC3\xA9?>");
+  EXPECT_EQ(conv[1].name, "a\xC3\xA9");
+  EXPECT_EQ(conv[1].attrs, Strings{"t=\xE9"});
+  EXPECT_EQ(conv[2].content, "\xE9");
+  EXPECT_EQ(conv[3].content, " \xC3\xA9");
+}
+
+TEST(XmlConvert, Utf8ToWindows1252) {
+  EXPECT_EQ(Utf8ToWin1252("plain ascii"), "plain ascii");
+  EXPECT_EQ(Utf8ToWin1252("\xE2\x82\xAC"), "\x80");             // euro sign
+  EXPECT_EQ(Utf8ToWin1252("\xE2\x80\x99\xC5\xA0"), "\x92\x8A");  // right quote, S caron
+  EXPECT_EQ(Utf8ToWin1252("a\xF0\x9F\x98\x80z"), "a\xBFz");      // four bytes: one 0xBF
+  EXPECT_EQ(Utf8ToWin1252("\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"), "\x81\x8D\x8F\x90\x9D");
+  EXPECT_EQ(Utf8ToWin1252("\xC2\x80"), "\xBF");  // U+0080: no byte stands for it
+  EXPECT_EQ(Utf8ToWin1252("\xE4\xB8\xAD"), "\xBF");
+  EXPECT_EQ(Utf8ToWin1252("\x80x"), "\xBFx");  // lone continuation byte
+  EXPECT_EQ(Utf8ToWin1252("\xFFx"), "\xBFx");
+  EXPECT_EQ(Utf8ToWin1252("x\xC3"), "x\xBF");      // cut off at the end
+  EXPECT_EQ(Utf8ToWin1252("x\xE2\x82"), "x\xBF");  // cut off three-byte sequence: its two bytes
+  EXPECT_EQ(Utf8ToWin1252("\xF8\x88\x80\x80\x80z"), "\xBFz");
+  EXPECT_EQ(Utf8ToWin1252("\xC3x"), "\xF8");  // the second byte is not checked
+  // Every Windows-1252 byte survives a round trip through its UTF-8 form.
+  const char* euroEtc = "\xE2\x82\xAC\xE2\x80\x9A\xC6\x92\xE2\x80\x9E\xE2\x80\xA6\xE2\x80\xA0\xE2\x80\xA1"
+                        "\xCB\x86\xE2\x80\xB0\xC5\xA0\xE2\x80\xB9\xC5\x92\xC5\xBD\xE2\x80\x98\xE2\x80\x9C"
+                        "\xE2\x80\x9D\xE2\x80\xA2\xE2\x80\x93\xE2\x80\x94\xCB\x9C\xE2\x84\xA2\xC5\xA1"
+                        "\xE2\x80\xBA\xC5\x93\xC5\xBE\xC5\xB8\xC2\xA0\xC3\xBF";
+  EXPECT_EQ(Utf8ToWin1252(euroEtc), "\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E\x91\x93\x94\x95"
+                                    "\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F\xA0\xFF");
+}
+
+TEST(XmlReferences, InText) {
+  EXPECT_EQ(Texts("<a>&#65;&#x42;&#X43;</a>"), Strings{"ABC"});
+  EXPECT_EQ(Texts("<a>&#8217;</a>"), Strings{"\x19"});
+  EXPECT_EQ(Texts("<a>&lt;&gt;&amp;&apos;&quot;</a>"), Strings{"<>&'\""});
+  EXPECT_EQ(Texts("<a>&amp;lt;</a>"), Strings{"&lt;"});
+  EXPECT_EQ(Texts("<a>&foo; x</a>"), Strings{"foo x"});
+  EXPECT_EQ(Texts("<a>AT&T</a>"), Strings{"ATT"});
+  EXPECT_EQ(Texts("<a>&#zz; &#x; y</a>"), Strings{"y"});  // invalid numbers: spaces, trimmed away
+  EXPECT_EQ(Texts("<a>1&#zz;2</a>"), Strings{"1 2"});
+  EXPECT_EQ(Texts("<a>&LT;</a>"), Strings{"LT"});  // names are case-sensitive
+  // The ";" is searched past the end of the text part.
+  auto parts = Parts("<a>x&y</a><b>;z</b>");
+  ASSERT_GE(parts.size(), 3u);
+  EXPECT_EQ(parts[1].content, "xy</a><b>z");
+  // Character references are appended after conversion, not converted.
+  EXPECT_EQ(Texts("<?xml version='1.0'?><a>&#233;\xC3\xA9</a>"), Strings{"\xE9\xE9"});
+}
+
+TEST(XmlAttributes, Parsing) {
+  auto tag = Parts("<p href='x' HREF=\"y\" b=c d>")[0];
+  EXPECT_EQ(tag.attrs, (Strings{"HREF=y", "href=x"}));
+  EXPECT_EQ(Parts("<br/>")[0].kind, PartEmptyTag);
+  EXPECT_EQ(Parts("<br />")[0].kind, PartEmptyTag);
+  EXPECT_EQ(Parts("<br/>")[0].name, "br");
+  EXPECT_EQ(Parts("<a x  =  '1' y=\"it's\" z='say \"hi\"'>")[0].attrs,
+            (Strings{"x=1", "y=it's", "z=say \"hi\""}));
+  EXPECT_EQ(Parts("<a x junk = '1'>")[0].attrs, Strings{"x=1"});  // bytes before "=" are ignored
+  EXPECT_EQ(Parts("<a v='a>b'>t")[1].content, "t");                // ">" inside a value
+  // A later duplicate goes in front of the earlier one.
+  TXmlParser p;
+  p.LoadFromBuffer("<a k='1' k='2' j='0'>");
+  p.Rewind();
+  ASSERT_TRUE(p.NextPart());
+  const TAttrList& attrs = p.PartAttributes();
+  EXPECT_EQ(xmltest::AttrStrings(attrs), (Strings{"j=0", "k=2", "k=1"}));
+  EXPECT_EQ(attrs.NameAt(-1), "");
+  EXPECT_EQ(attrs.ValueAt(3), "");
+  EXPECT_EQ(attrs.ValueOf("j"), "0");
+  EXPECT_EQ(attrs.ValueOf("J"), "");
+  EXPECT_EQ(attrs.At(1)->ValueOrigin, OriginNormal);
+  EXPECT_EQ(attrs.At(1)->AttrType, AttrUnknown);
+}
+
+TEST(XmlAttributes, ValuesExpandedInStartTagsOnly) {
+  auto parts = Parts("<a t='x&amp;y &lt;&#65;&#x42;&#xZZ;&#zz;' u='a\tb\nc  d' w='&nope; &amp'></a t='&amp;'>");
+  ASSERT_EQ(parts.size(), 2u);
+  ASSERT_EQ(parts[0].attrs.size(), 3u);
+  EXPECT_EQ(parts[0].attrs[0], std::string("t=x&y <AB\0 ", 11));  // invalid hex: 0, decimal: space
+  EXPECT_EQ(parts[0].attrs[1], "u=a b c  d");
+  EXPECT_EQ(parts[0].attrs[2], "w=&nope; &amp");
+  EXPECT_EQ(parts[1].attrs, Strings{"t=&amp;"});  // end tags keep raw values
+  // "&amp;" gives "&" that is not expanded again.
+  EXPECT_EQ(Parts("<a t='&amp;lt;'>")[0].attrs, Strings{"t=&lt;"});
+}
+
+TEST(XmlAttrList, AddSortedAndFind) {
+  TAttrList list;
+  for (const char* n : {"m", "c", "x", "a", "m", "b", "z", "c"}) list.Add(n, std::to_string(list.Count()));
+  ASSERT_EQ(list.Count(), 8);
+  std::string order;
+  for (int i = 0; i < list.Count(); ++i) order += list.NameAt(i);
+  EXPECT_EQ(order, "abccmmxz");
+  EXPECT_EQ(list.ValueAt(2), "7");  // the later "c" is in front
+  EXPECT_EQ(list.ValueAt(4), "4");
+  for (const char* n : {"a", "b", "c", "m", "x", "z"}) {
+    ASSERT_NE(list.Find(n), nullptr) << n;
+    EXPECT_EQ(list.Find(n)->Name, n);
+  }
+  for (const char* n : {"", "0", "d", "n", "zz", "A"}) EXPECT_EQ(list.Find(n), nullptr) << n;
+  TAttrList empty;
+  EXPECT_EQ(empty.Find("a"), nullptr);
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(XmlLoad, FilesAndFailures) {
+  xmltest::TempDir dir;
+  std::string file = dir.Write("feed.xml", "<rss><title>T</title></rss>");
+  TXmlParser p;
+  ASSERT_TRUE(p.LoadFile(file));
+  EXPECT_EQ(p.SourceName(), file);
+  EXPECT_EQ(p.BufferSize(), 28u);
+  auto parts = xmltest::Walk(p);
+  ASSERT_EQ(parts.size(), 5u);
+  EXPECT_EQ(parts[2].content, "T");
+
+  EXPECT_FALSE(p.LoadFile((dir.Path() / "missing.xml").string()));
+  EXPECT_EQ(p.SourceName(), "");
+  EXPECT_EQ(p.BufferSize(), 0u);
+  EXPECT_STREQ(p.DocumentText(), "");
+  p.Rewind();
+  EXPECT_FALSE(p.NextPart());
+  EXPECT_FALSE(p.LoadFile(dir.Path().string()));  // a folder is no document
+
+  std::string empty = dir.Write("empty.xml", "");
+  EXPECT_TRUE(p.LoadFile(empty));
+  p.Rewind();
+  EXPECT_FALSE(p.NextPart());
+}
+
+TEST(XmlLoad, ClearForgetsEverything) {
+  TXmlParser p;
+  p.LoadFromBuffer("<?xml version='1.0' standalone='yes'?><!DOCTYPE r [<!ENTITY e 'v'>]><r/>");
+  p.SetNormalizeText(false);
+  xmltest::Walk(p);
+  EXPECT_EQ(p.RootName(), "r");
+  EXPECT_EQ(p.GeneralEntities().Count(), 1);
+  p.Clear();
+  EXPECT_EQ(p.RootName(), "");
+  EXPECT_EQ(p.XmlVersion(), "");
+  EXPECT_FALSE(p.IsStandalone());
+  EXPECT_TRUE(p.NormalizeText());
+  EXPECT_EQ(p.GeneralEntities().Count(), 0);
+  EXPECT_EQ(p.TextEncoding(), "UTF-8");  // kept: only a prolog or the entity stack changes it
+}
+
+}  // namespace
+}  // namespace zibu
