@@ -240,16 +240,16 @@ void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort*
     const int32_t rows = in.ReadTaggedInt();
     // Every row takes at least two bytes (its length), so a count the rest of the file cannot
     // hold is damage, caught before the row table is allocated.
-    if (rows < 0 || static_cast<int64_t>(rows) * 2 > in.Remaining())
-      throw StreamReadError("Row count " + std::to_string(rows) + " in " + BaseName(path) +
-                            " is more than the file can hold");
+    if (rows < 0) throw StreamReadError("Invalid row count " + std::to_string(rows) + " in " + BaseName(path));
+    if (static_cast<int64_t>(rows) * 2 > in.Remaining()) throw StreamReadError("Stream read error");
     table.SetRowCount(rows);
     progress.Start(rows);
     for (int i = 0; i < rows; ++i) {
       const int32_t len = in.ReadTaggedInt();
-      if (len < 0 || len > in.Remaining())
-        throw StreamReadError("Row length " + std::to_string(len) + " in " + BaseName(path) +
-                              " is more than the file can hold");
+      if (len < 0) throw StreamReadError("Invalid row length " + std::to_string(len) + " in " + BaseName(path));
+      // The file ends before this row would: the read would fail anyway, so it fails before
+      // the row is allocated.
+      if (len > in.Remaining()) throw StreamReadError("Stream read error");
       table.SetRowLength(i, len);
       if (len > 0) in.Read(table.Row(i), static_cast<size_t>(len));
       progress.AfterRow(i);

@@ -1,0 +1,556 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "common/compmap.h"
+#include "common/shortintmap.h"
+#include "learning/engine.h"
+#include "learning/reltable_file.h"
+#include "learning_fixture.h"
+
+using namespace zibu;
+using zibu::testing::LearnExample;
+using zibu::testing::RecordingPort;
+using zibu::testing::ScratchDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string Bytes(std::initializer_list<int> v) {
+  std::string s;
+  for (int b : v) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+const char* kEightTexts[] = {"jordan abdullah",  "abdullahs jordan", "jordan sands", "sand jordan",
+                             "jordan katie",     "katies jordan",    "jordan katie sand abdullah",
+                             "abdullah katie's sand jordan"};
+
+std::vector<int> EightScores(LearningEngine& e) {
+  std::vector<int> s;
+  for (const char* t : kEightTexts) s.push_back(e.GetRelevance(t));
+  return s;
+}
+
+}  // namespace
+
+// ---- reltable.dat bytes --------------------------------------------------------------------
+
+TEST(RelTableFile, TwoWordTableIsWrittenByteForByte) {
+  ScratchDir dir;
+  T2DRelTypeArray t;
+  t.Resize(2);
+  t.Set(0, 1, 5);
+  t.Set(1, 0, 5);
+  WriteRelTableFile(t, dir.path() + "reltable.dat");
+  EXPECT_EQ(ReadBytes(dir.path() + "reltable.dat"), Bytes({2, 2, 2, 2, 0, 5, 2, 2, 5, 0}));
+
+  T2DRelTypeArray back;
+  ReadRelTableFile(back, dir.path() + "reltable.dat");
+  ASSERT_TRUE(back.IsSquare(2));
+  EXPECT_EQ(back.Get(0, 1), 5);
+  EXPECT_EQ(back.Get(1, 0), 5);
+}
+
+TEST(RelTableFile, ThreeHundredWordsUseTheTwoByteForm) {
+  ScratchDir dir;
+  T2DRelTypeArray t;
+  t.Resize(300);
+  t.Set(299, 0, -7);
+  RecordingPort port;
+  WriteRelTableFile(t, dir.path() + "r.dat", &port, "reltable.dat");
+  const std::string b = ReadBytes(dir.path() + "r.dat");
+  ASSERT_EQ(b.size(), 3u + 300u * (3u + 300u));
+  EXPECT_EQ(b.substr(0, 6), Bytes({3, 44, 1, 3, 44, 1}));
+  EXPECT_EQ(b.substr(3 + 303, 3), Bytes({3, 44, 1}));
+  EXPECT_EQ(static_cast<int8_t>(b[3 + 299 * 303 + 3]), -7);
+  // Progress each tenth of the rows, then 100 per cent and hidden.
+  ASSERT_EQ(port.progress.size(), 11u);
+  EXPECT_EQ(port.progress[0], "Saving reltable.dat 9");
+  EXPECT_EQ(port.progress[9], "Saving reltable.dat 99");
+  EXPECT_EQ(port.progress[10], "Saving reltable.dat 100");
+  EXPECT_EQ(port.hides, 1);
+
+  port.Reset();
+  T2DRelTypeArray back;
+  ReadRelTableFile(back, dir.path() + "r.dat", &port);
+  EXPECT_TRUE(back.IsSquare(300));
+  EXPECT_EQ(back.Get(299, 0), -7);
+  EXPECT_EQ(port.progress.back(), "Loading r.dat 100");
+}
+
+TEST(RelTableFile, TaggedIntegersTakeTheShortestFormAndAllAreRead) {
+  auto tagged = [](int32_t v) {
+    std::string s;
+    AppendTaggedInt(s, v);
+    return s;
+  };
+  EXPECT_EQ(tagged(127), Bytes({2, 127}));
+  EXPECT_EQ(tagged(-128), Bytes({2, 0x80}));
+  EXPECT_EQ(tagged(128), Bytes({3, 128, 0}));
+  EXPECT_EQ(tagged(-32768), Bytes({3, 0, 0x80}));
+  EXPECT_EQ(tagged(32768), Bytes({4, 0, 0x80, 0, 0}));
+  EXPECT_EQ(tagged(-1), Bytes({2, 0xFF}));
+
+  // A writer that used longer forms is still read.
+  ScratchDir dir;
+  WriteBytes(dir.path() + "r.dat", Bytes({4, 2, 0, 0, 0, 3, 2, 0, 0, 9, 2, 2, 9, 0}));
+  T2DRelTypeArray t;
+  ReadRelTableFile(t, dir.path() + "r.dat");
+  ASSERT_TRUE(t.IsSquare(2));
+  EXPECT_EQ(t.Get(0, 1), 9);
+}
+
+TEST(RelTableFile, DamageIsReportedWithTheRowsReadSoFar) {
+  ScratchDir dir;
+  const std::string p = dir.path() + "r.dat";
+  T2DRelTypeArray t;
+  // Cut in the middle of the second row.
+  WriteBytes(p, Bytes({2, 2, 2, 2, 0, 5, 2, 2, 5}));
+  t.Resize(2);
+  try {
+    ReadRelTableFile(t, p);
+    FAIL();
+  } catch (const StreamReadError& e) {
+    EXPECT_EQ(e.Kind(), "EReadError");
+    EXPECT_STREQ(e.what(), "Stream read error");
+  }
+  EXPECT_EQ(t.RowCount(), 2);
+  EXPECT_EQ(t.Get(0, 1), 5);
+  // A bad type byte.
+  WriteBytes(p, Bytes({2, 1, 5, 0}));
+  try {
+    ReadRelTableFile(t, p);
+    FAIL();
+  } catch (const StreamReadError& e) {
+    EXPECT_STREQ(e.what(), "Invalid value type 5 in r.dat");
+  }
+
+  WriteBytes(p, Bytes({2, 1, 7, 1}));
+  EXPECT_THROW(ReadRelTableFile(t, p), StreamReadError);
+  WriteBytes(p, "");
+  EXPECT_THROW(ReadRelTableFile(t, p), StreamReadError);
+  EXPECT_THROW(ReadRelTableFile(t, dir.path() + "missing.dat"), IoError);
+}
+
+TEST(RelTableFile, SizesTheFileCannotHoldAreRejectedBeforeAllocating) {
+  ScratchDir dir;
+  const std::string p = dir.path() + "r.dat";
+  T2DRelTypeArray t;
+  const auto start = std::chrono::steady_clock::now();
+  // Two thousand million rows in a 5-byte file.
+  WriteBytes(p, Bytes({4, 0xFF, 0xFF, 0xFF, 0x7F}));
+  try {
+    ReadRelTableFile(t, p);
+    FAIL();
+  } catch (const StreamReadError& e) {
+    EXPECT_STREQ(e.what(), "Stream read error");
+  }
+  EXPECT_EQ(t.RowCount(), 0);
+  // One row claiming two thousand million cells.
+  WriteBytes(p, Bytes({2, 1, 4, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3}));
+  EXPECT_THROW(ReadRelTableFile(t, p), StreamReadError);
+  EXPECT_LE(t.MemoryBytes(), 4096u);
+  // Negative sizes.
+  WriteBytes(p, Bytes({2, 0xFF}));
+  EXPECT_THROW(ReadRelTableFile(t, p), StreamReadError);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_LT(ms.count(), 500);
+}
+
+// ---- save and load -------------------------------------------------------------------------
+
+class LearnedData : public ::testing::Test {
+ protected:
+  std::string Data(const char* name) const { return dir.path() + "data/" + name; }
+  std::string Backup(const char* name) const { return dir.path() + "data/backup/" + name; }
+  std::unique_ptr<LearningEngine> NewEngine() {
+    auto e = std::make_unique<LearningEngine>(port);
+    e->SetDataFolder(dir.path() + "data");
+    e->SetDurableSave(false);
+    e->SetMaxWordWeight(50);
+    return e;
+  }
+  ScratchDir dir;
+  RecordingPort port;
+};
+
+TEST_F(LearnedData, SaveClearLoadKeepsTheEightScores) {
+  auto e = NewEngine();
+  LearnExample(*e);
+  const auto before = EightScores(*e);
+  EXPECT_EQ(before, (std::vector<int>{40, 40, 35, 35, -14, -14, 10, 10}));
+  TCompMap shown;
+  shown.Add("http://a/?x=1", 1700000000000LL);
+  port.Reset();
+  e->SaveData(&shown);
+  EXPECT_EQ(port.progress.front(), "Saving data... 0");
+  EXPECT_TRUE(port.Logged("Saving data..."));
+  EXPECT_TRUE(port.Logged("Finished saving data..."));
+  EXPECT_EQ(ReadBytes(Data("wordweightings.dat")), "JORDAN=18\r\nABDULLAH=26\r\nSAND=20\r\nKATIE=-32\r\n");
+  for (const auto& f : fs::directory_iterator(dir.path() + "data"))
+    EXPECT_EQ(f.path().extension(), f.is_directory() ? "" : ".dat") << f.path();
+
+  e->ClearLearnedData();
+  EXPECT_EQ(EightScores(*e), std::vector<int>(8, 0));
+  TCompMap shownBack;
+  port.Reset();
+  e->LoadData(&shownBack);
+  EXPECT_TRUE(port.messages.empty());
+  EXPECT_EQ(EightScores(*e), before);
+  ASSERT_EQ(shownBack.Count(), 1);
+  EXPECT_EQ(shownBack.KeyAt(0), "http://a/?x=1");
+
+  // A fresh engine loads the same.
+  auto fresh = NewEngine();
+  fresh->LoadData();
+  EXPECT_EQ(EightScores(*fresh), before);
+}
+
+TEST_F(LearnedData, BackupsHoldThePreviousSave) {
+  auto e = NewEngine();
+  e->LearnFromRating(5, "first save");
+  e->SaveData();
+  EXPECT_FALSE(fs::exists(Backup("wordweightings.dat")));
+  const std::string firstWeights = ReadBytes(Data("wordweightings.dat"));
+  const std::string firstTable = ReadBytes(Data("reltable.dat"));
+  e->LearnFromRating(-3, "second save words");
+  e->SaveData();
+  EXPECT_EQ(ReadBytes(Backup("wordweightings.dat")), firstWeights);
+  EXPECT_EQ(ReadBytes(Backup("reltable.dat")), firstTable);
+  EXPECT_NE(ReadBytes(Data("wordweightings.dat")), firstWeights);
+  EXPECT_FALSE(fs::exists(Backup("shownfeedurls.dat")));
+
+  // With backups off the backup folder is never touched.
+  ScratchDir other;
+  auto off = std::make_unique<LearningEngine>(port);
+  off->SetDataFolder(other.path() + "data");
+  off->SetBackupDataFiles(false);
+  off->LearnFromRating(5, "first save");
+  off->SaveData();
+  off->LearnFromRating(5, "second save");
+  off->SaveData();
+  EXPECT_TRUE(fs::is_empty(other.path() + "data/backup"));
+}
+
+TEST_F(LearnedData, MissingFilesGiveEmptyOrZeroDataWithoutMessages) {
+  auto e = NewEngine();
+  e->LoadData();
+  EXPECT_EQ(e->WordCount(), 0);
+  EXPECT_EQ(e->RelTable().RowCount(), 0);
+  EXPECT_TRUE(port.messages.empty());
+
+  WriteBytes(Data("wordweightings.dat"), "ALPHA=3\r\nBRAVO=-200\r\nbad line\r\nCHARLIE=90\r\n");
+  e->LoadData();
+  EXPECT_EQ(e->WordCount(), 3);
+  EXPECT_EQ(e->WordWeights().Get("BRAVO"), 50);    // -200 kept as 8 bits is 56, then bounded
+  EXPECT_EQ(e->WordWeights().Get("CHARLIE"), 50);  // bounded by maxWordWeight
+  EXPECT_TRUE(e->RelTable().IsSquare(3));
+  EXPECT_TRUE(port.messages.empty());
+}
+
+TEST_F(LearnedData, CommonWordsAreSortedOnceAndKeptOutOfWordLists) {
+  auto e = NewEngine();
+  WriteBytes(Data("commonwords.dat"), "said\r\nHERE\r\nthat\r\nSaid\r\n\r\nwill\n");
+  e->LoadData();
+  EXPECT_EQ(e->CommonWords(), (std::vector<std::string>{"HERE", "said", "that", "will"}));
+  EXPECT_EQ(e->GetWordList("   and  here's to john's apples for the monsters' party  "),
+            (std::vector<std::string>{"JOHN", "APPLE", "MONSTER", "PARTY"}));
+}
+
+namespace {
+
+// Saves the example data once (backup pair) and a bigger state over it (data pair).
+void SaveTwoGenerations(LearningEngine& e) {
+  LearnExample(e);
+  e.SaveData();
+  e.LearnFromRating(4, "newer words appear");
+  e.SaveData();
+}
+
+}  // namespace
+
+TEST_F(LearnedData, TableOneRowTooLongLoadsTheBackupPair) {
+  auto e = NewEngine();
+  SaveTwoGenerations(*e);
+  // Seven words; a table of eight rows of eight.
+  T2DRelTypeArray wrong;
+  wrong.Resize(8);
+  WriteRelTableFile(wrong, Data("reltable.dat"));
+  port.Reset();
+  auto loaded = NewEngine();
+  loaded->LoadData();
+  EXPECT_EQ(port.messages, (std::vector<std::string>{
+                               "Error loading word relationship table.\r\nI will try to load it from the last backup",
+                               "Loading backup word relationship table was successful"}));
+  EXPECT_EQ(std::find(port.progress.begin(), port.progress.end(), "Loading backup word weightings... 0") !=
+                port.progress.end(),
+            true);
+  EXPECT_EQ(loaded->WordCount(), 4);
+  EXPECT_EQ(EightScores(*loaded), (std::vector<int>{40, 40, 35, 35, -14, -14, 10, 10}));
+}
+
+TEST_F(LearnedData, TableCutMidRowWithoutBackupIsReset) {
+  auto e = NewEngine();
+  LearnExample(*e);
+  e->SaveData();
+  const std::string full = ReadBytes(Data("reltable.dat"));
+  WriteBytes(Data("reltable.dat"), full.substr(0, full.size() - 2));
+  port.Reset();
+  auto loaded = NewEngine();
+  loaded->LoadData();
+  EXPECT_TRUE(port.Logged("EReadError: Stream read error"));
+  EXPECT_EQ(port.messages, (std::vector<std::string>{"Error loading word relationship table.\r\nNo backup exists, so "
+                                                     "word relationships will be reset"}));
+  EXPECT_EQ(loaded->WordCount(), 4);  // the data folder's weights stay
+  ASSERT_TRUE(loaded->RelTable().IsSquare(4));
+  for (int a = 0; a < 4; ++a)
+    for (int b = 0; b < 4; ++b) EXPECT_EQ(loaded->RelTable().Get(a, b), 0);
+}
+
+TEST_F(LearnedData, UnusableBackupPairResetsTheTableAndKeepsTheDataWeights) {
+  auto e = NewEngine();
+  SaveTwoGenerations(*e);
+  WriteBytes(Data("reltable.dat"), Bytes({2, 1}));
+  WriteBytes(Backup("reltable.dat"), Bytes({2, 9}));
+  port.Reset();
+  auto loaded = NewEngine();
+  loaded->LoadData();
+  EXPECT_EQ(port.messages,
+            (std::vector<std::string>{"Error loading word relationship table.\r\nI will try to load it from the last backup",
+                                      "Error loading backup word relationship table.\r\nWord relationships will be reset."}));
+  EXPECT_EQ(loaded->WordCount(), 7);
+  EXPECT_EQ(loaded->WordWeights().Get("NEWER"), 4);
+  EXPECT_TRUE(loaded->RelTable().IsSquare(7));
+}
+
+TEST_F(LearnedData, BackupTableWithoutWordFileKeepsTheDataWeights) {
+  auto e = NewEngine();
+  SaveTwoGenerations(*e);
+  fs::remove(Backup("wordweightings.dat"));
+  WriteBytes(Data("reltable.dat"), Bytes({2, 1}));
+  port.Reset();
+  auto loaded = NewEngine();
+  loaded->LoadData();
+  EXPECT_EQ(port.messages,
+            (std::vector<std::string>{"Error loading word relationship table.\r\nI will try to load it from the last backup",
+                                      "Error loading backup word relationship table.\r\nWord relationships will be reset."}));
+  EXPECT_EQ(loaded->WordCount(), 7);
+  EXPECT_EQ(loaded->WordWeights().Get("JORDAN"), 18);
+  EXPECT_TRUE(loaded->RelTable().IsSquare(7));
+}
+
+TEST_F(LearnedData, DamagedWordFileTakesTheBackupPair) {
+  auto e = NewEngine();
+  SaveTwoGenerations(*e);
+  WriteBytes(Data("wordweightings.dat"), "JORDAN=18\r\nX=1=2\r\n");
+  port.Reset();
+  auto loaded = NewEngine();
+  loaded->LoadData();
+  EXPECT_TRUE(port.Logged("'1=2' is not a valid integer value")) << (port.logs.empty() ? "" : port.logs[0].text);
+  EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+  EXPECT_EQ(loaded->WordCount(), 4);
+}
+
+// ---- crash safety --------------------------------------------------------------------------
+
+namespace {
+
+// Generation g: 3 + g words, every weight g, every pair g. A loaded pair is consistent when all
+// of it says the same generation.
+int8_t GenerationValue(int g) { return static_cast<int8_t>(g % 41); }
+
+void MakeGeneration(LearningEngine& e, int g) {
+  e.ClearLearnedData();
+  for (int k = 0; k < 3 + g; ++k) e.WordWeights().Add("WORD" + std::to_string(k), GenerationValue(g));
+  e.RelTable().Resize(e.WordCount());
+  for (int a = 0; a < e.WordCount(); ++a)
+    for (int b = 0; b < e.WordCount(); ++b)
+      if (a != b) e.RelTable().Set(a, b, GenerationValue(g));
+}
+
+// The generation the engine holds, or -1 when its weights and table disagree.
+int GenerationOf(LearningEngine& e) {
+  const int n = e.WordCount();
+  if (n < 4 || !e.RelTable().IsSquare(n)) return -1;
+  const int g = n - 3;
+  for (int k = 0; k < n; ++k)
+    if (e.WordWeights().ValueAt(k) != GenerationValue(g)) return -1;
+  for (int a = 0; a < n; ++a)
+    for (int b = 0; b < n; ++b)
+      if (e.RelTable().Get(a, b) != (a == b ? 0 : GenerationValue(g))) return -1;
+  return g;
+}
+
+int GenerationOfShown(const TCompMap& m) { return m.Count() == 1 ? static_cast<int>(m.ValueAt(0)) : -1; }
+
+}  // namespace
+
+TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
+  // Count the steps of one save.
+  std::vector<std::string> steps;
+  {
+    auto e = NewEngine();
+    MakeGeneration(*e, 1);
+    TCompMap shown;
+    shown.Add("g", 1);
+    e->SaveData(&shown);
+    e->SetSaveStepHook([&](const std::string& s) { steps.push_back(s); });
+    e->SaveData(&shown);
+  }
+  // Write and written, backup and backed up for each of the three files, the commit, three
+  // renames, done.
+  ASSERT_EQ(steps.size(), 17u);
+
+  for (size_t stop = 0; stop < steps.size(); ++stop) {
+    fs::remove_all(dir.path() + "data");
+    {
+      auto e = NewEngine();
+      TCompMap shown;
+      for (int g = 1; g <= 2; ++g) {
+        MakeGeneration(*e, g);
+        shown.Clear();
+        shown.Add("g", g);
+        e->SaveData(&shown);
+      }
+    }
+    fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto e = NewEngine();
+      MakeGeneration(*e, 3);
+      TCompMap shown;
+      shown.Add("g", 3);
+      size_t at = 0;
+      e->SetSaveStepHook([&](const std::string&) {
+        if (at++ == stop) _exit(0);  // the process ends here, nothing else runs
+      });
+      e->SaveData(&shown);
+      _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "stop " << stop;
+
+    // Every file of both folders is complete and of generation 1, 2 or 3 (the saves so far).
+    for (const char* folder : {"data/", "data/backup/"}) {
+      SilentUserPort quiet;
+      LearningEngine probe(quiet);
+      probe.SetMaxWordWeight(50);
+      probe.LoadWordWeightings(dir.path() + folder + "wordweightings.dat");
+      T2DRelTypeArray t;
+      ReadRelTableFile(t, dir.path() + folder + "reltable.dat");
+      EXPECT_TRUE(t.IsSquare(t.RowCount())) << folder << " stop " << stop;
+      EXPECT_GE(probe.WordCount(), 4) << folder;
+    }
+
+    port.Reset();
+    auto loaded = NewEngine();
+    TCompMap shown;
+    loaded->LoadData(&shown);
+    const int g = GenerationOf(*loaded);
+    const bool committed = stop > static_cast<size_t>(std::find(steps.begin(), steps.end(), "commit") - steps.begin());
+    EXPECT_EQ(g, committed ? 3 : 2) << "stopped before " << steps[stop];
+    EXPECT_EQ(GenerationOfShown(shown), g) << "stopped before " << steps[stop];
+    EXPECT_TRUE(port.messages.empty()) << "stopped before " << steps[stop];
+    EXPECT_EQ(port.Logged("I have finished the save of learned data that was interrupted"), committed);
+    // Nothing of the interrupted save is left lying about.
+    for (const auto& f : fs::directory_iterator(dir.path() + "data"))
+      EXPECT_TRUE(f.is_directory() || f.path().extension() == ".dat") << f.path();
+  }
+}
+
+TEST_F(LearnedData, KillingTheSavingProcessAtRandomMomentsLosesOnlyTheSaveInProgress) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 12; ++round) {
+    fs::remove_all(dir.path() + "data");
+    int pipeFd[2];
+    ASSERT_EQ(pipe(pipeFd), 0);
+    fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(pipeFd[0]);
+      SilentUserPort quiet;
+      LearningEngine e(quiet);
+      e.SetDataFolder(dir.path() + "data");
+      e.SetDurableSave(false);
+      TCompMap shown;
+      // Larger tables make a save last long enough to be hit in the middle.
+      for (int g = 1; g < 120; ++g) {
+        MakeGeneration(e, 200 + g);
+        shown.Clear();
+        shown.Add("g", 200 + g);
+        e.SaveData(&shown);
+        const int done = 200 + g;
+        if (write(pipeFd[1], &done, sizeof done) != sizeof done) _exit(2);
+      }
+      _exit(0);
+    }
+    close(pipeFd[1]);
+    // Let a few saves complete, then kill at a random moment.
+    int lastDone = -1, v = 0;
+    const int wanted = 2 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < wanted && read(pipeFd[0], &v, sizeof v) == sizeof v; ++k) lastDone = v;
+    usleep(static_cast<useconds_t>(rng() % 4000));
+    kill(child, SIGKILL);
+    while (read(pipeFd[0], &v, sizeof v) == sizeof v) lastDone = v;
+    close(pipeFd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_NE(lastDone, -1);
+
+    port.Reset();
+    auto loaded = NewEngine();
+    TCompMap shown;
+    loaded->LoadData(&shown);
+    const int g = GenerationOf(*loaded);
+    EXPECT_TRUE(g == lastDone || g == lastDone + 1) << "round " << round << ": loaded " << g << ", last done "
+                                                    << lastDone;
+    EXPECT_EQ(GenerationOfShown(shown), g);
+    EXPECT_TRUE(port.messages.empty());
+  }
+}
+
+TEST_F(LearnedData, ReadOnlyLoadReadsACommittedSaveWithoutTouchingFiles) {
+  std::vector<std::string> steps;
+  auto e = NewEngine();
+  LearnExample(*e);
+  e->SaveData();
+  e->LearnFromRating(9, "jordan zebra");
+  const auto expected = EightScores(*e);
+  fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    e->SetSaveStepHook([](const std::string& s) {
+      if (s == "rename reltable.dat") _exit(0);
+    });
+    e->SaveData();
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(fs::exists(Data("save.commit")));
+  auto reader = NewEngine();
+  reader->LoadData(nullptr, true);
+  EXPECT_EQ(EightScores(*reader), expected);
+  EXPECT_TRUE(fs::exists(Data("save.commit")));
+  EXPECT_TRUE(fs::exists(Data("reltable.dat.new")));
+}
