@@ -137,19 +137,24 @@ std::string ProxyAddress(const ProxySettings& proxy) {
   curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
   std::string reason = osErrno ? std::strerror(static_cast<int>(osErrno)) : detail;
   std::string target = HostAndPort(url);
+  long connectCode = 0;
+  curl_easy_getinfo(t.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+  if (viaProxy && connectCode >= 300) {
+    // The proxy turned down the tunnel (CONNECT) for an https address.
+    std::string note;
+    if (connectCode == 407 || connectCode == 401)
+      note = options.proxy.username.empty() ? ": the proxy wants a user name and password"
+                                            : ": the proxy did not accept the user name and password";
+    else
+      note = ": the proxy refused to open a tunnel to " + target;
+    ThrowStatus(t, connectCode, note);
+  }
   switch (rc) {
     case CURLE_COULDNT_RESOLVE_HOST:
       throw HttpError("Could not resolve host name '" + HostOf(url) + "'", kHostNotFoundKind);
     case CURLE_COULDNT_RESOLVE_PROXY:
       throw HttpError("Could not resolve proxy host name '" + options.proxy.server + "'", kHostNotFoundKind);
     case CURLE_COULDNT_CONNECT: {
-      long connectCode = 0;
-      curl_easy_getinfo(t.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
-      if (connectCode >= 300) {
-        // The proxy turned down a tunnel (CONNECT) request.
-        std::string note = connectCode == 407 ? ": the proxy did not accept the user name and password" : "";
-        ThrowStatus(t, connectCode, note);
-      }
       if (viaProxy) throw HttpError("Could not connect to proxy " + ProxyAddress(options.proxy) + ": " + reason,
                                     kSocketErrorKind);
       throw HttpError("Could not connect to " + target + ": " + reason, kSocketErrorKind);
