@@ -1,12 +1,531 @@
 #include "spider/spider_window.h"
 
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSplitter>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QThread>
+#include <QVBoxLayout>
+#include <utility>
+#include <vector>
+
+#include "app/main_form.h"
+#include "app/platform.h"
+#include "feeds/feeds_window.h"
+#include "http/fetch.h"
+#include "learning/engine.h"
+#include "ui/dialogs.h"
+#include "ui/qtext.h"
+#include "ui/status_log.h"
+
 namespace zibu {
 
-TfrmSpider::TfrmSpider(TMainForm* frame, QWidget* parent) : QWidget(parent), mainForm(frame) {
-  setWindowTitle("Spider");
-  setAttribute(Qt::WA_DeleteOnClose);
+std::string SpiderRelevanceHint() {
+  return "You can use this slider to indicate how relevant an web page needs to be before Zibu decides to show "
+         "it to you.\r\n"
+         "The program uses the feedback you have provided on the news feeds articles to estimate how relevant a "
+         "particular page is.\r\n"
+         "\r\n"
+         "If you move the slider towards LOW, you will get lots of web page that may have little relevance.\r\n"
+         "However, if you move the slider towards HIGH, Zibu will only show you web page it thinks are very "
+         "relevant.\r\n"
+         "Do not set it to either extreme though or you will get every single web page or none at all.\r\n"
+         "Try starting off by setting it somewhere in the middle and adjusting it slowly.";
 }
 
-TfrmSpider::~TfrmSpider() = default;
+// A read-only three-column table over rows the crawl owns; the header is the grid's row 0.
+class TSpiderTableModel : public QAbstractTableModel {
+ public:
+  using Cell = std::function<std::string(int row, int column)>;
+  TSpiderTableModel(std::vector<QString> headers, std::function<int()> count, Cell cell, QObject* parent)
+      : QAbstractTableModel(parent), headers_(std::move(headers)), count_(std::move(count)), cell_(std::move(cell)) {}
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() ? 0 : count_();
+  }
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() ? 0 : static_cast<int>(headers_.size());
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+    return ToQ(cell_(index.row(), index.column()));
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < static_cast<int>(headers_.size()))
+      return headers_[static_cast<size_t>(section)];
+    return QAbstractTableModel::headerData(section, orientation, role);
+  }
+  void Refresh() {
+    beginResetModel();
+    endResetModel();
+  }
+
+ private:
+  std::vector<QString> headers_;
+  std::function<int()> count_;
+  Cell cell_;
+};
+
+namespace {
+
+// Found pages: the selected row filled aqua, the text word-wrapped piece by piece and not
+// clipped at the bottom of the cell.
+class FoundPageCellDelegate : public QStyledItemDelegate {
+ public:
+  explicit FoundPageCellDelegate(QTableView* table) : QStyledItemDelegate(table), table_(table) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const QModelIndex current = table_->currentIndex();
+    const bool selected = current.isValid() && current.row() == index.row();
+    const QColor gridColour = option.palette.color(QPalette::Base);
+    const QRect r = option.rect;
+    painter->save();
+    painter->setPen(gridColour);
+    painter->setBrush(selected ? QColor(0, 255, 255) : gridColour);
+    painter->drawRect(r.adjusted(0, 0, -1, -1));
+
+    painter->setPen(option.palette.color(QPalette::Text));
+    painter->setFont(option.font);
+    const QFontMetrics fm(option.font);
+    const QString text = index.data(Qt::DisplayRole).toString();
+    int x = r.left();
+    int y = r.top();
+    qsizetype start = 0;
+    while (start < text.size()) {
+      const qsizetype space = text.indexOf(' ', start);
+      const qsizetype end = space < 0 ? text.size() : space + 1;  // each piece keeps its blank
+      const QString piece = text.mid(start, end - start);
+      start = end;
+      const int w = fm.horizontalAdvance(piece);
+      if (x + w > r.right() + 1) {
+        x = r.left();
+        y += fm.height();
+      }
+      painter->drawText(x, y + fm.ascent(), piece);
+      x += w;
+    }
+    painter->restore();
+  }
+
+ private:
+  QTableView* table_;
+};
+
+QTableView* NewGrid(QWidget* parent, const char* name) {
+  auto* grid = new QTableView(parent);
+  grid->setObjectName(name);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->verticalHeader()->hide();
+  grid->horizontalHeader()->setHighlightSections(false);
+  grid->setWordWrap(false);
+  return grid;
+}
+
+template <typename T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(name);
+  return widget;
+}
+
+}  // namespace
+
+// The crawl's status lines and yields.
+class TfrmSpider::Port : public UserPort {
+ public:
+  explicit Port(TfrmSpider& window) : window_(window) {}
+  void Log(const std::string& message, bool verbose) override { window_.Log(message, verbose); }
+  void ShowProgress(const std::string&, int) override {}
+  void HideProgress() override {}
+  void ShowMessage(const std::string& text) override { zibu::ShowMessage(text); }
+  bool AskYesNo(const std::string& text) override { return zibu::AskYesNo(text); }
+  void ProcessMessagesPaced() override {
+    zibu::ProcessMessagesPaced();
+    // The main frame is closing: the crawl must end for the program to end.
+    if (ShutdownRequested()) window_.crawl_->stop();
+  }
+
+ private:
+  TfrmSpider& window_;
+};
+
+TfrmSpider::TfrmSpider(TMainForm* frame, QWidget* parent) : QWidget(parent), mainForm(frame) {
+  setObjectName("frmSpider");
+  setWindowTitle("Spider");
+  setAttribute(Qt::WA_DeleteOnClose);
+  resize(760, 560);
+
+  port_ = std::make_unique<Port>(*this);
+  SpiderView& view = *this;
+  PageFetcher& fetcher = *this;
+  crawl_ = std::make_unique<TSpiderCrawl>(*port_, view, fetcher, [this](std::string_view text) {
+    if (engine_) return engine_->GetRelevance(text);
+    if (mainForm && mainForm->Feeds()) return mainForm->Feeds()->Engine().GetRelevance(text);
+    return 0;
+  });
+
+  // ---- top panel: address, buttons, current page, slider, check boxes ----
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(4, 4, 4, 4);
+  auto* pnlTop = Named(new QWidget(this), "pnlTop");
+  auto* top = new QGridLayout(pnlTop);
+  top->setContentsMargins(0, 0, 0, 0);
+
+  txtStartingAddress = Named(new QLineEdit(ToQ(kDefaultStartingAddress), pnlTop), "txtStartingAddress");
+  txtStartingAddress->setToolTip(
+      "This is the web page to start on - Zibu will start by scanning all the links on this page and following "
+      "the ones that appear to be the most relevant.");
+  btnStart = Named(new QPushButton("&Start", pnlTop), "btnStart");
+  btnStart->setToolTip("Start scanning at the specified web page");
+  btnStart->setDefault(true);
+  btnStop = Named(new QPushButton("S&top", pnlTop), "btnStop");
+  btnStop->setToolTip("Stop scanning");
+  btnPause = Named(new QPushButton("Pause", pnlTop), "btnPause");
+  btnPause->setToolTip("Pause scanning - you can then resume scanning where you left off");
+  auto* lblStartingAddress = new QLabel("Starting address", pnlTop);
+  lblStartingAddress->setBuddy(txtStartingAddress);
+  top->addWidget(lblStartingAddress, 0, 0);
+  top->addWidget(txtStartingAddress, 0, 1, 1, 3);
+  auto* buttons = new QHBoxLayout();
+  buttons->addWidget(btnStart);
+  buttons->addWidget(btnStop);
+  buttons->addWidget(btnPause);
+  top->addLayout(buttons, 0, 4);
+
+  top->addWidget(new QLabel("Current page:", pnlTop), 1, 0);
+  pnlCurrentPage_ = Named(new QWidget(pnlTop), "pnlCurrentPage");
+  lblCurrentPage = Named(new QLabel("None", pnlCurrentPage_), "lblCurrentPage");
+  lblCurrentPageDescription = Named(new QLabel(pnlCurrentPage_), "lblCurrentPageDescription");
+  pnlCurrentPage_->setMinimumHeight(lblCurrentPage->sizeHint().height());
+  pnlCurrentPage_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  top->addWidget(pnlCurrentPage_, 1, 1, 1, 4);
+
+  lblShowRelevance = Named(new QLabel("Show pages with relevance:  LOW", pnlTop), "lblShowRelevance");
+  tbShowRelevance = Named(new QSlider(Qt::Horizontal, pnlTop), "tbShowRelevance");
+  tbShowRelevance->setRange(0, 100);
+  tbShowRelevance->setValue(20);
+  tbShowRelevance->setPageStep(1);
+  tbShowRelevance->setTickPosition(QSlider::TicksBelow);
+  tbShowRelevance->setTickInterval(10);
+  Label6 = Named(new QLabel("HIGH", pnlTop), "Label6");
+  top->addWidget(lblShowRelevance, 2, 0);
+  top->addWidget(tbShowRelevance, 2, 1, 1, 2);
+  top->addWidget(Label6, 2, 3);
+
+  cbSearchOffsiteLinks = Named(new QCheckBox("Search Offsite Links", pnlTop), "cbSearchOffsiteLinks");
+  cbSearchOffsiteLinks->setChecked(true);
+  cbSearchOffsiteLinks->setToolTip("Search links that are on other websites");
+  cbSearchHigherLinks = Named(new QCheckBox("Search higher level links", pnlTop), "cbSearchHigherLinks");
+  cbSearchHigherLinks->setChecked(true);
+  cbSearchHigherLinks->setToolTip(
+      "Search pages on this site that are higher than the current page - for example, if the current page is "
+      "http://www.example.com/news/world/index.html, the news section http://www.example.com/news/ is higher");
+  cbShowLinks = Named(new QCheckBox("Show links", pnlTop), "cbShowLinks");
+  cbShowLinks->setToolTip("Whether to show the list of links being scanned");
+  lblPagesChecked = Named(new QLabel("Pages checked:0", pnlTop), "lblPagesChecked");
+  auto* boxes = new QHBoxLayout();
+  boxes->addWidget(cbSearchOffsiteLinks);
+  boxes->addWidget(cbSearchHigherLinks);
+  boxes->addWidget(cbShowLinks);
+  boxes->addStretch(1);
+  boxes->addWidget(lblPagesChecked);
+  top->addLayout(boxes, 3, 0, 1, 5);
+  top->setColumnStretch(1, 1);
+  root->addWidget(pnlTop);
+
+  // ---- middle: link queue above found pages; then the status panel ----
+  auto* Splitter1 = Named(new QSplitter(Qt::Vertical, this), "Splitter1");
+  pnlHolder = Named(new QWidget(Splitter1), "pnlHolder");
+  auto* holderLayout = new QVBoxLayout(pnlHolder);
+  holderLayout->setContentsMargins(0, 0, 0, 0);
+  Splitter2 = Named(new QSplitter(Qt::Vertical, pnlHolder), "Splitter2");
+  holderLayout->addWidget(Splitter2);
+
+  pnlFoundLinks = Named(new QWidget(Splitter2), "pnlFoundLinks");
+  auto* linksLayout = new QVBoxLayout(pnlFoundLinks);
+  linksLayout->setContentsMargins(0, 0, 0, 0);
+  auto* linksBar = new QHBoxLayout();
+  lblLinksFound = Named(new QLabel("Links found:", pnlFoundLinks), "lblLinksFound");
+  btnOpenLink = Named(new QPushButton("Open Link", pnlFoundLinks), "btnOpenLink");
+  btnOpenLink->setToolTip("Open the selected link in your web browser");
+  linksBar->addWidget(lblLinksFound);
+  linksBar->addStretch(1);
+  linksBar->addWidget(btnOpenLink);
+  linksLayout->addLayout(linksBar);
+  sgLinksFound = NewGrid(pnlFoundLinks, "sgLinksFound");
+  linksLayout->addWidget(sgLinksFound);
+
+  pnlFoundPages = Named(new QWidget(Splitter2), "pnlFoundPages");
+  auto* pagesLayout = new QVBoxLayout(pnlFoundPages);
+  pagesLayout->setContentsMargins(0, 0, 0, 0);
+  auto* pagesBar = new QHBoxLayout();
+  lblPagesFound = Named(new QLabel("Pages found:", pnlFoundPages), "lblPagesFound");
+  btnOpenPage = Named(new QPushButton("Open page", pnlFoundPages), "btnOpenPage");
+  btnOpenPage->setToolTip("Open the selected page in your web browser");
+  pagesBar->addWidget(lblPagesFound);
+  pagesBar->addStretch(1);
+  pagesBar->addWidget(btnOpenPage);
+  pagesLayout->addLayout(pagesBar);
+  sgPagesFound = NewGrid(pnlFoundPages, "sgPagesFound");
+  sgPagesFound->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  sgPagesFound->verticalHeader()->setDefaultSectionSize(100);
+  pagesLayout->addWidget(sgPagesFound);
+  Splitter2->setChildrenCollapsible(false);
+
+  auto* pnlStatus = Named(new QWidget(Splitter1), "pnlStatus");
+  auto* statusLayout = new QVBoxLayout(pnlStatus);
+  statusLayout->setContentsMargins(0, 0, 0, 0);
+  statusLayout->addWidget(new QLabel("Status", pnlStatus));
+  txtResults = Named(new QPlainTextEdit(pnlStatus), "txtResults");
+  statusLayout->addWidget(txtResults);
+  Splitter1->setStretchFactor(0, 3);
+  Splitter1->setStretchFactor(1, 1);
+  root->addWidget(Splitter1, 1);
+
+  status_ = std::make_unique<StatusLog>(txtResults, [this] {
+    if (verbose_) return verbose_();
+    return mainForm != nullptr && mainForm->Settings().verboseOutput;
+  });
+
+  const TLinkQueue& queue = crawl_->links();
+  linksModel_ = new TSpiderTableModel(
+      {"URL", "Description", "Relevance (%)"}, [&queue] { return queue.Count(); },
+      [&queue](int row, int column) {
+        const LinkRow& r = queue.Row(row);
+        return column == 0 ? r.url : column == 1 ? r.description : std::to_string(r.relevance);
+      },
+      this);
+  sgLinksFound->setModel(linksModel_);
+  const std::vector<FoundPage>& found = crawl_->foundPages();
+  pagesModel_ = new TSpiderTableModel(
+      {"URL", "Text", "Relevance (%)"}, [&found] { return static_cast<int>(found.size()); },
+      [&found](int row, int column) {
+        const FoundPage& p = found[static_cast<size_t>(row)];
+        return column == 0 ? p.url : column == 1 ? p.text : std::to_string(p.relevance);
+      },
+      this);
+  sgPagesFound->setModel(pagesModel_);
+  sgPagesFound->setItemDelegate(new FoundPageCellDelegate(sgPagesFound));
+  // The aqua row follows the current row.
+  connect(sgPagesFound->selectionModel(), &QItemSelectionModel::currentChanged, sgPagesFound->viewport(),
+          [this] { sgPagesFound->viewport()->update(); });
+
+  connect(btnStart, &QPushButton::clicked, this, &TfrmSpider::btnStartClick);
+  connect(btnStop, &QPushButton::clicked, this, &TfrmSpider::btnStopClick);
+  connect(btnPause, &QPushButton::clicked, this, &TfrmSpider::btnPauseClick);
+  connect(cbShowLinks, &QCheckBox::clicked, this, &TfrmSpider::cbShowLinksClick);
+  connect(btnOpenPage, &QPushButton::clicked, this, &TfrmSpider::btnOpenPageClick);
+  connect(btnOpenLink, &QPushButton::clicked, this, &TfrmSpider::btnOpenLinkClick);
+
+  FormCreate();
+}
+
+TfrmSpider::~TfrmSpider() {
+  if (busy_) QApplication::restoreOverrideCursor();
+}
+
+void TfrmSpider::FormCreate() {
+  crawl_->SetRandomSource(ClockSeededRandom());
+  setGui(true);
+  setColWidths();
+  lblCurrentPageDescription->clear();
+  const QString hint = ToQ(SpiderRelevanceHint());
+  lblShowRelevance->setToolTip(hint);
+  tbShowRelevance->setToolTip(hint);
+  Label6->setToolTip(hint);
+  cbShowLinksClick();
+}
+
+void TfrmSpider::setGui(bool idle) {
+  const bool paused = crawl_->paused();
+  btnStart->setEnabled(idle && !paused);
+  btnStop->setEnabled(!idle && !paused);
+  btnPause->setEnabled(!idle);
+}
+
+void TfrmSpider::setColWidths() {
+  const std::pair<QTableView*, QWidget*> tables[] = {{sgLinksFound, pnlFoundLinks}, {sgPagesFound, pnlFoundPages}};
+  for (const auto& [grid, panel] : tables) {
+    const int width = panel->width();
+    grid->setColumnWidth(0, width * 30 / 100);
+    grid->setColumnWidth(1, width * 60 / 100);
+    grid->setColumnWidth(2, width * 10 / 100);
+  }
+}
+
+void TfrmSpider::btnStartClick() {
+  if (crawl_->running()) return;
+  try {
+    crawl_->crawl(FromQ(txtStartingAddress->text()));
+  } catch (const std::exception& e) {
+    Log("Error: " + ErrorClassName(e) + ": " + e.what());
+  }
+  if (closeRequested_) closeNow();
+}
+
+void TfrmSpider::btnStopClick() { crawl_->stop(); }
+
+void TfrmSpider::btnPauseClick() { crawl_->togglePause(); }
+
+void TfrmSpider::cbShowLinksClick() {
+  const bool show = cbShowLinks->isChecked();
+  pnlFoundLinks->setVisible(show);
+  if (show) {
+    // Each panel gets half of the holder; the found pages start one pixel below the middle.
+    const int h = pnlHolder->height();
+    const int handle = Splitter2->handleWidth();
+    Splitter2->setSizes({h / 2 + 1 - handle, h - (h / 2 + 1)});
+  }
+  setColWidths();
+}
+
+void TfrmSpider::btnOpenPageClick() {
+  const QModelIndex current = sgPagesFound->currentIndex();
+  if (!current.isValid()) {
+    ShowMessage("Please select a page!");
+    return;
+  }
+  const std::string url = crawl_->foundPages()[static_cast<size_t>(current.row())].url;
+  Log("Opening " + url);
+  OpenUrl(url);
+}
+
+void TfrmSpider::btnOpenLinkClick() {
+  const QModelIndex current = sgLinksFound->currentIndex();
+  if (!current.isValid()) {
+    ShowMessage("Please select a link!");
+    return;
+  }
+  const std::string url = crawl_->links().Row(current.row()).url;
+  Log("Opening " + url);
+  OpenUrl(url);
+}
+
+void TfrmSpider::Log(const std::string& message, bool verbose) { status_->Log(message, verbose); }
+
+void TfrmSpider::closeEvent(QCloseEvent* event) {
+  // The crawl runs inside the Start handler, further up this very call stack: it is stopped
+  // first, and the window closes once that handler has returned.
+  if (crawl_->running()) {
+    closeRequested_ = true;
+    crawl_->stop();
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+void TfrmSpider::closeNow() {
+  closeRequested_ = false;
+  // Both close with deferred deletion, so nothing is freed under the caller's feet.
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget()))
+    sub->close();
+  else
+    close();
+}
+
+void TfrmSpider::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  setColWidths();
+  placeCurrentPageLabels();
+}
+
+void TfrmSpider::keyPressEvent(QKeyEvent* event) {
+  // Start is the default button and Stop the cancel button.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && btnStart->isEnabled()) {
+    btnStart->click();
+    return;
+  }
+  if (event->key() == Qt::Key_Escape && btnStop->isEnabled()) {
+    btnStop->click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void TfrmSpider::placeCurrentPageLabels() {
+  lblCurrentPage->adjustSize();
+  lblCurrentPage->move(0, 0);
+  lblCurrentPageDescription->adjustSize();
+  lblCurrentPageDescription->move(lblCurrentPage->x() + lblCurrentPage->width() + 20, 0);
+}
+
+void TfrmSpider::setBusy(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+int TfrmSpider::ShowRelevance() const { return tbShowRelevance->value(); }
+
+bool TfrmSpider::SearchOffsiteLinks() const { return cbSearchOffsiteLinks->isChecked(); }
+
+bool TfrmSpider::SearchHigherLinks() const { return cbSearchHigherLinks->isChecked(); }
+
+void TfrmSpider::PausedWait() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  if (ShutdownRequested()) {
+    crawl_->stop();
+    return;
+  }
+  QThread::msleep(500);
+}
+
+void TfrmSpider::SetPauseCaption(const std::string& caption) { btnPause->setText(ToQ(caption)); }
+
+void TfrmSpider::HoldFeeds() {
+  if (!mainForm || !mainForm->Feeds()) return;
+  mainForm->Feeds()->StopTimer();
+  mainForm->Feeds()->RequestCancel();
+}
+
+void TfrmSpider::ReleaseFeeds() {
+  // After the frame has begun to close, the feeds timer stays off.
+  if (!mainForm || !mainForm->Feeds() || ShutdownRequested()) return;
+  mainForm->Feeds()->StartTimer();
+}
+
+void TfrmSpider::CurrentPageChanged() {
+  lblCurrentPage->setText(ToQ(crawl_->currentAddress()));
+  lblCurrentPageDescription->setText(ToQ(crawl_->currentDescription()));
+  placeCurrentPageLabels();
+}
+
+void TfrmSpider::PagesCheckedChanged(int count) {
+  lblPagesChecked->setText(QString("Pages checked:%1").arg(count));
+}
+
+void TfrmSpider::LinkQueueChanged() { linksModel_->Refresh(); }
+
+void TfrmSpider::FoundPagesChanged() { pagesModel_->Refresh(); }
+
+void TfrmSpider::CountsChanged(int links, int pages) {
+  lblLinksFound->setText(QString("Links found (%1)").arg(links));
+  lblPagesFound->setText(QString("Pages found (%1)").arg(pages));
+}
+
+std::string TfrmSpider::Fetch(const std::string& address) {
+  if (fetch_) return fetch_(address);
+  return FetchPage(address, mainForm ? mainForm->Proxy() : ProxySettings{});
+}
 
 }  // namespace zibu

@@ -1,13 +1,40 @@
-// The spider window: crawls the web from a starting address and lists relevant pages.
+// The spider window: crawls the web from a starting address and lists relevant pages. The crawl
+// itself lives in TSpiderCrawl; this window shows its tables, passes the user's clicks to it, and
+// gives it downloads, scores, yields and the feeds timer hold.
 #pragma once
 
 #include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/ports.h"
+#include "spider/crawl.h"
+
+class QAbstractTableModel;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QSplitter;
+class QTableView;
 
 namespace zibu {
 
+class LearningEngine;
+class StatusLog;
 class TMainForm;
+class TSpiderTableModel;
 
-class TfrmSpider : public QWidget {
+// Where a new spider window starts: the front page of a news portal.
+inline constexpr const char* kDefaultStartingAddress = "http://news.bbc.co.uk/";
+
+// The hint the threshold slider shares with its two labels.
+std::string SpiderRelevanceHint();
+
+class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   Q_OBJECT
 
  public:
@@ -16,8 +43,97 @@ class TfrmSpider : public QWidget {
 
   void SetMainForm(TMainForm* frame) { mainForm = frame; }
 
+  // ---- operations of the window ----
+  void setGui(bool idle);
+  void setColWidths();
+  void btnStartClick();
+  void btnStopClick();
+  void btnPauseClick();
+  void cbShowLinksClick();
+  void btnOpenPageClick();
+  void btnOpenLinkClick();
+  void Log(const std::string& message, bool verbose = false);
+
+  TSpiderCrawl& Crawl() { return *crawl_; }
+  // A close that came during a crawl and waits for its end.
+  bool CloseRequested() const { return closeRequested_; }
+
+  // For tests and tools without a main frame: the learning engine that scores (default: the
+  // feeds window's), the downloader (default: FetchPage with the frame's proxy settings), and
+  // whether verbose lines are written (default: the frame's verboseOutput).
+  void SetEngine(LearningEngine* engine) { engine_ = engine; }
+  void SetFetcher(std::function<std::string(const std::string&)> fetch) { fetch_ = std::move(fetch); }
+  void SetVerbose(std::function<bool()> verbose) { verbose_ = std::move(verbose); }
+
+  // ---- controls, named as the user interface names them ----
+  QLineEdit* txtStartingAddress = nullptr;
+  QPushButton* btnStart = nullptr;
+  QPushButton* btnStop = nullptr;
+  QPushButton* btnPause = nullptr;
+  QLabel* lblCurrentPage = nullptr;
+  QLabel* lblCurrentPageDescription = nullptr;
+  QSlider* tbShowRelevance = nullptr;
+  QLabel* lblShowRelevance = nullptr;
+  QLabel* Label6 = nullptr;
+  QCheckBox* cbSearchOffsiteLinks = nullptr;
+  QCheckBox* cbSearchHigherLinks = nullptr;
+  QCheckBox* cbShowLinks = nullptr;
+  QLabel* lblPagesChecked = nullptr;
+  QLabel* lblPagesFound = nullptr;
+  QLabel* lblLinksFound = nullptr;
+  QPushButton* btnOpenPage = nullptr;
+  QPushButton* btnOpenLink = nullptr;
+  QPlainTextEdit* txtResults = nullptr;
+  QTableView* sgLinksFound = nullptr;
+  QTableView* sgPagesFound = nullptr;
+  QWidget* pnlFoundLinks = nullptr;
+  QWidget* pnlFoundPages = nullptr;
+  QWidget* pnlHolder = nullptr;
+  QSplitter* Splitter2 = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
+  class Port;
+
+  void FormCreate();
+  void placeCurrentPageLabels();
+  void setBusy(bool busy);
+  void closeNow();
+
+  // SpiderView
+  int ShowRelevance() const override;
+  bool SearchOffsiteLinks() const override;
+  bool SearchHigherLinks() const override;
+  void PausedWait() override;
+  void SetBusyCursor(bool busy) override { setBusy(busy); }
+  void SetGui(bool idle) override { setGui(idle); }
+  void SetPauseCaption(const std::string& caption) override;
+  void HoldFeeds() override;
+  void ReleaseFeeds() override;
+  void CurrentPageChanged() override;
+  void PagesCheckedChanged(int count) override;
+  void LinkQueueChanged() override;
+  void FoundPagesChanged() override;
+  void CountsChanged(int links, int pages) override;
+  // PageFetcher
+  std::string Fetch(const std::string& address) override;
+
   TMainForm* mainForm = nullptr;
+  LearningEngine* engine_ = nullptr;
+  std::function<std::string(const std::string&)> fetch_;
+  std::function<bool()> verbose_;
+  std::unique_ptr<StatusLog> status_;
+  std::unique_ptr<Port> port_;
+  std::unique_ptr<TSpiderCrawl> crawl_;
+  TSpiderTableModel* linksModel_ = nullptr;
+  TSpiderTableModel* pagesModel_ = nullptr;
+  QWidget* pnlCurrentPage_ = nullptr;
+  bool busy_ = false;
+  bool closeRequested_ = false;
 };
 
 }  // namespace zibu
