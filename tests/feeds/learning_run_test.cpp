@@ -1,0 +1,135 @@
+// The learning run over one feed.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "feeds/learning_run.h"
+#include "triage_fakes.h"
+
+namespace zibu::test {
+namespace {
+
+class LearningRunTest : public ::testing::Test {
+ protected:
+  ScanBench bench;
+
+  void SetUp() override {
+    bench.feeds = {Feed("http://a/rss", {"1:nuclear"}), Feed("http://b/rss", {"0:x"})};
+    bench.feeds[0].lastRefresh = kT0 - kMinute;
+    bench.host.selected = 0;
+    bench.host.threshold = 100;
+    bench.host.documents["http://a/rss"] = {Article("Storm over the city", "http://a/1"),
+                                            Article("Nuclear talks", "http://a/2", "<b>Vienna</b>"),
+                                            Article("PSST! HM. 1984", "http://a/3", "XKCD 2025"),
+                                            Article("Brrr", "http://a/4", "Dry myth")};
+    // Shown a few minutes ago, and an unrelated entry.
+    bench.shownUrls.Add("http://a/1", kT0 - 5 * kMinute);
+    bench.shownUrls.Add("http://a/2", kT0 - 4 * kMinute);
+    bench.shownUrls.Add("http://elsewhere/9", kT0 - 3 * kMinute);
+  }
+
+  std::vector<std::pair<std::string, int64_t>> Memory() const {
+    std::vector<std::pair<std::string, int64_t>> out;
+    for (int i = 0; i < bench.shownUrls.Count(); ++i) out.emplace_back(bench.shownUrls.KeyAt(i), bench.shownUrls.ValueAt(i));
+    return out;
+  }
+};
+
+TEST_F(LearningRunTest, ShowsEveryArticleWithAVowelEvenIfShownBeforeAndRestoresTheMemory) {
+  const auto before = Memory();
+  bench.user.answers = {{6, false}, {-3, false}, {2, false}};
+  bench.clock.now = kT0 + 10;
+  bench.scanner.LearnClick();
+
+  // "PSST! HM. 1984 XKCD 2025" has none of a, e, i, o, u, y; "Brrr Dry myth" has a y.
+  EXPECT_EQ(bench.user.Titles(), (std::vector<std::string>{"Storm over the city", "Nuclear talks", "Brrr"}));
+  for (const auto& shown : bench.user.shown) EXPECT_EQ(shown.reason, "Learning");
+  EXPECT_EQ(bench.user.shown[1].description, "Vienna");
+  ASSERT_EQ(bench.learner.learned.size(), 3u);
+  EXPECT_EQ(bench.learner.learned[0], std::make_pair(6, std::string("Storm over the city ")));
+
+  EXPECT_EQ(Memory(), before);
+  EXPECT_EQ(bench.feeds[0].keywords, std::vector<std::string>{"1:nuclear"});
+  EXPECT_EQ(bench.feeds[0].lastRefresh, kT0 - kMinute);
+  ASSERT_EQ(bench.host.scannedKeywordsFirst.size(), 1u);
+  EXPECT_EQ(bench.host.scannedKeywordsFirst[0], "1:a");
+
+  EXPECT_EQ(bench.host.feedConfigSaves, 1);
+  EXPECT_EQ(bench.host.dataSaves, 1);
+  EXPECT_EQ(bench.port.messages.back(),
+            "Learning finished for this feed.\r\nYou can repeat this process at any time with this or other "
+            "feeds.\r\nThe more I learn, the more relevant the articles I show you will be.");
+  EXPECT_FALSE(bench.scanner.isLearning);
+  EXPECT_TRUE(bench.host.timerRunning);
+  EXPECT_FALSE(bench.port.Logged("Keyword match on NUCLEAR"));
+}
+
+TEST_F(LearningRunTest, TheRulesAreSixOneLetterLines) {
+  EXPECT_EQ(LearningRules(), (std::vector<std::string>{"1:a", "1:e", "1:i", "1:o", "1:u", "1:y"}));
+}
+
+TEST_F(LearningRunTest, IntroductionOnlyOnAFirstRunAndNothingWithoutASelection) {
+  bench.host.settings.firstTime = true;
+  bench.scanner.LearnClick();
+  // Introduction, the reminder (nothing was rated), the final message.
+  ASSERT_EQ(bench.port.messages.size(), 3u);
+  EXPECT_EQ(bench.port.messages[0].rfind("I will now show you all the articles from this feed.", 0), 0u);
+  EXPECT_EQ(bench.port.messages[1].rfind("You only rated 0/3 articles.", 0), 0u);
+  EXPECT_EQ(bench.port.messages[2].rfind("Learning finished for this feed.", 0), 0u);
+
+  ScanBench none;
+  none.feeds = {Feed("http://a/rss")};
+  none.shownUrls.Add("http://a/1", kT0);
+  none.scanner.LearnClick();
+  EXPECT_EQ(none.port.messages, std::vector<std::string>{"Please select a feed to use for learning"});
+  EXPECT_TRUE(none.host.scanned.empty());
+  EXPECT_EQ(none.host.dataSaves, 0);
+  EXPECT_EQ(none.shownUrls.Count(), 1);
+  EXPECT_TRUE(none.host.timerRunning);
+}
+
+TEST_F(LearningRunTest, AnErrorDuringThePresentationStillRestoresTheMemoryAndIsLogged) {
+  const auto before = Memory();
+  int shownCount = 0;
+  bench.user.onShow = [&] {
+    if (++shownCount == 2) throw std::runtime_error("Rating window failed");
+  };
+  bench.scanner.LearnClick();
+  EXPECT_EQ(Memory(), before);
+  EXPECT_TRUE(bench.port.Logged("Rating window failed"));
+  EXPECT_FALSE(bench.scanner.isLearning);
+  EXPECT_TRUE(bench.host.timerRunning);
+  EXPECT_EQ(bench.host.dataSaves, 0);  // the run ended before its save
+}
+
+TEST_F(LearningRunTest, AnErrorDuringTheScanStillRestoresTheMemory) {
+  const auto before = Memory();
+  bench.host.onScan = [](const TFeed&) { throw std::runtime_error("EHttpError"); };
+  bench.scanner.LearnClick();
+  EXPECT_EQ(Memory(), before);
+  EXPECT_TRUE(bench.port.Logged("EHttpError"));
+}
+
+TEST_F(LearningRunTest, AsATableEveryArticleIsRatedAndTheMemoryIsStillRestored) {
+  const auto before = Memory();
+  bench.host.resultsFormat = 1;
+  bench.host.tableRatings = {4, 0, -1};
+  bench.scanner.LearnClick();
+  EXPECT_EQ(bench.host.tablesShown, 1);
+  EXPECT_EQ(bench.host.tableTitles.size(), 3u);
+  EXPECT_EQ(Memory(), before);
+}
+
+TEST_F(LearningRunTest, EnoughForNowEndsTheRunNormally) {
+  bench.user.answers = {{5, true}};
+  bench.clock.now = kT0 + 99;
+  bench.scanner.LearnClick();
+  EXPECT_EQ(bench.user.shown.size(), 1u);
+  EXPECT_EQ(bench.feeds[0].lastRefresh, kT0 + 99);
+  EXPECT_EQ(bench.feeds[1].lastRefresh, kT0 + 99);
+  EXPECT_EQ(bench.host.dataSaves, 1);
+  EXPECT_EQ(bench.shownUrls.Count(), 3);
+}
+
+}  // namespace
+}  // namespace zibu::test

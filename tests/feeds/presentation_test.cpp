@@ -1,0 +1,163 @@
+// Putting found articles before the user: order, one by one with learning and marking, the
+// enough-for-now rule, the reminder, the table, and the advice after an empty first scan.
+#include <gtest/gtest.h>
+
+#include "feeds/presentation.h"
+#include "triage_fakes.h"
+
+namespace zibu::test {
+namespace {
+
+Items Relevances(std::initializer_list<std::pair<int, const char*>> list) {
+  Items items;
+  for (const auto& [relevance, title] : list) {
+    TItem item = Article(title, std::string("http://x/") + title, std::string("about ") + title);
+    item.Relevance = relevance;
+    item.Reason = "Article found, relevance=" + std::to_string(relevance) + "%";
+    items.push_back(item);
+  }
+  return items;
+}
+
+std::vector<std::string> Titles(const Items& items) {
+  std::vector<std::string> out;
+  for (const TItem& item : items) out.push_back(item.Title);
+  return out;
+}
+
+TEST(SortByRelevanceTest, ExchangeWalkGivesItsOwnOrderAmongEquals) {
+  Items items = Relevances({{3, "a"}, {5, "b"}, {3, "c"}, {5, "d"}, {1, "e"}});
+  SortByRelevance(items);
+  EXPECT_EQ(Titles(items), (std::vector<std::string>{"b", "d", "c", "a", "e"}));
+
+  Items keyword = Relevances({{99, "p"}, {100, "k1"}, {40, "q"}, {100, "k2"}});
+  SortByRelevance(keyword);
+  EXPECT_EQ(Titles(keyword), (std::vector<std::string>{"k1", "k2", "p", "q"}));
+
+  Items none;
+  SortByRelevance(none);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(RatingReminderTest, DueWithMoreThanOneItemAndAtMostAThirdRated) {
+  EXPECT_TRUE(RatingReminderDue(3, 1));
+  EXPECT_FALSE(RatingReminderDue(3, 2));
+  EXPECT_FALSE(RatingReminderDue(1, 0));
+  EXPECT_TRUE(RatingReminderDue(2, 0));
+  EXPECT_FALSE(RatingReminderDue(2, 1));
+  EXPECT_TRUE(RatingReminderDue(10, 3));
+  EXPECT_FALSE(RatingReminderDue(10, 4));
+}
+
+class PresentTest : public ::testing::Test {
+ protected:
+  ScanBench bench;
+  void Rate(std::initializer_list<int> ratings) {
+    for (int r : ratings) bench.user.answers.push_back({r, false});
+  }
+};
+
+TEST_F(PresentTest, OneByOneShowsMostRelevantFirstLearnsAndMarksEveryArticle) {
+  Items items = Relevances({{40, "low"}, {100, "key"}, {70, "mid"}});
+  items[1].Reason = "Keyword match on KEY";
+  Rate({3, 0, -2});
+  bench.clock.now = kT0 + 5;
+  bench.scanner.PresentResults(items);
+  ASSERT_EQ(bench.user.shown.size(), 3u);
+  EXPECT_EQ(bench.user.Titles(), (std::vector<std::string>{"key", "mid", "low"}));
+  EXPECT_EQ(bench.user.shown[0].reason, "Keyword match on KEY");
+  EXPECT_EQ(bench.user.shown[0].description, "about key");
+  EXPECT_EQ(bench.user.shown[0].link, "http://x/key");
+  ASSERT_EQ(bench.learner.learned.size(), 3u);
+  EXPECT_EQ(bench.learner.learned[0], std::make_pair(3, std::string("key about key")));
+  EXPECT_EQ(bench.learner.learned[2], std::make_pair(-2, std::string("low about low")));
+  EXPECT_EQ(bench.ShownKeys(), (std::vector<std::string>{"http://x/key", "http://x/mid", "http://x/low"}));
+  EXPECT_EQ(bench.shownUrls.ValueAt(0), kT0 + 5);
+  EXPECT_TRUE(bench.port.LoggedVerbose("Showing key, link=http://x/key"));
+  EXPECT_TRUE(bench.port.messages.empty());  // two of three rated
+}
+
+TEST_F(PresentTest, ReminderAfterTooFewRatings) {
+  Items items = Relevances({{50, "a"}, {50, "b"}, {50, "c"}});
+  Rate({0, 0, 5});
+  bench.scanner.PresentResults(items);
+  ASSERT_EQ(bench.port.messages.size(), 1u);
+  EXPECT_EQ(bench.port.messages[0],
+            "You only rated 1/3 articles.\r\nPlease try to rate articles by relevance as this is the only way I "
+            "can learn about what interests you and show you relevant content");
+
+  ScanBench second;
+  Items again = Relevances({{50, "a"}, {50, "b"}, {50, "c"}});
+  second.user.answers = {{5, false}, {5, false}, {0, false}};
+  second.scanner.PresentResults(again);
+  EXPECT_TRUE(second.port.messages.empty());
+
+  ScanBench single;
+  Items one = Relevances({{50, "a"}});
+  single.scanner.PresentResults(one);
+  EXPECT_TRUE(single.port.messages.empty());
+
+  ScanBench quiet;
+  quiet.host.settings.showNagScreens = false;
+  Items unrated = Relevances({{50, "a"}, {50, "b"}});
+  quiet.scanner.PresentResults(unrated);
+  EXPECT_TRUE(quiet.port.messages.empty());
+}
+
+TEST_F(PresentTest, EnoughForNowOnTheFirstOfFourStopsAndDelaysEveryFeed) {
+  bench.feeds = {Feed("http://a/rss"), Feed("http://b/rss")};
+  bench.feeds[1].lastRefresh = kT0 - 3600 * 1000;
+  Items items = Relevances({{90, "one"}, {80, "two"}, {70, "three"}, {60, "four"}});
+  bench.user.answers = {{0, true}};
+  bench.clock.now = kT0 + 1234;
+  bench.scanner.PresentResults(items);
+  EXPECT_EQ(bench.user.Titles(), std::vector<std::string>{"one"});
+  EXPECT_EQ(bench.ShownKeys(), std::vector<std::string>{"http://x/one"});
+  EXPECT_EQ(bench.feeds[0].lastRefresh, kT0 + 1234);
+  EXPECT_EQ(bench.feeds[1].lastRefresh, kT0 + 1234);
+  EXPECT_TRUE(bench.port.messages.empty());  // no reminder after enough-for-now
+  EXPECT_EQ(bench.learner.learned.size(), 1u);
+}
+
+TEST_F(PresentTest, AsATableLearnsEveryRatingAndMarksEveryItemAfterTheWindowCloses) {
+  bench.host.resultsFormat = 1;
+  bench.host.tableRatings = {0, 7, -4};
+  Items items = Relevances({{10, "c"}, {90, "a"}, {50, "b"}});
+  bench.scanner.PresentResults(items);
+  EXPECT_EQ(bench.host.tablesShown, 1);
+  EXPECT_TRUE(bench.user.shown.empty());
+  EXPECT_EQ(bench.host.tableTitles, (std::vector<std::string>{"a", "b", "c"}));
+  ASSERT_EQ(bench.learner.learned.size(), 3u);
+  EXPECT_EQ(bench.learner.learned[0], std::make_pair(0, std::string("a about a")));
+  EXPECT_EQ(bench.learner.learned[1], std::make_pair(7, std::string("b about b")));
+  EXPECT_EQ(bench.learner.learned[2], std::make_pair(-4, std::string("c about c")));
+  EXPECT_EQ(bench.ShownKeys(), (std::vector<std::string>{"http://x/a", "http://x/b", "http://x/c"}));
+  EXPECT_EQ(bench.port.pacedCalls, 3);
+  const auto& lines = bench.port.lines;
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].text, "Updating relevance tables");
+  EXPECT_EQ(lines[1].text, "Finished updating relevance tables");
+  EXPECT_TRUE(bench.port.messages.empty());
+}
+
+TEST_F(PresentTest, EmptyScanLogsNothingFoundAndOnAFirstRunTheAdvice) {
+  Items none;
+  bench.scanner.PresentResults(none);
+  ASSERT_EQ(bench.port.lines.size(), 1u);
+  EXPECT_EQ(bench.port.lines[0].text, "No new matching items found");
+
+  ScanBench first;
+  first.host.settings.firstTime = true;
+  first.host.threshold = 30;
+  first.scanner.PresentResults(none);
+  ASSERT_EQ(first.port.lines.size(), 2u);
+  EXPECT_EQ(first.port.lines[1].text,
+            "You may want to consider lowering the alert threshold by using the slider on the top right, it is "
+            "currently set to only show articles with a relevance of at least 30%.\r\nYou could also run the "
+            "learning process on more feeds - the more times you do this, the more I will learn about the type "
+            "of content that interests you");
+  EXPECT_FALSE(first.port.lines[1].verbose);
+}
+
+}  // namespace
+}  // namespace zibu::test

@@ -1,0 +1,243 @@
+// Stand-ins for everything around the feed scanner: a clock the test sets, a user who answers
+// from a script, a learner with fixed relevances, and a window whose feeds are lists of items.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/compmap.h"
+#include "common/global_settings.h"
+#include "common/ports.h"
+#include "feeds/feed.h"
+#include "feeds/scheduler.h"
+#include "feeds/triage.h"
+
+namespace zibu::test {
+
+// 2026-12-08 09:00 local, in milliseconds.
+inline constexpr int64_t kT0 = 1796806800000LL;
+inline constexpr int64_t kMinute = 60000;
+
+class ManualClock : public Clock {
+ public:
+  int64_t now = kT0;
+  uint32_t idle = 0;
+  int64_t NowMs() const override { return now; }
+  uint32_t IdleMs() const override { return idle; }
+};
+
+class ScriptedPort : public UserPort {
+ public:
+  struct Line {
+    std::string text;
+    bool verbose;
+  };
+  std::vector<Line> lines;
+  std::vector<std::string> messages;
+  std::vector<std::string> questions;
+  bool answer = true;
+  int pacedCalls = 0;
+
+  void Log(const std::string& message, bool verbose = false) override { lines.push_back({message, verbose}); }
+  void ShowProgress(const std::string&, int) override {}
+  void HideProgress() override {}
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  bool AskYesNo(const std::string& text) override {
+    questions.push_back(text);
+    return answer;
+  }
+  void ProcessMessagesPaced() override { ++pacedCalls; }
+
+  bool Logged(const std::string& text) const {
+    for (const Line& l : lines)
+      if (l.text == text) return true;
+    return false;
+  }
+  bool LoggedVerbose(const std::string& text) const {
+    for (const Line& l : lines)
+      if (l.text == text) return l.verbose;
+    return false;
+  }
+  int Count(const std::string& text) const {
+    int n = 0;
+    for (const Line& l : lines)
+      if (l.text == text) ++n;
+    return n;
+  }
+};
+
+// Relevance by the first listed word found in the text; everything else scores `otherwise`.
+class FixedLearner : public RelevanceLearner {
+ public:
+  std::vector<std::pair<std::string, int>> relevanceOf;
+  int otherwise = 0;
+  std::vector<std::pair<int, std::string>> learned;  // every call, rating 0 included
+
+  int GetRelevance(std::string_view text) override {
+    for (const auto& [word, r] : relevanceOf)
+      if (text.find(word) != std::string_view::npos) return r;
+    return otherwise;
+  }
+  void LearnFromRating(int rating, std::string_view text) override { learned.emplace_back(rating, text); }
+};
+
+// The user in front of the single-article window: answers from a script, then closes untouched.
+class ScriptedUser : public PageFoundPort {
+ public:
+  struct Shown {
+    std::string reason, title, description, link;
+  };
+  std::deque<PageFoundResult> answers;
+  std::vector<Shown> shown;
+  std::function<void()> onShow;  // e.g. a nested event while the window is up
+
+  PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
+                                const std::string& description, const std::string& link, bool) override {
+    shown.push_back({reason, title, description, link});
+    if (onShow) onShow();
+    if (answers.empty()) return {};
+    PageFoundResult r = answers.front();
+    answers.pop_front();
+    return r;
+  }
+  std::vector<std::string> Titles() const {
+    std::vector<std::string> out;
+    for (const Shown& s : shown) out.push_back(s.title);
+    return out;
+  }
+};
+
+inline TItem Article(std::string title, std::string link, std::string description = "") {
+  TItem item;
+  item.Title = std::move(title);
+  item.Link = std::move(link);
+  item.Description = std::move(description);
+  return item;
+}
+
+inline TFeed Feed(std::string url, std::vector<std::string> keywords = {}, bool active = true,
+                  int refreshInterval = 300) {
+  TFeed feed;
+  feed.url = std::move(url);
+  feed.keywords = std::move(keywords);
+  feed.active = active;
+  feed.refreshInterval = refreshInterval;
+  return feed;
+}
+
+// The feeds window as the scanner sees it. Each feed address maps to the items its document
+// holds; scanning one hands them to the scanner's triage, as the real scan does.
+class FakeHost : public ScanHost {
+ public:
+  explicit FakeHost(ManualClock& clock) : clock_(clock) {}
+  TFeedScanner* scanner = nullptr;
+
+  GlobalSettings settings;
+  int threshold = 30;
+  int resultsFormat = 0;
+  int selected = -1;
+  std::map<std::string, std::vector<TItem>> documents;
+  // Called after each item is triaged (feed url, item index); may set the scanner's cancel flag.
+  std::function<void(const std::string&, int)> afterItem;
+  std::function<void(const TFeed&)> onScan;  // before the items; may throw
+  // Ratings the user gives in the table window, by row.
+  std::vector<int> tableRatings;
+
+  bool timerRunning = true;
+  int timerStops = 0, timerStarts = 0;
+  bool controlsEnabled = true;
+  std::vector<bool> enableCalls;
+  std::vector<std::string> scanned;
+  std::vector<std::string> scannedKeywordsFirst;
+  std::vector<int64_t> waits;
+  int messageRounds = 0;
+  int feedConfigSaves = 0, dataSaves = 0;
+  bool failDataSave = false;
+  int tablesShown = 0;
+  std::vector<std::string> tableTitles;
+
+  void StopTimer() override {
+    timerRunning = false;
+    ++timerStops;
+  }
+  void StartTimer() override {
+    timerRunning = true;
+    ++timerStarts;
+  }
+  void EnableControls(bool enabled) override {
+    controlsEnabled = enabled;
+    enableCalls.push_back(enabled);
+  }
+  void HideCommonIntervals() override {}
+  int SelectedFeed() const override { return selected; }
+  int Threshold() const override { return threshold; }
+  int ResultsFormat() const override { return resultsFormat; }
+  const GlobalSettings& Settings() const override { return settings; }
+  void ScanFeed(TFeed& feed, Items& results) override {
+    scanned.push_back(feed.url);
+    scannedKeywordsFirst.push_back(feed.keywords.empty() ? "" : feed.keywords.front());
+    feed.lastRefresh = clock_.now;
+    if (onScan) onScan(feed);
+    TItem working;
+    const std::vector<TItem>& items = documents[feed.url];
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (scanner->cancelRequested) break;
+      working.Title = items[i].Title;
+      working.Description = items[i].Description;
+      working.Link = items[i].Link;
+      scanner->TriageItem(feed, working, results);
+      if (afterItem) afterItem(feed.url, static_cast<int>(i));
+    }
+  }
+  void ProcessMessages() override { ++messageRounds; }
+  void WaitForIdle(int64_t ms) override {
+    waits.push_back(ms);
+    clock_.idle = static_cast<uint32_t>(ms);
+  }
+  void SaveFeedConfig() override { ++feedConfigSaves; }
+  void SaveData() override {
+    if (failDataSave) throw std::runtime_error("Cannot create file data/reltable.dat");
+    ++dataSaves;
+  }
+  void ShowItemsInTable(Items& items) override {
+    ++tablesShown;
+    for (size_t i = 0; i < items.size(); ++i) {
+      tableTitles.push_back(items[i].Title);
+      items[i].Rating = i < tableRatings.size() ? tableRatings[i] : 0;
+    }
+  }
+
+ private:
+  ManualClock& clock_;
+};
+
+// Everything wired together, as the feeds window wires it.
+struct ScanBench {
+  ManualClock clock;
+  ScriptedPort port;
+  FixedLearner learner;
+  ScriptedUser user;
+  FakeHost host{clock};
+  TCompMap shownUrls;
+  std::vector<TFeed> feeds;
+  TFeedScanner scanner{feeds, shownUrls, learner, port, clock, host, user};
+
+  ScanBench() {
+    host.scanner = &scanner;
+    // The window was last touched long ago and saved just now.
+    scanner.lastUserActivity = clock.now - 10 * kMinute;
+    scanner.lastSaveTime = clock.now;
+  }
+  std::vector<std::string> ShownKeys() const {
+    std::vector<std::string> out;
+    for (int i = 0; i < shownUrls.Count(); ++i) out.push_back(shownUrls.KeyAt(i));
+    return out;
+  }
+};
+
+}  // namespace zibu::test

@@ -1,0 +1,150 @@
+// Triage of single articles and the shown-article memory.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+#include "feeds/shown_memory.h"
+#include "feeds/triage.h"
+#include "triage_fakes.h"
+
+namespace zibu::test {
+namespace {
+
+class TriageTest : public ::testing::Test {
+ protected:
+  ScanBench bench;
+  Items results;
+  TItem working;
+
+  void Triage(const TFeed& feed, const TItem& article) {
+    working.Title = article.Title;
+    working.Description = article.Description;
+    working.Link = article.Link;
+    bench.scanner.TriageItem(feed, working, results);
+  }
+};
+
+TEST_F(TriageTest, ShownWithinRepeatIntervalIsSkippedAndExpiredEntriesArePurgedByTheWalk) {
+  bench.host.settings.repeatIntervalMs = 60 * kMinute;
+  bench.shownUrls.Add("http://x/old", kT0 - 61 * kMinute);
+  bench.shownUrls.Add("http://x/recent", kT0 - 59 * kMinute);
+  const TFeed feed = Feed("http://feed", {}, true);
+  bench.host.threshold = 0;
+
+  Triage(feed, Article("Recent", "http://x/recent"));
+  EXPECT_TRUE(results.empty());
+  EXPECT_TRUE(bench.port.LoggedVerbose("URL http://x/recent has been shown recently, ignoring it"));
+  // The walk stopped at the newest entry: the expired one before it was not looked at.
+  EXPECT_EQ(bench.shownUrls.Count(), 2);
+
+  Triage(feed, Article("Old", "http://x/old"));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Link, "http://x/old");
+  EXPECT_EQ(bench.ShownKeys(), std::vector<std::string>{"http://x/recent"});
+}
+
+TEST_F(TriageTest, ShownMemoryBoundaryAndCaseSensitiveKeys) {
+  TCompMap shown;
+  MarkShown(shown, "http://x/a", kT0 - 60 * kMinute);
+  EXPECT_TRUE(WasShownRecently(shown, "http://x/a", kT0, 60 * kMinute));  // exactly the interval: kept
+  EXPECT_FALSE(WasShownRecently(shown, "http://X/a", kT0, 60 * kMinute));
+  EXPECT_EQ(shown.Count(), 1);
+  EXPECT_FALSE(WasShownRecently(shown, "http://x/a", kT0 + 1, 60 * kMinute));
+  EXPECT_EQ(shown.Count(), 0);
+  // Repeat interval 0 forgets everything at once.
+  MarkShown(shown, "http://x/b", kT0 - 1);
+  EXPECT_FALSE(WasShownRecently(shown, "http://x/b", kT0, 0));
+}
+
+TEST_F(TriageTest, DuplicateNeedsTheSameTitleAndTheSameLink) {
+  const TFeed feed = Feed("http://feed");
+  bench.host.threshold = 0;
+  Triage(feed, Article("Storm warning", "http://x/1"));
+  Triage(feed, Article("Storm warning, updated", "http://x/1"));
+  Triage(feed, Article("Storm warning", "http://x/2"));
+  Triage(feed, Article("Storm warning", "http://x/1"));
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_TRUE(bench.port.LoggedVerbose("Duplicate URL http://x/1 found, ignoring it"));
+  EXPECT_EQ(bench.port.Count("Duplicate URL http://x/1 found, ignoring it"), 1);
+}
+
+TEST_F(TriageTest, TitleAndDescriptionBecomePlainTextBeforeTheDuplicateTest) {
+  const TFeed feed = Feed("http://feed");
+  bench.host.threshold = 0;
+  Triage(feed, Article("<b>Fish</b> &amp; chips", "http://x/1", "<p>Hot&nbsp;<i>and</i> salty</p>"));
+  Triage(feed, Article("Fish & chips", "http://x/1"));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Title, "Fish & chips");
+  EXPECT_EQ(results[0].Description.find('<'), std::string::npos);
+}
+
+TEST_F(TriageTest, ThresholdZeroTakesEveryArticleThatIsNotNegative) {
+  const TFeed feed = Feed("http://feed");
+  bench.host.threshold = 0;
+  bench.learner.relevanceOf = {{"favourite", 12}, {"boring", -3}};
+  Triage(feed, Article("favourite one", "http://x/1"));
+  Triage(feed, Article("plain one", "http://x/2"));
+  Triage(feed, Article("boring one", "http://x/3"));
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].Reason, "Article found, relevance=12%");
+  EXPECT_EQ(results[0].Relevance, 12);
+  EXPECT_EQ(results[1].Reason, "Article found, relevance=0%");
+  EXPECT_TRUE(bench.port.Logged("Article found, relevance=12%"));
+  EXPECT_FALSE(bench.port.LoggedVerbose("Article found, relevance=12%"));
+}
+
+TEST_F(TriageTest, ThresholdHundredTakesOnlyKeywordMatchesAndFullRelevance) {
+  const TFeed feed = Feed("http://feed", {"1:nuclear,inspection", "1:film,!cartoon"});
+  bench.host.threshold = 100;
+  bench.learner.relevanceOf = {{"perfect", 100}, {"good", 99}};
+  Triage(feed, Article("Nuclear inspection resumes", "http://x/1"));
+  Triage(feed, Article("A perfect day", "http://x/2"));
+  Triage(feed, Article("A good day", "http://x/3"));
+  Triage(feed, Article("A new cartoon film", "http://x/4"));
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].Reason, "Keyword match on NUCLEAR,INSPECTION");
+  EXPECT_EQ(results[0].Relevance, 100);
+  EXPECT_EQ(results[1].Reason, "Article found, relevance=100%");
+  EXPECT_TRUE(bench.port.Logged("Keyword match on NUCLEAR,INSPECTION"));
+}
+
+TEST_F(TriageTest, KeywordMatchIsTakenAtHundredWhateverItsLearnedRelevance) {
+  const TFeed feed = Feed("http://feed", {"1:film"});
+  bench.host.threshold = 60;
+  bench.learner.relevanceOf = {{"film", -80}};
+  Triage(feed, Article("A new film", "http://x/1", "<p>description</p>"));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Relevance, 100);
+  EXPECT_EQ(results[0].Reason, "Keyword match on FILM");
+}
+
+TEST_F(TriageTest, DuringALearningRunAMatchIsReasonedLearningWithoutALogLine) {
+  const TFeed feed = Feed("http://feed", {"1:film"});
+  bench.scanner.isLearning = true;
+  Triage(feed, Article("A new film", "http://x/1"));
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].Reason, "Learning");
+  EXPECT_EQ(results[0].Relevance, 100);
+  EXPECT_FALSE(bench.port.Logged("Keyword match on FILM"));
+}
+
+TEST_F(TriageTest, ShownMemoryFileKeepsLinksWithEqualsSigns) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("triage_shown_" + std::to_string(::getpid()) + ".dat")).string();
+  TCompMap shown;
+  MarkShown(shown, "http://x/a?id=1&b=2", kT0);
+  MarkShown(shown, "http://x/b", kT0 + 5);
+  shown.SaveToFile(path);
+  TCompMap loaded;
+  loaded.LoadFromFile(path);
+  std::remove(path.c_str());
+  ASSERT_EQ(loaded.Count(), 2);
+  EXPECT_EQ(loaded.KeyAt(0), "http://x/a?id=1&b=2");
+  EXPECT_EQ(loaded.ValueAt(0), kT0);
+  EXPECT_TRUE(WasShownRecently(loaded, "http://x/a?id=1&b=2", kT0 + kMinute, 60 * kMinute));
+}
+
+}  // namespace
+}  // namespace zibu::test
