@@ -82,7 +82,8 @@ size_t OnBody(char* data, size_t size, size_t count, void* userp) {
 }
 
 std::string SizeText(size_t bytes) {
-  if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
+  if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+    return std::to_string(bytes / (1024 * 1024)) + " MiB";
   return std::to_string(bytes) + " bytes";
 }
 
@@ -91,12 +92,14 @@ std::string HostAndPort(const std::string& url) {
   std::string result = url;
   CURLU* u = curl_url();
   if (!u) return result;
-  if (curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_GUESS_SCHEME) == CURLUE_OK) {
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_GUESS_SCHEME) ==
+      CURLUE_OK) {
     char* host = nullptr;
     char* port = nullptr;
     if (curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
       result = host;
-      if (curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) result += std::string(":") + port;
+      if (curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK)
+        result += std::string(":") + port;
     }
     curl_free(host);
     curl_free(port);
@@ -155,8 +158,9 @@ std::string ProxyAddress(const ProxySettings& proxy) {
     case CURLE_COULDNT_RESOLVE_PROXY:
       throw HttpError("Could not resolve proxy host name '" + options.proxy.server + "'", kHostNotFoundKind);
     case CURLE_COULDNT_CONNECT: {
-      if (viaProxy) throw HttpError("Could not connect to proxy " + ProxyAddress(options.proxy) + ": " + reason,
-                                    kSocketErrorKind);
+      if (viaProxy)
+        throw HttpError("Could not connect to proxy " + ProxyAddress(options.proxy) + ": " + reason,
+                        kSocketErrorKind);
       throw HttpError("Could not connect to " + target + ": " + reason, kSocketErrorKind);
     }
     case CURLE_OPERATION_TIMEDOUT:
@@ -209,8 +213,8 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
   char errbuf[CURL_ERROR_SIZE] = {};
 
   std::unique_ptr<curl_slist, SlistDeleter> headers;
-  for (const char* line : {"User-Agent: Mozilla/4.0", "Connection: Keep-Alive", "Proxy-Connection: Keep-Alive",
-                           "Cache-Control: no-cache"}) {
+  for (const char* line : {"User-Agent: Mozilla/4.0", "Connection: Keep-Alive",
+                           "Proxy-Connection: Keep-Alive", "Cache-Control: no-cache"}) {
     curl_slist* next = curl_slist_append(headers.get(), line);
     if (!next) throw HttpError("Out of memory for request headers", kHttpErrorKind);
     headers.release();
@@ -284,8 +288,9 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
                         std::to_string(options.readTimeoutMs) + " ms",
                     kTimeoutKind);
   if (t.bodyTooLarge)
-    throw HttpError("The response is larger than " + SizeText(options.maxBodyBytes) + "; I stopped reading it",
-                    kBodyTooLargeKind);
+    throw HttpError(
+        "The response is larger than " + SizeText(options.maxBodyBytes) + "; I stopped reading it",
+        kBodyTooLargeKind);
   long code = t.errorStatus;
   if (code == 0 && rc == CURLE_OK) curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
   if (code != 0 && (code < 200 || code > 299)) {

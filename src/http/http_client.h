@@ -26,7 +26,7 @@ struct HttpOptions {
 inline constexpr const char* kHostNotFoundKind = "EHostNotFound";  // the name does not resolve
 inline constexpr const char* kSocketErrorKind = "ESocketError";    // refused, reset, closed, TLS
 inline constexpr const char* kTimeoutKind = "ETimeout";            // connect or read time-out
-inline constexpr const char* kHttpErrorKind = "EHttpError";        // error status, too many redirects, bad URL
+inline constexpr const char* kHttpErrorKind = "EHttpError";  // error status, too many redirects, bad URL
 inline constexpr const char* kBodyTooLargeKind = "EBodyTooLarge";  // body above maxBodyBytes
 
 class HttpError : public Error {

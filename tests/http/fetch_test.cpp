@@ -71,8 +71,8 @@ TEST(PublishedVersion, OnlyTheFirstExactTagCounts) {
   EXPECT_FALSE(PublishedVersionIsNewer("<Zibu><Version>9</Version></Zibu>", 1.13));
   EXPECT_FALSE(PublishedVersionIsNewer("", 1.13));
   EXPECT_FALSE(PublishedVersionIsNewer("<program_version>9</program_version>", 1.13));  // case matters
-  EXPECT_FALSE(PublishedVersionIsNewer("<Program_Version>1.0</Program_Version><Program_Version>9</Program_Version>",
-                                       1.13));
+  EXPECT_FALSE(PublishedVersionIsNewer(
+      "<Program_Version>1.0</Program_Version><Program_Version>9</Program_Version>", 1.13));
   // The text runs to the next "<", whatever follows it.
   EXPECT_TRUE(PublishedVersionIsNewer("<Program_Version>1.5<!-- beta -->", 1.13));
 }

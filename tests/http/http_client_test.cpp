@@ -17,8 +17,8 @@
 namespace zibu {
 namespace {
 
-using test::LoopbackServer;
 using std::chrono::milliseconds;
+using test::LoopbackServer;
 
 HttpOptions ShortTimeouts() {
   HttpOptions o;
@@ -128,7 +128,8 @@ TEST(HttpGet, ErrorStatusIsAnErrorWithTheStatusLine) {
   server.ServeStatus("/broken", 500, "boom");
   server.ServeStatus("/empty-error", 503, "");
 
-  HttpError notFound = ExpectHttpError([&] { HttpGet(server.Url("/gone"), ShortTimeouts()); }, kHttpErrorKind);
+  HttpError notFound =
+      ExpectHttpError([&] { HttpGet(server.Url("/gone"), ShortTimeouts()); }, kHttpErrorKind);
   EXPECT_EQ(notFound.Status(), 404);
   EXPECT_NE(std::string(notFound.what()).find("404 Not Found"), std::string::npos) << notFound.what();
 
@@ -137,7 +138,8 @@ TEST(HttpGet, ErrorStatusIsAnErrorWithTheStatusLine) {
   EXPECT_EQ(afterRedirect.Status(), 500);
   EXPECT_NE(std::string(afterRedirect.what()).find("500"), std::string::npos) << afterRedirect.what();
 
-  HttpError noBody = ExpectHttpError([&] { HttpGet(server.Url("/empty-error"), ShortTimeouts()); }, kHttpErrorKind);
+  HttpError noBody =
+      ExpectHttpError([&] { HttpGet(server.Url("/empty-error"), ShortTimeouts()); }, kHttpErrorKind);
   EXPECT_EQ(noBody.Status(), 503);
 }
 
@@ -240,8 +242,8 @@ TEST(HttpGet, ConnectionRefused) {
 
 TEST(HttpGet, UnresolvableHostFailsFast) {
   auto start = std::chrono::steady_clock::now();
-  HttpError e =
-      ExpectHttpError([] { HttpGet("http://no-such-host.zibu.invalid/feed.xml", ShortTimeouts()); }, kHostNotFoundKind);
+  HttpError e = ExpectHttpError([] { HttpGet("http://no-such-host.zibu.invalid/feed.xml", ShortTimeouts()); },
+                                kHostNotFoundKind);
   EXPECT_NE(std::string(e.what()).find("no-such-host.zibu.invalid"), std::string::npos) << e.what();
 
   HttpOptions viaProxy = ShortTimeouts();

@@ -170,7 +170,8 @@ TEST_F(ThroughProxy, RightCredentialsFetchThePage) {
   other.ServeBody("/version/zibu.xml", "<Program_Version>1.14</Program_Version>", "text/xml");
   server_.ServeRedirect("/zibu.xml", other.Url("/version/zibu.xml"));
   EXPECT_TRUE(NewerVersionAvailable(server_.Url("/zibu.xml"), Options("zibu", "s3cret").proxy, 1.13));
-  EXPECT_EQ(other.LastRequest("/version/zibu.xml")->Header("Via").find("tinyproxy") != std::string::npos, true);
+  EXPECT_EQ(other.LastRequest("/version/zibu.xml")->Header("Via").find("tinyproxy") != std::string::npos,
+            true);
 }
 
 TEST_F(ThroughProxy, WrongCredentialsAreRefusedClearly) {
@@ -190,6 +191,15 @@ TEST_F(ThroughProxy, WrongCredentialsAreRefusedClearly) {
   } catch (const HttpError& e) {
     EXPECT_EQ(e.Status(), 407) << e.what();
     EXPECT_NE(std::string(e.what()).find("407"), std::string::npos) << e.what();
+  }
+  // An https address goes through a tunnel (CONNECT); its refusal is just as clear.
+  try {
+    HttpGet("https://127.0.0.1:" + std::to_string(server_.Port()) + "/feed.xml", Options("zibu", "wrong"));
+    FAIL() << "the proxy opened a tunnel with a wrong password";
+  } catch (const HttpError& e) {
+    EXPECT_TRUE(e.Status() == 401 || e.Status() == 407) << e.what();
+    EXPECT_NE(std::string(e.what()).find("did not accept the user name and password"), std::string::npos)
+        << e.what();
   }
   EXPECT_EQ(server_.RequestCount("/feed.xml"), 0u);
 }
@@ -216,7 +226,8 @@ TEST(ProxyDown, ConnectionFailureNamesTheProxy) {
     FAIL() << "no error";
   } catch (const HttpError& e) {
     EXPECT_EQ(e.Kind(), kSocketErrorKind);
-    EXPECT_NE(std::string(e.what()).find("proxy 127.0.0.1:" + std::to_string(o.proxy.port)), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("proxy 127.0.0.1:" + std::to_string(o.proxy.port)),
+              std::string::npos)
         << e.what();
   }
 }

@@ -5,9 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <chrono>
 #include <stdexcept>
-#include <strings.h>
 
 namespace zibu::test {
 
@@ -36,7 +36,9 @@ LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) 
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-LoopbackServer::~LoopbackServer() { Stop(); }
+LoopbackServer::~LoopbackServer() {
+  Stop();
+}
 
 void LoopbackServer::Stop() {
   if (!thread_.joinable()) return;

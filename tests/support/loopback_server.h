@@ -33,8 +33,8 @@ namespace zibu::test {
 // One request as the server saw it.
 struct ReceivedRequest {
   std::string method;
-  std::string path;    // without the query
-  std::string target;  // path and query as sent
+  std::string path;                                 // without the query
+  std::string target;                               // path and query as sent
   std::multimap<std::string, std::string> headers;  // names as sent
 
   // The first header of that name (case-insensitive), or "" when absent.
