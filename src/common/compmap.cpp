@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "common/errors.h"
+#include "common/file_io.h"
 #include "common/map_file.h"
 #include "common/numbers.h"
 
@@ -64,7 +65,7 @@ void TCompMap::SaveToFile(const std::string& fileName) const {
     bytes += FloatToStr(static_cast<double>(values_[i]));
     bytes += "\r\n";
   }
-  mapfile::WriteFileAtomic(fileName, bytes);
+  WriteFileAtomic(fileName, bytes);
 }
 
 }  // namespace zibu

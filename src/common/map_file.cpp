@@ -1,12 +1,8 @@
 #include "common/map_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 
-#include "common/errors.h"
+#include "common/file_io.h"
 
 namespace zibu::mapfile {
 
@@ -48,16 +44,7 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines) {
   lines.clear();
   std::error_code ec;
   if (!std::filesystem::exists(fileName, ec)) return false;
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
-  if (!f) throw IoError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
-  std::string data;
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, got);
-  const bool failed = std::ferror(f) != 0;
-  const int err = errno;
-  std::fclose(f);
-  if (failed) throw IoError("Cannot read file \"" + fileName + "\". " + std::strerror(err));
+  const std::string data = ReadFileBytes(fileName);
   size_t start = 0;
   while (start < data.size()) {
     size_t end = data.find('\n', start);
@@ -68,25 +55,6 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines) {
     start = end + 1;
   }
   return true;
-}
-
-void WriteFileAtomic(const std::string& fileName, const std::string& bytes) {
-  const std::string temp = fileName + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) throw IoError("Cannot create file \"" + temp + "\". " + std::strerror(errno));
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      std::remove(temp.c_str());
-      throw IoError("Cannot write file \"" + temp + "\"");
-    }
-  }
-  if (std::rename(temp.c_str(), fileName.c_str()) != 0) {
-    const int err = errno;
-    std::remove(temp.c_str());
-    throw IoError("Cannot rename \"" + temp + "\" to \"" + fileName + "\". " + std::strerror(err));
-  }
 }
 
 }  // namespace zibu::mapfile

@@ -16,7 +16,4 @@ std::string UnescapeKey(std::string_view key);
 // raises IoError when it exists but cannot be read.
 bool ReadLines(const std::string& fileName, std::vector<std::string>& lines);
 
-// Writes the bytes to a temporary name beside the file and renames it into place; IoError on failure.
-void WriteFileAtomic(const std::string& fileName, const std::string& bytes);
-
 }  // namespace zibu::mapfile

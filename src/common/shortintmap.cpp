@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "common/errors.h"
+#include "common/file_io.h"
 #include "common/map_file.h"
 #include "common/numbers.h"
 #include "common/text.h"
@@ -64,7 +65,7 @@ void TShortIntMap::SaveToFile(const std::string& fileName) const {
     bytes += std::to_string(static_cast<int>(values_[i]));
     bytes += "\r\n";
   }
-  mapfile::WriteFileAtomic(fileName, bytes);
+  WriteFileAtomic(fileName, bytes);
 }
 
 }  // namespace zibu
