@@ -108,8 +108,9 @@ class LearningEngine {
   bool ScanRunning() const { return scanDepth_ > 0; }
 
   // ---- learned-data files --------------------------------------------------------------------
-  // The data folder (its "backup" subfolder holds the backups). Both are created when missing.
-  void SetDataFolder(const std::string& dataDir);
+  // The data folder (its "backup" subfolder holds the backups). Both are created when missing,
+  // unless `create` is false (read-only use).
+  void SetDataFolder(const std::string& dataDir, bool create = true);
   const std::string& DataDir() const { return dataDir_; }  // with a trailing "/"
   std::string BackupDir() const { return dataDir_ + "backup/"; }
   void SetBackupDataFiles(bool on) { backupDataFiles_ = on; }

@@ -76,9 +76,10 @@ std::vector<std::string> ReadCommitRecord(const std::string& path) {
 
 }  // namespace
 
-void LearningEngine::SetDataFolder(const std::string& dataDir) {
+void LearningEngine::SetDataFolder(const std::string& dataDir, bool create) {
   dataDir_ = dataDir;
   if (!dataDir_.empty() && dataDir_.back() != '/') dataDir_ += '/';
+  if (!create) return;
   std::error_code ec;
   fs::create_directories(BackupDir(), ec);
 }
