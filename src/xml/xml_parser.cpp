@@ -590,7 +590,7 @@ const char* TXmlParser::TextReference(const char* amp) {
           entityStack_.Push(after);
           return e->Value.c_str();
         }
-      } else if (ChargeExpansion(0)) {
+      } else if (ChargeExpansion(kExternalOpenCost)) {
         std::unique_ptr<TXmlParser> ext = OpenEntity(*e);
         if (ChargeExpansion(ext->BufferSize())) {
           const char* text = ext->DocumentText();
@@ -634,7 +634,7 @@ std::string TXmlParser::ExpandAttrEntities(const std::string& value, int depth) 
         if (!e->Value.empty()) {
           have = ChargeExpansion(e->Value.size());
           if (have) text = e->Value;
-        } else if (ChargeExpansion(0)) {
+        } else if (ChargeExpansion(kExternalOpenCost)) {
           std::unique_ptr<TXmlParser> ext = OpenEntity(*e);
           have = ChargeExpansion(ext->BufferSize());
           if (have) text = ext->DocumentText();

@@ -229,6 +229,9 @@ class TXmlParser {
   static constexpr int kMaxEntityDepth = 32;
   static constexpr size_t kMinExpansionBudget = 8u << 20;  // bytes; or 10x the document if larger
   static constexpr size_t kExpansionFactor = 10;
+  // Every external entity opened counts this much besides its size, so a document cannot make
+  // the scanner open files without end.
+  static constexpr size_t kExternalOpenCost = 16u << 10;
 
   TXmlParser();
   virtual ~TXmlParser();
