@@ -1,20 +1,750 @@
 #include "feeds/feeds_window.h"
 
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+#include <filesystem>
+
+#include "app/main_form.h"
+#include "app/platform.h"
+#include "common/errors.h"
+#include "common/settings.h"
+#include "common/text.h"
+#include "feeds/feed_config.h"
+#include "feeds/feed_list.h"
+#include "feeds/keyword_rules.h"
+#include "learning/engine.h"
+#include "ui/dialogs.h"
+#include "ui/qtext.h"
+#include "ui/status_log.h"
+#include "ui/window_user_port.h"
+
 namespace zibu {
 
-TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) { setWindowTitle("RSS/Atom feeds"); }
+const char* const kFeedsIntroMessage =
+    "To start you off I have added some example RSS feeds.  You can add/remove feeds using the controls at the "
+    "top of this page.\r\n\r\nWhen you have set up your feeds, use the control on the right of the page to set "
+    "the trigger keywords.\r\nNote that keywords should be comma-separated, e.g. '1:iran,nuclear,inspection' - "
+    "all keywords that are on a separate line must be found for the alert to be shown, but you can define as "
+    "many lines as you like, e.g.\r\n\r\n1:iran,nuclear,inspection\r\n1:economy,inflation,interest "
+    "rates\r\n1:cricket tour,england\r\n1:film,!cartoon,!animation\r\n\r\nNote that keywords can contain "
+    "spaces, and you can use the '!' character to specify that a word must NOT be found. The '1:' at the "
+    "beginning of each line simply defines this keyword line as 'active'\r\n\r\nIf you would like me to learn "
+    "about your interests so that I can find relevant content without you having to set up keywords , please "
+    "select a feed and click Learn, then rate each article's relevance from 'Totally irrelvant' to 'Very "
+    "relevant'\r\nArticles will be shown one at a time, but if you prefer to see them all together you can "
+    "change the 'Results Format' to 'As a table'\r\n\r\nFeeds marked as 'active' are scanned at defined "
+    "intervals, but you can also scan a feed manually using the 'Search' buttons at the top";
+
+const char* const kThresholdHint =
+    "As you provide feedback on each article's relevance, Zibu will learn about the kind of articles you find "
+    "interesting.\r\nYou can use this slider to indicate how relevant an article needs to be before Zibu "
+    "decides to show it to you.\r\nIf you move the slider towards LOW, you will get lots of articles that may "
+    "have little relevance.\r\nHowever, if you move the slider towards HIGH, Zibu will only show you articles "
+    "it thinks are very relevant.\r\nDo not set it to either extreme though or you will get every single "
+    "article or none at all.\r\nTry starting off by setting it somewhere in the middle and adjusting it slowly.";
+
+namespace {
+
+// Hints are shown by the toolkit, which breaks lines at "\n" alone.
+QString Hint(const std::string& text) {
+  std::string s;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) s += text[i];
+  return ToQ(s);
+}
+
+// The busy cursor for the life of the object, restored on every exit.
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// Stops the feeds timer for a handler and starts it again on every way out.
+class TimerHold {
+ public:
+  explicit TimerHold(TfrmFeeds& w) : w_(w) { w_.StopTimer(); }
+  ~TimerHold() { w_.StartTimer(); }
+  TimerHold(const TimerHold&) = delete;
+  TimerHold& operator=(const TimerHold&) = delete;
+
+ private:
+  TfrmFeeds& w_;
+};
+
+QPushButton* Button(const char* caption, const char* hint, QWidget* parent) {
+  auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+  if (hint) b->setToolTip(Hint(hint));
+  return b;
+}
+
+}  // namespace
+
+TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) {
+  setObjectName("frmFeeds");
+  setWindowTitle("RSS/Atom Feeds");
+  ownClock_ = std::make_unique<GuiClock>();
+  clock_ = ownClock_.get();
+
+  BuildControls();
+  statusLog_ = std::make_unique<StatusLog>(txtResults, [this] { return Settings().verboseOutput; });
+  port_ = std::make_unique<WindowUserPort>([this](const std::string& m, bool v) { Log(m, v); });
+
+  // Creation, as the feeds window always began: nothing to cancel, the user counts as active
+  // now, and the interval box holds the smallest interval.
+  cancelRequested_ = false;
+  Touch();
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(60000);
+  txtRefreshInterval->setText("60");
+  lblRefreshInterval->setText(lblRefreshInterval->text() + "60" + ")");
+
+  tempDir_ = ProgramFolder() + "temp/";
+  dataDir_ = ProgramFolder() + "data/";
+  std::error_code ec;
+  std::filesystem::create_directories(tempDir_, ec);
+  std::filesystem::create_directories(dataDir_ + "backup", ec);
+  engine_ = std::make_unique<LearningEngine>(*port_);
+  engine_->SetDataFolder(dataDir_);
+
+  ConnectHandlers();
+}
 
 TfrmFeeds::~TfrmFeeds() = default;
 
+void TfrmFeeds::BuildControls() {
+  resize(900, 640);
+  setMinimumSize(640, 420);
+
+  // Top: the address of a feed with the list commands, and the threshold on the right.
+  lblAddFeedURL = new QLabel("Feed URL", this);
+  txtAddFeedURL = new QLineEdit(this);
+  txtAddFeedURL->setObjectName("txtAddFeedURL");
+  txtAddFeedURL->setToolTip(
+      "Add a new feed to the list - enter the URL of the feed and click the Add button");
+  lblAddFeedURL->setBuddy(txtAddFeedURL);
+  btnAddFeed = Button("&Add Feed", nullptr, this);
+  btnDelete = Button("&Delete Feed", nullptr, this);
+  btnOpenFeedInBrowser = Button("&Open Feed", "Opens the feed URL in the default browser", this);
+
+  btnSearchAllFeeds = Button("&Search Act.", "Scan every active feed that is due now", this);
+  btnSearchSelectedFeed = Button("Search Sel.", "Scan the selected feed now", this);
+  btnCancel = Button("&Cancel", "Cancel the current scan", this);
+  btnCancel->setEnabled(false);
+  btnLearn = Button("&Learn",
+                    "Shows all articles from the selected feed for you to rate by relevance, this allows Zibu to "
+                    "learn about the kind of articles you are interested in",
+                    this);
+  btnReset = Button("&Reset", "Reset list of shown alerts, last refresh times etc.", this);
+  btnUnitTests = Button("Unit Tests", nullptr, this);
+  btnCheckRel = Button("Check Rel", nullptr, this);
+  btnUnitTests->setVisible(false);
+  btnCheckRel->setVisible(false);
+
+  lblShowRelevance = new QLabel("Show articles with relevance:  LOW", this);
+  tbShowRelevance = new QSlider(Qt::Horizontal, this);
+  tbShowRelevance->setObjectName("tbShowRelevance");
+  tbShowRelevance->setRange(0, 100);
+  tbShowRelevance->setValue(30);
+  tbShowRelevance->setTickPosition(QSlider::TicksBelow);
+  tbShowRelevance->setTickInterval(10);
+  tbShowRelevance->setPageStep(10);
+  tbShowRelevance->setMinimumWidth(160);
+  lblShowRelevanceHigh = new QLabel("HIGH", this);
+  for (QWidget* w : {static_cast<QWidget*>(lblShowRelevance), static_cast<QWidget*>(tbShowRelevance),
+                     static_cast<QWidget*>(lblShowRelevanceHigh)})
+    w->setToolTip(Hint(kThresholdHint));
+
+  rgResultsFormat = new QGroupBox("Results format", this);
+  rgResultsFormatButtons = new QButtonGroup(rgResultsFormat);
+  auto* rbOneByOne = new QRadioButton("One-by-one", rgResultsFormat);
+  auto* rbTable = new QRadioButton("As a table", rgResultsFormat);
+  rgResultsFormatButtons->addButton(rbOneByOne, 0);
+  rgResultsFormatButtons->addButton(rbTable, 1);
+  rbOneByOne->setChecked(true);
+  auto* rgLayout = new QHBoxLayout(rgResultsFormat);
+  rgLayout->addWidget(rbOneByOne);
+  rgLayout->addWidget(rbTable);
+  rgLayout->addStretch(1);
+
+  auto* top = new QGridLayout;
+  top->setHorizontalSpacing(6);
+  auto* urlRow = new QHBoxLayout;
+  urlRow->addWidget(lblAddFeedURL);
+  urlRow->addWidget(txtAddFeedURL, 1);
+  urlRow->addWidget(btnAddFeed);
+  urlRow->addWidget(btnDelete);
+  urlRow->addWidget(btnOpenFeedInBrowser);
+  auto* searchRow = new QHBoxLayout;
+  searchRow->addWidget(btnSearchAllFeeds);
+  searchRow->addWidget(btnSearchSelectedFeed);
+  searchRow->addWidget(btnCancel);
+  searchRow->addSpacing(12);
+  searchRow->addWidget(btnLearn);
+  searchRow->addWidget(btnReset);
+  searchRow->addWidget(btnUnitTests);
+  searchRow->addWidget(btnCheckRel);
+  searchRow->addStretch(1);
+  auto* sliderRow = new QHBoxLayout;
+  sliderRow->addWidget(lblShowRelevance);
+  sliderRow->addWidget(tbShowRelevance, 1);
+  sliderRow->addWidget(lblShowRelevanceHigh);
+  top->addLayout(urlRow, 0, 0);
+  top->addLayout(searchRow, 1, 0);
+  top->addLayout(sliderRow, 0, 1);
+  top->addWidget(rgResultsFormat, 1, 1);
+  top->setColumnStretch(0, 3);
+  top->setColumnStretch(1, 2);
+
+  // Middle: the list on the left, the selected feed's details on the right.
+  auto* listPane = new QWidget(this);
+  lbFeeds = new QListWidget(listPane);
+  lbFeeds->setObjectName("lbFeeds");
+  lbFeeds->setSelectionMode(QAbstractItemView::SingleSelection);
+  btnAllActive = Button("All Active", nullptr, listPane);
+  btnAllInactive = Button("All inactive", nullptr, listPane);
+  auto* listLayout = new QVBoxLayout(listPane);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->addWidget(new QLabel("Feeds", listPane));
+  listLayout->addWidget(lbFeeds, 1);
+  auto* allRow = new QHBoxLayout;
+  allRow->addWidget(btnAllActive);
+  allRow->addWidget(btnAllInactive);
+  allRow->addStretch(1);
+  listLayout->addLayout(allRow);
+
+  auto* detailPane = new QWidget(this);
+  cbActive = new QCheckBox("Active", detailPane);
+  cbActive->setToolTip("Toggle the active state of this feed - inactive feeds are not scanned");
+  cbActive->setChecked(true);
+  lblRefreshInterval = new QLabel("Refresh Interval (seconds, min ", detailPane);
+  txtRefreshInterval = new QLineEdit(detailPane);
+  txtRefreshInterval->setObjectName("txtRefreshInterval");
+  txtRefreshInterval->setToolTip("How often to scan this feed");
+  txtRefreshInterval->setMaximumWidth(110);
+  lblRefreshInterval->setBuddy(txtRefreshInterval);
+  cbCommonIntervals = new QComboBox(detailPane);
+  cbCommonIntervals->setObjectName("cbCommonIntervals");
+  cbCommonIntervals->setToolTip("This dropdown provides a list of useful common values");
+  for (const auto& item : CommonIntervals()) cbCommonIntervals->addItem(ToQ(item));
+  cbCommonIntervals->setMaxVisibleItems(static_cast<int>(CommonIntervals().size()));
+  cbCommonIntervals->setCurrentIndex(-1);
+  cbCommonIntervals->setVisible(false);
+  // Keeps the row's height when the drop-down comes and goes.
+  QSizePolicy keep = cbCommonIntervals->sizePolicy();
+  keep.setRetainSizeWhenHidden(true);
+  cbCommonIntervals->setSizePolicy(keep);
+  lblKeywords = new QLabel("Keywords", detailPane);
+  txtKeywords = new QPlainTextEdit(detailPane);
+  txtKeywords->setObjectName("txtKeywords");
+  txtKeywords->setLineWrapMode(QPlainTextEdit::NoWrap);
+  lblKeywords->setBuddy(txtKeywords);
+  btnUpdate = Button("&Update", "Updates the details for the selected feed", detailPane);
+  btnUpdate->setEnabled(false);
+
+  auto* detailLayout = new QVBoxLayout(detailPane);
+  detailLayout->setContentsMargins(0, 0, 0, 0);
+  detailLayout->addWidget(cbActive);
+  auto* intervalRow = new QHBoxLayout;
+  intervalRow->addWidget(lblRefreshInterval);
+  intervalRow->addWidget(txtRefreshInterval);
+  intervalRow->addWidget(cbCommonIntervals);
+  intervalRow->addStretch(1);
+  detailLayout->addLayout(intervalRow);
+  detailLayout->addWidget(lblKeywords);
+  detailLayout->addWidget(txtKeywords, 1);
+  auto* updateRow = new QHBoxLayout;
+  updateRow->addStretch(1);
+  updateRow->addWidget(btnUpdate);
+  detailLayout->addLayout(updateRow);
+
+  auto* middle = new QSplitter(Qt::Horizontal, this);
+  middle->addWidget(listPane);
+  middle->addWidget(detailPane);
+  middle->setStretchFactor(0, 3);
+  middle->setStretchFactor(1, 2);
+  middle->setChildrenCollapsible(false);
+
+  // Bottom: the status log.
+  auto* statusPane = new QWidget(this);
+  lblStatus = new QLabel("Status", statusPane);
+  txtResults = new QPlainTextEdit(statusPane);
+  txtResults->setObjectName("txtResults");
+  auto* statusLayout = new QVBoxLayout(statusPane);
+  statusLayout->setContentsMargins(0, 0, 0, 0);
+  statusLayout->addWidget(lblStatus);
+  statusLayout->addWidget(txtResults, 1);
+
+  auto* vertical = new QSplitter(Qt::Vertical, this);
+  vertical->addWidget(middle);
+  vertical->addWidget(statusPane);
+  vertical->setStretchFactor(0, 3);
+  vertical->setStretchFactor(1, 2);
+  vertical->setChildrenCollapsible(false);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->addLayout(top);
+  outer->addWidget(vertical, 1);
+
+  // Object names for every control, as the window has always called them.
+  for (auto [w, name] : std::initializer_list<std::pair<QObject*, const char*>>{
+           {btnAddFeed, "btnAddFeed"},
+           {btnDelete, "btnDelete"},
+           {btnOpenFeedInBrowser, "btnOpenFeedInBrowser"},
+           {btnAllActive, "btnAllActive"},
+           {btnAllInactive, "btnAllInactive"},
+           {cbActive, "cbActive"},
+           {lblRefreshInterval, "lblRefreshInterval"},
+           {lblKeywords, "lblKeywords"},
+           {btnUpdate, "btnUpdate"},
+           {btnSearchAllFeeds, "btnSearchAllFeeds"},
+           {btnSearchSelectedFeed, "btnSearchSelectedFeed"},
+           {btnCancel, "btnCancel"},
+           {btnLearn, "btnLearn"},
+           {btnReset, "btnReset"},
+           {btnUnitTests, "btnUnitTests"},
+           {btnCheckRel, "btnCheckRel"},
+           {rgResultsFormat, "rgResultsFormat"},
+           {lblStatus, "lblStatus"}})
+    w->setObjectName(name);
+
+  setTabOrder(txtAddFeedURL, btnAddFeed);
+  setTabOrder(btnAddFeed, btnDelete);
+  setTabOrder(btnDelete, btnOpenFeedInBrowser);
+  setTabOrder(btnOpenFeedInBrowser, lbFeeds);
+  setTabOrder(lbFeeds, cbActive);
+  setTabOrder(cbActive, txtRefreshInterval);
+  setTabOrder(txtRefreshInterval, cbCommonIntervals);
+  setTabOrder(cbCommonIntervals, txtKeywords);
+  setTabOrder(txtKeywords, btnUpdate);
+}
+
+void TfrmFeeds::ConnectHandlers() {
+  connect(lbFeeds, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (row >= 0) lbFeedsClick();
+  });
+  connect(txtAddFeedURL, &QLineEdit::textChanged, this, [this] { txtAddFeedURLChange(); });
+  connect(txtAddFeedURL, &QLineEdit::returnPressed, this, [this] { btnAddFeedClick(); });
+  connect(btnAddFeed, &QPushButton::clicked, this, [this] { btnAddFeedClick(); });
+  connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(); });
+  connect(btnAllActive, &QPushButton::clicked, this, [this] { SetAllActive(true); });
+  connect(btnAllInactive, &QPushButton::clicked, this, [this] { SetAllActive(false); });
+  connect(btnUpdate, &QPushButton::clicked, this, [this] { btnUpdateClick(); });
+  connect(btnOpenFeedInBrowser, &QPushButton::clicked, this, [this] { btnOpenFeedInBrowserClick(); });
+  // Toggled, not clicked: a programmatic change of state reacts too, as "All Active" relies on.
+  connect(cbActive, &QCheckBox::toggled, this, [this] { cbActiveClick(); });
+  connect(txtKeywords, &QPlainTextEdit::textChanged, this, [this] { txtKeywordsChange(); });
+  connect(txtRefreshInterval, &QLineEdit::textChanged, this, [this] { txtRefreshIntervalChange(); });
+  connect(cbCommonIntervals, qOverload<int>(&QComboBox::activated), this,
+          [this](int index) { cbCommonIntervalsChange(index); });
+  connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+  connect(tbShowRelevance, &QSlider::valueChanged, this, [this] { Touch(); });
+  connect(rgResultsFormatButtons, &QButtonGroup::idClicked, this, [this] { Touch(); });
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+
+  txtAddFeedURL->installEventFilter(this);
+  txtRefreshInterval->installEventFilter(this);
+  txtKeywords->installEventFilter(this);
+  txtKeywords->viewport()->installEventFilter(this);
+  cbCommonIntervals->installEventFilter(this);
+  // Every key press of the window passes here first, whichever control has the focus.
+  for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the main frame calls
+
 void TfrmFeeds::SetMainForm(TMainForm* frame) { mainForm_ = frame; }
-void TfrmFeeds::LoadConfig(SettingsFile&) {}
-void TfrmFeeds::WriteConfig(SettingsFile&) {}
-void TfrmFeeds::SaveData() {}
+
+const GlobalSettings& TfrmFeeds::Settings() const { return mainForm_ ? mainForm_->Settings() : ownSettings_; }
+
+void TfrmFeeds::SetClock(const Clock* clock) { clock_ = clock ? clock : ownClock_.get(); }
+
+UserPort& TfrmFeeds::Port() { return *port_; }
+
+void TfrmFeeds::Log(const std::string& message, bool verbose) { statusLog_->Log(message, verbose); }
+
+void TfrmFeeds::LoadConfig(SettingsFile& file) {
+  FeedConfigLoadSteps steps;
+  lbFeeds->blockSignals(true);
+  lbFeeds->clear();
+  lbFeeds->blockSignals(false);
+  steps.feedLoaded = [this](int, const TFeed& feed) { lbFeeds->addItem(ToQ(feed.url)); };
+  steps.feedsLoaded = [this] {
+    SelectRowQuietly(0);
+    lbFeedsClick();
+  };
+  steps.markSaveTime = [this] { lastSaveTime_ = clock_->NowMs(); };
+  steps.learningRead = [this](const FeedLearningParameters& p) {
+    engine_->SetMinWordLength(p.minWordLength);
+    engine_->SetMaxWordLength(p.maxWordLength);
+    engine_->SetMaxWordWeight(p.maxWordWeight);
+    saveConfigIntervalMs_ = p.saveConfigIntervalMs;
+  };
+  steps.loadShownUrls = [this] {
+    // A save cut short after its commit point is finished first, so the memory read here
+    // belongs to the same save as the learned data read below.
+    engine_->CompleteInterruptedSave();
+    try {
+      shownUrls_.LoadFromFile(dataDir_ + kShownUrlsFile);
+    } catch (const std::exception& e) {
+      Log(ErrorText(e));
+    }
+  };
+  steps.loadCommonWords = [this] { engine_->LoadCommonWords(); };
+  steps.displayRead = [this](int showRelevance, int resultsFormat) {
+    tbShowRelevance->setValue(showRelevance);
+    if (QAbstractButton* b = rgResultsFormatButtons->button(resultsFormat)) b->setChecked(true);
+  };
+  steps.loadLearnedData = [this] {
+    engine_->SetBackupDataFiles(Settings().backupDataFiles);
+    engine_->LoadData(nullptr);
+  };
+  steps.startTimer = [this] { StartTimer(); };
+  LoadFeedConfig(file, feeds_, *port_, steps);
+}
+
+void TfrmFeeds::WriteConfig(SettingsFile& file) {
+  BusyCursor busy;
+  WriteFeedConfig(file, feeds_, Threshold(), ResultsFormat(), *port_);
+}
+
+void TfrmFeeds::SaveData() {
+  engine_->SetBackupDataFiles(Settings().backupDataFiles);
+  engine_->SaveData(&shownUrls_);
+}
+
 void TfrmFeeds::RequestCancel() { cancelRequested_ = true; }
-void TfrmFeeds::StopTimer() {}
-void TfrmFeeds::StartTimer() {}
-int TfrmFeeds::LearnedWordCount() const { return 0; }
+void TfrmFeeds::StopTimer() { Timer1->stop(); }
+void TfrmFeeds::StartTimer() { Timer1->start(); }
+int TfrmFeeds::LearnedWordCount() const { return engine_->WordCount(); }
 LearningEngine& TfrmFeeds::Engine() { return *engine_; }
-void TfrmFeeds::Log(const std::string&, bool) {}
+
+// ---------------------------------------------------------------------------------------------
+// Shared state
+
+int TfrmFeeds::SelectedFeed() const {
+  const int row = lbFeeds->currentRow();
+  return row >= 0 && row < static_cast<int>(feeds_.size()) ? row : -1;
+}
+
+int TfrmFeeds::Threshold() const { return tbShowRelevance->value(); }
+
+int TfrmFeeds::ResultsFormat() const { return std::max(0, rgResultsFormatButtons->checkedId()); }
+
+void TfrmFeeds::Touch() { lastUserActivity_ = clock_->NowMs(); }
+
+void TfrmFeeds::HideCommonIntervals() { cbCommonIntervals->setVisible(false); }
+
+void TfrmFeeds::EnableControls(bool enabled) {
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           lbFeeds, btnSearchAllFeeds, btnSearchSelectedFeed, btnAddFeed, btnDelete, btnReset,
+           btnOpenFeedInBrowser, btnLearn, txtKeywords, txtRefreshInterval, btnAllActive, btnAllInactive, cbActive,
+           tbShowRelevance, rgResultsFormat})
+    w->setEnabled(enabled);
+  btnCancel->setEnabled(!enabled);
+}
+
+void TfrmFeeds::SaveFeedConfig() {
+  HideCommonIntervals();
+  SettingsFile file(ProgramFolder() + "zibu.conf");
+  WriteConfig(file);
+  file.Save();
+}
+
+HttpOptions TfrmFeeds::FeedHttpOptions() const {
+  HttpOptions options = FeedRequestOptions(mainForm_ ? mainForm_->Proxy() : Settings().proxy);
+  options.connectTimeoutMs = connectTimeoutMs_;
+  options.readTimeoutMs = readTimeoutMs_;
+  return options;
+}
+
+void TfrmFeeds::SetHttpTimeouts(int connectMs, int readMs) {
+  connectTimeoutMs_ = connectMs;
+  readTimeoutMs_ = readMs;
+}
+
+void TfrmFeeds::ScanFeed(TFeed& feed, Items& results) {
+  BusyCursor busy;
+  FeedScanSettings settings;
+  settings.tempDir = tempDir_;
+  settings.http = FeedHttpOptions();
+  settings.cancelRequested = &cancelRequested_;
+  settings.clock = clock_;
+  settings.triage = triageHook_;
+  zibu::ScanFeed(feed, results, settings, *port_);
+}
+
+std::vector<std::string> TfrmFeeds::KeywordEditorLines() const {
+  return SplitString(FromQ(txtKeywords->toPlainText()), "\n");
+}
+
+void TfrmFeeds::SetKeywordEditorLines(const std::vector<std::string>& lines) {
+  txtKeywords->setPlainText(ToQ(JoinStrings(lines, "\n")));
+}
+
+void TfrmFeeds::SelectRowQuietly(int row) {
+  const bool was = lbFeeds->blockSignals(true);
+  lbFeeds->setCurrentRow(row);
+  if (row < 0) lbFeeds->clearSelection();
+  lbFeeds->blockSignals(was);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handlers
+
+void TfrmFeeds::lbFeedsClick() {
+  Touch();
+  HideCommonIntervals();
+  const int i = SelectedFeed();
+  if (i < 0) return;
+  selectingFeed_ = true;
+  try {
+    const TFeed& feed = feeds_[static_cast<size_t>(i)];
+    txtAddFeedURL->setText(ToQ(feed.url));
+    txtRefreshInterval->setText(QString::number(feed.refreshInterval));
+    SetKeywordEditorLines(feed.keywords);
+    cbActive->setChecked(feed.active);
+    btnUpdate->setEnabled(false);
+  } catch (...) {
+    selectingFeed_ = false;
+    throw;
+  }
+  selectingFeed_ = false;
+}
+
+void TfrmFeeds::txtAddFeedURLChange() {
+  Touch();
+  btnUpdate->setEnabled(false);
+  if (selectingFeed_) return;
+  // Typing an address starts a new feed: the controls show a new feed's defaults.
+  SelectRowQuietly(-1);
+  cbActive->setChecked(true);
+  txtKeywords->clear();
+  txtRefreshInterval->setText("300");
+  btnUpdate->setEnabled(false);
+}
+
+void TfrmFeeds::btnAddFeedClick() {
+  const std::string url = FromQ(txtAddFeedURL->text());
+  if (!IsAcceptableFeedUrl(url)) {
+    port_->ShowMessage(kFeedUrlMessage);
+    txtAddFeedURL->setFocus();
+    return;
+  }
+  Touch();
+  lbFeeds->blockSignals(true);
+  lbFeeds->addItem(ToQ(url));
+  lbFeeds->blockSignals(false);
+  feeds_.push_back(
+      MakeNewFeed(url, cbActive->isChecked(), KeywordEditorLines(), FromQ(txtRefreshInterval->text())));
+  SelectRowQuietly(lbFeeds->count() - 1);
+  Log("Added new feed");
+  try {
+    SaveFeedConfig();
+  } catch (const std::exception& e) {
+    Log(ErrorText(e));
+  }
+}
+
+void TfrmFeeds::btnDeleteClick() {
+  TimerHold hold(*this);
+  const int i = SelectedFeed();
+  if (i < 0) {
+    port_->ShowMessage(kSelectFeedToDeleteMessage);
+    return;
+  }
+  if (!port_->AskYesNo(kDeleteFeedQuestion)) return;
+  DeleteFeedAt(feeds_, static_cast<size_t>(i));
+  Log("Deleted feed " + std::to_string(i));
+  lbFeeds->blockSignals(true);
+  delete lbFeeds->takeItem(i);
+  lbFeeds->setCurrentRow(-1);
+  lbFeeds->clearSelection();
+  lbFeeds->blockSignals(false);
+  try {
+    SaveFeedConfig();
+  } catch (const std::exception& e) {
+    Log(ErrorText(e));
+  }
+}
+
+void TfrmFeeds::SetAllActive(bool active) {
+  Touch();
+  zibu::SetAllActive(feeds_, active);
+  cbActive->setChecked(active);
+  try {
+    SaveFeedConfig();
+  } catch (const std::exception& e) {
+    Log(ErrorText(e));
+  }
+}
+
+void TfrmFeeds::UpdateFeedDetails() {
+  const int i = SelectedFeed();
+  if (selectingFeed_ || i < 0) return;
+  Touch();
+  ApplyFeedDetails(feeds_[static_cast<size_t>(i)], cbActive->isChecked(), KeywordEditorLines(),
+                   FromQ(txtRefreshInterval->text()), *port_);
+}
+
+void TfrmFeeds::btnUpdateClick() {
+  Touch();
+  UpdateFeedDetails();
+  btnUpdate->setEnabled(false);
+  try {
+    SaveFeedConfig();
+  } catch (const std::exception& e) {
+    Log(ErrorText(e));
+  }
+}
+
+void TfrmFeeds::btnOpenFeedInBrowserClick() {
+  Touch();
+  const int i = SelectedFeed();
+  if (i < 0) {
+    port_->ShowMessage(kSelectFeedToOpenMessage);
+    return;
+  }
+  OpenUrl(feeds_[static_cast<size_t>(i)].url);
+}
+
+void TfrmFeeds::cbActiveClick() {
+  Touch();
+  if (SelectedFeed() >= 0) UpdateFeedDetails();
+}
+
+void TfrmFeeds::txtKeywordsChange() {
+  if (SelectedFeed() >= 0 && !selectingFeed_) btnUpdate->setEnabled(true);
+  Touch();
+}
+
+void TfrmFeeds::txtKeywordsExit() {
+  std::vector<std::string> lines = KeywordEditorLines();
+  if (FixKeywordLines(lines)) {
+    // Keep the editor's own trailing line break, if the user left one.
+    const bool trailing = txtKeywords->toPlainText().endsWith('\n');
+    std::string text = JoinStrings(lines, "\n");
+    if (!trailing && !text.empty()) text.pop_back();
+    txtKeywords->setPlainText(ToQ(text));
+    port_->ShowMessage(kKeywordLinesFixedMessage);
+  }
+  UpdateFeedDetails();
+}
+
+void TfrmFeeds::txtRefreshIntervalChange() {
+  Touch();
+  if (SelectedFeed() >= 0 && !selectingFeed_) btnUpdate->setEnabled(true);
+}
+
+void TfrmFeeds::txtRefreshIntervalEnter() {
+  cbCommonIntervals->setVisible(true);
+  const int index = CommonIntervalIndexFor(FromQ(txtRefreshInterval->text()));
+  if (index >= 0) cbCommonIntervals->setCurrentIndex(index);
+}
+
+void TfrmFeeds::txtRefreshIntervalExit() { UpdateFeedDetails(); }
+
+void TfrmFeeds::cbCommonIntervalsChange(int index) {
+  if (index < 0 || index >= cbCommonIntervals->count()) return;
+  txtRefreshInterval->setText(ToQ(CommonIntervalValue(FromQ(cbCommonIntervals->itemText(index)))));
+  Touch();
+  UpdateFeedDetails();
+}
+
+void TfrmFeeds::btnCancelClick() { RequestCancel(); }
+
+void TfrmFeeds::FormKeyDown(Qt::KeyboardModifiers modifiers) {
+  const bool both = (modifiers & Qt::ShiftModifier) && (modifiers & Qt::AltModifier);
+  btnUnitTests->setVisible(both);
+  btnCheckRel->setVisible(both);
+}
+
+// The scheduled scan hangs here.
+void TfrmFeeds::Timer1Timer() {}
+
+// ---------------------------------------------------------------------------------------------
+// Events
+
+bool TfrmFeeds::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+      FormKeyDown(static_cast<QKeyEvent*>(event)->modifiers());
+      break;
+    case QEvent::MouseButtonPress:
+      if (watched == txtAddFeedURL || watched == txtKeywords->viewport()) Touch();
+      break;
+    case QEvent::FocusIn: {
+      const auto reason = static_cast<QFocusEvent*>(event)->reason();
+      if (watched == txtRefreshInterval && reason != Qt::PopupFocusReason &&
+          reason != Qt::ActiveWindowFocusReason)
+        txtRefreshIntervalEnter();
+      break;
+    }
+    case QEvent::FocusOut: {
+      const auto reason = static_cast<QFocusEvent*>(event)->reason();
+      // A popup or a switch to another window is not leaving the box.
+      if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) break;
+      if (watched == txtKeywords) {
+        txtKeywordsExit();
+      } else if (watched == txtRefreshInterval) {
+        txtRefreshIntervalExit();
+        // The drop-down belongs to the interval box: it stays only when the focus goes to it.
+        if (QApplication::focusWidget() != cbCommonIntervals) HideCommonIntervals();
+      } else if (watched == cbCommonIntervals) {
+        HideCommonIntervals();
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+bool TfrmFeeds::event(QEvent* event) {
+  if (event->type() == QEvent::KeyPress) FormKeyDown(static_cast<QKeyEvent*>(event)->modifiers());
+  if (event->type() == QEvent::WindowActivate && Settings().firstTime && !introShown_) {
+    // Queued, so the window is painted before the message covers it.
+    QTimer::singleShot(0, this, [this] { ShowIntroOnce(); });
+  }
+  return QWidget::event(event);
+}
+
+void TfrmFeeds::ShowIntroOnce() {
+  if (introShown_) return;
+  introShown_ = true;
+  TimerHold hold(*this);
+  port_->ShowMessage(kFeedsIntroMessage);
+}
+
+void TfrmFeeds::closeEvent(QCloseEvent* event) {
+  // The window lives for the whole run; its close box only hides it.
+  if (mainForm_) mainForm_->SetFeedsInFront(false);
+  hide();
+  event->ignore();
+}
 
 }  // namespace zibu

@@ -1,16 +1,46 @@
-// TfrmFeeds: the feeds window. It owns the feed list, the learning engine and the status log,
-// and turns its controls' events into calls of the feed core.
+// TfrmFeeds: the feeds window. It lives for the whole run (its close box only hides it), owns
+// the feed list, the learning engine, the shown-article memory and the status log, and turns its
+// controls' events into calls of the feed core (feed_list, feed_config, keyword_rules, feed_scan).
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "common/compmap.h"
+#include "common/global_settings.h"
+#include "feeds/feed.h"
+#include "feeds/feed_scan.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTimer;
 
 namespace zibu {
 
-class TMainForm;
-class SettingsFile;
+class Clock;
 class LearningEngine;
+class SettingsFile;
+class StatusLog;
+class TMainForm;
+class UserPort;
+class WindowUserPort;
+
+// Shown once per run on the first activation while firstTime is set.
+extern const char* const kFeedsIntroMessage;
+// The hint the relevance slider shares with its two labels.
+extern const char* const kThresholdHint;
 
 class TfrmFeeds : public QWidget {
   Q_OBJECT
@@ -19,9 +49,11 @@ class TfrmFeeds : public QWidget {
   explicit TfrmFeeds(QWidget* parent = nullptr);
   ~TfrmFeeds() override;
 
+  // ---- what the main frame calls ----
   void SetMainForm(TMainForm* frame);
   void LoadConfig(SettingsFile& file);
   void WriteConfig(SettingsFile& file);
+  // The shown-article memory and the learned data, with their backups.
   void SaveData();
   void RequestCancel();
   void StopTimer();
@@ -30,10 +62,134 @@ class TfrmFeeds : public QWidget {
   LearningEngine& Engine();
   void Log(const std::string& message, bool verbose = false);
 
+  // ---- what the scan, triage and presentation use ----
+  std::vector<TFeed>& Feeds() { return feeds_; }
+  // Index of the selected feed in the list, -1 when none.
+  int SelectedFeed() const;
+  TCompMap& ShownUrls() { return shownUrls_; }
+  UserPort& Port();
+  // The main frame's settings, or those given with SetSettings when there is no frame.
+  const GlobalSettings& Settings() const;
+  void SetSettings(const GlobalSettings& settings) { ownSettings_ = settings; }
+  const Clock& GetClock() const { return *clock_; }
+  void SetClock(const Clock* clock);  // null: the real clock
+  std::string TempDir() const { return tempDir_; }  // with a trailing "/"
+  std::string DataDir() const { return dataDir_; }  // with a trailing "/"
+  // Relevance slider (0..100) and results format (0 one by one, 1 as a table).
+  int Threshold() const;
+  int ResultsFormat() const;
+  int64_t LastUserActivity() const { return lastUserActivity_; }
+  int64_t LastSaveTime() const { return lastSaveTime_; }
+  void SetLastSaveTime(int64_t ms) { lastSaveTime_ = ms; }
+  int64_t SaveConfigIntervalMs() const { return saveConfigIntervalMs_; }
+  bool CancelRequested() const { return cancelRequested_; }
+  void ClearCancel() { cancelRequested_ = false; }
+
+  // LastUserActivity := now.
+  void Touch();
+  void HideCommonIntervals();
+  // Locks (false) or unlocks (true) the controls a scan must not be disturbed by; Cancel gets
+  // the opposite state.
+  void EnableControls(bool enabled);
+  // Opens zibu.conf of the program folder, writes the feed keys and saves it.
+  void SaveFeedConfig();
+  // Scans one feed under the busy cursor: download with the frame's proxy, every item to the
+  // triage hook, stopping before the next item once a cancel is requested.
+  void ScanFeed(TFeed& feed, Items& results);
+  void SetTriageHook(TriageHook hook) { triageHook_ = std::move(hook); }
+  // The request settings of feed downloads; tests shorten the time-outs.
+  HttpOptions FeedHttpOptions() const;
+  void SetHttpTimeouts(int connectMs, int readMs);
+
+  // ---- handlers (named after their control and event) ----
+  void lbFeedsClick();
+  void txtAddFeedURLChange();
+  void btnAddFeedClick();
+  void btnDeleteClick();
+  void SetAllActive(bool active);
+  void UpdateFeedDetails();
+  void btnUpdateClick();
+  void btnOpenFeedInBrowserClick();
+  void cbActiveClick();
+  void txtKeywordsChange();
+  void txtKeywordsExit();
+  void txtRefreshIntervalChange();
+  void txtRefreshIntervalEnter();
+  void txtRefreshIntervalExit();
+  void cbCommonIntervalsChange(int index);
+  void btnCancelClick();
+  // Shows the two hidden diagnostic buttons exactly while Shift and Alt are held.
+  void FormKeyDown(Qt::KeyboardModifiers modifiers);
+  void Timer1Timer();
+
+  // ---- controls ----
+  QLabel* lblAddFeedURL;
+  QLineEdit* txtAddFeedURL;
+  QPushButton* btnAddFeed;
+  QPushButton* btnDelete;
+  QPushButton* btnOpenFeedInBrowser;
+  QListWidget* lbFeeds;
+  QPushButton* btnAllActive;
+  QPushButton* btnAllInactive;
+  QCheckBox* cbActive;
+  QLabel* lblRefreshInterval;
+  QLineEdit* txtRefreshInterval;
+  QComboBox* cbCommonIntervals;
+  QLabel* lblKeywords;
+  QPlainTextEdit* txtKeywords;
+  QPushButton* btnUpdate;
+  QPushButton* btnSearchAllFeeds;
+  QPushButton* btnSearchSelectedFeed;
+  QPushButton* btnCancel;
+  QPushButton* btnLearn;
+  QPushButton* btnReset;
+  QPushButton* btnUnitTests;
+  QPushButton* btnCheckRel;
+  QLabel* lblShowRelevance;  // "Show articles with relevance:  LOW"
+  QSlider* tbShowRelevance;
+  QLabel* lblShowRelevanceHigh;  // "HIGH"
+  QGroupBox* rgResultsFormat;
+  QButtonGroup* rgResultsFormatButtons;
+  QLabel* lblStatus;
+  QPlainTextEdit* txtResults;
+  QTimer* Timer1;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
  private:
+  void BuildControls();
+  void ConnectHandlers();
+  // The rule lines in the keyword editor.
+  std::vector<std::string> KeywordEditorLines() const;
+  void SetKeywordEditorLines(const std::vector<std::string>& lines);
+  void SelectRowQuietly(int row);
+  void ShowIntroOnce();
+
   TMainForm* mainForm_ = nullptr;
-  LearningEngine* engine_ = nullptr;
+  GlobalSettings ownSettings_;
+  std::unique_ptr<Clock> ownClock_;
+  const Clock* clock_ = nullptr;
+  std::unique_ptr<StatusLog> statusLog_;
+  std::unique_ptr<WindowUserPort> port_;
+  std::unique_ptr<LearningEngine> engine_;
+  TCompMap shownUrls_;
+  std::vector<TFeed> feeds_;
+  TriageHook triageHook_;
+  std::string tempDir_;
+  std::string dataDir_;
+  int connectTimeoutMs_ = 60000;
+  int readTimeoutMs_ = 60000;
+
+  int64_t lastUserActivity_ = 0;
+  int64_t lastSaveTime_ = 0;
+  int64_t saveConfigIntervalMs_ = 10 * 60000LL;
   bool cancelRequested_ = false;
+  // Set while the controls are filled from the selected feed: their change reactions hold back.
+  bool selectingFeed_ = false;
+  bool introShown_ = false;
 };
 
 }  // namespace zibu
