@@ -25,21 +25,21 @@ struct CharTable {
     for (int c : {9, 10, 13, 32}) bits[c] |= kWhite;
     for (int c = 'A'; c <= 'Z'; ++c) bits[c] |= kNameStart;
     for (int c = 'a'; c <= 'z'; ++c) bits[c] |= kNameStart;
-    bits[':'] |= kNameStart;
-    bits['_'] |= kNameStart;
+    bits[static_cast<unsigned char>(':')] |= kNameStart;
+    bits[static_cast<unsigned char>('_')] |= kNameStart;
     for (int c = 0xC0; c <= 0xFF; ++c)
       if (c != 0xD7 && c != 0xF7) bits[c] |= kNameStart;
     for (int c : {0, int('<'), int('&')}) bits[c] |= kTextStop;
     const uint8_t ends = kTagNameEnd | kAttrNameEnd | kPiTargetEnd | kDeclNameEnd | kEntNameEnd;
     bits[0] |= ends;
-    bits['>'] |= ends;
+    bits[static_cast<unsigned char>('>')] |= ends;
     for (int c : {9, 10, 13, 32}) bits[c] |= ends;
-    bits['/'] |= kTagNameEnd | kAttrNameEnd;
-    bits['='] |= kAttrNameEnd;
-    bits['?'] |= kPiTargetEnd;
-    bits['"'] |= kDeclNameEnd | kEntNameEnd;
-    bits['\''] |= kDeclNameEnd | kEntNameEnd;
-    bits['#'] |= kDeclNameEnd;
+    bits[static_cast<unsigned char>('/')] |= kTagNameEnd | kAttrNameEnd;
+    bits[static_cast<unsigned char>('=')] |= kAttrNameEnd;
+    bits[static_cast<unsigned char>('?')] |= kPiTargetEnd;
+    bits[static_cast<unsigned char>('"')] |= kDeclNameEnd | kEntNameEnd;
+    bits[static_cast<unsigned char>('\'')] |= kDeclNameEnd | kEntNameEnd;
+    bits[static_cast<unsigned char>('#')] |= kDeclNameEnd;
   }
 };
 

@@ -248,6 +248,10 @@ class TXmlParser {
 
   // The buffer, or an empty NUL-terminated text when nothing is loaded.
   const char* DocumentText() const;
+  // Bytes that entity expansion may produce in one pass; set by every load (8 MiB, or ten times
+  // the document if larger). Lowering it suits fuzzing and tests.
+  size_t ExpansionBudget() const { return expansionBudget_; }
+  void SetExpansionBudget(size_t bytes) { expansionBudget_ = bytes; }
   size_t BufferSize() const { return bufferSize_; }
 
   void Rewind();
