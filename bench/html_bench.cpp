@@ -191,6 +191,22 @@ void BM_Libxml2HtmlText(benchmark::State& state) {
 }
 BENCHMARK(BM_Libxml2HtmlText)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+void BM_GetWordList(benchmark::State& state) {
+  const std::string& page = Page();
+  std::vector<std::string> common = {"the", "of", "and", "to", "in", "said", "with", "for", "was", "were",
+                                     "have", "after", "before", "today", "year", "week", "news", "world"};
+  zibu::SortUnique(common);
+  size_t words = 0;
+  for (auto _ : state) {
+    auto list = zibu::GetWordList(page, 4, 12, common);
+    words = list.size();
+    benchmark::DoNotOptimize(list);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
+  state.counters["words"] = static_cast<double>(words);
+}
+BENCHMARK(BM_GetWordList)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
 }  // namespace
 
 int main(int argc, char** argv) {

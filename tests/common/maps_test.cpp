@@ -79,6 +79,9 @@ TEST(ShortIntMap, LookupByKeyIgnoresCaseAndFindsTheFirst) {
   EXPECT_EQ(m.Get("Aaa"), 1);
   EXPECT_EQ(m.ValueAt(5), 9);
   EXPECT_EQ(m.IndexOf("FFF"), -1);
+  m.Add("CAF\xC9", 6);  // accented letters of Windows-1252 fold as well
+  EXPECT_EQ(m.Get("caf\xE9"), 6);
+  EXPECT_EQ(m.IndexOf("CAFE"), -1);
   try {
     m.Get("zzz");
     ADD_FAILURE();
