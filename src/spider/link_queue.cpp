@@ -1,7 +1,7 @@
 #include "spider/link_queue.h"
 
+#include <algorithm>
 #include <deque>
-#include <map>
 #include <utility>
 
 #include "common/text.h"
@@ -27,18 +27,26 @@ std::vector<size_t> ExchangeSortOrder(const std::vector<int>& keys) {
   for (size_t j = 1; j < n; ++j)
     if (keys[rows[0]] > keys[rows[j]]) std::swap(rows[0], rows[j]);
 
-  std::map<int, std::deque<size_t>> groups;
-  groups[keys[rows[0]]].push_back(rows[0]);
+  // Groups in increasing key order; relevances give at most 201 of them, so a flat list
+  // walked from the front beats a tree.
+  std::vector<std::pair<int, std::deque<size_t>>> groups;
+  auto groupOf = [&groups](int key) -> std::deque<size_t>& {
+    auto at = std::lower_bound(groups.begin(), groups.end(), key,
+                               [](const auto& g, int k) { return g.first < k; });
+    if (at == groups.end() || at->first != key) at = groups.insert(at, {key, {}});
+    return at->second;
+  };
+  groupOf(keys[rows[0]]).push_back(rows[0]);
   for (size_t i = 1; i < n; ++i) {
     const int key = keys[rows[i]];
-    for (auto it = groups.begin(); it != groups.end() && it->first < key; ++it) {
-      auto& g = it->second;
+    for (auto& [groupKey, g] : groups) {
+      if (groupKey >= key) break;
       if (g.size() > 1) {
         g.push_back(g.front());
         g.pop_front();
       }
     }
-    groups[key].push_back(rows[i]);
+    groupOf(key).push_back(rows[i]);
   }
 
   std::vector<size_t> order;
