@@ -1,0 +1,268 @@
+// The two rating windows, driven offscreen as a user would: the scale, closing, the table.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
+
+#include "rating/multiplepagesfound_window.h"
+#include "rating/pagefound_window.h"
+#include "ui/link_label.h"
+#include "ui/qtext.h"
+
+namespace zibu {
+namespace {
+
+// The scale's buttons as they stand on the screen, left to right.
+std::vector<QRadioButton*> LeftToRight(const RatingScale& scale) {
+  std::vector<QRadioButton*> buttons(scale.buttons.begin(), scale.buttons.end());
+  std::sort(buttons.begin(), buttons.end(),
+            [](QRadioButton* a, QRadioButton* b) { return a->geometry().x() < b->geometry().x(); });
+  return buttons;
+}
+
+// Runs `act` on the modal window once it is up.
+void WhenModal(std::function<void(QWidget*)> act) {
+  QTimer::singleShot(0, [act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal) act(modal);
+  });
+}
+
+TEST(PageFoundWindowTest, ScaleButtonsStandInRatingOrderWhateverTheirNames) {
+  TfrmPageFound window;
+  const auto buttons = LeftToRight(window.Scale());
+  ASSERT_EQ(buttons.size(), 21u);
+  for (int place = 0; place < 21; ++place) {
+    EXPECT_EQ(buttons[place]->property("tag").toInt(), place - 10) << "place " << place + 1;
+    EXPECT_EQ(buttons[place]->size(), QSize(22, 22));
+    EXPECT_EQ(buttons[place]->geometry().y(), buttons[0]->geometry().y());
+  }
+  EXPECT_EQ(buttons[3]->objectName(), "RadioButton6");
+  EXPECT_EQ(buttons[4]->objectName(), "RadioButton4");
+  EXPECT_EQ(buttons[5]->objectName(), "RadioButton5");
+  EXPECT_EQ(buttons[0]->geometry().x(), 19);
+  EXPECT_EQ(buttons[20]->geometry().x(), 587);
+
+  EXPECT_EQ(window.GetRating(), 0);
+  EXPECT_TRUE(window.Scale().buttons[10]->isChecked());
+  buttons[5]->click();  // sixth from the left
+  EXPECT_EQ(window.GetRating(), -5);
+  buttons[3]->click();  // fourth from the left
+  EXPECT_EQ(window.GetRating(), -7);
+  buttons[20]->click();
+  EXPECT_EQ(window.GetRating(), 10);
+  int checked = 0;
+  for (QRadioButton* b : buttons) checked += b->isChecked() ? 1 : 0;
+  EXPECT_EQ(checked, 1);
+}
+
+TEST(PageFoundWindowTest, TabOrderFollowsTheButtonNumbers) {
+  TfrmPageFound window;
+  const auto& b = window.Scale().buttons;
+  for (int n = 0; n < 20; ++n) {
+    // The focus chain may pass through non-focusable children; find the next button in it.
+    QWidget* next = b[n]->nextInFocusChain();
+    while (next && !qobject_cast<QRadioButton*>(next)) next = next->nextInFocusChain();
+    EXPECT_EQ(next, b[n + 1]) << "after RadioButton" << n + 1;
+  }
+}
+
+TEST(PageFoundWindowTest, ShowsTheArticleAsPlainTextWithItsReasonAndLink) {
+  TfrmPageFound window;
+  window.SetArticle("Keyword match on FILM", "http://x/a?b=1", "<b>Fish</b> &amp; chips",
+                    "<p>Hot&nbsp;and <i>salty</i></p>", true);
+  EXPECT_EQ(FromQ(window.windowTitle()), "Keyword match on FILM");
+  EXPECT_EQ(FromQ(window.Label1->text()), "Fish & chips");
+  EXPECT_EQ(FromQ(window.Memo1->toPlainText()).find('<'), std::string::npos);
+  EXPECT_NE(FromQ(window.Memo1->toPlainText()).find("salty"), std::string::npos);
+  EXPECT_EQ(window.LinkLabel->Url, "http://x/a?b=1");
+  EXPECT_EQ(FromQ(window.LinkLabel->text()), "http://x/a?b=1");
+  EXPECT_EQ(window.LinkLabel->VisitedColor(), QColor(0, 0, 255));
+  EXPECT_EQ(window.LinkLabel->pos(), QPoint(10, 10));
+  EXPECT_EQ(window.LinkLabel->parentWidget(), window.pnlButtons);
+  EXPECT_TRUE(window.Memo1->isReadOnly());
+  EXPECT_FALSE(window.cbEnough->isChecked());
+  EXPECT_EQ(FromQ(window.cbEnough->text()), "Enough for now, &don't show any more articles for a while");
+  EXPECT_EQ(FromQ(window.Scale().gbRelevance->toolTip()), kRatingScaleHint);
+}
+
+TEST(PageFoundWindowTest, ClosingUntouchedGivesZeroAndNotEnough) {
+  WhenModal([](QWidget* w) { w->close(); });
+  PageFoundResult r = ShowPageFoundWindow(nullptr, "Learning", "t", "d", "http://x", true);
+  EXPECT_EQ(r.rating, 0);
+  EXPECT_FALSE(r.enough);
+}
+
+TEST(PageFoundWindowTest, RatingAndEnoughComeBackAndEscapeClosesWithOk) {
+  int result = -1;
+  WhenModal([&](QWidget* w) {
+    auto* window = static_cast<TfrmPageFound*>(w);
+    LeftToRight(window->Scale())[17]->click();  // +7
+    window->cbEnough->click();
+    QObject::connect(window, &QDialog::finished, [&](int code) { result = code; });
+    QTest::keyClick(window, Qt::Key_Escape);
+  });
+  PageFoundResult r = ShowPageFoundWindow(nullptr, "Learning", "t", "d", "http://x", true);
+  EXPECT_EQ(r.rating, 7);
+  EXPECT_TRUE(r.enough);
+  EXPECT_EQ(result, QDialog::Accepted);
+}
+
+TEST(PageFoundWindowTest, WithTheRatingPanelHiddenTheResultIsAlwaysZero) {
+  bool panelHidden = false;
+  WhenModal([&](QWidget* w) {
+    auto* window = static_cast<TfrmPageFound*>(w);
+    panelHidden = !window->pnlRateRelevance->isVisible();
+    QTest::mouseClick(window->Button1, Qt::LeftButton);
+  });
+  PageFoundResult r = ShowPageFoundWindow(nullptr, "Match on page", "a line", "", "http://x", false);
+  EXPECT_TRUE(panelHidden);
+  EXPECT_EQ(r.rating, 0);
+  EXPECT_FALSE(r.enough);
+}
+
+Items TenItems() {
+  Items items;
+  for (int i = 0; i < 10; ++i) {
+    TItem item;
+    item.Title = "Title " + std::to_string(i);
+    item.Description = "Description " + std::to_string(i);
+    item.Link = "http://x/" + std::to_string(i);
+    item.Reason = "Article found, relevance=" + std::to_string(90 - i) + "%";
+    item.Rating = 3;  // left from an earlier showing: discarded
+    items.push_back(item);
+  }
+  return items;
+}
+
+TEST(MultiplePagesFoundWindowTest, FillsTheGridAndStartsEveryRatingAtZero) {
+  Items items = TenItems();
+  TfrmMultiplePagesFound window;
+  window.SetItems(items);
+  EXPECT_EQ(FromQ(window.lblHeading->text()), "Found 10 articles, displaying in order of relevance");
+  ASSERT_EQ(window.sgArticles->rowCount(), 10);
+  EXPECT_EQ(window.sgArticles->columnCount(), 3);
+  EXPECT_EQ(FromQ(window.sgArticles->horizontalHeaderItem(0)->text()), "Title");
+  EXPECT_EQ(FromQ(window.sgArticles->horizontalHeaderItem(1)->text()), "Reason");
+  EXPECT_EQ(FromQ(window.sgArticles->horizontalHeaderItem(2)->text()), "Your rating");
+  EXPECT_EQ(FromQ(window.sgArticles->item(4, 0)->text()), "Title 4");
+  EXPECT_EQ(FromQ(window.sgArticles->item(4, 1)->text()), "Article found, relevance=86%");
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(items[i].Rating, 0);
+    EXPECT_EQ(window.sgArticles->item(i, 2)->text(), "0");
+  }
+  EXPECT_EQ(FromQ(window.txtContents->toPlainText()), "Description 0");
+  EXPECT_EQ(window.LinkLabel->Url, "http://x/0");
+}
+
+TEST(MultiplePagesFoundWindowTest, RatingARowWritesItIntoTheCallersItemAndTheGrid) {
+  Items items = TenItems();
+  TfrmMultiplePagesFound window;
+  window.SetItems(items);
+  window.show();
+  const auto buttons = LeftToRight(window.Scale());
+
+  window.sgArticles->setCurrentCell(1, 0);  // the second row
+  EXPECT_EQ(FromQ(window.txtContents->toPlainText()), "Description 1");
+  EXPECT_EQ(window.LinkLabel->Url, "http://x/1");
+  buttons[17]->click();  // +7
+  EXPECT_EQ(items[1].Rating, 7);
+  EXPECT_EQ(window.sgArticles->item(1, 2)->text(), "7");
+
+  // Selecting another row shows its own rating without rating anything.
+  window.sgArticles->setCurrentCell(2, 0);
+  EXPECT_EQ(window.GetRating(), 0);
+  EXPECT_EQ(items[2].Rating, 0);
+  EXPECT_EQ(items[1].Rating, 7);
+  window.sgArticles->setCurrentCell(1, 1);
+  EXPECT_EQ(window.GetRating(), 7);
+  EXPECT_EQ(items[1].Rating, 7);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i != 1) {
+      EXPECT_EQ(items[i].Rating, 0) << i;
+    }
+  }
+}
+
+TEST(MultiplePagesFoundWindowTest, ColumnsTakeHalfAndQuartersOfTheWidth) {
+  Items items = TenItems();
+  TfrmMultiplePagesFound window;
+  window.SetItems(items);
+  window.FormResize(800);
+  EXPECT_EQ(window.sgArticles->columnWidth(0), 400);
+  EXPECT_EQ(window.sgArticles->columnWidth(1), 200);
+  EXPECT_EQ(window.sgArticles->columnWidth(2), 200);
+  window.resize(803, 600);
+  window.show();
+  QApplication::processEvents();
+  const int outer = window.frameGeometry().width();
+  EXPECT_EQ(window.sgArticles->columnWidth(0), outer / 2);
+  EXPECT_EQ(window.sgArticles->columnWidth(1), outer / 4);
+}
+
+TEST(MultiplePagesFoundWindowTest, CloseQuestionWhenAtMostAThirdIsRated) {
+  Items items = TenItems();
+  TfrmMultiplePagesFound window;
+  std::vector<std::string> asked;
+  bool answer = false;
+  window.askYesNo = [&](const std::string& q) {
+    asked.push_back(q);
+    return answer;
+  };
+  window.SetItems(items);
+  window.show();
+  for (int i = 0; i < 3; ++i) items[i].Rating = 5;
+  window.btnClose->click();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0],
+            "You have only rated 3/10 articles.\r\nIf you do not rate articles, I cannot learn about your "
+            "interests.\r\n\r\nDo you wish to close the page anyway and leave the other articles unrated?");
+  EXPECT_TRUE(window.isVisible());  // No keeps it open
+
+  items[3].Rating = -2;
+  window.btnClose->click();
+  EXPECT_EQ(asked.size(), 1u);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(window.result(), QDialog::Accepted);
+}
+
+TEST(MultiplePagesFoundWindowTest, CloseQuestionCountsAndSwitches) {
+  auto questionsFor = [](int count, bool nag, bool escape) {
+    Items items = TenItems();
+    items.resize(count);
+    TfrmMultiplePagesFound window;
+    window.showNagScreens = nag;
+    int asked = 0;
+    window.askYesNo = [&](const std::string&) {
+      ++asked;
+      return true;
+    };
+    window.SetItems(items);
+    window.show();
+    if (escape)
+      QTest::keyClick(&window, Qt::Key_Escape);
+    else
+      window.close();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.result(), QDialog::Accepted);  // Yes closes, with OK
+    return asked;
+  };
+  EXPECT_EQ(questionsFor(2, true, false), 1);
+  EXPECT_EQ(questionsFor(1, true, false), 0);
+  EXPECT_EQ(questionsFor(2, false, false), 0);
+  EXPECT_EQ(questionsFor(10, true, true), 1);
+}
+
+}  // namespace
+}  // namespace zibu
