@@ -1,0 +1,326 @@
+// The feeds window's handlers, driven offscreen with a scripted user.
+#include "feeds/feeds_window.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/platform.h"
+#include "common/settings.h"
+#include "ui/dialogs.h"
+#include "ui/qtext.h"
+
+namespace zibu {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FeedsWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::temp_directory_path() /
+            ("zibu_feeds_window_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    previousHome_ = ProgramFolder();
+    SetProgramFolder(home_.string() + "/");
+    DialogScript script;
+    script.onMessage = [this](const std::string& m) { messages_.push_back(m); };
+    script.onQuestion = [this](const std::string& q) {
+      questions_.push_back(q);
+      return answer_;
+    };
+    script.onOpenUrl = [this](const std::string& u) { opened_.push_back(u); };
+    SetDialogScript(script);
+    window_ = std::make_unique<TfrmFeeds>();
+  }
+  void TearDown() override {
+    window_.reset();
+    ClearDialogScript();
+    SetProgramFolder(previousHome_);
+    fs::remove_all(home_);
+  }
+
+  std::string ConfPath() const { return home_.string() + "/zibu.conf"; }
+  void WriteConf(const std::string& text) { std::ofstream(ConfPath(), std::ios::binary) << text; }
+  std::string ReadConf() const {
+    std::ifstream in(ConfPath(), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  // A fresh window that loads zibu.conf, as at start-up.
+  std::unique_ptr<TfrmFeeds> Reload() {
+    auto w = std::make_unique<TfrmFeeds>();
+    SettingsFile file(ConfPath());
+    w->LoadConfig(file);
+    return w;
+  }
+  std::string StatusText() const { return FromQ(window_->txtResults->toPlainText()); }
+  bool StatusHas(const std::string& text) const { return StatusText().find(text) != std::string::npos; }
+
+  void AddFeed(const std::string& url, const std::string& refresh = "300", const std::string& keywords = "") {
+    window_->txtAddFeedURL->setText(ToQ(url));
+    window_->txtKeywords->setPlainText(ToQ(keywords));
+    window_->txtRefreshInterval->setText(ToQ(refresh));
+    window_->btnAddFeed->click();
+  }
+
+  fs::path home_;
+  std::string previousHome_;
+  std::unique_ptr<TfrmFeeds> window_;
+  std::vector<std::string> messages_, questions_, opened_;
+  bool answer_ = true;
+};
+
+TEST_F(FeedsWindowTest, StartsWithItsCaptionsAndTheTimerStopped) {
+  EXPECT_EQ(window_->lblRefreshInterval->text(), "Refresh Interval (seconds, min 60)");
+  EXPECT_EQ(window_->txtRefreshInterval->text(), "60");
+  EXPECT_FALSE(window_->btnUpdate->isEnabled());
+  EXPECT_FALSE(window_->btnCancel->isEnabled());
+  EXPECT_FALSE(window_->btnUnitTests->isVisibleTo(window_.get()));
+  EXPECT_FALSE(window_->btnCheckRel->isVisibleTo(window_.get()));
+  EXPECT_FALSE(window_->cbCommonIntervals->isVisibleTo(window_.get()));
+  EXPECT_EQ(window_->cbCommonIntervals->count(), 11);
+  EXPECT_EQ(window_->tbShowRelevance->toolTip(), window_->lblShowRelevance->toolTip());
+  EXPECT_EQ(window_->tbShowRelevance->toolTip(), window_->lblShowRelevanceHigh->toolTip());
+  EXPECT_TRUE(window_->tbShowRelevance->toolTip().startsWith("As you provide feedback"));
+  EXPECT_EQ(window_->Timer1->interval(), 60000);
+  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_TRUE(fs::is_directory(home_ / "temp"));
+  EXPECT_TRUE(fs::is_directory(home_ / "data" / "backup"));
+
+  WriteConf("[main]\n");
+  auto loaded = Reload();
+  EXPECT_TRUE(loaded->Timer1->isActive());  // only at the end of the load
+}
+
+TEST_F(FeedsWindowTest, AddAcceptsHttpOnlyAndSaves) {
+  AddFeed("https://secure.example/rss");
+  EXPECT_EQ(messages_, std::vector<std::string>{"Feed URL must start with HTTP://"});
+  EXPECT_TRUE(window_->Feeds().empty());
+  EXPECT_EQ(window_->lbFeeds->count(), 0);
+
+  messages_.clear();
+  AddFeed("HTTP://127.0.0.1/rss", "10", "1:a\n0:b\n");
+  EXPECT_TRUE(messages_.empty());
+  ASSERT_EQ(window_->Feeds().size(), 1u);
+  const TFeed& f = window_->Feeds()[0];
+  EXPECT_EQ(f.url, "HTTP://127.0.0.1/rss");
+  EXPECT_EQ(f.refreshInterval, 10);  // no minimum when adding
+  EXPECT_EQ(f.keywords, (std::vector<std::string>{"1:a", "0:b"}));
+  EXPECT_EQ(window_->SelectedFeed(), 0);
+  EXPECT_TRUE(StatusHas("Added new feed"));
+  EXPECT_NE(ReadConf().find("feed.0.keywords=1:aCRLF0:bCRLF"), std::string::npos) << ReadConf();
+  EXPECT_NE(ReadConf().find("feedCount=1"), std::string::npos);
+
+  AddFeed("http://127.0.0.1/other", "ten");
+  ASSERT_EQ(window_->Feeds().size(), 2u);
+  EXPECT_EQ(window_->Feeds()[1].refreshInterval, 300);
+}
+
+TEST_F(FeedsWindowTest, UpdateRaisesATooSmallIntervalTo60) {
+  AddFeed("http://127.0.0.1/rss", "10");
+  window_->lbFeeds->setCurrentRow(-1);
+  window_->lbFeeds->setCurrentRow(0);  // the user selects it
+  EXPECT_EQ(window_->txtRefreshInterval->text(), "10");
+  EXPECT_FALSE(window_->btnUpdate->isEnabled());
+  window_->txtKeywords->setPlainText("1:x\n");
+  EXPECT_TRUE(window_->btnUpdate->isEnabled());
+  window_->btnUpdate->click();
+  EXPECT_EQ(window_->Feeds()[0].refreshInterval, 60);
+  EXPECT_EQ(window_->txtRefreshInterval->text(), "10");  // the box keeps what was typed
+  EXPECT_TRUE(StatusHas("Invalid refresh interval, setting to default value 60"));
+  EXPECT_TRUE(StatusHas("Feed details updated"));
+  EXPECT_FALSE(window_->btnUpdate->isEnabled());
+  EXPECT_NE(ReadConf().find("feed.0.refreshInterval=60"), std::string::npos);
+  EXPECT_NE(ReadConf().find("feed.0.keywords=1:xCRLF"), std::string::npos);
+}
+
+TEST_F(FeedsWindowTest, TypingAnAddressPreparesANewFeed) {
+  AddFeed("http://127.0.0.1/a", "900", "1:a");
+  window_->cbActive->setChecked(false);
+  EXPECT_FALSE(window_->Feeds()[0].active);  // the box's reaction applied it
+  window_->txtAddFeedURL->setText("http://127.0.0.1/b");
+  EXPECT_EQ(window_->SelectedFeed(), -1);
+  EXPECT_TRUE(window_->cbActive->isChecked());
+  EXPECT_TRUE(window_->txtKeywords->toPlainText().isEmpty());
+  EXPECT_EQ(window_->txtRefreshInterval->text(), "300");
+  EXPECT_FALSE(window_->btnUpdate->isEnabled());
+  // The feed that was selected is untouched.
+  EXPECT_FALSE(window_->Feeds()[0].active);
+  EXPECT_EQ(window_->Feeds()[0].keywords, std::vector<std::string>{"1:a"});
+}
+
+TEST_F(FeedsWindowTest, KeywordsSurviveARestartThroughZibuConf) {
+  std::string longRule = "1:";
+  while (longRule.size() < 2600) longRule += "term" + std::to_string(longRule.size()) + ",";
+  AddFeed("http://127.0.0.1/a", "300", "1:a\n\n0:b\n" + longRule + "\n");
+  auto w = Reload();
+  ASSERT_EQ(w->Feeds().size(), 1u);
+  EXPECT_EQ(w->Feeds()[0].keywords, (std::vector<std::string>{"1:a", "", "0:b", longRule}));
+  EXPECT_EQ(w->SelectedFeed(), 0);
+  EXPECT_EQ(FromQ(w->txtKeywords->toPlainText()), "1:a\n\n0:b\n" + longRule + "\n");
+
+  WriteConf("[main]\nfeedCount=1\n[rss]\nfeed.0.url=http://127.0.0.1/a\nfeed.0.keywords=1:acrlfb\n");
+  w = Reload();
+  EXPECT_EQ(w->Feeds()[0].keywords, (std::vector<std::string>{"1:a", "b"}));
+  // Missing active and refresh-interval keys.
+  EXPECT_TRUE(w->cbActive->isChecked());
+  EXPECT_TRUE(w->Feeds()[0].active);
+  EXPECT_EQ(w->txtRefreshInterval->text(), "300");
+}
+
+TEST_F(FeedsWindowTest, DeletingFeedOneOfThree) {
+  AddFeed("http://127.0.0.1/0");
+  AddFeed("http://127.0.0.1/1");
+  AddFeed("http://127.0.0.1/2", "300", "1:two");
+  window_->txtAddFeedURL->setText("http://127.0.0.1/new");  // nothing selected now
+  window_->btnDelete->click();
+  EXPECT_EQ(messages_, std::vector<std::string>{"Please select a feed to delete"});
+  EXPECT_EQ(window_->Feeds().size(), 3u);
+
+  window_->lbFeeds->setCurrentRow(1);
+  answer_ = false;
+  window_->btnDelete->click();
+  EXPECT_EQ(questions_, std::vector<std::string>{"Delete feed?"});
+  EXPECT_EQ(window_->Feeds().size(), 3u);
+
+  answer_ = true;
+  window_->btnDelete->click();
+  ASSERT_EQ(window_->Feeds().size(), 2u);
+  EXPECT_EQ(window_->lbFeeds->count(), 2);
+  EXPECT_EQ(window_->lbFeeds->item(1)->text(), "http://127.0.0.1/2");
+  EXPECT_TRUE(StatusHas("Deleted feed 1"));
+  EXPECT_TRUE(window_->Timer1->isActive());  // started again after the deletion
+  const std::string conf = ReadConf();
+  EXPECT_NE(conf.find("feedCount=2"), std::string::npos);
+  EXPECT_NE(conf.find("feed.1.url=http://127.0.0.1/2"), std::string::npos);
+  EXPECT_NE(conf.find("feed.2.url=http://127.0.0.1/2"), std::string::npos);  // stale, unread
+  auto w = Reload();
+  ASSERT_EQ(w->Feeds().size(), 2u);
+  EXPECT_EQ(w->Feeds()[1].keywords, std::vector<std::string>{"1:two"});
+}
+
+TEST_F(FeedsWindowTest, AllActiveAndAllInactive) {
+  AddFeed("http://127.0.0.1/0");
+  AddFeed("http://127.0.0.1/1");
+  window_->btnAllInactive->click();
+  EXPECT_FALSE(window_->Feeds()[0].active || window_->Feeds()[1].active);
+  EXPECT_FALSE(window_->cbActive->isChecked());
+  EXPECT_NE(ReadConf().find("feed.1.active=0"), std::string::npos);
+  window_->btnAllActive->click();
+  EXPECT_TRUE(window_->Feeds()[0].active && window_->Feeds()[1].active);
+  EXPECT_NE(ReadConf().find("feed.0.active=1"), std::string::npos);
+}
+
+TEST_F(FeedsWindowTest, CommonIntervalsFollowTheIntervalBox) {
+  AddFeed("http://127.0.0.1/0", "300");
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  window_->txtRefreshInterval->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_TRUE(window_->cbCommonIntervals->isVisible());
+  EXPECT_EQ(window_->cbCommonIntervals->currentIndex(), 1);  // "5 minutes (300)"
+
+  window_->cbCommonIntervals->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_TRUE(window_->cbCommonIntervals->isVisible());  // it keeps showing while in use
+  window_->cbCommonIntervals->setCurrentIndex(7);  // the user picks "4 hours (14440)"
+  window_->cbCommonIntervalsChange(7);
+  EXPECT_EQ(window_->txtRefreshInterval->text(), "14440");
+  EXPECT_EQ(window_->Feeds()[0].refreshInterval, 14440);
+
+  window_->txtKeywords->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_FALSE(window_->cbCommonIntervals->isVisible());
+
+  // An interval no item names leaves the drop-down's choice alone.
+  window_->txtRefreshInterval->setText("1234");
+  window_->txtRefreshInterval->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_EQ(window_->cbCommonIntervals->currentIndex(), 7);
+  window_->txtKeywords->setFocus(Qt::TabFocusReason);  // leaving applies the interval
+  QApplication::processEvents();
+  EXPECT_EQ(window_->Feeds()[0].refreshInterval, 1234);
+  EXPECT_FALSE(window_->cbCommonIntervals->isVisible());
+}
+
+TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLines) {
+  AddFeed("http://127.0.0.1/0");
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  window_->txtKeywords->setFocus(Qt::TabFocusReason);
+  window_->txtKeywords->setPlainText("nuclear\nx\nfilm,!cartoon\n");
+  window_->txtAddFeedURL->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_EQ(window_->txtKeywords->toPlainText(), "1:nuclear\nx\n1:film,!cartoon\n");
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0],
+            "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
+            "you.");
+  EXPECT_EQ(window_->Feeds()[0].keywords, (std::vector<std::string>{"1:nuclear", "x", "1:film,!cartoon"}));
+}
+
+TEST_F(FeedsWindowTest, ShiftAltRevealsTheDiagnosticButtons) {
+  window_->show();
+  QTest::keyClick(window_->txtKeywords, Qt::Key_A, Qt::ShiftModifier | Qt::AltModifier);
+  EXPECT_TRUE(window_->btnUnitTests->isVisible());
+  EXPECT_TRUE(window_->btnCheckRel->isVisible());
+  QTest::keyClick(window_->txtKeywords, Qt::Key_A, Qt::ShiftModifier);
+  EXPECT_FALSE(window_->btnUnitTests->isVisible());
+  EXPECT_FALSE(window_->btnCheckRel->isVisible());
+}
+
+TEST_F(FeedsWindowTest, OpenFeedNeedsASelection) {
+  window_->btnOpenFeedInBrowser->click();
+  EXPECT_EQ(messages_, std::vector<std::string>{"Please select a feed to open"});
+  EXPECT_TRUE(opened_.empty());
+  AddFeed("http://127.0.0.1/0");
+  window_->btnOpenFeedInBrowser->click();
+  EXPECT_EQ(opened_, std::vector<std::string>{"http://127.0.0.1/0"});
+}
+
+TEST_F(FeedsWindowTest, DisplaySettingsAreWrittenAndReadBack) {
+  AddFeed("http://127.0.0.1/0");
+  window_->tbShowRelevance->setValue(65);
+  window_->rgResultsFormatButtons->button(1)->click();
+  window_->btnUpdateClick();
+  auto w = Reload();
+  EXPECT_EQ(w->Threshold(), 65);
+  EXPECT_EQ(w->ResultsFormat(), 1);
+}
+
+TEST_F(FeedsWindowTest, FirstActivationShowsTheIntroductionOnce) {
+  GlobalSettings s;
+  s.firstTime = true;
+  window_->SetSettings(s);
+  QEvent activate(QEvent::WindowActivate);
+  QApplication::sendEvent(window_.get(), &activate);
+  QApplication::sendEvent(window_.get(), &activate);
+  QApplication::processEvents();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].rfind("To start you off I have added some example RSS feeds.", 0), 0u);
+  EXPECT_TRUE(window_->Timer1->isActive());
+}
+
+}  // namespace
+}  // namespace zibu
