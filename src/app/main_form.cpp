@@ -230,7 +230,7 @@ void TMainForm::StartUp() {
 void TMainForm::RunVersionCheck() {
   HttpOptions options;
   options.proxy = settings_.proxy;
-  CheckForNewVersion(kVersionDocumentAddress, options, kHomePageAddress);
+  CheckForNewVersion(versionDocumentAddress_, options, kHomePageAddress);
 }
 
 std::vector<QMdiSubWindow*> TMainForm::ChildWindows() const {

@@ -85,6 +85,8 @@ class TMainForm : public QMainWindow, public PageFoundPort {
   void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
   // Child windows in the toolkit's child order, front-most first (closed ones left out).
   std::vector<QMdiSubWindow*> ChildWindows() const;
+  // Where start-up looks for the published version.
+  void SetVersionDocumentAddress(std::string address) { versionDocumentAddress_ = std::move(address); }
   // How many times the configuration has been saved in this run.
   int SaveCount() const { return saveCount_; }
 
@@ -112,6 +114,7 @@ class TMainForm : public QMainWindow, public PageFoundPort {
   QSystemTrayIcon* trayIcon_ = nullptr;
   std::function<int()> wordCountSource_;
   std::function<bool()> trayAvailable_;
+  std::string versionDocumentAddress_ = kVersionDocumentAddress;
   bool startupDone_ = false;
   bool welcomeShown_ = false;
   bool feedsInFront_ = false;

@@ -1,0 +1,437 @@
+// The main frame: start-up, restoring and saving page monitors, the commands, the spider gate,
+// the tray, alerting, shutdown, and the version check.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "app/main_form.h"
+#include "app/platform.h"
+#include "app/version_check.h"
+#include "common/settings.h"
+#include "spider/spider_window.h"
+#include "support/loopback_server.h"
+#include "ui/dialogs.h"
+#include "ui/qtext.h"
+#include "ui/splash_window.h"
+
+namespace fs = std::filesystem;
+using namespace zibu;
+
+namespace {
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("zibu_frame_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    SetProgramFolder(dir_.string());
+    SetShutdownRequested(false);
+    SetDialogScript({.onMessage = [this](const std::string& t) { messages.push_back(t); },
+                     .onQuestion =
+                         [this](const std::string& t) {
+                           questions.push_back(t);
+                           return answer;
+                         },
+                     .onOpenUrl = [this](const std::string& u) { opened.push_back(u); }});
+  }
+  void TearDown() override {
+    ClearDialogScript();
+    SetShutdownRequested(false);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    fs::remove_all(dir_);
+  }
+  void WriteConf(const std::string& text) { std::ofstream(dir_ / "zibu.conf", std::ios::binary) << text; }
+  std::string ConfPath() const { return (dir_ / "zibu.conf").string(); }
+
+  static std::vector<std::string> Captions(const TMainForm& f) {
+    std::vector<std::string> out;
+    for (QMdiSubWindow* sub : f.MdiArea()->subWindowList(QMdiArea::CreationOrder)) {
+      if (!sub->isHidden()) out.push_back(FromQ(sub->widget()->windowTitle()));
+    }
+    return out;
+  }
+  static void FlushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+  fs::path dir_;
+  std::vector<std::string> messages, questions, opened;
+  bool answer = false;
+};
+
+constexpr const char* kQuiet = "[main]\ncheckForNewVersion=false\n";
+
+TEST_F(MainFormTest, StartUpSetsCaptionSettingsAndCommands) {
+  WriteConf(
+      "[main]\ncheckForNewVersion=false\nverboseOutput=true\nproxyHost=proxy.lan\nproxyPort=3128\n"
+      "processMessagesInterval=5\n");
+  TMainForm frame;
+  EXPECT_FALSE(frame.StartupDone());
+  frame.StartUp();
+  EXPECT_TRUE(frame.StartupDone());
+  EXPECT_EQ(frame.windowTitle(), "Zibu 1.13");
+  EXPECT_TRUE(frame.Settings().verboseOutput);
+  EXPECT_EQ(frame.Proxy().server, "proxy.lan");
+  EXPECT_EQ(frame.Proxy().port, 3128);
+  EXPECT_EQ(frame.Settings().processMessagesIntervalMs, 5000);
+  EXPECT_EQ(frame.ProgramFolder(), dir_.string() + "/");
+  EXPECT_TRUE(messages.empty());
+
+  EXPECT_EQ(frame.sbRSS->toolTip(), "Manage RSS / Atom feeds");
+  EXPECT_EQ(frame.btnNewWebPage->toolTip(), "Monitor a new web site");
+  EXPECT_EQ(frame.btnSpider->toolTip(), "Search the web for relevant content");
+  EXPECT_EQ(frame.sbSaveConfig->toolTip(), "Save all config");
+  EXPECT_EQ(frame.SpeedButton1->toolTip(), "Visit zibu home page");
+  EXPECT_EQ(frame.FileExit1->toolTip(), "Exit");
+  EXPECT_EQ(frame.FileExit1->statusTip(), "Exit application");
+  EXPECT_EQ(frame.sbRSS->statusTip(), "Manage RSS / Atom feeds");
+
+  std::vector<std::string> menus;
+  for (QAction* m : frame.menuBar()->actions()) {
+    menus.push_back(FromQ(m->text()));
+    for (QAction* item : m->menu()->actions())
+      if (!item->isSeparator()) menus.push_back("  " + FromQ(item->text()));
+  }
+  EXPECT_EQ(menus, (std::vector<std::string>{"&File", "  &RSS/Atom feeds", "  New web page monitor window",
+                                             "  New web search window", "  E&xit", "&Window", "  &Cascade",
+                                             "  Tile &Horizontally", "  Tile &Vertically", "  &Minimize All",
+                                             "  &Arrange All"}));
+  auto* bar = frame.findChild<QToolBar*>("ToolBar1");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->actions().size(), 5);
+  EXPECT_EQ(bar->widgetForAction(frame.sbRSS)->toolTipDuration(), 30000);
+
+  // The status bar shows the hint of what is under the mouse.
+  QStatusTipEvent tip(frame.btnSpider->statusTip());
+  QApplication::sendEvent(&frame, &tip);
+  EXPECT_EQ(frame.statusBar()->currentMessage(), "Search the web for relevant content");
+}
+
+TEST_F(MainFormTest, RestoresAndSavesPageMonitorWindows) {
+  WriteConf(
+      "[main]\ncheckForNewVersion=false\nbrowserWindowCount=2\nloadPagesOnStartup=false\nfirstTime=true\n"
+      "[window_0]\nurl=http://a.example/\nalerts=1:aCRLF0:bCRLF\nrefreshInterval=120\n"
+      "[window_1]\nurl=http://b.example/\n"
+      "[window_2]\nurl=http://left.over/\n"
+      "[unrelated]\nkeep=yes\n");
+  {
+    TMainForm frame;
+    frame.StartUp();
+    EXPECT_EQ(Captions(frame), (std::vector<std::string>{"Window 0", "Window 1"}));
+    frame.SaveAllConfig();
+    SettingsFile saved(ConfPath());
+    EXPECT_EQ(saved.ReadString("main", "appVersion", ""), "1.13");
+    EXPECT_EQ(saved.ReadString("main", "firstTime", ""), "false");
+    EXPECT_EQ(saved.ReadInteger("main", "browserWindowCount", -1), 2);
+    std::set<std::string> urls = {saved.ReadString("window_0", "url", ""), saved.ReadString("window_1", "url", "")};
+    EXPECT_EQ(urls, (std::set<std::string>{"http://a.example/", "http://b.example/"}));
+    // The window that came from window_0 keeps its rules and interval wherever it is written.
+    const std::string aSection = saved.ReadString("window_0", "url", "") == "http://a.example/" ? "window_0" : "window_1";
+    EXPECT_EQ(saved.ReadString(aSection, "alerts", ""), "1:aCRLF0:bCRLF");
+    EXPECT_EQ(saved.ReadString(aSection, "refreshInterval", ""), "120");
+    EXPECT_EQ(saved.ReadString("window_2", "url", ""), "http://left.over/");
+    EXPECT_EQ(saved.ReadString("unrelated", "keep", ""), "yes");
+
+    // Close Window 0: the other one becomes window_0 and the count drops to 1.
+    for (QMdiSubWindow* sub : frame.MdiArea()->subWindowList()) {
+      if (sub->widget()->windowTitle() == "Window 0") sub->close();
+    }
+    FlushDeletes();
+    EXPECT_EQ(frame.ChildWindows().size(), 1u);
+    frame.SaveAllConfig();
+    SettingsFile again(ConfPath());
+    EXPECT_EQ(again.ReadInteger("main", "browserWindowCount", -1), 1);
+    EXPECT_EQ(again.ReadString("window_0", "url", ""), "http://b.example/");
+    EXPECT_EQ(frame.SaveCount(), 2);
+  }
+  TMainForm next;
+  next.StartUp();
+  EXPECT_EQ(Captions(next), std::vector<std::string>{"Window 0"});
+  EXPECT_FALSE(next.Settings().firstTime);
+}
+
+TEST_F(MainFormTest, NewWindowsAreNumberedByTheChildCount) {
+  WriteConf(kQuiet);
+  TMainForm frame;
+  frame.StartUp();
+  frame.SetFeedsInFront(true);
+  frame.btnNewWebPage->trigger();
+  EXPECT_FALSE(frame.FeedsInFront());
+  frame.btnNewWebPage->trigger();
+  frame.btnNewWebPage->trigger();
+  EXPECT_EQ(Captions(frame), (std::vector<std::string>{"Window 0", "Window 1", "Window 2"}));
+  frame.MdiArea()->subWindowList(QMdiArea::CreationOrder).first()->close();
+  FlushDeletes();
+  frame.NewPageMonitorWindow();
+  EXPECT_EQ(Captions(frame), (std::vector<std::string>{"Window 1", "Window 2", "Window 2"}));
+  frame.SaveAllConfig();
+  EXPECT_EQ(SettingsFile(ConfPath()).ReadInteger("main", "browserWindowCount", -1), 3);
+}
+
+TEST_F(MainFormTest, SaveConfigCommandReportsSavedOrTheError) {
+  WriteConf(kQuiet);
+  TMainForm frame;
+  frame.StartUp();
+  frame.sbSaveConfig->trigger();
+  EXPECT_EQ(messages, std::vector<std::string>{"Config saved"});
+  EXPECT_EQ(fs::status(ConfPath()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  messages.clear();
+  SetProgramFolder((dir_ / "gone" / "away").string());
+  frame.sbSaveConfig->trigger();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("Unable to write to ", 0), 0u);
+  SetProgramFolder(dir_.string());
+}
+
+TEST_F(MainFormTest, SpiderGateAtTheWordCountBoundaries) {
+  const std::string tooFew =
+      "I have not yet gathered sufficient information about your interests.  Please run the learning process a "
+      "few times on the Feeds page";
+  WriteConf("[main]\ncheckForNewVersion=false\nfirstTime=true\n");
+  TMainForm frame;
+  frame.StartUp();
+  int words = 0;
+  frame.SetWordCountSource([&] { return words; });
+  auto spiders = [&] { return frame.findChildren<TfrmSpider*>().size(); };
+
+  words = 99;
+  frame.btnSpider->trigger();
+  EXPECT_EQ(messages, std::vector<std::string>{tooFew});
+  EXPECT_TRUE(questions.empty());
+  EXPECT_EQ(spiders(), 0);
+
+  for (int n : {100, 999}) {
+    messages.clear();
+    questions.clear();
+    words = n;
+    answer = false;
+    frame.btnSpider->trigger();
+    ASSERT_EQ(questions.size(), 1u) << n;
+    EXPECT_EQ(questions[0].rfind("I don't really have sufficient information", 0), 0u);
+    EXPECT_NE(questions[0].find("\r\n\r\nDo you wish to use this feature anyway?"), std::string::npos);
+    EXPECT_EQ(spiders(), 0) << n;
+    EXPECT_TRUE(messages.empty());
+  }
+  answer = true;
+  frame.SetFeedsInFront(true);
+  frame.btnSpider->trigger();
+  EXPECT_EQ(spiders(), 1);
+  EXPECT_FALSE(frame.FeedsInFront());
+  // First run: the spider introduction follows.
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("On this page you can search the web for relevant content", 0), 0u);
+
+  questions.clear();
+  words = 1000;
+  frame.btnSpider->trigger();
+  EXPECT_TRUE(questions.empty());
+  EXPECT_EQ(spiders(), 2);
+  EXPECT_EQ(Captions(frame), (std::vector<std::string>{"Window 0", "Window 1"}));
+  // Spider windows are not saved.
+  frame.SaveAllConfig();
+  EXPECT_EQ(SettingsFile(ConfPath()).ReadInteger("main", "browserWindowCount", -1), 0);
+  EXPECT_EQ(SpiderGateFor(0), SpiderGate::Refuse);
+  EXPECT_EQ(SpiderGateFor(100), SpiderGate::Ask);
+  EXPECT_EQ(SpiderGateFor(1000), SpiderGate::Open);
+}
+
+TEST_F(MainFormTest, MinimisingGoesToTheTrayOnlyAfterStartUp) {
+  WriteConf(kQuiet);
+  TMainForm frame;
+  frame.SetTrayAvailable([] { return true; });
+  frame.show();
+  frame.showMinimized();
+  QApplication::processEvents();
+  EXPECT_FALSE(frame.TrayIconVisible());
+  frame.showNormal();
+  frame.StartUp();
+
+  frame.showMinimized();
+  QApplication::processEvents();
+  EXPECT_TRUE(frame.TrayIconVisible());
+  EXPECT_FALSE(frame.isVisible());
+  // Only a left click or double-click brings it back.
+  frame.TrayIconMessage(QSystemTrayIcon::Context);
+  frame.TrayIconMessage(QSystemTrayIcon::MiddleClick);
+  EXPECT_FALSE(frame.isVisible());
+  frame.TrayIconMessage(QSystemTrayIcon::DoubleClick);
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_FALSE(frame.isMinimized());
+  EXPECT_FALSE(frame.TrayIconVisible());
+
+  // A desktop without a notification area: the frame just stays minimised.
+  frame.SetTrayAvailable([] { return false; });
+  frame.showMinimized();
+  QApplication::processEvents();
+  EXPECT_FALSE(frame.TrayIconVisible());
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_TRUE(frame.isMinimized());
+}
+
+TEST_F(MainFormTest, AlertUserBringsTheFrameBackAndKeepsFeedsInFront) {
+  WriteConf("[main]\ncheckForNewVersion=false\nforceToForeground=false\n");
+  TMainForm frame;
+  frame.SetTrayAvailable([] { return true; });
+  frame.StartUp();
+  frame.show();
+  frame.showMinimized();
+  QApplication::processEvents();
+  ASSERT_FALSE(frame.isVisible());
+  frame.SetFeedsInFront(true);
+  frame.AlertUser();
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_FALSE(frame.isMinimized());
+  EXPECT_FALSE(frame.TrayIconVisible());
+  EXPECT_TRUE(frame.FeedsInFront());
+}
+
+TEST_F(MainFormTest, WelcomeShownOnceOnFirstActivationOfAFirstRun) {
+  WriteConf("[main]\ncheckForNewVersion=false\nfirstTime=true\n");
+  TMainForm frame;
+  frame.StartUp();
+  frame.show();
+  frame.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+  QTest::qWait(20);
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
+  frame.activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&frame));
+  QTest::qWait(20);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], WelcomeMessage());
+  EXPECT_NE(messages[0].find("please email "), std::string::npos);
+  EXPECT_NE(messages[0].find("\r\n\r\nTo set up RSS/Atom feed monitoring click the orange icon.\r\n"),
+            std::string::npos);
+}
+
+TEST_F(MainFormTest, NoWelcomeOnLaterRuns) {
+  WriteConf(kQuiet);
+  TMainForm frame;
+  frame.StartUp();
+  frame.show();
+  frame.activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&frame));
+  QTest::qWait(20);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainFormTest, ClosingDuringAWaitEndsItAndSavesOnce) {
+  WriteConf(kQuiet);
+  TMainForm frame;
+  frame.StartUp();
+  frame.show();
+  QSignalSpy done(&frame, &TMainForm::shutdownComplete);
+  QTimer::singleShot(300, &frame, [&] { frame.close(); });
+  QElapsedTimer t;
+  t.start();
+  WaitForIdle(int64_t{1} << 40);  // a scan waiting for an idle user that never comes
+  EXPECT_LT(t.elapsed(), 1500);
+  EXPECT_TRUE(ShutdownRequested());
+  EXPECT_EQ(frame.SaveCount(), 1);
+  EXPECT_EQ(done.count(), 1);
+  EXPECT_EQ(SettingsFile(ConfPath()).ReadString("main", "appVersion", ""), "1.13");
+  // Another close request (the exit command after the close box) saves nothing more.
+  frame.FileExit1->trigger();
+  frame.close();
+  EXPECT_EQ(frame.SaveCount(), 1);
+  EXPECT_EQ(done.count(), 1);
+}
+
+TEST_F(MainFormTest, VisitHomePageOpensTheHomePage) {
+  TMainForm frame;
+  frame.SpeedButton1->trigger();
+  EXPECT_EQ(opened, std::vector<std::string>{kHomePageAddress});
+  EXPECT_EQ(std::string(kVersionDocumentAddress).rfind("http://", 0), 0u);
+  EXPECT_EQ(std::string(kVersionDocumentAddress).substr(std::string(kVersionDocumentAddress).size() - 8), "zibu.xml");
+}
+
+class VersionCheckTest : public MainFormTest {
+ protected:
+  void Check(const std::string& url) {
+    HttpOptions o;
+    o.connectTimeoutMs = 2000;
+    o.readTimeoutMs = 2000;
+    CheckForNewVersion(url, o, "http://home.example/");
+  }
+  static std::string Doc(const std::string& version) {
+    return "<?xml version=\"1.0\"?><Zibu><Program_Version>" + version + "</Program_Version></Zibu>";
+  }
+  test::LoopbackServer server;
+};
+
+TEST_F(VersionCheckTest, HigherPublishedVersionAsksAndOpensOnYes) {
+  server.ServeBody("/zibu.xml", Doc("1.14"), "text/xml");
+  answer = false;
+  Check(server.Url("/zibu.xml"));
+  EXPECT_EQ(questions, std::vector<std::string>{kNewerVersionQuestion});
+  EXPECT_TRUE(opened.empty());
+  answer = true;
+  server.ServeBody("/zibu.xml", Doc("2"), "text/xml");
+  Check(server.Url("/zibu.xml"));
+  EXPECT_EQ(questions.size(), 2u);
+  EXPECT_EQ(opened, std::vector<std::string>{"http://home.example/"});
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(VersionCheckTest, SameOrLowerVersionOrNoTagShowsNothing) {
+  for (const std::string& body : {Doc("1.13"), Doc("1.1"), Doc("1.130"), std::string("<Zibu>no version here</Zibu>")}) {
+    server.ServeBody("/zibu.xml", body, "text/xml");
+    Check(server.Url("/zibu.xml"));
+    EXPECT_TRUE(questions.empty()) << body;
+    EXPECT_TRUE(messages.empty()) << body;
+  }
+  EXPECT_EQ(server.RequestCount("/zibu.xml"), 4u);
+}
+
+TEST_F(VersionCheckTest, FailuresShowTheUnableToCheckMessage) {
+  server.ServeBody("/open.xml", "<Program_Version>1.14 and no closing tag", "text/xml");
+  server.ServeBody("/bad.xml", Doc("one point two"), "text/xml");
+  server.ServeStatus("/missing.xml", 404);
+  Check(server.Url("/open.xml"));
+  Check(server.Url("/bad.xml"));
+  Check(server.Url("/missing.xml"));
+  Check("http://127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()) + "/zibu.xml");
+  ASSERT_EQ(messages.size(), 4u);
+  for (const auto& m : messages) EXPECT_EQ(m, kUnableToCheckMessage);
+  EXPECT_TRUE(questions.empty());
+}
+
+TEST_F(VersionCheckTest, StartUpChecksOnlyWhenAsked) {
+  server.ServeBody("/zibu.xml", Doc("1.14"), "text/xml");
+  WriteConf("[main]\ncheckForNewVersion=False\n");
+  {
+    TMainForm frame;
+    frame.SetVersionDocumentAddress(server.Url("/zibu.xml"));
+    frame.StartUp();
+    EXPECT_TRUE(frame.StartupDone());
+  }
+  EXPECT_EQ(server.RequestCount("/zibu.xml"), 0u);
+  EXPECT_TRUE(questions.empty());
+  WriteConf("[main]\n");  // the default is to check
+  TMainForm frame;
+  frame.SetVersionDocumentAddress(server.Url("/zibu.xml"));
+  frame.StartUp();
+  EXPECT_EQ(server.RequestCount("/zibu.xml"), 1u);
+  EXPECT_EQ(questions, std::vector<std::string>{kNewerVersionQuestion});
+  EXPECT_TRUE(frame.StartupDone());
+  EXPECT_FALSE(SplashScreen()->isVisible());
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// Paced message processing, waiting for idleness, grid rows, the command line and the home folder.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QThread>
+#include <QTableWidget>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "app/command_line.h"
+#include "app/platform.h"
+#include "ui/qtext.h"
+
+namespace fs = std::filesystem;
+using namespace zibu;
+
+namespace {
+
+class FakeClock : public Clock {
+ public:
+  int64_t NowMs() const override { return now; }
+  uint32_t IdleMs() const override { return 0; }
+  int64_t now = 1'733'659'200'000;  // a present-day local time stamp
+};
+
+TEST(MessagePacerTest, FirstCallProcessesThenAtMostOncePerInterval) {
+  FakeClock clock;
+  int processed = 0;
+  MessagePacer pacer(clock, [&] { ++processed; });
+  EXPECT_EQ(pacer.Interval(), 60000);
+  EXPECT_TRUE(pacer.Run());
+  clock.now += 10000;  // 10 s later, default interval of 60 s: held back
+  EXPECT_FALSE(pacer.Run());
+  clock.now += 50000;  // exactly 60 s after the last processing: still held back
+  EXPECT_FALSE(pacer.Run());
+  clock.now += 1;
+  EXPECT_TRUE(pacer.Run());
+  EXPECT_EQ(processed, 2);
+}
+
+TEST(MessagePacerTest, IntervalFromSettingsAndClockGoingBack) {
+  FakeClock clock;
+  int processed = 0;
+  MessagePacer pacer(clock, [&] { ++processed; });
+  pacer.SetInterval(1000);
+  for (int i = 0; i < 10; ++i) {
+    pacer.Run();
+    clock.now += 400;
+  }
+  // 0, 1200, 2400, 3600 ms
+  EXPECT_EQ(processed, 4);
+  // Zero interval: every call on a later millisecond processes.
+  pacer.SetInterval(0);
+  processed = 0;
+  for (int i = 0; i < 5; ++i) {
+    clock.now += 1;
+    pacer.Run();
+  }
+  EXPECT_EQ(processed, 5);
+  // A clock set back an hour holds processing back until it has caught up again.
+  pacer.SetInterval(1000);
+  clock.now -= 3'600'000;
+  EXPECT_FALSE(pacer.Run());
+  pacer.Reset();
+  EXPECT_TRUE(pacer.Run());
+}
+
+TEST(MessagePacerTest, ProgramPacerLetsPostedWorkRun) {
+  // The program's pacer processes on its first call after a long enough pause.
+  SetProcessMessagesInterval(0);
+  bool ran = false;
+  QTimer::singleShot(0, [&] { ran = true; });
+  QElapsedTimer t;
+  t.start();
+  while (!ran && t.elapsed() < 2000) ProcessMessagesPaced();
+  EXPECT_TRUE(ran);
+  SetProcessMessagesInterval(60000);
+}
+
+TEST(IdleTest, WaitForIdleReturnsAtOnceWhenAlreadyIdleEnough) {
+  QElapsedTimer t;
+  t.start();
+  WaitForIdle(-5);
+  WaitForIdle(0);
+  EXPECT_LT(t.elapsed(), 200);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(IdleTest, WaitForIdleKeepsEventsFlowingAndEndsOnShutdown) {
+  // Waiting for an idleness that never comes; a timer inside the wait stands for the main
+  // frame closing.
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(100);
+  QTimer::singleShot(700, [] { SetShutdownRequested(true); });
+  QElapsedTimer t;
+  t.start();
+  WaitForIdle(int64_t{1} << 40);
+  const qint64 took = t.elapsed();
+  SetShutdownRequested(false);
+  EXPECT_GE(took, 500);
+  EXPECT_LT(took, 1600);
+  EXPECT_GE(ticks, 1);  // events ran inside the wait
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // busy cursor restored
+}
+
+TEST(IdleTest, InputResetsTheInProgramIdleTime) {
+  if (std::getenv("DISPLAY") && std::string(std::getenv("QT_QPA_PLATFORM") ?: "") != "offscreen")
+    GTEST_SKIP() << "idle time comes from the X server here";
+  InstallInputWatcher();
+  QWidget w;
+  w.show();
+  QThread::msleep(120);
+  EXPECT_GE(IdleMs(), 100u);
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+  QApplication::sendEvent(&w, &press);
+  EXPECT_LT(IdleMs(), 100u);
+  GuiClock clock;
+  EXPECT_LT(clock.IdleMs(), 1000u);
+  EXPECT_NEAR(static_cast<double>(clock.NowMs()), static_cast<double>(NowMs()), 1000.0);
+}
+
+TEST(GridTest, DeleteGridRowMovesRowsUp) {
+  QTableWidget grid(4, 2);
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 2; ++c) grid.setItem(r, c, new QTableWidgetItem(QString("%1,%2").arg(r).arg(c)));
+  DeleteGridRow(&grid, 1);
+  ASSERT_EQ(grid.rowCount(), 3);
+  EXPECT_EQ(grid.item(0, 0)->text(), "0,0");
+  EXPECT_EQ(grid.item(1, 0)->text(), "2,0");
+  EXPECT_EQ(grid.item(1, 1)->text(), "2,1");
+  EXPECT_EQ(grid.item(2, 1)->text(), "3,1");
+  DeleteGridRow(&grid, 2);  // the last row
+  ASSERT_EQ(grid.rowCount(), 2);
+  EXPECT_EQ(grid.item(1, 0)->text(), "2,0");
+  DeleteGridRow(&grid, 5);  // no such row
+  DeleteGridRow(&grid, -1);
+  EXPECT_EQ(grid.rowCount(), 2);
+  DeleteGridRow(&grid, 0);
+  DeleteGridRow(&grid, 0);
+  EXPECT_EQ(grid.rowCount(), 0);
+}
+
+TEST(CommandLineTest, HomeHelpVersionAndMistakes) {
+  EXPECT_EQ(ParseCommandLine({}).home, "");
+  EXPECT_EQ(ParseCommandLine({"--home", "/tmp/z"}).home, "/tmp/z");
+  EXPECT_EQ(ParseCommandLine({"--home=/tmp/y"}).home, "/tmp/y");
+  EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+  EXPECT_TRUE(ParseCommandLine({"--version"}).version);
+  EXPECT_FALSE(ParseCommandLine({"--home"}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--home="}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--frobnicate"}).error.empty());
+  EXPECT_TRUE(ParseCommandLine({"-platform", "--version"}, true).version);
+  EXPECT_NE(UsageText().find("zibu [--home DIR] [--help] [--version]"), std::string::npos);
+}
+
+TEST(CommandLineTest, SeedHomeNeverReplacesAFile) {
+  const fs::path root = fs::temp_directory_path() / ("zibu_seed_" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "delivered");
+  std::ofstream(root / "delivered" / "zibu.conf") << "[main]\nfirstTime=true\n";
+  std::ofstream(root / "delivered" / "commonwords.dat") << "HERE\nSAID\n";
+  const fs::path home = root / "home";
+  auto copied = SeedHome(home.string(), (root / "delivered").string());
+  EXPECT_EQ(copied, (std::vector<std::string>{"zibu.conf", "data/commonwords.dat"}));
+  EXPECT_TRUE(fs::exists(home / "data" / "commonwords.dat"));
+  EXPECT_EQ(fs::status(home / "zibu.conf").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  std::ofstream(home / "zibu.conf") << "[main]\nfirstTime=false\n";
+  EXPECT_TRUE(SeedHome(home.string(), (root / "delivered").string()).empty());
+  std::ifstream in(home / "zibu.conf");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[main]\nfirstTime=false\n");
+  fs::remove_all(root);
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The status log rule, the splash, the big-text viewer and the link label.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+
+#include "ui/big_text_window.h"
+#include "ui/dialogs.h"
+#include "ui/link_label.h"
+#include "ui/qtext.h"
+#include "ui/splash_window.h"
+#include "ui/status_log.h"
+
+using namespace zibu;
+
+namespace {
+
+std::vector<std::string> Lines(const QPlainTextEdit& memo) {
+  std::vector<std::string> out;
+  const QStringList parts = memo.toPlainText().split('\n');
+  for (const QString& p : parts) out.push_back(FromQ(p));
+  if (memo.document()->isEmpty()) out.clear();
+  return out;
+}
+
+TEST(StatusLogTest, LineIsTimeStampColonMessage) {
+  QPlainTextEdit memo;
+  StatusLog log(&memo, [] { return false; });
+  EXPECT_TRUE(memo.isReadOnly());
+  EXPECT_EQ(log.LineCount(), 0);
+  const std::string before = StatusTimeStamp();
+  log.Log("Feed scanned");
+  const auto lines = Lines(memo);
+  ASSERT_EQ(lines.size(), 1u);
+  const size_t colon = lines[0].rfind(": Feed scanned");
+  ASSERT_NE(colon, std::string::npos);
+  EXPECT_EQ(colon + 14, lines[0].size());
+  const std::string stamp = lines[0].substr(0, colon);
+  // Date, a blank, time; the stamp is the one of the moment (or the second after).
+  EXPECT_NE(stamp.find(' '), std::string::npos);
+  EXPECT_TRUE(stamp == before || stamp == StatusTimeStamp()) << stamp << " vs " << before;
+  EXPECT_NE(stamp.find(FromQ(QTime::currentTime().toString("mm"))), std::string::npos);
+}
+
+TEST(StatusLogTest, VerboseLinesOnlyWithVerboseOutput) {
+  QPlainTextEdit memo;
+  bool verbose = false;
+  StatusLog log(&memo, [&] { return verbose; });
+  log.Log("detail", true);
+  EXPECT_EQ(log.LineCount(), 0);
+  log.Log("plain");
+  verbose = true;
+  log.Log("detail", true);
+  const auto lines = Lines(memo);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(": plain"), std::string::npos);
+  EXPECT_NE(lines[1].find(": detail"), std::string::npos);
+
+  QPlainTextEdit other;
+  StatusLog noFlag(&other, nullptr);
+  noFlag.Log("detail", true);
+  EXPECT_EQ(noFlag.LineCount(), 0);
+}
+
+TEST(StatusLogTest, EmptiedOnceItHoldsMoreThanTenThousandLines) {
+  QPlainTextEdit memo;
+  StatusLog log(&memo, [] { return false; });
+  QString bulk;
+  for (int i = 0; i < StatusLog::kMaxLines; ++i) bulk += QString("line %1\n").arg(i);
+  bulk.chop(1);
+  memo.setPlainText(bulk);
+  ASSERT_EQ(log.LineCount(), 10000);
+  log.Log("10001st");  // 10000 lines is not more than 10000: appended
+  EXPECT_EQ(log.LineCount(), 10001);
+  log.Log("verbose", true);  // dropped, nothing emptied
+  EXPECT_EQ(log.LineCount(), 10001);
+  log.Log("fresh start");
+  const auto lines = Lines(memo);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(": fresh start"), std::string::npos);
+}
+
+TEST(StatusLogTest, MessageLineBreaksAndScrolling) {
+  QPlainTextEdit memo;
+  memo.resize(300, 80);
+  memo.show();
+  StatusLog log(&memo, [] { return false; });
+  log.Log("first\r\nsecond");
+  EXPECT_EQ(log.LineCount(), 2);
+  EXPECT_EQ(Lines(memo)[1], "second");
+  for (int i = 0; i < 50; ++i) log.Log("line " + std::to_string(i));
+  QApplication::processEvents();
+  EXPECT_GT(memo.verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(memo.verticalScrollBar()->value(), memo.verticalScrollBar()->maximum());
+  EXPECT_EQ(memo.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+TEST(SplashTest, LayoutAndInitialText) {
+  TfrmSplashScreen fresh;
+  EXPECT_EQ(fresh.windowTitle(), "Zibu - loading");
+  EXPECT_EQ(fresh.size(), QSize(371, 99));
+  EXPECT_EQ(fresh.Label1->text(), "Zibu is loading...please wait");
+  EXPECT_EQ(fresh.Label2->text(), "Zibu");
+  EXPECT_TRUE(fresh.Label2->font().bold());
+  EXPECT_EQ(fresh.ProgressBar1->minimum(), 0);
+  EXPECT_EQ(fresh.ProgressBar1->maximum(), 100);
+}
+
+TEST(SplashTest, ShowProgressShowsAgainAfterHiding) {
+  TfrmSplashScreen* s = SplashScreen();
+  EXPECT_EQ(s, SplashScreen());
+  ShowProgress("Loading feeds...", 40);
+  EXPECT_TRUE(s->isVisible());
+  EXPECT_EQ(s->ProgressBar1->value(), 40);
+  HideProgress();
+  EXPECT_FALSE(s->isVisible());
+  ShowProgress("Saving data...", 100);
+  EXPECT_TRUE(s->isVisible());
+  EXPECT_EQ(s->Label1->text(), "Saving data...");
+  EXPECT_EQ(s->ProgressBar1->value(), 100);
+  ShowProgress("odd", 250);
+  EXPECT_EQ(s->ProgressBar1->value(), 100);
+  HideProgress();
+}
+
+TEST(BigTextTest, ReadOnlyWithoutWrapping) {
+  TfrmShowBigText viewer;
+  EXPECT_EQ(viewer.windowTitle(), "frmShowBigText");
+  EXPECT_EQ(viewer.size(), QSize(786, 641));
+  EXPECT_TRUE(viewer.Memo1->isReadOnly());
+  EXPECT_EQ(viewer.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(viewer.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(viewer.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+TEST(BigTextTest, ShowBigTextIsModalAndHoldsTheText) {
+  std::string seen;
+  bool modal = false;
+  // Close the viewer as soon as it is up, reading what it shows.
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* v = qobject_cast<TfrmShowBigText*>(w); v && v->isVisible()) {
+        seen = FromQ(v->Memo1->toPlainText());
+        modal = v->isModal();
+        v->accept();
+      }
+    }
+  });
+  ShowBigText("line one\r\n" + std::string(5000, 'w'));
+  EXPECT_TRUE(modal);
+  EXPECT_EQ(seen, "line one\n" + std::string(5000, 'w'));
+}
+
+class LinkLabelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DialogScript script;
+    script.onOpenUrl = [this](const std::string& url) { opened.push_back(url); };
+    SetDialogScript(script);
+  }
+  void TearDown() override { ClearDialogScript(); }
+  static QColor TextColor(const TLinkLabel& l) { return l.palette().color(QPalette::WindowText); }
+  std::vector<std::string> opened;
+};
+
+TEST_F(LinkLabelTest, ClickMarksVisitedAndOpensUrl) {
+  TLinkLabel label;
+  label.setText("http://example.test/a");
+  EXPECT_TRUE(label.Url.empty());
+  EXPECT_FALSE(label.Visited());
+  EXPECT_EQ(label.LinkColor(), QColor(0, 0, 255));
+  EXPECT_EQ(label.VisitedColor(), QColor(255, 0, 0));
+  EXPECT_EQ(TextColor(label), QColor(0, 0, 255));
+  EXPECT_TRUE(label.font().underline());
+  EXPECT_EQ(label.cursor().shape(), Qt::PointingHandCursor);
+
+  label.Url = "http://example.test/a";
+  QTest::mouseClick(&label, Qt::LeftButton);
+  EXPECT_TRUE(label.Visited());
+  EXPECT_EQ(TextColor(label), QColor(255, 0, 0));
+  EXPECT_EQ(opened, std::vector<std::string>{"http://example.test/a"});
+
+  // Setting a colour makes the label look unvisited again.
+  label.SetVisitedColor(QColor(0, 0, 255));
+  EXPECT_FALSE(label.Visited());
+  EXPECT_EQ(TextColor(label), QColor(0, 0, 255));
+  label.SetLinkColor(QColor(0, 128, 0));
+  EXPECT_EQ(TextColor(label), QColor(0, 128, 0));
+}
+
+TEST_F(LinkLabelTest, EmptyUrlStillMarksVisited) {
+  TLinkLabel label;
+  QTest::mouseClick(&label, Qt::LeftButton);
+  EXPECT_TRUE(label.Visited());
+  EXPECT_EQ(opened, std::vector<std::string>{""});
+  QTest::mouseClick(&label, Qt::RightButton);
+  EXPECT_EQ(opened.size(), 1u);
+}
+
+}  // namespace
