@@ -31,6 +31,11 @@ LearningEngine::LearningEngine(UserPort& port) : port_(&port), wordWeights_(std:
 
 LearningEngine::~LearningEngine() = default;
 
+void LearningEngine::SetProcessorCount(int n) {
+  if (n != processorCount_) pool_.reset();
+  processorCount_ = n;
+}
+
 void LearningEngine::SetMaxWordWeight(int n) {
   const int limited = std::clamp(n, 1, 127);
   if (limited != n)
@@ -205,6 +210,13 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
   try {
     if (!relTable_.IsSquare(WordCount())) relTable_.Resize(WordCount());
     const RelScanContext context(relTable_, WordPositions(words), maxWordWeight_);
+    const int processors = processorCount_ > 0 ? processorCount_ : ProcessorCount();
+    RelScanPool* pool = nullptr;
+    if (scanWait_ == ScanWait::kNotified) {
+      // As many workers as a scan has ranges at most, so that each range runs at once.
+      if (!pool_) pool_ = std::make_unique<RelScanPool>(4 * std::max(processors, 1));
+      pool = pool_.get();
+    }
     ScanDoorbell doorbell;
     std::vector<std::unique_ptr<TRelScanThread>> threads;
     threads.reserve(ranges.size());
@@ -213,8 +225,8 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
       t->StartRow = first;
       t->Words = &words;
       t->EndRow = last;
-      t->Start();
       threads.push_back(std::move(t));
+      threads.back()->Start(pool);
     }
     auto allDone = [&] {
       for (const auto& t : threads)

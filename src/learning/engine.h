@@ -20,6 +20,7 @@ namespace zibu {
 
 class TShortIntMap;
 class TCompMap;
+class RelScanPool;
 class SettingsFile;
 
 inline constexpr int kDefaultMinWordLength = 4;
@@ -100,7 +101,8 @@ class LearningEngine {
 
   // Scan tuning: the processor count used for the thread count (0: the machine's), and the way
   // of waiting for the workers.
-  void SetProcessorCount(int n) { processorCount_ = n; }
+  void SetProcessorCount(int n);
+  // kSleepPoll also starts fresh threads for every scan, as the classic scan did.
   void SetScanWait(ScanWait wait, int pollMs = 1000) {
     scanWait_ = wait;
     pollMs_ = pollMs;
@@ -171,6 +173,7 @@ class LearningEngine {
   int pollMs_ = 1000;
   int scanDepth_ = 0;
   std::deque<PendingRating> pending_;
+  std::unique_ptr<RelScanPool> pool_;
 
   std::string dataDir_;
   bool backupDataFiles_ = true;

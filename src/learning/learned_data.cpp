@@ -272,11 +272,14 @@ void LearningEngine::LoadData(TCompMap* shownUrls, bool readOnly) {
     port_->Log(ErrorText(e), false);
     weightsOk = false;
   }
-  relTable_.Reset(WordCount());
-
+  // The table is n by n zeros unless a file fills it; it is read into the memory it has, so
+  // there is no zeroing of 400 MB just before they are overwritten.
   const std::string dataTable = CurrentFile(kRelTableFile);
   if (weightsOk) {
-    if (WordCount() == 0 || !Exists(dataTable)) return;
+    if (WordCount() == 0 || !Exists(dataTable)) {
+      relTable_.Reset(WordCount());
+      return;
+    }
     if (LoadRelTable(dataTable)) return;
   }
 

@@ -1,35 +1,108 @@
 #include "learning/rel_scan_thread.h"
 
+#include <algorithm>
+#include <bit>
+
 namespace zibu {
 
 RelScanContext::RelScanContext(const T2DRelTypeArray& table, std::vector<int> positions, int maxWordWeight)
     : table_(table), positions_(std::move(positions)) {
   for (int v = -128; v <= 127; ++v) scaled_[static_cast<uint8_t>(static_cast<int8_t>(v))] = (v * 100 / maxWordWeight) * 2;
-  const int n = WordCount();
-  firstKnownAfter_.resize(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i)
-    if (positions_[i] >= 0) known_.push_back(positions_[i]);
-  int seen = 0;
-  for (int i = 0; i < n; ++i) {
-    if (positions_[i] >= 0) ++seen;
-    firstKnownAfter_[i] = seen;
-  }
+  for (int p : positions_) columns_ = std::max(columns_, p + 1);
 }
 
 int64_t RelScanContext::RowSum(int i) const {
   const int a = positions_[i];
   if (a < 0) return 0;
   const int8_t* row = table_.Row(a);
-  const int* b = known_.data() + firstKnownAfter_[i];
-  const int* end = known_.data() + known_.size();
   int64_t sum = 0;
-  for (; b < end; ++b) sum += scaled_[static_cast<uint8_t>(row[*b])];
+  for (int j = i + 1; j < WordCount(); ++j) {
+    const int b = positions_[j];
+    if (b >= 0) sum += scaled_[static_cast<uint8_t>(row[b])];
+  }
   return sum;
 }
 
-TRelScanThread::~TRelScanThread() { Join(); }
+int64_t RelScanContext::RangeSum(int first, int last) const {
+  // The columns of the words after the current row, as bits: rows are walked from the last to
+  // the first, each adding its own column once it is summed. Reading a row in column order lets
+  // the prefetcher stream it instead of jumping about in it.
+  std::vector<uint64_t> later(static_cast<size_t>(columns_ + 63) / 64, 0);
+  for (int j = last + 1; j < WordCount(); ++j)
+    if (positions_[j] >= 0) later[positions_[j] >> 6] |= uint64_t{1} << (positions_[j] & 63);
+  int64_t sum = 0;
+  for (int i = last; i >= first; --i) {
+    const int a = positions_[i];
+    if (a < 0) continue;
+    const int8_t* row = table_.Row(a);
+    int64_t rowSum = 0;
+    for (size_t w = 0; w < later.size(); ++w) {
+      for (uint64_t bits = later[w]; bits != 0; bits &= bits - 1) {
+        const int b = static_cast<int>(w * 64) + std::countr_zero(bits);
+        rowSum += scaled_[static_cast<uint8_t>(row[b])];
+      }
+    }
+    sum += rowSum;
+    later[a >> 6] |= uint64_t{1} << (a & 63);
+  }
+  return sum;
+}
 
-void TRelScanThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+RelScanPool::RelScanPool(int threads) {
+  for (int t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
+}
+
+RelScanPool::~RelScanPool() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  for (auto& t : threads_) t.join();
+}
+
+void RelScanPool::Submit(TRelScanThread* job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (next_ == queue_.size()) {
+      queue_.clear();
+      next_ = 0;
+    }
+    queue_.push_back(job);
+  }
+  cv_.notify_one();
+}
+
+void RelScanPool::Work() {
+  for (;;) {
+    TRelScanThread* job = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      cv_.wait(lock, [&] { return stop_ || next_ < queue_.size(); });
+      if (next_ < queue_.size()) {
+        job = queue_[next_++];
+      } else {
+        return;
+      }
+    }
+    job->Execute();
+  }
+}
+
+TRelScanThread::~TRelScanThread() {
+  Join();
+  // A body handed to the pool must not outlive this object (an error may end the scan early).
+  while (pooled_ && !Done.load(std::memory_order_acquire)) std::this_thread::yield();
+}
+
+void TRelScanThread::Start(RelScanPool* pool) {
+  if (pool) {
+    pooled_ = true;
+    pool->Submit(this);
+  } else {
+    thread_ = std::thread([this] { Execute(); });
+  }
+}
 
 void TRelScanThread::Join() {
   if (thread_.joinable()) thread_.join();
@@ -37,10 +110,7 @@ void TRelScanThread::Join() {
 
 void TRelScanThread::Execute() {
   Total = 0;
-  int64_t total = 0;
-  for (int i = StartRow; i <= EndRow; ++i) total += context_.RowSum(i);
-  Total = total;
-  Done.store(true, std::memory_order_release);
+  Total = context_.RangeSum(StartRow, EndRow);
   if (doorbell_) {
     {
       std::lock_guard<std::mutex> lock(doorbell_->mutex);
@@ -48,6 +118,8 @@ void TRelScanThread::Execute() {
     }
     doorbell_->cv.notify_one();
   }
+  // Last: once the waiting thread sees Done it may destroy this object and the doorbell.
+  Done.store(true, std::memory_order_release);
 }
 
 }  // namespace zibu

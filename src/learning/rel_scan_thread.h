@@ -24,15 +24,38 @@ class RelScanContext {
   int WordCount() const { return static_cast<int>(positions_.size()); }
   // (cell [a][b] * 100 / maxWordWeight) * 2 for every later known word of list position i.
   int64_t RowSum(int i) const;
+  // The row sums of list positions first to last (inclusive), computed together: each row is
+  // read front to back over the columns of the later words only.
+  int64_t RangeSum(int first, int last) const;
 
  private:
   const T2DRelTypeArray& table_;
   std::vector<int> positions_;
-  // Known positions in list order, and for each list position the index in it of the first
-  // known word after that position: unknown words add nothing, so rows skip them.
-  std::vector<int> known_;
-  std::vector<int> firstKnownAfter_;
+  int columns_ = 0;  // the table's width: one past the highest position
   std::array<int32_t, 256> scaled_{};
+};
+
+class TRelScanThread;
+
+// Worker threads kept for the scans of one engine: starting threads for every scan costs more
+// than a whole scan of a long page on a busy machine.
+class RelScanPool {
+ public:
+  explicit RelScanPool(int threads);
+  ~RelScanPool();
+  RelScanPool(const RelScanPool&) = delete;
+  RelScanPool& operator=(const RelScanPool&) = delete;
+  int Size() const { return static_cast<int>(threads_.size()); }
+  void Submit(TRelScanThread* job);
+
+ private:
+  void Work();
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<TRelScanThread*> queue_;
+  size_t next_ = 0;
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
 };
 
 // Wakes the waiting thread when a worker has finished.
@@ -59,15 +82,19 @@ class TRelScanThread {
   int EndRow = -1;  // inclusive; EndRow < StartRow is an empty range
   const std::vector<std::string>* Words = nullptr;
 
-  void Start();
+  // Runs the body on a pool worker, or on a thread of its own when there is no pool.
+  void Start(RelScanPool* pool = nullptr);
+  // Waits for an own thread; a pooled body is waited for through Done.
   void Join();
+  // The thread body.
+  void Execute();
 
  private:
-  void Execute();
 
   const RelScanContext& context_;
   ScanDoorbell* doorbell_;
   std::thread thread_;
+  bool pooled_ = false;
 };
 
 }  // namespace zibu

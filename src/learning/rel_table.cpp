@@ -49,7 +49,32 @@ void T2DRelTypeArray::Resize(int n) {
   }
 }
 
+int8_t* T2DRelTypeArray::PrepareRowForOverwrite(int row, int length) {
+  RowBlock& r = rows_[row];
+  if (length > r.capacity) {
+    const int capacity = CapacityFor(length);
+    r.cells = std::make_unique_for_overwrite<int8_t[]>(static_cast<size_t>(capacity));
+    std::memset(r.cells.get() + length, 0, static_cast<size_t>(capacity - length));
+    r.capacity = capacity;
+  } else if (length < r.length) {
+    std::memset(r.cells.get() + length, 0, static_cast<size_t>(r.length - length));
+  }
+  r.length = length;
+  return r.cells.get();
+}
+
 void T2DRelTypeArray::Reset(int n) {
+  n = std::max(n, 0);
+  bool reuse = RowCount() == n;
+  for (const auto& r : rows_) reuse = reuse && r.capacity >= n && r.capacity <= CapacityFor(n);
+  if (reuse) {
+    // Cells past a row's length are zero already.
+    for (auto& r : rows_) {
+      if (r.length > 0) std::memset(r.cells.get(), 0, static_cast<size_t>(r.length));
+      r.length = n;
+    }
+    return;
+  }
   rows_.clear();
   rows_.shrink_to_fit();
   Resize(n);

@@ -27,13 +27,17 @@ class T2DRelTypeArray {
 
   // n by n: existing cells keep their values, new cells are 0. Shrinking drops the cells beyond n.
   void Resize(int n);
-  // n by n with every cell 0; the memory of a larger table is given back.
+  // n by n with every cell 0. The memory is kept when the table has that shape already (no fresh
+  // pages to fault in); otherwise the old rows are given back.
   void Reset(int n);
   void Clear() { Reset(0); }
 
   // Row-by-row shaping, used by the file reader.
   void SetRowCount(int rows);
   void SetRowLength(int row, int length);
+  // Gives the row `length` cells whose values the caller is about to overwrite (a new block is
+  // not cleared first), and returns them.
+  int8_t* PrepareRowForOverwrite(int row, int length);
 
   int8_t Get(int a, int b) const { return rows_[a].cells[b]; }
   void Set(int a, int b, int8_t v) { rows_[a].cells[b] = v; }

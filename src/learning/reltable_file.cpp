@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,12 @@ namespace {
 // Large enough that a 400 MB table goes out in a few hundred system calls; the bytes are the
 // same whatever the size.
 constexpr size_t kBufferSize = 1 << 20;
+// Reads of at least this much go straight to their destination ...
+constexpr size_t kDirectRead = 4096;
+// ... together with this much for what follows.
+constexpr size_t kDirectTail = 512;
+// Pieces per writev call (the system's limit is at least 1024).
+constexpr size_t kMaxVectors = 1024;
 
 std::string BaseName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
@@ -66,7 +73,24 @@ class FileWriter {
       buf_.append(static_cast<const char*>(data), n);
     }
   }
-  std::string& Buffer() { return buf_; }
+  // Writes the pieces in order, after what is buffered.
+  void WriteVectors(std::vector<iovec> pieces) {
+    Flush();
+    size_t first = 0;
+    while (first < pieces.size()) {
+      ssize_t w = ::writev(fd_, pieces.data() + first, static_cast<int>(pieces.size() - first));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        throw IoError("Unable to write to " + path_ + ": " + SystemText(errno));
+      }
+      size_t done = static_cast<size_t>(w);
+      while (first < pieces.size() && done >= pieces[first].iov_len) done -= pieces[first++].iov_len;
+      if (first < pieces.size()) {
+        pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + done;
+        pieces[first].iov_len -= done;
+      }
+    }
+  }
   void Flush() {
     if (!buf_.empty()) WriteAll(buf_.data(), buf_.size());
     buf_.clear();
@@ -126,9 +150,12 @@ class FileReader {
     pos_ = end_ = 0;
     out += have;
     n -= have;
-    if (n >= kBufferSize / 2) {
-      ReadRaw(out, n);
-      if (got_ != n) throw StreamReadError("Stream read error");
+    if (n >= kDirectRead) {
+      // Straight into the destination, with a little more into the buffer for the next header
+      // and small rows: the cells are copied once, by the kernel.
+      ReadInto(out, n, kDirectTail);
+      if (got_ < n) throw StreamReadError("Stream read error");
+      end_ = got_ - n;
       return;
     }
     ReadRaw(buf_.data(), buf_.size());
@@ -168,6 +195,28 @@ class FileReader {
   }
 
  private:
+  // Reads up to n bytes into dst and then up to `tail` bytes into the buffer; got_ tells how
+  // many arrived in all (fewer only at the end of the file).
+  void ReadInto(char* dst, size_t n, size_t tail) {
+    got_ = 0;
+    while (got_ < n + tail) {
+      iovec iov[2];
+      int count = 0;
+      if (got_ < n) iov[count++] = {dst + got_, n - got_};
+      const size_t inTail = got_ > n ? got_ - n : 0;
+      iov[count++] = {buf_.data() + inTail, tail - inTail};
+      ssize_t r = ::readv(fd_, iov, count);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        throw IoError("Unable to read " + path_ + ": " + SystemText(errno));
+      }
+      if (r == 0) break;
+      got_ += static_cast<size_t>(r);
+      if (got_ >= n) break;  // the row is complete; whatever came for the tail is enough
+    }
+    unread_ -= static_cast<int64_t>(got_);
+  }
+
   // Reads up to n bytes; got_ tells how many arrived (fewer only at the end of the file).
   void ReadRaw(char* dst, size_t n) {
     got_ = 0;
@@ -215,16 +264,29 @@ void WriteRelTableFile(const T2DRelTypeArray& table, const std::string& path, Us
     FileWriter out(path);
     const int rows = table.RowCount();
     progress.Start(rows);
-    std::string header;
-    AppendTaggedInt(header, rows);
-    out.Append(header.data(), header.size());
+    // The rows go to the kernel from where they are, between their length headers: no copy of
+    // the cells through a buffer.
+    std::string headers;
+    headers.reserve(5 * (static_cast<size_t>(rows) + 1));  // never moves, so pointers into it stay valid
+    std::vector<iovec> batch;
+    batch.reserve(kMaxVectors);
+    auto addHeader = [&](int32_t v) {
+      const size_t at = headers.size();
+      AppendTaggedInt(headers, v);
+      batch.push_back({headers.data() + at, headers.size() - at});
+    };
+    addHeader(rows);
     for (int i = 0; i < rows; ++i) {
-      header.clear();
-      AppendTaggedInt(header, table.RowLength(i));
-      out.Append(header.data(), header.size());
-      if (table.RowLength(i) > 0) out.Append(table.Row(i), static_cast<size_t>(table.RowLength(i)));
+      addHeader(table.RowLength(i));
+      if (table.RowLength(i) > 0)
+        batch.push_back({const_cast<int8_t*>(table.Row(i)), static_cast<size_t>(table.RowLength(i))});
+      if (batch.size() + 2 > kMaxVectors) {
+        out.WriteVectors(batch);
+        batch.clear();
+      }
       progress.AfterRow(i);
     }
+    out.WriteVectors(batch);
     out.Close(durable);
   } catch (...) {
     progress.Finish();
@@ -250,8 +312,13 @@ void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort*
       // The file ends before this row would: the read would fail anyway, so it fails before
       // the row is allocated.
       if (len > in.Remaining()) throw StreamReadError("Stream read error");
-      table.SetRowLength(i, len);
-      if (len > 0) in.Read(table.Row(i), static_cast<size_t>(len));
+      int8_t* cells = table.PrepareRowForOverwrite(i, len);
+      try {
+        if (len > 0) in.Read(cells, static_cast<size_t>(len));
+      } catch (...) {
+        std::memset(cells, 0, static_cast<size_t>(len));  // not left with stale or unset cells
+        throw;
+      }
       progress.AfterRow(i);
     }
   } catch (...) {

@@ -1,0 +1,230 @@
+// Learning engine at full size: a 20,000-word vocabulary with every cell of its 400 MB
+// relationship table set.
+//  - GetRelevance of a page of 2,000 distinct known words, waiting for the scan workers with short
+//    timed waits, beside the same call waiting the classic way (sleep 1000 ms, then look).
+//  - SaveData and LoadData of that table beside `cp` of a file of the same size on the same disk.
+//  - The table's memory against n * n.
+// Run: build/bin/bench/learning_bench [--benchmark_filter=...]. Needs about 1.3 GB of memory
+// and 1.3 GB of free disk space in the temporary folder; the files are deleted at the end.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/ports.h"
+#include "common/shortintmap.h"
+#include "common/text.h"
+#include "learning/engine.h"
+
+namespace {
+
+using namespace zibu;
+namespace fs = std::filesystem;
+
+constexpr int kVocabulary = 20000;
+constexpr int kPageWords = 2000;
+
+long RssKb() {
+  std::ifstream in("/proc/self/statm");
+  long pages = 0, resident = 0;
+  in >> pages >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+struct World {
+  SilentUserPort port;
+  LearningEngine engine{port};
+  std::string page;
+  std::string folder;
+  double tableBytesPerCell = 0;
+  double rssBytesPerCell = 0;
+
+  World() {
+    engine.SetMaxWordWeight(50);
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> letter('A', 'Z'), len(4, 12);
+    std::vector<std::string> vocab;
+    while (static_cast<int>(vocab.size()) < kVocabulary) {
+      std::string w;
+      const int l = len(rng);
+      for (int i = 0; i < l; ++i) w += static_cast<char>(letter(rng));
+      // A final single S would be folded away by the word list.
+      if (w.back() == 'S' || engine.WordWeights().IndexOf(w) >= 0) continue;
+      // Mostly liked words, so that the page's simple relevance is positive and the
+      // relationship scan runs.
+      engine.WordWeights().Add(w, static_cast<int8_t>(static_cast<int>(rng() % 61) - 10));
+      vocab.push_back(w);
+    }
+    const long before = RssKb();
+    engine.RelTable().Resize(kVocabulary);
+    uint32_t x = 2463534242u;
+    for (int a = 0; a < kVocabulary; ++a) {
+      int8_t* row = engine.RelTable().Row(a);
+      for (int b = 0; b < kVocabulary; ++b) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        row[b] = a == b ? 0 : static_cast<int8_t>(static_cast<int>(x % 101) - 50);
+      }
+    }
+    const double cells = static_cast<double>(kVocabulary) * kVocabulary;
+    rssBytesPerCell = (RssKb() - before) * 1024.0 / cells;
+    tableBytesPerCell = static_cast<double>(engine.RelTable().MemoryBytes()) / cells;
+
+    std::shuffle(vocab.begin(), vocab.end(), rng);
+    for (int i = 0; i < kPageWords; ++i) page += vocab[i] + (i % 12 == 11 ? ".\n" : " ");
+
+    folder = (fs::temp_directory_path() / ("zibu-learning-bench-" + std::to_string(getpid()))).string() + "/";
+  }
+  ~World() {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+};
+
+// CPU time of the whole process (all threads), in milliseconds.
+double ProcessCpuMs() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+}
+
+World& TheWorld() {
+  static World world;
+  return world;
+}
+
+void CheckPage(benchmark::State& state, LearningEngine& e, const std::string& page) {
+  auto words = e.GetWordList(page);
+  SortUnique(words);
+  if (static_cast<int>(words.size()) != kPageWords || e.GetSimpleRelevance(words) <= 0)
+    state.SkipWithError("the page is not 2,000 known words with a positive simple relevance");
+}
+
+void BM_GetRelevance_2000of20000(benchmark::State& state) {
+  World& w = TheWorld();
+  w.engine.SetScanWait(ScanWait::kNotified);
+  CheckPage(state, w.engine, w.page);
+  int r = 0;
+  const double cpu0 = ProcessCpuMs();
+  for (auto _ : state) benchmark::DoNotOptimize(r = w.engine.GetRelevance(w.page));
+  state.counters["process_cpu_ms"] = (ProcessCpuMs() - cpu0) / static_cast<double>(state.iterations());
+  state.counters["relevance"] = r;
+  state.counters["threads"] = static_cast<double>(ScanThreadRanges(kPageWords, ProcessorCount()).size());
+  state.counters["table_bytes_per_cell"] = w.tableBytesPerCell;
+  state.counters["rss_bytes_per_cell"] = w.rssBytesPerCell;
+}
+BENCHMARK(BM_GetRelevance_2000of20000)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_GetRelevance_2000of20000_Sleep1000(benchmark::State& state) {
+  World& w = TheWorld();
+  w.engine.SetScanWait(ScanWait::kSleepPoll, 1000);
+  int r = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(r = w.engine.GetRelevance(w.page));
+  w.engine.SetScanWait(ScanWait::kNotified);
+  state.counters["relevance"] = r;
+}
+BENCHMARK(BM_GetRelevance_2000of20000_Sleep1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_ScanSingleThread_2000of20000(benchmark::State& state) {
+  World& w = TheWorld();
+  auto words = w.engine.GetWordList(w.page);
+  SortUnique(words);
+  const double cpu0 = ProcessCpuMs();
+  for (auto _ : state) benchmark::DoNotOptimize(w.engine.ScanRelTableSingleThread(words));
+  state.counters["process_cpu_ms"] = (ProcessCpuMs() - cpu0) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ScanSingleThread_2000of20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- files -----------------------------------------------------------------------------------
+
+bool EnoughDisk(benchmark::State& state, const std::string& folder) {
+  struct statvfs st {};
+  fs::create_directories(folder);
+  if (statvfs(folder.c_str(), &st) != 0) return true;
+  const double freeBytes = static_cast<double>(st.f_bavail) * st.f_frsize;
+  state.counters["disk_free_GB"] = freeBytes / 1e9;
+  if (freeBytes < 3.0 * kVocabulary * kVocabulary) {
+    state.SkipWithError("not enough free disk space for three 400 MB files");
+    return false;
+  }
+  return true;
+}
+
+void SaveBench(benchmark::State& state, bool durable) {
+  World& w = TheWorld();
+  if (!EnoughDisk(state, w.folder)) return;
+  w.engine.SetDataFolder(w.folder + "data");
+  w.engine.SetDurableSave(durable);
+  w.engine.SetBackupDataFiles(true);
+  for (auto _ : state) w.engine.SaveData();
+  w.engine.SetDurableSave(true);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kVocabulary) * kVocabulary);
+}
+
+void BM_SaveData_20000Words(benchmark::State& state) { SaveBench(state, false); }
+BENCHMARK(BM_SaveData_20000Words)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
+
+void BM_SaveData_20000Words_Durable(benchmark::State& state) { SaveBench(state, true); }
+BENCHMARK(BM_SaveData_20000Words_Durable)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_LoadData_20000Words(benchmark::State& state) {
+  World& w = TheWorld();
+  if (!fs::exists(w.folder + "data/reltable.dat")) {
+    state.SkipWithError("run the save benchmark first");
+    return;
+  }
+  SilentUserPort port;
+  LearningEngine loader(port);
+  loader.SetMaxWordWeight(50);
+  loader.SetDataFolder(w.folder + "data");
+  for (auto _ : state) loader.LoadData();
+  if (!loader.RelTable().IsSquare(kVocabulary)) state.SkipWithError("the table did not load");
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kVocabulary) * kVocabulary);
+}
+BENCHMARK(BM_LoadData_20000Words)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
+
+// The peer: cp of the saved reltable.dat (a file of the table's size) on the same disk.
+void BM_cp_SameSizeFile(benchmark::State& state) {
+  World& w = TheWorld();
+  const std::string from = w.folder + "data/reltable.dat";
+  if (!fs::exists(from)) {
+    state.SkipWithError("run the save benchmark first");
+    return;
+  }
+  const std::string command = "cp '" + from + "' '" + w.folder + "copy.dat'";
+  for (auto _ : state) {
+    fs::remove(w.folder + "copy.dat");
+    if (std::system(command.c_str()) != 0) state.SkipWithError("cp failed");
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(fs::file_size(from)));
+}
+BENCHMARK(BM_cp_SameSizeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
+
+void BM_cp_SameSizeFile_ThenSync(benchmark::State& state) {
+  World& w = TheWorld();
+  const std::string from = w.folder + "data/reltable.dat";
+  if (!fs::exists(from)) {
+    state.SkipWithError("run the save benchmark first");
+    return;
+  }
+  const std::string command = "cp '" + from + "' '" + w.folder + "copy.dat' && sync '" + w.folder + "copy.dat'";
+  for (auto _ : state) {
+    fs::remove(w.folder + "copy.dat");
+    if (std::system(command.c_str()) != 0) state.SkipWithError("cp failed");
+  }
+}
+BENCHMARK(BM_cp_SameSizeFile_ThenSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
