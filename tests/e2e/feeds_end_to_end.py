@@ -195,7 +195,7 @@ def main():
         with open(os.path.join(run.home, "zibu.conf"), "w") as f:
             f.write("[main]\ncheckForNewVersion=false\nfirstTime=false\nverboseOutput=true\nrunAfterIdleFor=0\n"
                     "repeatInterval=60\nprocessMessagesInterval=1\nshowNagScreens=true\nsaveConfigInterval=10\n"
-                    "feedCount=2\nshowRelevance=30\nresultsFormat=0\n"
+                    "feedCount=2\nshowRelevance=10\nresultsFormat=0\n"
                     "[rss]\nfeed.0.url=%s/sport.xml\nfeed.0.active=1\nfeed.0.keywords=\nfeed.0.refreshInterval=60\n"
                     "feed.0.lastRefresh=0\nfeed.1.url=%s/news.xml\nfeed.1.active=1\nfeed.1.keywords=1:volcanoCRLF\n"
                     "feed.1.refreshInterval=60\nfeed.1.lastRefresh=0\n" % (run.base, run.base))
