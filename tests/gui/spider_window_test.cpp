@@ -1,0 +1,354 @@
+// The spider window offscreen: its controls, a crawl over a loopback site scored with learned
+// data, Stop during a download, Pause and Resume, closing mid-crawl, the open buttons, Show links
+// and the drawing of the found pages.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_form.h"
+#include "app/platform.h"
+#include "common/ports.h"
+#include "feeds/feeds_window.h"
+#include "http/fetch.h"
+#include "learning/engine.h"
+#include "spider/spider_window.h"
+#include "support/loopback_server.h"
+#include "ui/dialogs.h"
+#include "ui/qtext.h"
+
+namespace fs = std::filesystem;
+
+namespace zibu {
+namespace {
+
+std::string Link(const std::string& path, const std::string& text) {
+  return "<a href=\"" + path + "\">" + text + "</a>" + std::string(60, '.');
+}
+
+std::string S(const QString& q) { return FromQ(q); }
+
+class SpiderWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetShutdownRequested(false);
+    SetProcessMessagesInterval(0);  // every yield handles the clicks waiting for it
+    SetDialogScript({.onMessage = [this](const std::string& t) { messages.push_back(t); },
+                     .onQuestion = [](const std::string&) { return false; },
+                     .onOpenUrl = [this](const std::string& u) { opened.push_back(u); }});
+    for (int i = 0; i < 5; ++i) {
+      engine.LearnFromRating("jordan abdullah sand", 10);
+      engine.LearnFromRating("katie", -10);
+    }
+    server.ServeBody("/", "<html><body>" + Link("/jordan.html", "Jordan and Abdullah") +
+                              Link("/sand.html", "Sand") + Link("/katie.html", "Katie") +
+                              Link("/plain.html", "Weather") + Link("/missing.html", "Missing") + "</body></html>");
+    server.ServeBody("/jordan.html", "<h1>King Abdullah of Jordan</h1>\r\n<p>Jordan    news</p>");
+    server.ServeBody("/sand.html", "<p>Sand and Jordan</p>");
+    server.ServeBody("/katie.html", "<p>Katie</p>");
+    server.ServeBody("/plain.html", "<p>Cloudy weather</p>");
+    server.ServeStatus("/missing.html", 404);
+
+    window = new TfrmSpider(nullptr);
+    window->SetEngine(&engine);
+    window->SetVerbose([] { return false; });
+    window->SetFetcher([this](const std::string& address) {
+      fetched.push_back(address);
+      if (onFetch) onFetch(address);
+      HttpOptions options;
+      options.connectTimeoutMs = 5000;
+      options.readTimeoutMs = 5000;
+      return FetchPage(address, options);
+    });
+    window->txtStartingAddress->setText(ToQ(server.Url("/")));
+    window->resize(800, 600);
+    window->show();
+  }
+
+  void TearDown() override {
+    delete window.data();
+    ClearDialogScript();
+    SetProcessMessagesInterval(60000);
+    SetShutdownRequested(false);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+
+  std::string Log() const { return S(window->txtResults->toPlainText()); }
+  int LogCount(const std::string& text) const {
+    int n = 0;
+    for (const auto& line : window->txtResults->toPlainText().split('\n'))
+      if (S(line).size() >= text.size() && S(line).compare(S(line).size() - text.size(), text.size(), text) == 0)
+        ++n;
+    return n;
+  }
+  std::string Cell(QTableView* grid, int row, int column) const {
+    return S(grid->model()->index(row, column).data().toString());
+  }
+  bool Fetched(const std::string& path) const {
+    for (const auto& a : fetched)
+      if (a == server.Url(path)) return true;
+    return false;
+  }
+
+  SilentUserPort silent;
+  LearningEngine engine{silent};
+  test::LoopbackServer server;
+  QPointer<TfrmSpider> window;
+  std::vector<std::string> fetched;
+  std::function<void(const std::string&)> onFetch;
+  std::vector<std::string> messages;
+  std::vector<std::string> opened;
+};
+
+TEST_F(SpiderWindowTest, StartsIdleWithItsControlsAsDesigned) {
+  EXPECT_EQ(S(window->windowTitle()), "Spider");
+  EXPECT_EQ(S(window->btnStart->text()), "&Start");
+  EXPECT_EQ(S(window->btnStop->text()), "S&top");
+  EXPECT_EQ(S(window->btnPause->text()), "Pause");
+  EXPECT_TRUE(window->btnStart->isEnabled());
+  EXPECT_FALSE(window->btnStop->isEnabled());
+  EXPECT_FALSE(window->btnPause->isEnabled());
+  EXPECT_EQ(S(window->lblCurrentPage->text()), "None");
+  EXPECT_EQ(S(window->lblCurrentPageDescription->text()), "");
+  EXPECT_EQ(S(window->lblPagesChecked->text()), "Pages checked:0");
+  EXPECT_EQ(window->tbShowRelevance->minimum(), 0);
+  EXPECT_EQ(window->tbShowRelevance->maximum(), 100);
+  EXPECT_EQ(window->tbShowRelevance->value(), 20);
+  EXPECT_EQ(window->tbShowRelevance->pageStep(), 1);
+  EXPECT_TRUE(window->cbSearchOffsiteLinks->isChecked());
+  EXPECT_TRUE(window->cbSearchHigherLinks->isChecked());
+  EXPECT_FALSE(window->cbShowLinks->isChecked());
+  EXPECT_FALSE(window->pnlFoundLinks->isVisible());
+  EXPECT_EQ(S(window->btnStart->toolTip()), "Start scanning at the specified web page");
+  EXPECT_EQ(S(window->cbSearchOffsiteLinks->toolTip()), "Search links that are on other websites");
+  EXPECT_EQ(S(window->cbSearchHigherLinks->toolTip()).rfind("Search pages on this site that are higher than the current page", 0), 0u);
+  const std::string hint = S(window->tbShowRelevance->toolTip());
+  EXPECT_EQ(hint, SpiderRelevanceHint());
+  EXPECT_EQ(S(window->lblShowRelevance->toolTip()), hint);
+  EXPECT_EQ(S(window->Label6->toolTip()), hint);
+  EXPECT_NE(hint.find("to estimate how relevant a particular page is.\r\n\r\nIf you move"), std::string::npos);
+  EXPECT_EQ(S(window->sgLinksFound->model()->headerData(2, Qt::Horizontal).toString()), "Relevance (%)");
+  EXPECT_EQ(S(window->sgPagesFound->model()->headerData(1, Qt::Horizontal).toString()), "Text");
+  TfrmSpider fresh(nullptr);
+  EXPECT_EQ(S(fresh.txtStartingAddress->text()), kDefaultStartingAddress);
+}
+
+TEST_F(SpiderWindowTest, CrawlsTheLoopbackSiteAndListsRelevantPagesSortedByRelevance) {
+  window->btnStart->click();
+
+  QTableView* pages = window->sgPagesFound;
+  ASSERT_EQ(pages->model()->rowCount(), 2);
+  EXPECT_EQ(Cell(pages, 0, 0), server.Url("/jordan.html"));
+  EXPECT_EQ(Cell(pages, 1, 0), server.Url("/sand.html"));
+  EXPECT_GE(std::stoi(Cell(pages, 0, 2)), std::stoi(Cell(pages, 1, 2)));
+  EXPECT_GT(std::stoi(Cell(pages, 1, 2)), 20);
+  EXPECT_EQ(Cell(pages, 0, 1), "Jordan and Abdullah- King Abdullah of Jordan Jordan news");
+  EXPECT_EQ(pages->rowHeight(0), 100);
+  EXPECT_EQ(pages->rowHeight(1), 100);
+
+  EXPECT_EQ(S(window->lblPagesFound->text()), "Pages found (2)");
+  EXPECT_EQ(S(window->lblLinksFound->text()), "Links found (0)");
+  EXPECT_EQ(S(window->lblPagesChecked->text()), "Pages checked:4");
+  EXPECT_EQ(S(window->lblCurrentPage->text()), server.Url("/missing.html"));
+  EXPECT_EQ(LogCount("Ran out of links!"), 1);
+  EXPECT_EQ(LogCount("Stopped searching"), 1);
+  EXPECT_NE(Log().find("Error downloading " + server.Url("/missing.html") + ": EHttpError: "), std::string::npos);
+  EXPECT_EQ(Log().find("Downloading "), std::string::npos);  // verbose lines are off
+  EXPECT_TRUE(window->btnStart->isEnabled());
+  EXPECT_FALSE(window->btnStop->isEnabled());
+  EXPECT_FALSE(window->btnPause->isEnabled());
+  EXPECT_EQ(server.RequestCount("/"), 1u);
+
+  // The next Start empties the tables first: a start page that fails leaves them empty.
+  window->txtStartingAddress->setText(ToQ(server.Url("/missing.html")));
+  window->btnStart->click();
+  EXPECT_EQ(pages->model()->rowCount(), 0);
+  EXPECT_EQ(LogCount("Stopped searching"), 2);
+}
+
+TEST_F(SpiderWindowTest, StopClickedDuringADownloadActsWhenItReturns) {
+  window->cbShowLinks->click();
+  onFetch = [this](const std::string& address) {
+    if (address == server.Url("/jordan.html")) {
+      EXPECT_TRUE(window->btnStop->isEnabled());
+      QTimer::singleShot(0, window->btnStop, &QPushButton::click);  // waits for the next yield
+    }
+  };
+  window->btnStart->click();
+  EXPECT_EQ(window->sgPagesFound->model()->rowCount(), 0);  // the page was not scored
+  EXPECT_EQ(S(window->lblPagesChecked->text()), "Pages checked:0");
+  EXPECT_EQ(LogCount("Ran out of links!"), 0);
+  EXPECT_EQ(LogCount("Stopped searching"), 1);
+  EXPECT_FALSE(Fetched("/sand.html"));
+  // The link queue keeps its rows after the crawl.
+  EXPECT_EQ(window->sgLinksFound->model()->rowCount(), 4);
+  EXPECT_TRUE(window->btnStart->isEnabled());
+  EXPECT_EQ(S(window->btnPause->text()), "Pause");
+}
+
+TEST_F(SpiderWindowTest, PauseHoldsTheCrawlUntilResume) {
+  struct Seen {
+    bool start, stop, pause;
+    std::string caption;
+    size_t fetched;
+  };
+  std::vector<Seen> seen;
+  onFetch = [this, &seen](const std::string& address) {
+    if (address != server.Url("/jordan.html")) return;
+    QTimer::singleShot(0, window->btnPause, &QPushButton::click);
+    QTimer::singleShot(600, window, [this, &seen] {
+      seen.push_back({window->btnStart->isEnabled(), window->btnStop->isEnabled(), window->btnPause->isEnabled(),
+                      S(window->btnPause->text()), fetched.size()});
+      window->btnPause->click();
+    });
+  };
+  window->btnStart->click();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_FALSE(seen[0].start);
+  EXPECT_FALSE(seen[0].stop);
+  EXPECT_TRUE(seen[0].pause);
+  EXPECT_EQ(seen[0].caption, "Resume");
+  EXPECT_EQ(seen[0].fetched, 2u);  // nothing was downloaded while paused
+  EXPECT_EQ(LogCount("Paused"), 1);
+  EXPECT_EQ(LogCount("Resumed"), 1);
+  EXPECT_EQ(window->sgPagesFound->model()->rowCount(), 2);  // it went on where it left off
+  EXPECT_EQ(S(window->btnPause->text()), "Pause");
+  EXPECT_TRUE(window->btnStart->isEnabled());
+}
+
+TEST_F(SpiderWindowTest, ClosingDuringACrawlStopsItAndThenCloses) {
+  onFetch = [this](const std::string& address) {
+    if (address == server.Url("/jordan.html")) QTimer::singleShot(0, window, &QWidget::close);
+  };
+  QPointer<QPlainTextEdit> memo = window->txtResults;
+  window->btnStart->click();
+  // The close waited for the crawl: it ended with its usual last line, without another download.
+  EXPECT_EQ(fetched.size(), 2u);
+  ASSERT_FALSE(memo.isNull());
+  EXPECT_NE(S(memo->toPlainText()).find("Stopped searching"), std::string::npos);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(window.isNull());
+}
+
+TEST_F(SpiderWindowTest, ClosingItsChildWindowDuringACrawlClosesBothAfterTheCrawl) {
+  QMdiArea area;
+  area.resize(900, 700);
+  area.show();
+  window->hide();
+  QPointer<QMdiSubWindow> sub = area.addSubWindow(window);
+  sub->setAttribute(Qt::WA_DeleteOnClose);
+  sub->show();
+  onFetch = [&sub, this](const std::string& address) {
+    if (address == server.Url("/jordan.html")) QTimer::singleShot(0, sub, &QMdiSubWindow::close);
+  };
+  window->btnStart->click();
+  EXPECT_EQ(fetched.size(), 2u);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(window.isNull());
+  EXPECT_TRUE(sub.isNull());
+}
+
+TEST_F(SpiderWindowTest, OpenButtonsNeedASelectedRow) {
+  window->cbShowLinks->click();
+  onFetch = [this](const std::string& address) {
+    if (address == server.Url("/katie.html")) QTimer::singleShot(0, window->btnStop, &QPushButton::click);
+  };
+  window->btnStart->click();
+  window->sgPagesFound->setCurrentIndex(QModelIndex());
+  window->sgLinksFound->setCurrentIndex(QModelIndex());
+  window->btnOpenPage->click();
+  window->btnOpenLink->click();
+  EXPECT_EQ(messages, (std::vector<std::string>{"Please select a page!", "Please select a link!"}));
+  EXPECT_TRUE(opened.empty());
+
+  ASSERT_GE(window->sgPagesFound->model()->rowCount(), 1);
+  ASSERT_GE(window->sgLinksFound->model()->rowCount(), 1);
+  window->sgPagesFound->setCurrentIndex(window->sgPagesFound->model()->index(0, 1));
+  window->btnOpenPage->click();
+  window->sgLinksFound->setCurrentIndex(window->sgLinksFound->model()->index(0, 0));
+  window->btnOpenLink->click();
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[0], Cell(window->sgPagesFound, 0, 0));
+  EXPECT_EQ(opened[1], Cell(window->sgLinksFound, 0, 0));
+  EXPECT_EQ(LogCount("Opening " + opened[0]), 1);
+  EXPECT_EQ(LogCount("Opening " + opened[1]), 1);
+}
+
+TEST_F(SpiderWindowTest, ShowLinksSplitsTheHolderAndColumnsFollowThePanels) {
+  window->cbShowLinks->click();
+  QApplication::processEvents();
+  EXPECT_TRUE(window->pnlFoundLinks->isVisible());
+  const int h = window->pnlHolder->height();
+  EXPECT_EQ(window->pnlFoundPages->height(), h - (h / 2 + 1));
+  const int w = window->pnlFoundPages->width();
+  EXPECT_EQ(window->sgPagesFound->columnWidth(0), w * 30 / 100);
+  EXPECT_EQ(window->sgPagesFound->columnWidth(1), w * 60 / 100);
+  EXPECT_EQ(window->sgPagesFound->columnWidth(2), w * 10 / 100);
+  EXPECT_EQ(window->sgLinksFound->columnWidth(1), window->pnlFoundLinks->width() * 60 / 100);
+  window->cbShowLinks->click();
+  QApplication::processEvents();
+  EXPECT_FALSE(window->pnlFoundLinks->isVisible());
+  EXPECT_EQ(window->pnlFoundPages->height(), window->pnlHolder->height());
+}
+
+TEST_F(SpiderWindowTest, TheSelectedFoundPageIsDrawnAqua) {
+  window->btnStart->click();
+  QTableView* pages = window->sgPagesFound;
+  ASSERT_EQ(pages->model()->rowCount(), 2);
+  pages->setCurrentIndex(pages->model()->index(1, 0));
+  QApplication::processEvents();
+  const QImage image = pages->viewport()->grab().toImage();
+  const QRect selected = pages->visualRect(pages->model()->index(1, 2));
+  const QRect other = pages->visualRect(pages->model()->index(0, 2));
+  // The relevance text is short: the middle-right of its cell is background.
+  const QPoint inSelected(selected.right() - 3, selected.center().y() + 20);
+  const QPoint inOther(other.right() - 3, other.center().y() + 20);
+  EXPECT_EQ(image.pixelColor(inSelected), QColor(0, 255, 255));
+  EXPECT_NE(image.pixelColor(inOther), QColor(0, 255, 255));
+}
+
+TEST_F(SpiderWindowTest, TheFeedsTimerIsHeldForTheWholeCrawl) {
+  const fs::path home = fs::temp_directory_path() / ("zibu_spider_" + std::to_string(::getpid()));
+  fs::remove_all(home);
+  fs::create_directories(home);
+  SetProgramFolder(home.string());
+  {
+    TfrmFeeds feeds;
+    TMainForm frame;
+    frame.AttachFeeds(&feeds);
+    feeds.StartTimer();
+    feeds.ClearCancel();
+    window->SetMainForm(&frame);
+    bool heldDuringCrawl = true;
+    onFetch = [&](const std::string&) { heldDuringCrawl = heldDuringCrawl && !feeds.Timer1->isActive(); };
+    window->btnStart->click();
+    EXPECT_TRUE(heldDuringCrawl);
+    EXPECT_TRUE(feeds.CancelRequested());
+    EXPECT_TRUE(feeds.Timer1->isActive());
+    feeds.StopTimer();
+    window->SetMainForm(nullptr);
+  }
+  fs::remove_all(home);
+}
+
+}  // namespace
+}  // namespace zibu
