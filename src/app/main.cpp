@@ -116,7 +116,10 @@ int main(int argc, char** argv) {
 
   for (const auto& file : seeded) feeds->Log("Copied the delivered " + file + " into " + ProgramFolder());
   if (runningAsRoot) {
-    feeds->Log("Running as root: the embedded browser's sandbox is switched off (QTWEBENGINE_DISABLE_SANDBOX=1)");
+    const std::string note =
+        "Running as root: the embedded browser's sandbox is switched off (QTWEBENGINE_DISABLE_SANDBOX=1)";
+    feeds->Log(note);
+    std::fprintf(stderr, "zibu: %s\n", note.c_str());
   }
 
   CloseOnTerminateSignal(frame.get());
@@ -134,6 +137,9 @@ int main(int argc, char** argv) {
   // 6. Start-up, then 7. the event loop until the frame is closed.
   frame->StartUp();
   frame->show();
+  // Without a window manager nobody else hands the new frame the focus.
+  frame->raise();
+  frame->activateWindow();
   const int rc = app.exec();
 
   frame->AttachFeeds(nullptr);
