@@ -320,7 +320,7 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
           const char* e = s;
           while (*e && *e != ')') ++e;
           def->TypeDef = ReplaceCharRefs(
-              ReplaceParamRefs(RemoveWhite(std::string_view(s, static_cast<size_t>(e - s))), 0), 32);
+              ReplaceParamRefs(RemoveWhite(std::string_view(s, static_cast<size_t>(e - s))), 0), 0);
           def->AttrType = AttrEnumeration;
           q = *e ? e + 1 : e;
         } else if (StartsWith(q, "NOTATION")) {
@@ -348,7 +348,7 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
         if (IsQuote(c)) {
           std::string lit;
           const char* e = ReadLiteral(q, lit);
-          def->Value = ReplaceCharRefs(ReplaceParamRefs(lit, 0), 32);
+          def->Value = ReplaceCharRefs(ReplaceParamRefs(lit, 0), 0);
           q = *e ? e + 1 : e;
           state = kAttrName;
         } else if (c == '#') {
@@ -372,7 +372,7 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
         if (IsQuote(c)) {
           std::string lit;
           const char* e = ReadLiteral(q, lit);
-          def->Value = ReplaceCharRefs(ReplaceParamRefs(lit, 0), 32);
+          def->Value = ReplaceCharRefs(ReplaceParamRefs(lit, 0), 0);
           q = *e ? e + 1 : e;
         }
         state = kAttrName;
