@@ -141,7 +141,8 @@ class LearningEngine {
   // Completes the renames of a save whose new files were all written (see SaveData); true when
   // there was one. LoadData calls it; callers loading shownfeedurls.dat themselves call it first.
   bool CompleteInterruptedSave();
-  // fsync of the new files before they are committed (on by default).
+  // Flush the new files to the disk before they are committed (on by default), so that a power
+  // cut cannot leave them with missing contents either.
   void SetDurableSave(bool on) { durableSave_ = on; }
   // Called with the name of each step of SaveData before it runs (tests use it to stop a save
   // at every step).
