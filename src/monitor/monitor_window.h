@@ -1,17 +1,34 @@
-// TfrmPageMonitor: one watched web page, a child window of the main frame.
-// Placeholder until the page monitor lands: it keeps its section's keys so that restoring and
-// saving windows round-trips, and shows the address it would load.
+// TfrmPageMonitor: one watched web page, a child window of the main frame. It shows the page in an
+// embedded browser, reloads it on its timer inside the daily scan window once the user is idle,
+// and after every complete load brings each page line that matches its keyword rules, and was not
+// shown within the repeat interval, to the user. The decisions live in TPageMatcher; this window
+// wires the browser and the controls to them.
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "common/global_settings.h"
+#include "common/ports.h"
+#include "monitor/page_matcher.h"
+
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QWebEngineLoadingInfo;
+class QWebEngineView;
 
 namespace zibu {
 
 class SettingsFile;
+class StatusLog;
 class TMainForm;
 
 class TfrmPageMonitor : public QWidget {
@@ -19,23 +36,106 @@ class TfrmPageMonitor : public QWidget {
 
  public:
   explicit TfrmPageMonitor(TMainForm* frame, QWidget* parent = nullptr);
+  ~TfrmPageMonitor() override;
 
   void SetMainForm(TMainForm* frame) { mainForm = frame; }
+
+  // ---- operations of the window ----
   void loadSettings(SettingsFile& file, const std::string& section);
   void saveSettings(SettingsFile& file, const std::string& section);
+  // Starts loading txtAddress in the browser; the load goes on in the background.
   void loadPage();
+  void btnGoClick();
+  void btnShowRawTextClick();
+  void txtRefreshIntervalChange();
+  void txtAlertsExit();
+  void Timer1Timer();
+  bool inScanWindow() const;
+  // The text of the loaded page as the browser renders its body, lines joined by CR LF; empty
+  // when the document is not HTML. The browser answers asynchronously, so the text is handed to
+  // `done` (not called when the window is gone by then).
+  void getPageText(std::function<void(const std::string&)> done);
+  // The search after a complete load; `then` runs when it is finished.
+  void searchPage(std::function<void()> then = {});
+  std::vector<std::string> findMatches(const std::vector<std::string>& rules, const std::string& pageText);
+  void rememberShown(const std::string& line) { matcher_.rememberShown(line); }
+  bool shownRecently(const std::string& line) { return matcher_.shownRecently(line); }
+  void Log(const std::string& message, bool verbose = false);
 
+  // The keyword rules, one per line of txtAlerts.
+  std::vector<std::string> alertLines() const;
+  const TStringMap& shownLines() const { return matcher_.shownLines(); }
   // How many times loadPage ran.
   int loadCount() const { return loadCount_; }
 
-  QLineEdit* txtAddress;
-  QLineEdit* txtRefreshInterval;
-  QLineEdit* txtStartTime;
-  QLineEdit* txtEndTime;
-  QPlainTextEdit* txtAlerts;
+  // ---- seams for tests and tools; each defaults to the main frame or the real thing ----
+  // Where alerts go (default: the main frame's ShowPageFound, or the bare window without one).
+  void SetPageFoundPort(PageFoundPort* port) { pageFound_ = port; }
+  // Time and idleness (default: the real clock and the desktop's idle time).
+  void SetClock(const Clock* clock);
+  // The global settings used (default: the main frame's).
+  void SetSettings(const GlobalSettings& settings) { settings_ = settings; }
+  // The idle wait and the paced message step of a tick (default: WaitForIdle, ProcessMessagesPaced).
+  void SetWaitForIdle(std::function<void(int64_t)> wait) { waitForIdle_ = std::move(wait); }
+  void SetProcessMessages(std::function<void()> process) { processMessages_ = std::move(process); }
+
+  // ---- controls, named as the user interface names them ----
+  QLabel* lblAddress = nullptr;
+  QLineEdit* txtAddress = nullptr;
+  QPushButton* btnGo = nullptr;
+  QPushButton* btnShowRawText = nullptr;
+  QLabel* lblRefreshInterval = nullptr;
+  QLineEdit* txtRefreshInterval = nullptr;
+  QLabel* lblStartTime = nullptr;
+  QLineEdit* txtStartTime = nullptr;
+  QLabel* lblEndTime = nullptr;
+  QLineEdit* txtEndTime = nullptr;
+  QLabel* lblAlerts = nullptr;
+  QPlainTextEdit* txtAlerts = nullptr;
+  QLabel* lblResults = nullptr;
+  QPlainTextEdit* txtResults = nullptr;
+  QWebEngineView* WebBrowser1 = nullptr;
+  QTimer* Timer1 = nullptr;
+
+ signals:
+  // A search after a complete load has ended ("Finished searching" is logged).
+  void searchFinished();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void FormCreate();
+  void WebBrowser1LoadingChanged(const QWebEngineLoadingInfo& info);
+  void WebBrowser1DocumentComplete();
+  void WebBrowser1NavigateError(const QWebEngineLoadingInfo& info);
+  void showMatches(const std::vector<std::string>& matches);
+  // Reports a start or end time that is not HH:MM once per distinct text.
+  void checkScanTimes();
+  void maximiseWindow();
+  GlobalSettings settings() const;
+  PageFoundResult showPageFound(const std::string& line);
+
+  // Forwards to whichever clock is set, so the matcher keeps one reference for the window's life.
+  class ClockProxy : public Clock {
+   public:
+    const Clock* target = nullptr;
+    int64_t NowMs() const override { return target->NowMs(); }
+    uint32_t IdleMs() const override { return target->IdleMs(); }
+  };
+
   TMainForm* mainForm = nullptr;
+  PageFoundPort* pageFound_ = nullptr;
+  std::unique_ptr<Clock> ownClock_;
+  ClockProxy clock_;
+  std::optional<GlobalSettings> settings_;
+  std::function<void(int64_t)> waitForIdle_;
+  std::function<void()> processMessages_;
+  std::unique_ptr<StatusLog> status_;
+  TPageMatcher matcher_;
+  // The bad start and end time texts already reported.
+  std::optional<std::string> reportedStartTime_;
+  std::optional<std::string> reportedEndTime_;
   int loadCount_ = 0;
 };
 
