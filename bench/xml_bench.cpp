@@ -29,7 +29,8 @@ const std::string& Document() {
       std::snprintf(
           buf, sizeof buf,
           "<item>\n"
-          "  <title>%s update #%d: prices rise 5%% &amp; the \xE2\x80\x9C" "espresso\xE2\x80\x9D index &lt;3</title>\n"
+          "  <title>%s update #%d: prices rise 5%% &amp; the \xE2\x80\x9C"
+          "espresso\xE2\x80\x9D index &lt;3</title>\n"
           "  <link>https://news.example.com/%s/%d?utm_source=rss&amp;utm_medium=feed</link>\n"
           "  <guid isPermaLink=\"false\">urn:uuid:%08x-1d2c-4e5f-8a9b-%012d</guid>\n"
           "  <pubDate>Tue, %02d Dec 2026 %02d:%02d:00 +0000</pubDate>\n"

@@ -22,8 +22,9 @@ std::string ScratchFolder() {
       }
     };
     write("a.ent", "<x y='&amp;'>caf\xC3\xA9 &e; &#65;</x>");
-    write("b.dtd", "<?xml encoding='UTF-8'?><!ENTITY e 'from dtd'><!ENTITY % p '(a|b)'>"
-                   "<!ATTLIST x y %p; 'a'><!ELEMENT x ANY>");
+    write("b.dtd",
+          "<?xml encoding='UTF-8'?><!ENTITY e 'from dtd'><!ENTITY % p '(a|b)'>"
+          "<!ATTLIST x y %p; 'a'><!ELEMENT x ANY>");
     write("c.ent", "<?xml version='1.0' encoding='ISO-8859-1'?>&a;<![CDATA[c]]>");
     return dir;
   }();
@@ -51,7 +52,8 @@ size_t Walk(TFuzzParser& p) {
     sum += p.PartName().size() + p.PartContent().size() + p.PartKind();
     sum += static_cast<unsigned char>(*p.PartStart());  // a part may end in another text
     const zibu::TAttrList& a = p.PartAttributes();
-    for (int i = 0; i < a.Count(); ++i) sum += a.NameAt(i).size() + a.ValueAt(i).size() + a.At(i)->ValueOrigin;
+    for (int i = 0; i < a.Count(); ++i)
+      sum += a.NameAt(i).size() + a.ValueAt(i).size() + a.At(i)->ValueOrigin;
   }
   return sum;
 }

@@ -45,9 +45,15 @@ struct CharTable {
 
 inline constexpr CharTable kChars{};
 
-inline bool Is(char c, uint8_t cls) { return (kChars.bits[static_cast<uint8_t>(c)] & cls) != 0; }
-inline bool IsWhite(char c) { return Is(c, kWhite); }
-inline bool IsNameStart(char c) { return Is(c, kNameStart); }
+inline bool Is(char c, uint8_t cls) {
+  return (kChars.bits[static_cast<uint8_t>(c)] & cls) != 0;
+}
+inline bool IsWhite(char c) {
+  return Is(c, kWhite);
+}
+inline bool IsNameStart(char c) {
+  return Is(c, kNameStart);
+}
 
 // End of a name starting at p: the first byte keeps its place even when it belongs to the
 // end set (but never a NUL); then up to the first byte of the end set.
@@ -62,7 +68,9 @@ inline bool StartsWith(const char* p, const char* prefix) {
   return std::strncmp(p, prefix, std::strlen(prefix)) == 0;
 }
 
-inline const char* TextEnd(const char* p) { return p + std::strlen(p); }
+inline const char* TextEnd(const char* p) {
+  return p + std::strlen(p);
+}
 
 inline std::string RemoveWhite(std::string_view s) {
   std::string out;

@@ -18,7 +18,9 @@ const char* SkipToQuote(const char* p) {
   return p;
 }
 
-bool IsQuote(char c) { return c == '"' || c == '\''; }
+bool IsQuote(char c) {
+  return c == '"' || c == '\'';
+}
 
 TAttrType AttrTypeOf(std::string_view keyword) {
   static constexpr std::string_view kNames[] = {"CDATA",  "ID",       "IDREF",   "IDREFS",
@@ -42,7 +44,9 @@ TExternalID::TExternalID(const char* p) {
   if (IsQuote(*q)) End = ReadLiteral(q, SystemId);
 }
 
-const char* TExternalID::Next() const { return IsQuote(*End) ? End + 1 : End; }
+const char* TExternalID::Next() const {
+  return IsQuote(*End) ? End + 1 : End;
+}
 
 void TXmlParser::Report(TDtdItemKind kind, const char* start, const char* end) {
   TDtdItem item;
@@ -233,7 +237,8 @@ const char* TXmlParser::ReadElementDecl(const char* p) {
   while (*gt && *gt != '>') ++gt;
   auto elem = std::make_unique<TElemDef>();
   elem->Name.assign(q, nameEnd);
-  elem->Definition = ReplaceParamRefs(RemoveWhite(std::string_view(nameEnd, static_cast<size_t>(gt - nameEnd))), 0);
+  elem->Definition =
+      ReplaceParamRefs(RemoveWhite(std::string_view(nameEnd, static_cast<size_t>(gt - nameEnd))), 0);
   const std::string& d = elem->Definition;
   if (d == "EMPTY")
     elem->ElemType = ElemEmpty;
@@ -332,7 +337,8 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
             const char* s = q + 1;
             const char* e = s;
             while (*e && *e != ')') ++e;
-            def->Notations = RemoveWhite(ReplaceParamRefs(std::string_view(s, static_cast<size_t>(e - s)), 0));
+            def->Notations =
+                RemoveWhite(ReplaceParamRefs(std::string_view(s, static_cast<size_t>(e - s)), 0));
             q = *e ? e + 1 : e;
           }
         } else {

@@ -21,13 +21,19 @@ using namespace xml_detail;
 const char* const kPartKindNames[10] = {"",          "XML Prolog", "Comment", "PI",   "DTD Declaration",
                                         "Start Tag", "Empty Tag",  "End Tag", "Text", "CDATA"};
 
-const char* PartKindName(TPartKind kind) { return kind <= PartCData ? kPartKindNames[kind] : ""; }
+const char* PartKindName(TPartKind kind) {
+  return kind <= PartCData ? kPartKindNames[kind] : "";
+}
 
 // ---- Attribute lists ----
 
-std::string TAttrList::NameAt(int index) const { return index < 0 || index >= Count() ? "" : At(index)->Name; }
+std::string TAttrList::NameAt(int index) const {
+  return index < 0 || index >= Count() ? "" : At(index)->Name;
+}
 
-std::string TAttrList::ValueAt(int index) const { return index < 0 || index >= Count() ? "" : At(index)->Value; }
+std::string TAttrList::ValueAt(int index) const {
+  return index < 0 || index >= Count() ? "" : At(index)->Value;
+}
 
 std::string TAttrList::ValueOf(std::string_view name) const {
   const TAttr* a = Find(name);
@@ -175,7 +181,9 @@ TEntityStack::TEntityStack(TXmlParser& owner) : owner_(owner) {}
 
 TEntityStack::~TEntityStack() = default;
 
-int TEntityStack::Count() const { return static_cast<int>(nodes_.size()); }
+int TEntityStack::Count() const {
+  return static_cast<int>(nodes_.size());
+}
 
 void TEntityStack::Push(const char* returnPos) {
   nodes_.push_back(Node{nullptr, owner_.textEncoding_, returnPos});
@@ -212,7 +220,9 @@ TXmlParser::~TXmlParser() {
   retiredParsers_.clear();
 }
 
-void TXmlParser::RetireParser(std::unique_ptr<TXmlParser> parser) { retiredParsers_.push_back(std::move(parser)); }
+void TXmlParser::RetireParser(std::unique_ptr<TXmlParser> parser) {
+  retiredParsers_.push_back(std::move(parser));
+}
 
 void TXmlParser::ResetScanState() {
   partKind_ = PartNone;
@@ -289,9 +299,13 @@ void TXmlParser::LoadFromBuffer(std::string_view text, const std::string& source
   expansionBudget_ = std::max(kMinExpansionBudget, kExpansionFactor * bufferSize_);
 }
 
-const char* TXmlParser::DocumentText() const { return buffer_ ? buffer_.get() : ""; }
+const char* TXmlParser::DocumentText() const {
+  return buffer_ ? buffer_.get() : "";
+}
 
-void TXmlParser::Rewind() { ResetScanState(); }
+void TXmlParser::Rewind() {
+  ResetScanState();
+}
 
 void TXmlParser::SetTextEncoding(std::string encoding) {
   textEncoding_ = std::move(encoding);

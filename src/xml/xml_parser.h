@@ -36,7 +36,7 @@ const char* PartKindName(TPartKind kind);
 
 // Where an attribute's value came from.
 enum TValueOrigin : uint8_t {
-  OriginNormal = 0,   // written in the tag
+  OriginNormal = 0,  // written in the tag
   OriginImplied = 1,
   OriginFixed = 2,
   OriginDefault = 3,  // supplied from the declaration
@@ -135,8 +135,8 @@ class TAttrList : public TNvpListOf<TAttr> {
 class TAttrDef : public TNvpNode {
  public:
   using TNvpNode::TNvpNode;
-  std::string TypeDef;       // the keyword, or the enumeration between the brackets
-  std::string Notations;     // for NOTATION types
+  std::string TypeDef;    // the keyword, or the enumeration between the brackets
+  std::string Notations;  // for NOTATION types
   TAttrType AttrType = AttrUnknown;
   TDefaultType DefaultType = DefaultDefault;
 };
@@ -193,12 +193,12 @@ struct TDtdItem {
   TDtdItemKind ItemKind = DtdError;
   const char* Start = nullptr;  // first and last byte in the text being scanned
   const char* End = nullptr;
-  const TElemDef* Element = nullptr;      // kinds 0 and 1
-  const TEntityDef* Entity = nullptr;     // kind 2
-  const TNotationDef* Notation = nullptr; // kind 3
-  std::string Target;                     // kind 4
-  std::string Content;                    // kind 4
-  const TAttrList* Attributes = nullptr;  // kind 4
+  const TElemDef* Element = nullptr;       // kinds 0 and 1
+  const TEntityDef* Entity = nullptr;      // kind 2
+  const TNotationDef* Notation = nullptr;  // kind 3
+  std::string Target;                      // kind 4
+  std::string Content;                     // kind 4
+  const TAttrList* Attributes = nullptr;   // kind 4
 };
 
 // Places to return to after the text of an included entity.
@@ -284,7 +284,8 @@ class TXmlParser {
   // Overridable operations.
   // Opens an external entity or DTD; returns a parser holding its text (empty when it cannot
   // be opened). Only relative paths inside the folder of this document are opened.
-  virtual std::unique_ptr<TXmlParser> OpenExternalEntity(const std::string& systemId, const std::string& publicId,
+  virtual std::unique_ptr<TXmlParser> OpenExternalEntity(const std::string& systemId,
+                                                         const std::string& publicId,
                                                          const std::string& notation);
   // Appends `text`, converted from TextEncoding() to Windows-1252, to `out`.
   virtual void ConvertText(std::string_view text, std::string& out);
@@ -354,7 +355,7 @@ class TXmlParser {
   const char* partStart_ = nullptr;
   const char* next_ = nullptr;  // the byte after the current part
   TAttrList partAttributes_;
-  size_t expansionBytes_ = 0;   // produced by entity expansion in this pass
+  size_t expansionBytes_ = 0;  // produced by entity expansion in this pass
   size_t expansionBudget_ = kMinExpansionBudget;
   const char* semiFrom_ = nullptr;  // last ";" search: from here, found at semiAt_ (";" or NUL)
   const char* semiAt_ = nullptr;

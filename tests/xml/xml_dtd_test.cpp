@@ -33,7 +33,8 @@ class TRecordingParser : public TXmlParser {
 TEST(XmlDtd, AttributeDefaultsFixedAndImplied) {
   TXmlParser p;
   p.LoadFromBuffer(
-      "<!DOCTYPE r [ <!ELEMENT a (#PCDATA)> <!ATTLIST a x CDATA \"1\" y (p|q) #IMPLIED z CDATA #FIXED \"k\"> ]>"
+      "<!DOCTYPE r [ <!ELEMENT a (#PCDATA)> <!ATTLIST a x CDATA \"1\" y (p|q) #IMPLIED z CDATA #FIXED \"k\"> "
+      "]>"
       "<r><a/><a y=\" p \" z=\"other\"></a></r>");
   p.Rewind();
   ASSERT_TRUE(p.NextPart());
@@ -261,10 +262,10 @@ TEST(XmlDtd, ExternalDtdInTheSameFolder) {
             "<?xml version='1.0' encoding='UTF-8'?>\n<!ENTITY ext 'from outside'>\n"
             "<!ENTITY both 'external'>\n<!ATTLIST item kind CDATA 'news'>");
   dir.Write("sub/part.ent", "<b>external entity</b>");
-  std::string doc = dir.Write(
-      "feed.xml",
-      "<!DOCTYPE rss SYSTEM \"sub\\defs.dtd\" [<!ENTITY both 'internal'><!ENTITY part SYSTEM './sub/part.ent'>]>"
-      "<rss><item t='&part;'>&ext; &both;</item>&part;</rss>");
+  std::string doc = dir.Write("feed.xml",
+                              "<!DOCTYPE rss SYSTEM \"sub\\defs.dtd\" [<!ENTITY both 'internal'><!ENTITY "
+                              "part SYSTEM './sub/part.ent'>]>"
+                              "<rss><item t='&part;'>&ext; &both;</item>&part;</rss>");
   TXmlParser p;
   ASSERT_TRUE(p.LoadFile(doc));
   auto parts = xmltest::Walk(p);

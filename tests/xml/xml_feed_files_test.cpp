@@ -39,8 +39,10 @@ Strings ItemFields(const std::string& file) {
 
 TEST(XmlFeedFiles, Utf8RssWithExternalDtd) {
   EXPECT_EQ(ItemFields(kData + "feed_utf8.xml"),
-            (Strings{"title:Prices rise 5% & the \x93" "espresso\x94 index <3", "link:https://news.example.com/a?x=1&y=2",
-                     "guid:yes", "cdata:<p>Costs went up by 3 \x80 per cup.</p>", "title:Second item on two lines",
+            (Strings{"title:Prices rise 5% & the \x93"
+                     "espresso\x94 index <3",
+                     "link:https://news.example.com/a?x=1&y=2", "guid:yes",
+                     "cdata:<p>Costs went up by 3 \x80 per cup.</p>", "title:Second item on two lines",
                      "link:https://news.example.com/b", "guid:no"}));
   TXmlParser p;
   ASSERT_TRUE(p.LoadFile(kData + "feed_utf8.xml"));
@@ -49,7 +51,7 @@ TEST(XmlFeedFiles, Utf8RssWithExternalDtd) {
   EXPECT_EQ(p.DeclaredEncoding(), "UTF-8");
   ASSERT_GE(parts.size(), 8u);
   EXPECT_EQ(parts[5].content, "Caf\xE9 News \x14 Zibu Test Press");  // entities from both subsets
-  EXPECT_EQ(parts[7].attrs, Strings{"lang=en"});                       // fixed in the external DTD
+  EXPECT_EQ(parts[7].attrs, Strings{"lang=en"});                     // fixed in the external DTD
 }
 
 TEST(XmlFeedFiles, Latin1AtomIsNotConverted) {
@@ -72,16 +74,19 @@ std::string RunCli(const std::string& args, int* status) {
 TEST(XmlCli, PartsAsJsonLines) {
   if (!std::filesystem::exists(std::string(ZIBU_BIN_DIR) + "/zibu-cli")) GTEST_SKIP() << "zibu-cli not built";
   xmltest::TempDir dir;
-  std::string file = dir.Write("t.xml", std::string("<?xml version='1.0'?><a k='\"q\"\\' b='2'>x\x01\t\xC3\xA9</a>"
-                                                    "<!DOCTYPE broken"));
+  std::string file =
+      dir.Write("t.xml", std::string("<?xml version='1.0'?><a k='\"q\"\\' b='2'>x\x01\t\xC3\xA9</a>"
+                                     "<!DOCTYPE broken"));
   int status = -1;
   std::string out = RunCli(file, &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out,
-            "{\"kind\": \"XML Prolog\", \"name\": \"\", \"content\": \"\", \"attrs\": [[\"version\", \"1.0\", 0, 0]]}\n"
+            "{\"kind\": \"XML Prolog\", \"name\": \"\", \"content\": \"\", \"attrs\": [[\"version\", "
+            "\"1.0\", 0, 0]]}\n"
             "{\"kind\": \"Start Tag\", \"name\": \"a\", \"content\": \"\", \"attrs\": [[\"b\", \"2\", 0, 0], "
             "[\"k\", \"\\\"q\\\"\\\\\", 0, 0]]}\n"
-            "{\"kind\": \"Text\", \"name\": \"a\", \"content\": \"x\\u0001 \\u00e9\", \"attrs\": [[\"b\", \"2\", 0, 0], "
+            "{\"kind\": \"Text\", \"name\": \"a\", \"content\": \"x\\u0001 \\u00e9\", \"attrs\": [[\"b\", "
+            "\"2\", 0, 0], "
             "[\"k\", \"\\\"q\\\"\\\\\", 0, 0]]}\n"
             "{\"kind\": \"End Tag\", \"name\": \"a\", \"content\": \"x\\u0001 \\u00e9\", \"attrs\": []}\n"
             "{\"kind\": \"DTD Declaration\", \"name\": \"\", \"content\": \"\", \"attrs\": []}\n");

@@ -88,8 +88,8 @@ TEST(XmlHostile, BillionLaughsIsBounded) {
   EXPECT_NE(attr.attrValues[1].find("&lol"), std::string::npos);  // past the limit: kept as written
 
   // Small expansions are untouched by the limit.
-  Scan small = ScanDoc(
-      "<!DOCTYPE r [<!ENTITY a 'ab'><!ENTITY b '&a;&a;&a;'><!ENTITY c '&b;&b;'>]><r t='&c;'>&c;</r>");
+  Scan small =
+      ScanDoc("<!DOCTYPE r [<!ENTITY a 'ab'><!ENTITY b '&a;&a;&a;'><!ENTITY c '&b;&b;'>]><r t='&c;'>&c;</r>");
   EXPECT_EQ(small.texts, Strings{"abababababab"});
   EXPECT_EQ(small.attrValues, Strings{"abababababab"});
 }
@@ -155,10 +155,15 @@ TEST(XmlHostile, ExternalEntitiesStayInTheDocumentFolder) {
   std::string decls =
       "<!ENTITY ok SYSTEM 'ok.ent'><!ENTITY deep SYSTEM 'sub\\deep.ent'>"
       "<!ENTITY up SYSTEM '../secret.txt'><!ENTITY up2 SYSTEM 'sub/../../secret.txt'>"
-      "<!ENTITY bup SYSTEM '..\\secret.txt'><!ENTITY abs SYSTEM '" + secret + "'>"
-      "<!ENTITY url SYSTEM 'file://" + secret + "'><!ENTITY drive SYSTEM 'C:\\secret.txt'>"
+      "<!ENTITY bup SYSTEM '..\\secret.txt'><!ENTITY abs SYSTEM '" +
+      secret +
+      "'>"
+      "<!ENTITY url SYSTEM 'file://" +
+      secret +
+      "'><!ENTITY drive SYSTEM 'C:\\secret.txt'>"
       "<!ENTITY link SYSTEM 'link.ent'><!ENTITY dir SYSTEM 'sub'><!ENTITY none SYSTEM 'nothing.ent'>";
-  std::string body = "<r t='&ok;|&up;|&abs;'>[&ok;|&deep;|&up;|&up2;|&bup;|&abs;|&url;|&drive;|&link;|&dir;|&none;]</r>";
+  std::string body =
+      "<r t='&ok;|&up;|&abs;'>[&ok;|&deep;|&up;|&up2;|&bup;|&abs;|&url;|&drive;|&link;|&dir;|&none;]</r>";
   std::string doc = dir.Write("feed/doc.xml", "<!DOCTYPE r [" + decls + "]>" + body);
   TXmlParser p;
   ASSERT_TRUE(p.LoadFile(doc));
@@ -175,8 +180,9 @@ TEST(XmlHostile, ExternalEntitiesStayInTheDocumentFolder) {
 
   // A document read from memory has no folder: nothing is opened.
   TXmlParser mem;
-  mem.LoadFromBuffer("<!DOCTYPE r [<!ENTITY e SYSTEM '" + secret + "'><!ENTITY f SYSTEM 'secret.txt'>]><r>&e;&f;.</r>",
-                     "<memory>");
+  mem.LoadFromBuffer(
+      "<!DOCTYPE r [<!ENTITY e SYSTEM '" + secret + "'><!ENTITY f SYSTEM 'secret.txt'>]><r>&e;&f;.</r>",
+      "<memory>");
   EXPECT_EQ(ScanDoc(mem).texts, Strings{"."});
 }
 
@@ -196,8 +202,7 @@ TEST(XmlHostile, RepeatedDoctypesDoNotLoop) {
   EXPECT_EQ(s.texts, Strings{"onetwo"});
   // A declaration inside an entity redeclaring the entity being read, twice over.
   TXmlParser p;
-  p.LoadFromBuffer(
-      "<!DOCTYPE a [<!ENTITY e \"<!DOCTYPE b [<!ENTITY e 'new'>]>tail\">]><r>&e;|&e;</r>");
+  p.LoadFromBuffer("<!DOCTYPE a [<!ENTITY e \"<!DOCTYPE b [<!ENTITY e 'new'>]>tail\">]><r>&e;|&e;</r>");
   // The inner declaration empties the entity stack, so the first pass ends after "tail"; the
   // second pass skips the outer declaration and sees only the new value.
   EXPECT_EQ(ScanDoc(p).texts, Strings{"tail"});

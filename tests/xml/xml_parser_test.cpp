@@ -13,11 +13,11 @@ using xmltest::Texts;
 using Strings = std::vector<std::string>;
 
 TEST(XmlParts, KindsNamesAndDisplayNames) {
-  auto parts = Parts(
-      "<?xml version=\"1.0\"?><!DOCTYPE r><!-- c --><?pi x?><r a='1'><e/>t<![CDATA[<raw>]]></r>");
+  auto parts =
+      Parts("<?xml version=\"1.0\"?><!DOCTYPE r><!-- c --><?pi x?><r a='1'><e/>t<![CDATA[<raw>]]></r>");
   ASSERT_EQ(parts.size(), 9u);
-  const TPartKind kinds[] = {PartXmlProlog, PartDtd,     PartComment, PartPI,  PartStartTag,
-                             PartEmptyTag,  PartText,    PartCData,   PartEndTag};
+  const TPartKind kinds[] = {PartXmlProlog, PartDtd,  PartComment, PartPI,    PartStartTag,
+                             PartEmptyTag,  PartText, PartCData,   PartEndTag};
   for (size_t i = 0; i < parts.size(); ++i) EXPECT_EQ(parts[i].kind, kinds[i]) << i;
   EXPECT_EQ(parts[4].name, "r");
   EXPECT_EQ(parts[4].attrs, Strings{"a=1"});
@@ -51,7 +51,7 @@ TEST(XmlParts, PropertiesKeptFromThePreviousPart) {
   EXPECT_EQ(parts[2].kind, PartText);
   EXPECT_EQ(parts[2].name, "title");  // text keeps the tag's name
   EXPECT_EQ(parts[3].kind, PartEndTag);
-  EXPECT_EQ(parts[3].content, "X");   // the end tag keeps the text
+  EXPECT_EQ(parts[3].content, "X");  // the end tag keeps the text
   EXPECT_EQ(parts[4].kind, PartComment);
   EXPECT_EQ(parts[4].name, "title");  // a comment changes nothing
   EXPECT_EQ(parts[4].content, "X");
@@ -172,7 +172,7 @@ TEST(XmlProlog, EncodingDecidesConversion) {
 
 TEST(XmlConvert, Utf8ToWindows1252) {
   EXPECT_EQ(Utf8ToWin1252("plain ascii"), "plain ascii");
-  EXPECT_EQ(Utf8ToWin1252("\xE2\x82\xAC"), "\x80");             // euro sign
+  EXPECT_EQ(Utf8ToWin1252("\xE2\x82\xAC"), "\x80");              // euro sign
   EXPECT_EQ(Utf8ToWin1252("\xE2\x80\x99\xC5\xA0"), "\x92\x8A");  // right quote, S caron
   EXPECT_EQ(Utf8ToWin1252("a\xF0\x9F\x98\x80z"), "a\xBFz");      // four bytes: one 0xBF
   EXPECT_EQ(Utf8ToWin1252("\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"), "\x81\x8D\x8F\x90\x9D");
@@ -185,12 +185,14 @@ TEST(XmlConvert, Utf8ToWindows1252) {
   EXPECT_EQ(Utf8ToWin1252("\xF8\x88\x80\x80\x80z"), "\xBFz");
   EXPECT_EQ(Utf8ToWin1252("\xC3x"), "\xF8");  // the second byte is not checked
   // Every Windows-1252 byte survives a round trip through its UTF-8 form.
-  const char* euroEtc = "\xE2\x82\xAC\xE2\x80\x9A\xC6\x92\xE2\x80\x9E\xE2\x80\xA6\xE2\x80\xA0\xE2\x80\xA1"
-                        "\xCB\x86\xE2\x80\xB0\xC5\xA0\xE2\x80\xB9\xC5\x92\xC5\xBD\xE2\x80\x98\xE2\x80\x9C"
-                        "\xE2\x80\x9D\xE2\x80\xA2\xE2\x80\x93\xE2\x80\x94\xCB\x9C\xE2\x84\xA2\xC5\xA1"
-                        "\xE2\x80\xBA\xC5\x93\xC5\xBE\xC5\xB8\xC2\xA0\xC3\xBF";
-  EXPECT_EQ(Utf8ToWin1252(euroEtc), "\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E\x91\x93\x94\x95"
-                                    "\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F\xA0\xFF");
+  const char* euroEtc =
+      "\xE2\x82\xAC\xE2\x80\x9A\xC6\x92\xE2\x80\x9E\xE2\x80\xA6\xE2\x80\xA0\xE2\x80\xA1"
+      "\xCB\x86\xE2\x80\xB0\xC5\xA0\xE2\x80\xB9\xC5\x92\xC5\xBD\xE2\x80\x98\xE2\x80\x9C"
+      "\xE2\x80\x9D\xE2\x80\xA2\xE2\x80\x93\xE2\x80\x94\xCB\x9C\xE2\x84\xA2\xC5\xA1"
+      "\xE2\x80\xBA\xC5\x93\xC5\xBE\xC5\xB8\xC2\xA0\xC3\xBF";
+  EXPECT_EQ(Utf8ToWin1252(euroEtc),
+            "\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E\x91\x93\x94\x95"
+            "\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F\xA0\xFF");
 }
 
 TEST(XmlReferences, InText) {
@@ -220,7 +222,7 @@ TEST(XmlAttributes, Parsing) {
   EXPECT_EQ(Parts("<a x  =  '1' y=\"it's\" z='say \"hi\"'>")[0].attrs,
             (Strings{"x=1", "y=it's", "z=say \"hi\""}));
   EXPECT_EQ(Parts("<a x junk = '1'>")[0].attrs, Strings{"x=1"});  // bytes before "=" are ignored
-  EXPECT_EQ(Parts("<a v='a>b'>t")[1].content, "t");                // ">" inside a value
+  EXPECT_EQ(Parts("<a v='a>b'>t")[1].content, "t");               // ">" inside a value
   // A later duplicate goes in front of the earlier one.
   TXmlParser p;
   p.LoadFromBuffer("<a k='1' k='2' j='0'>");
@@ -237,7 +239,8 @@ TEST(XmlAttributes, Parsing) {
 }
 
 TEST(XmlAttributes, ValuesExpandedInStartTagsOnly) {
-  auto parts = Parts("<a t='x&amp;y &lt;&#65;&#x42;&#xZZ;&#zz;' u='a\tb\nc  d' w='&nope; &amp'></a t='&amp;'>");
+  auto parts =
+      Parts("<a t='x&amp;y &lt;&#65;&#x42;&#xZZ;&#zz;' u='a\tb\nc  d' w='&nope; &amp'></a t='&amp;'>");
   ASSERT_EQ(parts.size(), 2u);
   ASSERT_EQ(parts[0].attrs.size(), 3u);
   EXPECT_EQ(parts[0].attrs[0], std::string("t=x&y <AB\0 ", 11));  // invalid hex: 0, decimal: space
