@@ -222,7 +222,11 @@ void TMainForm::StartUp() {
       RunVersionCheck();
     }
   }
-  TileHorizontally();
+  // The frame is usually still hidden here and its client area not laid out: tile once it shows.
+  if (isVisible())
+    TileHorizontally();
+  else
+    tileOnShow_ = true;
   startupDone_ = true;
   HideProgress();
 }
@@ -455,6 +459,14 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::WindowStateChange && isMinimized()) AppMinimize();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (tileOnShow_) {
+    tileOnShow_ = false;
+    QTimer::singleShot(0, this, &TMainForm::TileHorizontally);
+  }
 }
 
 bool TMainForm::event(QEvent* event) {

@@ -97,6 +97,7 @@ class TMainForm : public QMainWindow, public PageFoundPort {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -119,6 +120,7 @@ class TMainForm : public QMainWindow, public PageFoundPort {
   bool welcomeShown_ = false;
   bool feedsInFront_ = false;
   bool closing_ = false;
+  bool tileOnShow_ = false;
   int saveCount_ = 0;
 
  public:

@@ -132,6 +132,16 @@ TEST_F(MainFormTest, RestoresAndSavesPageMonitorWindows) {
     TMainForm frame;
     frame.StartUp();
     EXPECT_EQ(Captions(frame), (std::vector<std::string>{"Window 0", "Window 1"}));
+    // Tiled one above the other over the whole client area once the frame shows.
+    frame.show();
+    QTest::qWait(30);
+    const QSize area = frame.MdiArea()->viewport()->size();
+    ASSERT_GT(area.height(), 200);
+    const auto subs = frame.MdiArea()->subWindowList(QMdiArea::CreationOrder);
+    EXPECT_EQ(subs[0]->geometry(), QRect(0, 0, area.width(), area.height() / 2));
+    EXPECT_EQ(subs[1]->geometry().top(), area.height() / 2);
+    EXPECT_EQ(subs[1]->geometry().bottom(), area.height() - 1);
+    EXPECT_EQ(subs[1]->width(), area.width());
     frame.SaveAllConfig();
     SettingsFile saved(ConfPath());
     EXPECT_EQ(saved.ReadString("main", "appVersion", ""), "1.13");
