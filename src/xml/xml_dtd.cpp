@@ -135,6 +135,7 @@ void TXmlParser::ReadExternalDtd(const TExternalID& id) {
   ReadDeclarations(s, baseline);
   // Nothing may lead back into the DTD's text once it is freed.
   while (entityStack_.Count() > baseline) entityStack_.Pop();
+  semiFrom_ = semiAt_ = nullptr;
 }
 
 const char* TXmlParser::ParamReference(const char* pct) {
