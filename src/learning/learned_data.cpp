@@ -4,9 +4,9 @@
 // A save goes through a commit point so that a crash at any moment leaves every file complete:
 //   1. every file is written in full beside its final name ("<name>.new") and, when durable
 //      saving is on, flushed to the disk;
+//   0. with backups on, the old backups are deleted (their memory is then reused for writing);
 //   2. with backups on, each current file becomes the backup (a hard link under a temporary name
-//      renamed over the old backup: the backup is replaced in one step and the data folder keeps
-//      its file all the while);
+//      renamed into place: the data folder keeps its file all the while);
 //   3. the commit record "save.commit" (naming the files of this save) is put in place by rename;
 //   4. each "<name>.new" is renamed over "<name>", and the commit record is removed.
 // Until step 3 the data folder holds the previous save, whole. After it, a load first finishes
@@ -161,6 +161,17 @@ void LearningEngine::SaveData(const TCompMap* shownUrls) {
     if (saveStepHook_) saveStepHook_(what);
   };
 
+  // 0. The old backups go first, as they always did: their pages are then free for the new
+  //    files, which on a large table is several times faster than taking fresh memory. The data
+  //    folder still holds the last save, whole, and becomes the backup below.
+  if (backupDataFiles_) {
+    for (const auto& name : names) {
+      if (!Exists(dataDir_ + name)) continue;
+      step("drop backup " + name);
+      RemoveQuietly(BackupDir() + name);
+    }
+  }
+
   // 1. Everything written in full under temporary names; the current files are untouched.
   try {
     for (const auto& name : names) {
@@ -183,7 +194,8 @@ void LearningEngine::SaveData(const TCompMap* shownUrls) {
     throw;
   }
 
-  // 2. The current files become the backups. Failures here cost only the backup copy.
+  // 2. The current files become the backups (a second name, put in place by rename). Failures
+  //    here cost only the backup copy.
   if (backupDataFiles_) {
     std::error_code ec;
     fs::create_directories(BackupDir(), ec);
