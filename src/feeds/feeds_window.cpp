@@ -135,7 +135,7 @@ TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) {
 TfrmFeeds::~TfrmFeeds() = default;
 
 void TfrmFeeds::BuildControls() {
-  resize(900, 640);
+  resize(1000, 680);
   setMinimumSize(640, 420);
 
   // Top: the address of a feed with the list commands, and the threshold on the right.
@@ -171,7 +171,7 @@ void TfrmFeeds::BuildControls() {
   tbShowRelevance->setTickPosition(QSlider::TicksBelow);
   tbShowRelevance->setTickInterval(10);
   tbShowRelevance->setPageStep(10);
-  tbShowRelevance->setMinimumWidth(160);
+  tbShowRelevance->setMinimumWidth(120);
   lblShowRelevanceHigh = new QLabel("HIGH", this);
   for (QWidget* w : {static_cast<QWidget*>(lblShowRelevance), static_cast<QWidget*>(tbShowRelevance),
                      static_cast<QWidget*>(lblShowRelevanceHigh)})
@@ -215,8 +215,9 @@ void TfrmFeeds::BuildControls() {
   top->addLayout(searchRow, 1, 0);
   top->addLayout(sliderRow, 0, 1);
   top->addWidget(rgResultsFormat, 1, 1);
-  top->setColumnStretch(0, 3);
-  top->setColumnStretch(1, 2);
+  // Extra width goes to the address box; the threshold column keeps its natural width.
+  top->setColumnStretch(0, 1);
+  top->setColumnStretch(1, 0);
 
   // Middle: the list on the left, the selected feed's details on the right.
   auto* listPane = new QWidget(this);
@@ -344,6 +345,15 @@ void TfrmFeeds::BuildControls() {
 void TfrmFeeds::ConnectHandlers() {
   connect(lbFeeds, &QListWidget::currentRowChanged, this, [this](int row) {
     if (row >= 0) lbFeedsClick();
+  });
+  // A click on the empty part of the list must not leave the feed shown in the controls
+  // unselected: only the handlers deselect.
+  connect(lbFeeds, &QListWidget::itemSelectionChanged, this, [this] {
+    if (lbFeeds->selectedItems().isEmpty() && lbFeeds->currentItem()) {
+      const bool was = lbFeeds->blockSignals(true);
+      lbFeeds->currentItem()->setSelected(true);
+      lbFeeds->blockSignals(was);
+    }
   });
   connect(txtAddFeedURL, &QLineEdit::textChanged, this, [this] { txtAddFeedURLChange(); });
   connect(txtAddFeedURL, &QLineEdit::returnPressed, this, [this] { btnAddFeedClick(); });

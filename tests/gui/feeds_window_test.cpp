@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "app/platform.h"
+#include "support/loopback_server.h"
 #include "common/settings.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"
@@ -320,6 +321,57 @@ TEST_F(FeedsWindowTest, FirstActivationShowsTheIntroductionOnce) {
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].rfind("To start you off I have added some example RSS feeds.", 0), 0u);
   EXPECT_TRUE(window_->Timer1->isActive());
+}
+
+TEST_F(FeedsWindowTest, ScanFeedDownloadsIntoTheTempFolderAndHandsItemsToTheHook) {
+  test::LoopbackServer server;
+  std::ifstream in(std::string(ZIBU_TEST_DATA_DIR) + "/feeds/rss2_three.xml", std::ios::binary);
+  std::stringstream body;
+  body << in.rdbuf();
+  server.ServeBody("/feed.xml", body.str(), "application/rss+xml");
+  server.ServeDelayed("/slow.xml", 3000, body.str());
+  std::vector<std::string> links;
+  window_->SetTriageHook([&](TFeed&, TItem& item, Items& results) {
+    links.push_back(item.Link);
+    results.push_back(item);
+  });
+  TFeed feed;
+  feed.url = server.Url("/feed.xml");
+  Items results;
+  window_->ScanFeed(feed, results);
+  EXPECT_EQ(links, (std::vector<std::string>{"http://127.0.0.1/news/1", "http://127.0.0.1/news/2",
+                                             "http://127.0.0.1/news/3?a=1&b=2"}));
+  EXPECT_EQ(results.size(), 3u);
+  EXPECT_GT(feed.lastRefresh, 0);
+  EXPECT_TRUE(fs::exists(home_ / "temp" / "temp.xml"));
+  EXPECT_TRUE(StatusHas("Scanning feed " + feed.url));
+  EXPECT_TRUE(StatusHas("Finished scanning feed " + feed.url));
+  EXPECT_FALSE(StatusHas("Downloading "));  // verbose lines stay out unless asked for
+
+  // A cancel stops the scan before its first item.
+  links.clear();
+  window_->RequestCancel();
+  window_->ScanFeed(feed, results);
+  EXPECT_TRUE(links.empty());
+  window_->ClearCancel();
+
+  window_->SetHttpTimeouts(2000, 300);
+  feed.url = server.Url("/slow.xml");
+  window_->ScanFeed(feed, results);
+  EXPECT_TRUE(links.empty());
+  EXPECT_TRUE(StatusHas("Error downloading " + feed.url + ": "));
+  EXPECT_FALSE(fs::exists(home_ / "temp" / "temp.xml"));
+}
+
+TEST_F(FeedsWindowTest, ClickingTheEmptyPartOfTheListKeepsTheSelection) {
+  AddFeed("http://127.0.0.1/0");
+  window_->resize(1000, 680);
+  window_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  QWidget* viewport = window_->lbFeeds->viewport();
+  QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 10));
+  EXPECT_EQ(window_->SelectedFeed(), 0);
+  EXPECT_TRUE(window_->lbFeeds->item(0)->isSelected());
 }
 
 }  // namespace
