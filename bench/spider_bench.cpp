@@ -1,6 +1,7 @@
 // The spider's link extraction on large real pages, scored against a 20,000-word vocabulary.
 //  - searchPageForLinks on the first 1.5 MB of the Cargo book's print page and on the Rust release
 //    notes (5,600 links), every description scored with GetRelevance; the same unscored.
+//  - GetRelevance of the release notes' 5,300 descriptions alone: the scoring share.
 //  - The peer: the same scan with the lookups done the plain way (each description compared with
 //    every queued row, addresses kept in a sorted list with inserts), as a grid-backed queue does.
 //  - Synthetic pages of 1,000 to 16,000 links, to show the time grows linearly with the links.
@@ -143,6 +144,23 @@ void BM_SearchPageForLinks_Releases_Unscored(benchmark::State& state) {
   Scan(state, TheWorld().releases, false);
 }
 BENCHMARK(BM_SearchPageForLinks_Releases_Unscored)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The scoring share of the scored scan: GetRelevance of the queued descriptions alone.
+void BM_GetRelevance_ReleasesDescriptions(benchmark::State& state) {
+  World& w = TheWorld();
+  SilentUserPort port;
+  Filters view;
+  NoFetch fetcher;
+  TSpiderCrawl spider(port, view, fetcher, [](std::string_view) { return 0; });
+  spider.setCurrentPage("http://doc.rust-lang.org/cargo/print.html");
+  spider.searchPageForLinks(w.releases);
+  long sum = 0;
+  for (auto _ : state)
+    for (const auto& row : spider.links().Rows()) sum += w.engine.GetRelevance(row.description);
+  benchmark::DoNotOptimize(sum);
+  state.counters["descriptions"] = spider.links().Count();
+}
+BENCHMARK(BM_GetRelevance_ReleasesDescriptions)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // ---- the peer: the same scan with plain lookups --------------------------------------------
 
