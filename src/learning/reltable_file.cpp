@@ -25,8 +25,6 @@ constexpr size_t kDirectRead = 4096;
 constexpr size_t kDirectTail = 512;
 // Pieces per writev call (the system's limit is at least 1024).
 constexpr size_t kMaxVectors = 1024;
-// Read bytes after which their cached pages are given back.
-constexpr int64_t kDropEvery = 8 << 20;
 
 std::string BaseName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
@@ -132,7 +130,7 @@ class FileReader {
       ::close(fd_);
       throw IoError("Unable to read " + path + ": " + SystemText(errno));
     }
-    unread_ = size_ = static_cast<int64_t>(st.st_size);
+    unread_ = static_cast<int64_t>(st.st_size);
     buf_.resize(kBufferSize);
   }
   ~FileReader() { ::close(fd_); }
@@ -234,25 +232,13 @@ class FileReader {
     Consumed();
   }
 
-  // The file is read once: the cached pages behind the read position are given back as it goes,
-  // so that the table's fresh memory can reuse them (much cheaper than new pages on a virtual
-  // machine, and no loss anywhere else).
-  void Consumed() {
-    unread_ -= static_cast<int64_t>(got_);
-    const int64_t position = size_ - unread_;
-    if (position - dropped_ >= kDropEvery) {
-      ::posix_fadvise(fd_, dropped_, position - dropped_, POSIX_FADV_DONTNEED);
-      dropped_ = position;
-    }
-  }
+  void Consumed() { unread_ -= static_cast<int64_t>(got_); }
 
   std::string path_;
   int fd_ = -1;
   std::vector<char> buf_;
   size_t pos_ = 0, end_ = 0, got_ = 0;
   int64_t unread_ = 0;
-  int64_t size_ = 0;
-  int64_t dropped_ = 0;
 };
 
 }  // namespace
