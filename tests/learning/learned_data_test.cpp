@@ -367,6 +367,37 @@ TEST_F(LearnedData, TableCutMidRowWithoutBackupIsReset) {
     for (int b = 0; b < 4; ++b) EXPECT_EQ(loaded->RelTable().Get(a, b), 0);
 }
 
+TEST_F(LearnedData, TableCutMidRowWithABackupPairLoadsTheBackup) {
+  auto e = NewEngine();
+  SaveTwoGenerations(*e);
+  const std::string full = ReadBytes(Data("reltable.dat"));
+  WriteBytes(Data("reltable.dat"), full.substr(0, full.size() / 2));
+  port.Reset();
+  auto loaded = NewEngine();
+  loaded->LoadData();
+  EXPECT_TRUE(port.Logged("EReadError: Stream read error"));
+  EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+  EXPECT_EQ(EightScores(*loaded), (std::vector<int>{40, 40, 35, 35, -14, -14, 10, 10}));
+}
+
+TEST_F(LearnedData, TableOneRowTooLongWithoutBackupIsReset) {
+  auto e = NewEngine();
+  LearnExample(*e);
+  e->SaveData();
+  T2DRelTypeArray wrong;
+  wrong.Resize(5);
+  wrong.Set(0, 1, 9);
+  WriteRelTableFile(wrong, Data("reltable.dat"));
+  port.Reset();
+  auto loaded = NewEngine();
+  loaded->LoadData();
+  EXPECT_EQ(port.messages, (std::vector<std::string>{"Error loading word relationship table.\r\nNo backup exists, so "
+                                                     "word relationships will be reset"}));
+  ASSERT_TRUE(loaded->RelTable().IsSquare(4));
+  EXPECT_EQ(loaded->RelTable().Get(0, 1), 0);
+  EXPECT_EQ(loaded->WordWeights().Get("KATIE"), -32);
+}
+
 TEST_F(LearnedData, UnusableBackupPairResetsTheTableAndKeepsTheDataWeights) {
   auto e = NewEngine();
   SaveTwoGenerations(*e);
