@@ -34,8 +34,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool ignoreUn
 }
 
 std::string UsageText() {
-  return std::string("Usage: zibu [--home DIR] [--help] [--version]\n\n") +
-         "Zibu " + kAppVersion +
+  return std::string("Usage: zibu [--home DIR] [--help] [--version]\n\n") + "Zibu " + kAppVersion +
          " watches news feeds and web pages for you and learns what you find interesting.\n\n"
          "  --home DIR   keep zibu.conf, data/ and temp/ in DIR (default: the program's folder)\n"
          "  --help       show this text\n"

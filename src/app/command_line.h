@@ -7,7 +7,7 @@
 namespace zibu {
 
 struct CommandLine {
-  std::string home;   // empty: the executable's folder
+  std::string home;  // empty: the executable's folder
   bool help = false;
   bool version = false;
   std::string error;  // set when the arguments make no sense

@@ -1,5 +1,7 @@
 // Program entry: the splash first, then the main frame and the feeds window, start-up, and the
 // event loop until the main frame is closed.
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QDir>
 #include <QSocketNotifier>
@@ -10,8 +12,6 @@
 #include <filesystem>
 #include <memory>
 #include <thread>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "app/command_line.h"
 #include "app/main_form.h"
@@ -41,7 +41,7 @@ void CloseOnTerminateSignal(zibu::TMainForm* frame) {
     notifier->setEnabled(false);
     frame->close();
   });
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = OnTerminateSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;

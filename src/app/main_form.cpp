@@ -37,9 +37,11 @@ constexpr const char* kFewWordsQuestion =
     "I don't really have sufficient information about your interests.  I recommend that you run the learning "
     "process a few more times on the Feeds page.\r\n\r\nDo you wish to use this feature anyway?";
 constexpr const char* kSpiderIntroduction =
-    "On this page you can search the web for relevant content, based on your prior feedback about the kind of "
+    "On this page you can search the web for relevant content, based on your prior feedback about the kind "
+    "of "
     "articles you find interesting.\r\n\r\nEnter a web site to start on, and I will follow the links on this "
-    "site and search for content that you may be interested in.  Adjust the slider to indicate how relevant a "
+    "site and search for content that you may be interested in.  Adjust the slider to indicate how relevant "
+    "a "
     "page needs to be for me to add it to the list.";
 
 // The hourglass for the life of a scope, restored on every exit.
@@ -68,10 +70,12 @@ SpiderGate SpiderGateFor(int learnedWords) {
 
 std::string WelcomeMessage() {
   return std::string(
-             "This program is still under development.  If you experience any problems or think you have found a "
+             "This program is still under development.  If you experience any problems or think you have "
+             "found a "
              "bug, please email ") +
          kSupportAddress +
-         "\r\n\r\nTo set up RSS/Atom feed monitoring click the orange icon.\r\nTo monitor a standard web site, "
+         "\r\n\r\nTo set up RSS/Atom feed monitoring click the orange icon.\r\nTo monitor a standard web "
+         "site, "
          "click the web icon (multiple windows can be opened)";
 }
 
@@ -180,9 +184,13 @@ void TMainForm::AttachFeeds(TfrmFeeds* feeds) {
   feeds_->installEventFilter(this);
 }
 
-TfrmFeeds* TMainForm::Feeds() const { return feeds_.data(); }
+TfrmFeeds* TMainForm::Feeds() const {
+  return feeds_.data();
+}
 
-std::string TMainForm::ProgramFolder() const { return zibu::ProgramFolder(); }
+std::string TMainForm::ProgramFolder() const {
+  return zibu::ProgramFolder();
+}
 
 int TMainForm::LearnedWordCount() const {
   if (wordCountSource_) return wordCountSource_();
@@ -326,7 +334,9 @@ void TMainForm::NewWebPage() {
   feedsInFront_ = false;
 }
 
-void TMainForm::VisitHomePage() { OpenUrl(kHomePageAddress); }
+void TMainForm::VisitHomePage() {
+  OpenUrl(kHomePageAddress);
+}
 
 void TMainForm::TileHorizontally() {
   std::vector<QMdiSubWindow*> tiles;
@@ -427,7 +437,9 @@ void TMainForm::RestoreFromTray() {
   if (trayIcon_) trayIcon_->hide();
 }
 
-bool TMainForm::TrayIconVisible() const { return trayIcon_ && trayIcon_->isVisible(); }
+bool TMainForm::TrayIconVisible() const {
+  return trayIcon_ && trayIcon_->isVisible();
+}
 
 void TMainForm::ShowWelcomeOnce() {
   if (welcomeShown_ || !settings_.firstTime) return;

@@ -59,7 +59,9 @@ InputWatcher* gInputWatcher = nullptr;
 
 }  // namespace
 
-const std::string& ProgramFolder() { return FolderStore(); }
+const std::string& ProgramFolder() {
+  return FolderStore();
+}
 
 void SetProgramFolder(const std::string& folder) {
   std::string f = folder;
@@ -90,9 +92,13 @@ MessagePacer& ProgramPacer() {
 
 }  // namespace
 
-void SetProcessMessagesInterval(int64_t ms) { ProgramPacer().SetInterval(ms); }
+void SetProcessMessagesInterval(int64_t ms) {
+  ProgramPacer().SetInterval(ms);
+}
 
-void ProcessMessagesPaced() { ProgramPacer().Run(); }
+void ProcessMessagesPaced() {
+  ProgramPacer().Run();
+}
 
 void InstallInputWatcher() {
   if (gInputWatcher || !QCoreApplication::instance()) return;
@@ -107,8 +113,12 @@ uint32_t IdleMs() {
   return gInputWatcher ? gInputWatcher->IdleMs() : 0;
 }
 
-bool ShutdownRequested() { return gShutdownRequested.load(); }
-void SetShutdownRequested(bool requested) { gShutdownRequested.store(requested); }
+bool ShutdownRequested() {
+  return gShutdownRequested.load();
+}
+void SetShutdownRequested(bool requested) {
+  gShutdownRequested.store(requested);
+}
 
 void WaitForIdle(int64_t ms) {
   while (!ShutdownRequested() && ms > static_cast<int64_t>(IdleMs())) {
@@ -145,7 +155,11 @@ void DeleteGridRow(QTableWidget* grid, int row) {
   grid->setRowCount(rows - 1);
 }
 
-int64_t GuiClock::NowMs() const { return zibu::NowMs(); }
-uint32_t GuiClock::IdleMs() const { return zibu::IdleMs(); }
+int64_t GuiClock::NowMs() const {
+  return zibu::NowMs();
+}
+uint32_t GuiClock::IdleMs() const {
+  return zibu::IdleMs();
+}
 
 }  // namespace zibu

@@ -41,13 +41,16 @@ std::optional<uint32_t> X11IdleMs() {
   static std::mutex mutex;
   std::lock_guard<std::mutex> lock(mutex);
   if (!conn->display || !conn->info) return std::nullopt;
-  if (!XScreenSaverQueryInfo(conn->display, DefaultRootWindow(conn->display), conn->info)) return std::nullopt;
+  if (!XScreenSaverQueryInfo(conn->display, DefaultRootWindow(conn->display), conn->info))
+    return std::nullopt;
   return static_cast<uint32_t>(conn->info->idle);
 }
 
 #else
 
-std::optional<uint32_t> X11IdleMs() { return std::nullopt; }
+std::optional<uint32_t> X11IdleMs() {
+  return std::nullopt;
+}
 
 #endif
 

@@ -23,9 +23,12 @@ TfrmShowBigText::TfrmShowBigText(QWidget* parent) : QDialog(parent) {
   layout->addWidget(Memo1);
 }
 
-void ShowBigText(const std::string& text) {
-  TfrmShowBigText viewer(QApplication::activeWindow());
+namespace {
+
+void ShowBigTextIn(TfrmShowBigText& viewer, const std::string& text) {
+  // The text arrives with CR LF line breaks; the memo wants line feeds.
   std::string t;
+  t.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
     t += text[i];
@@ -34,16 +37,17 @@ void ShowBigText(const std::string& text) {
   viewer.exec();
 }
 
+}  // namespace
+
+void ShowBigText(const std::string& text) {
+  TfrmShowBigText viewer(QApplication::activeWindow());
+  ShowBigTextIn(viewer, text);
+}
+
 void ShowBigText(const std::string& title, const std::string& text) {
   TfrmShowBigText viewer(QApplication::activeWindow());
   viewer.setWindowTitle(ToQ(title));
-  std::string t;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    t += text[i];
-  }
-  viewer.Memo1->setPlainText(ToQ(t));
-  viewer.exec();
+  ShowBigTextIn(viewer, text);
 }
 
 }  // namespace zibu

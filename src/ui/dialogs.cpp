@@ -16,7 +16,9 @@ DialogScript& Script() {
   return script;
 }
 
-QWidget* DialogParent() { return QApplication::activeWindow(); }
+QWidget* DialogParent() {
+  return QApplication::activeWindow();
+}
 
 QString Title() {
   const QString name = QApplication::applicationName();
@@ -52,7 +54,11 @@ void OpenUrl(const std::string& url) {
   QDesktopServices::openUrl(QUrl(ToQ(url)));
 }
 
-void SetDialogScript(DialogScript script) { Script() = std::move(script); }
-void ClearDialogScript() { Script() = DialogScript{}; }
+void SetDialogScript(DialogScript script) {
+  Script() = std::move(script);
+}
+void ClearDialogScript() {
+  Script() = DialogScript{};
+}
 
 }  // namespace zibu

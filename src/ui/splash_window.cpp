@@ -63,6 +63,8 @@ void ShowProgress(const std::string& message, int percent) {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void HideProgress() { SplashScreen()->hide(); }
+void HideProgress() {
+  SplashScreen()->hide();
+}
 
 }  // namespace zibu

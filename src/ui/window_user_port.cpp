@@ -20,9 +20,17 @@ void WindowUserPort::Log(const std::string& message, bool verbose) {
 void WindowUserPort::ShowProgress(const std::string& message, int percent) {
   zibu::ShowProgress(message, percent);
 }
-void WindowUserPort::HideProgress() { zibu::HideProgress(); }
-void WindowUserPort::ShowMessage(const std::string& text) { zibu::ShowMessage(text); }
-bool WindowUserPort::AskYesNo(const std::string& text) { return zibu::AskYesNo(text); }
-void WindowUserPort::ProcessMessagesPaced() { zibu::ProcessMessagesPaced(); }
+void WindowUserPort::HideProgress() {
+  zibu::HideProgress();
+}
+void WindowUserPort::ShowMessage(const std::string& text) {
+  zibu::ShowMessage(text);
+}
+bool WindowUserPort::AskYesNo(const std::string& text) {
+  return zibu::AskYesNo(text);
+}
+void WindowUserPort::ProcessMessagesPaced() {
+  zibu::ProcessMessagesPaced();
+}
 
 }  // namespace zibu

@@ -81,8 +81,9 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
 }
 
 TEST_F(GlobalSettingsTest, NonNumericIntegersGiveTheirDefaults) {
-  Write("[main]\nproxyPort=eighty\nrepeatInterval=1.5\nrunAfterIdleFor=\nprocessMessagesInterval=9x\n"
-        "browserWindowCount=two\n");
+  Write(
+      "[main]\nproxyPort=eighty\nrepeatInterval=1.5\nrunAfterIdleFor=\nprocessMessagesInterval=9x\n"
+      "browserWindowCount=two\n");
   const GlobalSettings g = ReadGlobalSettings(SettingsFile(path_));
   EXPECT_EQ(g.proxy.port, 0);
   EXPECT_EQ(g.repeatIntervalMs, 60 * 60000);
@@ -98,9 +99,10 @@ TEST_F(GlobalSettingsTest, LargeMinuteValuesDoNotOverflow) {
 
 // Values come back exactly as written, whatever characters they hold.
 TEST_F(GlobalSettingsTest, AwkwardValuesRoundTrip) {
-  const std::vector<std::string> values = {"a=b=c", "; not a comment", "# nor this", "[not a section]",
-                                           "\"quoted\"", "trailing\\", "tab\there", "caf\xE9",
-                                           std::string(3000, 'x') + "CRLF" + std::string(3000, 'y')};
+  const std::vector<std::string> values = {
+      "a=b=c",           "; not a comment", "# nor this",
+      "[not a section]", "\"quoted\"",      "trailing\\",
+      "tab\there",       "caf\xE9",         std::string(3000, 'x') + "CRLF" + std::string(3000, 'y')};
   {
     SettingsFile s(path_);
     for (size_t i = 0; i < values.size(); ++i) s.WriteString("main", "v" + std::to_string(i), values[i]);

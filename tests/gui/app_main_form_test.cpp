@@ -147,10 +147,12 @@ TEST_F(MainFormTest, RestoresAndSavesPageMonitorWindows) {
     EXPECT_EQ(saved.ReadString("main", "appVersion", ""), "1.13");
     EXPECT_EQ(saved.ReadString("main", "firstTime", ""), "false");
     EXPECT_EQ(saved.ReadInteger("main", "browserWindowCount", -1), 2);
-    std::set<std::string> urls = {saved.ReadString("window_0", "url", ""), saved.ReadString("window_1", "url", "")};
+    std::set<std::string> urls = {saved.ReadString("window_0", "url", ""),
+                                  saved.ReadString("window_1", "url", "")};
     EXPECT_EQ(urls, (std::set<std::string>{"http://a.example/", "http://b.example/"}));
     // The window that came from window_0 keeps its rules and interval wherever it is written.
-    const std::string aSection = saved.ReadString("window_0", "url", "") == "http://a.example/" ? "window_0" : "window_1";
+    const std::string aSection =
+        saved.ReadString("window_0", "url", "") == "http://a.example/" ? "window_0" : "window_1";
     EXPECT_EQ(saved.ReadString(aSection, "alerts", ""), "1:aCRLF0:bCRLF");
     EXPECT_EQ(saved.ReadString(aSection, "refreshInterval", ""), "120");
     EXPECT_EQ(saved.ReadString("window_2", "url", ""), "http://left.over/");
@@ -198,7 +200,8 @@ TEST_F(MainFormTest, SaveConfigCommandReportsSavedOrTheError) {
   frame.StartUp();
   frame.sbSaveConfig->trigger();
   EXPECT_EQ(messages, std::vector<std::string>{"Config saved"});
-  EXPECT_EQ(fs::status(ConfPath()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(ConfPath()).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   messages.clear();
   SetProgramFolder((dir_ / "gone" / "away").string());
   frame.sbSaveConfig->trigger();
@@ -209,7 +212,8 @@ TEST_F(MainFormTest, SaveConfigCommandReportsSavedOrTheError) {
 
 TEST_F(MainFormTest, SpiderGateAtTheWordCountBoundaries) {
   const std::string tooFew =
-      "I have not yet gathered sufficient information about your interests.  Please run the learning process a "
+      "I have not yet gathered sufficient information about your interests.  Please run the learning process "
+      "a "
       "few times on the Feeds page";
   WriteConf("[main]\ncheckForNewVersion=false\nfirstTime=true\n");
   TMainForm frame;
@@ -369,7 +373,8 @@ TEST_F(MainFormTest, VisitHomePageOpensTheHomePage) {
   frame.SpeedButton1->trigger();
   EXPECT_EQ(opened, std::vector<std::string>{kHomePageAddress});
   EXPECT_EQ(std::string(kVersionDocumentAddress).rfind("http://", 0), 0u);
-  EXPECT_EQ(std::string(kVersionDocumentAddress).substr(std::string(kVersionDocumentAddress).size() - 8), "zibu.xml");
+  EXPECT_EQ(std::string(kVersionDocumentAddress).substr(std::string(kVersionDocumentAddress).size() - 8),
+            "zibu.xml");
 }
 
 class VersionCheckTest : public MainFormTest {
@@ -401,7 +406,8 @@ TEST_F(VersionCheckTest, HigherPublishedVersionAsksAndOpensOnYes) {
 }
 
 TEST_F(VersionCheckTest, SameOrLowerVersionOrNoTagShowsNothing) {
-  for (const std::string& body : {Doc("1.13"), Doc("1.1"), Doc("1.130"), std::string("<Zibu>no version here</Zibu>")}) {
+  for (const std::string& body :
+       {Doc("1.13"), Doc("1.1"), Doc("1.130"), std::string("<Zibu>no version here</Zibu>")}) {
     server.ServeBody("/zibu.xml", body, "text/xml");
     Check(server.Url("/zibu.xml"));
     EXPECT_TRUE(questions.empty()) << body;

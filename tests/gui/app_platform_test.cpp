@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QThread>
 #include <QTableWidget>
+#include <QThread>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -105,7 +105,7 @@ TEST(IdleTest, WaitForIdleKeepsEventsFlowingAndEndsOnShutdown) {
   SetShutdownRequested(false);
   EXPECT_GE(took, 500);
   EXPECT_LT(took, 1600);
-  EXPECT_GE(ticks, 1);  // events ran inside the wait
+  EXPECT_GE(ticks, 1);                                 // events ran inside the wait
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // busy cursor restored
 }
 
