@@ -135,8 +135,8 @@ TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) {
 TfrmFeeds::~TfrmFeeds() = default;
 
 void TfrmFeeds::BuildControls() {
+  // The smallest size is the layout's own, so no caption is ever cut.
   resize(1000, 680);
-  setMinimumSize(640, 420);
 
   // Top: the address of a feed with the list commands, and the threshold on the right.
   lblAddFeedURL = new QLabel("Feed URL", this);
@@ -144,6 +144,7 @@ void TfrmFeeds::BuildControls() {
   txtAddFeedURL->setObjectName("txtAddFeedURL");
   txtAddFeedURL->setToolTip(
       "Add a new feed to the list - enter the URL of the feed and click the Add button");
+  txtAddFeedURL->setMinimumWidth(160);
   lblAddFeedURL->setBuddy(txtAddFeedURL);
   btnAddFeed = Button("&Add Feed", nullptr, this);
   btnDelete = Button("&Delete Feed", nullptr, this);

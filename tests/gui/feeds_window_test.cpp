@@ -363,6 +363,26 @@ TEST_F(FeedsWindowTest, ScanFeedDownloadsIntoTheTempFolderAndHandsItemsToTheHook
   EXPECT_FALSE(fs::exists(home_ / "temp" / "temp.xml"));
 }
 
+TEST_F(FeedsWindowTest, NoCaptionIsCutAtTheDefaultOrSmallestSizeAndTheAddressBoxGrows) {
+  window_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  auto checkAt = [&](QSize size) {
+    window_->resize(size);
+    QApplication::processEvents();
+    for (QPushButton* b : window_->findChildren<QPushButton*>()) {
+      if (!b->isVisible()) continue;
+      EXPECT_GE(b->width(), b->sizeHint().width()) << FromQ(b->text()) << " at " << size.width();
+    }
+    EXPECT_GE(window_->lblShowRelevance->width(), window_->lblShowRelevance->sizeHint().width());
+    EXPECT_GE(window_->txtAddFeedURL->width(), 160);
+    return window_->txtAddFeedURL->width();
+  };
+  const int atDefault = checkAt(QSize(1000, 680));
+  checkAt(window_->minimumSizeHint());
+  EXPECT_GT(checkAt(QSize(1400, 800)), atDefault + 300);
+  EXPECT_LE(window_->minimumSizeHint().width(), 1000);
+}
+
 TEST_F(FeedsWindowTest, ClickingTheEmptyPartOfTheListKeepsTheSelection) {
   AddFeed("http://127.0.0.1/0");
   window_->resize(1000, 680);
