@@ -11,13 +11,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -217,7 +217,8 @@ void BM_SaveLoadVsCp_20000Words(benchmark::State& state) {
       }));
     }
   }
-  if (!loader.RelTable().IsSquare(kVocabulary) || loader.RelTable().Get(1, 0) != w.engine.RelTable().Get(1, 0))
+  if (!loader.RelTable().IsSquare(kVocabulary) ||
+      loader.RelTable().Get(1, 0) != w.engine.RelTable().Get(1, 0))
     state.SkipWithError("the table did not load");
   fs::remove(copy);
   state.counters["save_ms"] = Median(save);

@@ -107,7 +107,8 @@ int Run(const std::vector<std::string>& args) {
       haveText = true;
     }
   }
-  if (haveLines == haveText) return Usage(haveLines ? "give TEXT or --lines FILE, not both" : "TEXT or --lines FILE needed");
+  if (haveLines == haveText)
+    return Usage(haveLines ? "give TEXT or --lines FILE, not both" : "TEXT or --lines FILE needed");
   if (home.empty()) home = ExecutableFolder();
   if (home.back() != '/') home += '/';
   if (!std::filesystem::is_directory(home)) return Usage("no folder " + home);

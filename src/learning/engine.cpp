@@ -27,7 +27,8 @@ std::vector<std::pair<int, int>> ScanThreadRanges(int n, int processors) {
   return ranges;
 }
 
-LearningEngine::LearningEngine(UserPort& port) : port_(&port), wordWeights_(std::make_unique<TShortIntMap>()) {}
+LearningEngine::LearningEngine(UserPort& port)
+    : port_(&port), wordWeights_(std::make_unique<TShortIntMap>()) {}
 
 LearningEngine::~LearningEngine() = default;
 
@@ -51,15 +52,20 @@ void LearningEngine::ReadLearningParameters(const SettingsFile& file) {
   SetMaxWordWeight(file.ReadInteger("main", "maxWordWeight", kDefaultMaxWordWeight));
 }
 
-int LearningEngine::WordCount() const { return wordWeights_->Count(); }
+int LearningEngine::WordCount() const {
+  return wordWeights_->Count();
+}
 
 void LearningEngine::ClearLearnedData() {
-  if (scanDepth_ > 0) throw Error("I cannot clear the learned data while a relevance scan is running", "EInvalidOperation");
+  if (scanDepth_ > 0)
+    throw Error("I cannot clear the learned data while a relevance scan is running", "EInvalidOperation");
   wordWeights_->Clear();
   relTable_.Clear();
 }
 
-int LearningEngine::Clamp(int v) const { return std::clamp(v, -maxWordWeight_, maxWordWeight_); }
+int LearningEngine::Clamp(int v) const {
+  return std::clamp(v, -maxWordWeight_, maxWordWeight_);
+}
 
 std::vector<std::string> LearningEngine::GetWordList(std::string_view text) const {
   return zibu::GetWordList(text, minWordLength_, maxWordLength_, commonWords_);
@@ -142,7 +148,8 @@ int LearningEngine::GetRelationshipRelevance(std::vector<std::string>& words) {
   SortUnique(words);
   const int64_t c = static_cast<int64_t>(words.size());
   if (c < 2) return 0;
-  const int64_t sum = c <= kSingleThreadScanLimit ? ScanRelTableSingleThread(words) : ScanRelTableMultiThread(words);
+  const int64_t sum =
+      c <= kSingleThreadScanLimit ? ScanRelTableSingleThread(words) : ScanRelTableMultiThread(words);
   return static_cast<int>(sum / (c * (c - 1)));
 }
 
@@ -161,7 +168,8 @@ int LearningEngine::GetRelevance(std::string_view text) {
 namespace {
 
 int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
+      .count();
 }
 
 }  // namespace
@@ -193,7 +201,8 @@ int64_t LearningEngine::ScanRelTableSingleThread(const std::vector<std::string>&
     EndScan();
     throw;
   }
-  port_->Log("Single thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)), true);
+  port_->Log("Single thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)),
+             true);
   EndScan();
   return sum;
 }
@@ -202,8 +211,8 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
   const auto start = std::chrono::steady_clock::now();
   const int n = static_cast<int>(words.size());
   const auto ranges = ScanThreadRanges(n, processorCount_ > 0 ? processorCount_ : ProcessorCount());
-  port_->Log("Checking " + std::to_string(n) + " words against rel table with " + std::to_string(ranges.size()) +
-                 " threads",
+  port_->Log("Checking " + std::to_string(n) + " words against rel table with " +
+                 std::to_string(ranges.size()) + " threads",
              true);
   ++scanDepth_;
   int64_t sum = 0;
@@ -242,7 +251,8 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
         // and no longer than the work itself when they finish early.
         std::unique_lock<std::mutex> lock(doorbell.mutex);
         const int expected = static_cast<int>(threads.size());
-        doorbell.cv.wait_for(lock, std::chrono::milliseconds(5), [&] { return doorbell.finished == expected; });
+        doorbell.cv.wait_for(lock, std::chrono::milliseconds(5),
+                             [&] { return doorbell.finished == expected; });
       }
       if (allDone()) break;
     }
@@ -254,7 +264,9 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
     EndScan();
     throw;
   }
-  port_->Log("Multiple thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)), true);
+  port_->Log(
+      "Multiple thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)),
+      true);
   EndScan();
   return sum;
 }

@@ -88,7 +88,9 @@ void LearningEngine::SetDataFolder(const std::string& dataDir, bool create) {
   fs::create_directories(BackupDir(), ec);
 }
 
-void LearningEngine::LoadCommonWords() { LoadCommonWords(dataDir_ + kCommonWordsFile); }
+void LearningEngine::LoadCommonWords() {
+  LoadCommonWords(dataDir_ + kCommonWordsFile);
+}
 
 void LearningEngine::LoadCommonWords(const std::string& path) {
   commonWords_.clear();
@@ -103,7 +105,8 @@ void LearningEngine::LoadCommonWords(const std::string& path) {
 }
 
 void LearningEngine::LoadWordWeightings(const std::string& path) {
-  if (scanDepth_ > 0) throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
+  if (scanDepth_ > 0)
+    throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
   wordWeights_->Clear();
   try {
     wordWeights_->LoadFromFile(path);
@@ -117,7 +120,8 @@ void LearningEngine::LoadWordWeightings(const std::string& path) {
 }
 
 bool LearningEngine::LoadRelTable(const std::string& path) {
-  if (scanDepth_ > 0) throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
+  if (scanDepth_ > 0)
+    throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
   if (!Exists(path)) return false;
   try {
     ReadRelTableFile(relTable_, path, port_);
@@ -144,7 +148,8 @@ bool LearningEngine::CompleteInterruptedSave() {
     port_->Log("I have finished the save of learned data that was interrupted", false);
   }
   // Files of a save that never reached its commit point are incomplete or unwanted.
-  for (const char* name : {kShownUrlsFile, kWordWeightsFile, kRelTableFile}) RemoveQuietly(dataDir_ + name + kNewSuffix);
+  for (const char* name : {kShownUrlsFile, kWordWeightsFile, kRelTableFile})
+    RemoveQuietly(dataDir_ + name + kNewSuffix);
   RemoveQuietly(record + kNewSuffix);
   return committed;
 }
@@ -262,7 +267,8 @@ std::string LearningEngine::CurrentFile(const std::string& name) const {
 }
 
 void LearningEngine::LoadData(TCompMap* shownUrls, bool readOnly) {
-  if (scanDepth_ > 0) throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
+  if (scanDepth_ > 0)
+    throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
   if (!readOnly) CompleteInterruptedSave();
 
   if (shownUrls) {
@@ -297,7 +303,8 @@ void LearningEngine::LoadData(TCompMap* shownUrls, bool readOnly) {
   const std::string backupTable = BackupDir() + kRelTableFile;
   const std::string backupWeights = BackupDir() + kWordWeightsFile;
   if (Exists(backupTable)) {
-    port_->ShowMessage("Error loading word relationship table.\r\nI will try to load it from the last backup");
+    port_->ShowMessage(
+        "Error loading word relationship table.\r\nI will try to load it from the last backup");
     bool loaded = false;
     // Without its word file the backup table has nothing to pair with: the data folder's
     // weights stay, rather than being replaced by none. They also stay when the backup pair
@@ -316,11 +323,13 @@ void LearningEngine::LoadData(TCompMap* shownUrls, bool readOnly) {
     if (loaded) {
       port_->ShowMessage("Loading backup word relationship table was successful");
     } else {
-      port_->ShowMessage("Error loading backup word relationship table.\r\nWord relationships will be reset.");
+      port_->ShowMessage(
+          "Error loading backup word relationship table.\r\nWord relationships will be reset.");
       relTable_.Reset(WordCount());
     }
   } else {
-    port_->ShowMessage("Error loading word relationship table.\r\nNo backup exists, so word relationships will be reset");
+    port_->ShowMessage(
+        "Error loading word relationship table.\r\nNo backup exists, so word relationships will be reset");
     relTable_.Reset(WordCount());
   }
 }

@@ -7,7 +7,8 @@ namespace zibu {
 
 RelScanContext::RelScanContext(const T2DRelTypeArray& table, std::vector<int> positions, int maxWordWeight)
     : table_(table), positions_(std::move(positions)) {
-  for (int v = -128; v <= 127; ++v) scaled_[static_cast<uint8_t>(static_cast<int8_t>(v))] = (v * 100 / maxWordWeight) * 2;
+  for (int v = -128; v <= 127; ++v)
+    scaled_[static_cast<uint8_t>(static_cast<int8_t>(v))] = (v * 100 / maxWordWeight) * 2;
   for (int p : positions_) columns_ = std::max(columns_, p + 1);
 }
 

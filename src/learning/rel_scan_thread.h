@@ -90,7 +90,6 @@ class TRelScanThread {
   void Execute();
 
  private:
-
   const RelScanContext& context_;
   ScanDoorbell* doorbell_;
   std::thread thread_;

@@ -26,9 +26,13 @@ constexpr size_t kDirectTail = 512;
 // Pieces per writev call (the system's limit is at least 1024).
 constexpr size_t kMaxVectors = 1024;
 
-std::string BaseName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+std::string BaseName(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
 
-std::string SystemText(int err) { return std::strerror(err); }
+std::string SystemText(int err) {
+  return std::strerror(err);
+}
 
 // Shows "<verb> <name>" after row i the way both directions do it.
 class RowProgress {
@@ -97,7 +101,8 @@ class FileWriter {
   }
   void Close(bool durable) {
     Flush();
-    if (durable && ::fdatasync(fd_) != 0) throw IoError("Unable to write to " + path_ + ": " + SystemText(errno));
+    if (durable && ::fdatasync(fd_) != 0)
+      throw IoError("Unable to write to " + path_ + ": " + SystemText(errno));
     int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) throw IoError("Unable to write to " + path_ + ": " + SystemText(errno));
@@ -187,7 +192,8 @@ class FileReader {
         uint8_t b[4];
         Read(b, 4);
         return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-                                    (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24));
+                                    (static_cast<uint32_t>(b[2]) << 16) |
+                                    (static_cast<uint32_t>(b[3]) << 24));
       }
       default:
         throw StreamReadError("Invalid value type " + std::to_string(type) + " in " + BaseName(path_));
@@ -304,13 +310,15 @@ void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort*
     const int32_t rows = in.ReadTaggedInt();
     // Every row takes at least two bytes (its length), so a count the rest of the file cannot
     // hold is damage, caught before the row table is allocated.
-    if (rows < 0) throw StreamReadError("Invalid row count " + std::to_string(rows) + " in " + BaseName(path));
+    if (rows < 0)
+      throw StreamReadError("Invalid row count " + std::to_string(rows) + " in " + BaseName(path));
     if (static_cast<int64_t>(rows) * 2 > in.Remaining()) throw StreamReadError("Stream read error");
     table.SetRowCount(rows);
     progress.Start(rows);
     for (int i = 0; i < rows; ++i) {
       const int32_t len = in.ReadTaggedInt();
-      if (len < 0) throw StreamReadError("Invalid row length " + std::to_string(len) + " in " + BaseName(path));
+      if (len < 0)
+        throw StreamReadError("Invalid row length " + std::to_string(len) + " in " + BaseName(path));
       // The file ends before this row would: the read would fail anyway, so it fails before
       // the row is allocated.
       if (len > in.Remaining()) throw StreamReadError("Stream read error");

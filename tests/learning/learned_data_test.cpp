@@ -38,8 +38,13 @@ std::string Bytes(std::initializer_list<int> v) {
   return s;
 }
 
-const char* kEightTexts[] = {"jordan abdullah",  "abdullahs jordan", "jordan sands", "sand jordan",
-                             "jordan katie",     "katies jordan",    "jordan katie sand abdullah",
+const char* kEightTexts[] = {"jordan abdullah",
+                             "abdullahs jordan",
+                             "jordan sands",
+                             "sand jordan",
+                             "jordan katie",
+                             "katies jordan",
+                             "jordan katie sand abdullah",
                              "abdullah katie's sand jordan"};
 
 std::vector<int> EightScores(LearningEngine& e) {
@@ -105,7 +110,8 @@ TEST(RelTableFile, LongRowsAndManyRowsRoundTrip) {
   uint32_t x = 99;
   for (int i = 0; i < 4; ++i) {
     t.SetRowLength(i, lengths[i]);
-    for (int c = 0; c < lengths[i]; ++c) t.Set(i, c, static_cast<int8_t>((x = x * 1103515245u + 12345u) >> 24));
+    for (int c = 0; c < lengths[i]; ++c)
+      t.Set(i, c, static_cast<int8_t>((x = x * 1103515245u + 12345u) >> 24));
   }
   WriteRelTableFile(t, p);
   EXPECT_EQ(fs::file_size(p), 2u + 3u + 5000u + 5u + 70000u + 2u + 3u + 5u + 40000u);
@@ -213,7 +219,8 @@ TEST(RelTableFile, SizesTheFileCannotHoldAreRejectedBeforeAllocating) {
   // Negative sizes.
   WriteBytes(p, Bytes({2, 0xFF}));
   EXPECT_THROW(ReadRelTableFile(t, p), StreamReadError);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   EXPECT_LT(ms.count(), 500);
 }
 
@@ -339,9 +346,10 @@ TEST_F(LearnedData, TableOneRowTooLongLoadsTheBackupPair) {
   port.Reset();
   auto loaded = NewEngine();
   loaded->LoadData();
-  EXPECT_EQ(port.messages, (std::vector<std::string>{
-                               "Error loading word relationship table.\r\nI will try to load it from the last backup",
-                               "Loading backup word relationship table was successful"}));
+  EXPECT_EQ(port.messages,
+            (std::vector<std::string>{
+                "Error loading word relationship table.\r\nI will try to load it from the last backup",
+                "Loading backup word relationship table was successful"}));
   EXPECT_EQ(std::find(port.progress.begin(), port.progress.end(), "Loading backup word weightings... 0") !=
                 port.progress.end(),
             true);
@@ -359,8 +367,9 @@ TEST_F(LearnedData, TableCutMidRowWithoutBackupIsReset) {
   auto loaded = NewEngine();
   loaded->LoadData();
   EXPECT_TRUE(port.Logged("EReadError: Stream read error"));
-  EXPECT_EQ(port.messages, (std::vector<std::string>{"Error loading word relationship table.\r\nNo backup exists, so "
-                                                     "word relationships will be reset"}));
+  EXPECT_EQ(port.messages,
+            (std::vector<std::string>{"Error loading word relationship table.\r\nNo backup exists, so "
+                                      "word relationships will be reset"}));
   EXPECT_EQ(loaded->WordCount(), 4);  // the data folder's weights stay
   ASSERT_TRUE(loaded->RelTable().IsSquare(4));
   for (int a = 0; a < 4; ++a)
@@ -391,8 +400,9 @@ TEST_F(LearnedData, TableOneRowTooLongWithoutBackupIsReset) {
   port.Reset();
   auto loaded = NewEngine();
   loaded->LoadData();
-  EXPECT_EQ(port.messages, (std::vector<std::string>{"Error loading word relationship table.\r\nNo backup exists, so "
-                                                     "word relationships will be reset"}));
+  EXPECT_EQ(port.messages,
+            (std::vector<std::string>{"Error loading word relationship table.\r\nNo backup exists, so "
+                                      "word relationships will be reset"}));
   ASSERT_TRUE(loaded->RelTable().IsSquare(4));
   EXPECT_EQ(loaded->RelTable().Get(0, 1), 0);
   EXPECT_EQ(loaded->WordWeights().Get("KATIE"), -32);
@@ -407,8 +417,9 @@ TEST_F(LearnedData, UnusableBackupPairResetsTheTableAndKeepsTheDataWeights) {
   auto loaded = NewEngine();
   loaded->LoadData();
   EXPECT_EQ(port.messages,
-            (std::vector<std::string>{"Error loading word relationship table.\r\nI will try to load it from the last backup",
-                                      "Error loading backup word relationship table.\r\nWord relationships will be reset."}));
+            (std::vector<std::string>{
+                "Error loading word relationship table.\r\nI will try to load it from the last backup",
+                "Error loading backup word relationship table.\r\nWord relationships will be reset."}));
   EXPECT_EQ(loaded->WordCount(), 7);
   EXPECT_EQ(loaded->WordWeights().Get("NEWER"), 4);
   EXPECT_TRUE(loaded->RelTable().IsSquare(7));
@@ -423,8 +434,9 @@ TEST_F(LearnedData, BackupTableWithoutWordFileKeepsTheDataWeights) {
   auto loaded = NewEngine();
   loaded->LoadData();
   EXPECT_EQ(port.messages,
-            (std::vector<std::string>{"Error loading word relationship table.\r\nI will try to load it from the last backup",
-                                      "Error loading backup word relationship table.\r\nWord relationships will be reset."}));
+            (std::vector<std::string>{
+                "Error loading word relationship table.\r\nI will try to load it from the last backup",
+                "Error loading backup word relationship table.\r\nWord relationships will be reset."}));
   EXPECT_EQ(loaded->WordCount(), 7);
   EXPECT_EQ(loaded->WordWeights().Get("JORDAN"), 18);
   EXPECT_TRUE(loaded->RelTable().IsSquare(7));
@@ -437,7 +449,8 @@ TEST_F(LearnedData, DamagedWordFileTakesTheBackupPair) {
   port.Reset();
   auto loaded = NewEngine();
   loaded->LoadData();
-  EXPECT_TRUE(port.Logged("'1=2' is not a valid integer value")) << (port.logs.empty() ? "" : port.logs[0].text);
+  EXPECT_TRUE(port.Logged("'1=2' is not a valid integer value"))
+      << (port.logs.empty() ? "" : port.logs[0].text);
   EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
   EXPECT_EQ(loaded->WordCount(), 4);
 }
@@ -448,7 +461,9 @@ namespace {
 
 // Generation g: 3 + g words, every weight g, every pair g. A loaded pair is consistent when all
 // of it says the same generation.
-int8_t GenerationValue(int g) { return static_cast<int8_t>(g % 41); }
+int8_t GenerationValue(int g) {
+  return static_cast<int8_t>(g % 41);
+}
 
 void MakeGeneration(LearningEngine& e, int g) {
   e.ClearLearnedData();
@@ -472,7 +487,9 @@ int GenerationOf(LearningEngine& e) {
   return g;
 }
 
-int GenerationOfShown(const TCompMap& m) { return m.Count() == 1 ? static_cast<int>(m.ValueAt(0)) : -1; }
+int GenerationOfShown(const TCompMap& m) {
+  return m.Count() == 1 ? static_cast<int>(m.ValueAt(0)) : -1;
+}
 
 }  // namespace
 
@@ -551,7 +568,8 @@ TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
     TCompMap shown;
     loaded->LoadData(&shown);
     const int g = GenerationOf(*loaded);
-    const bool committed = stop > static_cast<size_t>(std::find(steps.begin(), steps.end(), "commit") - steps.begin());
+    const bool committed =
+        stop > static_cast<size_t>(std::find(steps.begin(), steps.end(), "commit") - steps.begin());
     EXPECT_EQ(g, committed ? 3 : 2) << "stopped before " << steps[stop];
     EXPECT_EQ(GenerationOfShown(shown), g) << "stopped before " << steps[stop];
     EXPECT_TRUE(port.messages.empty()) << "stopped before " << steps[stop];
@@ -607,8 +625,8 @@ TEST_F(LearnedData, KillingTheSavingProcessAtRandomMomentsLosesOnlyTheSaveInProg
     TCompMap shown;
     loaded->LoadData(&shown);
     const int g = GenerationOf(*loaded);
-    EXPECT_TRUE(g == lastDone || g == lastDone + 1) << "round " << round << ": loaded " << g << ", last done "
-                                                    << lastDone;
+    EXPECT_TRUE(g == lastDone || g == lastDone + 1)
+        << "round " << round << ": loaded " << g << ", last done " << lastDone;
     EXPECT_EQ(GenerationOfShown(shown), g);
     EXPECT_TRUE(port.messages.empty());
   }

@@ -18,7 +18,9 @@ using zibu::testing::ScratchDir;
 
 namespace {
 
-int Weight(LearningEngine& e, const std::string& w) { return e.WordWeights().Get(w); }
+int Weight(LearningEngine& e, const std::string& w) {
+  return e.WordWeights().Get(w);
+}
 
 int Pair(LearningEngine& e, const std::string& a, const std::string& b) {
   const int ia = e.WordWeights().IndexOf(a), ib = e.WordWeights().IndexOf(b);
@@ -26,7 +28,9 @@ int Pair(LearningEngine& e, const std::string& a, const std::string& b) {
   return e.RelTable().Get(ia, ib);
 }
 
-std::vector<std::string> Words(LearningEngine& e, const char* text) { return e.GetWordList(text); }
+std::vector<std::string> Words(LearningEngine& e, const char* text) {
+  return e.GetWordList(text);
+}
 
 }  // namespace
 
@@ -200,7 +204,8 @@ TEST(Parameters, MaxWordWeightDefaultAndClamping) {
   EXPECT_EQ(read("[main]\n", p1), std::make_tuple(4, 12, 50));
   EXPECT_TRUE(p1.logs.empty());
   RecordingPort p2;
-  EXPECT_EQ(read("[main]\nminWordLength=3\nmaxWordLength=9\nmaxWordWeight=300\n", p2), std::make_tuple(3, 9, 127));
+  EXPECT_EQ(read("[main]\nminWordLength=3\nmaxWordLength=9\nmaxWordWeight=300\n", p2),
+            std::make_tuple(3, 9, 127));
   ASSERT_EQ(p2.logs.size(), 1u);
   EXPECT_FALSE(p2.logs[0].verbose);
   EXPECT_EQ(p2.logs[0].text, "maxWordWeight 300 is outside 1 to 127, so I am using 127");
@@ -216,7 +221,8 @@ TEST(Parameters, MaxWordWeightDefaultAndClamping) {
 
 TEST(ScanRanges, SplitAsTheExamplesSay) {
   using R = std::vector<std::pair<int, int>>;
-  EXPECT_EQ(ScanThreadRanges(51, 2), (R{{0, 6}, {7, 13}, {14, 20}, {21, 27}, {28, 34}, {35, 41}, {42, 48}, {49, 50}}));
+  EXPECT_EQ(ScanThreadRanges(51, 2),
+            (R{{0, 6}, {7, 13}, {14, 20}, {21, 27}, {28, 34}, {35, 41}, {42, 48}, {49, 50}}));
   EXPECT_EQ(ScanThreadRanges(51, 1), (R{{0, 12}, {13, 25}, {26, 38}, {39, 50}}));
   const R eleven = ScanThreadRanges(11, 4);
   EXPECT_EQ(eleven, (R{{0, 2}, {3, 5}, {6, 8}, {9, 10}, {11, 10}}));
@@ -235,7 +241,8 @@ namespace {
 
 // A vocabulary of `count` random words with random weights and a fully populated table.
 std::vector<std::string> FillRandom(LearningEngine& e, int count, std::mt19937& rng) {
-  std::uniform_int_distribution<int> letter('A', 'Z'), len(4, 12), cell(-e.maxWordWeight(), e.maxWordWeight());
+  std::uniform_int_distribution<int> letter('A', 'Z'), len(4, 12),
+      cell(-e.maxWordWeight(), e.maxWordWeight());
   std::vector<std::string> vocab;
   while (static_cast<int>(vocab.size()) < count) {
     std::string w;
@@ -303,7 +310,8 @@ TEST(Scan, SingleAndMultiThreadSumsAgreeOnRandomLists) {
   }
   // No known word at all: 0 on both paths.
   std::vector<std::string> unknown;
-  for (int i = 0; i < 60; ++i) unknown.push_back("NOWORD" + std::string(1, static_cast<char>('A' + i % 26)) + std::to_string(i));
+  for (int i = 0; i < 60; ++i)
+    unknown.push_back("NOWORD" + std::string(1, static_cast<char>('A' + i % 26)) + std::to_string(i));
   SortUnique(unknown);
   EXPECT_EQ(e.ScanRelTableSingleThread(unknown), 0);
   EXPECT_EQ(e.ScanRelTableMultiThread(unknown), 0);
@@ -327,7 +335,8 @@ TEST(Scan, LongTextsUseTheThreadsAndLogTheirTimes) {
   const auto start = std::chrono::steady_clock::now();
   auto list = e.GetWordList(many);
   e.GetRelationshipRelevance(list);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   EXPECT_TRUE(port.Logged("Checking 80 words against rel table with 8 threads"));
   bool timed = false;
   for (const auto& l : port.logs) timed |= l.text.rfind("Multiple thread scan of 80 words took ", 0) == 0;
