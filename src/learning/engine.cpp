@@ -117,6 +117,19 @@ void LearningEngine::UpdateRelTable(std::vector<std::string>& words, int rating)
   }
 }
 
+std::vector<int> LearningEngine::ScanPositions(const std::vector<std::string>& words) {
+  // Words added to the map without learning (by a caller filling it directly) have no cells
+  // yet: the outermost scan grows the table for them; a scan nested in another one's wait must
+  // not move rows the workers are reading, and counts such words as unknown.
+  if (!relTable_.IsSquare(WordCount()) && scanDepth_ == 1) relTable_.Resize(WordCount());
+  int covered = relTable_.RowCount();
+  for (int r = 0; r < relTable_.RowCount(); ++r) covered = std::min(covered, relTable_.RowLength(r));
+  std::vector<int> at = WordPositions(words);
+  for (int& a : at)
+    if (a >= covered) a = -1;
+  return at;
+}
+
 std::vector<int> LearningEngine::WordPositions(const std::vector<std::string>& words) const {
   std::vector<int> at(words.size());
   for (size_t i = 0; i < words.size(); ++i) at[i] = wordWeights_->IndexOf(words[i]);
@@ -191,8 +204,7 @@ int64_t LearningEngine::ScanRelTableSingleThread(const std::vector<std::string>&
   ++scanDepth_;
   int64_t sum = 0;
   try {
-    if (!relTable_.IsSquare(WordCount())) relTable_.Resize(WordCount());
-    const RelScanContext context(relTable_, WordPositions(words), maxWordWeight_);
+    const RelScanContext context(relTable_, ScanPositions(words), maxWordWeight_);
     for (int i = 0; i < n; ++i) {
       port_->ProcessMessagesPaced();
       sum += context.RowSum(i);
@@ -217,8 +229,7 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
   ++scanDepth_;
   int64_t sum = 0;
   try {
-    if (!relTable_.IsSquare(WordCount())) relTable_.Resize(WordCount());
-    const RelScanContext context(relTable_, WordPositions(words), maxWordWeight_);
+    const RelScanContext context(relTable_, ScanPositions(words), maxWordWeight_);
     const int processors = processorCount_ > 0 ? processorCount_ : ProcessorCount();
     RelScanPool* pool = nullptr;
     if (scanWait_ == ScanWait::kNotified) {

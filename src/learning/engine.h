@@ -160,6 +160,8 @@ class LearningEngine {
   std::string CurrentFile(const std::string& name) const;
   // Positions of the words in WordWeights (-1 for unknown ones).
   std::vector<int> WordPositions(const std::vector<std::string>& words) const;
+  // The same for a scan, with words the table does not cover counted as unknown.
+  std::vector<int> ScanPositions(const std::vector<std::string>& words);
 
   UserPort* port_;
   int minWordLength_ = kDefaultMinWordLength;

@@ -389,3 +389,36 @@ TEST(RelTableMemory, GrowingStaysWithinFivePerCentOfTheCells) {
   EXPECT_TRUE(t.IsSquare(10));
   EXPECT_EQ(t.Get(9, 5), 0);
 }
+
+TEST(Scan, WordsAddedWithoutLearningAreCoveredAndNestedScansLeaveTheTableAlone) {
+  RecordingPort port;
+  LearningEngine e(port);
+  std::mt19937 rng(3);
+  auto vocab = FillRandom(e, 150, rng);
+  std::vector<std::string> list(vocab.begin(), vocab.begin() + 120);
+  SortUnique(list);
+  const int64_t expected = ReferenceSum(e, list);
+
+  // A word put straight into the map has no cells yet.
+  e.WordWeights().Add("STRAIGHTIN", 5);
+  std::vector<std::string> withNew = list;
+  withNew.push_back("STRAIGHTIN");
+  SortUnique(withNew);
+
+  int nested = 0;
+  int64_t nestedSum = -1;
+  port.onPaced = [&] {
+    if (nested++ > 0) return;
+    // From the wait of the outer scan: the outer workers are reading the table right now.
+    const int rows = e.RelTable().RowCount();
+    nestedSum = e.ScanRelTableMultiThread(withNew);
+    EXPECT_EQ(e.RelTable().RowCount(), rows);
+  };
+  e.SetScanWait(ScanWait::kSleepPoll, 10);
+  EXPECT_EQ(e.ScanRelTableMultiThread(list), expected);
+  EXPECT_EQ(nestedSum, expected);  // the uncovered word counted as unknown
+  port.onPaced = nullptr;
+  e.SetScanWait(ScanWait::kNotified);
+  EXPECT_EQ(e.ScanRelTableMultiThread(withNew), expected);  // grown for it now: its cells are 0
+  EXPECT_TRUE(e.RelTable().IsSquare(e.WordCount()));
+}
