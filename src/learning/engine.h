@@ -154,6 +154,7 @@ class LearningEngine {
     int rating;
   };
   void ApplyRating(std::string_view text, int rating);
+  void SaveFiles(const TCompMap* shownUrls);
   void EndScan();
   int Clamp(int v) const;
   // The file of the data folder a load should read for `name`.

@@ -157,7 +157,18 @@ bool LearningEngine::CompleteInterruptedSave() {
 void LearningEngine::SaveData(const TCompMap* shownUrls) {
   port_->ShowProgress("Saving data...", 0);
   port_->Log("Saving data...", false);
+  try {
+    SaveFiles(shownUrls);
+  } catch (...) {
+    // The error goes to the caller; the splash must not stay up.
+    port_->HideProgress();
+    throw;
+  }
+  port_->Log("Finished saving data...", false);
+  port_->HideProgress();
+}
 
+void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
   std::vector<std::string> names;
   if (shownUrls) names.push_back(kShownUrlsFile);
   names.push_back(kWordWeightsFile);
@@ -195,7 +206,6 @@ void LearningEngine::SaveData(const TCompMap* shownUrls) {
     }
   } catch (...) {
     for (const auto& name : names) RemoveQuietly(dataDir_ + name + kNewSuffix);
-    port_->HideProgress();
     throw;
   }
 
@@ -234,7 +244,6 @@ void LearningEngine::SaveData(const TCompMap* shownUrls) {
       if (!out) {
         for (const auto& name : names) RemoveQuietly(dataDir_ + name + kNewSuffix);
         RemoveQuietly(staged);
-        port_->HideProgress();
         throw IoError("Unable to write to " + staged);
       }
     }
@@ -250,9 +259,6 @@ void LearningEngine::SaveData(const TCompMap* shownUrls) {
   }
   step("done");
   RemoveQuietly(record);
-
-  port_->Log("Finished saving data...", false);
-  port_->HideProgress();
 }
 
 std::string LearningEngine::CurrentFile(const std::string& name) const {

@@ -299,6 +299,26 @@ TEST_F(LearnedData, BackupsHoldThePreviousSave) {
   EXPECT_TRUE(fs::is_empty(other.path() + "data/backup"));
 }
 
+TEST_F(LearnedData, AFailedSaveRaisesAndLeavesTheLastSaveInPlace) {
+  auto e = NewEngine();
+  LearnExample(*e);
+  e->SaveData();
+  const std::string weights = ReadBytes(Data("wordweightings.dat"));
+  e->LearnFromRating(7, "something newer");
+  // Something in the way of the new table file.
+  fs::create_directories(Data("reltable.dat.new/blocked"));
+  port.Reset();
+  EXPECT_THROW(e->SaveData(), IoError);
+  EXPECT_GE(port.hides, 1);
+  EXPECT_FALSE(port.Logged("Finished saving data..."));
+  EXPECT_EQ(ReadBytes(Data("wordweightings.dat")), weights);
+  EXPECT_FALSE(fs::exists(Data("wordweightings.dat.new")));
+  fs::remove_all(Data("reltable.dat.new"));
+  auto loaded = NewEngine();
+  loaded->LoadData();
+  EXPECT_EQ(EightScores(*loaded), (std::vector<int>{40, 40, 35, 35, -14, -14, 10, 10}));
+}
+
 TEST_F(LearnedData, MissingFilesGiveEmptyOrZeroDataWithoutMessages) {
   auto e = NewEngine();
   e->LoadData();
