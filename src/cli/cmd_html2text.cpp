@@ -24,7 +24,8 @@ int Run(const std::vector<std::string>& args) {
     std::fprintf(stderr, "zibu-cli html2text: at most one FILE\n\n%s", kHelp);
     return 2;
   }
-  const std::string text = HtmlToText(args.empty() ? ReadStreamBytes(stdin, "standard input") : ReadFileBytes(args[0]));
+  const std::string text =
+      HtmlToText(args.empty() ? ReadStreamBytes(stdin, "standard input") : ReadFileBytes(args[0]));
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "common/numbers.h"
 #include "common/file_io.h"
+#include "common/numbers.h"
 #include "common/text.h"
 
 namespace zibu::cli {

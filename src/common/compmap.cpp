@@ -31,9 +31,13 @@ void TCompMap::AddAll(const TCompMap& other) {
   for (size_t i = 0; i < keys.size(); ++i) Add(keys[i], values[i]);
 }
 
-const std::string& TCompMap::KeyAt(int position) const { return keys_.at(static_cast<size_t>(position)); }
+const std::string& TCompMap::KeyAt(int position) const {
+  return keys_.at(static_cast<size_t>(position));
+}
 
-int64_t TCompMap::ValueAt(int position) const { return values_.at(static_cast<size_t>(position)); }
+int64_t TCompMap::ValueAt(int position) const {
+  return values_.at(static_cast<size_t>(position));
+}
 
 void TCompMap::Clear() {
   keys_.clear();

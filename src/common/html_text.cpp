@@ -12,7 +12,9 @@
 namespace zibu {
 namespace {
 
-inline char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // Whether text[pos..] starts with `lower` (given in lower case), ASCII letters compared without case.
 inline bool StartsNoCase(std::string_view text, size_t pos, std::string_view lower) {
@@ -218,7 +220,8 @@ constexpr NamedRef kAfterAmp[] = {{"copy", "(c)"}, {"mdash", "---"}, {"ndash", "
 template <size_t N>
 const NamedRef* MatchRef(std::string_view text, size_t pos, const NamedRef (&refs)[N]) {
   for (const NamedRef& r : refs)
-    if (StartsNoCase(text, pos, r.name) && pos + r.name.size() < text.size() && text[pos + r.name.size()] == ';')
+    if (StartsNoCase(text, pos, r.name) && pos + r.name.size() < text.size() &&
+        text[pos + r.name.size()] == ';')
       return &r;
   return nullptr;
 }

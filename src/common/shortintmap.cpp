@@ -27,9 +27,13 @@ int8_t TShortIntMap::Get(std::string_view key) const {
   return values_[static_cast<size_t>(i)];
 }
 
-int8_t TShortIntMap::ValueAt(int position) const { return values_.at(static_cast<size_t>(position)); }
+int8_t TShortIntMap::ValueAt(int position) const {
+  return values_.at(static_cast<size_t>(position));
+}
 
-const std::string& TShortIntMap::KeyAt(int position) const { return keys_.at(static_cast<size_t>(position)); }
+const std::string& TShortIntMap::KeyAt(int position) const {
+  return keys_.at(static_cast<size_t>(position));
+}
 
 bool TShortIntMap::SetValueAt(int position, int8_t value) {
   if (position < 0) throw std::out_of_range("TShortIntMap::SetValueAt: negative position");

@@ -25,7 +25,9 @@ void TStringMap::Clear() {
   values_.clear();
 }
 
-const std::string& TStringMap::KeyAt(int position) const { return keys_.at(static_cast<size_t>(position)); }
+const std::string& TStringMap::KeyAt(int position) const {
+  return keys_.at(static_cast<size_t>(position));
+}
 
 const std::string& TStringMap::ValueAt(int position) const {
   return values_.at(static_cast<size_t>(position));

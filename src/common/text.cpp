@@ -26,7 +26,9 @@ constexpr std::array<unsigned char, 256> MakeUpperTable() {
 
 constexpr std::array<unsigned char, 256> kAnsiUpper = MakeUpperTable();
 
-inline unsigned char Fold(char c) { return kAnsiUpper[static_cast<unsigned char>(c)]; }
+inline unsigned char Fold(char c) {
+  return kAnsiUpper[static_cast<unsigned char>(c)];
+}
 
 inline bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -61,7 +63,9 @@ bool SameTextNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareTextNoCase(a, b) == 0;
 }
 
-bool LessNoCase(std::string_view a, std::string_view b) { return CompareTextNoCase(a, b) < 0; }
+bool LessNoCase(std::string_view a, std::string_view b) {
+  return CompareTextNoCase(a, b) < 0;
+}
 
 std::string Trim(std::string_view text) {
   size_t b = 0, e = text.size();
@@ -96,18 +100,17 @@ std::string LettersOnly(std::string_view text) {
 
 void SortUnique(std::vector<std::string>& list) {
   // A stable sort keeps the first spelling of equal entries first; then keep one of each run.
-  std::stable_sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
-    return LessNoCase(a, b);
-  });
-  auto last = std::unique(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
-    return SameTextNoCase(a, b);
-  });
+  std::stable_sort(list.begin(), list.end(),
+                   [](const std::string& a, const std::string& b) { return LessNoCase(a, b); });
+  auto last = std::unique(list.begin(), list.end(),
+                          [](const std::string& a, const std::string& b) { return SameTextNoCase(a, b); });
   list.erase(last, list.end());
 }
 
 bool InSortedList(std::string_view word, const std::vector<std::string>& sortedCaseInsensitive) {
-  auto it = std::lower_bound(sortedCaseInsensitive.begin(), sortedCaseInsensitive.end(), word,
-                             [](const std::string& entry, std::string_view w) { return LessNoCase(entry, w); });
+  auto it =
+      std::lower_bound(sortedCaseInsensitive.begin(), sortedCaseInsensitive.end(), word,
+                       [](const std::string& entry, std::string_view w) { return LessNoCase(entry, w); });
   return it != sortedCaseInsensitive.end() && SameTextNoCase(*it, word);
 }
 

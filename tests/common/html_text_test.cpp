@@ -6,7 +6,8 @@
 using namespace zibu;
 
 TEST(HtmlToText, BreaksParagraphsScriptsAndReferences) {
-  EXPECT_EQ(HtmlToText("test<br><p><script language=javascript>function x():</script>end&quot;"), "test  end\"");
+  EXPECT_EQ(HtmlToText("test<br><p><script language=javascript>function x():</script>end&quot;"),
+            "test  end\"");
   EXPECT_EQ(HtmlToText("a<BR>b<P>c<Br>d"), "a b c d");
   // Only the bare spellings are breaks; others are ordinary tags and leave nothing.
   EXPECT_EQ(HtmlToText("a<br/>b<p class=x>c<br >d"), "abcd");
@@ -14,7 +15,8 @@ TEST(HtmlToText, BreaksParagraphsScriptsAndReferences) {
 }
 
 TEST(HtmlToText, CutOffTagsAtTheEnds) {
-  for (const char* s : {"bar><nobar>", "<nobr", "nobr>", "<<nobr", "nobr><blah"}) EXPECT_EQ(HtmlToText(s), "") << s;
+  for (const char* s : {"bar><nobar>", "<nobr", "nobr>", "<<nobr", "nobr><blah"})
+    EXPECT_EQ(HtmlToText(s), "") << s;
   EXPECT_EQ(HtmlToText("a < b"), "");
   EXPECT_EQ(HtmlToText("a > b"), " b");
   EXPECT_EQ(HtmlToText("x>y<b>z"), "yz");
@@ -45,7 +47,9 @@ TEST(HtmlToText, NumericReferences) {
   EXPECT_EQ(HtmlToText("Caf&#233;"), "Caf\xE9");
   EXPECT_EQ(HtmlToText("&#x41;&#X42;&#$43;&#0x44;"), "ABCD");
   EXPECT_EQ(HtmlToText("&#8217;"), "\x19");
-  EXPECT_EQ(HtmlToText("&# 65;&#-1;&#+66;"), "A\xFF" "B");
+  EXPECT_EQ(HtmlToText("&# 65;&#-1;&#+66;"),
+            "A\xFF"
+            "B");
   // A decoded "&" or "#" starts a new reference with what follows or precedes it.
   EXPECT_EQ(HtmlToText("&#38;#65;"), "A");
   EXPECT_EQ(HtmlToText("&&#35;66;"), "B");
@@ -75,7 +79,13 @@ TEST(HtmlToText, NumericReferenceThatIsNotANumberRaises) {
 TEST(HtmlToText, NamedReferencesInTheirOrder) {
   EXPECT_EQ(HtmlToText("a&nbsp;&amp;&nbsp;b"), "a & b");
   EXPECT_EQ(HtmlToText("&AMP;&Lt;&gT;&QUOT;"), "&<>\"");
-  EXPECT_EQ(HtmlToText("&copy;&mdash;&ndash;&raquo;&euro;&pound;"), "(c)" "---" "--" ">>" "EURO" "\xA3");
+  EXPECT_EQ(HtmlToText("&copy;&mdash;&ndash;&raquo;&euro;&pound;"),
+            "(c)"
+            "---"
+            "--"
+            ">>"
+            "EURO"
+            "\xA3");
   // Escaped tags survive as text because tags go first.
   EXPECT_EQ(HtmlToText("&lt;b&gt;bold&lt;/b&gt;"), "<b>bold</b>");
   // "&amp;" is decoded after "&lt;" but before "&copy;".

@@ -6,7 +6,9 @@
 namespace zibu::literal {
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 bool MatchAt(std::string_view text, size_t pos, std::string_view pattern, bool ignoreCase) {
   if (text.size() - pos < pattern.size()) return false;
@@ -93,9 +95,9 @@ std::string HtmlToText(std::string_view html) {
   }
   // 7. Named references, in this order.
   static const std::pair<const char*, const char*> kNamed[] = {
-      {"&lt;", "<"},       {"&gt;", ">"},      {"&nbsp;", " "},    {"&quot;", "\""},
-      {"&amp;", "&"},      {"&copy;", "(c)"},  {"&mdash;", "---"}, {"&ndash;", "--"},
-      {"&raquo;", ">>"},   {"&euro;", "EURO"}, {"&pound;", "\xA3"}};
+      {"&lt;", "<"},     {"&gt;", ">"},      {"&nbsp;", " "},    {"&quot;", "\""},
+      {"&amp;", "&"},    {"&copy;", "(c)"},  {"&mdash;", "---"}, {"&ndash;", "--"},
+      {"&raquo;", ">>"}, {"&euro;", "EURO"}, {"&pound;", "\xA3"}};
   for (const auto& [from, to] : kNamed) s = StringReplaceAll(s, from, to, true);
   return s;
 }

@@ -61,7 +61,8 @@ TEST(StringMap, PositionsDeleteAndDuplicates) {
 
 TEST(ShortIntMap, LookupByKeyIgnoresCaseAndFindsTheFirst) {
   TShortIntMap m;
-  const std::pair<const char*, int8_t> entries[] = {{"EEE", 5}, {"AAA", 1}, {"CCC", 3}, {"BBB", 2}, {"DDD", 4}};
+  const std::pair<const char*, int8_t> entries[] = {
+      {"EEE", 5}, {"AAA", 1}, {"CCC", 3}, {"BBB", 2}, {"DDD", 4}};
   for (const auto& [k, v] : entries) m.Add(k, v);
   EXPECT_EQ(m.Get("EEE"), 5);
   EXPECT_EQ(m.Get("AAA"), 1);

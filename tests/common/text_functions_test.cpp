@@ -33,7 +33,8 @@ TEST(GetWordList, RepetitionsKeptAndCommonWordsIgnoreCase) {
 
 TEST(GetWordList, LongExampleAfterSortUnique) {
   const std::string text =
-      "in john's $$$ \"report\" he said that if \"iran's nuclear programme doesn't stop soon george bush will "
+      "in john's $$$ \"report\" he said that if \"iran's nuclear programme doesn't stop soon george bush "
+      "will "
       "get 'really' cross\"!!!, so thEn everyone everyone everyone reads it john's report report!";
   Words common = {"SAID", "THAT", "DOESNT", "STOP", "SOON", "WILL", "REALLY", "CROSS", "THEN", "READ"};
   SortUnique(common);
@@ -81,7 +82,8 @@ TEST(LettersOnly, KeepsCapitalsAndBlanksOnly) {
 }
 
 TEST(CollapseSpaces, RunsBecomeOneBlankAndEndsAreTrimmed) {
-  EXPECT_EQ(CollapseSpaces("  test test    test     test                 test  "), "test test test test test");
+  EXPECT_EQ(CollapseSpaces("  test test    test     test                 test  "),
+            "test test test test test");
   EXPECT_EQ(CollapseSpaces("test test"), "test test");
   EXPECT_EQ(CollapseSpaces("test"), "test");
   EXPECT_EQ(CollapseSpaces("\r\n\t a  \t  b \x01"), "a \t b");
