@@ -51,8 +51,11 @@ class StderrPort : public UserPort {
   void ShowProgress(const std::string&, int) override {}
   void HideProgress() override {}
   void ShowMessage(const std::string& text) override {
-    std::string t = text;
-    for (size_t at; (at = t.find("\r\n")) != std::string::npos;) t.replace(at, 2, "\n");
+    // Message texts break lines with CR LF; a terminal wants LF alone.
+    std::string t;
+    t.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) t += text[i];
     std::fprintf(stderr, "%s\n", t.c_str());
   }
   bool AskYesNo(const std::string&) override { return false; }
