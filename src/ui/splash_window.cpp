@@ -12,12 +12,12 @@
 namespace zibu {
 
 TfrmSplashScreen::TfrmSplashScreen(QWidget* parent)
-    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    : QFrame(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
   setWindowTitle("Zibu - loading");
   setObjectName("frmSplashScreen");
   setFixedSize(371, 99);
   setAutoFillBackground(true);
-  setStyleSheet("TfrmSplashScreen { border: 1px solid #808080; }");
+  setFrameStyle(QFrame::Box | QFrame::Plain);
 
   Label2 = new QLabel("Zibu", this);
   QFont bold = Label2->font();
@@ -36,7 +36,7 @@ TfrmSplashScreen::TfrmSplashScreen(QWidget* parent)
   ProgressBar1->setTextVisible(false);
 
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(8, 6, 8, 0);
+  layout->setContentsMargins(8, 6, 8, 4);
   layout->addWidget(Label2);
   layout->addWidget(Label1, 0, Qt::AlignHCenter);
   layout->addStretch();

@@ -2,7 +2,7 @@
 // load or save.
 #pragma once
 
-#include <QWidget>
+#include <QFrame>
 #include <string>
 
 class QLabel;
@@ -10,7 +10,7 @@ class QProgressBar;
 
 namespace zibu {
 
-class TfrmSplashScreen : public QWidget {
+class TfrmSplashScreen : public QFrame {
   Q_OBJECT
 
  public:

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QTableWidget>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <filesystem>
@@ -123,6 +124,20 @@ TEST(IdleTest, InputResetsTheInProgramIdleTime) {
   GuiClock clock;
   EXPECT_LT(clock.IdleMs(), 1000u);
   EXPECT_NEAR(static_cast<double>(clock.NowMs()), static_cast<double>(NowMs()), 1000.0);
+}
+
+TEST(ForegroundTest, RestoresAMinimisedWindowAndActivatesIt) {
+  EXPECT_FALSE(ForceForeground(nullptr));
+  QWidget w;
+  w.showMinimized();
+  QApplication::processEvents();
+  ASSERT_TRUE(w.isMinimized());
+  ForceForeground(&w);
+  QTest::qWait(20);
+  EXPECT_FALSE(w.isMinimized());
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.isActiveWindow());
+  EXPECT_TRUE(ForceForeground(&w));  // already in front
 }
 
 TEST(GridTest, DeleteGridRowMovesRowsUp) {
