@@ -100,7 +100,8 @@ int Run(const std::vector<std::string>& args) {
   }
   parser.Rewind();
   ReadFeedItems(parser, [](TItem& item) {
-    std::string line = "{\"title\": " + JsonBytes(item.Title) + ", \"description\": " + JsonBytes(item.Description) +
+    std::string line = "{\"title\": " + JsonBytes(item.Title) +
+                       ", \"description\": " + JsonBytes(item.Description) +
                        ", \"link\": " + JsonBytes(item.Link) + "}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
   });

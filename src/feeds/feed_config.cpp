@@ -10,7 +10,9 @@
 
 namespace zibu {
 
-std::string FeedKey(int n, const char* field) { return "feed." + std::to_string(n) + "." + field; }
+std::string FeedKey(int n, const char* field) {
+  return "feed." + std::to_string(n) + "." + field;
+}
 
 TFeed ReadFeed(const SettingsFile& file, int n) {
   TFeed feed;
@@ -38,7 +40,8 @@ FeedLearningParameters ReadLearningParameters(const SettingsFile& file) {
   p.minWordLength = file.ReadInteger(kMainSection, "minWordLength", 4);
   p.maxWordLength = file.ReadInteger(kMainSection, "maxWordLength", 12);
   p.maxWordWeight = file.ReadInteger(kMainSection, "maxWordWeight", kDefaultMaxWordWeight);
-  p.saveConfigIntervalMs = static_cast<int64_t>(file.ReadInteger(kMainSection, "saveConfigInterval", 10)) * 60000;
+  p.saveConfigIntervalMs =
+      static_cast<int64_t>(file.ReadInteger(kMainSection, "saveConfigInterval", 10)) * 60000;
   return p;
 }
 
@@ -75,8 +78,8 @@ void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPor
   if (steps.startTimer) steps.startTimer();
 }
 
-void WriteFeedConfig(SettingsFile& file, const std::vector<TFeed>& feeds, int showRelevance, int resultsFormat,
-                     UserPort& port) {
+void WriteFeedConfig(SettingsFile& file, const std::vector<TFeed>& feeds, int showRelevance,
+                     int resultsFormat, UserPort& port) {
   port.ShowProgress("Saving config...", 0);
   port.Log("Saving config...");
   const int count = static_cast<int>(feeds.size());

@@ -23,7 +23,7 @@ inline constexpr const char* kMainSection = "main";
 struct FeedLearningParameters {
   int minWordLength = 4;
   int maxWordLength = 12;
-  int maxWordWeight = 50;  // as stored; the engine brings it into 1..127
+  int maxWordWeight = 50;                       // as stored; the engine brings it into 1..127
   int64_t saveConfigIntervalMs = 10 * 60000LL;  // stored in minutes
 };
 
@@ -40,15 +40,15 @@ FeedLearningParameters ReadLearningParameters(const SettingsFile& file);
 
 // Every step of the load is optional; an empty hook is skipped.
 struct FeedConfigLoadSteps {
-  std::function<void(int index, const TFeed& feed)> feedLoaded;      // 2: per feed, after reading it
-  std::function<void()> feedsLoaded;                                 // 3: select the first feed
-  std::function<void()> markSaveTime;                                // 4: LastSaveTime := NowMs
-  std::function<void(const FeedLearningParameters&)> learningRead;   // 5
-  std::function<void()> loadShownUrls;                               // 6
-  std::function<void()> loadCommonWords;                             // 7
+  std::function<void(int index, const TFeed& feed)> feedLoaded;           // 2: per feed, after reading it
+  std::function<void()> feedsLoaded;                                      // 3: select the first feed
+  std::function<void()> markSaveTime;                                     // 4: LastSaveTime := NowMs
+  std::function<void(const FeedLearningParameters&)> learningRead;        // 5
+  std::function<void()> loadShownUrls;                                    // 6
+  std::function<void()> loadCommonWords;                                  // 7
   std::function<void(int showRelevance, int resultsFormat)> displayRead;  // 8
-  std::function<void()> loadLearnedData;                             // 9
-  std::function<void()> startTimer;                                  // 10, after hiding the progress
+  std::function<void()> loadLearnedData;                                  // 9
+  std::function<void()> startTimer;                                       // 10, after hiding the progress
 };
 
 // LoadConfig in its ten steps. Replaces `feeds` with the stored list; feeds[n] is complete when
@@ -58,7 +58,7 @@ void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPor
 
 // WriteConfig: every feed's keys, then feedCount, showRelevance and resultsFormat, with the
 // progress and the two log lines. Keys of feeds beyond the new count stay in the file.
-void WriteFeedConfig(SettingsFile& file, const std::vector<TFeed>& feeds, int showRelevance, int resultsFormat,
-                     UserPort& port);
+void WriteFeedConfig(SettingsFile& file, const std::vector<TFeed>& feeds, int showRelevance,
+                     int resultsFormat, UserPort& port);
 
 }  // namespace zibu

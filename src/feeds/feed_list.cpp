@@ -9,7 +9,9 @@
 
 namespace zibu {
 
-bool IsAcceptableFeedUrl(std::string_view url) { return UpperCase(url.substr(0, 7)) == "HTTP://"; }
+bool IsAcceptableFeedUrl(std::string_view url) {
+  return UpperCase(url.substr(0, 7)) == "HTTP://";
+}
 
 TFeed MakeNewFeed(const std::string& url, bool active, std::vector<std::string> keywords,
                   std::string_view refreshText) {
@@ -22,8 +24,8 @@ TFeed MakeNewFeed(const std::string& url, bool active, std::vector<std::string> 
   return feed;
 }
 
-void ApplyFeedDetails(TFeed& feed, bool active, std::vector<std::string> keywords, std::string_view refreshText,
-                      UserPort& port) {
+void ApplyFeedDetails(TFeed& feed, bool active, std::vector<std::string> keywords,
+                      std::string_view refreshText, UserPort& port) {
   feed.active = active;
   feed.keywords = std::move(keywords);
   const std::optional<int32_t> interval = TryStrToInt(refreshText);
@@ -45,10 +47,10 @@ void SetAllActive(std::vector<TFeed>& feeds, bool active) {
 }
 
 const std::vector<std::string>& CommonIntervals() {
-  static const std::vector<std::string> items = {
-      "1 minute (60)",  "5 minutes (300)", "15 minutes (900)", "30 minutes (1800)",
-      "1 hour (3600)",  "2 hours (7200)",  "3 hours (10800)",  "4 hours (14440)",
-      "8 hours (28800)", "24 hours (86400)", "7 days (604800)"};
+  static const std::vector<std::string> items = {"1 minute (60)",     "5 minutes (300)", "15 minutes (900)",
+                                                 "30 minutes (1800)", "1 hour (3600)",   "2 hours (7200)",
+                                                 "3 hours (10800)",   "4 hours (14440)", "8 hours (28800)",
+                                                 "24 hours (86400)",  "7 days (604800)"};
   return items;
 }
 

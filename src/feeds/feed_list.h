@@ -33,8 +33,8 @@ TFeed MakeNewFeed(const std::string& url, bool active, std::vector<std::string> 
 // What "Update" applies to the selected feed: the active flag, the rule lines and the interval.
 // An interval text that is not an integer, or below 60, gives 60 with the invalid-interval line.
 // Logs "Feed details updated".
-void ApplyFeedDetails(TFeed& feed, bool active, std::vector<std::string> keywords, std::string_view refreshText,
-                      UserPort& port);
+void ApplyFeedDetails(TFeed& feed, bool active, std::vector<std::string> keywords,
+                      std::string_view refreshText, UserPort& port);
 
 // Removes feed `index`, moving the following ones up.
 void DeleteFeedAt(std::vector<TFeed>& feeds, size_t index);

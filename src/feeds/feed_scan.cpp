@@ -31,7 +31,9 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
   }
 }
 
-bool NameIs(const std::string& name, std::string_view upper) { return UpperCase(name) == upper; }
+bool NameIs(const std::string& name, std::string_view upper) {
+  return UpperCase(name) == upper;
+}
 
 }  // namespace
 
@@ -61,7 +63,8 @@ std::string DownloadFeed(const std::string& url, const std::string& downloadFile
   }
 }
 
-void ReadFeedItems(TXmlParser& parser, const std::function<void(TItem&)>& onItem, const bool* cancelRequested) {
+void ReadFeedItems(TXmlParser& parser, const std::function<void(TItem&)>& onItem,
+                   const bool* cancelRequested) {
   TItem item;
   while (!(cancelRequested && *cancelRequested) && parser.NextPart()) {
     const std::string name = UpperCase(parser.PartName());

@@ -47,7 +47,7 @@ struct FeedScanSettings {
   HttpOptions http;
   const bool* cancelRequested = nullptr;
   const Clock* clock = nullptr;  // for lastRefresh; the system clock when null
-  TriageHook triage;              // null: items are read and dropped
+  TriageHook triage;             // null: items are read and dropped
 };
 
 // Scans one feed: logs, sets its lastRefresh, downloads it, reads its items and hands each to

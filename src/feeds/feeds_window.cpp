@@ -40,14 +40,18 @@
 namespace zibu {
 
 const char* const kFeedsIntroMessage =
-    "To start you off I have added some example RSS feeds.  You can add/remove feeds using the controls at the "
-    "top of this page.\r\n\r\nWhen you have set up your feeds, use the control on the right of the page to set "
-    "the trigger keywords.\r\nNote that keywords should be comma-separated, e.g. '1:iran,nuclear,inspection' - "
+    "To start you off I have added some example RSS feeds.  You can add/remove feeds using the controls at "
+    "the "
+    "top of this page.\r\n\r\nWhen you have set up your feeds, use the control on the right of the page to "
+    "set "
+    "the trigger keywords.\r\nNote that keywords should be comma-separated, e.g. '1:iran,nuclear,inspection' "
+    "- "
     "all keywords that are on a separate line must be found for the alert to be shown, but you can define as "
     "many lines as you like, e.g.\r\n\r\n1:iran,nuclear,inspection\r\n1:economy,inflation,interest "
     "rates\r\n1:cricket tour,england\r\n1:film,!cartoon,!animation\r\n\r\nNote that keywords can contain "
     "spaces, and you can use the '!' character to specify that a word must NOT be found. The '1:' at the "
-    "beginning of each line simply defines this keyword line as 'active'\r\n\r\nIf you would like me to learn "
+    "beginning of each line simply defines this keyword line as 'active'\r\n\r\nIf you would like me to "
+    "learn "
     "about your interests so that I can find relevant content without you having to set up keywords , please "
     "select a feed and click Learn, then rate each article's relevance from 'Totally irrelvant' to 'Very "
     "relevant'\r\nArticles will be shown one at a time, but if you prefer to see them all together you can "
@@ -55,12 +59,16 @@ const char* const kFeedsIntroMessage =
     "intervals, but you can also scan a feed manually using the 'Search' buttons at the top";
 
 const char* const kThresholdHint =
-    "As you provide feedback on each article's relevance, Zibu will learn about the kind of articles you find "
+    "As you provide feedback on each article's relevance, Zibu will learn about the kind of articles you "
+    "find "
     "interesting.\r\nYou can use this slider to indicate how relevant an article needs to be before Zibu "
-    "decides to show it to you.\r\nIf you move the slider towards LOW, you will get lots of articles that may "
-    "have little relevance.\r\nHowever, if you move the slider towards HIGH, Zibu will only show you articles "
+    "decides to show it to you.\r\nIf you move the slider towards LOW, you will get lots of articles that "
+    "may "
+    "have little relevance.\r\nHowever, if you move the slider towards HIGH, Zibu will only show you "
+    "articles "
     "it thinks are very relevant.\r\nDo not set it to either extreme though or you will get every single "
-    "article or none at all.\r\nTry starting off by setting it somewhere in the middle and adjusting it slowly.";
+    "article or none at all.\r\nTry starting off by setting it somewhere in the middle and adjusting it "
+    "slowly.";
 
 namespace {
 
@@ -154,10 +162,11 @@ void TfrmFeeds::BuildControls() {
   btnSearchSelectedFeed = Button("Search Sel.", "Scan the selected feed now", this);
   btnCancel = Button("&Cancel", "Cancel the current scan", this);
   btnCancel->setEnabled(false);
-  btnLearn = Button("&Learn",
-                    "Shows all articles from the selected feed for you to rate by relevance, this allows Zibu to "
-                    "learn about the kind of articles you are interested in",
-                    this);
+  btnLearn =
+      Button("&Learn",
+             "Shows all articles from the selected feed for you to rate by relevance, this allows Zibu to "
+             "learn about the kind of articles you are interested in",
+             this);
   btnReset = Button("&Reset", "Reset list of shown alerts, last refresh times etc.", this);
   btnUnitTests = Button("Unit Tests", nullptr, this);
   btnCheckRel = Button("Check Rel", nullptr, this);
@@ -387,15 +396,25 @@ void TfrmFeeds::ConnectHandlers() {
 // ---------------------------------------------------------------------------------------------
 // What the main frame calls
 
-void TfrmFeeds::SetMainForm(TMainForm* frame) { mainForm_ = frame; }
+void TfrmFeeds::SetMainForm(TMainForm* frame) {
+  mainForm_ = frame;
+}
 
-const GlobalSettings& TfrmFeeds::Settings() const { return mainForm_ ? mainForm_->Settings() : ownSettings_; }
+const GlobalSettings& TfrmFeeds::Settings() const {
+  return mainForm_ ? mainForm_->Settings() : ownSettings_;
+}
 
-void TfrmFeeds::SetClock(const Clock* clock) { clock_ = clock ? clock : ownClock_.get(); }
+void TfrmFeeds::SetClock(const Clock* clock) {
+  clock_ = clock ? clock : ownClock_.get();
+}
 
-UserPort& TfrmFeeds::Port() { return *port_; }
+UserPort& TfrmFeeds::Port() {
+  return *port_;
+}
 
-void TfrmFeeds::Log(const std::string& message, bool verbose) { statusLog_->Log(message, verbose); }
+void TfrmFeeds::Log(const std::string& message, bool verbose) {
+  statusLog_->Log(message, verbose);
+}
 
 void TfrmFeeds::LoadConfig(SettingsFile& file) {
   FeedConfigLoadSteps steps;
@@ -447,11 +466,21 @@ void TfrmFeeds::SaveData() {
   engine_->SaveData(&shownUrls_);
 }
 
-void TfrmFeeds::RequestCancel() { cancelRequested_ = true; }
-void TfrmFeeds::StopTimer() { Timer1->stop(); }
-void TfrmFeeds::StartTimer() { Timer1->start(); }
-int TfrmFeeds::LearnedWordCount() const { return engine_->WordCount(); }
-LearningEngine& TfrmFeeds::Engine() { return *engine_; }
+void TfrmFeeds::RequestCancel() {
+  cancelRequested_ = true;
+}
+void TfrmFeeds::StopTimer() {
+  Timer1->stop();
+}
+void TfrmFeeds::StartTimer() {
+  Timer1->start();
+}
+int TfrmFeeds::LearnedWordCount() const {
+  return engine_->WordCount();
+}
+LearningEngine& TfrmFeeds::Engine() {
+  return *engine_;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Shared state
@@ -461,19 +490,27 @@ int TfrmFeeds::SelectedFeed() const {
   return row >= 0 && row < static_cast<int>(feeds_.size()) ? row : -1;
 }
 
-int TfrmFeeds::Threshold() const { return tbShowRelevance->value(); }
+int TfrmFeeds::Threshold() const {
+  return tbShowRelevance->value();
+}
 
-int TfrmFeeds::ResultsFormat() const { return std::max(0, rgResultsFormatButtons->checkedId()); }
+int TfrmFeeds::ResultsFormat() const {
+  return std::max(0, rgResultsFormatButtons->checkedId());
+}
 
-void TfrmFeeds::Touch() { lastUserActivity_ = clock_->NowMs(); }
+void TfrmFeeds::Touch() {
+  lastUserActivity_ = clock_->NowMs();
+}
 
-void TfrmFeeds::HideCommonIntervals() { cbCommonIntervals->setVisible(false); }
+void TfrmFeeds::HideCommonIntervals() {
+  cbCommonIntervals->setVisible(false);
+}
 
 void TfrmFeeds::EnableControls(bool enabled) {
   for (QWidget* w : std::initializer_list<QWidget*>{
            lbFeeds, btnSearchAllFeeds, btnSearchSelectedFeed, btnAddFeed, btnDelete, btnReset,
-           btnOpenFeedInBrowser, btnLearn, txtKeywords, txtRefreshInterval, btnAllActive, btnAllInactive, cbActive,
-           tbShowRelevance, rgResultsFormat})
+           btnOpenFeedInBrowser, btnLearn, txtKeywords, txtRefreshInterval, btnAllActive, btnAllInactive,
+           cbActive, tbShowRelevance, rgResultsFormat})
     w->setEnabled(enabled);
   btnCancel->setEnabled(!enabled);
 }
@@ -676,7 +713,9 @@ void TfrmFeeds::txtRefreshIntervalEnter() {
   if (index >= 0) cbCommonIntervals->setCurrentIndex(index);
 }
 
-void TfrmFeeds::txtRefreshIntervalExit() { UpdateFeedDetails(); }
+void TfrmFeeds::txtRefreshIntervalExit() {
+  UpdateFeedDetails();
+}
 
 void TfrmFeeds::cbCommonIntervalsChange(int index) {
   if (index < 0 || index >= cbCommonIntervals->count()) return;
@@ -685,7 +724,9 @@ void TfrmFeeds::cbCommonIntervalsChange(int index) {
   UpdateFeedDetails();
 }
 
-void TfrmFeeds::btnCancelClick() { RequestCancel(); }
+void TfrmFeeds::btnCancelClick() {
+  RequestCancel();
+}
 
 void TfrmFeeds::FormKeyDown(Qt::KeyboardModifiers modifiers) {
   const bool both = (modifiers & Qt::ShiftModifier) && (modifiers & Qt::AltModifier);

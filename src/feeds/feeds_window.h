@@ -72,7 +72,7 @@ class TfrmFeeds : public QWidget {
   const GlobalSettings& Settings() const;
   void SetSettings(const GlobalSettings& settings) { ownSettings_ = settings; }
   const Clock& GetClock() const { return *clock_; }
-  void SetClock(const Clock* clock);  // null: the real clock
+  void SetClock(const Clock* clock);                // null: the real clock
   std::string TempDir() const { return tempDir_; }  // with a trailing "/"
   std::string DataDir() const { return dataDir_; }  // with a trailing "/"
   // Relevance slider (0..100) and results format (0 one by one, 1 as a table).

@@ -8,7 +8,9 @@ namespace zibu {
 
 namespace {
 
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
 
 // An empty term never occurs.
 bool Occurs(std::string_view term, std::string_view upperText) {

@@ -15,7 +15,8 @@ class UserPort;
 struct TFeed;
 
 inline constexpr const char* kKeywordLinesFixedMessage =
-    "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for you.";
+    "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
+    "you.";
 
 // Puts "1:" in front of every line of two or more characters that begins with neither "0:" nor
 // "1:". Returns whether any line was changed.

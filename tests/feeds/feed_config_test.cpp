@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "common/settings.h"
 #include "feeds/feed_list.h"
@@ -20,9 +20,8 @@ namespace fs = std::filesystem;
 class FeedConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zibu_feed_config_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("zibu_feed_config_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     path_ = (dir_ / "zibu.conf").string();
@@ -96,8 +95,9 @@ TEST_F(FeedConfigTest, EmptyLinesAndLongRulesSurviveASaveAndReload) {
 }
 
 TEST_F(FeedConfigTest, MissingKeysGiveTheirDefaults) {
-  WriteText("[main]\nfeedCount=2\n[rss]\nfeed.0.url=http://a/\nfeed.1.url=http://b/\nfeed.1.active=abc\n"
-            "feed.1.refreshInterval=ten\nfeed.1.lastRefresh=1.5e3\n");
+  WriteText(
+      "[main]\nfeedCount=2\n[rss]\nfeed.0.url=http://a/\nfeed.1.url=http://b/\nfeed.1.active=abc\n"
+      "feed.1.refreshInterval=ten\nfeed.1.lastRefresh=1.5e3\n");
   SettingsFile file(path_);
   RecordingPort port;
   std::vector<TFeed> feeds;
@@ -132,17 +132,21 @@ TEST_F(FeedConfigTest, DeletingTheMiddleFeedLeavesTheStaleKeysUnread) {
 }
 
 TEST_F(FeedConfigTest, LoadRunsItsStepsInOrder) {
-  WriteText("[main]\nfeedCount=2\nshowRelevance=45\nresultsFormat=1\nmaxWordWeight=90\nsaveConfigInterval=3\n"
-            "[rss]\nfeed.0.url=http://a/\nfeed.1.url=http://b/\n");
+  WriteText(
+      "[main]\nfeedCount=2\nshowRelevance=45\nresultsFormat=1\nmaxWordWeight=90\nsaveConfigInterval=3\n"
+      "[rss]\nfeed.0.url=http://a/\nfeed.1.url=http://b/\n");
   SettingsFile file(path_);
   RecordingPort port;
   std::vector<std::string> steps;
   FeedConfigLoadSteps hooks;
-  hooks.feedLoaded = [&](int n, const TFeed& f) { steps.push_back("feed " + std::to_string(n) + " " + f.url); };
+  hooks.feedLoaded = [&](int n, const TFeed& f) {
+    steps.push_back("feed " + std::to_string(n) + " " + f.url);
+  };
   hooks.feedsLoaded = [&] { steps.push_back("select first"); };
   hooks.markSaveTime = [&] { steps.push_back("save time"); };
   hooks.learningRead = [&](const FeedLearningParameters& p) {
-    steps.push_back("learning " + std::to_string(p.maxWordWeight) + " " + std::to_string(p.saveConfigIntervalMs));
+    steps.push_back("learning " + std::to_string(p.maxWordWeight) + " " +
+                    std::to_string(p.saveConfigIntervalMs));
   };
   hooks.loadShownUrls = [&] { steps.push_back("shown urls"); };
   hooks.loadCommonWords = [&] { steps.push_back("common words"); };
@@ -153,10 +157,10 @@ TEST_F(FeedConfigTest, LoadRunsItsStepsInOrder) {
   hooks.startTimer = [&] { steps.push_back("timer after " + port.progress.back()); };
   std::vector<TFeed> feeds;
   LoadFeedConfig(file, feeds, port, hooks);
-  EXPECT_EQ(steps, (std::vector<std::string>{"feed 0 http://a/", "feed 1 http://b/", "select first", "save time",
-                                              "learning 90 180000", "shown urls", "common words", "display 45 1",
-                                              "learned data after Loading word weightings... 0%",
-                                              "timer after hide"}));
+  EXPECT_EQ(steps, (std::vector<std::string>{
+                       "feed 0 http://a/", "feed 1 http://b/", "select first", "save time",
+                       "learning 90 180000", "shown urls", "common words", "display 45 1",
+                       "learned data after Loading word weightings... 0%", "timer after hide"}));
   EXPECT_EQ(port.progress.front(), "Loading config... 0%");
   EXPECT_EQ(port.progress[1], "Loading feeds... 0%");
   EXPECT_EQ(port.progress[2], "Loading feeds... 50%");
@@ -177,7 +181,7 @@ TEST_F(FeedConfigTest, WriteLogsAndShowsProgressAroundTheKeys) {
   WriteFeedConfig(file, {Feed("http://a/"), Feed("http://b/")}, 70, 1, port);
   EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Saving config...", "Finished saving config..."}));
   EXPECT_EQ(port.progress, (std::vector<std::string>{"Saving config... 0%", "Saving feeds... 0%",
-                                                      "Saving feeds... 50%", "hide"}));
+                                                     "Saving feeds... 50%", "hide"}));
   EXPECT_EQ(file.ReadInteger("main", "feedCount", -1), 2);
   EXPECT_EQ(file.ReadInteger("main", "showRelevance", -1), 70);
   EXPECT_EQ(file.ReadInteger("main", "resultsFormat", -1), 1);

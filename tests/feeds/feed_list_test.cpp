@@ -34,7 +34,7 @@ TEST(FeedList, UpdateRaisesSmallOrInvalidIntervalsTo60) {
     const char* text;
     int stored;
     bool invalid;
-  } cases[] = {{"10", 60, true}, {"59", 60, true}, {"abc", 60, true}, {"", 60, true},
+  } cases[] = {{"10", 60, true},  {"59", 60, true},        {"abc", 60, true}, {"", 60, true},
                {"60", 60, false}, {"14440", 14440, false}, {"-5", 60, true}};
   for (const auto& c : cases) {
     RecordingPort port;

@@ -47,9 +47,8 @@ std::ostream& operator<<(std::ostream& os, const Seen& s) {
 class FeedScanTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zibu_feed_scan_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("zibu_feed_scan_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     settings_.tempDir = dir_.string() + "/";
@@ -109,8 +108,9 @@ TEST_F(FeedScanTest, Rss2ItemsWithCdataAndEntities) {
   body << in.rdbuf();
   EXPECT_EQ(body.str(), DataFile("rss2_three.xml"));
 
-  EXPECT_EQ(port_.Texts(), (std::vector<std::string>{"Scanning feed " + url, "Downloading " + url,
-                                                      "Downloaded " + url + " ok", "Finished scanning feed " + url}));
+  EXPECT_EQ(port_.Texts(),
+            (std::vector<std::string>{"Scanning feed " + url, "Downloading " + url,
+                                      "Downloaded " + url + " ok", "Finished scanning feed " + url}));
   EXPECT_TRUE(port_.Logged("Downloading " + url, true));
   EXPECT_TRUE(port_.Logged("Downloaded " + url + " ok", true));
   EXPECT_TRUE(port_.Logged("Scanning feed " + url, false));
@@ -154,10 +154,14 @@ TEST_F(FeedScanTest, CommentAfterTheItemTagPutsTheRestOutOfStep) {
 TEST_F(FeedScanTest, Utf8AndLatin1DocumentsArriveAsWindows1252) {
   auto items = Scan(Serve("utf8.xml"));
   ASSERT_EQ(items.size(), 1u);
-  EXPECT_EQ(items[0], (Seen{"Caf\xE9 \x80" "5", "na\xEFve", "http://127.0.0.1/u8"}));
+  EXPECT_EQ(items[0], (Seen{"Caf\xE9 \x80"
+                            "5",
+                            "na\xEFve", "http://127.0.0.1/u8"}));
   items = Scan(Serve("latin1.xml"));
   ASSERT_EQ(items.size(), 1u);
-  EXPECT_EQ(items[0], (Seen{"Caf\xE9 \xA3" "5", "na\xEFve", "http://127.0.0.1/l1"}));
+  EXPECT_EQ(items[0], (Seen{"Caf\xE9 \xA3"
+                            "5",
+                            "na\xEFve", "http://127.0.0.1/l1"}));
 }
 
 TEST_F(FeedScanTest, RedirectIsFollowed) {
@@ -218,8 +222,9 @@ TEST_F(FeedScanTest, AddressIsPercentEncodedForTheRequestAndTheLaterLogLines) {
   const std::string url = server_.Url("/a b.xml");
   const std::string encoded = server_.Url("/a%20b.xml");
   EXPECT_EQ(Scan(url).size(), 2u);
-  EXPECT_EQ(port_.Texts(), (std::vector<std::string>{"Scanning feed " + url, "Downloading " + url,
-                                                      "Downloaded " + encoded + " ok", "Finished scanning feed " + url}));
+  EXPECT_EQ(port_.Texts(),
+            (std::vector<std::string>{"Scanning feed " + url, "Downloading " + url,
+                                      "Downloaded " + encoded + " ok", "Finished scanning feed " + url}));
 }
 
 TEST_F(FeedScanTest, OneBadItemIsSkippedAndTheRestOfTheFeedIsRead) {

@@ -15,7 +15,9 @@ namespace {
 using test::LoopbackServer;
 using test::RunProcess;
 
-std::string Data(const std::string& name) { return std::string(ZIBU_TEST_DATA_DIR) + "/feeds/" + name; }
+std::string Data(const std::string& name) {
+  return std::string(ZIBU_TEST_DATA_DIR) + "/feeds/" + name;
+}
 
 class ItemsCli : public ::testing::Test {
  protected:

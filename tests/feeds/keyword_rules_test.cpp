@@ -36,8 +36,8 @@ TEST(KeywordRules, NegationSubstringsAndUntrimmedTerms) {
 TEST(KeywordRules, EmptyTermsAndTrailingComma) {
   EXPECT_FALSE(RuleLineMatches("A,,B", "a b"));
   EXPECT_FALSE(RuleLineMatches(",A", "a"));
-  EXPECT_TRUE(RuleLineMatches("A,", "a"));    // a comma at the end adds no term
-  EXPECT_TRUE(RuleLineMatches("A,!", "a"));   // "!" alone is always satisfied
+  EXPECT_TRUE(RuleLineMatches("A,", "a"));   // a comma at the end adds no term
+  EXPECT_TRUE(RuleLineMatches("A,!", "a"));  // "!" alone is always satisfied
   // Only ASCII letters are folded: an accented letter must match as written.
   EXPECT_FALSE(RuleLineMatches("\xc9T\xc9", "\xe9t\xe9"));
   EXPECT_TRUE(RuleLineMatches("\xe9T\xe9", "\xe9t\xe9"));
@@ -56,17 +56,18 @@ TEST(KeywordRules, MatchKeywordsLogsEachLineTriedAndStopsAtTheFirstMatch) {
 
   port.lines.clear();
   EXPECT_EQ(MatchKeywords(feed, "Nuclear peace talks", port), "NUCLEAR");
-  EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Ignoring inactive keywords: 0:nuclear",
-                                                    "Ignoring inactive keywords: x", "No keywords",
-                                                    "Searching for TALKS,!PEACE", "No match found for TALKS,!PEACE",
-                                                    "Searching for NUCLEAR"}));
+  EXPECT_EQ(port.Texts(),
+            (std::vector<std::string>{
+                "Ignoring inactive keywords: 0:nuclear", "Ignoring inactive keywords: x", "No keywords",
+                "Searching for TALKS,!PEACE", "No match found for TALKS,!PEACE", "Searching for NUCLEAR"}));
 }
 
 TEST(KeywordRules, FixKeywordLinesPrefixesLinesOfTwoOrMoreCharacters) {
   RecordingPort port;
   std::vector<std::string> lines = {"nuclear", "x", "", "0:off", "1:on", "film,!cartoon", "1x"};
   EXPECT_TRUE(FixKeywordLines(lines, port));
-  EXPECT_EQ(lines, (std::vector<std::string>{"1:nuclear", "x", "", "0:off", "1:on", "1:film,!cartoon", "1:1x"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"1:nuclear", "x", "", "0:off", "1:on", "1:film,!cartoon", "1:1x"}));
   ASSERT_EQ(port.messages.size(), 1u);  // one message for all fixed lines
   EXPECT_EQ(port.messages[0], kKeywordLinesFixedMessage);
 

@@ -21,8 +21,9 @@
 #include <sstream>
 
 #include "app/platform.h"
-#include "support/loopback_server.h"
 #include "common/settings.h"
+#include "learning/engine.h"
+#include "support/loopback_server.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"
 
@@ -34,9 +35,8 @@ namespace fs = std::filesystem;
 class FeedsWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::temp_directory_path() /
-            ("zibu_feeds_window_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    home_ = fs::temp_directory_path() / ("zibu_feeds_window_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(home_);
     fs::create_directories(home_);
     previousHome_ = ProgramFolder();
@@ -110,6 +110,22 @@ TEST_F(FeedsWindowTest, StartsWithItsCaptionsAndTheTimerStopped) {
   WriteConf("[main]\n");
   auto loaded = Reload();
   EXPECT_TRUE(loaded->Timer1->isActive());  // only at the end of the load
+}
+
+TEST_F(FeedsWindowTest, LoadConfigHandsTheLearningParametersOn) {
+  WriteConf("[main]\nminWordLength=3\nmaxWordLength=9\nmaxWordWeight=500\nsaveConfigInterval=2\n");
+  auto w = Reload();
+  EXPECT_EQ(w->Engine().minWordLength(), 3);
+  EXPECT_EQ(w->Engine().maxWordLength(), 9);
+  EXPECT_EQ(w->Engine().maxWordWeight(), 127);  // weights are signed bytes
+  EXPECT_EQ(w->SaveConfigIntervalMs(), 120000);
+  EXPECT_GT(w->LastSaveTime(), 0);
+  WriteConf("[main]\n");
+  w = Reload();
+  EXPECT_EQ(w->Engine().maxWordWeight(), 50);
+  EXPECT_EQ(w->SaveConfigIntervalMs(), 600000);
+  EXPECT_EQ(w->Threshold(), 30);
+  EXPECT_EQ(w->ResultsFormat(), 0);
 }
 
 TEST_F(FeedsWindowTest, AddAcceptsHttpOnlyAndSaves) {
@@ -244,7 +260,7 @@ TEST_F(FeedsWindowTest, CommonIntervalsFollowTheIntervalBox) {
   window_->cbCommonIntervals->setFocus(Qt::TabFocusReason);
   QApplication::processEvents();
   EXPECT_TRUE(window_->cbCommonIntervals->isVisible());  // it keeps showing while in use
-  window_->cbCommonIntervals->setCurrentIndex(7);  // the user picks "4 hours (14440)"
+  window_->cbCommonIntervals->setCurrentIndex(7);        // the user picks "4 hours (14440)"
   window_->cbCommonIntervalsChange(7);
   EXPECT_EQ(window_->txtRefreshInterval->text(), "14440");
   EXPECT_EQ(window_->Feeds()[0].refreshInterval, 14440);
@@ -275,9 +291,10 @@ TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLines) {
   QApplication::processEvents();
   EXPECT_EQ(window_->txtKeywords->toPlainText(), "1:nuclear\nx\n1:film,!cartoon\n");
   ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0],
-            "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
-            "you.");
+  EXPECT_EQ(
+      messages_[0],
+      "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
+      "you.");
   EXPECT_EQ(window_->Feeds()[0].keywords, (std::vector<std::string>{"1:nuclear", "x", "1:film,!cartoon"}));
 }
 
