@@ -326,6 +326,10 @@ TfrmSpider::TfrmSpider(TMainForm* frame, QWidget* parent) : QWidget(parent), mai
   connect(sgPagesFound->selectionModel(), &QItemSelectionModel::currentChanged, sgPagesFound->viewport(),
           [this] { sgPagesFound->viewport()->update(); });
 
+  // The column widths follow the panels, which the layouts size after this window's own resize.
+  pnlFoundLinks->installEventFilter(this);
+  pnlFoundPages->installEventFilter(this);
+
   connect(btnStart, &QPushButton::clicked, this, &TfrmSpider::btnStartClick);
   connect(btnStop, &QPushButton::clicked, this, &TfrmSpider::btnStopClick);
   connect(btnPause, &QPushButton::clicked, this, &TfrmSpider::btnPauseClick);
@@ -444,6 +448,11 @@ void TfrmSpider::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   setColWidths();
   placeCurrentPageLabels();
+}
+
+bool TfrmSpider::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && (watched == pnlFoundLinks || watched == pnlFoundPages)) setColWidths();
+  return QWidget::eventFilter(watched, event);
 }
 
 void TfrmSpider::keyPressEvent(QKeyEvent* event) {

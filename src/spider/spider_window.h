@@ -95,6 +95,7 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   class Port;
