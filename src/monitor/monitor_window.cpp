@@ -159,7 +159,6 @@ TfrmPageMonitor::TfrmPageMonitor(TMainForm* frame, QWidget* parent)
   layout->addLayout(addressRow);
   layout->addLayout(timeRow);
   layout->addWidget(page, 1);
-  resize(760, 560);
 
   connect(btnGo, &QPushButton::clicked, this, &TfrmPageMonitor::btnGoClick);
   connect(txtAddress, &QLineEdit::returnPressed, this, &TfrmPageMonitor::btnGoClick);
@@ -319,6 +318,7 @@ void TfrmPageMonitor::WebBrowser1DocumentComplete() {
   });
 }
 
+// Also an HTTP error status: the server's own error text is shown but not searched.
 void TfrmPageMonitor::WebBrowser1NavigateError(const QWebEngineLoadingInfo& info) {
   Log("Navigate error");
   Log(FromQ(info.url().toString() + ": " + info.errorString()), true);

@@ -103,6 +103,8 @@ class TfrmPageMonitor : public QWidget {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Room for the page under the controls when the frame opens a new window.
+  QSize sizeHint() const override { return QSize(760, 560); }
 
  private:
   void FormCreate();

@@ -242,6 +242,15 @@ TEST_F(MonitorWindowTest, ANavigationToAClosedPortLogsNavigateError) {
   QTest::qWait(300);  // the browser's error page must not be searched as if it were the page
   EXPECT_EQ(LogText().find("Page completely downloaded"), std::string::npos) << LogText();
   EXPECT_TRUE(alerts.calls.empty());
+
+  // An error status is a navigate error too, whatever text the server sends with it.
+  server.ServeStatus("/gone", 404, "storm warning");
+  window->txtAddress->setText(ToQ(server.Url("/gone")));
+  window->btnGo->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return LogCount("Navigate error") == 2; }, kLoadTimeoutMs)) << LogText();
+  QTest::qWait(300);
+  EXPECT_EQ(LogText().find("Page completely downloaded"), std::string::npos) << LogText();
+  EXPECT_TRUE(alerts.calls.empty());
 }
 
 TEST_F(MonitorWindowTest, TheRefreshIntervalRuleAndTheSettingsSection) {
