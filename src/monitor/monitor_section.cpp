@@ -14,7 +14,8 @@ TPageMonitorSection ReadPageMonitorSection(const SettingsFile& file, const std::
   return values;
 }
 
-void WritePageMonitorSection(SettingsFile& file, const std::string& section, const TPageMonitorSection& values) {
+void WritePageMonitorSection(SettingsFile& file, const std::string& section,
+                             const TPageMonitorSection& values) {
   file.WriteString(section, "url", values.url);
   file.WriteString(section, "refreshInterval", values.refreshInterval);
   file.WriteString(section, "alerts", EncodeCrlfLines(values.alerts));

@@ -20,6 +20,7 @@ struct TPageMonitorSection {
 // Reads the keys in the order url, refreshInterval, alerts, startTimeToScan, endTimeToScan; the
 // rule lines come back from their one-line form, every "CRLF" in any letter case a line break.
 TPageMonitorSection ReadPageMonitorSection(const SettingsFile& file, const std::string& section);
-void WritePageMonitorSection(SettingsFile& file, const std::string& section, const TPageMonitorSection& values);
+void WritePageMonitorSection(SettingsFile& file, const std::string& section,
+                             const TPageMonitorSection& values);
 
 }  // namespace zibu

@@ -180,7 +180,9 @@ void TfrmPageMonitor::FormCreate() {
   lblRefreshInterval->setText(lblRefreshInterval->text() + QString::number(kMinRefreshSeconds) + ")");
 }
 
-void TfrmPageMonitor::SetClock(const Clock* clock) { clock_.target = clock ? clock : ownClock_.get(); }
+void TfrmPageMonitor::SetClock(const Clock* clock) {
+  clock_.target = clock ? clock : ownClock_.get();
+}
 
 GlobalSettings TfrmPageMonitor::settings() const {
   if (settings_) return *settings_;
@@ -188,7 +190,9 @@ GlobalSettings TfrmPageMonitor::settings() const {
   return GlobalSettings{};
 }
 
-void TfrmPageMonitor::Log(const std::string& message, bool verbose) { status_->Log(message, verbose); }
+void TfrmPageMonitor::Log(const std::string& message, bool verbose) {
+  status_->Log(message, verbose);
+}
 
 std::vector<std::string> TfrmPageMonitor::alertLines() const {
   std::string text = FromQ(txtAlerts->toPlainText());

@@ -13,7 +13,9 @@ namespace {
 
 constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -64,9 +66,13 @@ bool TPageMatcher::shownRecently(const std::string& line) {
   return false;
 }
 
-int RefreshIntervalSeconds(std::string_view text) { return TryStrToInt(text).value_or(0); }
+int RefreshIntervalSeconds(std::string_view text) {
+  return TryStrToInt(text).value_or(0);
+}
 
-bool AutoCheckEnabled(int seconds) { return seconds >= kMinRefreshSeconds; }
+bool AutoCheckEnabled(int seconds) {
+  return seconds >= kMinRefreshSeconds;
+}
 
 int RefreshTimerMs(int seconds) {
   const int64_t ms = static_cast<int64_t>(seconds) * 1000;
@@ -102,7 +108,8 @@ bool InScanWindow(int64_t nowMs, std::string_view startTime, std::string_view en
 }
 
 TickStep TickStepFor(int64_t runAfterIdleForMs, uint32_t idleMs) {
-  if (runAfterIdleForMs >= 0 && static_cast<int64_t>(idleMs) < runAfterIdleForMs) return TickStep::WaitForIdleThenLoad;
+  if (runAfterIdleForMs >= 0 && static_cast<int64_t>(idleMs) < runAfterIdleForMs)
+    return TickStep::WaitForIdleThenLoad;
   return TickStep::Load;
 }
 

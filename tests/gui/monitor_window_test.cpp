@@ -50,7 +50,8 @@ class FakePageFound : public PageFoundPort {
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link,
                                 bool ratingPanelVisible) override {
-    calls.push_back({reason, title, description, link, ratingPanelVisible, window && window->Timer1->isActive()});
+    calls.push_back(
+        {reason, title, description, link, ratingPanelVisible, window && window->Timer1->isActive()});
     PageFoundResult result;
     result.enough = enoughAfter > 0 && static_cast<int>(calls.size()) >= enoughAfter;
     return result;
@@ -60,7 +61,9 @@ class FakePageFound : public PageFoundPort {
   TfrmPageMonitor* window = nullptr;
 };
 
-std::string Page(const std::string& body) { return "<html><head><title>t</title></head><body>" + body + "</body></html>"; }
+std::string Page(const std::string& body) {
+  return "<html><head><title>t</title></head><body>" + body + "</body></html>";
+}
 
 class MonitorWindowTest : public ::testing::Test {
  protected:
@@ -152,15 +155,16 @@ TEST_F(MonitorWindowTest, AMatchingLineIsShownOnceThroughShowPageFound) {
   EXPECT_TRUE(window->btnShowRawText->isEnabled());
   for (const char* line : {"Downloading ", "Page completely downloaded", "Starting searching",
                            "Ignoring inactive keywords: 0:calm",
-                           "Match found for STORM,WARNING on line Storm warning for the coast", "Matches found: 1",
-                           "Finished searching"})
+                           "Match found for STORM,WARNING on line Storm warning for the coast",
+                           "Matches found: 1", "Finished searching"})
     EXPECT_NE(LogText().find(line), std::string::npos) << line;
 
   // The next load within the repeat interval finds the line again but does not show it.
   clock.now += 30 * 60000;
   GoAndSearch(server.Url("/news"));
   EXPECT_EQ(alerts.calls.size(), 1u);
-  EXPECT_EQ(LogCount("Match found but shown recently for STORM,WARNING on line Storm warning for the coast"), 1);
+  EXPECT_EQ(LogCount("Match found but shown recently for STORM,WARNING on line Storm warning for the coast"),
+            1);
   EXPECT_EQ(LogCount("Matches found: 0"), 1);
   // After the interval it is shown again.
   clock.now += 31 * 60000;
@@ -208,7 +212,8 @@ TEST_F(MonitorWindowTest, AFollowedLinkIsSearchedWithItsOwnAddressAndGoReturnsTo
 }
 
 TEST_F(MonitorWindowTest, PageTextIsTheRenderedBodyWithCrLfLines) {
-  server.ServeBody("/lines", Page("<p>Storm warning</p>line two<br>line three<div>div</div><script>var x=1;</script>"));
+  server.ServeBody("/lines",
+                   Page("<p>Storm warning</p>line two<br>line three<div>div</div><script>var x=1;</script>"));
   GoAndSearch(server.Url("/lines"));
   EXPECT_EQ(PageText(), "Storm warning\r\n\r\nline two\r\nline three\r\ndiv");
 }
@@ -331,7 +336,8 @@ TEST_F(MonitorWindowTest, TimerTicksReloadOnlyInsideTheScanWindowAfterTheIdleWai
 
 TEST_F(MonitorWindowTest, ABadScanTimeIsReportedOnceAndKeepsTheWindowClosed) {
   const std::string message =
-      "The end time \"25:00\" is not a time of the form HH:MM (00:00 to 23:59), so I will not reload the page "
+      "The end time \"25:00\" is not a time of the form HH:MM (00:00 to 23:59), so I will not reload the "
+      "page "
       "automatically until it is corrected";
   window->txtAddress->setText("http://127.0.0.1:9/");
   window->txtEndTime->setText("25:00");
@@ -358,9 +364,10 @@ TEST_F(MonitorWindowTest, LeavingTheKeywordsFixesLinesWithOneMessage) {
   window->txtAlertsExit();
   EXPECT_EQ(window->txtAlerts->toPlainText(), "1:storm\n0:calm\nx\n\n1:rain,!snow\n1:ok");
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0],
-            "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
-            "you.");
+  EXPECT_EQ(
+      messages[0],
+      "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
+      "you.");
   window->txtAlertsExit();
   EXPECT_EQ(messages.size(), 1u) << "nothing left to fix";
 }

@@ -68,9 +68,9 @@ TEST_F(PageMatcherTest, NegatedAndEmptyTerms) {
 
 TEST_F(PageMatcherTest, InactiveBlankAndEmptyRulesAreSkippedWithVerboseLines) {
   EXPECT_TRUE(Find({"0:storm", "", "x", "storm", "1:"}, "storm\r\nx\r\n").empty());
-  EXPECT_EQ(LogTexts(true), (Lines{"Ignoring inactive keywords: 0:storm", "Ignoring inactive keywords: ",
-                                   "Ignoring inactive keywords: x", "Ignoring inactive keywords: storm",
-                                   "No keywords"}));
+  EXPECT_EQ(LogTexts(true), (Lines{"Ignoring inactive keywords: 0:storm",
+                                   "Ignoring inactive keywords: ", "Ignoring inactive keywords: x",
+                                   "Ignoring inactive keywords: storm", "No keywords"}));
   EXPECT_TRUE(LogTexts(false).empty());
   EXPECT_EQ(matcher.shownLines().Count(), 0);
 }
