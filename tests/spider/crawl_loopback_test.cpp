@@ -167,6 +167,13 @@ TEST(LinksCommand, PrintsTheRowsTheSpiderWouldQueue) {
             "{\"url\": \"http://site.example/news/b.html\", \"description\": \"Caf\\u00e9 \\\"Katie\\\"\", "
             "\"relevance\": 0}\n");
 
+  // A page the scan fails on: the rows before the failure, then the error and status 1.
+  std::ofstream(home / "bad.html", std::ios::binary) << Link("/ok.html", "Fine") + Link("/bad.html", "&#abc;");
+  auto bad = test::RunProcess(cli, {"links", "--base", "http://site.example/", (home / "bad.html").string()});
+  EXPECT_EQ(bad.exitStatus, 1);
+  EXPECT_EQ(bad.out, "{\"url\": \"http://site.example/ok.html\", \"description\": \"Fine\", \"relevance\": 0}\n");
+  EXPECT_FALSE(bad.err.empty());
+
   EXPECT_EQ(test::RunProcess(cli, {"links", file}).exitStatus, 2);
   std::filesystem::remove_all(home);
 }
