@@ -8,6 +8,7 @@
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,7 +32,12 @@
 #include "feeds/feed_config.h"
 #include "feeds/feed_list.h"
 #include "feeds/keyword_rules.h"
+#include "feeds/learning_run.h"
+#include "feeds/scheduler.h"
+#include "feeds/self_test.h"
 #include "learning/engine.h"
+#include "rating/multiplepagesfound_window.h"
+#include "rating/pagefound_window.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"
 #include "ui/status_log.h"
@@ -89,6 +95,17 @@ class BusyCursor {
   BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
+// The window's clock, whichever SetClock chose, for the scanner.
+class WindowClock : public Clock {
+ public:
+  explicit WindowClock(const TfrmFeeds& w) : w_(w) {}
+  int64_t NowMs() const override { return w_.GetClock().NowMs(); }
+  uint32_t IdleMs() const override { return w_.GetClock().IdleMs(); }
+
+ private:
+  const TfrmFeeds& w_;
+};
+
 // Stops the feeds timer for a handler and starts it again on every way out.
 class TimerHold {
  public:
@@ -116,13 +133,11 @@ TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) {
   clock_ = ownClock_.get();
 
   BuildControls();
-  statusLog_ = std::make_unique<StatusLog>(txtResults, [this] { return Settings().verboseOutput; });
+  statusLog_ = std::make_unique<StatusLog>(txtResults, [this] { return forceVerbose_ || Settings().verboseOutput; });
   port_ = std::make_unique<WindowUserPort>([this](const std::string& m, bool v) { Log(m, v); });
 
   // Creation, as the feeds window always began: nothing to cancel, the user counts as active
   // now, and the interval box holds the smallest interval.
-  cancelRequested_ = false;
-  Touch();
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(60000);
@@ -136,6 +151,11 @@ TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) {
   std::filesystem::create_directories(dataDir_ + "backup", ec);
   engine_ = std::make_unique<LearningEngine>(*port_);
   engine_->SetDataFolder(dataDir_);
+  scanClock_ = std::make_unique<WindowClock>(*this);
+  learner_ = std::make_unique<EngineLearner>(*engine_);
+  scanner_ = std::make_unique<TFeedScanner>(feeds_, shownUrls_, *learner_, *port_, *scanClock_, *this, *this);
+  scanner_->cancelRequested = false;
+  Touch();
 
   ConnectHandlers();
 }
@@ -380,6 +400,12 @@ void TfrmFeeds::ConnectHandlers() {
   connect(cbCommonIntervals, qOverload<int>(&QComboBox::activated), this,
           [this](int index) { cbCommonIntervalsChange(index); });
   connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+  connect(btnSearchAllFeeds, &QPushButton::clicked, this, [this] { btnSearchAllFeedsClick(); });
+  connect(btnSearchSelectedFeed, &QPushButton::clicked, this, [this] { btnSearchSelectedFeedClick(); });
+  connect(btnReset, &QPushButton::clicked, this, [this] { btnResetClick(); });
+  connect(btnLearn, &QPushButton::clicked, this, [this] { btnLearnClick(); });
+  connect(btnCheckRel, &QPushButton::clicked, this, [this] { btnCheckRelClick(); });
+  connect(btnUnitTests, &QPushButton::clicked, this, [this] { btnUnitTestsClick(); });
   connect(tbShowRelevance, &QSlider::valueChanged, this, [this] { Touch(); });
   connect(rgResultsFormatButtons, &QButtonGroup::idClicked, this, [this] { Touch(); });
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
@@ -426,12 +452,12 @@ void TfrmFeeds::LoadConfig(SettingsFile& file) {
     SelectRowQuietly(0);
     lbFeedsClick();
   };
-  steps.markSaveTime = [this] { lastSaveTime_ = clock_->NowMs(); };
+  steps.markSaveTime = [this] { scanner_->lastSaveTime = clock_->NowMs(); };
   steps.learningRead = [this](const FeedLearningParameters& p) {
     engine_->SetMinWordLength(p.minWordLength);
     engine_->SetMaxWordLength(p.maxWordLength);
     engine_->SetMaxWordWeight(p.maxWordWeight);
-    saveConfigIntervalMs_ = p.saveConfigIntervalMs;
+    scanner_->saveConfigIntervalMs = p.saveConfigIntervalMs;
   };
   steps.loadShownUrls = [this] {
     // A save cut short after its commit point is finished first, so the memory read here
@@ -467,7 +493,7 @@ void TfrmFeeds::SaveData() {
 }
 
 void TfrmFeeds::RequestCancel() {
-  cancelRequested_ = true;
+  scanner_->Cancel();
 }
 void TfrmFeeds::StopTimer() {
   Timer1->stop();
@@ -499,7 +525,7 @@ int TfrmFeeds::ResultsFormat() const {
 }
 
 void TfrmFeeds::Touch() {
-  lastUserActivity_ = clock_->NowMs();
+  if (scanner_) scanner_->Touch();
 }
 
 void TfrmFeeds::HideCommonIntervals() {
@@ -539,9 +565,13 @@ void TfrmFeeds::ScanFeed(TFeed& feed, Items& results) {
   FeedScanSettings settings;
   settings.tempDir = tempDir_;
   settings.http = FeedHttpOptions();
-  settings.cancelRequested = &cancelRequested_;
+  settings.cancelRequested = &scanner_->cancelRequested;
   settings.clock = clock_;
-  settings.triage = triageHook_;
+  // Without a hook of its own (tests set one), every item goes through the scanner's triage.
+  if (triageHook_)
+    settings.triage = triageHook_;
+  else
+    settings.triage = [this](TFeed& f, TItem& item, Items& into) { scanner_->TriageItem(f, item, into); };
   zibu::ScanFeed(feed, results, settings, *port_);
 }
 
@@ -734,8 +764,77 @@ void TfrmFeeds::FormKeyDown(Qt::KeyboardModifiers modifiers) {
   btnCheckRel->setVisible(both);
 }
 
-// The scheduled scan hangs here.
-void TfrmFeeds::Timer1Timer() {}
+// ---------------------------------------------------------------------------------------------
+// Scanning, presenting and learning: the scanner does the work, the window lends it its controls.
+
+void TfrmFeeds::Timer1Timer() { scanner_->Timer1Timer(); }
+
+void TfrmFeeds::Guarded(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& e) {
+    Log(ErrorText(e));
+  }
+}
+
+void TfrmFeeds::btnSearchAllFeedsClick() {
+  Guarded([this] { scanner_->SearchActiveFeeds(true); });
+}
+
+void TfrmFeeds::btnSearchSelectedFeedClick() {
+  Guarded([this] { scanner_->SearchSelectedFeed(); });
+}
+
+void TfrmFeeds::btnResetClick() {
+  Guarded([this] { scanner_->ResetClick(); });
+}
+
+void TfrmFeeds::btnLearnClick() { scanner_->LearnClick(); }
+
+void TfrmFeeds::btnCheckRelClick() {
+  TimerHold hold(*this);
+  Guarded([this] {
+    bool ok = false;
+    const QString text = QInputDialog::getText(this, windowTitle(), "Enter word(s) to check separated by spaces",
+                                               QLineEdit::Normal, QString(), &ok);
+    port_->ShowMessage(CheckRelMessage(*engine_, ok ? FromQ(text) : std::string()));
+  });
+}
+
+void TfrmFeeds::btnUnitTestsClick() {
+  StopTimer();
+  forceVerbose_ = true;
+  try {
+    const SelfTestOutcome outcome =
+        RunSelfTests(*engine_, *port_, mainForm_ ? mainForm_->Proxy() : Settings().proxy, tempDir_ + "selftest/",
+                     selfTestNewsPage_);
+    port_->ShowMessage(SelfTestMessage(outcome));
+  } catch (const std::exception& e) {
+    Log(ErrorText(e));
+    port_->ShowMessage(ErrorText(e));
+  }
+  // The learned data in memory is now the checks' own: the program ends without saving it.
+  if (endProgram_)
+    endProgram_();
+  else
+    QCoreApplication::exit(0);
+}
+
+void TfrmFeeds::ProcessMessages() { QApplication::processEvents(); }
+
+void TfrmFeeds::WaitForIdle(int64_t requiredIdleMs) { zibu::WaitForIdle(requiredIdleMs); }
+
+void TfrmFeeds::ShowItemsInTable(Items& items) {
+  if (mainForm_) mainForm_->AlertUser();
+  ShowItemsTableWindow(this, items, Settings().showNagScreens);
+}
+
+PageFoundResult TfrmFeeds::ShowPageFound(const std::string& reason, const std::string& title,
+                                         const std::string& description, const std::string& link,
+                                         bool ratingPanelVisible) {
+  if (mainForm_) return mainForm_->ShowPageFound(reason, title, description, link, ratingPanelVisible);
+  return ShowPageFoundWindow(this, reason, title, description, link, ratingPanelVisible);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Events

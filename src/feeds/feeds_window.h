@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +14,8 @@
 #include "common/global_settings.h"
 #include "feeds/feed.h"
 #include "feeds/feed_scan.h"
+#include "feeds/scheduler.h"
+#include "feeds/self_test.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -36,13 +39,16 @@ class StatusLog;
 class TMainForm;
 class UserPort;
 class WindowUserPort;
+class EngineLearner;
 
 // Shown once per run on the first activation while firstTime is set.
 extern const char* const kFeedsIntroMessage;
 // The hint the relevance slider shares with its two labels.
 extern const char* const kThresholdHint;
 
-class TfrmFeeds : public QWidget {
+// The window stands behind its scanner (ScanHost) and hands found articles to the main frame's
+// rating window (PageFoundPort).
+class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort {
   Q_OBJECT
 
  public:
@@ -78,12 +84,28 @@ class TfrmFeeds : public QWidget {
   // Relevance slider (0..100) and results format (0 one by one, 1 as a table).
   int Threshold() const;
   int ResultsFormat() const;
-  int64_t LastUserActivity() const { return lastUserActivity_; }
-  int64_t LastSaveTime() const { return lastSaveTime_; }
-  void SetLastSaveTime(int64_t ms) { lastSaveTime_ = ms; }
-  int64_t SaveConfigIntervalMs() const { return saveConfigIntervalMs_; }
-  bool CancelRequested() const { return cancelRequested_; }
-  void ClearCancel() { cancelRequested_ = false; }
+  // The scan state lives in the scanner.
+  int64_t LastUserActivity() const { return scanner_->lastUserActivity; }
+  int64_t LastSaveTime() const { return scanner_->lastSaveTime; }
+  void SetLastSaveTime(int64_t ms) { scanner_->lastSaveTime = ms; }
+  int64_t SaveConfigIntervalMs() const { return scanner_->saveConfigIntervalMs; }
+  bool CancelRequested() const { return scanner_->cancelRequested; }
+  void ClearCancel() { scanner_->cancelRequested = false; }
+  TFeedScanner& Scanner() { return *scanner_; }
+  // The news page of the built-in checks (tests point it at a loopback address).
+  void SetSelfTestNewsPage(const std::string& address) { selfTestNewsPage_ = address; }
+  // How "Unit Tests" ends the program (tests stand in for it).
+  void SetEndProgram(std::function<void()> endProgram) { endProgram_ = std::move(endProgram); }
+
+  // ---- what the scanner asks of the window (ScanHost) ----
+  void ProcessMessages() override;
+  void WaitForIdle(int64_t requiredIdleMs) override;
+  // Alerts the user and shows the table window, owned by this window, until it is closed.
+  void ShowItemsInTable(Items& items) override;
+  // Through the main frame (which alerts the user first); without one, the window directly.
+  PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
+                                const std::string& description, const std::string& link,
+                                bool ratingPanelVisible) override;
 
   // LastUserActivity := now.
   void Touch();
@@ -118,6 +140,13 @@ class TfrmFeeds : public QWidget {
   void txtRefreshIntervalExit();
   void cbCommonIntervalsChange(int index);
   void btnCancelClick();
+  void btnSearchAllFeedsClick();
+  void btnSearchSelectedFeedClick();
+  void btnResetClick();
+  void btnLearnClick();
+  void btnCheckRelClick();
+  // Runs the built-in checks, shows the outcome and ends the program without saving.
+  void btnUnitTestsClick();
   // Shows the two hidden diagnostic buttons exactly while Shift and Alt are held.
   void FormKeyDown(Qt::KeyboardModifiers modifiers);
   void Timer1Timer();
@@ -167,6 +196,8 @@ class TfrmFeeds : public QWidget {
   void SetKeywordEditorLines(const std::vector<std::string>& lines);
   void SelectRowQuietly(int row);
   void ShowIntroOnce();
+  // Runs a command; an error ends up in the status log.
+  void Guarded(const std::function<void()>& command);
 
   TMainForm* mainForm_ = nullptr;
   GlobalSettings ownSettings_;
@@ -183,10 +214,12 @@ class TfrmFeeds : public QWidget {
   int connectTimeoutMs_ = 60000;
   int readTimeoutMs_ = 60000;
 
-  int64_t lastUserActivity_ = 0;
-  int64_t lastSaveTime_ = 0;
-  int64_t saveConfigIntervalMs_ = 10 * 60000LL;
-  bool cancelRequested_ = false;
+  std::unique_ptr<Clock> scanClock_;  // follows SetClock
+  std::unique_ptr<EngineLearner> learner_;
+  std::unique_ptr<TFeedScanner> scanner_;
+  std::string selfTestNewsPage_ = kSelfTestNewsPage;
+  bool forceVerbose_ = false;  // the built-in checks switch verbose output on
+  std::function<void()> endProgram_;
   // Set while the controls are filled from the selected feed: their change reactions hold back.
   bool selectingFeed_ = false;
   bool introShown_ = false;

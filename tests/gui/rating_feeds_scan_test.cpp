@@ -1,0 +1,234 @@
+// The feeds window's scan commands wired to the scanner and the rating windows, driven offscreen
+// against feeds served from 127.0.0.1, with a scripted user in front of the rating windows.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <QTimer>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "app/platform.h"
+#include "common/compmap.h"
+#include "common/settings.h"
+#include "common/shortintmap.h"
+#include "feeds/feeds_window.h"
+#include "feeds/scheduler.h"
+#include "learning/engine.h"
+#include "rating/multiplepagesfound_window.h"
+#include "rating/pagefound_window.h"
+#include "support/loopback_server.h"
+#include "ui/dialogs.h"
+#include "ui/qtext.h"
+
+namespace zibu {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ManualClock : public Clock {
+ public:
+  int64_t now = 1796806800000LL;
+  int64_t NowMs() const override { return now; }
+  uint32_t IdleMs() const override { return 0; }
+};
+
+std::string Rss(const std::vector<std::array<std::string, 3>>& items) {
+  std::string out = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>";
+  for (const auto& [title, description, link] : items)
+    out += "<item><title>" + title + "</title><description>" + description + "</description><link>" + link +
+           "</link></item>";
+  return out + "</channel></rss>";
+}
+
+QRadioButton* ButtonFor(const RatingScale& scale, int rating) {
+  for (QRadioButton* b : scale.buttons)
+    if (b->property("tag").toInt() == rating) return b;
+  return nullptr;
+}
+
+class FeedsScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::temp_directory_path() / ("zibu_feeds_scan_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    previousHome_ = ProgramFolder();
+    SetProgramFolder(home_.string() + "/");
+    DialogScript script;
+    script.onMessage = [this](const std::string& m) { messages_.push_back(m); };
+    script.onQuestion = [this](const std::string& q) {
+      questions_.push_back(q);
+      return true;
+    };
+    SetDialogScript(script);
+    server_.ServeBody("/sport.xml",
+                      Rss({{"Football cup final tonight", "Both football teams are ready", server_.Url("/s/1")},
+                           {"Stock market report", "Shares fell on the stock market", server_.Url("/s/2")}}),
+                      "text/xml");
+    server_.ServeBody("/news.xml",
+                      Rss({{"Volcano erupts near village", "Villagers watched the volcano", server_.Url("/n/1")},
+                           {"Council meeting postponed", "The council meets next month", server_.Url("/n/2")}}),
+                      "text/xml");
+    std::ofstream(home_ / "zibu.conf", std::ios::binary)
+        << "[main]\nfeedCount=2\nshowRelevance=10\nresultsFormat=0\n[rss]\nfeed.0.url=" << server_.Url("/sport.xml")
+        << "\nfeed.0.refreshInterval=60\nfeed.1.url=" << server_.Url("/news.xml")
+        << "\nfeed.1.keywords=1:volcanoCRLF\nfeed.1.refreshInterval=60\n";
+    window_ = std::make_unique<TfrmFeeds>();
+    GlobalSettings settings;
+    settings.showNagScreens = false;
+    settings.verboseOutput = true;
+    window_->SetSettings(settings);
+    window_->SetClock(&clock_);
+    SettingsFile file((home_ / "zibu.conf").string());
+    window_->LoadConfig(file);
+    window_->SetHttpTimeouts(2000, 2000);
+    // The user in front of the rating windows: rates from the script, then closes.
+    userTimer_ = new QTimer(window_.get());
+    userTimer_->setInterval(20);
+    QObject::connect(userTimer_, &QTimer::timeout, [this] { PlayUser(); });
+    userTimer_->start();
+  }
+  void TearDown() override {
+    window_.reset();
+    ClearDialogScript();
+    SetProgramFolder(previousHome_);
+    fs::remove_all(home_);
+  }
+
+  void PlayUser() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* page = qobject_cast<TfrmPageFound*>(modal)) {
+      shownReasons_.push_back(FromQ(page->windowTitle()));
+      shownTitles_.push_back(FromQ(page->Label1->text()));
+      const int rating = ratings_.empty() ? 0 : ratings_.front();
+      if (!ratings_.empty()) ratings_.erase(ratings_.begin());
+      if (rating != 0) ButtonFor(page->Scale(), rating)->click();
+      page->Button1->click();
+    } else if (auto* table = qobject_cast<TfrmMultiplePagesFound*>(modal)) {
+      tableRows_ = table->sgArticles->rowCount();
+      if (tableRows_ > 1) {
+        table->sgArticles->setCurrentCell(1, 0);
+        ButtonFor(table->Scale(), 7)->click();
+      }
+      table->btnClose->click();
+    } else if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+      input->setTextValue(ToQ(typed_));
+      input->accept();
+    }
+  }
+  std::string Status() const { return FromQ(window_->txtResults->toPlainText()); }
+  bool StatusHas(const std::string& text) const { return Status().find(text) != std::string::npos; }
+  std::vector<std::string> Shown() const {
+    std::vector<std::string> out;
+    for (int i = 0; i < window_->ShownUrls().Count(); ++i) out.push_back(window_->ShownUrls().KeyAt(i));
+    return out;
+  }
+
+  fs::path home_;
+  std::string previousHome_;
+  test::LoopbackServer server_;
+  ManualClock clock_;
+  std::unique_ptr<TfrmFeeds> window_;
+  QTimer* userTimer_ = nullptr;
+  std::vector<int> ratings_;
+  std::string typed_;
+  int tableRows_ = 0;
+  std::vector<std::string> shownReasons_, shownTitles_, messages_, questions_;
+};
+
+TEST_F(FeedsScanTest, SearchActiveFindsTheKeywordMatchLocksTheControlsAndRemembersIt) {
+  bool lockedDuringScan = false;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (!window_->btnSearchAllFeeds->isEnabled() && window_->btnCancel->isEnabled()) lockedDuringScan = true;
+  });
+  probe.start(5);
+  window_->btnSearchAllFeeds->click();
+  EXPECT_TRUE(lockedDuringScan);
+  EXPECT_EQ(shownReasons_, std::vector<std::string>{"Keyword match on VOLCANO"});
+  EXPECT_EQ(Shown(), std::vector<std::string>{server_.Url("/n/1")});
+  EXPECT_TRUE(StatusHas("Searching all active feeds"));
+  EXPECT_TRUE(StatusHas("Finished searching active feeds"));
+  EXPECT_TRUE(window_->btnSearchAllFeeds->isEnabled());
+  EXPECT_FALSE(window_->btnCancel->isEnabled());
+  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_EQ(window_->Feeds()[0].lastRefresh, clock_.now);
+}
+
+TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
+  window_->lbFeeds->setCurrentRow(0);
+  ratings_ = {10, -8};
+  window_->btnLearn->click();
+  EXPECT_EQ(shownReasons_, (std::vector<std::string>{"Learning", "Learning"}));
+  EXPECT_EQ(shownTitles_, (std::vector<std::string>{"Football cup final tonight", "Stock market report"}));
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_GT(window_->Engine().WordWeights().Get("FOOTBALL"), 0);
+  EXPECT_EQ(messages_.back().rfind("Learning finished for this feed.", 0), 0u);
+  EXPECT_TRUE(fs::exists(home_ / "data" / "wordweightings.dat"));
+  EXPECT_TRUE(window_->Timer1->isActive());
+
+  shownReasons_.clear();
+  shownTitles_.clear();
+  clock_.now += 5 * 60000;
+  window_->Timer1Timer();
+  ASSERT_EQ(shownTitles_.size(), 2u);
+  EXPECT_EQ(shownReasons_[0], "Keyword match on VOLCANO");
+  EXPECT_EQ(shownTitles_[1], "Football cup final tonight");
+  EXPECT_EQ(shownReasons_[1].rfind("Article found, relevance=", 0), 0u);
+}
+
+TEST_F(FeedsScanTest, TableFormatRatesTheSecondRowAndMarksEveryRow) {
+  window_->tbShowRelevance->setValue(0);
+  window_->rgResultsFormatButtons->button(1)->click();
+  window_->lbFeeds->setCurrentRow(1);
+  window_->btnSearchSelectedFeed->click();
+  EXPECT_EQ(tableRows_, 2);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{server_.Url("/n/1"), server_.Url("/n/2")}));
+  EXPECT_EQ(window_->Engine().WordWeights().Get("POSTPONED"), 7);
+  EXPECT_TRUE(StatusHas("Finished updating relevance tables"));
+}
+
+TEST_F(FeedsScanTest, ResetForgetsTheShownArticles) {
+  window_->btnSearchAllFeeds->click();
+  ASSERT_EQ(Shown().size(), 1u);
+  window_->btnReset->click();
+  EXPECT_EQ(questions_.back(), "Reset - are you sure?");
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_EQ(window_->Feeds()[0].lastRefresh, 0);
+  EXPECT_TRUE(window_->Timer1->isActive());
+}
+
+TEST_F(FeedsScanTest, CheckRelShowsTheThreeScores) {
+  typed_ = "";
+  window_->btnCheckRel->click();
+  EXPECT_EQ(messages_.back(), "Simple relevance=0%, Relationship relevance=0%, Overall relevance=0%");
+  EXPECT_TRUE(window_->Timer1->isActive());
+}
+
+TEST_F(FeedsScanTest, UnitTestsReportTheUnreachableNewsPageAndPass) {
+  window_->SetSelfTestNewsPage("http://127.0.0.1:9/news");
+  bool ended = false;
+  window_->SetEndProgram([&] { ended = true; });
+  window_->btnUnitTests->click();
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(window_->Timer1->isActive());
+  ASSERT_FALSE(messages_.empty());
+  EXPECT_EQ(messages_.back().rfind("All tests passed", 0), 0u);
+  EXPECT_TRUE(StatusHas("I could not fetch the news page http://127.0.0.1:9/news"));
+}
+
+}  // namespace
+}  // namespace zibu
