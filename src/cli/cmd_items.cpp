@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/http_options.h"
 #include "cli/json.h"
 #include "common/numbers.h"
 #include "common/text.h"
@@ -15,7 +16,7 @@
 namespace zibu::cli {
 namespace {
 
-const char* kHelp =
+const std::string kHelp = std::string(
     "usage: zibu-cli items FILE_OR_URL [--proxy HOST:PORT] [--proxy-user U] [--proxy-password P]\n"
     "                                  [--connect-timeout MS] [--read-timeout MS]\n"
     "\n"
@@ -25,15 +26,10 @@ const char* kHelp =
     "code point. Like the scan, an item that does not set a field repeats the previous item's value.\n"
     "An address beginning with http:// or https:// is downloaded with the feed download's settings\n"
     "(URL-encoded first, redirects followed, 60 s time-outs, direct unless --proxy is given).\n"
-    "\n"
-    "  --proxy HOST:PORT       go through this HTTP proxy (default: direct)\n"
-    "  --proxy-user U          proxy user name\n"
-    "  --proxy-password P      proxy password\n"
-    "  --connect-timeout MS    connect time-out in milliseconds (default 60000)\n"
-    "  --read-timeout MS       longest wait for data in milliseconds (default 60000)\n";
+    "\n") + kHttpOptionsHelp;
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "zibu-cli items: %s\n\n%s", problem.c_str(), kHelp);
+  std::fprintf(stderr, "zibu-cli items: %s\n\n%s", problem.c_str(), kHelp.c_str());
   return 2;
 }
 
@@ -46,41 +42,17 @@ int Run(const std::vector<std::string>& args) {
   HttpOptions options = FeedRequestOptions(ProxySettings{});
   std::string source;
   for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool inlineValue = false;
-    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-      value = arg.substr(arg.find('=') + 1);
-      arg = arg.substr(0, arg.find('='));
-      inlineValue = true;
+    std::string problem;
+    switch (TakeHttpOption(args, i, options, problem)) {
+      case OptionResult::Taken:
+        continue;
+      case OptionResult::Error:
+        return Usage(problem);
+      case OptionResult::NotMine:
+        break;
     }
-    auto next = [&](std::string& out) {
-      if (inlineValue) {
-        out = value;
-        return true;
-      }
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    if (arg == "--proxy") {
-      if (!next(v)) return Usage("--proxy needs HOST:PORT");
-      const size_t colon = v.rfind(':');
-      if (colon == std::string::npos || colon == 0) return Usage("--proxy needs HOST:PORT, not '" + v + "'");
-      options.proxy.server = v.substr(0, colon);
-      options.proxy.port = StrToInt(v.substr(colon + 1));
-    } else if (arg == "--proxy-user") {
-      if (!next(options.proxy.username)) return Usage("--proxy-user needs a value");
-    } else if (arg == "--proxy-password") {
-      if (!next(options.proxy.password)) return Usage("--proxy-password needs a value");
-    } else if (arg == "--connect-timeout") {
-      if (!next(v)) return Usage("--connect-timeout needs milliseconds");
-      options.connectTimeoutMs = StrToInt(v);
-    } else if (arg == "--read-timeout") {
-      if (!next(v)) return Usage("--read-timeout needs milliseconds");
-      options.readTimeoutMs = StrToInt(v);
-    } else if (arg.rfind("--", 0) == 0) {
+    const std::string& arg = args[i];
+    if (arg.rfind("--", 0) == 0) {
       return Usage("unknown option '" + arg + "'");
     } else if (source.empty()) {
       source = arg;

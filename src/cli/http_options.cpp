@@ -1,0 +1,58 @@
+#include "cli/http_options.h"
+
+#include "common/numbers.h"
+
+namespace zibu::cli {
+
+const char* const kHttpOptionsHelp =
+    "  --proxy HOST:PORT       go through this HTTP proxy (default: direct)\n"
+    "  --proxy-user U          proxy user name\n"
+    "  --proxy-password P      proxy password\n"
+    "  --connect-timeout MS    connect time-out in milliseconds (default 60000)\n"
+    "  --read-timeout MS       longest wait for data in milliseconds (default 60000)\n";
+
+OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, HttpOptions& options,
+                            std::string& problem) {
+  std::string arg = args[i];
+  std::string value;
+  bool inlineValue = false;
+  if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+    value = arg.substr(arg.find('=') + 1);
+    arg = arg.substr(0, arg.find('='));
+    inlineValue = true;
+  }
+  if (arg != "--proxy" && arg != "--proxy-user" && arg != "--proxy-password" && arg != "--connect-timeout" &&
+      arg != "--read-timeout")
+    return OptionResult::NotMine;
+  if (!inlineValue) {
+    if (i + 1 >= args.size()) {
+      problem = arg + " needs a value";
+      return OptionResult::Error;
+    }
+    value = args[++i];
+  }
+  if (arg == "--proxy") {
+    const size_t colon = value.rfind(':');
+    auto port = colon == std::string::npos ? std::nullopt : TryStrToInt(value.substr(colon + 1));
+    if (colon == std::string::npos || colon == 0 || !port) {
+      problem = "--proxy needs HOST:PORT, not '" + value + "'";
+      return OptionResult::Error;
+    }
+    options.proxy.server = value.substr(0, colon);
+    options.proxy.port = *port;
+  } else if (arg == "--proxy-user") {
+    options.proxy.username = value;
+  } else if (arg == "--proxy-password") {
+    options.proxy.password = value;
+  } else {
+    auto ms = TryStrToInt(value);
+    if (!ms || *ms < 0) {
+      problem = arg + " needs milliseconds, not '" + value + "'";
+      return OptionResult::Error;
+    }
+    (arg == "--connect-timeout" ? options.connectTimeoutMs : options.readTimeoutMs) = *ms;
+  }
+  return OptionResult::Taken;
+}
+
+}  // namespace zibu::cli
