@@ -46,18 +46,13 @@ void TCompMap::Clear() {
 
 void TCompMap::LoadFromFile(const std::string& fileName) {
   Clear();
-  std::vector<std::string> lines;
-  if (!mapfile::ReadLines(fileName, lines)) return;
-  for (const std::string& line : lines) {
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string_view text = std::string_view(line).substr(eq + 1);
+  mapfile::ForEachEntry(fileName, [this](std::string key, std::string_view text) {
     // Rounds half to even, like the general number reading it mirrors.
     const double v = std::nearbyint(StrToFloat(text));
     if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0))
       throw ConversionError("'" + std::string(text) + "' is out of the 64-bit integer range");
-    Add(mapfile::UnescapeKey(std::string_view(line).substr(0, eq)), static_cast<int64_t>(v));
-  }
+    Add(key, static_cast<int64_t>(v));
+  });
 }
 
 void TCompMap::SaveToFile(const std::string& fileName) const {

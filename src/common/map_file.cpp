@@ -57,4 +57,15 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines) {
   return true;
 }
 
+void ForEachEntry(const std::string& fileName,
+                  const std::function<void(std::string key, std::string_view valueText)>& entry) {
+  std::vector<std::string> lines;
+  if (!ReadLines(fileName, lines)) return;
+  for (const std::string& line : lines) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    entry(UnescapeKey(std::string_view(line).substr(0, eq)), std::string_view(line).substr(eq + 1));
+  }
+}
+
 }  // namespace zibu::mapfile

@@ -2,6 +2,7 @@
 // inside a key written as "&equals;".
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,5 +16,10 @@ std::string UnescapeKey(std::string_view key);
 // The lines of a file (LF or CR LF endings). Returns false when the file does not exist;
 // raises IoError when it exists but cannot be read.
 bool ReadLines(const std::string& fileName, std::vector<std::string>& lines);
+
+// Calls `entry` with the unescaped key and the value text of every line holding "=", in file
+// order; lines without one are skipped. A missing file calls nothing.
+void ForEachEntry(const std::string& fileName,
+                  const std::function<void(std::string key, std::string_view valueText)>& entry);
 
 }  // namespace zibu::mapfile

@@ -50,14 +50,10 @@ void TShortIntMap::Clear() {
 
 void TShortIntMap::LoadFromFile(const std::string& fileName) {
   Clear();
-  std::vector<std::string> lines;
-  if (!mapfile::ReadLines(fileName, lines)) return;
-  for (const std::string& line : lines) {
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const int32_t v = StrToInt(std::string_view(line).substr(eq + 1));
-    Add(mapfile::UnescapeKey(std::string_view(line).substr(0, eq)), static_cast<int8_t>(v & 0xFF));
-  }
+  mapfile::ForEachEntry(fileName, [this](std::string key, std::string_view text) {
+    // Only the lowest 8 bits are kept, read as a signed value: "200" becomes -56.
+    Add(key, static_cast<int8_t>(StrToInt(text) & 0xFF));
+  });
 }
 
 void TShortIntMap::SaveToFile(const std::string& fileName) const {
