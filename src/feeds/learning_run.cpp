@@ -11,11 +11,17 @@
 
 namespace zibu {
 
-std::vector<std::string> LearningRules() { return SplitString(kLearningRules, ","); }
+std::vector<std::string> LearningRules() {
+  return SplitString(kLearningRules, ",");
+}
 
-int EngineLearner::GetRelevance(std::string_view text) { return engine_.GetRelevance(text); }
+int EngineLearner::GetRelevance(std::string_view text) {
+  return engine_.GetRelevance(text);
+}
 
-void EngineLearner::LearnFromRating(int rating, std::string_view text) { engine_.LearnFromRating(text, rating); }
+void EngineLearner::LearnFromRating(int rating, std::string_view text) {
+  engine_.LearnFromRating(text, rating);
+}
 
 std::string CheckRelMessage(LearningEngine& engine, std::string_view text) {
   std::vector<std::string> words = engine.GetWordList(text);
@@ -23,8 +29,9 @@ std::string CheckRelMessage(LearningEngine& engine, std::string_view text) {
   // Computed even when the simple relevance is not positive; it sorts the list.
   const int relationship = engine.GetRelationshipRelevance(words);
   const int overall = engine.GetRelevance(text);
-  return "Simple relevance=" + std::to_string(simple) + "%, " + "Relationship relevance=" +
-         std::to_string(relationship) + "%, " + "Overall relevance=" + std::to_string(overall) + "%";
+  return "Simple relevance=" + std::to_string(simple) + "%, " +
+         "Relationship relevance=" + std::to_string(relationship) + "%, " +
+         "Overall relevance=" + std::to_string(overall) + "%";
 }
 
 void TFeedScanner::LearnClick() {

@@ -17,7 +17,8 @@ inline constexpr const char* kLearningRules = "1:a,1:e,1:i,1:o,1:u,1:y";
 std::vector<std::string> LearningRules();
 
 inline constexpr const char* kLearningIntro =
-    "I will now show you all the articles from this feed.\r\n\r\nPlease let me know how relevant each article "
+    "I will now show you all the articles from this feed.\r\n\r\nPlease let me know how relevant each "
+    "article "
     "is by using the scale on the form, then I can start to understand the kind of content that interests "
     "you.\r\n\r\nThe more accurate feedback you give me, the more relevant content I can find for you.";
 inline constexpr const char* kLearningFinished =

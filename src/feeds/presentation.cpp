@@ -14,19 +14,23 @@ void SortByRelevance(Items& items) {
       if (items[i].Relevance < items[r].Relevance) std::swap(items[i], items[r]);
 }
 
-bool RatingReminderDue(int itemCount, int rated) { return itemCount > 1 && itemCount / 3 >= rated; }
+bool RatingReminderDue(int itemCount, int rated) {
+  return itemCount > 1 && itemCount / 3 >= rated;
+}
 
 std::string ThresholdAdvice(int threshold) {
   return "You may want to consider lowering the alert threshold by using the slider on the top right, it is "
          "currently set to only show articles with a relevance of at least " +
          std::to_string(threshold) +
-         "%.\r\nYou could also run the learning process on more feeds - the more times you do this, the more I "
+         "%.\r\nYou could also run the learning process on more feeds - the more times you do this, the more "
+         "I "
          "will learn about the type of content that interests you";
 }
 
 std::string RatingReminder(int rated, int itemCount) {
   return "You only rated " + std::to_string(rated) + "/" + std::to_string(itemCount) +
-         " articles.\r\nPlease try to rate articles by relevance as this is the only way I can learn about what "
+         " articles.\r\nPlease try to rate articles by relevance as this is the only way I can learn about "
+         "what "
          "interests you and show you relevant content";
 }
 

@@ -24,10 +24,12 @@ TFeedScanner::TFeedScanner(std::vector<TFeed>& feeds, TCompMap& shownUrls, Relev
       host_(host),
       pageFound_(pageFound) {}
 
-void TFeedScanner::Touch() { lastUserActivity = clock_.NowMs(); }
+void TFeedScanner::Touch() {
+  lastUserActivity = clock_.NowMs();
+}
 
 void TFeedScanner::TriageItem(const TFeed& feed, TItem& item, Items& into) {
-  const TriageContext context{shownUrls_, learner_, port_, clock_, host_.Settings().repeatIntervalMs,
+  const TriageContext context{shownUrls_,        learner_,  port_, clock_, host_.Settings().repeatIntervalMs,
                               host_.Threshold(), isLearning};
   zibu::TriageItem(context, feed, item, into);
 }
@@ -36,7 +38,9 @@ bool TFeedScanner::WasShownRecently(const std::string& link) {
   return zibu::WasShownRecently(shownUrls_, link, clock_.NowMs(), host_.Settings().repeatIntervalMs);
 }
 
-void TFeedScanner::MarkShown(const std::string& link) { zibu::MarkShown(shownUrls_, link, clock_.NowMs()); }
+void TFeedScanner::MarkShown(const std::string& link) {
+  zibu::MarkShown(shownUrls_, link, clock_.NowMs());
+}
 
 void TFeedScanner::Timer1Timer() {
   if (clock_.NowMs() - lastUserActivity < kActivityHoldMs) return;

@@ -46,9 +46,9 @@ void CheckTextFunctions(UserPort& port) {
   SELF_CHECK(InSortedList("blah", sorted), 205);
   SELF_CHECK(!InSortedList("xblah", sorted), 206);
 
-  SELF_CHECK(HtmlToText("test<br><p><script language=javascript>function x():</script>end&quot;") ==
-                 "test  end\"",
-             211);
+  SELF_CHECK(
+      HtmlToText("test<br><p><script language=javascript>function x():</script>end&quot;") == "test  end\"",
+      211);
   SELF_CHECK(HtmlToText("a&nbsp;&amp;&nbsp;b") == "a & b", 212);
   SELF_CHECK(HtmlToText("&#x41;") == "A", 213);
   SELF_CHECK(HtmlToText("<SCRIPT>x</Script>y") == "y", 214);
@@ -69,13 +69,14 @@ void CheckTextFunctions(UserPort& port) {
 void CheckWordLists(LearningEngine& engine) {
   SELF_CHECK(engine.GetWordList("jordan AND THE jordan") == (Words{"JORDAN", "JORDAN"}), 301);
   SELF_CHECK(engine.GetWordList("abdullah's sands") == (Words{"ABDULLAH", "SAND"}), 302);
-  SELF_CHECK(GetWordList("CLASS BUSES NEWS abcdefghijklm", 4, 12, {}) == (Words{"CLASS", "BUSE", "NEWS"}), 303);
+  SELF_CHECK(GetWordList("CLASS BUSES NEWS abcdefghijklm", 4, 12, {}) == (Words{"CLASS", "BUSE", "NEWS"}),
+             303);
 }
 
 void RateExamples(LearningEngine& engine) {
   const std::pair<int, const char*> ratings[] = {{9, "jordan abdullah"}, {8, "jordan sand"},
                                                  {-8, "jordan's katie"}, {-5, "katie sands"},
-                                                 {-3, "katie abdullah"},  {7, "sand abdullah's"}};
+                                                 {-3, "katie abdullah"}, {7, "sand abdullah's"}};
   for (int round = 0; round < 2; ++round)
     for (const auto& [rating, text] : ratings) engine.LearnFromRating(text, rating);
 }
@@ -97,8 +98,13 @@ Scores ScoresOf(LearningEngine& engine, std::string_view text) {
   return {simple, relationship, engine.GetRelevance(text)};
 }
 
-const char* const kScoredTexts[8] = {"jordan abdullah", "abdullahs jordan", "jordan sands", "sand jordan",
-                                     "jordan katie",    "katies jordan",    "jordan katie sand abdullah",
+const char* const kScoredTexts[8] = {"jordan abdullah",
+                                     "abdullahs jordan",
+                                     "jordan sands",
+                                     "sand jordan",
+                                     "jordan katie",
+                                     "katies jordan",
+                                     "jordan katie sand abdullah",
                                      "abdullah katie's sand jordan"};
 
 std::vector<int> OverallScores(LearningEngine& engine) {
@@ -124,8 +130,8 @@ void CheckLearningAndScoring(LearningEngine& engine) {
   SELF_CHECK(Pair(engine, "ABDULLAH", "SAND") == 14, 411);
   for (int k = 0; k < 4; ++k) SELF_CHECK(engine.RelTable().Get(k, k) == 0, 412);
 
-  const Scores expected[8] = {{44, 36, 40}, {44, 36, 40}, {38, 32, 35}, {38, 32, 35},
-                              {-14, -32, -14}, {-14, -32, -14}, {16, 5, 10}, {16, 5, 10}};
+  const Scores expected[8] = {{44, 36, 40},    {44, 36, 40},    {38, 32, 35}, {38, 32, 35},
+                              {-14, -32, -14}, {-14, -32, -14}, {16, 5, 10},  {16, 5, 10}};
   for (int i = 0; i < 8; ++i) {
     const Scores s = ScoresOf(engine, kScoredTexts[i]);
     SELF_CHECK(s.simple == expected[i].simple, 420);
@@ -194,7 +200,8 @@ SelfTestOutcome RunSelfTests(LearningEngine& engine, UserPort& port, const Proxy
   CheckDataFiles(engine, tempFolder);
 
   // Teach the sentence's words something, so that the sums are not trivially zero.
-  const char* sentence = "middle east king abdullah rules jordan mightily employing victorious military tactics ";
+  const char* sentence =
+      "middle east king abdullah rules jordan mightily employing victorious military tactics ";
   engine.LearnFromRating(sentence, 6);
   engine.LearnFromRating("king abdullah military", -9);
   CheckScansAgree(engine, engine.GetWordList(sentence), 601);

@@ -15,6 +15,8 @@ bool WasShownRecently(TCompMap& shownUrls, const std::string& link, int64_t now,
   return false;
 }
 
-void MarkShown(TCompMap& shownUrls, const std::string& link, int64_t now) { shownUrls.Add(link, now); }
+void MarkShown(TCompMap& shownUrls, const std::string& link, int64_t now) {
+  shownUrls.Add(link, now);
+}
 
 }  // namespace zibu

@@ -98,7 +98,8 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
 
 void TfrmMultiplePagesFound::SetItems(Items& items) {
   items_ = &items;
-  lblHeading->setText(ToQ("Found " + std::to_string(items.size()) + " articles, displaying in order of relevance"));
+  lblHeading->setText(
+      ToQ("Found " + std::to_string(items.size()) + " articles, displaying in order of relevance"));
   if (!LinkLabel) {
     LinkLabel = new TLinkLabel(pnlHyperlink);
     LinkLabel->move(10, 10);
@@ -133,7 +134,9 @@ void TfrmMultiplePagesFound::ShowItem(int index) {
   updating_ = false;
 }
 
-void TfrmMultiplePagesFound::SetRating(int rating) { scale_.SetRating(rating); }
+void TfrmMultiplePagesFound::SetRating(int rating) {
+  scale_.SetRating(rating);
+}
 
 void TfrmMultiplePagesFound::sgArticlesSelectCell(int row) {
   if (row >= 0) ShowItem(row);
@@ -165,7 +168,8 @@ bool TfrmMultiplePagesFound::FormCloseQuery() {
     if (item.Rating != 0) ++rated;
   const int count = static_cast<int>(items_->size());
   if (showNagScreens && RatingReminderDue(count, rated)) {
-    const std::string question = "You have only rated " + std::to_string(rated) + "/" + std::to_string(count) +
+    const std::string question = "You have only rated " + std::to_string(rated) + "/" +
+                                 std::to_string(count) +
                                  " articles.\r\nIf you do not rate articles, I cannot learn about your "
                                  "interests.\r\n\r\nDo you wish to close the page anyway and leave the other "
                                  "articles unrated?";

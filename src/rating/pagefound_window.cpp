@@ -95,7 +95,9 @@ void TfrmPageFound::resizeEvent(QResizeEvent* event) {
   Button1->move(width() - Button1->width() - 12, 30);
 }
 
-bool TfrmPageFound::Enough() const { return cbEnough->isChecked(); }
+bool TfrmPageFound::Enough() const {
+  return cbEnough->isChecked();
+}
 
 void TfrmPageFound::keyPressEvent(QKeyEvent* event) {
   // Escape is Close: the window ends with OK, like every other way of closing it.

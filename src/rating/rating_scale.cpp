@@ -29,7 +29,9 @@ constexpr int kButtonSize = 22;
 
 }  // namespace
 
-int ScaleButtonTag(int number) { return kTags[number - 1]; }
+int ScaleButtonTag(int number) {
+  return kTags[number - 1];
+}
 
 void RatingScale::Build(QWidget* parent) {
   auto* outer = new QVBoxLayout(parent);

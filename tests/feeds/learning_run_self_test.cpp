@@ -1,12 +1,12 @@
 // The hidden commands: the built-in checks and the relevance check.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <unistd.h>
+#include <filesystem>
 
+#include "common/shortintmap.h"
 #include "feeds/learning_run.h"
 #include "feeds/self_test.h"
-#include "common/shortintmap.h"
 #include "learning/engine.h"
 #include "support/loopback_server.h"
 #include "triage_fakes.h"
@@ -15,7 +15,8 @@ namespace zibu::test {
 namespace {
 
 std::string TempFolder() {
-  return (std::filesystem::temp_directory_path() / ("zibu_selftest_" + std::to_string(::getpid()))).string() + "/";
+  return (std::filesystem::temp_directory_path() / ("zibu_selftest_" + std::to_string(::getpid()))).string() +
+         "/";
 }
 
 TEST(SelfTestTest, AllChecksPassOnAFetchedNewsPage) {
@@ -42,9 +43,11 @@ TEST(SelfTestTest, UnreachableNewsPageIsReportedAndTheOtherChecksStillRun) {
   ScriptedPort port;
   LearningEngine engine(port);
   // Nothing listens on the discard port of the loopback address.
-  SelfTestOutcome outcome = RunSelfTests(engine, port, ProxySettings{}, TempFolder(), "http://127.0.0.1:9/news");
+  SelfTestOutcome outcome =
+      RunSelfTests(engine, port, ProxySettings{}, TempFolder(), "http://127.0.0.1:9/news");
   EXPECT_FALSE(outcome.newsPageChecked);
-  EXPECT_EQ(outcome.newsPageProblem.rfind("I could not fetch the news page http://127.0.0.1:9/news: ", 0), 0u);
+  EXPECT_EQ(outcome.newsPageProblem.rfind("I could not fetch the news page http://127.0.0.1:9/news: ", 0),
+            0u);
   EXPECT_TRUE(port.Logged(outcome.newsPageProblem));
   EXPECT_EQ(SelfTestMessage(outcome).rfind("All tests passed\r\n(I could not fetch", 0), 0u);
   // The learning checks ran: their example words are now the engine's.
@@ -57,14 +60,15 @@ TEST(CheckRelTest, ShowsTheThreeScoresOfTheTypedWords) {
   LearningEngine engine(port);
   const std::pair<int, const char*> ratings[] = {{9, "jordan abdullah"}, {8, "jordan sand"},
                                                  {-8, "jordan's katie"}, {-5, "katie sands"},
-                                                 {-3, "katie abdullah"},  {7, "sand abdullah's"}};
+                                                 {-3, "katie abdullah"}, {7, "sand abdullah's"}};
   for (int round = 0; round < 2; ++round)
     for (const auto& [rating, text] : ratings) engine.LearnFromRating(text, rating);
   EXPECT_EQ(CheckRelMessage(engine, "jordan abdullah"),
             "Simple relevance=44%, Relationship relevance=36%, Overall relevance=40%");
   EXPECT_EQ(CheckRelMessage(engine, "jordan katie"),
             "Simple relevance=-14%, Relationship relevance=-32%, Overall relevance=-14%");
-  EXPECT_EQ(CheckRelMessage(engine, ""), "Simple relevance=0%, Relationship relevance=0%, Overall relevance=0%");
+  EXPECT_EQ(CheckRelMessage(engine, ""),
+            "Simple relevance=0%, Relationship relevance=0%, Overall relevance=0%");
   EXPECT_EQ(CheckRelMessage(engine, "a an the"),
             "Simple relevance=0%, Relationship relevance=0%, Overall relevance=0%");
 }

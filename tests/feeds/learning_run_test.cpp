@@ -18,10 +18,9 @@ class LearningRunTest : public ::testing::Test {
     bench.feeds[0].lastRefresh = kT0 - kMinute;
     bench.host.selected = 0;
     bench.host.threshold = 100;
-    bench.host.documents["http://a/rss"] = {Article("Storm over the city", "http://a/1"),
-                                            Article("Nuclear talks", "http://a/2", "<b>Vienna</b>"),
-                                            Article("PSST! HM. 1984", "http://a/3", "XKCD 2025"),
-                                            Article("Brrr", "http://a/4", "Dry myth")};
+    bench.host.documents["http://a/rss"] = {
+        Article("Storm over the city", "http://a/1"), Article("Nuclear talks", "http://a/2", "<b>Vienna</b>"),
+        Article("PSST! HM. 1984", "http://a/3", "XKCD 2025"), Article("Brrr", "http://a/4", "Dry myth")};
     // Shown a few minutes ago, and an unrelated entry.
     bench.shownUrls.Add("http://a/1", kT0 - 5 * kMinute);
     bench.shownUrls.Add("http://a/2", kT0 - 4 * kMinute);
@@ -30,7 +29,8 @@ class LearningRunTest : public ::testing::Test {
 
   std::vector<std::pair<std::string, int64_t>> Memory() const {
     std::vector<std::pair<std::string, int64_t>> out;
-    for (int i = 0; i < bench.shownUrls.Count(); ++i) out.emplace_back(bench.shownUrls.KeyAt(i), bench.shownUrls.ValueAt(i));
+    for (int i = 0; i < bench.shownUrls.Count(); ++i)
+      out.emplace_back(bench.shownUrls.KeyAt(i), bench.shownUrls.ValueAt(i));
     return out;
   }
 };

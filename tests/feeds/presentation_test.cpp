@@ -82,9 +82,10 @@ TEST_F(PresentTest, ReminderAfterTooFewRatings) {
   Rate({0, 0, 5});
   bench.scanner.PresentResults(items);
   ASSERT_EQ(bench.port.messages.size(), 1u);
-  EXPECT_EQ(bench.port.messages[0],
-            "You only rated 1/3 articles.\r\nPlease try to rate articles by relevance as this is the only way I "
-            "can learn about what interests you and show you relevant content");
+  EXPECT_EQ(
+      bench.port.messages[0],
+      "You only rated 1/3 articles.\r\nPlease try to rate articles by relevance as this is the only way I "
+      "can learn about what interests you and show you relevant content");
 
   ScanBench second;
   Items again = Relevances({{50, "a"}, {50, "b"}, {50, "c"}});
@@ -151,11 +152,12 @@ TEST_F(PresentTest, EmptyScanLogsNothingFoundAndOnAFirstRunTheAdvice) {
   first.host.threshold = 30;
   first.scanner.PresentResults(none);
   ASSERT_EQ(first.port.lines.size(), 2u);
-  EXPECT_EQ(first.port.lines[1].text,
-            "You may want to consider lowering the alert threshold by using the slider on the top right, it is "
-            "currently set to only show articles with a relevance of at least 30%.\r\nYou could also run the "
-            "learning process on more feeds - the more times you do this, the more I will learn about the type "
-            "of content that interests you");
+  EXPECT_EQ(
+      first.port.lines[1].text,
+      "You may want to consider lowering the alert threshold by using the slider on the top right, it is "
+      "currently set to only show articles with a relevance of at least 30%.\r\nYou could also run the "
+      "learning process on more feeds - the more times you do this, the more I will learn about the type "
+      "of content that interests you");
   EXPECT_FALSE(first.port.lines[1].verbose);
 }
 

@@ -2,8 +2,8 @@
 // 127.0.0.1: what a scheduled scan finds before and after a learning run.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <unistd.h>
+#include <filesystem>
 
 #include "common/shortintmap.h"
 #include "feeds/feed_scan.h"
@@ -26,7 +26,8 @@ std::string Rss(const std::vector<std::array<std::string, 3>>& items) {
 // The window's scan: download into the temporary folder and triage every item.
 class LoopbackHost : public FakeHost {
  public:
-  LoopbackHost(ManualClock& clock, std::string tempDir) : FakeHost(clock), clock_(clock), tempDir_(std::move(tempDir)) {}
+  LoopbackHost(ManualClock& clock, std::string tempDir)
+      : FakeHost(clock), clock_(clock), tempDir_(std::move(tempDir)) {}
   UserPort* port = nullptr;
   void ScanFeed(TFeed& feed, Items& results) override {
     scanned.push_back(feed.url);
@@ -48,7 +49,8 @@ class LoopbackHost : public FakeHost {
 
 class SchedulerLoopbackTest : public ::testing::Test {
  protected:
-  std::string temp = (std::filesystem::temp_directory_path() / ("zibu_sched_" + std::to_string(::getpid()))).string() + "/";
+  std::string temp =
+      (std::filesystem::temp_directory_path() / ("zibu_sched_" + std::to_string(::getpid()))).string() + "/";
   LoopbackServer server;
   ManualClock clock;
   ScriptedPort port;
@@ -72,11 +74,13 @@ class SchedulerLoopbackTest : public ::testing::Test {
                           {"Stock market report", "Shares fell on the stock market", server.Url("/s/2")},
                           {"PSST! HM. 1984", "XKCD 2025", server.Url("/s/3")}}),
                      "text/xml");
-    server.ServeBody("/news.xml",
-                     Rss({{"Volcano erupts near village", "Villagers watched the volcano", server.Url("/n/1")},
-                          {"Football cup final tonight", "Both football teams are ready", server.Url("/s/1")}}),
-                     "text/xml");
-    feeds = {Feed(server.Url("/sport.xml"), {}, true, 60), Feed(server.Url("/news.xml"), {"1:volcano"}, true, 60)};
+    server.ServeBody(
+        "/news.xml",
+        Rss({{"Volcano erupts near village", "Villagers watched the volcano", server.Url("/n/1")},
+             {"Football cup final tonight", "Both football teams are ready", server.Url("/s/1")}}),
+        "text/xml");
+    feeds = {Feed(server.Url("/sport.xml"), {}, true, 60),
+             Feed(server.Url("/news.xml"), {"1:volcano"}, true, 60)};
   }
   void TearDown() override { std::filesystem::remove_all(temp); }
 };

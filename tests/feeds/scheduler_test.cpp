@@ -15,7 +15,8 @@ class SchedulerTest : public ::testing::Test {
   void SetUp() override {
     bench.host.threshold = 0;
     bench.feeds = {Feed("http://a/rss"), Feed("http://b/rss")};
-    bench.host.documents["http://a/rss"] = {Article("Alpha one", "http://a/1"), Article("Alpha two", "http://a/2")};
+    bench.host.documents["http://a/rss"] = {Article("Alpha one", "http://a/1"),
+                                            Article("Alpha two", "http://a/2")};
     bench.host.documents["http://b/rss"] = {Article("Beta one", "http://b/1")};
   }
 };

@@ -1,9 +1,9 @@
 // Triage of single articles and the shown-article memory.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 
 #include "feeds/shown_memory.h"
 #include "feeds/triage.h"
@@ -132,7 +132,8 @@ TEST_F(TriageTest, DuringALearningRunAMatchIsReasonedLearningWithoutALogLine) {
 
 TEST_F(TriageTest, ShownMemoryFileKeepsLinksWithEqualsSigns) {
   const std::string path =
-      (std::filesystem::temp_directory_path() / ("triage_shown_" + std::to_string(::getpid()) + ".dat")).string();
+      (std::filesystem::temp_directory_path() / ("triage_shown_" + std::to_string(::getpid()) + ".dat"))
+          .string();
   TCompMap shown;
   MarkShown(shown, "http://x/a?id=1&b=2", kT0);
   MarkShown(shown, "http://x/b", kT0 + 5);

@@ -74,17 +74,19 @@ class FeedsScanTest : public ::testing::Test {
       return true;
     };
     SetDialogScript(script);
-    server_.ServeBody("/sport.xml",
-                      Rss({{"Football cup final tonight", "Both football teams are ready", server_.Url("/s/1")},
-                           {"Stock market report", "Shares fell on the stock market", server_.Url("/s/2")}}),
-                      "text/xml");
-    server_.ServeBody("/news.xml",
-                      Rss({{"Volcano erupts near village", "Villagers watched the volcano", server_.Url("/n/1")},
-                           {"Council meeting postponed", "The council meets next month", server_.Url("/n/2")}}),
-                      "text/xml");
+    server_.ServeBody(
+        "/sport.xml",
+        Rss({{"Football cup final tonight", "Both football teams are ready", server_.Url("/s/1")},
+             {"Stock market report", "Shares fell on the stock market", server_.Url("/s/2")}}),
+        "text/xml");
+    server_.ServeBody(
+        "/news.xml",
+        Rss({{"Volcano erupts near village", "Villagers watched the volcano", server_.Url("/n/1")},
+             {"Council meeting postponed", "The council meets next month", server_.Url("/n/2")}}),
+        "text/xml");
     std::ofstream(home_ / "zibu.conf", std::ios::binary)
-        << "[main]\nfeedCount=2\nshowRelevance=10\nresultsFormat=0\n[rss]\nfeed.0.url=" << server_.Url("/sport.xml")
-        << "\nfeed.0.refreshInterval=60\nfeed.1.url=" << server_.Url("/news.xml")
+        << "[main]\nfeedCount=2\nshowRelevance=10\nresultsFormat=0\n[rss]\nfeed.0.url="
+        << server_.Url("/sport.xml") << "\nfeed.0.refreshInterval=60\nfeed.1.url=" << server_.Url("/news.xml")
         << "\nfeed.1.keywords=1:volcanoCRLF\nfeed.1.refreshInterval=60\n";
     window_ = std::make_unique<TfrmFeeds>();
     GlobalSettings settings;
