@@ -127,9 +127,11 @@ class Run:
         return self.xdo("getwindowname", w)
 
     def keys(self, w, *keys):
+        # Real key events (XTEST) to the focused window: keys sent to a window directly as synthetic
+        # events leave the program's later modal windows closing at once.
         self.xdo("windowfocus", "--sync", w)
         for k in keys:
-            self.xdo("key", "--window", w, k)
+            self.xdo("key", k)
             time.sleep(0.3)
 
     def geometry(self, w):
@@ -150,14 +152,13 @@ class Run:
 
     # ---- the rating window -------------------------------------------------------------------
     def rate(self, w, rating):
-        # The scale stands centred in the bottom panel (124 px high): group box 632 px wide, buttons
-        # 22 px square 20 px below its top, left edges from 19 (-10) to 587 (+10).
+        # The scale's indicators, measured on the window at its design size (676 x 521): their centres
+        # stand 29 px right of the buttons' left edges (19 for -10 ... 587 for +10) and 45 px above
+        # the window's bottom edge.
         lefts = [19, 47, 75, 103, 132, 161, 189, 217, 246, 274, 303, 331, 359, 388, 416, 445, 473, 501, 530, 558, 587]
         x, y, width, height = self.geometry(w)
-        box_left = x + (width - 632) // 2
-        panel_top = y + height - 124
         self.xdo("windowfocus", "--sync", w)
-        self.click(box_left + lefts[rating + 10] + 11, panel_top + 26 + 20 + 11)
+        self.click(x + lefts[rating + 10] + 29, y + height - 45)
 
     def close_rating(self, w):
         self.keys(w, "Escape")
