@@ -85,7 +85,9 @@ void RatingScale::Build(QWidget* parent) {
     mark->setGeometry(kLeftByRating[markRatings[k] + 10] - 9, kButtonTop + kButtonSize + 2, 40, 18);
   }
 
-  const QString hint = ToQ(kRatingScaleHint);
+  // Tool tips break lines at a line feed alone.
+  QString hint = ToQ(kRatingScaleHint);
+  hint.remove(QLatin1Char('\r'));
   for (QWidget* w : {static_cast<QWidget*>(pnlFeedback), static_cast<QWidget*>(lblRateHeading),
                      static_cast<QWidget*>(lblIrrelevant), static_cast<QWidget*>(lblTotallyRelevant),
                      static_cast<QWidget*>(gbRelevance)})
