@@ -122,8 +122,7 @@ std::vector<int> LearningEngine::ScanPositions(const std::vector<std::string>& w
   // yet: the outermost scan grows the table for them; a scan nested in another one's wait must
   // not move rows the workers are reading, and counts such words as unknown.
   if (!relTable_.IsSquare(WordCount()) && scanDepth_ == 1) relTable_.Resize(WordCount());
-  int covered = relTable_.RowCount();
-  for (int r = 0; r < relTable_.RowCount(); ++r) covered = std::min(covered, relTable_.RowLength(r));
+  const int covered = relTable_.CoveredWords();
   std::vector<int> at = WordPositions(words);
   for (int& a : at)
     if (a >= covered) a = -1;

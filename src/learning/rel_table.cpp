@@ -6,10 +6,21 @@
 namespace zibu {
 
 bool T2DRelTypeArray::IsSquare(int n) const {
-  if (RowCount() != n) return false;
-  for (const auto& r : rows_)
-    if (r.length != n) return false;
-  return true;
+  if (squareN_ < 0) {
+    const int rows = RowCount();
+    bool square = true;
+    for (const auto& r : rows_) square = square && r.length == rows;
+    if (square) squareN_ = rows;
+  }
+  if (squareN_ >= 0) return squareN_ == n;
+  return false;
+}
+
+int T2DRelTypeArray::CoveredWords() const {
+  if (IsSquare(RowCount())) return squareN_;
+  int covered = RowCount();
+  for (const auto& r : rows_) covered = std::min(covered, r.length);
+  return covered;
 }
 
 void T2DRelTypeArray::GrowRow(RowBlock& row, int capacity) {
@@ -28,9 +39,11 @@ void T2DRelTypeArray::SetRowLength(int row, int length) {
     std::memset(r.cells.get() + length, 0, static_cast<size_t>(r.length - length));
   }
   r.length = length;
+  squareN_ = -1;
 }
 
 void T2DRelTypeArray::SetRowCount(int rows) {
+  squareN_ = -1;
   rows_.resize(static_cast<size_t>(std::max(rows, 0)));
   if (rows_.capacity() > rows_.size() * 2 + 16) rows_.shrink_to_fit();
 }
@@ -47,6 +60,7 @@ void T2DRelTypeArray::Resize(int n) {
     }
     r.length = n;
   }
+  squareN_ = n;
 }
 
 int8_t* T2DRelTypeArray::PrepareRowForOverwrite(int row, int length) {
@@ -60,6 +74,7 @@ int8_t* T2DRelTypeArray::PrepareRowForOverwrite(int row, int length) {
     std::memset(r.cells.get() + length, 0, static_cast<size_t>(r.length - length));
   }
   r.length = length;
+  squareN_ = -1;
   return r.cells.get();
 }
 
@@ -73,6 +88,7 @@ void T2DRelTypeArray::Reset(int n) {
       if (r.length > 0) std::memset(r.cells.get(), 0, static_cast<size_t>(r.length));
       r.length = n;
     }
+    squareN_ = n;
     return;
   }
   rows_.clear();

@@ -17,13 +17,25 @@ namespace zibu {
 class T2DRelTypeArray {
  public:
   T2DRelTypeArray() = default;
-  T2DRelTypeArray(T2DRelTypeArray&&) noexcept = default;
-  T2DRelTypeArray& operator=(T2DRelTypeArray&&) noexcept = default;
+  // A moved-from table is empty, and so square.
+  T2DRelTypeArray(T2DRelTypeArray&& o) noexcept : rows_(std::move(o.rows_)), squareN_(o.squareN_) {
+    o.rows_.clear();
+    o.squareN_ = 0;
+  }
+  T2DRelTypeArray& operator=(T2DRelTypeArray&& o) noexcept {
+    rows_ = std::move(o.rows_);
+    squareN_ = o.squareN_;
+    o.rows_.clear();
+    o.squareN_ = 0;
+    return *this;
+  }
 
   int RowCount() const { return static_cast<int>(rows_.size()); }
   int RowLength(int row) const { return rows_[row].length; }
   // True when there are n rows of n cells.
   bool IsSquare(int n) const;
+  // The shortest row's length, capped at the row count: the words every row has cells for.
+  int CoveredWords() const;
 
   // n by n: existing cells keep their values, new cells are 0. Shrinking drops the cells beyond n.
   void Resize(int n);
@@ -60,6 +72,9 @@ class T2DRelTypeArray {
   void GrowRow(RowBlock& row, int capacity);
 
   std::vector<RowBlock> rows_;
+  // n while the table is known to be n rows of n cells, -1 while that is unknown. Scoring asks
+  // for the shape on every call, and walking 20,000 rows each time would cost more than the score.
+  mutable int squareN_ = 0;
 };
 
 }  // namespace zibu
