@@ -28,26 +28,8 @@ int Usage(const std::string& problem) {
 int Run(const std::vector<std::string>& args) {
   HttpOptions options;
   std::string url;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string problem;
-    switch (TakeHttpOption(args, i, options, problem)) {
-      case OptionResult::Taken:
-        continue;
-      case OptionResult::Error:
-        return Usage(problem);
-      case OptionResult::NotMine:
-        break;
-    }
-    const std::string& arg = args[i];
-    if (arg.rfind("--", 0) == 0) {
-      return Usage("unknown option '" + arg + "'");
-    } else if (url.empty()) {
-      url = arg;
-    } else {
-      return Usage("only one URL, please");
-    }
-  }
-  if (url.empty()) return Usage("no URL given");
+  if (std::string problem = ParseDownloadCommandLine(args, options, url, "URL"); !problem.empty())
+    return Usage(problem);
   // Failures propagate to main, which prints the message and exits with 1.
   std::string body = FetchPage(url, options);
   if (!body.empty() && std::fwrite(body.data(), 1, body.size(), stdout) != body.size()) return 1;

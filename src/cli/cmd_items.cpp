@@ -41,26 +41,8 @@ bool IsAddress(const std::string& s) {
 int Run(const std::vector<std::string>& args) {
   HttpOptions options = FeedRequestOptions(ProxySettings{});
   std::string source;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string problem;
-    switch (TakeHttpOption(args, i, options, problem)) {
-      case OptionResult::Taken:
-        continue;
-      case OptionResult::Error:
-        return Usage(problem);
-      case OptionResult::NotMine:
-        break;
-    }
-    const std::string& arg = args[i];
-    if (arg.rfind("--", 0) == 0) {
-      return Usage("unknown option '" + arg + "'");
-    } else if (source.empty()) {
-      source = arg;
-    } else {
-      return Usage("only one file or address, please");
-    }
-  }
-  if (source.empty()) return Usage("no file or address given");
+  if (std::string problem = ParseDownloadCommandLine(args, options, source, "file or address"); !problem.empty())
+    return Usage(problem);
 
   TXmlParser parser;
   if (IsAddress(source)) {

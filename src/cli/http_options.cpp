@@ -55,4 +55,24 @@ OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, Htt
   return OptionResult::Taken;
 }
 
+std::string ParseDownloadCommandLine(const std::vector<std::string>& args, HttpOptions& options,
+                                     std::string& operand, const std::string& what) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string problem;
+    switch (TakeHttpOption(args, i, options, problem)) {
+      case OptionResult::Taken:
+        continue;
+      case OptionResult::Error:
+        return problem;
+      case OptionResult::NotMine:
+        break;
+    }
+    if (args[i].rfind("--", 0) == 0) return "unknown option '" + args[i] + "'";
+    if (!operand.empty()) return "only one " + what + ", please";
+    operand = args[i];
+  }
+  if (operand.empty()) return "no " + what + " given";
+  return "";
+}
+
 }  // namespace zibu::cli

@@ -20,4 +20,9 @@ enum class OptionResult { NotMine, Taken, Error };
 OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, HttpOptions& options,
                             std::string& problem);
 
+// The whole command line of a command taking the options above and exactly one operand
+// (`what` names it in messages: "URL", "file or address"). Returns the problem, empty when fine.
+std::string ParseDownloadCommandLine(const std::vector<std::string>& args, HttpOptions& options,
+                                     std::string& operand, const std::string& what);
+
 }  // namespace zibu::cli
