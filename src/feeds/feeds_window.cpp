@@ -476,7 +476,8 @@ void TfrmFeeds::LoadConfig(SettingsFile& file) {
   };
   steps.loadLearnedData = [this] {
     engine_->SetBackupDataFiles(Settings().backupDataFiles);
-    engine_->LoadData(nullptr);
+    // The shown-article memory and the common words were loaded by their own steps.
+    engine_->LoadWordData();
   };
   steps.startTimer = [this] { StartTimer(); };
   LoadFeedConfig(file, feeds_, *port_, steps);

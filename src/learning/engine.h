@@ -134,6 +134,9 @@ class LearningEngine {
   // save that was interrupted after its commit point first.
   // With readOnly nothing is written: an interrupted save is read as committed, not finished.
   void LoadData(TCompMap* shownUrls = nullptr, bool readOnly = false);
+  // The word weightings and the relationship table alone, with the same recovery: for a caller
+  // that has loaded the shown-article memory and the common words as steps of its own.
+  void LoadWordData(bool readOnly = false);
   // Writes the shown-article memory (when given), the word weightings and the relationship table,
   // the previous files moving to the backup folder. A crash at any moment leaves every file
   // complete, as of this save or the previous one, and the pair loads consistently.

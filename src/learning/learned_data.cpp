@@ -285,7 +285,13 @@ void LearningEngine::LoadData(TCompMap* shownUrls, bool readOnly) {
     }
   }
   LoadCommonWords();
+  LoadWordData(readOnly);
+}
 
+void LearningEngine::LoadWordData(bool readOnly) {
+  if (scanDepth_ > 0)
+    throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
+  if (!readOnly) CompleteInterruptedSave();
   port_->ShowProgress("Loading word weightings...", 0);
   bool weightsOk = true;
   try {
