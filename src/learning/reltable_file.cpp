@@ -313,7 +313,9 @@ void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort*
     if (rows < 0)
       throw StreamReadError("Invalid row count " + std::to_string(rows) + " in " + BaseName(path));
     if (static_cast<int64_t>(rows) * 2 > in.Remaining()) throw StreamReadError("Stream read error");
-    table.SetRowCount(rows);
+    // Only a file that can hold the whole square gets a slab sized for it, so a damaged count
+    // cannot make the table allocate more than about the file's size.
+    table.BeginOverwrite(rows, static_cast<int64_t>(rows) * rows <= in.Remaining());
     progress.Start(rows);
     for (int i = 0; i < rows; ++i) {
       const int32_t len = in.ReadTaggedInt();
