@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 #include <benchmark/benchmark.h>
@@ -123,11 +124,17 @@ BENCHMARK(BM_Expat)->Unit(benchmark::kMillisecond);
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration) {
+    // With repetitions the median stands for the runs; when only aggregates are reported it is
+    // the only figure there is.
+    for (const Run& r : runs) {
+      if (r.error_occurred) continue;
+      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (median || (r.run_type == Run::RT_Iteration && !medians_.count(r.run_name.function_name))) {
         realPerIter_[r.run_name.function_name] = r.GetAdjustedRealTime();
         cpuPerIter_[r.run_name.function_name] = r.GetAdjustedCPUTime();
       }
+      if (median) medians_.insert(r.run_name.function_name);
+    }
     ConsoleReporter::ReportRuns(runs);
   }
   void Finalize() override {
@@ -144,6 +151,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
  private:
   std::map<std::string, double> realPerIter_;
   std::map<std::string, double> cpuPerIter_;
+  std::set<std::string> medians_;
 };
 
 }  // namespace

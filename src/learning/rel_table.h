@@ -13,7 +13,7 @@ namespace zibu {
 // parts cost nothing, clearing gives the pages back, and growing moves the pages instead of
 // copying them. Huge pages are not asked for: on a virtual machine that hands free memory back
 // to its host, a start-up after some idle time found every free huge page handed back, and
-// faulting 400 MB in as huge pages then took 1.1 to 1.4 s against 0.2 to 0.35 s in small pages.
+// faulting 400 MB in as huge pages then took over a second, about twice what small pages took.
 class CellSlab {
  public:
   CellSlab() = default;
