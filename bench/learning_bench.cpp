@@ -246,7 +246,8 @@ void BM_SaveLoadVsCp_20000Words(benchmark::State& state) {
     pause();
     std::unique_ptr<FILE, int (*)(FILE*)> child(popen(loadCommand.c_str(), "r"), pclose);
     double ms = -1;
-    if (!child || std::fscanf(child.get(), "%lf", &ms) != 1 || ms < 0) state.SkipWithError("--time-load failed");
+    if (!child || std::fscanf(child.get(), "%lf", &ms) != 1 || ms < 0)
+      state.SkipWithError("--time-load failed");
     freshProcess.push_back(ms);
   };
   auto timeCp = [&] {
@@ -301,7 +302,8 @@ int main(int argc, char** argv) {
     loader.SetDataFolder(argv[2], false);
     const auto start = std::chrono::steady_clock::now();
     loader.LoadData(nullptr, true);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (!loader.RelTable().IsSquare(kVocabulary)) return 1;
     std::printf("%.3f\n", ms);
     return 0;

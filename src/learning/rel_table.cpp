@@ -15,7 +15,9 @@ constexpr size_t kPage = 4096;
 // Smaller blocks come from the heap: a mapping of their own would waste most of a page.
 constexpr size_t kMapFrom = size_t{1} << 20;
 
-size_t RoundUp(size_t v, size_t to) { return (v + to - 1) / to * to; }
+size_t RoundUp(size_t v, size_t to) {
+  return (v + to - 1) / to * to;
+}
 
 }  // namespace
 
@@ -54,7 +56,9 @@ CellSlab& CellSlab::operator=(CellSlab&& o) noexcept {
   return *this;
 }
 
-CellSlab::~CellSlab() { Release(); }
+CellSlab::~CellSlab() {
+  Release();
+}
 
 void CellSlab::Release() noexcept {
   if (mapped_) {
@@ -214,27 +218,30 @@ void T2DRelTypeArray::Resize(int n) {
   squareN_ = n;
 }
 
+bool T2DRelTypeArray::SlabFits(int n) const {
+  return stride_ >= n && slabRows_ >= n && stride_ <= CapacityFor(n) && slabRows_ <= CapacityFor(n);
+}
+
+void T2DRelTypeArray::DropAll() {
+  rows_.clear();
+  rows_.shrink_to_fit();
+  slab_ = CellSlab();
+  stride_ = slabRows_ = 0;
+}
+
 void T2DRelTypeArray::BeginOverwrite(int rows, bool square) {
   rows = std::max(rows, 0);
-  const bool fits = stride_ >= rows && slabRows_ >= rows && stride_ <= CapacityFor(rows) &&
-                    slabRows_ <= CapacityFor(rows);
-  if (square && rows > 0 && !fits) {
+  if (square && rows > 0 && !SlabFits(rows)) {
     // The old cells are about to be overwritten: give them back first rather than move them.
-    rows_.clear();
-    rows_.shrink_to_fit();
-    slab_ = CellSlab();
-    stride_ = slabRows_ = 0;
-    const int cap = CapacityFor(rows);
-    slab_ = CellSlab(static_cast<size_t>(cap) * static_cast<size_t>(cap));
-    stride_ = slabRows_ = cap;
+    DropAll();
+    EnsureSlab(rows, rows);
   }
   SetRowCount(rows);
 }
 
 void T2DRelTypeArray::Reset(int n) {
   n = std::max(n, 0);
-  bool reuse = RowCount() == n && stride_ >= n && slabRows_ >= n && stride_ <= CapacityFor(n) &&
-               slabRows_ <= CapacityFor(n);
+  bool reuse = RowCount() == n && SlabFits(n);
   for (const auto& r : rows_) reuse = reuse && !r.own;
   if (reuse) {
     slab_.Zero();
@@ -242,10 +249,7 @@ void T2DRelTypeArray::Reset(int n) {
     squareN_ = n;
     return;
   }
-  rows_.clear();
-  rows_.shrink_to_fit();
-  slab_ = CellSlab();
-  stride_ = slabRows_ = 0;
+  DropAll();
   Resize(n);
 }
 

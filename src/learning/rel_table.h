@@ -27,7 +27,6 @@ class CellSlab {
 
   int8_t* data() const { return data_; }
   size_t size() const { return size_; }
-  bool mapped() const { return mapped_; }
   // At least `bytes`, keeping the contents; what is added is zero. A mapping is moved by the
   // system rather than copied, so growing never needs the old and the new block side by side.
   // Raises std::bad_alloc and is then unchanged.
@@ -110,6 +109,10 @@ class T2DRelTypeArray {
   int Capacity(int a) const;
   // Room in the slab for `rows` rows of `length` cells, the rows in place keeping their cells.
   void EnsureSlab(int rows, int length);
+  // The slab holds n rows of n cells without being more than the spare room too large.
+  bool SlabFits(int n) const;
+  // No rows and no slab.
+  void DropAll();
   // Gives row a a block of its own of `capacity` cells; `keep` of its cells are copied there.
   void MoveToOwnBlock(int a, int capacity, int keep);
   void Take(T2DRelTypeArray& o) noexcept;

@@ -58,7 +58,8 @@ void ExpectSame(const T2DRelTypeArray& t, const Model& m, int step) {
   ASSERT_EQ(t.RowCount(), static_cast<int>(m.size())) << "step " << step;
   bool square = true;
   for (size_t a = 0; a < m.size(); ++a) {
-    ASSERT_EQ(t.RowLength(static_cast<int>(a)), static_cast<int>(m[a].size())) << "step " << step << " row " << a;
+    ASSERT_EQ(t.RowLength(static_cast<int>(a)), static_cast<int>(m[a].size()))
+        << "step " << step << " row " << a;
     if (!m[a].empty()) {
       ASSERT_EQ(std::memcmp(t.Row(static_cast<int>(a)), m[a].data(), m[a].size()), 0)
           << "step " << step << " row " << a;
@@ -82,7 +83,9 @@ TEST(RelTableShape, EveryReshapeKeepsTheCellsAPlainModelKeeps) {
   for (int step = 0; step < 200; ++step) {
     const int rows = static_cast<int>(m.size());
     // Mostly small growth, now and then a jump past the spare room or down again.
-    const int n = pick(0, 9) < 7 ? std::max(0, rows + pick(-3, 25)) : pick(0, 1) ? pick(0, 1400) : pick(1000, 1400);
+    const int n = pick(0, 9) < 7 ? std::max(0, rows + pick(-3, 25))
+                  : pick(0, 1)   ? pick(0, 1400)
+                                 : pick(1000, 1400);
     switch (pick(0, 6)) {
       case 0:
       case 1:
