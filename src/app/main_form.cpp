@@ -99,52 +99,45 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::CreateActions() {
-  sbRSS = new QAction(FeedsIcon(), "&RSS/Atom feeds", this);
-  sbRSS->setObjectName("sbRSS");
-  SetHint(sbRSS, "Manage RSS / Atom feeds");
+  // Each action is found by its name in tests, and those on the tool bar carry a hint.
+  auto makeAction = [this](const QString& text, const char* name, const QString& hint = {},
+                           const QIcon& icon = {}) {
+    auto* action = new QAction(icon, text, this);
+    action->setObjectName(name);
+    if (!hint.isEmpty()) SetHint(action, hint);
+    return action;
+  };
+  sbRSS = makeAction("&RSS/Atom feeds", "sbRSS", "Manage RSS / Atom feeds", FeedsIcon());
   connect(sbRSS, &QAction::triggered, this, &TMainForm::ShowFeeds);
 
-  btnNewWebPage = new QAction(WebIcon(), "New web page monitor window", this);
-  btnNewWebPage->setObjectName("btnNewWebPage");
-  SetHint(btnNewWebPage, "Monitor a new web site");
+  btnNewWebPage =
+      makeAction("New web page monitor window", "btnNewWebPage", "Monitor a new web site", WebIcon());
   connect(btnNewWebPage, &QAction::triggered, this, &TMainForm::NewWebPage);
 
-  btnSpider = new QAction(SpiderIcon(), "New web search window", this);
-  btnSpider->setObjectName("btnSpider");
-  SetHint(btnSpider, "Search the web for relevant content");
+  btnSpider =
+      makeAction("New web search window", "btnSpider", "Search the web for relevant content", SpiderIcon());
   connect(btnSpider, &QAction::triggered, this, &TMainForm::NewSpiderWindow);
 
-  sbSaveConfig = new QAction(SaveIcon(), "Save all config", this);
-  sbSaveConfig->setObjectName("sbSaveConfig");
-  SetHint(sbSaveConfig, "Save all config");
+  sbSaveConfig = makeAction("Save all config", "sbSaveConfig", "Save all config", SaveIcon());
   connect(sbSaveConfig, &QAction::triggered, this, &TMainForm::SaveConfigCommand);
 
-  SpeedButton1 = new QAction(HomeIcon(), "Visit zibu home page", this);
-  SpeedButton1->setObjectName("SpeedButton1");
-  SetHint(SpeedButton1, "Visit zibu home page");
+  SpeedButton1 = makeAction("Visit zibu home page", "SpeedButton1", "Visit zibu home page", HomeIcon());
   connect(SpeedButton1, &QAction::triggered, this, &TMainForm::VisitHomePage);
 
-  FileExit1 = new QAction("E&xit", this);
-  FileExit1->setObjectName("FileExit1");
-  SetHint(FileExit1, "Exit|Exit application");
+  FileExit1 = makeAction("E&xit", "FileExit1", "Exit|Exit application");
   connect(FileExit1, &QAction::triggered, this, &QWidget::close);
 
-  WindowCascade1 = new QAction("&Cascade", this);
-  WindowCascade1->setObjectName("WindowCascade1");
+  WindowCascade1 = makeAction("&Cascade", "WindowCascade1");
   connect(WindowCascade1, &QAction::triggered, mdiArea_, &QMdiArea::cascadeSubWindows);
-  WindowTileHorizontal1 = new QAction("Tile &Horizontally", this);
-  WindowTileHorizontal1->setObjectName("WindowTileHorizontal1");
+  WindowTileHorizontal1 = makeAction("Tile &Horizontally", "WindowTileHorizontal1");
   connect(WindowTileHorizontal1, &QAction::triggered, this, &TMainForm::TileHorizontally);
-  WindowTileVertical1 = new QAction("Tile &Vertically", this);
-  WindowTileVertical1->setObjectName("WindowTileVertical1");
+  WindowTileVertical1 = makeAction("Tile &Vertically", "WindowTileVertical1");
   connect(WindowTileVertical1, &QAction::triggered, this, &TMainForm::TileVertically);
-  WindowMinimizeAll1 = new QAction("&Minimize All", this);
-  WindowMinimizeAll1->setObjectName("WindowMinimizeAll1");
+  WindowMinimizeAll1 = makeAction("&Minimize All", "WindowMinimizeAll1");
   connect(WindowMinimizeAll1, &QAction::triggered, this, [this] {
     for (QMdiSubWindow* sub : mdiArea_->subWindowList()) sub->showMinimized();
   });
-  WindowArrangeAll1 = new QAction("&Arrange All", this);
-  WindowArrangeAll1->setObjectName("WindowArrangeAll1");
+  WindowArrangeAll1 = makeAction("&Arrange All", "WindowArrangeAll1");
   connect(WindowArrangeAll1, &QAction::triggered, this, &TMainForm::ArrangeAll);
 
   QMenu* file = menuBar()->addMenu("&File");
