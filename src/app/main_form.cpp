@@ -18,6 +18,7 @@
 #include "feeds/feeds_window.h"
 #include "monitor/monitor_window.h"
 #include "rating/pagefound_window.h"
+#include "spider/spider_gate.h"
 #include "spider/spider_window.h"
 #include "ui/dialogs.h"
 #include "ui/icons.h"
@@ -29,20 +30,6 @@ namespace {
 
 constexpr const char* kMain = "main";
 constexpr int kHintDurationMs = 30000;
-
-constexpr const char* kTooFewWords =
-    "I have not yet gathered sufficient information about your interests.  Please run the learning process a "
-    "few times on the Feeds page";
-constexpr const char* kFewWordsQuestion =
-    "I don't really have sufficient information about your interests.  I recommend that you run the learning "
-    "process a few more times on the Feeds page.\r\n\r\nDo you wish to use this feature anyway?";
-constexpr const char* kSpiderIntroduction =
-    "On this page you can search the web for relevant content, based on your prior feedback about the kind "
-    "of "
-    "articles you find interesting.\r\n\r\nEnter a web site to start on, and I will follow the links on this "
-    "site and search for content that you may be interested in.  Adjust the slider to indicate how relevant "
-    "a "
-    "page needs to be for me to add it to the list.";
 
 // The hourglass for the life of a scope, restored on every exit.
 class BusyCursor {
@@ -61,12 +48,6 @@ void SetHint(QAction* action, const QString& hint) {
 }
 
 }  // namespace
-
-SpiderGate SpiderGateFor(int learnedWords) {
-  if (learnedWords < 100) return SpiderGate::Refuse;
-  if (learnedWords <= 999) return SpiderGate::Ask;
-  return SpiderGate::Open;
-}
 
 std::string WelcomeMessage() {
   return std::string(
@@ -173,7 +154,7 @@ void TMainForm::AttachFeeds(TfrmFeeds* feeds) {
   if (feeds_) feeds_->removeEventFilter(this);
   feeds_ = feeds;
   if (!feeds_) return;
-  feeds_->SetMainForm(this);
+  feeds_->SetFrame(this);
   feeds_->installEventFilter(this);
 }
 
@@ -261,14 +242,13 @@ QMdiSubWindow* TMainForm::AddChild(QWidget* child) {
 QWidget* TMainForm::NewPageMonitorWindow() {
   auto* monitor = new TfrmPageMonitor(this);
   AddChild(monitor);
-  monitor->SetMainForm(this);
   return monitor;
 }
 
 void TMainForm::NewSpiderWindow() {
   switch (SpiderGateFor(LearnedWordCount())) {
     case SpiderGate::Refuse:
-      ShowMessage(kTooFewWords);
+      ShowMessage(kTooFewWordsMessage);
       return;
     case SpiderGate::Ask:
       if (!AskYesNo(kFewWordsQuestion)) return;
@@ -278,8 +258,9 @@ void TMainForm::NewSpiderWindow() {
   }
   feedsInFront_ = false;
   auto* spider = new TfrmSpider(this);
+  spider->SetScanControl(feeds_.data());
+  spider->SetEngine(feeds_ ? &feeds_->Engine() : nullptr);
   AddChild(spider);
-  spider->SetMainForm(this);
   if (settings_.firstTime) ShowMessage(kSpiderIntroduction);
 }
 

@@ -12,6 +12,7 @@
 
 #include "common/global_settings.h"
 #include "common/ports.h"
+#include "ui/window_ports.h"
 
 class QAction;
 class QMdiArea;
@@ -22,10 +23,6 @@ namespace zibu {
 class SettingsFile;
 class TfrmFeeds;
 
-// What the spider command does for a given number of learned words.
-enum class SpiderGate { Refuse, Ask, Open };
-SpiderGate SpiderGateFor(int learnedWords);
-
 // The first-run welcome text.
 std::string WelcomeMessage();
 
@@ -34,14 +31,16 @@ inline constexpr const char* kHomePageAddress = "http://www.zibu-news.example/";
 inline constexpr const char* kVersionDocumentAddress = "http://www.zibu-news.example/zibu.xml";
 inline constexpr const char* kSupportAddress = "support@zibu-news.example";
 
-class TMainForm : public QMainWindow, public PageFoundPort {
+// The composition root: it creates the windows and hands each the small interfaces it needs
+// (FramePort from itself, ScanControl and the learning engine from the feeds window).
+class TMainForm : public QMainWindow, public FramePort {
   Q_OBJECT
 
  public:
   explicit TMainForm(QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  // Stores the feeds window and gives it its reference to this frame.
+  // Stores the feeds window and hands it this frame's services.
   void AttachFeeds(TfrmFeeds* feeds);
   TfrmFeeds* Feeds() const;
 
@@ -50,12 +49,12 @@ class TMainForm : public QMainWindow, public PageFoundPort {
   QWidget* NewPageMonitorWindow();
   // The spider command with its gate on the number of learned words.
   void NewSpiderWindow();
-  void AlertUser();
+  void AlertUser() override;
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link,
                                 bool ratingPanelVisible) override;
 
-  const GlobalSettings& Settings() const { return settings_; }
+  const GlobalSettings& Settings() const override { return settings_; }
   const ProxySettings& Proxy() const { return settings_.proxy; }
   std::string ProgramFolder() const;
   std::string ConfigPath() const { return ProgramFolder() + "zibu.conf"; }

@@ -8,8 +8,8 @@
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QInputDialog>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,13 +24,13 @@
 #include <exception>
 #include <filesystem>
 
-#include "app/main_form.h"
 #include "app/platform.h"
 #include "common/errors.h"
 #include "common/settings.h"
 #include "common/text.h"
 #include "feeds/feed_config.h"
 #include "feeds/feed_list.h"
+#include "feeds/feeds_texts.h"
 #include "feeds/keyword_rules.h"
 #include "feeds/learning_run.h"
 #include "feeds/scheduler.h"
@@ -44,37 +44,6 @@
 #include "ui/window_user_port.h"
 
 namespace zibu {
-
-const char* const kFeedsIntroMessage =
-    "To start you off I have added some example RSS feeds.  You can add/remove feeds using the controls at "
-    "the "
-    "top of this page.\r\n\r\nWhen you have set up your feeds, use the control on the right of the page to "
-    "set "
-    "the trigger keywords.\r\nNote that keywords should be comma-separated, e.g. '1:iran,nuclear,inspection' "
-    "- "
-    "all keywords that are on a separate line must be found for the alert to be shown, but you can define as "
-    "many lines as you like, e.g.\r\n\r\n1:iran,nuclear,inspection\r\n1:economy,inflation,interest "
-    "rates\r\n1:cricket tour,england\r\n1:film,!cartoon,!animation\r\n\r\nNote that keywords can contain "
-    "spaces, and you can use the '!' character to specify that a word must NOT be found. The '1:' at the "
-    "beginning of each line simply defines this keyword line as 'active'\r\n\r\nIf you would like me to "
-    "learn "
-    "about your interests so that I can find relevant content without you having to set up keywords , please "
-    "select a feed and click Learn, then rate each article's relevance from 'Totally irrelvant' to 'Very "
-    "relevant'\r\nArticles will be shown one at a time, but if you prefer to see them all together you can "
-    "change the 'Results Format' to 'As a table'\r\n\r\nFeeds marked as 'active' are scanned at defined "
-    "intervals, but you can also scan a feed manually using the 'Search' buttons at the top";
-
-const char* const kThresholdHint =
-    "As you provide feedback on each article's relevance, Zibu will learn about the kind of articles you "
-    "find "
-    "interesting.\r\nYou can use this slider to indicate how relevant an article needs to be before Zibu "
-    "decides to show it to you.\r\nIf you move the slider towards LOW, you will get lots of articles that "
-    "may "
-    "have little relevance.\r\nHowever, if you move the slider towards HIGH, Zibu will only show you "
-    "articles "
-    "it thinks are very relevant.\r\nDo not set it to either extreme though or you will get every single "
-    "article or none at all.\r\nTry starting off by setting it somewhere in the middle and adjusting it "
-    "slowly.";
 
 namespace {
 
@@ -133,7 +102,8 @@ TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) {
   clock_ = ownClock_.get();
 
   BuildControls();
-  statusLog_ = std::make_unique<StatusLog>(txtResults, [this] { return forceVerbose_ || Settings().verboseOutput; });
+  statusLog_ =
+      std::make_unique<StatusLog>(txtResults, [this] { return forceVerbose_ || Settings().verboseOutput; });
   port_ = std::make_unique<WindowUserPort>([this](const std::string& m, bool v) { Log(m, v); });
 
   // Creation, as the feeds window always began: nothing to cancel, the user counts as active
@@ -422,12 +392,8 @@ void TfrmFeeds::ConnectHandlers() {
 // ---------------------------------------------------------------------------------------------
 // What the main frame calls
 
-void TfrmFeeds::SetMainForm(TMainForm* frame) {
-  mainForm_ = frame;
-}
-
 const GlobalSettings& TfrmFeeds::Settings() const {
-  return mainForm_ ? mainForm_->Settings() : ownSettings_;
+  return frame_ ? frame_->Settings() : ownSettings_;
 }
 
 void TfrmFeeds::SetClock(const Clock* clock) {
@@ -502,6 +468,13 @@ void TfrmFeeds::StopTimer() {
 void TfrmFeeds::StartTimer() {
   Timer1->start();
 }
+void TfrmFeeds::HoldScans() {
+  StopTimer();
+  RequestCancel();
+}
+void TfrmFeeds::ReleaseScans() {
+  StartTimer();
+}
 int TfrmFeeds::LearnedWordCount() const {
   return engine_->WordCount();
 }
@@ -550,7 +523,7 @@ void TfrmFeeds::SaveFeedConfig() {
 }
 
 HttpOptions TfrmFeeds::FeedHttpOptions() const {
-  HttpOptions options = FeedRequestOptions(mainForm_ ? mainForm_->Proxy() : Settings().proxy);
+  HttpOptions options = FeedRequestOptions(Settings().proxy);
   options.connectTimeoutMs = connectTimeoutMs_;
   options.readTimeoutMs = readTimeoutMs_;
   return options;
@@ -768,7 +741,9 @@ void TfrmFeeds::FormKeyDown(Qt::KeyboardModifiers modifiers) {
 // ---------------------------------------------------------------------------------------------
 // Scanning, presenting and learning: the scanner does the work, the window lends it its controls.
 
-void TfrmFeeds::Timer1Timer() { scanner_->Timer1Timer(); }
+void TfrmFeeds::Timer1Timer() {
+  scanner_->Timer1Timer();
+}
 
 void TfrmFeeds::Guarded(const std::function<void()>& command) {
   try {
@@ -790,14 +765,16 @@ void TfrmFeeds::btnResetClick() {
   Guarded([this] { scanner_->ResetClick(); });
 }
 
-void TfrmFeeds::btnLearnClick() { scanner_->LearnClick(); }
+void TfrmFeeds::btnLearnClick() {
+  scanner_->LearnClick();
+}
 
 void TfrmFeeds::btnCheckRelClick() {
   TimerHold hold(*this);
   Guarded([this] {
     bool ok = false;
-    const QString text = QInputDialog::getText(this, windowTitle(), "Enter word(s) to check separated by spaces",
-                                               QLineEdit::Normal, QString(), &ok);
+    const QString text = QInputDialog::getText(
+        this, windowTitle(), "Enter word(s) to check separated by spaces", QLineEdit::Normal, QString(), &ok);
     port_->ShowMessage(CheckRelMessage(*engine_, ok ? FromQ(text) : std::string()));
   });
 }
@@ -807,8 +784,7 @@ void TfrmFeeds::btnUnitTestsClick() {
   forceVerbose_ = true;
   try {
     const SelfTestOutcome outcome =
-        RunSelfTests(*engine_, *port_, mainForm_ ? mainForm_->Proxy() : Settings().proxy, tempDir_ + "selftest/",
-                     selfTestNewsPage_);
+        RunSelfTests(*engine_, *port_, Settings().proxy, tempDir_ + "selftest/", selfTestNewsPage_);
     port_->ShowMessage(SelfTestMessage(outcome));
   } catch (const std::exception& e) {
     Log(ErrorText(e));
@@ -821,19 +797,23 @@ void TfrmFeeds::btnUnitTestsClick() {
     QCoreApplication::exit(0);
 }
 
-void TfrmFeeds::ProcessMessages() { QApplication::processEvents(); }
+void TfrmFeeds::ProcessMessages() {
+  QApplication::processEvents();
+}
 
-void TfrmFeeds::WaitForIdle(int64_t requiredIdleMs) { zibu::WaitForIdle(requiredIdleMs); }
+void TfrmFeeds::WaitForIdle(int64_t requiredIdleMs) {
+  zibu::WaitForIdle(requiredIdleMs);
+}
 
 void TfrmFeeds::ShowItemsInTable(Items& items) {
-  if (mainForm_) mainForm_->AlertUser();
+  if (frame_) frame_->AlertUser();
   ShowItemsTableWindow(this, items, Settings().showNagScreens);
 }
 
 PageFoundResult TfrmFeeds::ShowPageFound(const std::string& reason, const std::string& title,
                                          const std::string& description, const std::string& link,
                                          bool ratingPanelVisible) {
-  if (mainForm_) return mainForm_->ShowPageFound(reason, title, description, link, ratingPanelVisible);
+  if (frame_) return frame_->ShowPageFound(reason, title, description, link, ratingPanelVisible);
   return ShowPageFoundWindow(this, reason, title, description, link, ratingPanelVisible);
 }
 
@@ -893,8 +873,7 @@ void TfrmFeeds::ShowIntroOnce() {
 }
 
 void TfrmFeeds::closeEvent(QCloseEvent* event) {
-  // The window lives for the whole run; its close box only hides it.
-  if (mainForm_) mainForm_->SetFeedsInFront(false);
+  // The window lives for the whole run; its close box only hides it (the frame watches for that).
   hide();
   event->ignore();
 }

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +16,7 @@
 #include "feeds/feed_scan.h"
 #include "feeds/scheduler.h"
 #include "feeds/self_test.h"
+#include "ui/window_ports.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -36,19 +37,13 @@ class Clock;
 class LearningEngine;
 class SettingsFile;
 class StatusLog;
-class TMainForm;
 class UserPort;
 class WindowUserPort;
 class EngineLearner;
 
-// Shown once per run on the first activation while firstTime is set.
-extern const char* const kFeedsIntroMessage;
-// The hint the relevance slider shares with its two labels.
-extern const char* const kThresholdHint;
-
-// The window stands behind its scanner (ScanHost) and hands found articles to the main frame's
-// rating window (PageFoundPort).
-class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort {
+// The window stands behind its scanner (ScanHost), hands found articles to the frame's rating
+// window (PageFoundPort), and lets other windows hold its scans (ScanControl).
+class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public ScanControl {
   Q_OBJECT
 
  public:
@@ -56,7 +51,8 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort {
   ~TfrmFeeds() override;
 
   // ---- what the main frame calls ----
-  void SetMainForm(TMainForm* frame);
+  // The frame's services; without one (tests, tools) the window stands alone.
+  void SetFrame(FramePort* frame) { frame_ = frame; }
   void LoadConfig(SettingsFile& file);
   void WriteConfig(SettingsFile& file);
   // The shown-article memory and the learned data, with their backups.
@@ -64,6 +60,9 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort {
   void RequestCancel();
   void StopTimer();
   void StartTimer();
+  // ScanControl
+  void HoldScans() override;
+  void ReleaseScans() override;
   int LearnedWordCount() const;
   LearningEngine& Engine();
   void Log(const std::string& message, bool verbose = false);
@@ -199,7 +198,7 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort {
   // Runs a command; an error ends up in the status log.
   void Guarded(const std::function<void()>& command);
 
-  TMainForm* mainForm_ = nullptr;
+  FramePort* frame_ = nullptr;
   GlobalSettings ownSettings_;
   std::unique_ptr<Clock> ownClock_;
   const Clock* clock_ = nullptr;

@@ -18,7 +18,6 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
-#include "app/main_form.h"
 #include "app/platform.h"
 #include "common/errors.h"
 #include "common/settings.h"
@@ -60,8 +59,8 @@ QString JoinLines(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-TfrmPageMonitor::TfrmPageMonitor(TMainForm* frame, QWidget* parent)
-    : QWidget(parent), mainForm(frame), matcher_(clock_) {
+TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
+    : QWidget(parent), frame_(frame), matcher_(clock_) {
   setObjectName("frmPageMonitor");
   setWindowTitle("Browser window");
   ownClock_ = std::make_unique<GuiClock>();
@@ -186,7 +185,7 @@ void TfrmPageMonitor::SetClock(const Clock* clock) {
 
 GlobalSettings TfrmPageMonitor::settings() const {
   if (settings_) return *settings_;
-  if (mainForm) return mainForm->Settings();
+  if (frame_) return frame_->Settings();
   return GlobalSettings{};
 }
 
@@ -377,7 +376,7 @@ PageFoundResult TfrmPageMonitor::showPageFound(const std::string& line) {
   const std::string reason = FromQ(windowTitle());
   const std::string link = FromQ(WebBrowser1->url().toString());
   if (pageFound_) return pageFound_->ShowPageFound(reason, "Found match!", line, link, false);
-  if (mainForm) return mainForm->ShowPageFound(reason, "Found match!", line, link, false);
+  if (frame_) return frame_->ShowPageFound(reason, "Found match!", line, link, false);
   return ShowPageFoundWindow(this, reason, "Found match!", line, link, false);
 }
 

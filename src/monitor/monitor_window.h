@@ -16,6 +16,7 @@
 #include "common/global_settings.h"
 #include "common/ports.h"
 #include "monitor/page_matcher.h"
+#include "ui/window_ports.h"
 
 class QLabel;
 class QLineEdit;
@@ -29,16 +30,15 @@ namespace zibu {
 
 class SettingsFile;
 class StatusLog;
-class TMainForm;
 
 class TfrmPageMonitor : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TfrmPageMonitor(TMainForm* frame, QWidget* parent = nullptr);
+  explicit TfrmPageMonitor(FramePort* frame, QWidget* parent = nullptr);
   ~TfrmPageMonitor() override;
 
-  void SetMainForm(TMainForm* frame) { mainForm = frame; }
+  void SetFrame(FramePort* frame) { frame_ = frame; }
 
   // ---- operations of the window ----
   void loadSettings(SettingsFile& file, const std::string& section);
@@ -126,7 +126,7 @@ class TfrmPageMonitor : public QWidget {
     uint32_t IdleMs() const override { return target->IdleMs(); }
   };
 
-  TMainForm* mainForm = nullptr;
+  FramePort* frame_ = nullptr;
   PageFoundPort* pageFound_ = nullptr;
   std::unique_ptr<Clock> ownClock_;
   ClockProxy clock_;

@@ -23,9 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_form.h"
 #include "app/platform.h"
-#include "feeds/feeds_window.h"
 #include "http/fetch.h"
 #include "learning/engine.h"
 #include "ui/dialogs.h"
@@ -165,7 +163,7 @@ class TfrmSpider::Port : public UserPort {
   TfrmSpider& window_;
 };
 
-TfrmSpider::TfrmSpider(TMainForm* frame, QWidget* parent) : QWidget(parent), mainForm(frame) {
+TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), frame_(frame) {
   setObjectName("frmSpider");
   setWindowTitle("Spider");
   setAttribute(Qt::WA_DeleteOnClose);
@@ -175,9 +173,7 @@ TfrmSpider::TfrmSpider(TMainForm* frame, QWidget* parent) : QWidget(parent), mai
   SpiderView& view = *this;
   PageFetcher& fetcher = *this;
   crawl_ = std::make_unique<TSpiderCrawl>(*port_, view, fetcher, [this](std::string_view text) {
-    if (engine_) return engine_->GetRelevance(text);
-    if (mainForm && mainForm->Feeds()) return mainForm->Feeds()->Engine().GetRelevance(text);
-    return 0;
+    return engine_ ? engine_->GetRelevance(text) : 0;
   });
 
   // ---- top panel: address, buttons, current page, slider, check boxes ----
@@ -300,7 +296,7 @@ TfrmSpider::TfrmSpider(TMainForm* frame, QWidget* parent) : QWidget(parent), mai
 
   status_ = std::make_unique<StatusLog>(txtResults, [this] {
     if (verbose_) return verbose_();
-    return mainForm != nullptr && mainForm->Settings().verboseOutput;
+    return frame_ != nullptr && frame_->Settings().verboseOutput;
   });
 
   const TLinkQueue& queue = crawl_->links();
@@ -502,15 +498,12 @@ void TfrmSpider::PausedWait() {
 void TfrmSpider::SetPauseCaption(const std::string& caption) { btnPause->setText(ToQ(caption)); }
 
 void TfrmSpider::HoldFeeds() {
-  if (!mainForm || !mainForm->Feeds()) return;
-  mainForm->Feeds()->StopTimer();
-  mainForm->Feeds()->RequestCancel();
+  if (scans_) scans_->HoldScans();
 }
 
 void TfrmSpider::ReleaseFeeds() {
   // After the frame has begun to close, the feeds timer stays off.
-  if (!mainForm || !mainForm->Feeds() || ShutdownRequested()) return;
-  mainForm->Feeds()->StartTimer();
+  if (scans_ && !ShutdownRequested()) scans_->ReleaseScans();
 }
 
 void TfrmSpider::CurrentPageChanged() {
@@ -534,7 +527,7 @@ void TfrmSpider::CountsChanged(int links, int pages) {
 
 std::string TfrmSpider::Fetch(const std::string& address) {
   if (fetch_) return fetch_(address);
-  return FetchPage(address, mainForm ? mainForm->Proxy() : ProxySettings{});
+  return FetchPage(address, frame_ ? frame_->Settings().proxy : ProxySettings{});
 }
 
 }  // namespace zibu

@@ -10,6 +10,7 @@
 
 #include "common/ports.h"
 #include "spider/crawl.h"
+#include "ui/window_ports.h"
 
 class QAbstractTableModel;
 class QCheckBox;
@@ -25,7 +26,6 @@ namespace zibu {
 
 class LearningEngine;
 class StatusLog;
-class TMainForm;
 class TSpiderTableModel;
 
 // Where a new spider window starts: the front page of a news portal.
@@ -38,10 +38,12 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   Q_OBJECT
 
  public:
-  explicit TfrmSpider(TMainForm* frame, QWidget* parent = nullptr);
+  explicit TfrmSpider(FramePort* frame, QWidget* parent = nullptr);
   ~TfrmSpider() override;
 
-  void SetMainForm(TMainForm* frame) { mainForm = frame; }
+  // What the frame hands the window: its services, and the feed scans to hold during a crawl.
+  void SetFrame(FramePort* frame) { frame_ = frame; }
+  void SetScanControl(ScanControl* scans) { scans_ = scans; }
 
   // ---- operations of the window ----
   void setGui(bool idle);
@@ -58,9 +60,9 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   // A close that came during a crawl and waits for its end.
   bool CloseRequested() const { return closeRequested_; }
 
-  // For tests and tools without a main frame: the learning engine that scores (default: the
-  // feeds window's), the downloader (default: FetchPage with the frame's proxy settings), and
-  // whether verbose lines are written (default: the frame's verboseOutput).
+  // The learning engine that scores (none: every text scores 0), and for tests and tools the
+  // downloader (default: FetchPage with the frame's proxy settings) and whether verbose lines
+  // are written (default: the frame's verboseOutput).
   void SetEngine(LearningEngine* engine) { engine_ = engine; }
   void SetFetcher(std::function<std::string(const std::string&)> fetch) { fetch_ = std::move(fetch); }
   void SetVerbose(std::function<bool()> verbose) { verbose_ = std::move(verbose); }
@@ -123,7 +125,8 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   // PageFetcher
   std::string Fetch(const std::string& address) override;
 
-  TMainForm* mainForm = nullptr;
+  FramePort* frame_ = nullptr;
+  ScanControl* scans_ = nullptr;
   LearningEngine* engine_ = nullptr;
   std::function<std::string(const std::string&)> fetch_;
   std::function<bool()> verbose_;

@@ -22,6 +22,7 @@
 #include "app/platform.h"
 #include "app/version_check.h"
 #include "common/settings.h"
+#include "spider/spider_gate.h"
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"

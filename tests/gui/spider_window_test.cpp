@@ -352,7 +352,8 @@ TEST_F(SpiderWindowTest, TheFeedsTimerIsHeldForTheWholeCrawl) {
     frame.AttachFeeds(&feeds);
     feeds.StartTimer();
     feeds.ClearCancel();
-    window->SetMainForm(&frame);
+    window->SetFrame(&frame);
+    window->SetScanControl(&feeds);
     bool heldDuringCrawl = true;
     onFetch = [&](const std::string&) { heldDuringCrawl = heldDuringCrawl && !feeds.Timer1->isActive(); };
     window->btnStart->click();
@@ -360,7 +361,8 @@ TEST_F(SpiderWindowTest, TheFeedsTimerIsHeldForTheWholeCrawl) {
     EXPECT_TRUE(feeds.CancelRequested());
     EXPECT_TRUE(feeds.Timer1->isActive());
     feeds.StopTimer();
-    window->SetMainForm(nullptr);
+    window->SetFrame(nullptr);
+    window->SetScanControl(nullptr);
   }
   fs::remove_all(home);
 }

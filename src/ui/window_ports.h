@@ -1,0 +1,29 @@
+// The small interfaces through which windows reach each other. The main frame implements
+// FramePort, the feeds window ScanControl; the frame hands them to every window it creates, so
+// no window needs the frame's header or a peer window's.
+#pragma once
+
+#include "common/global_settings.h"
+#include "common/ports.h"
+
+namespace zibu {
+
+// What the frame offers its windows: the global settings (the proxy among them), bringing the
+// program to the user's attention, and the single-article window after such an alert.
+class FramePort : public PageFoundPort {
+ public:
+  virtual const GlobalSettings& Settings() const = 0;
+  virtual void AlertUser() = 0;
+};
+
+// The feed scans, for work that must not run beside one (a spider's crawl).
+class ScanControl {
+ public:
+  virtual ~ScanControl() = default;
+  // Stops the feeds timer and cancels a running scan.
+  virtual void HoldScans() = 0;
+  // Starts the feeds timer again.
+  virtual void ReleaseScans() = 0;
+};
+
+}  // namespace zibu
