@@ -444,11 +444,26 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  if (event->type() == QEvent::WindowStateChange && isMinimized()) AppMinimize();
+  if (event->type() != QEvent::WindowStateChange) return;
+  if (isMinimized())
+    AppMinimize();
+  else if (static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized)
+    BringFeedsForwardIfInFront();  // restored: shown again
+}
+
+void TMainForm::BringFeedsForwardIfInFront() {
+  if (!feedsInFront_ || !feeds_ || !feeds_->isVisible()) return;
+  // After the frame itself has been mapped and raised, or it would cover the feeds again.
+  QTimer::singleShot(0, this, [this] {
+    if (!feeds_) return;
+    feeds_->raise();
+    feeds_->activateWindow();
+  });
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  BringFeedsForwardIfInFront();
   if (tileOnShow_) {
     tileOnShow_ = false;
     QTimer::singleShot(0, this, &TMainForm::TileHorizontally);
@@ -457,10 +472,9 @@ void TMainForm::showEvent(QShowEvent* event) {
 
 bool TMainForm::event(QEvent* event) {
   if (event->type() == QEvent::WindowActivate) {
-    if (feedsInFront_ && feeds_ && feeds_->isVisible()) {
-      feeds_->raise();
-      feeds_->activateWindow();
-    }
+    // Only showing the frame brings the feeds window forward, not every activation: otherwise
+    // the feeds window could never be put behind the frame, and a window opened from the frame
+    // would open behind it.
     if (settings_.firstTime && !welcomeShown_) {
       // Shown after the activation has been handled, not inside it.
       QTimer::singleShot(0, this, &TMainForm::ShowWelcomeOnce);

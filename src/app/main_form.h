@@ -106,6 +106,8 @@ class TMainForm : public QMainWindow, public FramePort {
   void RunVersionCheck();
   QMdiSubWindow* AddChild(QWidget* child);
   void RestoreFromTray();
+  // A frame shown while FeedsInFront is set brings the feeds window forward.
+  void BringFeedsForwardIfInFront();
   bool TrayAvailable() const;
 
   GlobalSettings settings_;

@@ -636,6 +636,14 @@ void TfrmFeeds::btnDeleteClick() {
   lbFeeds->setCurrentRow(-1);
   lbFeeds->clearSelection();
   lbFeeds->blockSignals(false);
+  // No feed is selected now: the boxes must not go on showing the one just deleted.
+  selectingFeed_ = true;
+  txtAddFeedURL->clear();
+  txtKeywords->clear();
+  txtRefreshInterval->clear();
+  cbActive->setChecked(true);
+  btnUpdate->setEnabled(false);
+  selectingFeed_ = false;
   try {
     SaveFeedConfig();
   } catch (const std::exception& e) {
@@ -695,13 +703,16 @@ void TfrmFeeds::txtKeywordsChange() {
 
 void TfrmFeeds::txtKeywordsExit() {
   std::vector<std::string> lines = KeywordEditorLines();
-  if (FixKeywordLines(lines)) {
+  const std::vector<std::string> removed = RemoveCrlfLines(lines);
+  const bool fixed = FixKeywordLines(lines);
+  if (fixed || !removed.empty()) {
     // Keep the editor's own trailing line break, if the user left one.
     const bool trailing = txtKeywords->toPlainText().endsWith('\n');
     std::string text = JoinStrings(lines, "\n");
     if (!trailing && !text.empty()) text.pop_back();
     txtKeywords->setPlainText(ToQ(text));
-    port_->ShowMessage(kKeywordLinesFixedMessage);
+    if (!removed.empty()) port_->ShowMessage(CrlfLinesMessage(removed));
+    if (fixed) port_->ShowMessage(kKeywordLinesFixedMessage);
   }
   UpdateFeedDetails();
 }

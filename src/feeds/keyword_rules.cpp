@@ -36,6 +36,32 @@ bool FixKeywordLines(std::vector<std::string>& lines, UserPort& port) {
   return fixed;
 }
 
+std::string CrlfLinesMessage(const std::vector<std::string>& removed) {
+  std::string text =
+      "A keyword line cannot contain the letters CRLF, which the settings file uses to separate lines.  I "
+      "have taken out this keyword line so that it does not come back as two lines; please write it "
+      "differently:";
+  for (const auto& line : removed) text += "\r\n" + line;
+  return text;
+}
+
+std::vector<std::string> RemoveCrlfLines(std::vector<std::string>& lines) {
+  std::vector<std::string> removed;
+  std::erase_if(lines, [&](const std::string& line) {
+    if (UpperCase(line).find("CRLF") == std::string::npos) return false;
+    removed.push_back(line);
+    return true;
+  });
+  return removed;
+}
+
+bool RemoveCrlfLines(std::vector<std::string>& lines, UserPort& port) {
+  const std::vector<std::string> removed = RemoveCrlfLines(lines);
+  if (removed.empty()) return false;
+  port.ShowMessage(CrlfLinesMessage(removed));
+  return true;
+}
+
 bool RuleLineMatches(std::string_view upperTerms, std::string_view text) {
   const std::string upperText = UpperCase(text);
   // Pieces before every comma count, empty ones too; the rest only when not empty.

@@ -24,6 +24,15 @@ bool FixKeywordLines(std::vector<std::string>& lines);
 // The same, and shows kKeywordLinesFixedMessage once when a line was changed.
 bool FixKeywordLines(std::vector<std::string>& lines, UserPort& port);
 
+// The settings file writes every line break of a rule text as the letters CRLF and reads them
+// back, in any letter case, as a line break: a rule line holding those letters would come back
+// after a restart as two lines, the second a rule the user never wrote.
+std::string CrlfLinesMessage(const std::vector<std::string>& removed);
+// Takes out every line that contains "crlf" in any letter case and returns the lines taken out.
+std::vector<std::string> RemoveCrlfLines(std::vector<std::string>& lines);
+// The same, and tells the user which lines were taken out and why (one message).
+bool RemoveCrlfLines(std::vector<std::string>& lines, UserPort& port);
+
 // Whether one active line's term list (already upper-cased, without "1:") matches `text`.
 bool RuleLineMatches(std::string_view upperTerms, std::string_view text);
 

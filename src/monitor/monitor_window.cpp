@@ -373,7 +373,8 @@ void TfrmPageMonitor::showMatches(const std::vector<std::string>& matches) {
 }
 
 PageFoundResult TfrmPageMonitor::showPageFound(const std::string& line) {
-  const std::string reason = FromQ(windowTitle());
+  // The caption of the alert is its reason, the same for every page monitor.
+  const std::string reason = kWebsiteMatchReason;
   const std::string link = FromQ(WebBrowser1->url().toString());
   if (pageFound_) return pageFound_->ShowPageFound(reason, "Found match!", line, link, false);
   if (frame_) return frame_->ShowPageFound(reason, "Found match!", line, link, false);
@@ -398,9 +399,12 @@ void TfrmPageMonitor::btnShowRawTextClick() {
 
 void TfrmPageMonitor::txtAlertsExit() {
   std::vector<std::string> lines = alertLines();
-  if (!FixKeywordLines(lines)) return;
+  const std::vector<std::string> removed = RemoveCrlfLines(lines);
+  const bool fixed = FixKeywordLines(lines);
+  if (!fixed && removed.empty()) return;
   txtAlerts->setPlainText(JoinLines(lines));
-  ShowMessage(kKeywordLinesFixedMessage);
+  if (!removed.empty()) ShowMessage(CrlfLinesMessage(removed));
+  if (fixed) ShowMessage(kKeywordLinesFixedMessage);
 }
 
 bool TfrmPageMonitor::eventFilter(QObject* watched, QEvent* event) {

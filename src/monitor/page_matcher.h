@@ -51,6 +51,8 @@ class TPageMatcher {
 // The refresh-interval rule: the field's text read as an integer (anything else counts as 0).
 // Automatic reloads run only from 60 seconds up.
 inline constexpr int kMinRefreshSeconds = 60;
+// The reason, and so the caption, of every page-monitor alert.
+inline constexpr const char* kWebsiteMatchReason = "Website match";
 int RefreshIntervalSeconds(std::string_view text);
 bool AutoCheckEnabled(int seconds);
 // The timer period for an enabled interval, capped at what a timer can hold (about 24 days).

@@ -83,10 +83,9 @@ void TfrmPageFound::SetArticle(const std::string& caption, const std::string& li
   LinkLabel->setText(ToQ(link));
   LinkLabel->Url = link;
   LinkLabel->adjustSize();
-  // Without the scale (a page-monitor line) there is nothing to have enough of: the result is
-  // then always rating 0 and not enough.
-  cbEnough->setVisible(ratingPanelVisible);
-  if (!ratingPanelVisible) cbEnough->setChecked(false);
+  // The box stands in the button panel, not on the scale: a page monitor showing several
+  // matching lines without the scale stops early when it is ticked.
+  cbEnough->setVisible(true);
 }
 
 void TfrmPageFound::resizeEvent(QResizeEvent* event) {

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include "ui/qtext.h"
+#include "ui/splash_window.h"
 
 namespace zibu {
 
@@ -36,22 +37,39 @@ QString BoxText(const std::string& text) {
   return ToQ(t);
 }
 
+// The splash stays on top of every window: a box shown under it would be half hidden, its
+// buttons covered. The next progress step shows the splash again.
+void HideSplashForBox() {
+  if (SplashScreenExists()) HideProgress();
+}
+
 }  // namespace
 
 void ShowMessage(const std::string& text) {
+  HideSplashForBox();
   if (Script().onMessage) return Script().onMessage(text);
   QMessageBox::information(DialogParent(), Title(), BoxText(text));
 }
 
 bool AskYesNo(const std::string& text) {
+  HideSplashForBox();
   if (Script().onQuestion) return Script().onQuestion(text);
   return QMessageBox::question(DialogParent(), Title(), BoxText(text), QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::No) == QMessageBox::Yes;
 }
 
+std::string NoBrowserMessage(const std::string& url) {
+  return "I could not open " + url +
+         " because no web browser is set up on this computer.\r\n\r\nPlease set a default web browser in "
+         "your "
+         "desktop's settings, or copy the address into your browser by hand.";
+}
+
 void OpenUrl(const std::string& url) {
   if (Script().onOpenUrl) return Script().onOpenUrl(url);
-  QDesktopServices::openUrl(QUrl(ToQ(url)));
+  const bool opened =
+      Script().onLaunchBrowser ? Script().onLaunchBrowser(url) : QDesktopServices::openUrl(QUrl(ToQ(url)));
+  if (!opened) ShowMessage(NoBrowserMessage(url));
 }
 
 void SetDialogScript(DialogScript script) {

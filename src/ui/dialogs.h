@@ -8,18 +8,24 @@ class QWidget;
 
 namespace zibu {
 
-// Information box with an OK button.
+// Information box with an OK button. Any box first hides the progress splash, which stays on
+// top of every window and would cover it.
 void ShowMessage(const std::string& text);
 // Yes/No question; true on Yes.
 bool AskYesNo(const std::string& text);
-// Opens an address in the user's default browser.
+// Opens an address in the user's default browser; when no browser takes it, says so in a box.
 void OpenUrl(const std::string& url);
+// The box OpenUrl shows when no browser took the address.
+std::string NoBrowserMessage(const std::string& url);
 
 // A test's stand-in for the user: every member that is set replaces the real dialog or browser.
 struct DialogScript {
   std::function<void(const std::string&)> onMessage;
   std::function<bool(const std::string&)> onQuestion;
   std::function<void(const std::string&)> onOpenUrl;
+  // Stands in for the desktop's browser launch only (OpenUrl's own reaction still runs); returns
+  // whether a browser took the address.
+  std::function<bool(const std::string&)> onLaunchBrowser;
 };
 void SetDialogScript(DialogScript script);
 void ClearDialogScript();

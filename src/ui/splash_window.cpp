@@ -48,9 +48,17 @@ TfrmSplashScreen::TfrmSplashScreen(QWidget* parent)
   }
 }
 
+namespace {
+TfrmSplashScreen* theSplash = nullptr;
+}
+
 TfrmSplashScreen* SplashScreen() {
-  static TfrmSplashScreen* splash = new TfrmSplashScreen();
-  return splash;
+  if (!theSplash) theSplash = new TfrmSplashScreen();
+  return theSplash;
+}
+
+bool SplashScreenExists() {
+  return theSplash != nullptr;
 }
 
 void ShowProgress(const std::string& message, int percent) {

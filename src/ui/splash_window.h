@@ -23,6 +23,7 @@ class TfrmSplashScreen : public QFrame {
 
 // The one splash window of the run, created on first use.
 TfrmSplashScreen* SplashScreen();
+bool SplashScreenExists();
 // Shows the splash if hidden, brings it to the front, sets message and position (0..100) and
 // lets it repaint at once.
 void ShowProgress(const std::string& message, int percent);

@@ -78,5 +78,32 @@ TEST(KeywordRules, FixKeywordLinesPrefixesLinesOfTwoOrMoreCharacters) {
   EXPECT_EQ(Match({"x"}, "x marks the spot"), "");
 }
 
+// A rule holding the letters CRLF would be split by the settings file on the next start; it is
+// taken out when entered, with one message naming every line taken out.
+TEST(KeywordRules, LinesHoldingCrlfInAnyCaseAreTakenOutWithOneMessage) {
+  struct Case {
+    std::vector<std::string> lines, kept, removed;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"1:alpha", "1:beta crlf gamma", "0:CrLf", "1:cr lf"},
+            {"1:alpha", "1:cr lf"},
+            {"1:beta crlf gamma", "0:CrLf"}},
+           {{"1:CRL", "1:RLF"}, {"1:CRL", "1:RLF"}, {}},
+           {{"1:xCRLFy"}, {}, {"1:xCRLFy"}},
+       }) {
+    RecordingPort port;
+    std::vector<std::string> lines = c.lines;
+    EXPECT_EQ(RemoveCrlfLines(lines, port), !c.removed.empty());
+    EXPECT_EQ(lines, c.kept);
+    if (c.removed.empty()) {
+      EXPECT_TRUE(port.messages.empty());
+    } else {
+      ASSERT_EQ(port.messages.size(), 1u);
+      EXPECT_EQ(port.messages[0], CrlfLinesMessage(c.removed));
+      for (const auto& line : c.removed) EXPECT_NE(port.messages[0].find("\r\n" + line), std::string::npos);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zibu

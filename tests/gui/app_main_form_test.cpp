@@ -16,12 +16,14 @@
 #include <QToolBar>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "app/main_form.h"
 #include "app/platform.h"
 #include "app/version_check.h"
 #include "common/settings.h"
+#include "feeds/feeds_window.h"
 #include "spider/spider_gate.h"
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
@@ -312,6 +314,44 @@ TEST_F(MainFormTest, AlertUserBringsTheFrameBackAndKeepsFeedsInFront) {
   EXPECT_FALSE(frame.isMinimized());
   EXPECT_FALSE(frame.TrayIconVisible());
   EXPECT_TRUE(frame.FeedsInFront());
+}
+
+// FeedsInFront brings the feeds window forward only when the frame is shown (first show, back
+// from the tray or from minimised), not on every activation: otherwise the feeds window could not
+// be put behind the frame.
+TEST_F(MainFormTest, OnlyShowingTheFrameBringsTheFeedsWindowForward) {
+  WriteConf(kQuiet);
+  TfrmFeeds feeds;
+  TMainForm frame;
+  frame.AttachFeeds(&feeds);
+  frame.StartUp();
+  frame.show();
+  frame.sbRSS->trigger();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&feeds));
+  ASSERT_TRUE(frame.FeedsInFront());
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    QWidget* activeAfter;
+  };
+  for (const Step& step :
+       std::vector<Step>{{"activating the frame", [&] { frame.activateWindow(); }, &frame},
+                         {"showing it again after hiding", [&] { frame.hide(), frame.show(); }, &feeds},
+                         {"activating it once more", [&] { frame.activateWindow(); }, &frame},
+                         {"restoring it from minimised",
+                          [&] {
+                            frame.showMinimized();
+                            QApplication::processEvents();
+                            frame.showNormal();
+                          },
+                          &feeds}}) {
+    step.act();
+    QTest::qWait(50);
+    EXPECT_EQ(QApplication::activeWindow(), step.activeAfter) << step.what;
+    if (step.activeAfter == &frame) ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    EXPECT_TRUE(frame.FeedsInFront()) << step.what;
+  }
+  frame.AttachFeeds(nullptr);
 }
 
 TEST_F(MainFormTest, WelcomeShownOnceOnFirstActivationOfAFirstRun) {

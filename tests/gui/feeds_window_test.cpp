@@ -22,6 +22,7 @@
 
 #include "app/platform.h"
 #include "common/settings.h"
+#include "feeds/keyword_rules.h"
 #include "learning/engine.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
@@ -226,6 +227,11 @@ TEST_F(FeedsWindowTest, DeletingFeedOneOfThree) {
   EXPECT_EQ(window_->lbFeeds->item(1)->text(), "http://127.0.0.1/2");
   EXPECT_TRUE(StatusHas("Deleted feed 1"));
   EXPECT_TRUE(window_->Timer1->isActive());  // started again after the deletion
+  // Nothing is selected, so nothing of the deleted feed stays in the boxes.
+  for (const QString& box : {window_->txtAddFeedURL->text(), window_->txtKeywords->toPlainText(),
+                             window_->txtRefreshInterval->text()})
+    EXPECT_TRUE(box.isEmpty()) << FromQ(box);
+  EXPECT_FALSE(window_->btnUpdate->isEnabled());
   const std::string conf = ReadConf();
   EXPECT_NE(conf.find("feedCount=2"), std::string::npos);
   EXPECT_NE(conf.find("feed.1.url=http://127.0.0.1/2"), std::string::npos);
@@ -280,22 +286,38 @@ TEST_F(FeedsWindowTest, CommonIntervalsFollowTheIntervalBox) {
   EXPECT_FALSE(window_->cbCommonIntervals->isVisible());
 }
 
-TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLines) {
+TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLinesAndRefusesCrlf) {
+  const std::string fixedMessage =
+      "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
+      "you.";
+  struct Case {
+    const char* typed;
+    const char* shown;
+    std::vector<std::string> messages, keywords;
+  };
   AddFeed("http://127.0.0.1/0");
   window_->show();
   window_->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-  window_->txtKeywords->setFocus(Qt::TabFocusReason);
-  window_->txtKeywords->setPlainText("nuclear\nx\nfilm,!cartoon\n");
-  window_->txtAddFeedURL->setFocus(Qt::TabFocusReason);
-  QApplication::processEvents();
-  EXPECT_EQ(window_->txtKeywords->toPlainText(), "1:nuclear\nx\n1:film,!cartoon\n");
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(
-      messages_[0],
-      "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
-      "you.");
-  EXPECT_EQ(window_->Feeds()[0].keywords, (std::vector<std::string>{"1:nuclear", "x", "1:film,!cartoon"}));
+  for (const Case& c : std::vector<Case>{
+           {"nuclear\nx\nfilm,!cartoon\n",
+            "1:nuclear\nx\n1:film,!cartoon\n",
+            {fixedMessage},
+            {"1:nuclear", "x", "1:film,!cartoon"}},
+           // Stored as one line with CRLF between lines, it would come back as 1:beta and an active
+           // " gamma" after a restart.
+           {"1:alpha\n1:beta crlf gamma", "1:alpha", {CrlfLinesMessage({"1:beta crlf gamma"})}, {"1:alpha"}},
+           {"Crlf\ndelta", "1:delta", {CrlfLinesMessage({"Crlf"}), fixedMessage}, {"1:delta"}},
+       }) {
+    messages_.clear();
+    window_->txtKeywords->setFocus(Qt::TabFocusReason);
+    window_->txtKeywords->setPlainText(c.typed);
+    window_->txtAddFeedURL->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    EXPECT_EQ(FromQ(window_->txtKeywords->toPlainText()), c.shown) << c.typed;
+    EXPECT_EQ(messages_, c.messages) << c.typed;
+    EXPECT_EQ(window_->Feeds()[0].keywords, c.keywords) << c.typed;
+  }
 }
 
 TEST_F(FeedsWindowTest, ShiftAltRevealsTheDiagnosticButtons) {

@@ -144,7 +144,7 @@ TEST_F(MonitorWindowTest, AMatchingLineIsShownOnceThroughShowPageFound) {
 
   ASSERT_EQ(alerts.calls.size(), 1u) << LogText();
   const auto& call = alerts.calls[0];
-  EXPECT_EQ(call.reason, "Window 0");
+  EXPECT_EQ(call.reason, "Website match");  // not the window's caption
   EXPECT_EQ(call.title, "Found match!");
   EXPECT_EQ(call.description, "Storm warning for the coast");
   EXPECT_EQ(call.link, server.Url("/news"));

@@ -122,17 +122,25 @@ TEST(PageFoundWindowTest, RatingAndEnoughComeBackAndEscapeClosesWithOk) {
   EXPECT_EQ(result, QDialog::Accepted);
 }
 
-TEST(PageFoundWindowTest, WithTheRatingPanelHiddenTheResultIsAlwaysZero) {
-  bool panelHidden = false;
-  WhenModal([&](QWidget* w) {
-    auto* window = static_cast<TfrmPageFound*>(w);
-    panelHidden = !window->pnlRateRelevance->isVisible();
-    QTest::mouseClick(window->Button1, Qt::LeftButton);
-  });
-  PageFoundResult r = ShowPageFoundWindow(nullptr, "Match on page", "a line", "", "http://x", false);
-  EXPECT_TRUE(panelHidden);
-  EXPECT_EQ(r.rating, 0);
-  EXPECT_FALSE(r.enough);
+// A page monitor shows its lines without the scale, but "Enough for now" stays in the button
+// panel and its tick comes back: that is how the monitor stops after the first of many alerts.
+TEST(PageFoundWindowTest, WithTheRatingPanelHiddenTheRatingIsZeroAndEnoughStillWorks) {
+  for (bool tick : {false, true}) {
+    bool panelHidden = false, boxShown = false;
+    WhenModal([&](QWidget* w) {
+      auto* window = static_cast<TfrmPageFound*>(w);
+      panelHidden = !window->pnlRateRelevance->isVisible();
+      boxShown = window->cbEnough->isVisible();
+      if (tick)
+        QTest::mouseClick(window->cbEnough, Qt::LeftButton, {}, QPoint(5, window->cbEnough->height() / 2));
+      QTest::mouseClick(window->Button1, Qt::LeftButton);
+    });
+    PageFoundResult r = ShowPageFoundWindow(nullptr, "Website match", "a line", "", "http://x", false);
+    EXPECT_TRUE(panelHidden);
+    EXPECT_TRUE(boxShown);
+    EXPECT_EQ(r.rating, 0);
+    EXPECT_EQ(r.enough, tick);
+  }
 }
 
 Items TenItems() {

@@ -8,6 +8,9 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "ui/big_text_window.h"
 #include "ui/dialogs.h"
@@ -126,6 +129,59 @@ TEST(SplashTest, ShowProgressShowsAgainAfterHiding) {
   ShowProgress("odd", 250);
   EXPECT_EQ(s->ProgressBar1->value(), 100);
   HideProgress();
+}
+
+// The splash stays on top of every window: a message or question shown while it is up (the
+// version check's failure at start-up) would be half hidden under it.
+TEST(SplashTest, AMessageOrQuestionHidesTheSplashFirst) {
+  struct Case {
+    const char* name;
+    std::function<void()> ask;
+  };
+  for (const Case& c : std::vector<Case>{{"message", [] { ShowMessage("Unable to check"); }},
+                                         {"question", [] { AskYesNo("Visit the site?"); }}}) {
+    bool splashUpDuringBox = true;
+    DialogScript script;
+    script.onMessage = [&](const std::string&) { splashUpDuringBox = SplashScreen()->isVisible(); };
+    script.onQuestion = [&](const std::string&) {
+      splashUpDuringBox = SplashScreen()->isVisible();
+      return false;
+    };
+    SetDialogScript(script);
+    ShowProgress("Checking for new version", 0);
+    ASSERT_TRUE(SplashScreen()->isVisible());
+    c.ask();
+    EXPECT_FALSE(splashUpDuringBox) << c.name;
+    ShowProgress("Saving data...", 50);
+    EXPECT_TRUE(SplashScreen()->isVisible()) << c.name << ": the next progress step shows it again";
+    HideProgress();
+    ClearDialogScript();
+  }
+}
+
+// Every link (alert link label, spider "Open page", home page, feed) goes through OpenUrl; when no
+// browser takes the address the user is told, not left with a click that did nothing.
+TEST(OpenUrlTest, AnAddressNoBrowserTookIsReportedInABox) {
+  for (bool browserTakesIt : {true, false}) {
+    std::vector<std::string> launched, messages;
+    DialogScript script;
+    script.onLaunchBrowser = [&](const std::string& url) {
+      launched.push_back(url);
+      return browserTakesIt;
+    };
+    script.onMessage = [&](const std::string& m) { messages.push_back(m); };
+    SetDialogScript(script);
+    OpenUrl("http://example.test/page");
+    ClearDialogScript();
+    EXPECT_EQ(launched, std::vector<std::string>{"http://example.test/page"});
+    if (browserTakesIt) {
+      EXPECT_TRUE(messages.empty());
+    } else {
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_EQ(messages[0], NoBrowserMessage("http://example.test/page"));
+      EXPECT_NE(messages[0].find("http://example.test/page"), std::string::npos);
+    }
+  }
 }
 
 TEST(BigTextTest, ReadOnlyWithoutWrapping) {
