@@ -46,13 +46,13 @@ HttpOptions FeedRequestOptions(const ProxySettings& proxy) {
 }
 
 std::string DownloadFeed(const std::string& url, const std::string& downloadFile, const HttpOptions& options,
-                         UserPort& port) {
+                         UserPort& port, const HttpGetFunction& get) {
   port.Log("Downloading " + url, true);
   std::string encoded = url;
   try {
     encoded = UrlEncode(url);
     std::remove(downloadFile.c_str());
-    const std::string body = HttpGet(encoded, options);
+    const std::string body = get ? get(encoded, options) : HttpGet(encoded, options);
     WriteWholeFile(downloadFile, body);
     port.Log("Downloaded " + encoded + " ok", true);
     return {};
@@ -120,7 +120,7 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   port.Log("Scanning feed " + feed.url);
   feed.lastRefresh = settings.clock ? settings.clock->NowMs() : NowMs();
   const std::string downloadFile = settings.tempDir + kDownloadFileName;
-  DownloadFeed(feed.url, downloadFile, settings.http, port);
+  DownloadFeed(feed.url, downloadFile, settings.http, port, settings.httpGet);
   try {
     ReadFeedFile(
         downloadFile,

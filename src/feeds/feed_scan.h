@@ -22,11 +22,16 @@ inline constexpr const char* kDownloadFileName = "temp.xml";
 // 60 s connect and read time-outs.
 HttpOptions FeedRequestOptions(const ProxySettings& proxy);
 
+// How a download's one GET is made: HttpGet itself, or a window's way of running it on a worker
+// thread while its events go on.
+using HttpGetFunction = std::function<std::string(const std::string& url, const HttpOptions& options)>;
+
 // Fetches `url` (percent-encoded first) into `downloadFile`, which is deleted beforehand, so it
 // does not exist after a failed download. Returns "" on success, otherwise the error text, which
-// is also logged as "Error downloading <encoded url>: <error text>". Never throws.
+// is also logged as "Error downloading <encoded url>: <error text>". Never throws. The GET goes
+// through `get` when one is given.
 std::string DownloadFeed(const std::string& url, const std::string& downloadFile, const HttpOptions& options,
-                         UserPort& port);
+                         UserPort& port, const HttpGetFunction& get = {});
 
 // Walks a loaded document and calls `onItem` with the working item at the end of every RSS item
 // and Atom entry. One working item serves the whole document: a field an item does not set keeps
@@ -48,6 +53,7 @@ struct FeedScanSettings {
   const bool* cancelRequested = nullptr;
   const Clock* clock = nullptr;  // for lastRefresh; the system clock when null
   TriageHook triage;             // null: items are read and dropped
+  HttpGetFunction httpGet;       // null: HttpGet on the calling thread
 };
 
 // Scans one feed: logs, sets its lastRefresh, downloads it, reads its items and hands each to

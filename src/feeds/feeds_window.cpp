@@ -39,6 +39,7 @@
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
 #include "ui/dialogs.h"
+#include "ui/off_thread.h"
 #include "ui/qtext.h"
 #include "ui/status_log.h"
 #include "ui/window_user_port.h"
@@ -541,6 +542,17 @@ void TfrmFeeds::ScanFeed(TFeed& feed, Items& results) {
   settings.http = FeedHttpOptions();
   settings.cancelRequested = &scanner_->cancelRequested;
   settings.clock = clock_;
+  // The request runs on a worker while this thread keeps every window alive; Cancel (or closing
+  // the program) abandons it.
+  settings.httpGet = [this](const std::string& url, const HttpOptions& options) {
+    return RunOffThread(
+        [&](const std::atomic<bool>& cancel) {
+          HttpOptions cancellable = options;
+          cancellable.cancel = &cancel;
+          return HttpGet(url, cancellable);
+        },
+        [this] { return scanner_->cancelRequested; });
+  };
   // Without a hook of its own (tests set one), every item goes through the scanner's triage.
   if (triageHook_)
     settings.triage = triageHook_;

@@ -3,6 +3,7 @@
 // read time-outs, four fixed headers). The body comes back as bytes, untouched.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -20,6 +21,9 @@ struct HttpOptions {
   int readTimeoutMs = 60000;     // longest wait for the next bytes of the response
   size_t maxBodyBytes = kMaxHttpBodyBytes;
   int maxRedirects = 15;
+  // When set, the request in flight is abandoned (kCancelledKind) soon after it turns true; the
+  // flag is read from the downloading thread while another thread sets it.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // Kinds of download failure, as reported by Error::Kind().
@@ -28,6 +32,7 @@ inline constexpr const char* kSocketErrorKind = "ESocketError";    // refused, r
 inline constexpr const char* kTimeoutKind = "ETimeout";            // connect or read time-out
 inline constexpr const char* kHttpErrorKind = "EHttpError";  // error status, too many redirects, bad URL
 inline constexpr const char* kBodyTooLargeKind = "EBodyTooLarge";  // body above maxBodyBytes
+inline constexpr const char* kCancelledKind = "ECancelled";        // HttpOptions::cancel was set
 
 class HttpError : public Error {
  public:

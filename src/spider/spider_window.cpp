@@ -27,6 +27,7 @@
 #include "http/fetch.h"
 #include "learning/engine.h"
 #include "ui/dialogs.h"
+#include "ui/off_thread.h"
 #include "ui/qtext.h"
 #include "ui/status_log.h"
 
@@ -527,7 +528,17 @@ void TfrmSpider::CountsChanged(int links, int pages) {
 
 std::string TfrmSpider::Fetch(const std::string& address) {
   if (fetch_) return fetch_(address);
-  return FetchPage(address, frame_ ? frame_->Settings().proxy : ProxySettings{});
+  // The request runs on a worker while this thread keeps every window alive; Stop (or closing
+  // the window or the program) abandons it.
+  HttpOptions options;
+  options.proxy = frame_ ? frame_->Settings().proxy : ProxySettings{};
+  return RunOffThread(
+      [&](const std::atomic<bool>& cancel) {
+        HttpOptions cancellable = options;
+        cancellable.cancel = &cancel;
+        return FetchPage(address, cancellable);
+      },
+      [this] { return !crawl_->searching() || closeRequested_; });
 }
 
 }  // namespace zibu

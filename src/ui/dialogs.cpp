@@ -17,6 +17,11 @@ DialogScript& Script() {
   return script;
 }
 
+std::function<bool(const std::string&)>& BrowserLaunch() {
+  static std::function<bool(const std::string&)> launch;
+  return launch;
+}
+
 QWidget* DialogParent() {
   return QApplication::activeWindow();
 }
@@ -67,8 +72,7 @@ std::string NoBrowserMessage(const std::string& url) {
 
 void OpenUrl(const std::string& url) {
   if (Script().onOpenUrl) return Script().onOpenUrl(url);
-  const bool opened =
-      Script().onLaunchBrowser ? Script().onLaunchBrowser(url) : QDesktopServices::openUrl(QUrl(ToQ(url)));
+  const bool opened = BrowserLaunch() ? BrowserLaunch()(url) : QDesktopServices::openUrl(QUrl(ToQ(url)));
   if (!opened) ShowMessage(NoBrowserMessage(url));
 }
 
@@ -77,6 +81,9 @@ void SetDialogScript(DialogScript script) {
 }
 void ClearDialogScript() {
   Script() = DialogScript{};
+}
+void SetBrowserLaunch(std::function<bool(const std::string&)> launch) {
+  BrowserLaunch() = std::move(launch);
 }
 
 }  // namespace zibu

@@ -23,11 +23,11 @@ struct DialogScript {
   std::function<void(const std::string&)> onMessage;
   std::function<bool(const std::string&)> onQuestion;
   std::function<void(const std::string&)> onOpenUrl;
-  // Stands in for the desktop's browser launch only (OpenUrl's own reaction still runs); returns
-  // whether a browser took the address.
-  std::function<bool(const std::string&)> onLaunchBrowser;
 };
 void SetDialogScript(DialogScript script);
 void ClearDialogScript();
+// Stands in for the desktop's browser launch only, so OpenUrl's own reaction still runs; returns
+// whether a browser took the address. Null: the desktop's launch.
+void SetBrowserLaunch(std::function<bool(const std::string&)> launch);
 
 }  // namespace zibu

@@ -348,7 +348,9 @@ TEST_F(MainFormTest, OnlyShowingTheFrameBringsTheFeedsWindowForward) {
     step.act();
     QTest::qWait(50);
     EXPECT_EQ(QApplication::activeWindow(), step.activeAfter) << step.what;
-    if (step.activeAfter == &frame) ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    if (step.activeAfter == &frame) {
+      ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    }
     EXPECT_TRUE(frame.FeedsInFront()) << step.what;
   }
   frame.AttachFeeds(nullptr);

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -168,6 +169,43 @@ TEST_F(FeedsScanTest, SearchActiveFindsTheKeywordMatchLocksTheControlsAndRemembe
   EXPECT_FALSE(window_->btnCancel->isEnabled());
   EXPECT_TRUE(window_->Timer1->isActive());
   EXPECT_EQ(window_->Feeds()[0].lastRefresh, clock_.now);
+}
+
+// A feed whose server does not answer must not freeze the windows: the request runs on a worker
+// while the window goes on handling events, and Cancel abandons it at once instead of after the
+// 60 s time-out.
+TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
+  server_.ServeDelayed("/silent.xml", 30000, "<rss/>", "text/xml");
+  window_->SetHttpTimeouts(60000, 60000);
+  window_->txtAddFeedURL->setText(ToQ(server_.Url("/silent.xml")));
+  window_->btnAddFeed->click();
+  window_->lbFeeds->setCurrentRow(2);
+  ASSERT_EQ(window_->SelectedFeed(), 2);
+
+  QElapsedTimer clock;
+  int64_t lastTick = -1, longestGap = 0, cancelledAt = -1;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    const int64_t now = clock.elapsed();
+    if (lastTick >= 0) longestGap = std::max(longestGap, now - lastTick);
+    lastTick = now;
+    if (cancelledAt < 0 && now >= 600) {
+      cancelledAt = now;
+      window_->btnCancel->click();
+    }
+  });
+  clock.start();
+  probe.start(20);
+  window_->btnSearchSelectedFeed->click();
+  const int64_t ended = clock.elapsed();
+  probe.stop();
+
+  ASSERT_GE(cancelledAt, 0) << "the scan ended before Cancel, after " << ended << " ms";
+  EXPECT_LT(longestGap, 200) << "the window did not answer for that long during the download";
+  EXPECT_LT(ended - cancelledAt, 1000) << "Cancel took that long to end the scan";
+  EXPECT_TRUE(StatusHas("cancelled")) << Status();
+  EXPECT_TRUE(window_->btnSearchSelectedFeed->isEnabled());
+  EXPECT_FALSE(window_->btnCancel->isEnabled());
 }
 
 TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -339,6 +340,37 @@ TEST_F(SpiderWindowTest, TheSelectedFoundPageIsDrawnAqua) {
   const QPoint inOther(other.right() - 3, other.center().y() + 20);
   EXPECT_EQ(image.pixelColor(inSelected), QColor(0, 255, 255));
   EXPECT_NE(image.pixelColor(inOther), QColor(0, 255, 255));
+}
+
+// A page whose server does not answer must not freeze the windows: the real download runs on a
+// worker while the window goes on handling events, and Stop abandons it at once.
+TEST_F(SpiderWindowTest, ASilentServerFreezesNothingAndStopEndsTheCrawlAtOnce) {
+  server.ServeDelayed("/silent", 30000, "<html></html>");
+  window->SetFetcher(nullptr);  // the window's own download, default time-outs
+  window->txtStartingAddress->setText(ToQ(server.Url("/silent")));
+  QElapsedTimer clock;
+  int64_t lastTick = -1, longestGap = 0, stoppedAt = -1;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    const int64_t now = clock.elapsed();
+    if (lastTick >= 0) longestGap = std::max(longestGap, now - lastTick);
+    lastTick = now;
+    if (stoppedAt < 0 && now >= 600) {
+      stoppedAt = now;
+      window->btnStop->click();
+    }
+  });
+  clock.start();
+  probe.start(20);
+  window->btnStart->click();
+  const int64_t ended = clock.elapsed();
+  probe.stop();
+
+  ASSERT_GE(stoppedAt, 0) << "the crawl ended before Stop, after " << ended << " ms";
+  EXPECT_LT(longestGap, 200) << "the window did not answer for that long during the download";
+  EXPECT_LT(ended - stoppedAt, 1000) << "Stop took that long to end the crawl";
+  EXPECT_NE(Log().find("cancelled"), std::string::npos) << Log();
+  EXPECT_TRUE(window->btnStart->isEnabled());
 }
 
 TEST_F(SpiderWindowTest, TheFeedsTimerIsHeldForTheWholeCrawl) {

@@ -164,15 +164,16 @@ TEST(SplashTest, AMessageOrQuestionHidesTheSplashFirst) {
 TEST(OpenUrlTest, AnAddressNoBrowserTookIsReportedInABox) {
   for (bool browserTakesIt : {true, false}) {
     std::vector<std::string> launched, messages;
-    DialogScript script;
-    script.onLaunchBrowser = [&](const std::string& url) {
+    SetBrowserLaunch([&](const std::string& url) {
       launched.push_back(url);
       return browserTakesIt;
-    };
+    });
+    DialogScript script;
     script.onMessage = [&](const std::string& m) { messages.push_back(m); };
     SetDialogScript(script);
     OpenUrl("http://example.test/page");
     ClearDialogScript();
+    SetBrowserLaunch(nullptr);
     EXPECT_EQ(launched, std::vector<std::string>{"http://example.test/page"});
     if (browserTakesIt) {
       EXPECT_TRUE(messages.empty());

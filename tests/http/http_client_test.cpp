@@ -8,9 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "support/loopback_server.h"
 
@@ -201,6 +203,44 @@ TEST(HttpGet, ReadTimeOutIsPerGapNotForTheWholeDownload) {
   });
   options.readTimeoutMs = 300;
   ExpectHttpError([&] { HttpGet(server.Url("/stall"), options); }, kTimeoutKind);
+}
+
+// The cancel flag, set by another thread, abandons the request in flight promptly, whether the
+// server has not answered yet or is in the middle of the body; a flag left false changes nothing.
+TEST(HttpGet, ACancelFlagSetElsewhereAbandonsTheRequestInFlight) {
+  LoopbackServer server;
+  server.ServeDelayed("/silent", 30000, "never");
+  server.Serve("/trickle", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/plain", [&](size_t, httplib::DataSink& sink) {
+      if (!server.SleepUnlessStopping(100)) return false;
+      return sink.write("x", 1);
+    });
+  });
+  server.ServeBody("/quick", "fine");
+  struct Case {
+    const char* path;
+    int cancelAfterMs;  // -1: never
+  };
+  for (const Case& c : {Case{"/silent", 200}, Case{"/trickle", 300}, Case{"/quick", -1}}) {
+    std::atomic<bool> cancel{false};
+    HttpOptions options = ShortTimeouts();
+    options.readTimeoutMs = 60000;
+    options.cancel = &cancel;
+    std::thread canceller([&] {
+      if (c.cancelAfterMs < 0) return;
+      std::this_thread::sleep_for(milliseconds(c.cancelAfterMs));
+      cancel = true;
+    });
+    auto start = std::chrono::steady_clock::now();
+    if (c.cancelAfterMs < 0) {
+      EXPECT_EQ(HttpGet(server.Url(c.path), options), "fine");
+    } else {
+      HttpError e = ExpectHttpError([&] { HttpGet(server.Url(c.path), options); }, kCancelledKind);
+      EXPECT_NE(std::string(e.what()).find("cancelled"), std::string::npos) << e.what();
+      EXPECT_LT(ElapsedMs(start), c.cancelAfterMs + 700) << c.path;
+    }
+    canceller.join();
+  }
 }
 
 TEST(HttpGet, ConnectTimeOutWhenNobodyAccepts) {
