@@ -1,5 +1,9 @@
 #include "app/command_line.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -9,28 +13,93 @@ namespace zibu {
 
 namespace fs = std::filesystem;
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args, bool ignoreUnknown) {
+namespace {
+
+// Options the toolkit takes out of the command line itself, with one dash or two, and whether
+// each is followed by a value ("-platform offscreen" or "-platform=offscreen").
+struct ToolkitOption {
+  const char* name;
+  bool takesValue;
+};
+constexpr ToolkitOption kToolkitOptions[] = {
+    {"platform", true},      {"platformpluginpath", true},
+    {"platformtheme", true}, {"plugin", true},
+    {"qmljsdebugger", true}, {"qwindowgeometry", true},
+    {"qwindowicon", true},   {"qwindowtitle", true},
+    {"reverse", false},      {"session", true},
+    {"display", true},       {"geometry", true},
+    {"name", true},          {"title", true},
+    {"visual", true},        {"style", true},
+    {"stylesheet", true},    {"widgetcount", false},
+    {"nograb", false},       {"dograb", false},
+    {"sync", false},
+};
+
+// The toolkit option `arg` names, or null.
+const ToolkitOption* FindToolkitOption(const std::string& arg, bool* valueAttached) {
+  if (arg.size() < 2 || arg[0] != '-') return nullptr;
+  std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
+  const size_t eq = name.find('=');
+  *valueAttached = eq != std::string::npos;
+  if (*valueAttached) name.resize(eq);
+  for (const ToolkitOption& o : kToolkitOptions) {
+    if (name == o.name && (o.takesValue || !*valueAttached)) return &o;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
+  auto fail = [&cl](const std::string& error) {
+    if (cl.error.empty()) cl.error = error;
+  };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    bool valueAttached = false;
     if (a == "--help" || a == "-h") {
       cl.help = true;
     } else if (a == "--version") {
       cl.version = true;
     } else if (a == "--home") {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        cl.error = "--home needs a folder";
+        fail("--home needs a folder");
       } else {
         cl.home = args[++i];
       }
     } else if (a.rfind("--home=", 0) == 0) {
       cl.home = a.substr(7);
-      if (cl.home.empty()) cl.error = "--home needs a folder";
-    } else if (!ignoreUnknown && cl.error.empty()) {
-      cl.error = "unknown argument: " + a;
+      if (cl.home.empty()) fail("--home needs a folder");
+    } else if (a == "--webEngineArgs") {
+      break;
+    } else if (const ToolkitOption* o = FindToolkitOption(a, &valueAttached)) {
+      if (o->takesValue && !valueAttached) {
+        if (i + 1 >= args.size()) {
+          fail(a + " needs a value");
+        } else {
+          ++i;
+        }
+      }
+    } else {
+      fail("unknown argument: " + a);
     }
   }
   return cl;
+}
+
+std::string HomeProblem(const std::string& home) {
+  std::error_code ec;
+  fs::create_directories(home, ec);
+  const std::string start = "I cannot use " + home + " as the program home: ";
+  if (!fs::is_directory(home)) {
+    return start +
+           (fs::exists(home) ? "it is not a folder." : "it cannot be created (" + ec.message() + ").");
+  }
+  if (::access(home.c_str(), W_OK | X_OK) != 0) {
+    return start + "I may not write there (" + std::strerror(errno) + ").";
+  }
+  return {};
 }
 
 std::string UsageText() {

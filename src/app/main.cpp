@@ -17,7 +17,9 @@
 #include "app/main_form.h"
 #include "app/platform.h"
 #include "common/global_settings.h"
+#include "common/home_lock.h"
 #include "feeds/feeds_window.h"
+#include "ui/dialogs.h"
 #include "ui/qtext.h"
 #include "ui/splash_window.h"
 
@@ -55,17 +57,19 @@ void CloseOnTerminateSignal(zibu::TMainForm* frame) {
 int main(int argc, char** argv) {
   using namespace zibu;
 
-  // --help and --version work without a display.
-  {
-    const CommandLine early = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), true);
-    if (early.help) {
-      std::fputs(UsageText().c_str(), stdout);
-      return 0;
-    }
-    if (early.version) {
-      std::printf("%s\n", kAppVersion);
-      return 0;
-    }
+  // Read before the toolkit starts: a mistake, --help and --version need no display.
+  const CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!cl.error.empty()) {
+    std::fprintf(stderr, "zibu: %s\n\n%s", cl.error.c_str(), UsageText().c_str());
+    return 2;
+  }
+  if (cl.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (cl.version) {
+    std::printf("%s\n", kAppVersion);
+    return 0;
   }
 
   // The embedded browser of the page monitor refuses to start as root with its sandbox on.
@@ -79,18 +83,6 @@ int main(int argc, char** argv) {
   // The frame hides itself while it lives in the tray; only closing it ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  const CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-  if (!cl.error.empty()) {
-    std::fprintf(stderr, "zibu: %s\n\n%s", cl.error.c_str(), UsageText().c_str());
-    return 2;
-  }
-
-  // 1. The splash, painted before anything else is built.
-  TfrmSplashScreen* splash = SplashScreen();
-  splash->show();
-  splash->repaint();
-  QCoreApplication::processEvents();
-
   // The program home: the executable's folder unless given.
   const std::string exeDir = FromQ(QCoreApplication::applicationDirPath());
   std::string home = cl.home.empty() ? exeDir : cl.home;
@@ -98,13 +90,25 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(home, ec);
     if (!ec) home = p.lexically_normal().string();
-    std::filesystem::create_directories(home, ec);
-    if (!std::filesystem::is_directory(home)) {
-      splash->hide();
-      std::fprintf(stderr, "zibu: cannot use %s as the program home\n", home.c_str());
-      return 1;
-    }
   }
+  // Nothing in the home is touched before it is known to be usable and ours alone.
+  const auto refuse = [](const std::string& problem) {
+    std::fprintf(stderr, "zibu: %s\n", problem.c_str());
+    ShowMessage(problem);
+    return 1;
+  };
+  if (const std::string problem = HomeProblem(home); !problem.empty()) {
+    return refuse(problem);
+  }
+  HomeLock homeLock;
+  if (homeLock.Acquire(home, "zibu") != HomeLock::Result::Acquired) return refuse(homeLock.Message());
+
+  // 1. The splash, painted before anything else is built.
+  TfrmSplashScreen* splash = SplashScreen();
+  splash->show();
+  splash->repaint();
+  QCoreApplication::processEvents();
+
   SetProgramFolder(home);
   const auto seeded = SeedHome(ProgramFolder(), exeDir + "/delivered");
   InstallInputWatcher();

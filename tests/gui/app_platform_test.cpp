@@ -161,17 +161,78 @@ TEST(GridTest, DeleteGridRowMovesRowsUp) {
   EXPECT_EQ(grid.rowCount(), 0);
 }
 
-TEST(CommandLineTest, HomeHelpVersionAndMistakes) {
-  EXPECT_EQ(ParseCommandLine({}).home, "");
-  EXPECT_EQ(ParseCommandLine({"--home", "/tmp/z"}).home, "/tmp/z");
-  EXPECT_EQ(ParseCommandLine({"--home=/tmp/y"}).home, "/tmp/y");
-  EXPECT_TRUE(ParseCommandLine({"--help"}).help);
-  EXPECT_TRUE(ParseCommandLine({"--version"}).version);
-  EXPECT_FALSE(ParseCommandLine({"--home"}).error.empty());
-  EXPECT_FALSE(ParseCommandLine({"--home="}).error.empty());
-  EXPECT_FALSE(ParseCommandLine({"--frobnicate"}).error.empty());
-  EXPECT_TRUE(ParseCommandLine({"-platform", "--version"}, true).version);
+TEST(CommandLineTest, HomeHelpVersionToolkitOptionsAndMistakes) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string home;
+    bool help, version, error;
+  };
+  const Case cases[] = {
+      {{}, "", false, false, false},
+      {{"--home", "/tmp/z"}, "/tmp/z", false, false, false},
+      {{"--home=/tmp/y"}, "/tmp/y", false, false, false},
+      {{"--help"}, "", true, false, false},
+      {{"-h"}, "", true, false, false},
+      {{"--version"}, "", false, true, false},
+      {{"--home"}, "", false, false, true},
+      {{"--home="}, "", false, false, true},
+      {{"--home", ""}, "", false, false, true},
+      {{"--frobnicate"}, "", false, false, true},
+      {{"--bogus", "--version"}, "", false, true, true},
+      {{"stray"}, "", false, false, true},
+      // The toolkit's own options pass, with their values, in either spelling.
+      {{"-platform", "offscreen", "--home", "/h"}, "/h", false, false, false},
+      {{"--platform", "offscreen"}, "", false, false, false},
+      {{"-style=fusion", "-reverse", "-qwindowtitle", "--version"}, "", false, false, false},
+      {{"-platform"}, "", false, false, true},
+      {{"-reverse=1"}, "", false, false, true},
+      {{"--webEngineArgs", "--disable-gpu", "--bogus"}, "", false, false, false},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    const CommandLine cl = ParseCommandLine(c.args);
+    EXPECT_EQ(cl.home, c.home);
+    EXPECT_EQ(cl.help, c.help);
+    EXPECT_EQ(cl.version, c.version);
+    EXPECT_EQ(!cl.error.empty(), c.error) << cl.error;
+  }
+  EXPECT_EQ(ParseCommandLine({"--bogus", "--nonsense"}).error, "unknown argument: --bogus");
   EXPECT_NE(UsageText().find("zibu [--home DIR] [--help] [--version]"), std::string::npos);
+}
+
+TEST(CommandLineTest, HomeProblems) {
+  const fs::path root = fs::temp_directory_path() / ("zibu_homes_" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "readonly");
+  std::ofstream(root / "file") << "x";
+  fs::permissions(root / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+  const bool root_user = ::geteuid() == 0;  // may write anywhere
+  struct Case {
+    fs::path home;
+    std::string problem;  // part of the message; empty: usable
+  };
+  const Case cases[] = {
+      {root / "new" / "nested", ""},
+      {root / "new" / "nested", ""},  // now existing
+      {root / "file", "it is not a folder"},
+      {root / "file" / "below", "it cannot be created"},
+      {root / "readonly", root_user ? "" : "I may not write there"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.home.string());
+    const std::string problem = HomeProblem(c.home.string());
+    if (c.problem.empty()) {
+      EXPECT_EQ(problem, "");
+      EXPECT_TRUE(fs::is_directory(c.home));
+    } else {
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+      EXPECT_NE(problem.find(c.home.string()), std::string::npos) << problem;
+    }
+  }
+  fs::permissions(root / "readonly", fs::perms::owner_all);
+  fs::remove_all(root);
 }
 
 TEST(CommandLineTest, SeedHomeNeverReplacesAFile) {
