@@ -1,8 +1,10 @@
 // An ordered list of string pairs addressed by position; duplicates allowed, no lookup by key.
+// Adding at the end and deleting at either end take constant time (a repeat memory drops its
+// oldest entries from the front).
 #pragma once
 
+#include <deque>
 #include <string>
-#include <vector>
 
 namespace zibu {
 
@@ -19,8 +21,8 @@ class TStringMap {
   const std::string& ValueAt(int position) const;
 
  private:
-  std::vector<std::string> keys_;
-  std::vector<std::string> values_;
+  std::deque<std::string> keys_;
+  std::deque<std::string> values_;
 };
 
 }  // namespace zibu

@@ -1,5 +1,6 @@
 #include "monitor/page_matcher.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "common/numbers.h"
@@ -49,21 +50,35 @@ std::vector<std::string> TPageMatcher::findMatches(const std::vector<std::string
 }
 
 void TPageMatcher::rememberShown(const std::string& line) {
-  shownLines_.Add(line, std::to_string(clock_.NowMs()));
+  const int64_t now = clock_.NowMs();
+  shownLines_.Add(line, std::to_string(now));
+  Shown& shown = index_[line];
+  shown.latest = shown.entries == 0 ? now : std::max(shown.latest, now);
+  ++shown.entries;
 }
 
 bool TPageMatcher::shownRecently(const std::string& line) {
   const int64_t now = clock_.NowMs();
-  for (int i = shownLines_.Count() - 1; i >= 0; --i) {
-    // The values are written by rememberShown only; an unreadable one counts as long past.
-    const auto shownAt = TryStrToInt64(shownLines_.ValueAt(i));
-    if (shownAt && now - *shownAt <= repeatIntervalMs_) {
-      if (shownLines_.KeyAt(i) == line) return true;
-    } else {
-      shownLines_.Delete(i);
-    }
-  }
+  // Recent means now - shownAt <= interval; the latest time of the line decides, since an
+  // earlier one is recent only if the latest is.
+  const auto it = index_.find(line);
+  if (it != index_.end() && now - it->second.latest <= repeatIntervalMs_) return true;
+  DropStaleEntries(now);
   return false;
+}
+
+void TPageMatcher::DropStaleEntries(int64_t now) {
+  // Times are appended as the clock gives them, so the stale entries are the oldest ones. (A
+  // clock set back leaves a stale entry behind a newer one until it reaches the front; it is
+  // never taken as recent, since the index keeps each line's latest time.)
+  while (shownLines_.Count() > 0) {
+    // The values are written by rememberShown only; an unreadable one counts as long past.
+    const auto shownAt = TryStrToInt64(shownLines_.ValueAt(0));
+    if (shownAt && now - *shownAt <= repeatIntervalMs_) break;
+    const auto it = index_.find(shownLines_.KeyAt(0));
+    if (it != index_.end() && --it->second.entries == 0) index_.erase(it);
+    shownLines_.Delete(0);
+  }
 }
 
 int RefreshIntervalSeconds(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/stringmap.h"
@@ -36,8 +37,11 @@ class TPageMatcher {
                                        const MonitorLogFn& log);
 
   void rememberShown(const std::string& line);
-  // Walks the memory from its newest entry back; an entry older than the repeat interval is
-  // dropped on the way, and the walk ends at the first recent entry equal to `line`.
+  // Whether an entry equal to `line` was shown within the repeat interval. Answered from an
+  // index in constant time, whatever the size of the memory: a page of many distinct matching
+  // lines must not cost the square of its length. When the answer is no, the entries older than
+  // the interval are dropped from the old end of the memory (as a walk from the newest entry
+  // down would drop them); a recent answer changes nothing.
   bool shownRecently(const std::string& line);
 
   const TStringMap& shownLines() const { return shownLines_; }
@@ -45,7 +49,14 @@ class TPageMatcher {
  private:
   const Clock& clock_;
   int64_t repeatIntervalMs_ = 60 * 60000LL;
+  struct Shown {
+    int entries = 0;     // entries of shownLines_ with this line
+    int64_t latest = 0;  // the latest of their times
+  };
+  void DropStaleEntries(int64_t now);
+
   TStringMap shownLines_;  // line -> NowMs when shown, as decimal text
+  std::unordered_map<std::string, Shown> index_;
 };
 
 // The refresh-interval rule: the field's text read as an integer (anything else counts as 0).

@@ -130,6 +130,68 @@ TEST_F(PageMatcherTest, ZeroRepeatIntervalForgetsAfterOneMillisecond) {
   EXPECT_EQ(matcher.shownLines().Count(), 0);
 }
 
+// The memory answers from an index; the walk from the newest entry down is the reference. Each
+// script is a sequence of steps over a few lines: "+x" remembers x, "?x" asks about x, a number
+// moves the clock by that many minutes (negative: set back). With a clock that only moves on,
+// the answers and the memory left behind are those of the walk; set back, the answers are.
+TEST(PageMatcherMemoryTest, AnswersAndEntriesAsTheWalkFromTheNewestEntryDown) {
+  struct Script {
+    const char* name;
+    int64_t intervalMinutes;
+    std::vector<std::string> steps;
+    bool clockMovesOn;
+  };
+  const Script scripts[] = {
+      {"stale entries go from the front when the answer is no",
+       60,
+       {"+a", "10", "+b", "55", "+c", "?b", "?a", "?c", "10", "?x", "?b", "?c"},
+       true},
+      {"a repeated line keeps its latest time",
+       30,
+       {"+a", "20", "+a", "20", "?a", "15", "?a", "?a", "+a", "?a"},
+       true},
+      {"zero interval", 0, {"+a", "?a", "+b", "1", "?a", "?b", "+a", "?a"}, true},
+      {"many lines, every one asked after each step",
+       45,
+       {"+a", "+b", "10", "+c", "?a", "30", "+a", "?b", "10", "?c", "?a", "6", "?b", "?a", "?c", "100", "?a"},
+       true},
+      {"clock set back", 60, {"+a", "90", "+b", "-80", "?a", "?b", "+c", "100", "?a", "?b", "?c"}, false},
+  };
+  for (const Script& script : scripts) {
+    SCOPED_TRACE(script.name);
+    ManualClock clock;
+    TPageMatcher matcher(clock);
+    matcher.SetRepeatIntervalMs(script.intervalMinutes * kMinute);
+    std::vector<std::pair<std::string, int64_t>> walk;  // the reference memory
+    auto walkRecently = [&](const std::string& line) {
+      for (int i = static_cast<int>(walk.size()) - 1; i >= 0; --i) {
+        if (clock.now - walk[static_cast<size_t>(i)].second <= script.intervalMinutes * kMinute) {
+          if (walk[static_cast<size_t>(i)].first == line) return true;
+        } else {
+          walk.erase(walk.begin() + i);
+        }
+      }
+      return false;
+    };
+    for (const std::string& step : script.steps) {
+      if (step[0] == '+') {
+        matcher.rememberShown(step.substr(1));
+        walk.emplace_back(step.substr(1), clock.now);
+      } else if (step[0] == '?') {
+        EXPECT_EQ(matcher.shownRecently(step.substr(1)), walkRecently(step.substr(1))) << step;
+      } else {
+        clock.now += std::stoll(step) * kMinute;
+      }
+      if (!script.clockMovesOn) continue;
+      ASSERT_EQ(matcher.shownLines().Count(), static_cast<int>(walk.size())) << step;
+      for (size_t i = 0; i < walk.size(); ++i) {
+        EXPECT_EQ(matcher.shownLines().KeyAt(static_cast<int>(i)), walk[i].first);
+        EXPECT_EQ(matcher.shownLines().ValueAt(static_cast<int>(i)), std::to_string(walk[i].second));
+      }
+    }
+  }
+}
+
 TEST(RefreshIntervalRuleTest, SixtySecondsIsTheLeastThatEnablesReloads) {
   EXPECT_FALSE(AutoCheckEnabled(RefreshIntervalSeconds("59")));
   EXPECT_TRUE(AutoCheckEnabled(RefreshIntervalSeconds("60")));
