@@ -29,8 +29,9 @@ void TFeedScanner::Touch() {
 }
 
 void TFeedScanner::TriageItem(const TFeed& feed, TItem& item, Items& into) {
-  const TriageContext context{shownUrls_,        learner_,  port_, clock_, host_.Settings().repeatIntervalMs,
-                              host_.Threshold(), isLearning};
+  const TriageContext context{
+      shownUrls_,        learner_,   port_,       clock_, host_.Settings().repeatIntervalMs,
+      host_.Threshold(), isLearning, &resultKeys_};
   zibu::TriageItem(context, feed, item, into);
 }
 

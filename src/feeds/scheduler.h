@@ -93,6 +93,7 @@ class TFeedScanner {
   const Clock& clock_;
   ScanHost& host_;
   PageFoundPort& pageFound_;
+  TResultKeys resultKeys_;
 };
 
 }  // namespace zibu

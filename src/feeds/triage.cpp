@@ -15,6 +15,25 @@ bool IsDuplicate(const TItem& item, const Items& results) {
   return false;
 }
 
+std::string TResultKeys::Key(const TItem& item) {
+  // The length keeps every split of the two texts apart.
+  return std::to_string(item.Title.size()) + ':' + item.Title + item.Link;
+}
+
+bool TResultKeys::Contains(const TItem& item, const Items& results) {
+  if (list_ != &results || results.size() < indexed_ ||
+      (indexed_ > 0 && Key(results[indexed_ - 1]) != lastKey_)) {
+    list_ = &results;
+    indexed_ = 0;
+    keys_.clear();
+  }
+  for (; indexed_ < results.size(); ++indexed_) {
+    lastKey_ = Key(results[indexed_]);
+    keys_.insert(lastKey_);
+  }
+  return keys_.count(Key(item)) > 0;
+}
+
 void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, Items& results) {
   if (WasShownRecently(context.shownUrls, item.Link, context.clock.NowMs(), context.repeatIntervalMs)) {
     context.port.Log("URL " + item.Link + " has been shown recently, ignoring it", true);
@@ -22,7 +41,9 @@ void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, It
   }
   item.Title = HtmlToText(item.Title);
   item.Description = HtmlToText(item.Description);
-  if (IsDuplicate(item, results)) {
+  const bool duplicate =
+      context.resultKeys ? context.resultKeys->Contains(item, results) : IsDuplicate(item, results);
+  if (duplicate) {
     context.port.Log("Duplicate URL " + item.Link + " found, ignoring it", true);
     return;
   }

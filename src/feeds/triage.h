@@ -1,8 +1,11 @@
 // Item triage: whether an article read from a feed goes into the scan's result list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "feeds/feed.h"
 
@@ -22,14 +25,32 @@ class RelevanceLearner {
   virtual void LearnFromRating(int rating, std::string_view text) = 0;
 };
 
+// The Title and Link pairs of a result list in a hashed set, so the duplicate check of an
+// article does not walk everything the scan took before it. The set follows the list it is asked
+// about: articles appended since the last question are added to it; another list, a shorter one
+// or one whose last indexed article changed is indexed afresh.
+class TResultKeys {
+ public:
+  // True when results holds an item with exactly the same Title and Link.
+  bool Contains(const TItem& item, const Items& results);
+
+ private:
+  static std::string Key(const TItem& item);
+  const Items* list_ = nullptr;
+  size_t indexed_ = 0;
+  std::string lastKey_;
+  std::unordered_set<std::string> keys_;
+};
+
 struct TriageContext {
   TCompMap& shownUrls;
   RelevanceLearner& learner;
   UserPort& port;
   const Clock& clock;
   int64_t repeatIntervalMs;
-  int threshold;    // position of the relevance slider, 0..100
-  bool isLearning;  // a learning run: keyword matches get the reason "Learning"
+  int threshold;                      // position of the relevance slider, 0..100
+  bool isLearning;                    // a learning run: keyword matches get the reason "Learning"
+  TResultKeys* resultKeys = nullptr;  // the duplicate check's set; none: the list is walked
 };
 
 // True when results already holds an item with exactly the same Title and Link.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -68,6 +69,52 @@ TEST_F(TriageTest, DuplicateNeedsTheSameTitleAndTheSameLink) {
   ASSERT_EQ(results.size(), 3u);
   EXPECT_TRUE(bench.port.LoggedVerbose("Duplicate URL http://x/1 found, ignoring it"));
   EXPECT_EQ(bench.port.Count("Duplicate URL http://x/1 found, ignoring it"), 1);
+}
+
+// The hashed duplicate check must give the walk's answer whatever happens to the lists between
+// two questions. Steps: "?L t|l" asks about title t and link l in list L (A or B), "+L t|l"
+// appends, "cL" clears, "xL t|l" replaces the last item, "sL" reverses the order.
+TEST(ResultKeysTest, AnswersAsTheWalkOverTheListAskedAbout) {
+  const std::vector<std::vector<std::string>> scripts = {
+      {"?A a|1", "+A a|1", "?A a|1", "?A a|2", "?A b|1", "+A b|2", "?A b|2", "?B a|1", "?A a|1"},
+      {"+A ab|c", "?A a|bc", "?A ab|c", "?A abc|", "?A |abc"},
+      {"+A a|1", "+A b|2", "?A b|2", "cA", "?A a|1", "?A b|2", "+A c|3", "?A c|3", "?A a|1"},
+      {"+A a|1", "+A b|2", "?A b|2", "xA z|9", "?A b|2", "?A z|9", "?A a|1"},
+      {"+A a|1", "+A b|2", "+A c|3", "?A a|1", "sA", "?A c|3", "?A a|1", "+A d|4", "?A d|4", "?A e|5"},
+      {"+A a|1", "?A a|1", "+B b|2", "?B a|1", "?B b|2", "?A b|2", "+A b|2", "?A b|2", "cB", "?B b|2"},
+  };
+  for (const auto& script : scripts) {
+    Items lists[2];
+    TResultKeys keys;
+    std::string trace;
+    for (const std::string& step : script) {
+      trace += step + "; ";
+      Items& list = lists[step[1] - 'A'];
+      const size_t bar = step.find('|');
+      TItem item;
+      if (bar != std::string::npos) {
+        item.Title = step.substr(3, bar - 3);
+        item.Link = step.substr(bar + 1);
+      }
+      switch (step[0]) {
+        case '?':
+          EXPECT_EQ(keys.Contains(item, list), IsDuplicate(item, list)) << trace;
+          break;
+        case '+':
+          list.push_back(item);
+          break;
+        case 'c':
+          list.clear();
+          break;
+        case 'x':
+          list.back() = item;
+          break;
+        case 's':
+          std::reverse(list.begin(), list.end());
+          break;
+      }
+    }
+  }
 }
 
 TEST_F(TriageTest, TitleAndDescriptionBecomePlainTextBeforeTheDuplicateTest) {
