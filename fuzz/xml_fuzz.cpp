@@ -26,6 +26,7 @@ std::string ScratchFolder() {
           "<?xml encoding='UTF-8'?><!ENTITY e 'from dtd'><!ENTITY % p '(a|b)'>"
           "<!ATTLIST x y %p; 'a'><!ELEMENT x ANY>");
     write("c.ent", "<?xml version='1.0' encoding='ISO-8859-1'?>&a;<![CDATA[c]]>");
+    write("n.dtd", "<!ENTITY % nt \"NOTATION\"><!ATTLIST img type %nt; (gif) \"gif\">");
     return dir;
   }();
   return folder;

@@ -265,7 +265,7 @@ const char* TXmlParser::ReadElementDecl(const char* p) {
 
 const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
   const char* q = p + 9;
-  enum { kElemName, kAttrName, kType, kDefault, kFixedValue } state = kElemName;
+  enum { kElemName, kAttrName, kType, kNotationList, kDefault, kFixedValue } state = kElemName;
   TElemDef* elem = nullptr;
   TAttrDef* def = nullptr;
   for (;;) {
@@ -333,15 +333,10 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
           def->TypeDef = "NOTATION";
           def->AttrType = AttrNotation;
           q += 8;
-          while (*q && *q != '>' && *q != '(') ++q;
-          if (*q == '(') {
-            const char* s = q + 1;
-            const char* e = s;
-            while (*e && *e != ')') ++e;
-            def->Notations =
-                RemoveWhite(ReplaceParamRefs(std::string_view(s, static_cast<size_t>(e - s)), 0));
-            q = *e ? e + 1 : e;
-          }
+          // The list's "(" is looked for by this loop, so a parameter entity may hold it or
+          // end before it.
+          state = kNotationList;
+          break;
         } else {
           const char* e = NameEnd(q, kEntNameEnd);
           def->TypeDef.assign(q, e);
@@ -351,6 +346,18 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
         state = kDefault;
         break;
       }
+      case kNotationList:
+        if (c == '(') {
+          const char* s = q + 1;
+          const char* e = s;
+          while (*e && *e != ')') ++e;
+          def->Notations = RemoveWhite(ReplaceParamRefs(std::string_view(s, static_cast<size_t>(e - s)), 0));
+          q = *e ? e + 1 : e;
+          state = kDefault;
+        } else {
+          ++q;
+        }
+        break;
       case kDefault:
         if (IsQuote(c)) {
           std::string lit;
@@ -399,6 +406,7 @@ const char* TXmlParser::ReadEntityDecl(const char* p) {
   const char* q = p + 8;
   bool isParam = false;
   bool haveName = false;
+  bool haveExternalId = false;  // a notation name (NDATA) may follow only an external identifier
   auto def = std::make_unique<TEntityDef>();
   for (;;) {
     char c = *q;
@@ -429,7 +437,8 @@ const char* TXmlParser::ReadEntityDecl(const char* p) {
       def->SystemId = id.SystemId;
       def->PublicId = id.PublicId;
       q = id.Next();
-    } else if (StartsWith(q, "NDATA")) {
+      haveExternalId = true;
+    } else if (haveExternalId && StartsWith(q, "NDATA")) {
       q += 5;
       while (IsWhite(*q)) ++q;
       const char* e = q;

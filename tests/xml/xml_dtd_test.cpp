@@ -256,6 +256,71 @@ TEST(XmlDtd, UnterminatedDeclarations) {
   EXPECT_EQ(p.ElementDefs().Find("a")->Find("x")->Value, "v");
 }
 
+// Declarations read step by step as written: after NOTATION the attribute-list machine itself
+// looks for the list's "(" (white space skipped, "%" expanded, the end of an entity's text
+// popped), and NDATA names a notation only after an external identifier. Each document is
+// walked from a file beside n.dtd; a part is "kind name {content} [attribute=value/origin/type]".
+TEST(XmlDtd, NotationListAndNdataFollowTheDeclarationSteps) {
+  struct Case {
+    const char* name;
+    const char* dtd;  // n.dtd beside the document
+    const char* doc;
+    Strings parts;
+  };
+  const Case cases[] = {
+      {"NOTATION from a parameter entity, list after it",
+       "<!ENTITY % nt \"NOTATION\"><!ATTLIST img type %nt; (gif) \"gif\">",
+       "<!DOCTYPE r SYSTEM \"n.dtd\"><r><img/></r>",
+       {"4  {} []", "5 r {} []", "6 img {} [type=gif/3/9]", "7 r {} []"}},
+      {"the list from a parameter entity",
+       "<!ENTITY % nl \"(gif)\"><!ATTLIST img type NOTATION %nl; \"gif\">",
+       "<!DOCTYPE r SYSTEM \"n.dtd\"><r><img/></r>",
+       {"4  {} []", "5 r {} []", "6 img {} [type=gif/3/9]", "7 r {} []"}},
+      {"NOTATION and a space from an entity, the document goes on",
+       "",
+       "<!DOCTYPE r [<!ENTITY % p \"NOTATION \"><!ATTLIST a b %p;(n) \"v\">]><a/><p>lost</p>",
+       {"4  {} []", "6 a {} [b=v/3/9]", "5 p {} []", "8 p {lost} []", "7 p {lost} []"}},
+      {"NOTATION written out",
+       "",
+       "<!DOCTYPE r [<!ATTLIST a b NOTATION ( x | y ) 'y'>]><a/>",
+       {"4  {} []", "6 a {} [b=y/3/9]"}},
+      {"NDATA after a literal is skipped, the next literal is the value",
+       "",
+       "<!DOCTYPE r [<!ENTITY a \"A\" NDATA \"B\">]><r>[&a;]</r>",
+       {"4  {} []", "5 r {} []", "8 r {[B]} []", "7 r {[B]} []"}},
+      {"NDATA before any identifier is skipped",
+       "",
+       "<!DOCTYPE r [<!ENTITY a NDATA \"A\">]><r>[&a;]</r>",
+       {"4  {} []", "5 r {} []", "8 r {[A]} []", "7 r {[A]} []"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    xmltest::TempDir dir;
+    dir.Write("n.dtd", c.dtd);
+    TXmlParser p;
+    ASSERT_TRUE(p.LoadFile(dir.Write("doc.xml", c.doc)));
+    Strings parts;
+    p.Rewind();
+    while (p.NextPart()) {
+      std::string part = std::to_string(p.PartKind()) + " " + p.PartName() + " {" + p.PartContent() + "} [";
+      const TAttrList& a = p.PartAttributes();
+      for (int i = 0; i < a.Count(); ++i)
+        part += (i ? " " : "") + a.NameAt(i) + "=" + a.ValueAt(i) + "/" +
+                std::to_string(a.At(i)->ValueOrigin) + "/" + std::to_string(a.At(i)->AttrType);
+      parts.push_back(part + "]");
+    }
+    EXPECT_EQ(parts, c.parts);
+  }
+  // The notation list itself, and NDATA where it belongs.
+  TXmlParser p;
+  p.LoadFromBuffer(
+      "<!DOCTYPE r [<!ENTITY % nl '(gif | png)'><!ATTLIST i t NOTATION %nl; 'gif'>"
+      "<!ENTITY pic SYSTEM 'p.gif' 'ignored' NDATA gif>]><r/>");
+  xmltest::Walk(p);
+  EXPECT_EQ(p.ElementDefs().Find("i")->Find("t")->Notations, "gif|png");
+  EXPECT_EQ(p.GeneralEntities().Find("pic")->NotationName, "gif");
+}
+
 TEST(XmlDtd, ExternalDtdInTheSameFolder) {
   xmltest::TempDir dir;
   dir.Write("sub/defs.dtd",
