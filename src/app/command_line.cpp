@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -88,8 +90,52 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return cl;
 }
 
-std::string HomeProblem(const std::string& home) {
+HomeChoice ChooseHome(const std::string& given, const std::string& exeFolder, const char* xdgDataHome,
+                      const char* userHome) {
+  auto normal = [](const fs::path& p) {
+    std::error_code ec;
+    fs::path abs = fs::absolute(p, ec);
+    std::string s = (ec ? p : abs).lexically_normal().string();
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+  };
+  if (!given.empty()) return {normal(given), "given with --home", false};
   std::error_code ec;
+  if (fs::is_regular_file(fs::path(exeFolder) / "zibu.conf", ec)) {
+    return {normal(exeFolder), "portable: a zibu.conf stands beside the program", false};
+  }
+  // The base directory rules of freedesktop.org: a relative path is to be ignored.
+  if (xdgDataHome && xdgDataHome[0] == '/') {
+    return {normal(fs::path(xdgDataHome) / "zibu"), "the per-user data folder, $XDG_DATA_HOME/zibu", true};
+  }
+  std::string user = userHome && userHome[0] ? userHome : "";
+  if (user.empty()) {
+    if (const passwd* pw = ::getpwuid(::getuid())) user = pw->pw_dir;
+  }
+  return {normal(fs::path(user) / ".local/share/zibu"),
+          "the per-user data folder, ~/.local/share/zibu ($XDG_DATA_HOME is not set)", true};
+}
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::current_path(ec).string() : exe.parent_path().string();
+}
+
+std::string DeliveredFolder(const std::string& exeFolder) {
+  std::error_code ec;
+  const fs::path beside = fs::path(exeFolder) / "delivered";
+  if (fs::is_directory(beside, ec)) return beside.string();
+  return (fs::path(exeFolder) / ".." / "share" / "zibu").lexically_normal().string();
+}
+
+std::string HomeProblem(const std::string& home, bool privateFolder) {
+  std::error_code ec;
+  if (privateFolder && !fs::exists(home, ec)) {
+    // Its settings will hold the proxy password: created for the user alone, as a whole.
+    fs::create_directories(fs::path(home).parent_path(), ec);
+    if (::mkdir(home.c_str(), 0700) == 0) ::chmod(home.c_str(), 0700);
+  }
   fs::create_directories(home, ec);
   const std::string start = "I cannot use " + home + " as the program home: ";
   if (!fs::is_directory(home)) {
@@ -102,12 +148,17 @@ std::string HomeProblem(const std::string& home) {
   return {};
 }
 
-std::string UsageText() {
-  return std::string("Usage: zibu [--home DIR] [--help] [--version]\n\n") + "Zibu " + kAppVersion +
-         " watches news feeds and web pages for you and learns what you find interesting.\n\n"
-         "  --home DIR   keep zibu.conf, data/ and temp/ in DIR (default: the program's folder)\n"
-         "  --help       show this text\n"
-         "  --version    show the version\n";
+std::string UsageText(const std::string& homeLine) {
+  std::string text = std::string("Usage: zibu [--home DIR] [--help] [--version]\n\n") + "Zibu " +
+                     kAppVersion +
+                     " watches news feeds and web pages for you and learns what you find interesting.\n\n"
+                     "  --home DIR   keep zibu.conf, data/ and temp/ in DIR\n"
+                     "  --help       show this text\n"
+                     "  --version    show the version\n\n"
+                     "Without --home, the home is the program's folder when a zibu.conf stands there\n"
+                     "(portable), else $XDG_DATA_HOME/zibu (~/.local/share/zibu).\n";
+  if (!homeLine.empty()) text += "\n" + homeLine + "\n";
+  return text;
 }
 
 std::vector<std::string> SeedHome(const std::string& home, const std::string& deliveredFolder) {

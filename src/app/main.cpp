@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -20,7 +19,6 @@
 #include "common/home_lock.h"
 #include "feeds/feeds_window.h"
 #include "ui/dialogs.h"
-#include "ui/qtext.h"
 #include "ui/splash_window.h"
 
 namespace {
@@ -63,8 +61,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zibu: %s\n\n%s", cl.error.c_str(), UsageText().c_str());
     return 2;
   }
+  const std::string exeDir = ExecutableFolder();
+  const HomeChoice home = ChooseHome(cl.home, exeDir, std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
   if (cl.help) {
-    std::fputs(UsageText().c_str(), stdout);
+    std::fputs(UsageText("This start's home: " + home.folder + " (" + home.reason + ")").c_str(), stdout);
     return 0;
   }
   if (cl.version) {
@@ -83,25 +83,17 @@ int main(int argc, char** argv) {
   // The frame hides itself while it lives in the tray; only closing it ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  // The program home: the executable's folder unless given.
-  const std::string exeDir = FromQ(QCoreApplication::applicationDirPath());
-  std::string home = cl.home.empty() ? exeDir : cl.home;
-  {
-    std::error_code ec;
-    std::filesystem::path p = std::filesystem::absolute(home, ec);
-    if (!ec) home = p.lexically_normal().string();
-  }
   // Nothing in the home is touched before it is known to be usable and ours alone.
   const auto refuse = [](const std::string& problem) {
     std::fprintf(stderr, "zibu: %s\n", problem.c_str());
     ShowMessage(problem);
     return 1;
   };
-  if (const std::string problem = HomeProblem(home); !problem.empty()) {
+  if (const std::string problem = HomeProblem(home.folder, home.perUser); !problem.empty()) {
     return refuse(problem);
   }
   HomeLock homeLock;
-  if (homeLock.Acquire(home, "zibu") != HomeLock::Result::Acquired) return refuse(homeLock.Message());
+  if (homeLock.Acquire(home.folder, "zibu") != HomeLock::Result::Acquired) return refuse(homeLock.Message());
 
   // 1. The splash, painted before anything else is built.
   TfrmSplashScreen* splash = SplashScreen();
@@ -109,8 +101,8 @@ int main(int argc, char** argv) {
   splash->repaint();
   QCoreApplication::processEvents();
 
-  SetProgramFolder(home);
-  const auto seeded = SeedHome(ProgramFolder(), exeDir + "/delivered");
+  SetProgramFolder(home.folder);
+  const auto seeded = SeedHome(ProgramFolder(), DeliveredFolder(exeDir));
   InstallInputWatcher();
 
   // 3.-5. The main frame, the feeds window, and the feeds window's reference to the frame.

@@ -235,6 +235,55 @@ TEST(CommandLineTest, HomeProblems) {
   fs::remove_all(root);
 }
 
+TEST(CommandLineTest, WhichHomeAndWhy) {
+  const fs::path root = fs::temp_directory_path() / ("zibu_choose_" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "portable");
+  fs::create_directories(root / "installed" / "bin");
+  fs::create_directories(root / "installed" / "share" / "zibu");
+  std::ofstream(root / "portable" / "zibu.conf") << "[main]\n";
+  fs::create_directories(root / "portable" / "delivered");
+  const std::string portable = (root / "portable").string();
+  const std::string installed = (root / "installed" / "bin").string();
+  struct Case {
+    std::string given, exe;
+    const char* xdg;
+    const char* user;
+    std::string folder, reason;
+    bool perUser;
+  };
+  const Case cases[] = {
+      {"/given//h/", portable, "/x", "/u", "/given/h", "given with --home", false},
+      {"", portable, "/x", "/u", portable, "portable", false},
+      {"", installed, "/x/data", "/u", "/x/data/zibu", "$XDG_DATA_HOME/zibu", true},
+      {"", installed, "", "/u", "/u/.local/share/zibu", "$XDG_DATA_HOME is not set", true},
+      {"", installed, nullptr, "/u/", "/u/.local/share/zibu", "$XDG_DATA_HOME is not set", true},
+      {"", installed, "relative/data", "/u", "/u/.local/share/zibu", "~/.local/share/zibu", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exe + " " + (c.xdg ? c.xdg : "(unset)"));
+    const HomeChoice h = ChooseHome(c.given, c.exe, c.xdg, c.user);
+    EXPECT_EQ(h.folder, c.folder);
+    EXPECT_NE(h.reason.find(c.reason), std::string::npos) << h.reason;
+    EXPECT_EQ(h.perUser, c.perUser);
+  }
+  EXPECT_EQ(DeliveredFolder(portable), portable + "/delivered");
+  EXPECT_EQ(DeliveredFolder(installed), (root / "installed" / "share" / "zibu").string());
+  EXPECT_EQ(ExecutableFolder(), fs::read_symlink("/proc/self/exe").parent_path().string());
+
+  // The per-user home is made private to the user, an existing folder keeps its mode.
+  const fs::path perUser = root / "xdg" / "zibu";
+  EXPECT_EQ(HomeProblem(perUser.string(), true), "");
+  EXPECT_EQ(fs::status(perUser).permissions() & fs::perms::all, fs::perms::owner_all);
+  fs::permissions(perUser, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  EXPECT_EQ(HomeProblem(perUser.string(), true), "");
+  EXPECT_EQ(fs::status(perUser).permissions() & fs::perms::all,
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  const std::string usage = UsageText("This start's home: /h (why)");
+  EXPECT_TRUE(usage.ends_with("(~/.local/share/zibu).\n\nThis start's home: /h (why)\n")) << usage;
+  fs::remove_all(root);
+}
+
 TEST(CommandLineTest, SeedHomeNeverReplacesAFile) {
   const fs::path root = fs::temp_directory_path() / ("zibu_seed_" + std::to_string(::getpid()));
   fs::remove_all(root);
