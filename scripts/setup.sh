@@ -13,6 +13,7 @@ PACKAGES=(
   tinyproxy xvfb xauth xdotool x11-apps imagemagick
   clang libclang-rt-dev
   fonts-dejavu-core ccache
+  desktop-file-utils appstream dbus-daemon
 )
 
 missing=()
