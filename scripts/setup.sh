@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   libqt6opengl6-dev qt6-tools-dev
   libcurl4-openssl-dev libsimpleini-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev libbrotli-dev
   libxss-dev libx11-dev
   libxml2-dev libexpat1-dev
   tinyproxy xvfb xauth xdotool x11-apps imagemagick

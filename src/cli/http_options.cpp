@@ -9,7 +9,8 @@ const char* const kHttpOptionsHelp =
     "  --proxy-user U          proxy user name\n"
     "  --proxy-password P      proxy password\n"
     "  --connect-timeout MS    connect time-out in milliseconds (default 60000)\n"
-    "  --read-timeout MS       longest wait for data in milliseconds (default 60000)\n";
+    "  --read-timeout MS       longest wait for data in milliseconds (default 60000)\n"
+    "  --total-timeout MS      longest the whole download may take (default: connect plus read)\n";
 
 OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, HttpOptions& options,
                             std::string& problem) {
@@ -22,7 +23,7 @@ OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, Htt
     inlineValue = true;
   }
   if (arg != "--proxy" && arg != "--proxy-user" && arg != "--proxy-password" && arg != "--connect-timeout" &&
-      arg != "--read-timeout")
+      arg != "--read-timeout" && arg != "--total-timeout")
     return OptionResult::NotMine;
   if (!inlineValue) {
     if (i + 1 >= args.size()) {
@@ -50,7 +51,9 @@ OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, Htt
       problem = arg + " needs milliseconds, not '" + value + "'";
       return OptionResult::Error;
     }
-    (arg == "--connect-timeout" ? options.connectTimeoutMs : options.readTimeoutMs) = *ms;
+    (arg == "--connect-timeout" ? options.connectTimeoutMs
+     : arg == "--read-timeout"  ? options.readTimeoutMs
+                                : options.totalTimeoutMs) = *ms;
   }
   return OptionResult::Taken;
 }

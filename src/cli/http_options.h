@@ -15,7 +15,7 @@ extern const char* const kHttpOptionsHelp;
 enum class OptionResult { NotMine, Taken, Error };
 
 // Consumes args[i] (and its value, advancing i) when it is one of --proxy, --proxy-user,
-// --proxy-password, --connect-timeout, --read-timeout, in "--opt value" or "--opt=value" form.
+// --proxy-password, --connect-timeout, --read-timeout, --total-timeout, in "--opt value" or "--opt=value" form.
 // On Error, `problem` says what is wrong.
 OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, HttpOptions& options,
                             std::string& problem);

@@ -2,9 +2,11 @@
 // std::exception) and show ErrorText() in the status log or a message box.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace zibu {
 
@@ -46,11 +48,19 @@ class AssertionError : public Error {
 // The message of an error, or the name of its kind when the message is empty.
 std::string ErrorText(const std::exception& e);
 
+// Error texts quote what they were given (a number, an address, a server's status line); a
+// hostile input must not turn into a status-log line of megabytes. Up to this many bytes are
+// quoted whole; anything longer is cut.
+inline constexpr size_t kExcerptLimit = 60;
+// `text` itself when it is short enough, otherwise its first bytes, "..." and its full length,
+// as in "123456...(10000000 bytes)".
+std::string Excerpt(std::string_view text, size_t limit = kExcerptLimit);
+
 }  // namespace zibu
 
 // Consistency check naming the module ("common/compmap") and a fixed line number, so the
 // report stays the same whatever the layout of the source file.
-#define ZIBU_CHECK(cond, source, line)                 \
-  do {                                                 \
+#define ZIBU_CHECK(cond, source, line)                   \
+  do {                                                   \
     if (!(cond)) ::zibu::AssertionFailure(source, line); \
   } while (0)

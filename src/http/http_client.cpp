@@ -3,10 +3,15 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace zibu {
 namespace {
@@ -38,7 +43,30 @@ struct Transfer {
   Clock::time_point lastActivity;
   bool bodyTooLarge = false;
   long errorStatus = 0;  // final status outside 2xx, noticed when its body began
+  std::string etag;      // validators of the latest response
+  std::string lastModified;
 };
+
+// A header line's value when the line is "<name>: value", without the surrounding blanks.
+std::optional<std::string> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return std::nullopt;
+  std::string_view v = line.substr(name.size() + 1);
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r' || v.back() == '\n'))
+    v.remove_suffix(1);
+  return std::string(v);
+}
+
+// A validator worth keeping: it goes back into a request header and into the settings file, so
+// one that is huge or holds control bytes is dropped (the next request is then unconditional).
+std::string UsableValidator(std::string value) {
+  if (value.size() > 1024) return {};
+  for (unsigned char c : value)
+    if (c < 0x20 || c == 0x7F) return {};
+  return value;
+}
 
 // A connection is up and the request is about to go out: from now on the read time-out applies.
 // libcurl's progress callback: a non-zero answer abandons the transfer.
@@ -57,10 +85,18 @@ size_t OnHeader(char* data, size_t size, size_t count, void* userp) {
   auto* t = static_cast<Transfer*>(userp);
   size_t n = size * count;
   t->lastActivity = Clock::now();
+  const std::string_view line(data, n);
   if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
-    std::string line(data, n);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    t->statusLine = line;
+    std::string status(line);
+    while (!status.empty() && (status.back() == '\r' || status.back() == '\n')) status.pop_back();
+    t->statusLine = Excerpt(status);
+    // A new response (after a redirect or an interim one): its own headers count.
+    t->etag.clear();
+    t->lastModified.clear();
+  } else if (auto etag = HeaderValue(line, "etag")) {
+    t->etag = UsableValidator(*etag);
+  } else if (auto modified = HeaderValue(line, "last-modified")) {
+    t->lastModified = UsableValidator(*modified);
   }
   return n;
 }
@@ -137,14 +173,23 @@ std::string ProxyAddress(const ProxySettings& proxy) {
   throw HttpError(line + proxyNote, kHttpErrorKind, static_cast<int>(code));
 }
 
-[[noreturn]] void ThrowCurlError(CURLcode rc, const char* errbuf, const std::string& url,
+// The address being fetched when something went wrong: after a redirect, the redirect target.
+std::string CurrentUrl(const Transfer& t, const std::string& requested) {
+  char* effective = nullptr;
+  if (curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective && *effective)
+    return effective;
+  return requested;
+}
+
+[[noreturn]] void ThrowCurlError(CURLcode rc, const char* errbuf, const std::string& requested,
                                  const HttpOptions& options, const Transfer& t) {
+  const std::string url = CurrentUrl(t, requested);
   const bool viaProxy = !options.proxy.server.empty();
   std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(rc);
   long osErrno = 0;
   curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
   std::string reason = osErrno ? std::strerror(static_cast<int>(osErrno)) : detail;
-  std::string target = HostAndPort(url);
+  std::string target = Excerpt(HostAndPort(url));
   long connectCode = 0;
   curl_easy_getinfo(t.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
   if (viaProxy && connectCode >= 300) {
@@ -159,9 +204,10 @@ std::string ProxyAddress(const ProxySettings& proxy) {
   }
   switch (rc) {
     case CURLE_COULDNT_RESOLVE_HOST:
-      throw HttpError("Could not resolve host name '" + HostOf(url) + "'", kHostNotFoundKind);
+      throw HttpError("Could not resolve host name '" + Excerpt(HostOf(url)) + "'", kHostNotFoundKind);
     case CURLE_COULDNT_RESOLVE_PROXY:
-      throw HttpError("Could not resolve proxy host name '" + options.proxy.server + "'", kHostNotFoundKind);
+      throw HttpError("Could not resolve proxy host name '" + Excerpt(options.proxy.server) + "'",
+                      kHostNotFoundKind);
     case CURLE_COULDNT_CONNECT: {
       if (viaProxy)
         throw HttpError("Could not connect to proxy " + ProxyAddress(options.proxy) + ": " + reason,
@@ -181,7 +227,11 @@ std::string ProxyAddress(const ProxySettings& proxy) {
                       kHttpErrorKind);
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
-      throw HttpError("Not an address I can download: '" + url + "' (" + detail + ")", kHttpErrorKind);
+      throw HttpError("Not an address I can download: '" + Excerpt(url) + "' (" + detail + ")",
+                      kHttpErrorKind);
+    case CURLE_BAD_CONTENT_ENCODING:
+      throw HttpError("The compressed response from " + target + " could not be decoded: " + detail,
+                      kSocketErrorKind);
     case CURLE_GOT_NOTHING:
       throw HttpError(target + " closed the connection without answering", kSocketErrorKind);
     case CURLE_SEND_ERROR:
@@ -198,14 +248,29 @@ std::string ProxyAddress(const ProxySettings& proxy) {
   }
 }
 
+bool Conditional(const HttpOptions& options) {
+  return !options.ifNoneMatch.empty() || !options.ifModifiedSince.empty();
+}
+
 }  // namespace
 
+int TotalTimeoutMs(const HttpOptions& options) {
+  if (options.totalTimeoutMs > 0) return options.totalTimeoutMs;
+  const int64_t sum = int64_t{std::max(1, options.connectTimeoutMs)} + std::max(1, options.readTimeoutMs);
+  return static_cast<int>(std::min<int64_t>(sum, std::numeric_limits<int>::max()));
+}
+
 std::string HttpGet(const std::string& url, const HttpOptions& options) {
+  return HttpGetResponse(url, options).body;
+}
+
+HttpResponse HttpGetResponse(const std::string& url, const HttpOptions& options) {
   InitCurlOnce();
   if (IsReservedInvalidName(HostOf(url)))
-    throw HttpError("Could not resolve host name '" + HostOf(url) + "'", kHostNotFoundKind);
+    throw HttpError("Could not resolve host name '" + Excerpt(HostOf(url)) + "'", kHostNotFoundKind);
   if (!options.proxy.server.empty() && IsReservedInvalidName(options.proxy.server))
-    throw HttpError("Could not resolve proxy host name '" + options.proxy.server + "'", kHostNotFoundKind);
+    throw HttpError("Could not resolve proxy host name '" + Excerpt(options.proxy.server) + "'",
+                    kHostNotFoundKind);
 
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
@@ -217,10 +282,13 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
   t.maxBody = options.maxBodyBytes;
   char errbuf[CURL_ERROR_SIZE] = {};
 
+  std::vector<std::string> lines = {"User-Agent: Mozilla/4.0", "Connection: Keep-Alive",
+                                    "Proxy-Connection: Keep-Alive", "Cache-Control: no-cache"};
+  if (!options.ifNoneMatch.empty()) lines.push_back("If-None-Match: " + options.ifNoneMatch);
+  if (!options.ifModifiedSince.empty()) lines.push_back("If-Modified-Since: " + options.ifModifiedSince);
   std::unique_ptr<curl_slist, SlistDeleter> headers;
-  for (const char* line : {"User-Agent: Mozilla/4.0", "Connection: Keep-Alive",
-                           "Proxy-Connection: Keep-Alive", "Cache-Control: no-cache"}) {
-    curl_slist* next = curl_slist_append(headers.get(), line);
+  for (const std::string& line : lines) {
+    curl_slist* next = curl_slist_append(headers.get(), line.c_str());
     if (!next) throw HttpError("Out of memory for request headers", kHttpErrorKind);
     headers.release();
     headers.reset(next);
@@ -235,7 +303,11 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   // No cookie engine: nothing is stored from Set-Cookie and no Cookie header is sent.
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1, options.connectTimeoutMs)));
+  // The size the server announces; the limit on the decoded body is kept in OnBody.
   curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
+  // "": every encoding this libcurl can decode (gzip, deflate, br, ...); the body arrives decoded.
+  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+  if (!options.extraCaFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, options.extraCaFile.c_str());
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);
@@ -262,11 +334,15 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
     }
   }
 
-  // The multi interface lets us watch the gap between received bytes to the millisecond.
+  // The multi interface lets us watch the gap between received bytes to the millisecond, and
+  // the deadline of the whole request.
   curl_multi_add_handle(multi.get(), h);
   bool readTimedOut = false;
   bool cancelled = false;
+  bool deadlinePassed = false;
   const auto readTimeout = std::chrono::milliseconds(std::max(1, options.readTimeoutMs));
+  const int totalMs = TotalTimeoutMs(options);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
   for (;;) {
     int running = 0;
     CURLMcode mc = curl_multi_perform(multi.get(), &running);
@@ -275,7 +351,13 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
       throw HttpError(curl_multi_strerror(mc), kHttpErrorKind);
     }
     if (!running) break;
-    int waitMs = 1000;
+    const auto now = Clock::now();
+    if (now >= deadline) {
+      deadlinePassed = true;
+      break;
+    }
+    int waitMs = static_cast<int>(std::min<long long>(
+        1000, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1));
     if (t.readArmed) {
       auto idle = Clock::now() - t.lastActivity;
       if (idle >= readTimeout) {
@@ -305,8 +387,12 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
 
   if (cancelled || rc == CURLE_ABORTED_BY_CALLBACK)
     throw HttpError("Download from " + HostAndPort(url) + " cancelled", kCancelledKind);
+  if (deadlinePassed)
+    throw HttpError("Download from " + Excerpt(HostAndPort(CurrentUrl(t, url))) + " did not finish within " +
+                        std::to_string(totalMs) + " ms; I stopped it",
+                    kTimeoutKind);
   if (readTimedOut)
-    throw HttpError("Read timed out: no data from " + HostAndPort(url) + " for " +
+    throw HttpError("Read timed out: no data from " + Excerpt(HostAndPort(CurrentUrl(t, url))) + " for " +
                         std::to_string(options.readTimeoutMs) + " ms",
                     kTimeoutKind);
   if (t.bodyTooLarge)
@@ -315,7 +401,10 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
         kBodyTooLargeKind);
   long code = t.errorStatus;
   if (code == 0 && rc == CURLE_OK) curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-  if (code != 0 && (code < 200 || code > 299)) {
+  HttpResponse response;
+  if (code == 304 && rc == CURLE_OK && Conditional(options)) {
+    response.status = 304;
+  } else if (code != 0 && (code < 200 || code > 299)) {
     std::string note;
     const bool viaProxy = !options.proxy.server.empty();
     if (code == 407)
@@ -327,7 +416,12 @@ std::string HttpGet(const std::string& url, const HttpOptions& options) {
     ThrowStatus(t, code, note);
   }
   if (rc != CURLE_OK) ThrowCurlError(rc, errbuf, url, options, t);
-  return std::move(t.body);
+  if (response.status == 0) response.status = static_cast<int>(code);
+  response.body = std::move(t.body);
+  response.etag = std::move(t.etag);
+  response.lastModified = std::move(t.lastModified);
+  response.finalUrl = CurrentUrl(t, url);
+  return response;
 }
 
 }  // namespace zibu

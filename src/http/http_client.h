@@ -1,6 +1,7 @@
 // The program's one way to download: a single HTTP GET per call over libcurl, with the
 // request settings every download shares (proxy, redirects followed, no cookies, connect and
-// read time-outs, four fixed headers). The body comes back as bytes, untouched.
+// read time-outs and an overall deadline, four fixed headers, compressed transfer). The body
+// comes back as the server's bytes, decompressed but otherwise untouched.
 #pragma once
 
 #include <atomic>
@@ -12,26 +13,40 @@
 
 namespace zibu {
 
-// A body larger than this is refused rather than held in memory.
+// A body larger than this (once decompressed) is refused rather than held in memory.
 inline constexpr size_t kMaxHttpBodyBytes = size_t{64} * 1024 * 1024;
 
 struct HttpOptions {
   ProxySettings proxy;  // empty server: direct connection (proxy variables of the environment ignored)
   int connectTimeoutMs = 60000;  // name resolution and connection
   int readTimeoutMs = 60000;     // longest wait for the next bytes of the response
-  size_t maxBodyBytes = kMaxHttpBodyBytes;
+  // The longest the whole request may take, redirects included; 0 means the connect time-out
+  // plus the read time-out. Without it a server that trickles one byte at a time, or answers
+  // "100 Continue" without end, would hold the download forever.
+  int totalTimeoutMs = 0;
+  size_t maxBodyBytes = kMaxHttpBodyBytes;  // of the decoded body
   int maxRedirects = 15;
   // When set, the request in flight is abandoned (kCancelledKind) soon after it turns true; the
   // flag is read from the downloading thread while another thread sets it.
   const std::atomic<bool>* cancel = nullptr;
+  // A PEM file of certificates trusted besides the system's own (tests use it to trust the
+  // certificate of a loopback TLS server). Empty: the system's store only.
+  std::string extraCaFile;
+  // Validators of a copy kept from an earlier download. When either is set they are sent as
+  // If-None-Match / If-Modified-Since, and "304 Not Modified" is an answer, not an error.
+  std::string ifNoneMatch;
+  std::string ifModifiedSince;
 };
+
+// The deadline a request gets from these options, in milliseconds.
+int TotalTimeoutMs(const HttpOptions& options);
 
 // Kinds of download failure, as reported by Error::Kind().
 inline constexpr const char* kHostNotFoundKind = "EHostNotFound";  // the name does not resolve
 inline constexpr const char* kSocketErrorKind = "ESocketError";    // refused, reset, closed, TLS
-inline constexpr const char* kTimeoutKind = "ETimeout";            // connect or read time-out
+inline constexpr const char* kTimeoutKind = "ETimeout";      // connect or read time-out, or the deadline
 inline constexpr const char* kHttpErrorKind = "EHttpError";  // error status, too many redirects, bad URL
-inline constexpr const char* kBodyTooLargeKind = "EBodyTooLarge";  // body above maxBodyBytes
+inline constexpr const char* kBodyTooLargeKind = "EBodyTooLarge";  // decoded body above maxBodyBytes
 inline constexpr const char* kCancelledKind = "ECancelled";        // HttpOptions::cancel was set
 
 class HttpError : public Error {
@@ -45,10 +60,22 @@ class HttpError : public Error {
   int status_;
 };
 
-// GETs `url` (used as given: no encoding here) and returns the body of the final response after
-// redirects. Sends User-Agent "Mozilla/4.0", Connection "Keep-Alive", Proxy-Connection
-// "Keep-Alive" and Cache-Control "no-cache"; accepts and sends no cookies. Any failure, including
-// a final status outside 200-299, throws HttpError.
+// What a successful GET brought back.
+struct HttpResponse {
+  int status = 0;    // 200-299, or 304 when the request was conditional
+  std::string body;  // decoded; empty for 304
+  std::string etag;  // validators of the final response, "" when it had none
+  std::string lastModified;
+  std::string finalUrl;  // the address the body came from, after redirects
+};
+
+// GETs `url` (used as given: no encoding here) and returns the final response after redirects.
+// Sends User-Agent "Mozilla/4.0", Connection "Keep-Alive", Proxy-Connection "Keep-Alive",
+// Cache-Control "no-cache" and Accept-Encoding with every compression libcurl can decode;
+// accepts and sends no cookies. Any failure, including a final status outside 200-299 (304
+// excepted for a conditional request), throws HttpError.
+HttpResponse HttpGetResponse(const std::string& url, const HttpOptions& options);
+// The same, for the body alone.
 std::string HttpGet(const std::string& url, const HttpOptions& options);
 
 }  // namespace zibu

@@ -43,6 +43,11 @@ TEST_F(FetchCli, FailureGoesToStderrWithStatusOne) {
                         "--connect-timeout", "2000"});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+
+  server.ServeDelayed("/slow", 5000, "late");
+  r = RunProcess(cli_, {"fetch", server.Url("/slow"), "--total-timeout=300"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.err.find("did not finish within 300 ms"), std::string::npos) << r.err;
 }
 
 TEST_F(FetchCli, ProxyOptionsReachTheRequest) {

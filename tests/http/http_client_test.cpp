@@ -2,11 +2,14 @@
 // the caller.
 #include "http/http_client.h"
 
+#include <brotli/encode.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -44,6 +47,96 @@ HttpError ExpectHttpError(const std::function<void()>& call, const std::string& 
 
 int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - since).count();
+}
+
+// A TCP server on 127.0.0.1 that reads each request's head and then hands the socket to a
+// script: for the answers an HTTP library would never send (trickles, endless interim
+// responses, giant status lines). Connections are served one after another.
+class RawServer {
+ public:
+  using Script = std::function<void(int fd)>;
+
+  explicit RawServer(Script script) : script_(std::move(script)) {
+    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || ::listen(listen_, 4) != 0)
+      throw std::runtime_error("raw server: cannot listen");
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~RawServer() {
+    stopping_ = true;
+    thread_.join();
+    ::close(listen_);
+  }
+
+  std::string Url(const std::string& path = "/") const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  int Port() const { return port_; }
+
+  // Sends `piece` every `gapMs` until the client goes away or the server stops.
+  void Repeat(int fd, const std::string& piece, int gapMs) const {
+    while (!stopping_ && Send(fd, piece)) std::this_thread::sleep_for(milliseconds(gapMs));
+  }
+  static bool Send(int fd, const std::string& bytes) {
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+
+ private:
+  void Run() {
+    while (!stopping_) {
+      pollfd p{listen_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const int fd = ::accept(listen_, nullptr, nullptr);
+      if (fd < 0) continue;
+      std::string head;
+      char buf[4096];
+      while (!stopping_ && head.find("\r\n\r\n") == std::string::npos) {
+        pollfd c{fd, POLLIN, 0};
+        if (::poll(&c, 1, 50) <= 0) continue;
+        const ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0) break;
+        head.append(buf, static_cast<size_t>(n));
+      }
+      if (head.find("\r\n\r\n") != std::string::npos) script_(fd);
+      ::close(fd);
+    }
+  }
+
+  Script script_;
+  int listen_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+std::string Compressed(const std::string& encoding, const std::string& data) {
+  if (encoding == "br") {
+    std::string out(BrotliEncoderMaxCompressedSize(data.size()), '\0');
+    size_t size = out.size();
+    BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC, data.size(),
+                          reinterpret_cast<const uint8_t*>(data.data()), &size,
+                          reinterpret_cast<uint8_t*>(out.data()));
+    out.resize(size);
+    return out;
+  }
+  // gzip wraps the deflate stream in a gzip header, "deflate" in HTTP means the zlib format.
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, encoding == "gzip" ? 15 + 16 : 15, 9, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
 }
 
 TEST(HttpGet, ReturnsBinaryBodyByteForByte) {
@@ -177,8 +270,9 @@ TEST(HttpGet, ReadTimeOutWhenTheServerDoesNotAnswer) {
 TEST(HttpGet, ReadTimeOutIsPerGapNotForTheWholeDownload) {
   LoopbackServer server;
   // Six pieces 150 ms apart: the whole answer takes longer than the read time-out, no gap does.
+  // Sent as octet-stream, which the server does not compress: a compressor would hold the pieces.
   server.Serve("/trickle", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_chunked_content_provider("text/plain", [&](size_t offset, httplib::DataSink& sink) {
+    res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
       if (offset >= 6) {
         sink.done();
         return true;
@@ -195,7 +289,7 @@ TEST(HttpGet, ReadTimeOutIsPerGapNotForTheWholeDownload) {
 
   // A stall in the middle of the body still times out.
   server.Serve("/stall", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_chunked_content_provider("text/plain", [&](size_t offset, httplib::DataSink& sink) {
+    res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
       if (offset == 0) return sink.write("start", 5);
       server.SleepUnlessStopping(5000);
       return false;
@@ -348,6 +442,185 @@ TEST(HttpGet, ErrorsAreZibuErrors) {
   } catch (const Error& e) {
     EXPECT_EQ(e.Kind(), kSocketErrorKind);
     EXPECT_EQ(ErrorText(e), e.what());
+  }
+}
+
+TEST(HttpGet, DeadlineEndsEveryKindOfTrickle) {
+  // Each answer keeps the connection busy well inside the read time-out, and never ends.
+  struct Case {
+    const char* name;
+    std::string head;
+    std::string piece;
+  };
+  const std::vector<Case> cases = {
+      {"one body byte at a time", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n", "x"},
+      {"one-byte chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "1\r\nx\r\n"},
+      {"one header line at a time", "HTTP/1.1 200 OK\r\n", "X-Slow: y\r\n"},
+      {"endless 100 Continue", "", "HTTP/1.1 100 Continue\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    RawServer* self = nullptr;
+    RawServer server([&](int fd) {
+      if (RawServer::Send(fd, c.head)) self->Repeat(fd, c.piece, 100);
+    });
+    self = &server;
+    HttpOptions options;
+    options.connectTimeoutMs = 300;
+    options.readTimeoutMs = 400;
+    EXPECT_EQ(TotalTimeoutMs(options), 700);
+    const auto start = std::chrono::steady_clock::now();
+    HttpError e = ExpectHttpError([&] { HttpGet(server.Url("/feed"), options); }, kTimeoutKind);
+    const int64_t elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 650) << c.name;
+    EXPECT_LT(elapsed, 5000) << c.name;
+    EXPECT_EQ(std::string(e.what()), "Download from 127.0.0.1:" + std::to_string(server.Port()) +
+                                         " did not finish within 700 ms; I stopped it")
+        << c.name;
+  }
+
+  // After a redirect the message names the target that timed out, not the first server.
+  RawServer* self = nullptr;
+  RawServer slow([&](int fd) {
+    if (RawServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n")) self->Repeat(fd, "x", 100);
+  });
+  self = &slow;
+  LoopbackServer first;
+  first.ServeRedirect("/feed", slow.Url("/moved"), 302);
+  HttpOptions options;
+  options.totalTimeoutMs = 500;
+  HttpError e = ExpectHttpError([&] { HttpGet(first.Url("/feed"), options); }, kTimeoutKind);
+  EXPECT_NE(std::string(e.what()).find("127.0.0.1:" + std::to_string(slow.Port()) + " "), std::string::npos)
+      << e.what();
+  EXPECT_EQ(std::string(e.what()).find(std::to_string(first.Port())), std::string::npos) << e.what();
+}
+
+TEST(HttpGet, CompressedBodiesArriveDecodedWithinTheLimit) {
+  struct Case {
+    std::string encoding;
+    size_t decodedSize;
+    bool tooLarge;
+  };
+  // The limit is 1 MiB: the 4 MiB bodies compress to a few kilobytes, so only the decoded size
+  // can tell (a compression bomb).
+  const std::vector<Case> cases = {{"gzip", 300000, false},     {"deflate", 300000, false},
+                                   {"br", 300000, false},       {"gzip", 4u << 20, true},
+                                   {"deflate", 4u << 20, true}, {"br", 4u << 20, true}};
+  LoopbackServer server;
+  for (const Case& c : cases) {
+    std::string plain(c.decodedSize, '\0');
+    for (size_t i = 0; i < plain.size(); i += 97) plain[i] = static_cast<char>('a' + i % 26);
+    const std::string wire = Compressed(c.encoding, plain);
+    ASSERT_LT(wire.size(), 100000u) << c.encoding;
+    server.Serve("/doc", [&](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Content-Encoding", c.encoding);
+      res.set_content(wire, "application/octet-stream");  // a type the server itself leaves alone
+    });
+    HttpOptions options = ShortTimeouts();
+    options.maxBodyBytes = 1u << 20;
+    if (c.tooLarge) {
+      HttpError e = ExpectHttpError([&] { HttpGet(server.Url("/doc"), options); }, kBodyTooLargeKind);
+      EXPECT_NE(std::string(e.what()).find("1 MiB"), std::string::npos) << e.what();
+    } else {
+      EXPECT_EQ(HttpGet(server.Url("/doc"), options), plain) << c.encoding;
+    }
+    const std::string accepted = server.LastRequest("/doc")->Header("Accept-Encoding");
+    for (const char* e : {"gzip", "deflate", "br"})
+      EXPECT_NE(accepted.find(e), std::string::npos) << accepted;
+  }
+}
+
+TEST(HttpGet, HttpsThroughATrustedTestAuthority) {
+  LoopbackServer secure(test::TestTls());
+  secure.ServeBody("/feed.xml", "<rss>secure</rss>", "application/rss+xml");
+  LoopbackServer plain;
+  plain.ServeRedirect("/feed.xml", secure.Url("/feed.xml"), 301);
+
+  HttpOptions trusting = ShortTimeouts();
+  trusting.extraCaFile = test::TestCaFile();
+  EXPECT_EQ(secure.Url("/feed.xml").rfind("https://", 0), 0u);
+  EXPECT_EQ(HttpGet(secure.Url("/feed.xml"), trusting), "<rss>secure</rss>");
+  const HttpResponse viaRedirect = HttpGetResponse(plain.Url("/feed.xml"), trusting);
+  EXPECT_EQ(viaRedirect.body, "<rss>secure</rss>");
+  EXPECT_EQ(viaRedirect.finalUrl, secure.Url("/feed.xml"));
+  EXPECT_EQ(secure.LastRequest("/feed.xml")->Header("User-Agent"), "Mozilla/4.0");
+
+  // Without the test authority the certificate is nobody's the system knows.
+  HttpError e = ExpectHttpError([&] { HttpGet(secure.Url("/feed.xml"), ShortTimeouts()); }, kSocketErrorKind);
+  EXPECT_EQ(std::string(e.what()).rfind("Secure connection to 127.0.0.1:" + std::to_string(secure.Port()), 0),
+            0u)
+      << e.what();
+}
+
+TEST(HttpGet, ConditionalRequestsAndTheirValidators) {
+  LoopbackServer server;
+  const std::string etag = "\"v2\"";
+  const std::string modified = "Wed, 21 Oct 2026 07:28:00 GMT";
+  server.Serve("/feed", [&](const httplib::Request& req, httplib::Response& res) {
+    if (req.get_header_value("If-None-Match") == etag ||
+        (!req.has_header("If-None-Match") && req.get_header_value("If-Modified-Since") == modified)) {
+      res.status = 304;
+      return;
+    }
+    res.set_header("ETag", etag);
+    res.set_header("Last-Modified", modified);
+    res.set_content("<rss>v2</rss>", "application/octet-stream");
+  });
+  server.Serve("/always-304", [](const httplib::Request&, httplib::Response& res) { res.status = 304; });
+  server.ServeRedirect("/moved", "/feed", 301);
+
+  struct Case {
+    std::string path, ifNoneMatch, ifModifiedSince;
+    int status;
+    std::string body;
+  };
+  const std::vector<Case> cases = {
+      {"/feed", "", "", 200, "<rss>v2</rss>"},
+      {"/feed", etag, "", 304, ""},
+      {"/feed", "\"v1\"", "", 200, "<rss>v2</rss>"},
+      {"/feed", "", modified, 304, ""},
+      {"/feed", "\"v1\"", modified, 200, "<rss>v2</rss>"},  // a changed ETag wins over the date
+      {"/moved", etag, "", 304, ""},
+      {"/always-304", etag, "", 304, ""},
+  };
+  for (const Case& c : cases) {
+    HttpOptions options = ShortTimeouts();
+    options.ifNoneMatch = c.ifNoneMatch;
+    options.ifModifiedSince = c.ifModifiedSince;
+    const HttpResponse r = HttpGetResponse(server.Url(c.path), options);
+    EXPECT_EQ(r.status, c.status) << c.path << " " << c.ifNoneMatch << " " << c.ifModifiedSince;
+    EXPECT_EQ(r.body, c.body) << c.path;
+    if (c.status == 200) {
+      EXPECT_EQ(r.etag, etag);
+      EXPECT_EQ(r.lastModified, modified);
+    }
+    EXPECT_EQ(r.finalUrl, server.Url(c.path == "/moved" ? "/feed" : c.path));
+    const auto request = server.Requests().back();
+    EXPECT_EQ(request.Header("If-None-Match"), c.ifNoneMatch);
+    EXPECT_EQ(request.Header("If-Modified-Since"), c.ifModifiedSince);
+  }
+  // A 304 that was not asked for is no answer.
+  HttpError e = ExpectHttpError([&] { HttpGet(server.Url("/always-304"), ShortTimeouts()); }, kHttpErrorKind);
+  EXPECT_EQ(e.Status(), 304);
+}
+
+TEST(HttpGet, ErrorTextsQuoteOnlyAnExcerptOfWhatTheyWereGiven) {
+  RawServer server([](int fd) {
+    RawServer::Send(fd, "HTTP/1.1 500 " + std::string(50000, 'x') + "\r\nContent-Length: 0\r\n\r\n");
+  });
+  const std::string hugeHost = "http://" + std::string(100000, 'h') + ".invalid/";
+  const std::vector<std::function<void()>> calls = {
+      [&] { HttpGet(server.Url("/"), ShortTimeouts()); },
+      [&] { HttpGet(hugeHost, ShortTimeouts()); },
+      [&] { HttpGet("gopher://" + std::string(100000, 'g'), ShortTimeouts()); },
+  };
+  for (size_t i = 0; i < calls.size(); ++i) {
+    try {
+      calls[i]();
+      ADD_FAILURE() << "call " << i << " did not fail";
+    } catch (const HttpError& e) {
+      EXPECT_LT(std::string(e.what()).size(), 400u) << i;
+      EXPECT_NE(std::string(e.what()).find("bytes)"), std::string::npos) << i << ": " << e.what();
+    }
   }
 }
 

@@ -23,7 +23,27 @@ bool ReceivedRequest::HasHeader(const std::string& name) const {
   return false;
 }
 
+TlsFiles TestTls() {
+  return {std::string(ZIBU_TEST_DATA_DIR) + "/tls/server.pem",
+          std::string(ZIBU_TEST_DATA_DIR) + "/tls/server.key"};
+}
+
+std::string TestCaFile() {
+  return std::string(ZIBU_TEST_DATA_DIR) + "/tls/ca.pem";
+}
+
 LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) {
+  Start();
+}
+
+LoopbackServer::LoopbackServer(const TlsFiles& tls)
+    : server_(std::make_unique<httplib::SSLServer>(tls.certificateFile.c_str(), tls.keyFile.c_str())),
+      tls_(true) {
+  if (!server_->is_valid()) throw std::runtime_error("loopback server: cannot load " + tls.certificateFile);
+  Start();
+}
+
+void LoopbackServer::Start() {
   // One catch-all route, so tests can change routes while the listener thread runs.
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) { Dispatch(req, res); };
   server_->Get(".*", dispatch);
@@ -52,7 +72,7 @@ void LoopbackServer::Stop() {
 }
 
 std::string LoopbackServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 void LoopbackServer::Serve(const std::string& path, Handler handler) {

@@ -8,6 +8,8 @@
 //   EXPECT_EQ(server.LastRequest("/feed.xml")->Header("User-Agent"), "Mozilla/4.0");
 //
 // Routes may be added or replaced while the server runs. A path without a route answers 404.
+// LoopbackServer(TestTls()) speaks https with the test certificate of tests/data/tls, which a
+// client trusts through HttpOptions::extraCaFile = TestCaFile().
 #pragma once
 
 #include <atomic>
@@ -42,17 +44,28 @@ struct ReceivedRequest {
   bool HasHeader(const std::string& name) const;
 };
 
+// A certificate and its private key, PEM files.
+struct TlsFiles {
+  std::string certificateFile;
+  std::string keyFile;
+};
+// The server certificate of tests/data/tls (for 127.0.0.1, ::1 and localhost), and the file of
+// the test authority that signed it.
+TlsFiles TestTls();
+std::string TestCaFile();
+
 class LoopbackServer {
  public:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-  LoopbackServer();  // listening when the constructor returns
+  LoopbackServer();                              // listening when the constructor returns
+  explicit LoopbackServer(const TlsFiles& tls);  // the same over TLS
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
   int Port() const { return port_; }
-  // "http://127.0.0.1:PORT" + path; path should begin with "/".
+  // "http://127.0.0.1:PORT" + path ("https://" over TLS); path should begin with "/".
   std::string Url(const std::string& path = "/") const;
 
   // GET (and HEAD) of `path` answers 200 with the body bytes and content type.
@@ -83,10 +96,12 @@ class LoopbackServer {
 
  private:
   void Dispatch(const httplib::Request& req, httplib::Response& res);
+  void Start();
 
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;
+  bool tls_ = false;
   std::atomic<bool> stopping_{false};
 
   mutable std::mutex mutex_;
