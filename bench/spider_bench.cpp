@@ -6,8 +6,8 @@
 //    every queued row, addresses kept in a sorted list with inserts), as a grid-backed queue does.
 //  - Synthetic pages of 1,000 to 16,000 links, to show the time grows linearly with the links.
 //  - Ordering a queue: the exchange order computed by groups, beside the n * n procedure itself.
-// The pages are as saved, except that "https://" is read as "http://": the spider skips secure
-// links, and today's pages would otherwise leave little to queue.
+// The pages are as saved, except that "https://" is read as "http://", as when the spider still
+// skipped secure links: the figures stay comparable with the earlier ones.
 // Run: build/bin/bench/spider_bench [--benchmark_filter=...]. Needs about 450 MB of memory (the
 // relationship table of the vocabulary).
 #include <benchmark/benchmark.h>

@@ -191,7 +191,9 @@ std::string UrlEncode(std::string_view text) {
 
 std::string SiteRoot(std::string_view address) {
   if (address.size() < 8) return {};
-  const size_t p = address.find('/', 7);
+  // The host begins after "://": byte 8 for a four-letter scheme, byte 9 for https.
+  const size_t host = UpperCase(address.substr(0, 8)) == "HTTPS://" ? 8 : 7;
+  const size_t p = address.find('/', host);
   if (p == std::string_view::npos) return {};
   return std::string(address.substr(0, p));
 }

@@ -10,7 +10,7 @@
 namespace zibu {
 
 bool IsAcceptableFeedUrl(std::string_view url) {
-  return UpperCase(url.substr(0, 7)) == "HTTP://";
+  return UpperCase(url.substr(0, 7)) == "HTTP://" || UpperCase(url.substr(0, 8)) == "HTTPS://";
 }
 
 TFeed MakeNewFeed(const std::string& url, bool active, std::vector<std::string> keywords,

@@ -13,7 +13,7 @@ namespace zibu {
 
 class UserPort;
 
-inline constexpr const char* kFeedUrlMessage = "Feed URL must start with HTTP://";
+inline constexpr const char* kFeedUrlMessage = "Feed URL must start with http:// or https://";
 inline constexpr const char* kSelectFeedToDeleteMessage = "Please select a feed to delete";
 inline constexpr const char* kSelectFeedToOpenMessage = "Please select a feed to open";
 inline constexpr const char* kDeleteFeedQuestion = "Delete feed?";
@@ -22,7 +22,8 @@ inline constexpr int kMinRefreshInterval = 60;
 // The interval a new feed gets when its box does not hold an integer.
 inline constexpr int kDefaultRefreshInterval = 300;
 
-// Whether a typed address may be added: it must begin with "HTTP://" in any letter case.
+// Whether a typed address may be added: it must begin with "HTTP://" or "HTTPS://" in any
+// letter case.
 bool IsAcceptableFeedUrl(std::string_view url);
 
 // The feed "Add" makes from the controls; a refresh text that is not an integer gives 300, and

@@ -1,6 +1,7 @@
 #include "spider/links.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "common/text.h"
 
@@ -15,20 +16,39 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 // How far a description reaches on each side of the anchor.
 constexpr size_t kContextReach = 49;
 
+bool IsHttps(std::string_view address) {
+  return UpperCase(address.substr(0, 8)) == "HTTPS://";
+}
+
+// The scheme an address begins with ("mailto" of "mailto:ed@x"), or "" when it has none: a
+// letter, then letters, digits, "+", "-" or ".", up to a ":".
+std::string_view SchemeOf(std::string_view address) {
+  if (address.empty() || !std::isalpha(static_cast<unsigned char>(address[0]))) return {};
+  for (size_t i = 1; i < address.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(address[i]);
+    if (c == ':') return address.substr(0, i);
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return {};
+  }
+  return {};
+}
+
 }  // namespace
 
 bool LinkAddressSkipped(std::string_view address) {
   if (StartsWith(address, "#")) return true;
   const std::string upper = UpperCase(address);
-  return upper.find("HTTPS:") != std::string::npos || upper.find("JAVASCRIPT") != std::string::npos ||
-         upper.find("VBSCRIPT") != std::string::npos;
+  if (upper.find("JAVASCRIPT") != std::string::npos || upper.find("VBSCRIPT") != std::string::npos)
+    return true;
+  const std::string scheme = UpperCase(SchemeOf(address));
+  return !scheme.empty() && scheme != "HTTP" && scheme != "HTTPS";
 }
 
 std::string AbsoluteLinkAddress(std::string_view address, std::string_view current) {
   std::string a(address);
-  if (StartsWith(a, "//")) a = "http:" + a;
+  if (StartsWith(a, "//")) a = (IsHttps(current) ? "https:" : "http:") + a;
   if (StartsWith(a, "/")) a = SiteRoot(current) + a;
-  if (UpperCase(std::string_view(a).substr(0, 7)) != "HTTP://") a = UrlParent(current) + "/" + a;
+  if (UpperCase(std::string_view(a).substr(0, 7)) != "HTTP://" && !IsHttps(a))
+    a = UrlParent(current) + "/" + a;
   return a;
 }
 

@@ -12,13 +12,15 @@ namespace zibu {
 // exactly one space, href as the first attribute and a double quote.
 inline constexpr std::string_view kAnchorStart = "<A HREF=\"";
 
-// An address beginning with "#", or holding "HTTPS:", "JAVASCRIPT" or "VBSCRIPT" anywhere in
-// any letter case, is never followed.
+// An address beginning with "#", holding "JAVASCRIPT" or "VBSCRIPT" anywhere in any letter
+// case, or beginning with a scheme other than http and https ("mailto:", "ftp:", "data:", ...)
+// is never followed.
 bool LinkAddressSkipped(std::string_view address);
 
 // The address of a link on the page at `current`, made absolute by three rules in order:
-// "//host/path" gets "http:"; "/path" gets SiteRoot(current); anything not then beginning with
-// "HTTP://" (any case) gets UrlParent(current) + "/". Dot segments are left as they are.
+// "//host/path" gets "https:" on an https page, otherwise "http:"; "/path" gets
+// SiteRoot(current); anything not then beginning with "HTTP://" or "HTTPS://" (any case) gets
+// UrlParent(current) + "/". Dot segments are left as they are.
 std::string AbsoluteLinkAddress(std::string_view address, std::string_view current);
 
 // A link's description: up to about 50 characters of page text before the anchor, the anchor

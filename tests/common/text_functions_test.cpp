@@ -117,8 +117,11 @@ TEST(SiteRootAndUrlParent, Addresses) {
   EXPECT_EQ(SiteRoot("http://news.example.com"), "");
   EXPECT_EQ(UrlParent("http://news.example.com"), "http:/");
   EXPECT_EQ(SiteRoot("http://h/"), "http://h");
-  // The search starts at the 8th byte: a five-letter scheme's second "/" is at byte 8.
-  EXPECT_EQ(SiteRoot("https://host/x"), "https:/");
+  // The host of an https address begins a byte later.
+  EXPECT_EQ(SiteRoot("https://host/x/y.html"), "https://host");
+  EXPECT_EQ(SiteRoot("HTTPS://host/"), "HTTPS://host");
+  EXPECT_EQ(SiteRoot("https://host"), "");
+  EXPECT_EQ(UrlParent("https://host/x/y.html"), "https://host/x");
   EXPECT_EQ(SiteRoot("short"), "");
   EXPECT_EQ(UrlParent("noslash"), "noslash");
   EXPECT_EQ(UrlParent("a/b/"), "a/b");

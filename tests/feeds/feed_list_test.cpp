@@ -9,13 +9,14 @@ namespace {
 
 using test::RecordingPort;
 
-TEST(FeedList, OnlyHttpAddressesInAnyCaseAreAccepted) {
-  EXPECT_TRUE(IsAcceptableFeedUrl("http://example.org/rss"));
-  EXPECT_TRUE(IsAcceptableFeedUrl("HtTp://example.org/rss"));
-  EXPECT_FALSE(IsAcceptableFeedUrl("https://example.org/rss"));
-  EXPECT_FALSE(IsAcceptableFeedUrl("example.org/rss"));
-  EXPECT_FALSE(IsAcceptableFeedUrl("http:/"));
-  EXPECT_FALSE(IsAcceptableFeedUrl(""));
+TEST(FeedList, OnlyHttpAndHttpsAddressesInAnyCaseAreAccepted) {
+  for (const char* url : {"http://example.org/rss", "HtTp://example.org/rss", "https://example.org/rss",
+                          "HTTPS://example.org/rss", "https://"})
+    EXPECT_TRUE(IsAcceptableFeedUrl(url)) << url;
+  for (const char* url : {"example.org/rss", "http:/", "https:/x", "httpss://x", "ftp://example.org/rss",
+                          "feed://example.org/rss", ""})
+    EXPECT_FALSE(IsAcceptableFeedUrl(url)) << url;
+  EXPECT_STREQ(kFeedUrlMessage, "Feed URL must start with http:// or https://");
 }
 
 TEST(FeedList, AddTakesAnyIntegerAndDefaultsTo300) {

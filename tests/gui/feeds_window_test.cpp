@@ -130,8 +130,8 @@ TEST_F(FeedsWindowTest, LoadConfigHandsTheLearningParametersOn) {
 }
 
 TEST_F(FeedsWindowTest, AddAcceptsHttpOnlyAndSaves) {
-  AddFeed("https://secure.example/rss");
-  EXPECT_EQ(messages_, std::vector<std::string>{"Feed URL must start with HTTP://"});
+  AddFeed("ftp://files.example/rss");
+  EXPECT_EQ(messages_, std::vector<std::string>{"Feed URL must start with http:// or https://"});
   EXPECT_TRUE(window_->Feeds().empty());
   EXPECT_EQ(window_->lbFeeds->count(), 0);
 

@@ -26,6 +26,7 @@ class HttpFetcher : public PageFetcher {
     HttpOptions options;
     options.connectTimeoutMs = 5000;
     options.readTimeoutMs = 5000;
+    options.extraCaFile = test::TestCaFile();
     return FetchPage(address, options);
   }
 };
@@ -51,8 +52,9 @@ class LoopbackCrawl : public ::testing::Test {
     server.ServeBody("/", "<html><body>" + Link("/jordan.html", "Jordan and Abdullah") +
                               Link("/katie.html", "Katie") + Link("/plain.html", "Weather") +
                               Link("/sand.html", "Sand") + Link("/missing.html", "Missing") +
-                              Link("/empty.html", "Nothing") + Link("https://secure.example/", "Secure") +
+                              Link("/empty.html", "Nothing") + Link(secure.Url("/dunes.html"), "Secure") +
                               "</body></html>");
+    secure.ServeBody("/dunes.html", "<p>Sand dunes of Jordan</p>");
     server.ServeBody("/jordan.html", jordanPage);
     server.ServeBody("/jordan2.html", "<p>Jordan, abdullah and weather</p>");
     server.ServeBody("/katie.html", "<p>Katie and Jordan</p>");
@@ -74,6 +76,7 @@ class LoopbackCrawl : public ::testing::Test {
   HttpFetcher fetcher;
   test::ScriptedRandom random;
   test::LoopbackServer server;
+  test::LoopbackServer secure{test::TestTls()};
   TSpiderCrawl spider;
 };
 
@@ -97,6 +100,8 @@ TEST_F(LoopbackCrawl, ListsThePagesTheLearnedDataLikesBestFirst) {
     EXPECT_GE(spider.foundPages()[k - 1].relevance, spider.foundPages()[k].relevance);
   EXPECT_NE(std::find(urls.begin(), urls.end(), Url("/jordan.html")), urls.end());
   EXPECT_NE(std::find(urls.begin(), urls.end(), Url("/sand.html")), urls.end());
+  EXPECT_NE(std::find(urls.begin(), urls.end(), secure.Url("/dunes.html")), urls.end());
+  EXPECT_EQ(secure.RequestCount("/dunes.html"), 1u);
   EXPECT_EQ(std::find(urls.begin(), urls.end(), Url("/katie.html")), urls.end());
   EXPECT_EQ(std::find(urls.begin(), urls.end(), Url("/plain.html")), urls.end());
   EXPECT_EQ(std::find(urls.begin(), urls.end(), Url("/")), urls.end());
@@ -114,8 +119,8 @@ TEST_F(LoopbackCrawl, ListsThePagesTheLearnedDataLikesBestFirst) {
 
   EXPECT_EQ(port.CountStartingWith("Error downloading " + Url("/missing.html") + ": EHttpError: "), 1);
   EXPECT_EQ(port.CountStartingWith("Error downloading "), 1);
-  // Scored: jordan, jordan2, katie, plain, sand; not the start, the 404 or the empty body.
-  EXPECT_EQ(spider.pagesChecked(), 5);
+  // Scored: jordan, jordan2, katie, plain, sand, dunes; not the start, the 404 or the empty body.
+  EXPECT_EQ(spider.pagesChecked(), 6);
   EXPECT_EQ(port.Texts().back(), "Stopped searching");
 }
 

@@ -50,9 +50,9 @@ TEST_F(LinkScan, OnlyDoubleQuotedHrefFirstWithOneSpaceIsAnAnchor) {
                            Anchor("<a class=\"x\" href=\"d.html\">", "four") +
                            Anchor("<a\thref=\"e.html\">", "five") + Anchor("<a href= \"f.html\">", "six") +
                            Anchor("<a HrEf=\"g.html\">", "seven");
-  EXPECT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/world/a.html",
-                                                  "http://news.example/world/b.html",
-                                                  "http://news.example/world/g.html"}));
+  EXPECT_EQ(Scan(page),
+            (std::vector<std::string>{"http://news.example/world/a.html", "http://news.example/world/b.html",
+                                      "http://news.example/world/g.html"}));
   EXPECT_EQ(port.lines.front().text, "Searching page for hyperlinks");
 }
 
@@ -63,30 +63,41 @@ TEST_F(LinkScan, RunsOfBlanksAreCollapsedBeforeScanning) {
             (std::vector<std::string>{"http://news.example/world/a.html"}));
 }
 
-TEST_F(LinkScan, SkipsFragmentsSecureAndScriptAddresses) {
+TEST_F(LinkScan, SkipsFragmentsScriptsAndOtherSchemesButNotHttps) {
   const std::string page =
       Anchor("<a href=\"#top\">", "a") + Anchor("<a href=\"page.html#part\">", "b") +
       Anchor("<a href=\"page.html\">", "c") + Anchor("<a href=\"https://secure.example/\">", "d") +
       Anchor("<a href=\"http://x.example/mirror/HtTpS:/y\">", "e") +
       Anchor("<a href=\"/guides/JavaScript-tips.html\">", "f") + Anchor("<a href=\"javascript:go()\">", "g") +
-      Anchor("<a href=\"/old/vbscript.asp\">", "h") + Anchor("<a href=\"/ok.html\">", "i");
-  EXPECT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/world/page.html#part",
-                                                  "http://news.example/world/page.html",
-                                                  "http://news.example/ok.html"}));
+      Anchor("<a href=\"/old/vbscript.asp\">", "h") + Anchor("<a href=\"/ok.html\">", "i") +
+      Anchor("<a href=\"mailto:ed@news.example\">", "j") + Anchor("<a href=\"ftp://files.example/f\">", "k") +
+      Anchor("<a href=\"data:text/html,x\">", "l") + Anchor("<a href=\"HTTPS://Secure.example/M\">", "m");
+  EXPECT_EQ(Scan(page), (std::vector<std::string>{
+                            "http://news.example/world/page.html#part", "http://news.example/world/page.html",
+                            "https://secure.example/", "http://x.example/mirror/HtTpS:/y",
+                            "http://news.example/ok.html", "HTTPS://Secure.example/M"}));
 }
 
 TEST_F(LinkScan, ResolvesAgainstTheCurrentAddress) {
   const std::string page =
       Anchor("<a href=\"/news/a.html\">", "a") + Anchor("<a href=\"b.html\">", "b") +
       Anchor("<a href=\"../c.html\">", "c") + Anchor("<a href=\"//cdn.example/d.html\">", "d") +
-      Anchor("<a href=\"HTTP://Other.example/E.html\">", "e") + Anchor("<a href=\"ftp://files.example/f\">", "f") +
-      Anchor("<a href=\"mailto:ed@news.example\">", "g") + Anchor("<a href=\"\"h.html\">", "h");
-  EXPECT_EQ(Scan(page), (std::vector<std::string>{
-                            "http://news.example/news/a.html", "http://news.example/world/b.html",
-                            "http://news.example/world/../c.html", "http://cdn.example/d.html",
-                            "HTTP://Other.example/E.html", "http://news.example/world/ftp://files.example/f",
-                            "http://news.example/world/mailto:ed@news.example",
-                            "http://news.example/world/h.html"}));
+      Anchor("<a href=\"HTTP://Other.example/E.html\">", "e") + Anchor("<a href=\"\"h.html\">", "h");
+  EXPECT_EQ(Scan(page),
+            (std::vector<std::string>{"http://news.example/news/a.html", "http://news.example/world/b.html",
+                                      "http://news.example/world/../c.html", "http://cdn.example/d.html",
+                                      "HTTP://Other.example/E.html", "http://news.example/world/h.html"}));
+
+  // On an https page the same links keep its scheme.
+  spider.setCurrentPage("https://news.example/world/uk.html", "x");
+  spider.knownUrls().Clear();
+  const std::string securePage = Anchor("<a href=\"/news/s.html\">", "sa") +
+                                 Anchor("<a href=\"t.html\">", "sb") +
+                                 Anchor("<a href=\"//cdn.example/u.html\">", "sc");
+  const auto urls = Scan(securePage);
+  EXPECT_EQ(std::vector<std::string>(urls.end() - 3, urls.end()),
+            (std::vector<std::string>{"https://news.example/news/s.html", "https://news.example/world/t.html",
+                                      "https://cdn.example/u.html"}));
 }
 
 TEST_F(LinkScan, ResolvesOnAnAddressWithoutPath) {
@@ -97,16 +108,23 @@ TEST_F(LinkScan, ResolvesOnAnAddressWithoutPath) {
 
 TEST(LinkAddress, AbsoluteRulesApplyInOrder) {
   EXPECT_EQ(AbsoluteLinkAddress("//h.example/p", kUk), "http://h.example/p");
+  EXPECT_EQ(AbsoluteLinkAddress("//h.example/p", "https://news.example/world/uk.html"),
+            "https://h.example/p");
   EXPECT_EQ(AbsoluteLinkAddress("Http://h.example/p", kUk), "Http://h.example/p");
+  EXPECT_EQ(AbsoluteLinkAddress("hTTps://h.example/p", kUk), "hTTps://h.example/p");
   EXPECT_EQ(AbsoluteLinkAddress("http:/h.example", kUk), "http://news.example/world/http:/h.example");
-  EXPECT_TRUE(LinkAddressSkipped("#"));
-  EXPECT_FALSE(LinkAddressSkipped("a#b"));
-  EXPECT_TRUE(LinkAddressSkipped("a/JAVAscriptor"));
+  EXPECT_EQ(AbsoluteLinkAddress("https:/h.example", kUk), "http://news.example/world/https:/h.example");
+  for (const char* skipped : {"#", "a/JAVAscriptor", "mailto:x@y", "FTP://h/f", "tel:+123", "data:,x", "c:x"})
+    EXPECT_TRUE(LinkAddressSkipped(skipped)) << skipped;
+  for (const char* followed :
+       {"a#b", "http://h/", "HTTPS://h/", "http:/h", "page.html?at=1:2", "/a:b", "a/b:c"})
+    EXPECT_FALSE(LinkAddressSkipped(followed)) << followed;
 }
 
 TEST_F(LinkScan, OffsiteFilterComparesSiteRootsExactly) {
   view.offsite = false;
-  const std::string page = Anchor("<a href=\"/a.html\">", "a") + Anchor("<a href=\"http://NEWS.example/b\">", "b") +
+  const std::string page = Anchor("<a href=\"/a.html\">", "a") +
+                           Anchor("<a href=\"http://NEWS.example/b\">", "b") +
                            Anchor("<a href=\"http://other.example/c\">", "c") +
                            Anchor("<a href=\"http://news.example/d/e\">", "d");
   EXPECT_EQ(Scan(page), (std::vector<std::string>{"http://news.example/a.html", "http://news.example/d/e"}));
@@ -166,7 +184,8 @@ TEST_F(LinkScan, TheAnchorTextRunsToTheNextCloseTagInAnyCase) {
 TEST_F(LinkScan, AnUnfinishedAnchorEndsTheScan) {
   EXPECT_EQ(Scan(Anchor("<a href=\"a.html\">", "one") + "<a href=\"b.html\">two" + std::string(60, '.')),
             (std::vector<std::string>{"http://news.example/world/a.html"}));
-  EXPECT_EQ(Scan("<a href=\"c.html>three</a>"), (std::vector<std::string>{"http://news.example/world/a.html"}));
+  EXPECT_EQ(Scan("<a href=\"c.html>three</a>"),
+            (std::vector<std::string>{"http://news.example/world/a.html"}));
 }
 
 TEST_F(LinkScan, AMalformedReferenceRaisesAndKeepsTheRowsBeforeIt) {
@@ -194,7 +213,8 @@ TEST(DescribeLink, ReachesToTheFarthestBlankWithinFiftyCharacters) {
   EXPECT_EQ(page[s - 49], ' ');
   EXPECT_EQ(DescribeLink("L", page, s, page.find("</a>") + 4), before.substr(0, before.size() - 1) + " L");
   const std::string far = "zzzzz" + before + "<a href=\"x\">L</a>";
-  EXPECT_EQ(DescribeLink("L", far, far.find('<'), far.size()), "bbbb cccc dddd eeee ffff gggg hhhh iiii jj L");
+  EXPECT_EQ(DescribeLink("L", far, far.find('<'), far.size()),
+            "bbbb cccc dddd eeee ffff gggg hhhh iiii jj L");
 }
 
 TEST(DescribeLink, ContextsArePlainText) {
