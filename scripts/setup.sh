@@ -8,6 +8,7 @@ PACKAGES=(
   libqt6opengl6-dev qt6-tools-dev
   libcurl4-openssl-dev libsimpleini-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev libbrotli-dev
+  nlohmann-json3-dev
   libxss-dev libx11-dev
   libxml2-dev libexpat1-dev
   tinyproxy xvfb xauth xdotool x11-apps imagemagick

@@ -16,17 +16,24 @@
 namespace zibu::cli {
 namespace {
 
-const std::string kHelp = std::string(
-    "usage: zibu-cli items FILE_OR_URL [--proxy HOST:PORT] [--proxy-user U] [--proxy-password P]\n"
-    "                                  [--connect-timeout MS] [--read-timeout MS]\n"
-    "\n"
-    "Reads an RSS or Atom document the way a feed scan does and prints every item it would hand\n"
-    "to triage, one JSON object per line: {\"title\": ..., \"description\": ..., \"link\": ...}.\n"
-    "Texts are the scanner's Windows-1252 bytes, each byte written as the character of the same\n"
-    "code point. Like the scan, an item that does not set a field repeats the previous item's value.\n"
-    "An address beginning with http:// or https:// is downloaded with the feed download's settings\n"
-    "(URL-encoded first, redirects followed, 60 s time-outs, direct unless --proxy is given).\n"
-    "\n") + kHttpOptionsHelp;
+const std::string kHelp =
+    std::string(
+        "usage: zibu-cli items FILE_OR_URL [--base URL] [--proxy HOST:PORT] [--proxy-user U]\n"
+        "                                  [--proxy-password P] [--connect-timeout MS] [--read-timeout MS]\n"
+        "                                  [--total-timeout MS]\n"
+        "\n"
+        "Reads an RSS, Atom or JSON Feed document the way a feed scan does and prints every item it\n"
+        "would hand to triage, one JSON object per line: {\"title\": ..., \"description\": ..., \"link\": "
+        "...}.\n"
+        "Texts are the scanner's Windows-1252 bytes, each byte written as the character of the same\n"
+        "code point. Every item starts empty; a field the item does not have is \"\".\n"
+        "An address beginning with http:// or https:// is downloaded with the feed download's settings\n"
+        "(URL-encoded first, redirects followed, compressed transfer, 60 s time-outs and a 120 s\n"
+        "deadline, direct unless --proxy is given). Relative links are resolved against xml:base, else\n"
+        "against the address the document finally came from, or for a file against --base.\n"
+        "\n"
+        "  --base URL              the address a FILE was downloaded from\n") +
+    kHttpOptionsHelp;
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "zibu-cli items: %s\n\n%s", problem.c_str(), kHelp.c_str());
@@ -41,24 +48,37 @@ bool IsAddress(const std::string& s) {
 int Run(const std::vector<std::string>& args) {
   HttpOptions options = FeedRequestOptions(ProxySettings{});
   std::string source;
-  if (std::string problem = ParseDownloadCommandLine(args, options, source, "file or address"); !problem.empty())
+  FeedReadOptions read;
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--base" || args[i].rfind("--base=", 0) == 0) {
+      if (args[i] == "--base" && i + 1 >= args.size()) return Usage("--base needs a value");
+      read.documentUrl = args[i] == "--base" ? args[++i] : args[i].substr(7);
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  if (std::string problem = ParseDownloadCommandLine(rest, options, source, "file or address");
+      !problem.empty())
     return Usage(problem);
 
   TXmlParser parser;
   if (IsAddress(source)) {
     // Failures propagate to main, which prints the message and exits with 1.
-    parser.LoadFromBuffer(HttpGet(UrlEncode(source), options));
+    const HttpResponse response = HttpGetResponse(UrlEncode(source), options);
+    parser.LoadFromBuffer(response.body);
+    if (read.documentUrl.empty()) read.documentUrl = response.finalUrl;
   } else if (!std::filesystem::is_regular_file(source) || !parser.LoadFile(source)) {
     std::fprintf(stderr, "zibu-cli items: cannot read '%s'\n", source.c_str());
     return 1;
   }
-  parser.Rewind();
-  ReadFeedItems(parser, [](TItem& item) {
+  const auto print = [](TItem& item) {
     std::string line = "{\"title\": " + JsonBytes(item.Title) +
                        ", \"description\": " + JsonBytes(item.Description) +
                        ", \"link\": " + JsonBytes(item.Link) + "}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
-  });
+  };
+  ReadFeedDocument(parser, print, read);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

@@ -31,10 +31,6 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
   }
 }
 
-bool NameIs(const std::string& name, std::string_view upper) {
-  return UpperCase(name) == upper;
-}
-
 }  // namespace
 
 HttpOptions FeedRequestOptions(const ProxySettings& proxy) {
@@ -45,82 +41,33 @@ HttpOptions FeedRequestOptions(const ProxySettings& proxy) {
   return options;
 }
 
-std::string DownloadFeed(const std::string& url, const std::string& downloadFile, const HttpOptions& options,
-                         UserPort& port, const HttpGetFunction& get) {
+FeedDownload DownloadFeed(const std::string& url, const std::string& downloadFile, const HttpOptions& options,
+                          UserPort& port, const HttpGetFunction& get) {
   port.Log("Downloading " + url, true);
   std::string encoded = url;
+  FeedDownload result;
   try {
     encoded = UrlEncode(url);
     std::remove(downloadFile.c_str());
-    const std::string body = get ? get(encoded, options) : HttpGet(encoded, options);
-    WriteWholeFile(downloadFile, body);
+    const HttpResponse response = get ? get(encoded, options) : HttpGetResponse(encoded, options);
+    WriteWholeFile(downloadFile, response.body);
+    result.finalUrl = response.finalUrl;
     port.Log("Downloaded " + encoded + " ok", true);
-    return {};
   } catch (const std::exception& e) {
-    const std::string error = ErrorText(e);
-    port.Log("Error downloading " + encoded + ": " + error);
-    return error;
+    result.error = ErrorText(e);
+    port.Log("Error downloading " + encoded + ": " + result.error);
   }
-}
-
-void ReadFeedItems(TXmlParser& parser, const std::function<void(TItem&)>& onItem,
-                   const bool* cancelRequested) {
-  TItem item;
-  while (!(cancelRequested && *cancelRequested) && parser.NextPart()) {
-    const std::string name = UpperCase(parser.PartName());
-    if (name == "ITEM") {
-      // Every part named like a field assigns it, start and end tags included: the end tag keeps
-      // the text before it, so the element's text is what stays.
-      while (parser.NextPart()) {
-        const std::string& m = parser.PartName();
-        if (NameIs(m, "TITLE"))
-          item.Title = parser.PartContent();
-        else if (NameIs(m, "DESCRIPTION"))
-          item.Description = parser.PartContent();
-        else if (NameIs(m, "LINK"))
-          item.Link = parser.PartContent();
-        else if (NameIs(m, "ITEM"))
-          break;
-      }
-      onItem(item);
-    } else if (name == "ENTRY") {
-      while (parser.NextPart()) {
-        const std::string& m = parser.PartName();
-        if (NameIs(m, "TITLE")) {
-          item.Title = parser.PartContent();
-        } else if (NameIs(m, "CONTENT")) {
-          item.Description = parser.PartContent();
-        } else if (NameIs(m, "LINK")) {
-          // Attributes are held in name order; the first HREF of a link wins, the last link too.
-          const TAttrList& attrs = parser.PartAttributes();
-          for (int i = 0; i < attrs.Count(); ++i) {
-            if (NameIs(attrs.NameAt(i), "HREF")) {
-              item.Link = attrs.ValueAt(i);
-              break;
-            }
-          }
-        } else if (NameIs(m, "ENTRY")) {
-          break;
-        }
-      }
-      onItem(item);
-    }
-  }
-}
-
-void ReadFeedFile(const std::string& path, const std::function<void(TItem&)>& onItem,
-                  const bool* cancelRequested) {
-  TXmlParser parser;
-  parser.LoadFile(path);  // a failed load leaves an empty document
-  parser.Rewind();
-  ReadFeedItems(parser, onItem, cancelRequested);
+  return result;
 }
 
 void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, UserPort& port) {
   port.Log("Scanning feed " + feed.url);
   feed.lastRefresh = settings.clock ? settings.clock->NowMs() : NowMs();
   const std::string downloadFile = settings.tempDir + kDownloadFileName;
-  DownloadFeed(feed.url, downloadFile, settings.http, port, settings.httpGet);
+  const FeedDownload download = DownloadFeed(feed.url, downloadFile, settings.http, port, settings.httpGet);
+  FeedReadOptions read;
+  read.documentUrl = download.finalUrl;
+  read.cancelRequested = settings.cancelRequested;
   try {
     ReadFeedFile(
         downloadFile,
@@ -134,7 +81,7 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
             port.Log("Skipping item " + item.Link + ": " + ErrorText(e));
           }
         },
-        settings.cancelRequested);
+        read);
   } catch (const std::exception& e) {
     port.Log("Error reading feed " + feed.url + ": " + ErrorText(e));
   }

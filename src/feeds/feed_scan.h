@@ -7,12 +7,12 @@
 
 #include "common/global_settings.h"
 #include "feeds/feed.h"
+#include "feeds/feed_items.h"
 #include "http/http_client.h"
 
 namespace zibu {
 
 class Clock;
-class TXmlParser;
 class UserPort;
 
 // The one download file of the program, in the temporary folder.
@@ -22,26 +22,22 @@ inline constexpr const char* kDownloadFileName = "temp.xml";
 // 60 s connect and read time-outs.
 HttpOptions FeedRequestOptions(const ProxySettings& proxy);
 
-// How a download's one GET is made: HttpGet itself, or a window's way of running it on a worker
-// thread while its events go on.
-using HttpGetFunction = std::function<std::string(const std::string& url, const HttpOptions& options)>;
+// How a download's one GET is made: HttpGetResponse itself, or a window's way of running it on
+// a worker thread while its events go on.
+using HttpGetFunction = std::function<HttpResponse(const std::string& url, const HttpOptions& options)>;
+
+// The outcome of one feed download.
+struct FeedDownload {
+  std::string error;     // "" on success
+  std::string finalUrl;  // the address the document came from, after redirects
+};
 
 // Fetches `url` (percent-encoded first) into `downloadFile`, which is deleted beforehand, so it
-// does not exist after a failed download. Returns "" on success, otherwise the error text, which
-// is also logged as "Error downloading <encoded url>: <error text>". Never throws. The GET goes
-// through `get` when one is given.
-std::string DownloadFeed(const std::string& url, const std::string& downloadFile, const HttpOptions& options,
-                         UserPort& port, const HttpGetFunction& get = {});
-
-// Walks a loaded document and calls `onItem` with the working item at the end of every RSS item
-// and Atom entry. One working item serves the whole document: a field an item does not set keeps
-// the previous item's value (and whatever `onItem` left in it). Stops before the next item once
-// *cancelRequested is true.
-void ReadFeedItems(TXmlParser& parser, const std::function<void(TItem&)>& onItem,
-                   const bool* cancelRequested = nullptr);
-// The same over a file; a file that cannot be read gives no items.
-void ReadFeedFile(const std::string& path, const std::function<void(TItem&)>& onItem,
-                  const bool* cancelRequested = nullptr);
+// does not exist after a failed download. On failure the error text is also logged as "Error
+// downloading <encoded url>: <error text>". Never throws. The GET goes through `get` when one is
+// given.
+FeedDownload DownloadFeed(const std::string& url, const std::string& downloadFile, const HttpOptions& options,
+                          UserPort& port, const HttpGetFunction& get = {});
 
 // Decides about one item of a feed; appends a copy to `results` when it qualifies. May change
 // the working item's fields.

@@ -545,13 +545,16 @@ void TfrmFeeds::ScanFeed(TFeed& feed, Items& results) {
   // The request runs on a worker while this thread keeps every window alive; Cancel (or closing
   // the program) abandons it.
   settings.httpGet = [this](const std::string& url, const HttpOptions& options) {
-    return RunOffThread(
+    HttpResponse response;
+    RunOffThread(
         [&](const std::atomic<bool>& cancel) {
           HttpOptions cancellable = options;
           cancellable.cancel = &cancel;
-          return HttpGet(url, cancellable);
+          response = HttpGetResponse(url, cancellable);
+          return std::string();
         },
         [this] { return scanner_->cancelRequested; });
+    return response;
   };
   // Without a hook of its own (tests set one), every item goes through the scanner's triage.
   if (triageHook_)

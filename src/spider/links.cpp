@@ -1,9 +1,9 @@
 #include "spider/links.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "common/text.h"
+#include "http/url_resolve.h"
 
 namespace zibu {
 
@@ -18,18 +18,6 @@ constexpr size_t kContextReach = 49;
 
 bool IsHttps(std::string_view address) {
   return UpperCase(address.substr(0, 8)) == "HTTPS://";
-}
-
-// The scheme an address begins with ("mailto" of "mailto:ed@x"), or "" when it has none: a
-// letter, then letters, digits, "+", "-" or ".", up to a ":".
-std::string_view SchemeOf(std::string_view address) {
-  if (address.empty() || !std::isalpha(static_cast<unsigned char>(address[0]))) return {};
-  for (size_t i = 1; i < address.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(address[i]);
-    if (c == ':') return address.substr(0, i);
-    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return {};
-  }
-  return {};
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "recording_port.h"
 #include "support/loopback_server.h"
+#include "xml/xml_parser.h"
 
 namespace zibu {
 namespace {
@@ -120,35 +121,38 @@ TEST_F(FeedScanTest, Rss2ItemsWithCdataAndEntities) {
   EXPECT_EQ(server_.LastRequest("/rss2_three.xml")->Header("Cache-Control"), "no-cache");
 }
 
-TEST_F(FeedScanTest, RdfItemsAndAMissingDescriptionKeepsThePreviousOne) {
+TEST_F(FeedScanTest, RdfItemsAndAMissingDescriptionStaysEmpty) {
   const auto items = Scan(Serve("rdf.xml"));
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0], (Seen{"First RDF item", "One", "http://127.0.0.1/r/1"}));
-  EXPECT_EQ(items[1], (Seen{"Second RDF item", "One", "http://127.0.0.1/r/2"}));
+  EXPECT_EQ(items[1], (Seen{"Second RDF item", "", "http://127.0.0.1/r/2"}));
 }
 
-TEST_F(FeedScanTest, AtomTakesTheLastLinkAndIgnoresSummaries) {
+TEST_F(FeedScanTest, AtomTakesTheAlternateLinkAndSummaries) {
   const auto items = Scan(Serve("atom.xml", "application/atom+xml"));
   ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0], (Seen{"Entry with two links", "<p>Full content</p>", "http://127.0.0.1/b/1"}));
-  EXPECT_EQ(items[1], (Seen{"Entry with a summary only", "<p>Full content</p>", "http://127.0.0.1/a/2"}));
+  EXPECT_EQ(items[0], (Seen{"Entry with two links", "<p>Full content</p>", "http://127.0.0.1/a/1"}));
+  EXPECT_EQ(items[1], (Seen{"Entry with a summary only", "Just a summary", "http://127.0.0.1/a/2"}));
 }
 
-TEST_F(FeedScanTest, NamesMatchWholeInAnyLetterCase) {
+TEST_F(FeedScanTest, NamesMatchInAnyLetterCaseAndByNamespace) {
   const auto items = Scan(Serve("names.xml"));
-  ASSERT_EQ(items.size(), 3u);
+  ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(items[0], (Seen{"Upper", "Mixed case", "http://127.0.0.1/u"}));
-  // content:encoded is not a description, atom:entry is not an entry.
-  EXPECT_EQ(items[1], (Seen{"Encoded only", "Mixed case", "http://127.0.0.1/e"}));
-  EXPECT_EQ(items[2], (Seen{"Shouting entry", "Mixed case", "http://127.0.0.1/s"}));
+  // content:encoded stands in for a missing description, atom:entry is an entry.
+  EXPECT_EQ(items[1], (Seen{"Encoded only", "Not a description", "http://127.0.0.1/e"}));
+  EXPECT_EQ(items[2], (Seen{"Prefixed", "", "http://127.0.0.1/p"}));
+  EXPECT_EQ(items[3], (Seen{"Shouting entry", "", "http://127.0.0.1/s"}));
 }
 
-TEST_F(FeedScanTest, CommentAfterTheItemTagPutsTheRestOutOfStep) {
-  const auto items = Scan(Serve("comment_after_item.xml"));
-  // The commented item ends at once; then every closing item tag starts an "item" that ends at
-  // the next opening one, and the children fall to the outer walk.
-  const Seen first{"T0", "D0", "L0"};
-  EXPECT_EQ(items, std::vector<Seen>(5, first));
+TEST_F(FeedScanTest, CommentAfterTheItemTagChangesNothing) {
+  const std::string url = Serve("comment_after_item.xml");
+  // The links are relative, so they are resolved against the feed's address.
+  const std::string base = url.substr(0, url.rfind('/') + 1);
+  EXPECT_EQ(Scan(url), (std::vector<Seen>{{"T0", "D0", base + "L0"},
+                                          {"T1", "D1", base + "L1"},
+                                          {"T2", "D2", base + "L2"},
+                                          {"T3", "D3", base + "L3"}}));
 }
 
 TEST_F(FeedScanTest, Utf8AndLatin1DocumentsArriveAsWindows1252) {
@@ -258,6 +262,266 @@ TEST(FeedFile, MissingFileGivesNoItems) {
   int calls = 0;
   ReadFeedFile("/nonexistent/zibu/temp.xml", [&](TItem&) { ++calls; });
   EXPECT_EQ(calls, 0);
+}
+
+// ---- reading items from small documents --------------------------------------------------
+
+std::vector<Seen> ReadItems(const std::string& document, const std::string& documentUrl = "") {
+  TXmlParser parser;
+  parser.LoadFromBuffer(document);
+  std::vector<Seen> seen;
+  FeedReadOptions options;
+  options.documentUrl = documentUrl;
+  ReadFeedDocument(
+      parser,
+      [&](TItem& item) {
+        seen.push_back({item.Title, item.Description, item.Link});
+      },
+      options);
+  return seen;
+}
+
+struct ItemCase {
+  const char* what;
+  std::string document;
+  std::vector<Seen> items;
+  std::string documentUrl = "";
+};
+
+void ExpectItems(const std::vector<ItemCase>& cases) {
+  for (const ItemCase& c : cases) EXPECT_EQ(ReadItems(c.document, c.documentUrl), c.items) << c.what;
+}
+
+std::string Rss(const std::string& items) {
+  return "<rss version=\"2.0\"><channel><title>Channel</title><link>http://c/</link>" + items +
+         "</channel></rss>";
+}
+std::string Atom(const std::string& entries) {
+  return "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Feed</title>"
+         "<link rel=\"self\" href=\"http://f/self\"/>" +
+         entries + "</feed>";
+}
+
+TEST(FeedItems, EachItemIsReadFromItsOwnChildren) {
+  ExpectItems({
+      {"a missing description stays empty",
+       Rss("<item><title>A</title><description>DA</description><link>http://a</link></item>"
+           "<item><title>B</title><link>http://b</link></item>"),
+       {{"A", "DA", "http://a"}, {"B", "", "http://b"}}},
+      {"an empty element gives an empty field",
+       Rss("<item><title>A</title><description>DA</description><link/></item>"
+           "<item><title></title><description/><link>http://b</link></item>"),
+       {{"A", "DA", ""}, {"", "", "http://b"}}},
+      {"comments, PIs and text between the children",
+       Rss("<item><!-- c --><title>A</title>stray<?pi "
+           "x?><description>DA</description>more<link>http://a</link>"
+           "</item><item>text first<title>B</title></item>"),
+       {{"A", "DA", "http://a"}, {"B", "", ""}}},
+      {"the text of an element is all of it, CDATA included",
+       Rss("<item><title>One <![CDATA[<b>two</b>]]> thr<!-- x -->ee <!-- y --> four\n</title></item>"),
+       {{"One <b>two</b> three four", "", ""}}},
+      {"an item that is not closed ends where the next begins",
+       Rss("<item><title>A</title><item><title>B</title></item>"),
+       {{"A", "", ""}, {"B", "", ""}}},
+      {"an item cut short by the end of the document",
+       "<rss><channel><item><title>A</title><link>http://a",
+       {{"A", "", "http://a"}}},
+      {"an Atom source's title and links are not the entry's",
+       Atom(
+           "<entry><title>E</title><link href=\"http://e\"/><source><title>S</title><link href=\"http://s\"/>"
+           "</source></entry>"),
+       {{"E", "", "http://e"}}},
+      {"the channel's own fields are no item", Rss(""), {}},
+  });
+}
+
+TEST(FeedItems, AtomLinkIsTheAlternateOne) {
+  auto entry = [](const std::string& links) { return Atom("<entry><title>E</title>" + links + "</entry>"); };
+  ExpectItems({
+      {"alternate before self",
+       entry("<link rel=\"alternate\" href=\"a\"/><link rel=\"self\" href=\"b\"/>"),
+       {{"E", "", "a"}}},
+      {"self before alternate",
+       entry("<link rel=\"self\" href=\"b\"/><link rel=\"alternate\" href=\"a\"/>"),
+       {{"E", "", "a"}}},
+      {"no rel counts as alternate",
+       entry("<link rel=\"edit\" href=\"b\"/><link href=\"a\"/>"),
+       {{"E", "", "a"}}},
+      {"the first of two alternates",
+       entry("<link rel=\"alternate\" href=\"a1\"/><link rel=\"ALTERNATE\" href=\"a2\"/>"),
+       {{"E", "", "a1"}}},
+      {"no alternate: the first with an href",
+       entry("<link rel=\"replies\"/><link rel=\"self\" href=\"b\"/><link rel=\"edit\" href=\"c\"/>"),
+       {{"E", "", "b"}}},
+      {"no link at all", entry(""), {{"E", "", ""}}},
+  });
+}
+
+TEST(FeedItems, OtherFormsStandInForAMissingOrEmptyField) {
+  const std::string ns =
+      " xmlns:content=\"http://purl.org/rss/1.0/modules/content/\" "
+      "xmlns:dc=\"http://purl.org/dc/elements/1.1/\""
+      " xmlns:itunes=\"http://www.itunes.com/dtds/podcast-1.0.dtd\" "
+      "xmlns:media=\"http://search.yahoo.com/mrss/\"";
+  auto rss = [&](const std::string& item) {
+    return "<rss" + ns + "><channel><item>" + item + "</item></channel></rss>";
+  };
+  ExpectItems({
+      {"description wins over content:encoded",
+       rss("<description>D</description><content:encoded>E</content:encoded>"),
+       {{"", "D", ""}}},
+      {"content:encoded for an empty description",
+       rss("<description/><content:encoded><![CDATA[<p>E</p>]]></content:encoded><dc:description>DC</"
+           "dc:description>"),
+       {{"", "<p>E</p>", ""}}},
+      {"dc:description, then itunes:summary, then media:description",
+       rss("<dc:description>DC</dc:description><itunes:summary>IT</itunes:summary>"),
+       {{"", "DC", ""}}},
+      {"itunes:summary",
+       rss("<itunes:summary>IT</itunes:summary><media:description>M</media:description>"),
+       {{"", "IT", ""}}},
+      {"media:description inside media:group",
+       rss("<media:group><media:content url=\"x\"><media:description>M</media:description></media:content>"
+           "</media:group>"),
+       {{"", "M", ""}}},
+      {"dc:title, then media:title",
+       rss("<title> </title><dc:title>DT</dc:title><media:title>MT</media:title>"),
+       {{"DT", "", ""}}},
+      {"media:title", rss("<media:group><media:title>MT</media:title></media:group>"), {{"MT", "", ""}}},
+      {"a permalink guid", rss("<guid>https://g.example/1</guid>"), {{"", "", "https://g.example/1"}}},
+      {"a guid marked as no permalink",
+       rss("<guid isPermaLink=\"false\">http://g.example/1</guid>"),
+       {{"", "", ""}}},
+      {"a guid that is no web address", rss("<guid>tag:g.example,2026:1</guid>"), {{"", "", ""}}},
+      {"link wins over guid",
+       rss("<guid>http://g.example/1</guid><link>http://l.example/1</link>"),
+       {{"", "", "http://l.example/1"}}},
+      {"Atom summary without content",
+       Atom("<entry><summary>S</summary></entry><entry><content "
+            "src=\"http://x\"/><summary>S2</summary></entry>"),
+       {{"", "S", ""}, {"", "S2", ""}}},
+      {"Atom content wins over summary",
+       Atom("<entry><content>C</content><summary>S</summary></entry>"),
+       {{"", "C", ""}}},
+      {"xhtml content keeps its tags",
+       Atom("<entry><content type=\"xhtml\">\n <div xmlns=\"http://www.w3.org/1999/xhtml\"><p>a &lt; b</p>"
+            "<p>c<br/>d, <em>e</em> <b>f</b>g</p></div></content></entry>"),
+       {{"", "<div><p>a &lt; b</p><p>c<br/>d, <em>e</em> <b>f</b>g</p></div>", ""}}},
+  });
+}
+
+TEST(FeedItems, NamesAreMatchedByNamespace) {
+  ExpectItems({
+      {"RSS 1.0 with every element prefixed",
+       "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+       "xmlns:rss=\"http://purl.org/rss/1.0/\">"
+       "<rss:channel><rss:title>C</rss:title></rss:channel><rss:item><rss:title>T</rss:title>"
+       "<rss:link>http://t</rss:link><rss:description>D</rss:description></rss:item></rdf:RDF>",
+       {{"T", "D", "http://t"}}},
+      {"an Atom entry under any prefix",
+       "<rss xmlns:a=\"http://www.w3.org/2005/Atom\"><a:entry><a:title>T</a:title><a:summary>S</a:summary>"
+       "<a:link href=\"http://t\"/></a:entry></rss>",
+       {{"T", "S", "http://t"}}},
+      {"a module's own description does not replace the item's",
+       Rss("<item xmlns:m=\"urn:module\"><title>T</title><description>D</description><m:description>M"
+           "</m:description><m:title>MT</m:title></item>"),
+       {{"T", "D", ""}}},
+      {"nor stands in for it",
+       Rss("<item xmlns:m=\"urn:module\"><m:description>M</m:description></item>"),
+       {{"", "", ""}}},
+      {"an element in another default namespace is another's",
+       Rss("<item><title>T</title><description "
+           "xmlns=\"http://www.w3.org/1999/xhtml\">X</description></item>"),
+       {{"T", "", ""}}},
+      {"a default namespace of the document's own making is the feed's",
+       "<rss xmlns=\"urn:our-own\"><channel><item><title>T</title></item></channel></rss>",
+       {{"T", "", ""}}},
+      {"a usual prefix nobody declared",
+       Rss("<item><title>T</title><content:encoded>E</content:encoded></item>"),
+       {{"T", "E", ""}}},
+      {"a prefix bound to a namespace of another name",
+       "<rss xmlns:c=\"http://purl.org/rss/1.0/modules/content/\"><channel><item><c:encoded>E</c:encoded>"
+       "</item></channel></rss>",
+       {{"", "E", ""}}},
+  });
+}
+
+TEST(FeedItems, RelativeLinksResolveAgainstXmlBaseOrTheDocument) {
+  ExpectItems({
+      {"against the document's address",
+       Rss("<item><link>/a/1.html</link></item><item><link>2.html</link></item><item><link>http://abs/3</"
+           "link>"
+           "</item>"),
+       {{"", "", "https://news.example/a/1.html"},
+        {"", "", "https://news.example/feeds/2.html"},
+        {"", "", "http://abs/3"}},
+       "https://news.example/feeds/rss.xml"},
+      {"without an address they stay as written",
+       Rss("<item><link>2.html</link></item>"),
+       {{"", "", "2.html"}}},
+      {"xml:base of the entry, of the feed, and relative to an outer one",
+       "<feed xmlns=\"http://www.w3.org/2005/Atom\" xml:base=\"http://base.example/blog/\">"
+       "<entry xml:base=\"http://other.example/x/\"><link href=\"post.html\"/></entry>"
+       "<entry><link href=\"../about\"/></entry>"
+       "<entry xml:base=\"2026/\"><link href=\"p?q=1#f\"/></entry>"
+       "<entry><link xml:base=\"/root/\" href=\"r\"/></entry></feed>",
+       {{"", "", "http://other.example/x/post.html"},
+        {"", "", "http://base.example/about"},
+        {"", "", "http://base.example/blog/2026/p?q=1#f"},
+        {"", "", "http://base.example/root/r"}},
+       "http://ignored.example/feed"},
+      {"a guid is no relative link",
+       Rss("<item><guid>g/1</guid></item>"),
+       {{"", "", ""}},
+       "http://d.example/"},
+  });
+}
+
+TEST(FeedItems, JsonFeed) {
+  ExpectItems({
+      {"version 1.1 with each form of text",
+       R"({"version": "https://jsonfeed.org/version/1.1", "title": "J", "items": [
+           {"id": "1", "title": "Plain", "content_text": "Text", "content_html": "<p>Html</p>", "url": "https://j/1"},
+           {"id": "2", "title": "Html", "content_html": "<p>Html</p>", "summary": "S", "url": "https://j/2"},
+           {"id": "3", "summary": "Only a summary", "external_url": "https://elsewhere/3"},
+           {"id": "4", "title": "Caf\u00e9 \u20ac", "url": "/4"}]})",
+       {{"Plain", "Text", "https://j/1"},
+        {"Html", "<p>Html</p>", "https://j/2"},
+        {"", "Only a summary", "https://elsewhere/3"},
+        {"Caf\xE9 \x80", "", "https://j.example/4"}},
+       "https://j.example/feed.json"},
+      {"version 1, after a byte order mark and blanks",
+       "\xEF\xBB\xBF\n {\"version\": \"https://jsonfeed.org/version/1\", \"items\": [{\"title\": \"T\", "
+       "\"url\": \"http://t\"}, 7, {\"title\": 5, \"url\": [\"x\"]}]}",
+       {{"T", "", "http://t"}, {"", "", ""}}},
+      {"another JSON document", R"({"version": "2", "items": [{"title": "T"}]})", {}},
+      {"not JSON at all", "{\"version\": \"https://jsonfeed.org/version/1\", \"items\": [", {}},
+      {"items that are no list",
+       R"({"version": "https://jsonfeed.org/version/1", "items": {"title": "T"}})",
+       {}},
+  });
+}
+
+TEST(FeedItems, CancelStopsBeforeTheNextItem) {
+  for (const std::string& document :
+       {Rss("<item><title>1</title></item><item><title>2</title></item>"),
+        std::string(
+            R"({"version": "https://jsonfeed.org/version/1", "items": [{"title": "1"}, {"title": "2"}]})")}) {
+    TXmlParser parser;
+    parser.LoadFromBuffer(document);
+    bool cancel = false;
+    FeedReadOptions options;
+    options.cancelRequested = &cancel;
+    int calls = 0;
+    ReadFeedDocument(
+        parser,
+        [&](TItem&) {
+          ++calls;
+          cancel = true;
+        },
+        options);
+    EXPECT_EQ(calls, 1) << document;
+  }
 }
 
 }  // namespace

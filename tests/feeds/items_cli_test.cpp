@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -38,9 +39,31 @@ TEST_F(ItemsCli, FileGivesOneJsonLinePerItemWithBytesAsCodePoints) {
   r = RunProcess(cli_, {"items", Data("atom.xml")});
   EXPECT_EQ(r.out,
             "{\"title\": \"Entry with two links\", \"description\": \"<p>Full content</p>\", \"link\": "
-            "\"http://127.0.0.1/b/1\"}\n"
-            "{\"title\": \"Entry with a summary only\", \"description\": \"<p>Full content</p>\", \"link\": "
+            "\"http://127.0.0.1/a/1\"}\n"
+            "{\"title\": \"Entry with a summary only\", \"description\": \"Just a summary\", \"link\": "
             "\"http://127.0.0.1/a/2\"}\n");
+}
+
+// Feeds shaped like the ones people subscribe to (a WordPress blog, an Atom blog with
+// summaries only, prefixed RSS 1.0, a podcast, a JSON Feed, xml:base, a video channel): each
+// gives the items written beside it in <name>.items.
+TEST_F(ItemsCli, RealWorldShapedFeedsGiveTheirExpectedItems) {
+  const std::filesystem::path folder = Data("real");
+  int documents = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path().extension() == ".items") continue;
+    ++documents;
+    std::ifstream in(entry.path().string() + ".items", std::ios::binary);
+    ASSERT_TRUE(in) << "no expected items for " << name;
+    std::stringstream expected;
+    expected << in.rdbuf();
+    const auto r =
+        RunProcess(cli_, {"items", entry.path().string(), "--base", "https://feeds.example/real/" + name});
+    EXPECT_EQ(r.exitStatus, 0) << name << ": " << r.err;
+    EXPECT_EQ(r.out, expected.str()) << name;
+  }
+  EXPECT_GE(documents, 7);
 }
 
 TEST_F(ItemsCli, AddressIsDownloadedAndFailuresExitWithOne) {

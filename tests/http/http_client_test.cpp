@@ -1,6 +1,7 @@
 // HttpGet against loopback servers: what it sends, what it follows, and how each failure reaches
 // the caller.
 #include "http/http_client.h"
+#include "http/url_resolve.h"
 
 #include <brotli/encode.h>
 #include <gtest/gtest.h>
@@ -622,6 +623,29 @@ TEST(HttpGet, ErrorTextsQuoteOnlyAnExcerptOfWhatTheyWereGiven) {
       EXPECT_NE(std::string(e.what()).find("bytes)"), std::string::npos) << i << ": " << e.what();
     }
   }
+}
+
+TEST(ResolveReference, TheStandardWayAndTheReferencesLeftAlone) {
+  const std::string base = "http://a/b/c/d;p?q";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"g", "http://a/b/c/g"},        {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"},      {"/g", "http://a/g"},
+      {"?y", "http://a/b/c/d;p?y"},   {"g?y", "http://a/b/c/g?y"},
+      {"#s", "http://a/b/c/d;p?q#s"}, {"g#s", "http://a/b/c/g#s"},
+      {"", "http://a/b/c/d;p?q"},     {"..", "http://a/b/"},
+      {"../../../g", "http://a/g"},   {"g;x=1/../y", "http://a/b/c/y"},
+      {"//g/x", "http://g/x"},        {"https://other/x", "https://other/x"},
+      {"mailto:ed@a", "mailto:ed@a"}, {"a b.html", "http://a/b/c/a%20b.html"},
+  };
+  for (const auto& [reference, expected] : cases)
+    EXPECT_EQ(ResolveReference(base, reference), expected) << reference;
+  EXPECT_EQ(ResolveReference("https://h.example/f/feed.xml#top", "#x"), "https://h.example/f/feed.xml#x");
+  // Without a usable base the reference stays as written.
+  for (const char* noBase : {"", "relative/only", "://broken"})
+    EXPECT_EQ(ResolveReference(noBase, "p/q"), "p/q");
+  EXPECT_EQ(SchemeOf("HTTPS://x"), "HTTPS");
+  EXPECT_EQ(SchemeOf("a/b:c"), "");
+  EXPECT_EQ(SchemeOf("1http://x"), "");
 }
 
 }  // namespace

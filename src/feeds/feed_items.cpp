@@ -1,0 +1,573 @@
+#include "feeds/feed_items.h"
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "common/text.h"
+#include "http/url_resolve.h"
+#include "xml/xml_parser.h"
+
+namespace zibu {
+
+namespace {
+
+// ---- namespaces ------------------------------------------------------------------------------
+
+// What an element's namespace makes of it.
+enum class Space { Feed, Content, DublinCore, ITunes, Media, Other };
+
+struct KnownNamespace {
+  std::string_view uri;  // lower case, without a trailing "/" or "#"
+  Space space;
+};
+
+constexpr KnownNamespace kNamespaces[] = {
+    {"http://purl.org/rss/1.0", Space::Feed},
+    {"http://my.netscape.com/rdf/simple/0.9", Space::Feed},
+    {"http://backend.userland.com/rss2", Space::Feed},
+    {"http://backend.userland.com/rss", Space::Feed},
+    {"http://www.w3.org/2005/atom", Space::Feed},
+    {"http://purl.org/atom/ns", Space::Feed},
+    {"http://purl.org/rss/1.0/modules/content", Space::Content},
+    {"http://purl.org/dc/elements/1.1", Space::DublinCore},
+    {"http://purl.org/dc/terms", Space::DublinCore},
+    {"http://www.itunes.com/dtds/podcast-1.0.dtd", Space::ITunes},
+    {"http://search.yahoo.com/mrss", Space::Media},
+    {"http://www.w3.org/1999/xhtml", Space::Other},
+    {"http://www.w3.org/1999/02/22-rdf-syntax-ns", Space::Other},
+};
+
+// Prefixes as documents usually bind them, for the documents that use one without binding it.
+constexpr std::pair<std::string_view, Space> kUsualPrefixes[] = {
+    {"content", Space::Content}, {"dc", Space::DublinCore}, {"dcterms", Space::DublinCore},
+    {"itunes", Space::ITunes},   {"media", Space::Media},   {"atom", Space::Feed},
+    {"rss", Space::Feed},
+};
+
+std::string LowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::optional<Space> KnownSpace(std::string_view uri) {
+  std::string key = LowerCase(uri);
+  while (!key.empty() && (key.back() == '/' || key.back() == '#')) key.pop_back();
+  for (const auto& known : kNamespaces)
+    if (known.uri == key) return known.space;
+  return std::nullopt;
+}
+
+// The namespace bindings in force. Each element remembers how many bindings had been made
+// before its own, so closing it undoes them; a lookup costs the same however many there are.
+class Bindings {
+ public:
+  size_t Size() const { return made_.size(); }
+  void Truncate(size_t size) {
+    while (made_.size() > size) {
+      auto it = inForce_.find(made_.back());
+      it->second.pop_back();
+      if (it->second.empty()) inForce_.erase(it);
+      made_.pop_back();
+    }
+  }
+  void Add(const std::string& prefix, std::string uri) {
+    inForce_[prefix].push_back(std::move(uri));
+    made_.push_back(prefix);
+  }
+  const std::string* Find(std::string_view prefix) const {
+    auto it = inForce_.find(std::string(prefix));
+    return it == inForce_.end() ? nullptr : &it->second.back();
+  }
+
+ private:
+  std::unordered_map<std::string, std::vector<std::string>> inForce_;  // prefix -> URIs, innermost last
+  std::vector<std::string> made_;                                      // prefixes in the order bound
+};
+
+struct ElementName {
+  Space space = Space::Other;
+  std::string local;  // upper case
+};
+
+ElementName Classify(std::string_view qname, const Bindings& bindings) {
+  const size_t colon = qname.find(':');
+  const std::string_view prefix =
+      colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
+  ElementName name;
+  name.local = UpperCase(colon == std::string_view::npos ? qname : qname.substr(colon + 1));
+  const std::string* uri = bindings.Find(prefix);
+  if (prefix.empty()) {
+    // No namespace, or a default one: a namespace the reader does not know is taken for the
+    // feed's own, as documents often declare one of their own making.
+    name.space = uri && !uri->empty() ? KnownSpace(*uri).value_or(Space::Feed) : Space::Feed;
+  } else if (uri) {
+    name.space = KnownSpace(*uri).value_or(Space::Other);
+  } else {
+    for (const auto& [usual, space] : kUsualPrefixes)
+      if (LowerCase(prefix) == usual) name.space = space;
+  }
+  return name;
+}
+
+// ---- the fields of one item -------------------------------------------------------------------
+
+enum Role : uint8_t {
+  kNoRole,
+  kTitle,
+  kDescription,  // RSS description, Atom content
+  kSummary,      // Atom
+  kEncoded,
+  kDcTitle,
+  kDcDescription,
+  kITunesSummary,
+  kMediaTitle,
+  kMediaDescription,
+  kLink,  // RSS link text
+  kGuid,
+  kRoleCount
+};
+
+struct AtomLink {
+  std::string rel;
+  std::string href;  // resolved
+};
+
+struct ItemState {
+  bool atom = false;
+  size_t frame = 0;  // stack index of the item element
+  std::array<std::optional<std::string>, kRoleCount> fields;
+  bool guidIsPermalink = true;
+  std::vector<AtomLink> links;
+};
+
+// Text of one element, as pieces: text and CDATA, and the tags of markup inside it. A text
+// piece is trimmed, with its runs of blanks made one, as the scanner would give it; whether it
+// began or ended with blanks decides whether a blank joins it to its neighbours.
+struct Piece {
+  bool tag = false;
+  std::string text;
+  bool blankBefore = false;
+  bool blankAfter = false;
+};
+
+// The XML blanks: tab, line feed, carriage return, space.
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+Piece TextPiece(const std::string& raw) {
+  Piece piece;
+  piece.blankBefore = !raw.empty() && IsBlank(raw.front());
+  piece.blankAfter = !raw.empty() && IsBlank(raw.back());
+  bool blank = false;
+  for (char c : raw) {
+    if (IsBlank(c)) {
+      blank = true;
+      continue;
+    }
+    if (blank && !piece.text.empty()) piece.text += ' ';
+    blank = false;
+    piece.text += c;
+  }
+  return piece;
+}
+
+std::string EscapeMarkup(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else
+      out += c;
+  }
+  return out;
+}
+
+// The element's text: one text piece as the scanner would trim it, a CDATA section as it is,
+// and between pieces one blank where the document had blanks. With markup inside, the texts
+// are escaped again so that they are not taken for tags later.
+std::string JoinPieces(const std::vector<Piece>& pieces) {
+  bool markup = false;
+  for (const Piece& p : pieces) markup = markup || p.tag;
+  std::string out;
+  bool blankPending = false;
+  for (const Piece& p : pieces) {
+    if (!p.tag && p.text.empty()) {
+      blankPending = blankPending || p.blankBefore || p.blankAfter;
+      continue;
+    }
+    if ((blankPending || p.blankBefore) && !out.empty()) out += ' ';
+    out += p.tag || !markup ? p.text : EscapeMarkup(p.text);
+    blankPending = p.blankAfter;
+  }
+  return out;
+}
+
+const std::string* FirstNonEmpty(const ItemState& item, std::initializer_list<Role> roles) {
+  for (Role r : roles)
+    if (item.fields[r] && !item.fields[r]->empty()) return &*item.fields[r];
+  return nullptr;
+}
+
+bool IsWebAddress(std::string_view address) {
+  const std::string upper = UpperCase(address.substr(0, 8));
+  return upper.rfind("HTTP://", 0) == 0 || upper.rfind("HTTPS://", 0) == 0;
+}
+
+TItem MakeItem(const ItemState& s) {
+  TItem item;
+  if (const std::string* t = FirstNonEmpty(s, {kTitle, kDcTitle, kMediaTitle})) item.Title = *t;
+  const std::string* d =
+      s.atom ? FirstNonEmpty(
+                   s, {kDescription, kSummary, kEncoded, kDcDescription, kITunesSummary, kMediaDescription})
+             : FirstNonEmpty(s, {kDescription, kEncoded, kDcDescription, kITunesSummary, kMediaDescription});
+  if (d) item.Description = *d;
+  if (s.atom) {
+    const AtomLink* chosen = nullptr;
+    for (const AtomLink& l : s.links)
+      if (!l.href.empty() && (l.rel.empty() || l.rel == "alternate")) {
+        chosen = &l;
+        break;
+      }
+    if (!chosen)
+      for (const AtomLink& l : s.links)
+        if (!l.href.empty()) {
+          chosen = &l;
+          break;
+        }
+    if (chosen) item.Link = chosen->href;
+  } else if (s.fields[kLink] && !s.fields[kLink]->empty()) {
+    item.Link = *s.fields[kLink];
+  } else if (s.fields[kGuid] && s.guidIsPermalink && IsWebAddress(*s.fields[kGuid])) {
+    item.Link = *s.fields[kGuid];
+  }
+  return item;
+}
+
+std::string Resolved(const std::string& base, const std::string& link) {
+  return link.empty() || base.empty() ? link : ResolveReference(base, link);
+}
+
+// ---- the walk ---------------------------------------------------------------------------------
+
+// Documents nest a few levels deep; beyond this the walk stops tracking elements (their tags
+// still count as markup inside a field), so a hostile document cannot grow the stack at will.
+constexpr size_t kMaxDepth = 4096;
+
+struct Frame {
+  std::string qname;    // as written
+  std::string key;      // the name folded to upper case, for matching end tags
+  size_t bindings = 0;  // namespace bindings in force before it
+  std::string base;     // xml:base in force inside it
+};
+
+class ItemWalker {
+ public:
+  ItemWalker(TXmlParser& parser, const ItemHandler& onItem, const FeedReadOptions& options)
+      : parser_(parser), onItem_(onItem), options_(options) {}
+
+  void Run() {
+    // Blanks between the pieces of a field matter ("for <em>you</em>"), so the scanner hands
+    // over text untrimmed and TextPiece trims it the same way.
+    const bool normalized = parser_.NormalizeText();
+    parser_.SetNormalizeText(false);
+    Walk();
+    parser_.SetNormalizeText(normalized);
+  }
+
+ private:
+  void Walk() {
+    while (!Cancelled() && parser_.NextPart()) {
+      switch (parser_.PartKind()) {
+        case PartStartTag:
+          Open(false);
+          break;
+        case PartEmptyTag:
+          Open(true);
+          break;
+        case PartEndTag:
+          Close(parser_.PartName());
+          break;
+        case PartText:
+          if (capture_) capture_->pieces.push_back(TextPiece(parser_.PartContent()));
+          break;
+        case PartCData:
+          if (capture_) capture_->pieces.push_back({false, parser_.PartContent()});
+          break;
+        default:
+          break;
+      }
+    }
+    // An item cut short by the end of the document (or by Cancel, after its last part) still
+    // counts, as it always did.
+    if (item_) EndItem();
+  }
+
+  struct Capture {
+    Role role = kNoRole;
+    size_t frame = 0;
+    std::vector<Piece> pieces;
+  };
+
+  bool Cancelled() const { return options_.cancelRequested && *options_.cancelRequested; }
+
+  const std::string& CurrentBase() const {
+    return stack_.empty() ? options_.documentUrl : stack_.back().base;
+  }
+
+  void Open(bool empty) {
+    const TAttrList& attrs = parser_.PartAttributes();
+    const size_t before = bindings_.Size();
+    std::string xmlBase;
+    bool hasBase = false;
+    for (int i = 0; i < attrs.Count(); ++i) {
+      const std::string name = attrs.NameAt(i);
+      if (name == "xmlns")
+        bindings_.Add("", attrs.ValueAt(i));
+      else if (name.rfind("xmlns:", 0) == 0)
+        bindings_.Add(name.substr(6), attrs.ValueAt(i));
+      else if (name == "xml:base") {
+        xmlBase = attrs.ValueAt(i);
+        hasBase = true;
+      }
+    }
+    const std::string& qname = parser_.PartName();
+    const ElementName name = Classify(qname, bindings_);
+    std::string base = hasBase ? Resolved(CurrentBase(), xmlBase) : CurrentBase();
+    if (hasBase && base.empty()) base = xmlBase;
+
+    const bool isItem = name.space == Space::Feed && (name.local == "ITEM" || name.local == "ENTRY");
+    if (capture_) {
+      // Markup inside a field's text.
+      const std::string local = LocalName(qname);
+      capture_->pieces.push_back({true, "<" + local + (empty ? "/>" : ">")});
+    } else if (isItem) {
+      // Items do not nest: an item that begins inside another ends that one.
+      if (item_) EndItem();
+      item_.emplace();
+      item_->atom = name.local == "ENTRY";
+      item_->frame = stack_.size();
+    } else if (item_) {
+      Consider(name, attrs, base, stack_.size() - item_->frame, empty);
+    }
+
+    if (empty) {
+      if (isItem && item_ && !capture_) EndItem();  // <item/>: an item with nothing in it
+      bindings_.Truncate(before);
+    } else if (stack_.size() < kMaxDepth) {
+      std::string key = AnsiUpperCase(qname);
+      ++openNames_[key];
+      stack_.push_back({qname, std::move(key), before, std::move(base)});
+    } else {
+      bindings_.Truncate(before);
+    }
+  }
+
+  // A child (or, for media ones, a deeper descendant) of the current item.
+  void Consider(const ElementName& name, const TAttrList& attrs, const std::string& base, size_t depth,
+                bool empty) {
+    Role role = kNoRole;
+    const std::string& l = name.local;
+    if (depth == 1) {
+      switch (name.space) {
+        case Space::Feed:
+          if (l == "TITLE")
+            role = kTitle;
+          else if (l == (item_->atom ? "CONTENT" : "DESCRIPTION"))
+            role = kDescription;
+          else if (item_->atom && l == "SUMMARY")
+            role = kSummary;
+          else if (!item_->atom && l == "LINK")
+            role = kLink;
+          else if (!item_->atom && l == "GUID")
+            role = kGuid;
+          else if (item_->atom && l == "LINK")
+            AddAtomLink(attrs, base);
+          break;
+        case Space::Content:
+          if (l == "ENCODED") role = kEncoded;
+          break;
+        case Space::DublinCore:
+          if (l == "TITLE")
+            role = kDcTitle;
+          else if (l == "DESCRIPTION")
+            role = kDcDescription;
+          break;
+        case Space::ITunes:
+          if (l == "SUMMARY") role = kITunesSummary;
+          break;
+        default:
+          break;
+      }
+    }
+    // media:title and media:description also sit inside media:group or media:content.
+    if (name.space == Space::Media && depth <= 3) {
+      if (l == "TITLE")
+        role = kMediaTitle;
+      else if (l == "DESCRIPTION")
+        role = kMediaDescription;
+    }
+    if (role == kNoRole) return;
+    if (role == kGuid) {
+      item_->guidIsPermalink = true;
+      for (int i = 0; i < attrs.Count(); ++i)
+        if (UpperCase(attrs.NameAt(i)) == "ISPERMALINK" && LowerCase(Trim(attrs.ValueAt(i))) == "false")
+          item_->guidIsPermalink = false;
+    }
+    if (empty) {
+      item_->fields[role] = std::string();  // an element with no text gives an empty field
+      return;
+    }
+    capture_.emplace();
+    capture_->role = role;
+    capture_->frame = stack_.size();
+  }
+
+  void AddAtomLink(const TAttrList& attrs, const std::string& base) {
+    AtomLink link;
+    for (int i = 0; i < attrs.Count(); ++i) {
+      const std::string name = UpperCase(attrs.NameAt(i));
+      if (name == "HREF" && link.href.empty())
+        link.href = Resolved(base, attrs.ValueAt(i));
+      else if (name == "REL")
+        link.rel = LowerCase(Trim(attrs.ValueAt(i)));
+    }
+    item_->links.push_back(std::move(link));
+  }
+
+  static std::string LocalName(std::string_view qname) {
+    const size_t colon = qname.find(':');
+    return std::string(colon == std::string_view::npos ? qname : qname.substr(colon + 1));
+  }
+
+  void Close(const std::string& qname) {
+    // The innermost open element of that name; an end tag that closes nothing open is ignored
+    // at once, one that skips elements closes them too (so every search is paid for by pops).
+    const std::string key = AnsiUpperCase(qname);
+    const auto open = openNames_.find(key);
+    if (open == openNames_.end()) return;
+    for (size_t k = stack_.size(); k-- > 0;) {
+      if (stack_[k].key != key) continue;
+      while (stack_.size() > k) Pop();
+      return;
+    }
+  }
+
+  void Pop() {
+    const size_t index = stack_.size() - 1;
+    if (capture_ && index > capture_->frame) {
+      capture_->pieces.push_back({true, "</" + LocalName(stack_.back().qname) + ">"});
+    } else if (capture_ && index == capture_->frame) {
+      EndCapture();
+    } else if (item_ && index == item_->frame) {
+      EndItem();
+    }
+    bindings_.Truncate(stack_.back().bindings);
+    const auto open = openNames_.find(stack_.back().key);
+    if (--open->second == 0) openNames_.erase(open);
+    stack_.pop_back();
+  }
+
+  void EndCapture() {
+    std::string text = JoinPieces(capture_->pieces);
+    if (capture_->role == kLink) text = Resolved(stack_[capture_->frame].base, text);
+    item_->fields[capture_->role] = std::move(text);
+    capture_.reset();
+  }
+
+  void EndItem() {
+    if (capture_) EndCapture();
+    TItem item = MakeItem(*item_);
+    item_.reset();
+    onItem_(item);
+  }
+
+  TXmlParser& parser_;
+  const ItemHandler& onItem_;
+  const FeedReadOptions& options_;
+  std::vector<Frame> stack_;
+  std::unordered_map<std::string, int> openNames_;  // keys of the open elements, with their counts
+  Bindings bindings_;
+  std::optional<ItemState> item_;
+  std::optional<Capture> capture_;
+};
+
+// ---- JSON Feed --------------------------------------------------------------------------------
+
+std::string JsonText(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_string()) return {};
+  return Utf8ToWin1252(it->get_ref<const std::string&>());
+}
+
+}  // namespace
+
+void ReadFeedItems(TXmlParser& parser, const ItemHandler& onItem, const FeedReadOptions& options) {
+  ItemWalker(parser, onItem, options).Run();
+}
+
+bool LooksLikeJson(std::string_view document) {
+  if (document.substr(0, 3) == "\xEF\xBB\xBF") document.remove_prefix(3);
+  for (char c : document) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    return c == '{';
+  }
+  return false;
+}
+
+void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem, const FeedReadOptions& options) {
+  if (document.substr(0, 3) == "\xEF\xBB\xBF") document.remove_prefix(3);
+  const nlohmann::json feed = nlohmann::json::parse(document.begin(), document.end(), nullptr, false);
+  if (!feed.is_object()) return;
+  const std::string version = JsonText(feed, "version");
+  if (version.rfind("https://jsonfeed.org/version/1", 0) != 0 &&
+      version.rfind("http://jsonfeed.org/version/1", 0) != 0)
+    return;
+  const auto items = feed.find("items");
+  if (items == feed.end() || !items->is_array()) return;
+  for (const nlohmann::json& entry : *items) {
+    if (options.cancelRequested && *options.cancelRequested) return;
+    if (!entry.is_object()) continue;
+    TItem item;
+    item.Title = JsonText(entry, "title");
+    for (const char* key : {"content_text", "content_html", "summary"}) {
+      item.Description = JsonText(entry, key);
+      if (!item.Description.empty()) break;
+    }
+    std::string link = JsonText(entry, "url");
+    if (link.empty()) link = JsonText(entry, "external_url");
+    item.Link = Resolved(options.documentUrl, link);
+    onItem(item);
+  }
+}
+
+void ReadFeedDocument(TXmlParser& loaded, const ItemHandler& onItem, const FeedReadOptions& options) {
+  const size_t size = loaded.BufferSize();  // with the terminating NUL
+  const std::string_view document(loaded.DocumentText(), size > 0 ? size - 1 : 0);
+  if (LooksLikeJson(document)) {
+    ReadJsonFeedItems(document, onItem, options);
+    return;
+  }
+  loaded.Rewind();
+  ReadFeedItems(loaded, onItem, options);
+}
+
+void ReadFeedFile(const std::string& path, const ItemHandler& onItem, const FeedReadOptions& options) {
+  TXmlParser parser;
+  parser.LoadFile(path);  // a failed load leaves an empty document
+  ReadFeedDocument(parser, onItem, options);
+}
+
+}  // namespace zibu

@@ -1,0 +1,63 @@
+// Reading the articles of a feed document: RSS items (0.9x, 1.0, 2.0), Atom entries and JSON
+// Feed items, each as a fresh TItem with its title, description and link.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "feeds/feed.h"
+
+namespace zibu {
+
+class TXmlParser;
+
+// Called once per article; the item is the reader's own, so the callee may change it.
+using ItemHandler = std::function<void(TItem&)>;
+
+struct FeedReadOptions {
+  // The address the document was finally fetched from (after redirects), against which
+  // relative links are resolved when no xml:base applies; empty: they stay as written.
+  std::string documentUrl;
+  // Checked before each article; reading stops once it is true.
+  const bool* cancelRequested = nullptr;
+};
+
+// Walks a loaded XML document and hands every RSS item and Atom entry to `onItem`.
+//
+// An item is read from its own children, whatever comments, processing instructions or text
+// stand between them; an element with no text gives an empty field, and every item starts
+// empty. Names are matched by their namespace and their local name in any letter case: the RSS
+// and Atom elements in no namespace, in their own namespaces under any prefix, or in a default
+// namespace the reader does not know (as many documents declare one); elements of other
+// namespaces do not set the fields, apart from the forms below.
+//  - Title: title; where that is absent or empty, dc:title, then media:title.
+//  - Description: RSS description or Atom content; then Atom summary, content:encoded,
+//    dc:description, itunes:summary, media:description (media ones also inside media:group or
+//    media:content).
+//  - Link: RSS link, else a guid that is a permalink (no isPermaLink="false") holding an http or
+//    https address; Atom: the first link whose rel is "alternate" or absent, else the first with
+//    an href. A relative link is resolved against xml:base (of the element or any ancestor),
+//    else against `documentUrl`.
+// A field's text is the text of the element, its CDATA sections included; markup inside it
+// (Atom's xhtml content, say) is kept as tags so the HTML-to-text step sees the structure. An
+// item cut short by the end of the document is still handed on; a new item beginning inside
+// an unclosed one ends that one first.
+void ReadFeedItems(TXmlParser& parser, const ItemHandler& onItem, const FeedReadOptions& options = {});
+
+// Whether a document is JSON rather than XML: its first byte after blanks (and a UTF-8 byte
+// order mark) is "{".
+bool LooksLikeJson(std::string_view document);
+
+// The items of a JSON Feed (version 1 or 1.1): title; content_text, else content_html, else
+// summary; url, else external_url (resolved against `documentUrl` when relative). Texts arrive
+// as Windows-1252 like the XML scanner's. Anything that is not a JSON Feed gives no items.
+void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem,
+                       const FeedReadOptions& options = {});
+
+// A loaded document of either kind: JSON Feed when it looks like JSON, else XML.
+void ReadFeedDocument(TXmlParser& loaded, const ItemHandler& onItem, const FeedReadOptions& options = {});
+// The same over a file; a file that cannot be read gives no items.
+void ReadFeedFile(const std::string& path, const ItemHandler& onItem, const FeedReadOptions& options = {});
+
+}  // namespace zibu
