@@ -53,6 +53,10 @@ void SettingsFile::WriteString(const std::string& section, const std::string& ke
   impl_->ini.SetValue(section.c_str(), key.c_str(), value.c_str(), nullptr, /*forceReplace=*/true);
 }
 
+void SettingsFile::DeleteKey(const std::string& section, const std::string& key) {
+  impl_->ini.Delete(section.c_str(), key.c_str(), /*removeEmpty=*/false);
+}
+
 void SettingsFile::WriteInteger(const std::string& section, const std::string& key, long long value) {
   WriteString(section, key, std::to_string(value));
 }

@@ -30,6 +30,8 @@ class SettingsFile {
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, long long value);
   void WriteFlag(const std::string& section, const std::string& key, bool value);
+  // Removes the key; nothing happens when there is none.
+  void DeleteKey(const std::string& section, const std::string& key);
 
   // Writes the file to a temporary name beside it and renames it into place, readable by
   // its owner only (it holds the proxy password). Raises IoError "Unable to write to <path>".

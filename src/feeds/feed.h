@@ -14,6 +14,10 @@ struct TFeed {
   std::vector<std::string> keywords;  // keyword rule lines
   int32_t refreshInterval = 300;      // seconds between two scans
   int64_t lastRefresh = 0;            // NowMs at the start of the last scan; 0 = never
+  // Validators of the last download ("" when the server sent none). They go back with the next
+  // request, so an unchanged feed answers "304 Not Modified" and its kept copy is read again.
+  std::string etag;
+  std::string lastModified;
 };
 
 // One article read from a feed.

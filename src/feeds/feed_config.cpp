@@ -24,6 +24,8 @@ TFeed ReadFeed(const SettingsFile& file, int n) {
   // stopping the whole load.
   const auto last = TryStrToFloat(file.ReadString(kFeedSection, FeedKey(n, "lastRefresh"), "0"));
   feed.lastRefresh = last && std::isfinite(*last) ? std::llround(*last) : 0;
+  feed.etag = file.ReadString(kFeedSection, FeedKey(n, "etag"), "");
+  feed.lastModified = file.ReadString(kFeedSection, FeedKey(n, "lastModified"), "");
   return feed;
 }
 
@@ -33,6 +35,13 @@ void WriteFeed(SettingsFile& file, int n, const TFeed& feed) {
   file.WriteString(kFeedSection, FeedKey(n, "keywords"), EncodeCrlfLines(feed.keywords));
   file.WriteInteger(kFeedSection, FeedKey(n, "refreshInterval"), feed.refreshInterval);
   file.WriteString(kFeedSection, FeedKey(n, "lastRefresh"), std::to_string(feed.lastRefresh));
+  for (const auto& [field, value] :
+       {std::pair{"etag", &feed.etag}, std::pair{"lastModified", &feed.lastModified}}) {
+    if (value->empty())
+      file.DeleteKey(kFeedSection, FeedKey(n, field));
+    else
+      file.WriteString(kFeedSection, FeedKey(n, field), *value);
+  }
 }
 
 FeedLearningParameters ReadLearningParameters(const SettingsFile& file) {

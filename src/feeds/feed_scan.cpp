@@ -1,10 +1,13 @@
 #include "feeds/feed_scan.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 
 #include "common/errors.h"
+#include "common/file_io.h"
 #include "common/ports.h"
 #include "common/text.h"
 #include "xml/xml_parser.h"
@@ -33,6 +36,18 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
+std::string CachedFeedFileName(const std::string& url) {
+  // FNV-1a: a stable name from the address alone, whatever the feed's place in the list.
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : url) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "feed-%016llx.xml", static_cast<unsigned long long>(hash));
+  return name;
+}
+
 HttpOptions FeedRequestOptions(const ProxySettings& proxy) {
   HttpOptions options;
   options.proxy = proxy;
@@ -50,9 +65,16 @@ FeedDownload DownloadFeed(const std::string& url, const std::string& downloadFil
     encoded = UrlEncode(url);
     std::remove(downloadFile.c_str());
     const HttpResponse response = get ? get(encoded, options) : HttpGetResponse(encoded, options);
-    WriteWholeFile(downloadFile, response.body);
     result.finalUrl = response.finalUrl;
-    port.Log("Downloaded " + encoded + " ok", true);
+    result.etag = response.etag;
+    result.lastModified = response.lastModified;
+    if (response.status == 304) {
+      result.notModified = true;
+      port.Log("Downloaded " + encoded + " ok: not modified since the last download", true);
+    } else {
+      WriteWholeFile(downloadFile, response.body);
+      port.Log("Downloaded " + encoded + " ok", true);
+    }
   } catch (const std::exception& e) {
     result.error = ErrorText(e);
     port.Log("Error downloading " + encoded + ": " + result.error);
@@ -64,7 +86,38 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   port.Log("Scanning feed " + feed.url);
   feed.lastRefresh = settings.clock ? settings.clock->NowMs() : NowMs();
   const std::string downloadFile = settings.tempDir + kDownloadFileName;
-  const FeedDownload download = DownloadFeed(feed.url, downloadFile, settings.http, port, settings.httpGet);
+  const std::string keptCopy = settings.tempDir + CachedFeedFileName(feed.url);
+  HttpOptions http = settings.http;
+  if (std::filesystem::exists(keptCopy)) {
+    http.ifNoneMatch = feed.etag;
+    http.ifModifiedSince = feed.lastModified;
+  }
+  const FeedDownload download = DownloadFeed(feed.url, downloadFile, http, port, settings.httpGet);
+  if (download.notModified) {
+    try {
+      WriteWholeFile(downloadFile, ReadFileBytes(keptCopy));
+    } catch (const std::exception& e) {
+      // The copy went between the check and now: ask unconditionally next time.
+      port.Log("Error downloading " + feed.url +
+               ": the feed has not changed, but I cannot read the copy kept from " + "the last download (" +
+               ErrorText(e) + ")");
+      feed.etag.clear();
+      feed.lastModified.clear();
+    }
+  } else if (download.error.empty()) {
+    feed.etag = download.etag;
+    feed.lastModified = download.lastModified;
+    try {
+      if (feed.etag.empty() && feed.lastModified.empty())
+        std::filesystem::remove(keptCopy);
+      else
+        WriteWholeFile(keptCopy, ReadFileBytes(downloadFile));
+    } catch (const std::exception& e) {
+      port.Log("Cannot keep a copy of " + feed.url + ": " + ErrorText(e));
+      feed.etag.clear();
+      feed.lastModified.clear();
+    }
+  }
   FeedReadOptions read;
   read.documentUrl = download.finalUrl;
   read.cancelRequested = settings.cancelRequested;

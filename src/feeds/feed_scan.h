@@ -28,14 +28,21 @@ using HttpGetFunction = std::function<HttpResponse(const std::string& url, const
 
 // The outcome of one feed download.
 struct FeedDownload {
-  std::string error;     // "" on success
-  std::string finalUrl;  // the address the document came from, after redirects
+  std::string error;         // "" on success
+  bool notModified = false;  // a conditional request answered 304: no download file was written
+  std::string finalUrl;      // the address the document came from, after redirects
+  std::string etag;          // the response's validators
+  std::string lastModified;
 };
 
+// The name, in the temporary folder, of the copy kept of a feed's last downloaded document: read
+// again when the server answers that the feed has not changed.
+std::string CachedFeedFileName(const std::string& url);
+
 // Fetches `url` (percent-encoded first) into `downloadFile`, which is deleted beforehand, so it
-// does not exist after a failed download. On failure the error text is also logged as "Error
-// downloading <encoded url>: <error text>". Never throws. The GET goes through `get` when one is
-// given.
+// does not exist after a failed download (nor after a 304 answer to a conditional request). On
+// failure the error text is also logged as "Error downloading <encoded url>: <error text>".
+// Never throws. The GET goes through `get` when one is given.
 FeedDownload DownloadFeed(const std::string& url, const std::string& downloadFile, const HttpOptions& options,
                           UserPort& port, const HttpGetFunction& get = {});
 
@@ -55,6 +62,10 @@ struct FeedScanSettings {
 // Scans one feed: logs, sets its lastRefresh, downloads it, reads its items and hands each to
 // the triage hook. An error while one item is triaged is logged with the item's link and skips
 // that item only; nothing is thrown.
+// When the last download left validators and the copy of its document is still in the
+// temporary folder, the request is conditional; on "304 Not Modified" that copy becomes the
+// download file and is read as if it had just arrived. A download that brings validators
+// replaces the copy and the feed's validators; one without them removes both.
 void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, UserPort& port);
 
 }  // namespace zibu

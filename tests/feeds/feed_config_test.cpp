@@ -131,6 +131,40 @@ TEST_F(FeedConfigTest, DeletingTheMiddleFeedLeavesTheStaleKeysUnread) {
   EXPECT_EQ(back[1].keywords, std::vector<std::string>{"1:two"});
 }
 
+TEST_F(FeedConfigTest, ValidatorsTravelWithTheirFeedAndEmptyOnesLeaveNoKey) {
+  struct Case {
+    std::string etag, lastModified;
+  };
+  const std::vector<Case> cases = {
+      {"\"5e1-6f0a\"", "Mon, 07 Dec 2026 18:04:11 GMT"},
+      {"W/\"weak;with=odd#chars\"", ""},
+      {"", "Tue, 01 Dec 2026 09:30:00 GMT"},
+      {"", ""},
+  };
+  std::vector<TFeed> feeds;
+  for (const Case& c : cases) {
+    feeds.push_back(Feed("http://" + std::to_string(feeds.size()) + "/"));
+    feeds.back().etag = c.etag;
+    feeds.back().lastModified = c.lastModified;
+  }
+  auto back = RoundTrip(feeds);
+  ASSERT_EQ(back.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(back[i].etag, cases[i].etag) << i;
+    EXPECT_EQ(back[i].lastModified, cases[i].lastModified) << i;
+  }
+  EXPECT_EQ(ReadText().find("feed.3.etag"), std::string::npos) << ReadText();
+  EXPECT_EQ(ReadText().find("feed.1.lastModified"), std::string::npos) << ReadText();
+
+  // After a deletion the next feed takes the number: the validators of the deleted one go.
+  DeleteFeedAt(feeds, 0);
+  back = RoundTrip(feeds);
+  EXPECT_EQ(back[0].etag, "W/\"weak;with=odd#chars\"");
+  EXPECT_EQ(back[0].lastModified, "");
+  EXPECT_EQ(back[2].etag, "");
+  EXPECT_EQ(ReadText().find("feed.2.etag"), std::string::npos) << ReadText();
+}
+
 TEST_F(FeedConfigTest, LoadRunsItsStepsInOrder) {
   WriteText(
       "[main]\nfeedCount=2\nshowRelevance=45\nresultsFormat=1\nmaxWordWeight=90\nsaveConfigInterval=3\n"

@@ -3,11 +3,13 @@
 #include "feeds/feed_scan.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "common/ports.h"
@@ -256,6 +258,71 @@ TEST_F(FeedScanTest, CancelStopsBeforeTheNextItem) {
     cancel_ = true;
   };
   EXPECT_EQ(Scan(Serve("rss2_three.xml")).size(), 1u);
+}
+
+TEST_F(FeedScanTest, UnchangedFeedAnswers304AndItsKeptCopyIsReadAgain) {
+  std::string etag = "\"v1\"";
+  std::string body = DataFile("rss2_three.xml");
+  bool validators = true;
+  bool failing = false;
+  server_.Serve("/feed.xml", [&](const httplib::Request& req, httplib::Response& res) {
+    if (failing) {
+      res.status = 503;
+      return;
+    }
+    if (validators && req.get_header_value("If-None-Match") == etag) {
+      res.status = 304;
+      return;
+    }
+    if (validators) {
+      res.set_header("ETag", etag);
+      res.set_header("Last-Modified", "Mon, 07 Dec 2026 18:04:11 GMT");
+    }
+    res.set_content(body, "application/rss+xml");
+  });
+  const std::string url = server_.Url("/feed.xml");
+  const std::string kept = settings_.tempDir + CachedFeedFileName(url);
+
+  struct Step {
+    const char* what;
+    std::function<void()> before;
+    std::string sentEtag;  // If-None-Match the server saw
+    size_t items;
+    std::string etagAfter;
+    bool keptAfter;
+  };
+  const std::vector<Step> steps = {
+      {"first download", [] {}, "", 3, "\"v1\"", true},
+      {"unchanged: 304, the kept copy is read", [] {}, "\"v1\"", 3, "\"v1\"", true},
+      {"a failed download keeps copy and validators", [&] { failing = true; }, "\"v1\"", 0, "\"v1\"", true},
+      {"changed", [&] { failing = false, etag = "\"v2\"", body = DataFile("rdf.xml"); }, "\"v1\"", 2,
+       "\"v2\"", true},
+      {"copy gone: asked without condition", [&] { fs::remove(kept); }, "", 2, "\"v2\"", true},
+      {"no validators any more", [&] { validators = false; }, "\"v2\"", 2, "", false},
+      {"nothing to send then", [] {}, "", 2, "", false},
+  };
+  std::vector<Seen> first;
+  for (const Step& step : steps) {
+    step.before();
+    port_.lines.clear();
+    const auto items = Scan(url);
+    EXPECT_EQ(items.size(), step.items) << step.what;
+    EXPECT_EQ(server_.LastRequest("/feed.xml")->Header("If-None-Match"), step.sentEtag) << step.what;
+    EXPECT_EQ(feed_.etag, step.etagAfter) << step.what;
+    EXPECT_EQ(feed_.lastModified.empty(), step.etagAfter.empty()) << step.what;
+    EXPECT_EQ(fs::exists(kept), step.keptAfter) << step.what;
+    if (first.empty()) first = items;
+    if (step.sentEtag == "\"v1\"" && step.items == 3) {
+      // Triage sees exactly what the first download gave, and the download file is the copy.
+      EXPECT_EQ(items, first);
+      std::ifstream in(DownloadFile(), std::ios::binary);
+      std::stringstream copy;
+      copy << in.rdbuf();
+      EXPECT_EQ(copy.str(), DataFile("rss2_three.xml"));
+      EXPECT_TRUE(port_.Logged("Downloaded " + url + " ok: not modified since the last download", true));
+    }
+  }
+  EXPECT_EQ(server_.RequestCount("/feed.xml"), steps.size());
 }
 
 TEST(FeedFile, MissingFileGivesNoItems) {
