@@ -11,7 +11,7 @@ PACKAGES=(
   nlohmann-json3-dev
   libxss-dev libx11-dev
   libxml2-dev libexpat1-dev
-  tinyproxy xvfb xauth xdotool x11-apps imagemagick
+  tinyproxy xvfb xauth xdotool x11-apps imagemagick openbox
   clang libclang-rt-dev
   fonts-dejavu-core ccache
   desktop-file-utils appstream dbus-daemon

@@ -865,6 +865,9 @@ bool TfrmFeeds::eventFilter(QObject* watched, QEvent* event) {
       const auto reason = static_cast<QFocusEvent*>(event)->reason();
       // A popup or a switch to another window is not leaving the box.
       if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) break;
+      // Nor, for the drop-down, the focus the window manager takes when its list first opens
+      // (it arrives with no reason the user gave): hiding it then lost the user's first click.
+      if (watched == cbCommonIntervals && reason == Qt::OtherFocusReason) break;
       if (watched == txtKeywords) {
         txtKeywordsExit();
       } else if (watched == txtRefreshInterval) {

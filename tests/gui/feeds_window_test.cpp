@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFocusEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -266,6 +267,13 @@ TEST_F(FeedsWindowTest, CommonIntervalsFollowTheIntervalBox) {
   window_->cbCommonIntervals->setFocus(Qt::TabFocusReason);
   QApplication::processEvents();
   EXPECT_TRUE(window_->cbCommonIntervals->isVisible());  // it keeps showing while in use
+  // Opening its list the first time moves the focus away by other ways than the user leaving (a
+  // window manager takes it for the new pop-up); none of them hides the drop-down.
+  for (Qt::FocusReason reason : {Qt::PopupFocusReason, Qt::ActiveWindowFocusReason, Qt::OtherFocusReason}) {
+    QFocusEvent away(QEvent::FocusOut, reason);
+    QApplication::sendEvent(window_->cbCommonIntervals, &away);
+    EXPECT_TRUE(window_->cbCommonIntervals->isVisible()) << reason;
+  }
   window_->cbCommonIntervals->setCurrentIndex(7);        // the user picks "4 hours (14440)"
   window_->cbCommonIntervalsChange(7);
   EXPECT_EQ(window_->txtRefreshInterval->text(), "14440");
