@@ -6,6 +6,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -22,6 +23,7 @@
 #include "spider/spider_window.h"
 #include "ui/dialogs.h"
 #include "ui/icons.h"
+#include "ui/placement.h"
 #include "ui/splash_window.h"
 
 namespace zibu {
@@ -109,7 +111,7 @@ void TMainForm::CreateActions() {
   connect(FileExit1, &QAction::triggered, this, &QWidget::close);
 
   WindowCascade1 = makeAction("&Cascade", "WindowCascade1");
-  connect(WindowCascade1, &QAction::triggered, mdiArea_, &QMdiArea::cascadeSubWindows);
+  connect(WindowCascade1, &QAction::triggered, this, &TMainForm::Cascade);
   WindowTileHorizontal1 = makeAction("Tile &Horizontally", "WindowTileHorizontal1");
   connect(WindowTileHorizontal1, &QAction::triggered, this, &TMainForm::TileHorizontally);
   WindowTileVertical1 = makeAction("Tile &Vertically", "WindowTileVertical1");
@@ -233,6 +235,13 @@ QMdiSubWindow* TMainForm::AddChild(QWidget* child) {
   QMdiSubWindow* sub = mdiArea_->addSubWindow(child);
   sub->setAttribute(Qt::WA_DeleteOnClose);
   sub->show();
+  // A new window opens wholly inside the frame's area, smaller if it must be.
+  const QRect area = mdiArea_->viewport()->rect();
+  QRect placed(sub->pos(), sub->size().boundedTo(area.size()).expandedTo(sub->minimumSize()));
+  if (placed.right() > area.right()) placed.moveRight(area.right());
+  if (placed.bottom() > area.bottom()) placed.moveBottom(area.bottom());
+  placed.moveTopLeft(QPoint(std::max(0, placed.left()), std::max(0, placed.top())));
+  if (placed != sub->geometry()) sub->setGeometry(placed);
   const QString caption = QString("Window %1").arg(static_cast<int>(ChildWindows().size()) - 1);
   child->setWindowTitle(caption);
   sub->setWindowTitle(caption);
@@ -297,6 +306,7 @@ void TMainForm::SaveConfigCommand() {
 void TMainForm::ShowFeeds() {
   if (!feeds_) return;
   feeds_->setWindowState(feeds_->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+  PlaceInsideScreen(feeds_);
   feeds_->show();
   feeds_->raise();
   feeds_->activateWindow();
@@ -313,22 +323,17 @@ void TMainForm::VisitHomePage() {
 }
 
 void TMainForm::TileHorizontally() {
-  std::vector<QMdiSubWindow*> tiles;
-  for (QMdiSubWindow* sub : mdiArea_->subWindowList(QMdiArea::CreationOrder)) {
-    if (!sub->isHidden() && !sub->isMinimized()) tiles.push_back(sub);
-  }
-  if (tiles.empty()) return;
-  const QRect area = mdiArea_->viewport()->rect();
-  const int n = static_cast<int>(tiles.size());
-  const int h = std::max(1, area.height() / n);
-  for (int i = 0; i < n; ++i) {
-    if (tiles[i]->isMaximized()) tiles[i]->showNormal();
-    const int height = (i == n - 1) ? area.height() - h * (n - 1) : h;
-    tiles[i]->setGeometry(0, i * h, area.width(), std::max(1, height));
-  }
+  Tile(false);
 }
 
 void TMainForm::TileVertically() {
+  Tile(true);
+}
+
+// Side by side (tile vertically) or one above the other (tile horizontally) while each window
+// keeps at least its smallest size; windows that do not fit in one line wrap into a grid, and
+// past that the frame's area scrolls rather than a window being squeezed and cut.
+void TMainForm::Tile(bool sideBySide) {
   std::vector<QMdiSubWindow*> tiles;
   for (QMdiSubWindow* sub : mdiArea_->subWindowList(QMdiArea::CreationOrder)) {
     if (!sub->isHidden() && !sub->isMinimized()) tiles.push_back(sub);
@@ -336,12 +341,57 @@ void TMainForm::TileVertically() {
   if (tiles.empty()) return;
   const QRect area = mdiArea_->viewport()->rect();
   const int n = static_cast<int>(tiles.size());
-  const int w = std::max(1, area.width() / n);
+  QSize least(1, 1);
+  for (QMdiSubWindow* sub : tiles) least = least.expandedTo(sub->minimumSizeHint());
+  // Lines of windows: across for side by side, down for one above the other.
+  const int along = sideBySide ? area.width() : area.height();
+  const int perLine = std::clamp(along / std::max(1, sideBySide ? least.width() : least.height()), 1, n);
+  const int lines = (n + perLine - 1) / perLine;
+  const int across = sideBySide ? area.height() : area.width();
+  const int lineSize = std::max(across / lines, sideBySide ? least.height() : least.width());
   for (int i = 0; i < n; ++i) {
-    if (tiles[i]->isMaximized()) tiles[i]->showNormal();
-    const int width = (i == n - 1) ? area.width() - w * (n - 1) : w;
-    tiles[i]->setGeometry(i * w, 0, std::max(1, width), area.height());
+    const int line = i / perLine;
+    const int inLine = line == lines - 1 ? n - perLine * (lines - 1) : perLine;
+    const int k = i % perLine;
+    const int cell = std::max(along / inLine, sideBySide ? least.width() : least.height());
+    // The last window of a line and of the last line takes what division left over.
+    const int length = (k == inLine - 1 && cell * inLine <= along) ? along - cell * (inLine - 1) : cell;
+    const int breadth =
+        (line == lines - 1 && lineSize * lines <= across) ? across - lineSize * (lines - 1) : lineSize;
+    QMdiSubWindow* sub = tiles[static_cast<size_t>(i)];
+    if (sub->isMaximized()) sub->showNormal();
+    if (sideBySide)
+      sub->setGeometry(k * cell, line * lineSize, std::max(1, length), std::max(1, breadth));
+    else
+      sub->setGeometry(line * lineSize, k * cell, std::max(1, breadth), std::max(1, length));
   }
+}
+
+// Each window one title bar lower and to the right of the one before, all of one size that
+// keeps the last inside the frame's area (the toolkit's own cascade kept every window's size and
+// pushed the later ones past the bottom edge).
+void TMainForm::Cascade() {
+  std::vector<QMdiSubWindow*> windows;
+  for (QMdiSubWindow* sub : mdiArea_->subWindowList(QMdiArea::CreationOrder)) {
+    if (!sub->isHidden() && !sub->isMinimized()) windows.push_back(sub);
+  }
+  if (windows.empty()) return;
+  const QRect area = mdiArea_->viewport()->rect();
+  const int step = std::max(
+      20, windows.front()->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.front()) + 4);
+  // Past this many steps a window would be too small to use: start again at the top left.
+  const int perRound = std::max(
+      1, std::min(static_cast<int>(windows.size()), std::min(area.width(), area.height()) / 2 / step + 1));
+  const int offset = (perRound - 1) * step;
+  const QSize size(std::max(1, area.width() - offset), std::max(1, area.height() - offset));
+  for (size_t i = 0; i < windows.size(); ++i) {
+    QMdiSubWindow* sub = windows[i];
+    if (sub->isMaximized()) sub->showNormal();
+    const int k = static_cast<int>(i) % perRound;
+    sub->setGeometry(QRect(QPoint(k * step, k * step), size));
+    sub->raise();
+  }
+  windows.back()->setFocus();
 }
 
 // Lines the minimised children up along the bottom edge.

@@ -68,6 +68,7 @@ class TMainForm : public QMainWindow, public FramePort {
   void NewWebPage();
   void SaveConfigCommand();
   void VisitHomePage();
+  void Cascade();
   void TileHorizontally();
   void TileVertically();
   void ArrangeAll();
@@ -106,6 +107,7 @@ class TMainForm : public QMainWindow, public FramePort {
   void RunVersionCheck();
   QMdiSubWindow* AddChild(QWidget* child);
   void RestoreFromTray();
+  void Tile(bool sideBySide);
   // A frame shown while FeedsInFront is set brings the feeds window forward.
   void BringFeedsForwardIfInFront();
   bool TrayAvailable() const;

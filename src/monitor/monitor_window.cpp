@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSplitter>
 #include <QTimer>
 #include <QUrl>
@@ -122,15 +124,33 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
   addressRow->addWidget(txtAddress, 1);
   addressRow->addWidget(btnGo);
   addressRow->addWidget(btnShowRawText);
-  auto* timeRow = new QHBoxLayout;
-  timeRow->addWidget(lblRefreshInterval);
-  timeRow->addWidget(txtRefreshInterval);
-  timeRow->addSpacing(16);
-  timeRow->addWidget(lblStartTime);
-  timeRow->addWidget(txtStartTime);
-  timeRow->addWidget(lblEndTime);
-  timeRow->addWidget(txtEndTime);
-  timeRow->addStretch(1);
+  // The boxes never get narrower than their text: a narrow window (tiled beside others) moves the
+  // scan times under the refresh interval instead of clipping their first digits.
+  const QFontMetrics metrics = txtStartTime->fontMetrics();
+  txtRefreshInterval->setMinimumWidth(metrics.horizontalAdvance("86400") + 16);
+  for (QLineEdit* box : {txtStartTime, txtEndTime})
+    box->setMinimumWidth(metrics.horizontalAdvance("00:00") + 16);
+  refreshGroup_ = new QWidget(this);
+  auto* refreshRow = new QHBoxLayout(refreshGroup_);
+  refreshRow->setContentsMargins(0, 0, 0, 0);
+  refreshRow->addWidget(lblRefreshInterval);
+  refreshRow->addWidget(txtRefreshInterval);
+  scanTimesGroup_ = new QWidget(this);
+  auto* scanRow = new QHBoxLayout(scanTimesGroup_);
+  scanRow->setContentsMargins(0, 0, 0, 0);
+  scanRow->addWidget(lblStartTime);
+  scanRow->addWidget(txtStartTime);
+  scanRow->addWidget(lblEndTime);
+  scanRow->addWidget(txtEndTime);
+  // The times' own width does not hold the window wide: below one row's width they stack.
+  auto* timeBox = new QWidget(this);
+  timeBox->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  timeBox->setMinimumWidth(std::max(refreshGroup_->sizeHint().width(), scanTimesGroup_->sizeHint().width()));
+  timeRows_ = new QGridLayout(timeBox);
+  timeRows_->setContentsMargins(0, 0, 0, 0);
+  timeRows_->setHorizontalSpacing(16);
+  timeRows_->setVerticalSpacing(2);
+  placeTimeGroups(false);
 
   auto column = [this](QLabel* caption, QWidget* body) {
     auto* box = new QWidget(this);
@@ -156,7 +176,7 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->addLayout(addressRow);
-  layout->addLayout(timeRow);
+  layout->addWidget(timeBox);
   layout->addWidget(page, 1);
 
   connect(btnGo, &QPushButton::clicked, this, &TfrmPageMonitor::btnGoClick);
@@ -173,6 +193,29 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
 }
 
 TfrmPageMonitor::~TfrmPageMonitor() = default;
+
+void TfrmPageMonitor::placeTimeGroups(bool stacked) {
+  timeRows_->removeWidget(refreshGroup_);
+  timeRows_->removeWidget(scanTimesGroup_);
+  timeRows_->addWidget(refreshGroup_, 0, 0, Qt::AlignLeft);
+  timeRows_->addWidget(scanTimesGroup_, stacked ? 1 : 0, stacked ? 0 : 1, Qt::AlignLeft);
+  timeRows_->setColumnStretch(0, stacked ? 1 : 0);
+  timeRows_->setColumnStretch(1, stacked ? 0 : 1);
+  timeStacked_ = stacked;
+}
+
+bool TfrmPageMonitor::timesStacked() const {
+  return timeStacked_;
+}
+
+void TfrmPageMonitor::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const QMargins m = layout()->contentsMargins();
+  const int oneRow = refreshGroup_->sizeHint().width() + timeRows_->horizontalSpacing() +
+                     scanTimesGroup_->sizeHint().width() + m.left() + m.right();
+  const bool stacked = width() < oneRow;
+  if (stacked != timeStacked_) placeTimeGroups(stacked);
+}
 
 void TfrmPageMonitor::FormCreate() {
   txtRefreshInterval->setText(QString::number(kMinRefreshSeconds));

@@ -18,6 +18,7 @@
 #include "monitor/page_matcher.h"
 #include "ui/window_ports.h"
 
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -67,6 +68,9 @@ class TfrmPageMonitor : public QWidget {
   const TStringMap& shownLines() const { return matcher_.shownLines(); }
   // How many times loadPage ran.
   int loadCount() const { return loadCount_; }
+  // Whether the window is too narrow for one row of times, so the scan times stand under the
+  // refresh interval.
+  bool timesStacked() const;
 
   // ---- seams for tests and tools; each defaults to the main frame or the real thing ----
   // Where alerts go (default: the main frame's ShowPageFound, or the bare window without one).
@@ -103,6 +107,7 @@ class TfrmPageMonitor : public QWidget {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   // Room for the page under the controls when the frame opens a new window.
   QSize sizeHint() const override { return QSize(760, 560); }
 
@@ -115,6 +120,7 @@ class TfrmPageMonitor : public QWidget {
   // Reports a start or end time that is not HH:MM once per distinct text.
   void checkScanTimes();
   void maximiseWindow();
+  void placeTimeGroups(bool stacked);
   GlobalSettings settings() const;
   PageFoundResult showPageFound(const std::string& line);
 
@@ -139,6 +145,10 @@ class TfrmPageMonitor : public QWidget {
   std::optional<std::string> reportedStartTime_;
   std::optional<std::string> reportedEndTime_;
   int loadCount_ = 0;
+  QWidget* refreshGroup_ = nullptr;
+  QWidget* scanTimesGroup_ = nullptr;
+  QGridLayout* timeRows_ = nullptr;
+  bool timeStacked_ = false;
 };
 
 }  // namespace zibu

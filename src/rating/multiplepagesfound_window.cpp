@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "feeds/presentation.h"
+#include "ui/column_fit.h"
 #include "ui/link_label.h"
 #include "ui/qtext.h"
 
@@ -47,6 +48,7 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
   sgArticles->verticalHeader()->hide();
   sgArticles->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   sgArticles->horizontalHeader()->setDefaultSectionSize(300);
+  sgArticles->viewport()->installEventFilter(this);
   topLayout->addWidget(lblHeading);
   topLayout->addWidget(sgArticles, 1);
   splitter->addWidget(pnlTop);
@@ -126,9 +128,8 @@ void TfrmMultiplePagesFound::ShowItem(int index) {
   if (!items_ || index < 0 || index >= static_cast<int>(items_->size())) return;
   const TItem& item = (*items_)[index];
   txtContents->setPlainText(ToQ(item.Description));
-  LinkLabel->setText(ToQ(item.Link));
   LinkLabel->Url = item.Link;
-  LinkLabel->adjustSize();
+  FitLink();
   updating_ = true;
   SetRating(item.Rating);
   updating_ = false;
@@ -150,15 +151,31 @@ void TfrmMultiplePagesFound::RadioButton1Click() {
   sgArticles->item(row, 2)->setText(QString::number(rating));
 }
 
-void TfrmMultiplePagesFound::FormResize(int outerWidth) {
-  sgArticles->setColumnWidth(0, outerWidth / 2);
-  sgArticles->setColumnWidth(1, outerWidth / 4);
-  sgArticles->setColumnWidth(2, outerWidth / 4);
+void TfrmMultiplePagesFound::FormResize() {
+  FitColumnsToView(sgArticles, {2, 1, 1});
+}
+
+// A link wider than the window ends in "..." in the middle and shows whole in its tool tip.
+void TfrmMultiplePagesFound::FitLink() {
+  if (!LinkLabel) return;
+  const QString whole = ToQ(LinkLabel->Url);
+  const QString shown = LinkLabel->fontMetrics().elidedText(whole, Qt::ElideMiddle,
+                                                            std::max(40, width() - LinkLabel->x() - 20));
+  LinkLabel->setText(shown);
+  LinkLabel->setToolTip(shown == whole ? QString() : whole);
+  LinkLabel->adjustSize();
 }
 
 void TfrmMultiplePagesFound::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
-  FormResize(frameGeometry().width());
+  FormResize();
+  FitLink();
+}
+
+bool TfrmMultiplePagesFound::eventFilter(QObject* watched, QEvent* event) {
+  // The visible width changes with the window and when the vertical scroll bar comes or goes.
+  if (watched == sgArticles->viewport() && event->type() == QEvent::Resize) FormResize();
+  return QDialog::eventFilter(watched, event);
 }
 
 bool TfrmMultiplePagesFound::FormCloseQuery() {

@@ -30,8 +30,9 @@ class TfrmMultiplePagesFound : public QDialog {
   void ShowItem(int index);
   int GetRating() const { return scale_.GetRating(); }
   void SetRating(int rating);
-  // Column 0 gets half of the window's outer width, columns 1 and 2 a quarter each.
-  void FormResize(int outerWidth);
+  // Column 0 gets half of the grid's visible width, columns 1 and 2 a quarter each (each at
+  // least as wide as its header), so the columns always fit without a horizontal scroll bar.
+  void FormResize();
   // Whether the window may close; asks the reminder question when few items were rated.
   bool FormCloseQuery();
 
@@ -54,6 +55,7 @@ class TfrmMultiplePagesFound : public QDialog {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  public slots:
   // Every way of closing (Close, Enter, Escape, the close box) comes here and ends with OK,
@@ -61,6 +63,7 @@ class TfrmMultiplePagesFound : public QDialog {
   void done(int result) override;
 
  private:
+  void FitLink();
   void sgArticlesSelectCell(int row);
   void RadioButton1Click();
 

@@ -6,10 +6,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include "common/text.h"
 #include "ui/link_label.h"
+#include "ui/placement.h"
 #include "ui/qtext.h"
 
 namespace zibu {
@@ -78,18 +80,55 @@ void TfrmPageFound::SetArticle(const std::string& caption, const std::string& li
                                const std::string& description, bool ratingPanelVisible) {
   pnlRateRelevance->setVisible(ratingPanelVisible);
   setWindowTitle(ToQ(caption));
-  Label1->setText(ToQ(HtmlToText(title)));
+  title_ = ToQ(HtmlToText(title));
   Memo1->setPlainText(ToQ(HtmlToText(description)));
-  LinkLabel->setText(ToQ(link));
+  link_ = ToQ(link);
   LinkLabel->Url = link;
-  LinkLabel->adjustSize();
+  FitTitleAndLink();
   // The box stands in the button panel, not on the scale: a page monitor showing several
   // matching lines without the scale stops early when it is ticked.
   cbEnough->setVisible(true);
 }
 
+QString ElideToLines(const QString& text, const QFont& font, int width, int lines) {
+  if (width <= 0 || lines <= 0) return text;
+  QTextLayout layout(text, font);
+  layout.beginLayout();
+  int shown = 0;
+  int lastStart = 0;
+  for (int n = 0; n < lines; ++n) {
+    QTextLine line = layout.createLine();
+    if (!line.isValid()) break;
+    line.setLineWidth(width);
+    lastStart = line.textStart();
+    shown = line.textStart() + line.textLength();
+  }
+  const bool more = layout.createLine().isValid();
+  layout.endLayout();
+  if (!more && shown >= text.size()) return text;
+  // The last line that fits ends in an ellipsis, the rest of the text with it.
+  const QFontMetrics metrics(font);
+  return text.left(lastStart) + metrics.elidedText(text.mid(lastStart).simplified(), Qt::ElideRight, width);
+}
+
+void TfrmPageFound::FitTitleAndLink() {
+  // A title longer than the label's three lines, or a link wider than the window, ends in "..."
+  // and shows whole in its tool tip, instead of stopping short with no sign or running off.
+  const int titleLines = std::max(1, Label1->height() / std::max(1, Label1->fontMetrics().lineSpacing()));
+  // From the window's own width, which is right before the layout has run too (4 px margins).
+  const QString title = ElideToLines(title_, Label1->font(), width() - 8, titleLines);
+  Label1->setText(title);
+  Label1->setToolTip(title == title_ ? QString() : title_);
+  const int linkRoom = std::max(40, width() - LinkLabel->x() - 10);
+  const QString link = LinkLabel->fontMetrics().elidedText(link_, Qt::ElideMiddle, linkRoom);
+  LinkLabel->setText(link);
+  LinkLabel->setToolTip(link == link_ ? QString() : link_);
+  LinkLabel->adjustSize();
+}
+
 void TfrmPageFound::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
+  FitTitleAndLink();
   // Close stays at the right edge of its panel whatever the window's width.
   Button1->move(width() - Button1->width() - 12, 30);
 }
@@ -112,6 +151,7 @@ PageFoundResult ShowPageFoundWindow(QWidget* owner, const std::string& reason, c
                                     bool ratingPanelVisible) {
   TfrmPageFound window(owner);
   window.setWindowState(Qt::WindowNoState);
+  PlaceInsideScreen(&window);
   window.SetArticle(reason, link, title, description, ratingPanelVisible);
   window.exec();
   PageFoundResult result;

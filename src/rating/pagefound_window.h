@@ -9,6 +9,7 @@
 #include "rating/rating_scale.h"
 
 class QCheckBox;
+class QFont;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -44,8 +45,16 @@ class TfrmPageFound : public QDialog {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void FitTitleAndLink();
+
   RatingScale scale_;
+  QString title_;  // whole, as Label1 shows it when it fits
+  QString link_;
 };
+
+// `text` as it fits in `lines` lines of `width` pixels when word-wrapped: unchanged when it fits,
+// otherwise cut with "..." at the end of the last line.
+QString ElideToLines(const QString& text, const QFont& font, int width, int lines);
 
 // Steps 2 to 6 of showing a found article: create the window owned by owner, fill it, show it
 // modally and return what the user chose. The caller alerts the user first.

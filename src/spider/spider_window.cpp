@@ -26,6 +26,7 @@
 #include "app/platform.h"
 #include "http/fetch.h"
 #include "learning/engine.h"
+#include "ui/column_fit.h"
 #include "ui/dialogs.h"
 #include "ui/off_thread.h"
 #include "ui/qtext.h"
@@ -195,6 +196,9 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   btnStop->setToolTip("Stop scanning");
   btnPause = Named(new QPushButton("Pause", pnlTop), "btnPause");
   btnPause->setToolTip("Pause scanning - you can then resume scanning where you left off");
+  // Wide enough for a site's whole front-page address, whatever the window's width.
+  txtStartingAddress->setMinimumWidth(
+      txtStartingAddress->fontMetrics().horizontalAdvance(QString(kDefaultStartingAddress)) + 16);
   auto* lblStartingAddress = new QLabel("Starting address", pnlTop);
   lblStartingAddress->setBuddy(txtStartingAddress);
   top->addWidget(lblStartingAddress, 0, 0);
@@ -326,6 +330,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   // The column widths follow the panels, which the layouts size after this window's own resize.
   pnlFoundLinks->installEventFilter(this);
   pnlFoundPages->installEventFilter(this);
+  sgLinksFound->viewport()->installEventFilter(this);
+  sgPagesFound->viewport()->installEventFilter(this);
 
   connect(btnStart, &QPushButton::clicked, this, &TfrmSpider::btnStartClick);
   connect(btnStop, &QPushButton::clicked, this, &TfrmSpider::btnStopClick);
@@ -361,13 +367,9 @@ void TfrmSpider::setGui(bool idle) {
 }
 
 void TfrmSpider::setColWidths() {
-  const std::pair<QTableView*, QWidget*> tables[] = {{sgLinksFound, pnlFoundLinks}, {sgPagesFound, pnlFoundPages}};
-  for (const auto& [grid, panel] : tables) {
-    const int width = panel->width();
-    grid->setColumnWidth(0, width * 30 / 100);
-    grid->setColumnWidth(1, width * 60 / 100);
-    grid->setColumnWidth(2, width * 10 / 100);
-  }
+  // 30, 60 and 10 per cent of what the table shows, the relevance column at least as wide as its
+  // header: columns as wide as the panel spilled past the table's frame and scroll bar.
+  for (QTableView* grid : {sgLinksFound, sgPagesFound}) FitColumnsToView(grid, {30, 60, 10});
 }
 
 void TfrmSpider::btnStartClick() {
@@ -448,7 +450,10 @@ void TfrmSpider::resizeEvent(QResizeEvent* event) {
 }
 
 bool TfrmSpider::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Resize && (watched == pnlFoundLinks || watched == pnlFoundPages)) setColWidths();
+  if (event->type() == QEvent::Resize &&
+      (watched == pnlFoundLinks || watched == pnlFoundPages || watched == sgLinksFound->viewport() ||
+       watched == sgPagesFound->viewport()))
+    setColWidths();
   return QWidget::eventFilter(watched, event);
 }
 

@@ -96,6 +96,8 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // Room for the address, the buttons and a readable table when the frame opens a new window.
+  QSize sizeHint() const override { return QSize(760, 560); }
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -24,6 +25,7 @@
 #include "app/version_check.h"
 #include "common/settings.h"
 #include "feeds/feeds_window.h"
+#include "monitor/monitor_window.h"
 #include "spider/spider_gate.h"
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
@@ -195,6 +197,43 @@ TEST_F(MainFormTest, NewWindowsAreNumberedByTheChildCount) {
   EXPECT_EQ(Captions(frame), (std::vector<std::string>{"Window 1", "Window 2", "Window 2"}));
   frame.SaveAllConfig();
   EXPECT_EQ(SettingsFile(ConfPath()).ReadInteger("main", "browserWindowCount", -1), 3);
+}
+
+// Every arrangement keeps each child wholly inside the frame's area, and a page monitor tiled
+// narrow keeps its time boxes whole (the scan times move under the refresh interval).
+TEST_F(MainFormTest, ArrangementsKeepEveryWindowInsideAndTheTimeBoxesWhole) {
+  WriteConf(kQuiet);
+  TMainForm frame;
+  frame.StartUp();
+  frame.resize(1366, 740);
+  frame.show();
+  for (int i = 0; i < 3; ++i) frame.btnNewWebPage->trigger();
+  QApplication::processEvents();
+  const QRect area = frame.MdiArea()->viewport()->rect();
+  for (QAction* arrange : {frame.WindowCascade1, frame.WindowTileVertical1, frame.WindowTileHorizontal1}) {
+    arrange->trigger();
+    QApplication::processEvents();
+    int previousTop = -1;
+    for (QMdiSubWindow* sub : frame.MdiArea()->subWindowList(QMdiArea::CreationOrder)) {
+      EXPECT_TRUE(area.contains(sub->geometry()))
+          << FromQ(arrange->text()) << " " << FromQ(sub->windowTitle());
+      if (arrange == frame.WindowCascade1) {
+        EXPECT_GT(sub->y(), previousTop) << "each cascaded window one step lower";
+        previousTop = sub->y();
+      }
+      auto* monitor = qobject_cast<TfrmPageMonitor*>(sub->widget());
+      ASSERT_NE(monitor, nullptr);
+      for (QLineEdit* box : {monitor->txtRefreshInterval, monitor->txtStartTime, monitor->txtEndTime}) {
+        EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->text()) + 4)
+            << FromQ(arrange->text()) << " " << FromQ(box->objectName());
+        EXPECT_LE(box->mapTo(monitor, QPoint(box->width(), 0)).x(), monitor->width())
+            << FromQ(arrange->text()) << " " << FromQ(box->objectName());
+      }
+      if (arrange == frame.WindowTileVertical1) {
+        EXPECT_TRUE(monitor->timesStacked()) << "a third of the frame is too narrow for one row";
+      }
+    }
+  }
 }
 
 TEST_F(MainFormTest, SaveConfigCommandReportsSavedOrTheError) {

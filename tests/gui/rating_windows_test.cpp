@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -98,6 +99,45 @@ TEST(PageFoundWindowTest, ShowsTheArticleAsPlainTextWithItsReasonAndLink) {
   std::erase(hint, '\r');
   EXPECT_EQ(FromQ(window.Scale().gbRelevance->toolTip()), hint);
   EXPECT_EQ(window.Scale().lblRateHeading->toolTip(), window.Scale().gbRelevance->toolTip());
+}
+
+// A title longer than the label's lines or a link wider than the window is cut with "..." and
+// shown whole in a tool tip; the link still opens the whole address.
+TEST(PageFoundWindowTest, ALongTitleOrLinkShowsItWasCutAndKeepsTheWholeInItsToolTip) {
+  const std::string longTitle = [] {
+    std::string t;
+    for (int i = 0; i < 60; ++i) t += "headline" + std::to_string(i) + " ";
+    return t + "END";
+  }();
+  const std::string longLink = "http://example.test/" + std::string(400, 'a') + "/last-part.html";
+  struct Case {
+    std::string title, link;
+    bool titleCut, linkCut;
+  };
+  for (const Case& c : std::vector<Case>{{"Short title", "http://x/", false, false},
+                                         {longTitle, "http://x/", true, false},
+                                         {"Short title", longLink, false, true}}) {
+    TfrmPageFound window;
+    window.show();
+    window.SetArticle("Learning", c.link, c.title, "d", true);
+    QApplication::processEvents();
+    const std::string shownTitle = FromQ(window.Label1->text());
+    EXPECT_EQ(shownTitle == c.title, !c.titleCut);
+    EXPECT_EQ(FromQ(window.Label1->toolTip()), c.titleCut ? c.title : "");
+    if (c.titleCut) {
+      EXPECT_TRUE(window.Label1->text().endsWith(QChar(0x2026))) << shownTitle;
+      EXPECT_LE(window.Label1->heightForWidth(window.Label1->width()), window.Label1->height());
+    }
+    EXPECT_EQ(FromQ(window.LinkLabel->toolTip()), c.linkCut ? c.link : "");
+    EXPECT_LE(window.LinkLabel->geometry().right(), window.pnlButtons->width());
+    EXPECT_EQ(window.LinkLabel->Url, c.link);
+    // Wider, the whole link fits again.
+    if (c.linkCut) {
+      window.resize(4000, window.height());
+      QApplication::processEvents();
+      EXPECT_EQ(FromQ(window.LinkLabel->text()), c.link);
+    }
+  }
 }
 
 TEST(PageFoundWindowTest, ClosingUntouchedGivesZeroAndNotEnough) {
@@ -206,20 +246,23 @@ TEST(MultiplePagesFoundWindowTest, RatingARowWritesItIntoTheCallersItemAndTheGri
   }
 }
 
-TEST(MultiplePagesFoundWindowTest, ColumnsTakeHalfAndQuartersOfTheWidth) {
+// Half and two quarters of what the grid shows, whatever the window's width: columns sized from
+// the window's outer width always spilled past the grid into a horizontal scroll bar.
+TEST(MultiplePagesFoundWindowTest, ColumnsTakeHalfAndQuartersOfTheVisibleWidth) {
   Items items = TenItems();
   TfrmMultiplePagesFound window;
   window.SetItems(items);
-  window.FormResize(800);
-  EXPECT_EQ(window.sgArticles->columnWidth(0), 400);
-  EXPECT_EQ(window.sgArticles->columnWidth(1), 200);
-  EXPECT_EQ(window.sgArticles->columnWidth(2), 200);
-  window.resize(803, 600);
   window.show();
-  QApplication::processEvents();
-  const int outer = window.frameGeometry().width();
-  EXPECT_EQ(window.sgArticles->columnWidth(0), outer / 2);
-  EXPECT_EQ(window.sgArticles->columnWidth(1), outer / 4);
+  for (int width : {803, 640, 1200}) {
+    window.resize(width, 600);
+    QApplication::processEvents();
+    QTableWidget* grid = window.sgArticles;
+    const int visible = grid->viewport()->width();
+    EXPECT_EQ(grid->columnWidth(0) + grid->columnWidth(1) + grid->columnWidth(2), visible) << width;
+    EXPECT_NEAR(grid->columnWidth(0), visible / 2, 2) << width;
+    EXPECT_NEAR(grid->columnWidth(1), visible / 4, 2) << width;
+    EXPECT_EQ(grid->horizontalScrollBar()->maximum(), 0) << width;
+  }
 }
 
 TEST(MultiplePagesFoundWindowTest, CloseQuestionWhenAtMostAThirdIsRated) {

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -13,8 +15,10 @@
 #include <vector>
 
 #include "ui/big_text_window.h"
+#include "ui/column_fit.h"
 #include "ui/dialogs.h"
 #include "ui/link_label.h"
+#include "ui/placement.h"
 #include "ui/qtext.h"
 #include "ui/splash_window.h"
 #include "ui/status_log.h"
@@ -181,6 +185,55 @@ TEST(OpenUrlTest, AnAddressNoBrowserTookIsReportedInABox) {
       ASSERT_EQ(messages.size(), 1u);
       EXPECT_EQ(messages[0], NoBrowserMessage("http://example.test/page"));
       EXPECT_NE(messages[0].find("http://example.test/page"), std::string::npos);
+    }
+  }
+}
+
+TEST(ColumnFitTest, WidthsKeepTheProportionsFillTheViewAndHonourMinimums) {
+  struct Case {
+    int visible;
+    std::vector<int> weights, minimums, expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {1000, {30, 60, 10}, {}, {300, 600, 100}},
+           {592, {30, 60, 10}, {0, 0, 0}, {177, 356, 59}},   // remainder to the heaviest
+           {592, {30, 60, 10}, {0, 0, 90}, {167, 335, 90}},  // the header needs 90
+           {800, {2, 1, 1}, {60, 70, 80}, {400, 200, 200}},
+           {300, {2, 1, 1}, {60, 70, 120}, {110, 70, 120}},  // one held, then another
+           {100, {30, 60, 10}, {0, 0, 150}, {30, 60, 10}},   // minimums cannot fit: weights
+           {0, {1, 1}, {}, {0, 0}},
+       }) {
+    const std::vector<int> widths = FitColumnWidths(c.visible, c.weights, c.minimums);
+    EXPECT_EQ(widths, c.expected) << c.visible;
+    int sum = 0;
+    for (int w : widths) sum += w;
+    EXPECT_EQ(sum, std::max(0, c.visible)) << c.visible;
+  }
+}
+
+// A window larger than the screen, or placed off it, opens wholly inside the available area.
+TEST(PlacementTest, AWindowOpensInsideTheAvailableScreenArea) {
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  struct Case {
+    QSize size;
+    QPoint at;
+    bool moved;
+  };
+  for (const Case& c : std::vector<Case>{{{1000, 680}, {0, 0}, false},
+                                         {area.size() * 2, {0, 0}, false},
+                                         {{300, 200}, {area.right() - 50, area.bottom() - 20}, true},
+                                         {{300, 200}, {area.left() + 40, area.top() + 60}, true}}) {
+    QWidget window;
+    window.resize(c.size);
+    if (c.moved) window.move(c.at);
+    PlaceInsideScreen(&window);
+    const QRect inner(window.pos() + QPoint(kFrameAllowanceSides, kFrameAllowanceTop), window.size());
+    EXPECT_TRUE(area.marginsRemoved({kFrameAllowanceSides, kFrameAllowanceTop, kFrameAllowanceSides,
+                                     kFrameAllowanceSides})
+                    .contains(inner))
+        << inner.x() << "," << inner.y() << " " << inner.width() << "x" << inner.height();
+    if (c.moved && c.at == QPoint(area.left() + 40, area.top() + 60)) {
+      EXPECT_EQ(window.pos(), c.at) << "a window already inside stays where it is";
     }
   }
 }
