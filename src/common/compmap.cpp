@@ -50,7 +50,7 @@ void TCompMap::LoadFromFile(const std::string& fileName) {
     // Rounds half to even, like the general number reading it mirrors.
     const double v = std::nearbyint(StrToFloat(text));
     if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0))
-      throw ConversionError("'" + std::string(text) + "' is out of the 64-bit integer range");
+      throw ConversionError("'" + Excerpt(text) + "' is out of the 64-bit integer range");
     Add(key, static_cast<int64_t>(v));
   });
 }

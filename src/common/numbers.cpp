@@ -53,7 +53,7 @@ std::optional<int64_t> ParseInteger(std::string_view s, uint64_t max_positive, u
 }
 
 [[noreturn]] void NotInteger(std::string_view text) {
-  throw ConversionError("'" + std::string(text) + "' is not a valid integer value");
+  throw ConversionError("'" + Excerpt(text) + "' is not a valid integer value");
 }
 
 }  // namespace
@@ -120,7 +120,7 @@ std::optional<double> TryStrToFloat(std::string_view text) {
 
 double StrToFloat(std::string_view text) {
   auto v = TryStrToFloat(text);
-  if (!v) throw ConversionError("'" + std::string(text) + "' is not a valid floating point value");
+  if (!v) throw ConversionError("'" + Excerpt(text) + "' is not a valid floating point value");
   return *v;
 }
 

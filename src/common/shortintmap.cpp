@@ -23,7 +23,7 @@ int TShortIntMap::IndexOf(std::string_view key) const {
 
 int8_t TShortIntMap::Get(std::string_view key) const {
   const int i = IndexOf(key);
-  if (i < 0) throw Error("No such key:" + std::string(key), "Exception");
+  if (i < 0) throw Error("No such key:" + Excerpt(key), "Exception");
   return values_[static_cast<size_t>(i)];
 }
 

@@ -131,7 +131,7 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
           try {
             settings.triage(feed, item, results);
           } catch (const std::exception& e) {
-            port.Log("Skipping item " + item.Link + ": " + ErrorText(e));
+            port.Log("Skipping item " + Excerpt(item.Link) + ": " + ErrorText(e));
           }
         },
         read);

@@ -386,7 +386,7 @@ HttpResponse HttpGetResponse(const std::string& url, const HttpOptions& options)
   curl_multi_remove_handle(multi.get(), h);
 
   if (cancelled || rc == CURLE_ABORTED_BY_CALLBACK)
-    throw HttpError("Download from " + HostAndPort(url) + " cancelled", kCancelledKind);
+    throw HttpError("Download from " + Excerpt(HostAndPort(url)) + " cancelled", kCancelledKind);
   if (deadlinePassed)
     throw HttpError("Download from " + Excerpt(HostAndPort(CurrentUrl(t, url))) + " did not finish within " +
                         std::to_string(totalMs) + " ms; I stopped it",

@@ -329,7 +329,8 @@ void TfrmPageMonitor::loadPage() {
   btnGo->setEnabled(false);
   try {
     const QUrl url = QUrl::fromUserInput(ToQ(address));
-    if (!url.isValid()) throw Error("I cannot make sense of the address " + address, "EBrowserError");
+    if (!url.isValid())
+      throw Error("I cannot make sense of the address " + Excerpt(address), "EBrowserError");
     WebBrowser1->load(url);
   } catch (const std::exception& e) {
     Log(ErrorText(e));

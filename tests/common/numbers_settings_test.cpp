@@ -4,10 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "common/errors.h"
 #include "common/numbers.h"
 #include "common/settings.h"
+#include "common/shortintmap.h"
+#include "common/text.h"
 
 namespace fs = std::filesystem;
 using namespace zibu;
@@ -37,6 +40,35 @@ TEST(IntegerRule, RejectsEverythingElse) {
     EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
     EXPECT_EQ(e.Kind(), "EConvertError");
   }
+}
+
+TEST(ErrorTexts, QuoteOnlyAnExcerptOfHostileInput) {
+  const std::string digits(10'000'000, '7');
+  struct Case {
+    std::function<void()> call;
+    size_t quotedBytes;
+  };
+  const std::vector<Case> cases = {
+      {[&] { StrToInt(digits); }, digits.size()},
+      {[&] { StrToInt64("x" + digits); }, digits.size() + 1},
+      {[&] { StrToFloat(digits + "e"); }, digits.size() + 1},
+      {[&] { HtmlToText("text &#" + digits + "; more"); }, digits.size()},
+      {[&] { TShortIntMap().Get(digits); }, digits.size()},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    try {
+      cases[i].call();
+      ADD_FAILURE() << "case " << i << " did not fail";
+    } catch (const Error& e) {
+      EXPECT_LT(std::string(e.what()).size(), 200u) << i;
+      EXPECT_NE(std::string(e.what()).find("...(" + std::to_string(cases[i].quotedBytes) + " bytes)"),
+                std::string::npos)
+          << i << ": " << e.what();
+    }
+  }
+  EXPECT_EQ(Excerpt("short"), "short");
+  EXPECT_EQ(Excerpt(std::string(kExcerptLimit, 'a')), std::string(kExcerptLimit, 'a'));
+  EXPECT_EQ(Excerpt("abcdef", 3), "abc...(6 bytes)");
 }
 
 TEST(FloatRule, ParsesAndFormats) {
@@ -103,7 +135,7 @@ TEST_F(SettingsFileTest, UnknownKeysKeptLongValuesWholeAtomicPrivateWrite) {
   EXPECT_EQ(r.ReadInteger("main", "feedCount", 0), 2);
   EXPECT_EQ(r.ReadString("other", "keep", ""), "me");
   EXPECT_FALSE(fs::exists(path_ + ".tmp"));
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(path_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_NE(Read().find("feedCount=2"), std::string::npos);
@@ -141,6 +173,7 @@ TEST(CrlfEncoding, RoundTripsLinesAndReadsAnyCase) {
   EXPECT_EQ(EncodeCrlfLines({"1:a", "0:b"}), "1:aCRLF0:bCRLF");
   EXPECT_EQ(DecodeCrlfLines("1:aCRLF0:bCRLF"), (std::vector<std::string>{"1:a", "0:b"}));
   EXPECT_EQ(DecodeCrlfLines("1:acrlfb"), (std::vector<std::string>{"1:a", "b"}));
-  EXPECT_EQ(DecodeCrlfLines(EncodeCrlfLines({"1:a", "", "1:b"})), (std::vector<std::string>{"1:a", "", "1:b"}));
+  EXPECT_EQ(DecodeCrlfLines(EncodeCrlfLines({"1:a", "", "1:b"})),
+            (std::vector<std::string>{"1:a", "", "1:b"}));
   EXPECT_TRUE(DecodeCrlfLines("").empty());
 }
