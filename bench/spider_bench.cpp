@@ -114,9 +114,8 @@ void Scan(benchmark::State& state, const std::string& page, bool scored) {
   int queued = 0;
   long positive = 0;
   for (auto _ : state) {
-    TSpiderCrawl spider(port, view, fetcher, [&](std::string_view text) {
-      return scored ? w.engine.GetRelevance(text) : 0;
-    });
+    TSpiderCrawl spider(port, view, fetcher,
+                        [&](std::string_view text) { return scored ? w.engine.GetRelevance(text) : 0; });
     spider.setCurrentPage("http://doc.rust-lang.org/cargo/print.html");
     spider.knownUrls().Add("http://doc.rust-lang.org/cargo/print.html");
     spider.searchPageForLinks(page);
@@ -131,13 +130,19 @@ void Scan(benchmark::State& state, const std::string& page, bool scored) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(page.size()));
 }
 
-void BM_SearchPageForLinks_Cargo1_5MB_Scored(benchmark::State& state) { Scan(state, TheWorld().cargo, true); }
+void BM_SearchPageForLinks_Cargo1_5MB_Scored(benchmark::State& state) {
+  Scan(state, TheWorld().cargo, true);
+}
 BENCHMARK(BM_SearchPageForLinks_Cargo1_5MB_Scored)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_SearchPageForLinks_Cargo1_5MB_Unscored(benchmark::State& state) { Scan(state, TheWorld().cargo, false); }
+void BM_SearchPageForLinks_Cargo1_5MB_Unscored(benchmark::State& state) {
+  Scan(state, TheWorld().cargo, false);
+}
 BENCHMARK(BM_SearchPageForLinks_Cargo1_5MB_Unscored)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_SearchPageForLinks_Releases_Scored(benchmark::State& state) { Scan(state, TheWorld().releases, true); }
+void BM_SearchPageForLinks_Releases_Scored(benchmark::State& state) {
+  Scan(state, TheWorld().releases, true);
+}
 BENCHMARK(BM_SearchPageForLinks_Releases_Scored)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_SearchPageForLinks_Releases_Unscored(benchmark::State& state) {
@@ -243,6 +248,73 @@ void BM_SearchPageForLinks_Synthetic_Scored(benchmark::State& state) {
 BENCHMARK(BM_SearchPageForLinks_Synthetic_Scored)
     ->RangeMultiplier(2)
     ->Range(1000, 16000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Complexity(benchmark::oN);
+
+// Hostile pages: N anchors that are never closed, then one "</a>" at the very end, so every
+// anchor's text would run to that distant close. Each anchor has its own words, so no
+// description repeats. Unscored (relevance 0), so only the extraction is timed.
+std::string SharedClosePage(int links) {
+  std::ostringstream out;
+  out << "<html><body>";
+  for (int i = 0; i < links; ++i)
+    out << "<p>Item " << i << " of the list <a href=\"/item/" << i << ".html\">story number " << i
+        << " with a few more words</p>\n";
+  out << "</a></body></html>";
+  return out.str();
+}
+
+// The same number of ordinary anchors, each closed, for comparison.
+std::string OrdinaryPage(int links) {
+  std::ostringstream out;
+  out << "<html><body>";
+  for (int i = 0; i < links; ++i)
+    out << "<p>Item " << i << " of the list <a href=\"/item/" << i << ".html\">story number " << i
+        << "</a> with a few more words</p>\n";
+  out << "</body></html>";
+  return out.str();
+}
+
+void ScanUnscored(benchmark::State& state, const std::string& page) {
+  SilentUserPort port;
+  Filters view;
+  NoFetch fetcher;
+  size_t descriptionBytes = 0;
+  int queued = 0;
+  for (auto _ : state) {
+    TSpiderCrawl spider(port, view, fetcher, [](std::string_view) { return 0; });
+    spider.setCurrentPage("http://site.example/list.html");
+    spider.searchPageForLinks(page);
+    queued = spider.links().Count();
+    descriptionBytes = 0;
+    for (const auto& row : spider.links().Rows()) descriptionBytes += row.description.size();
+  }
+  state.counters["queued"] = queued;
+  state.counters["description_MB"] = static_cast<double>(descriptionBytes) / 1e6;
+  state.SetComplexityN(state.range(0));
+}
+
+void BM_SearchPageForLinks_SharedDistantClose(benchmark::State& state) {
+  ScanUnscored(state, SharedClosePage(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_SearchPageForLinks_SharedDistantClose)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(4000)
+    ->Arg(8000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Complexity(benchmark::oN);
+
+void BM_SearchPageForLinks_OrdinaryUnscored(benchmark::State& state) {
+  ScanUnscored(state, OrdinaryPage(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_SearchPageForLinks_OrdinaryUnscored)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(4000)
+    ->Arg(8000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Complexity(benchmark::oN);

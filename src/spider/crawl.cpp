@@ -38,7 +38,8 @@ std::string ErrorLine(const std::string& prefix, const std::exception& e) {
 
 }  // namespace
 
-TSpiderCrawl::TSpiderCrawl(UserPort& port, SpiderView& view, PageFetcher& fetcher, RelevanceFunction relevance)
+TSpiderCrawl::TSpiderCrawl(UserPort& port, SpiderView& view, PageFetcher& fetcher,
+                           RelevanceFunction relevance)
     : port_(port),
       view_(view),
       fetcher_(fetcher),
@@ -193,26 +194,56 @@ void TSpiderCrawl::sortFoundPages() {
   view_.FoundPagesChanged();
 }
 
+namespace {
+
+// Repeated searches for one needle whose start never moves back: a position found earlier that
+// still lies ahead is the answer again, so each byte of the page is searched about once.
+class ForwardSearch {
+ public:
+  ForwardSearch(const std::string& text, std::string_view needle) : text_(text), needle_(needle) {}
+  size_t From(size_t pos) {
+    if (!searched_ || (found_ != std::string::npos && found_ < pos)) {
+      found_ = text_.find(needle_, pos);
+      searched_ = true;
+    }
+    return found_;
+  }
+
+ private:
+  const std::string& text_;
+  std::string_view needle_;
+  bool searched_ = false;
+  size_t found_ = std::string::npos;
+};
+
+}  // namespace
+
 void TSpiderCrawl::searchPageForLinks(std::string_view downloaded) {
   Log("Searching page for hyperlinks");
   // Upper-casing only ASCII letters keeps the length, so positions in `upper` hold for `page`.
   const std::string page = CollapseSpaces(downloaded);
   const std::string upper = UpperCase(page);
   const std::string currentRoot = SiteRoot(currentAddress_);
+  // An anchor's parts are searched from its own start, but never past the next anchor: an
+  // anchor left open (or a hundred sharing one distant "</a>") must not make every anchor read
+  // the rest of the page. Anchors of ordinary pages end before the next begins, so for them
+  // nothing changes.
+  ForwardSearch quotes(upper, "\""), closers(upper, ">"), ends(upper, "</A>");
   bool added = false;
   try {
-    size_t from = 0;
-    for (;;) {
+    size_t s = upper.find(kAnchorStart);
+    for (size_t next;; s = next) {
       port_.ProcessMessagesPaced();
-      const size_t s = upper.find(kAnchorStart, from);
       if (s == std::string::npos) break;
-      from = s + 1;
-      const size_t q = upper.find('"', s + kAnchorStart.size() + 1);  // at least one character
+      next = upper.find(kAnchorStart, s + 1);
+      const size_t q = quotes.From(s + kAnchorStart.size() + 1);  // at least one character
       if (q == std::string::npos) break;
-      const size_t g = upper.find('>', q);
+      const size_t g = closers.From(q);
       if (g == std::string::npos) break;
-      const size_t e = upper.find("</A>", g);
+      const size_t e = ends.From(g);
       if (e == std::string::npos) break;
+      // An address that runs into the next anchor is no address.
+      if (q >= next) continue;
 
       std::string address;
       for (size_t k = s + kAnchorStart.size(); k < q; ++k)
@@ -222,8 +253,12 @@ void TSpiderCrawl::searchPageForLinks(std::string_view downloaded) {
       if (!view_.SearchOffsiteLinks() && SiteRoot(address) != currentRoot) continue;
       if (!view_.SearchHigherLinks() && address.find(currentAddress_) == std::string::npos) continue;
 
-      const std::string anchorText = HtmlToText(std::string_view(page).substr(g + 1, e - g - 1));
-      std::string description = DescribeLink(anchorText, page, s, e + 4);
+      // An anchor not closed before the next one has its text up to there and no text after it.
+      const bool cut = next < e;
+      const size_t textEnd = cut ? next : e;
+      const std::string anchorText =
+          g + 1 < textEnd ? HtmlToText(std::string_view(page).substr(g + 1, textEnd - g - 1)) : std::string();
+      std::string description = DescribeLink(anchorText, page, s, cut ? page.size() : e + 4);
       if (knownUrls_.Contains(address)) continue;
       if (links_.DescriptionKnown(description)) continue;
       const int relevance = relevance_(description);

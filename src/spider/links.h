@@ -26,7 +26,8 @@ std::string AbsoluteLinkAddress(std::string_view address, std::string_view curre
 // A link's description: up to about 50 characters of page text before the anchor, the anchor
 // text, and up to about 50 after it, each side reaching to the farthest blank in its window so
 // it ends on a word boundary. `anchorStart` is the 0-based position of the anchor's "<" and
-// `afterAnchor` the 0-based position just after its "</A>". Raises what HtmlToText raises.
+// `afterAnchor` the 0-based position just after its "</A>" (the page's length: no text after).
+// Raises what HtmlToText raises.
 std::string DescribeLink(std::string_view anchorText, std::string_view page, size_t anchorStart,
                          size_t afterAnchor);
 

@@ -188,6 +188,38 @@ TEST_F(LinkScan, AnUnfinishedAnchorEndsTheScan) {
             (std::vector<std::string>{"http://news.example/world/a.html"}));
 }
 
+TEST_F(LinkScan, AnAnchorLeftOpenEndsWhereTheNextBegins) {
+  const std::string dots(60, '.');
+  struct Case {
+    const char* what;
+    std::string page;
+    std::vector<std::pair<std::string, std::string>> rows;  // address in the folder, description
+  };
+  const std::vector<Case> cases = {
+      {"many anchors sharing one distant close",
+       "<a href=\"1.html\">one" + dots + "<a href=\"2.html\">two" + dots + "<a href=\"3.html\">three" + dots +
+           "</a>" + dots,
+       {{"1.html", "one" + dots}, {"2.html", "two" + dots}, {"3.html", "three" + dots}}},
+      {"an open anchor before a closed one",
+       "<a href=\"4.html\">four" + dots + "<a href=\"5.html\">five</a>" + dots,
+       {{"4.html", "four" + dots}, {"5.html", "five"}}},
+      {"an address that runs into the next anchor",
+       "<a href=\"6.html>six " + dots + "<a href=\"7.html\">seven</a>" + dots,
+       {{"7.html", "seven"}}},
+  };
+  for (const Case& c : cases) {
+    spider.knownUrls().Clear();
+    const size_t before = static_cast<size_t>(spider.links().Count());
+    Scan(c.page);
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (size_t k = before; k < static_cast<size_t>(spider.links().Count()); ++k) {
+      const LinkRow& row = spider.links().Row(static_cast<int>(k));
+      rows.push_back({row.url.substr(std::string("http://news.example/world/").size()), row.description});
+    }
+    EXPECT_EQ(rows, c.rows) << c.what;
+  }
+}
+
 TEST_F(LinkScan, AMalformedReferenceRaisesAndKeepsTheRowsBeforeIt) {
   const std::string page = Anchor("<a href=\"a.html\">", "one") + Anchor("<a href=\"b.html\">", "&#abc;") +
                            Anchor("<a href=\"c.html\">", "three");
