@@ -68,14 +68,15 @@ struct World {
     }
     engine.RelTable().Resize(kVocabulary);
     uint32_t x = 2463534242u;
+    std::vector<int8_t> row(kVocabulary);
     for (int a = 0; a < kVocabulary; ++a) {
-      int8_t* row = engine.RelTable().Row(a);
       for (int b = 0; b < kVocabulary; ++b) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
         row[b] = a == b ? 0 : static_cast<int8_t>(static_cast<int>(x % 101) - 50);
       }
+      engine.RelTable().SetRow(a, row.data(), kVocabulary);
     }
   }
 };

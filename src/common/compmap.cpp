@@ -13,6 +13,7 @@ namespace zibu {
 void TCompMap::Add(const std::string& key, int64_t value) {
   keys_.push_back(key);
   values_.push_back(value);
+  version_ = NextDataVersion();
 }
 
 bool TCompMap::Delete(int position) {
@@ -20,6 +21,7 @@ bool TCompMap::Delete(int position) {
   if (position >= Count()) return false;
   keys_.erase(keys_.begin() + position);
   values_.erase(values_.begin() + position);
+  version_ = NextDataVersion();
   ZIBU_CHECK(keys_.size() == values_.size(), "common/compmap", 91);
   return true;
 }
@@ -42,16 +44,52 @@ int64_t TCompMap::ValueAt(int position) const {
 void TCompMap::Clear() {
   keys_.clear();
   values_.clear();
+  version_ = NextDataVersion();
 }
+
+namespace {
+
+bool PlainDigits(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  if (i == text.size()) return false;
+  for (; i < text.size(); ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
+int64_t ReadValue(std::string_view text) {
+  // Plain digits are read exactly (a double would round values beyond 2^53).
+  if (PlainDigits(text)) {
+    if (auto v = TryStrToInt64(text)) return *v;
+  }
+  // Rounds half to even, like the general number reading it mirrors.
+  const double v = std::nearbyint(StrToFloat(text));
+  if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0))
+    throw ConversionError("'" + Excerpt(text) + "' is out of the 64-bit integer range");
+  return static_cast<int64_t>(v);
+}
+
+}  // namespace
 
 void TCompMap::LoadFromFile(const std::string& fileName) {
   Clear();
-  mapfile::ForEachEntry(fileName, [this](std::string key, std::string_view text) {
-    // Rounds half to even, like the general number reading it mirrors.
-    const double v = std::nearbyint(StrToFloat(text));
-    if (!(v >= -9223372036854775808.0 && v < 9223372036854775808.0))
-      throw ConversionError("'" + Excerpt(text) + "' is out of the 64-bit integer range");
-    Add(key, static_cast<int64_t>(v));
+  mapfile::ForEachEntry(fileName,
+                        [this](std::string key, std::string_view text) { Add(key, ReadValue(text)); });
+}
+
+void TCompMap::LoadFromFile(const std::string& fileName, const Accept& accept) {
+  Clear();
+  mapfile::ForEachEntry(fileName, [&](int line, std::string key, std::string_view text) {
+    int64_t value = 0;
+    std::string error;
+    try {
+      value = ReadValue(text);
+    } catch (const ConversionError& e) {
+      error = e.what();
+    }
+    if (accept(line, key, value, error.empty() ? nullptr : &error)) Add(key, value);
   });
 }
 
@@ -61,7 +99,7 @@ void TCompMap::SaveToFile(const std::string& fileName) const {
   for (size_t i = 0; i < keys_.size(); ++i) {
     bytes += mapfile::EscapeKey(keys_[i]);
     bytes += '=';
-    bytes += FloatToStr(static_cast<double>(values_[i]));
+    bytes += std::to_string(values_[i]);
     bytes += "\r\n";
   }
   WriteFileAtomic(fileName, bytes);

@@ -58,14 +58,21 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines) {
 }
 
 void ForEachEntry(const std::string& fileName,
-                  const std::function<void(std::string key, std::string_view valueText)>& entry) {
+                  const std::function<void(int line, std::string key, std::string_view valueText)>& entry) {
   std::vector<std::string> lines;
   if (!ReadLines(fileName, lines)) return;
+  int number = 0;
   for (const std::string& line : lines) {
+    ++number;
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    entry(UnescapeKey(std::string_view(line).substr(0, eq)), std::string_view(line).substr(eq + 1));
+    entry(number, UnescapeKey(std::string_view(line).substr(0, eq)), std::string_view(line).substr(eq + 1));
   }
+}
+
+void ForEachEntry(const std::string& fileName,
+                  const std::function<void(std::string key, std::string_view valueText)>& entry) {
+  ForEachEntry(fileName, [&](int, std::string key, std::string_view text) { entry(std::move(key), text); });
 }
 
 }  // namespace zibu::mapfile

@@ -21,5 +21,8 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines);
 // order; lines without one are skipped. A missing file calls nothing.
 void ForEachEntry(const std::string& fileName,
                   const std::function<void(std::string key, std::string_view valueText)>& entry);
+// The same with the line's number in the file (from 1).
+void ForEachEntry(const std::string& fileName,
+                  const std::function<void(int line, std::string key, std::string_view valueText)>& entry);
 
 }  // namespace zibu::mapfile

@@ -14,6 +14,7 @@ void TShortIntMap::Add(const std::string& key, int8_t value) {
   index_.emplace(AnsiUpperCase(key), static_cast<int>(keys_.size()));
   keys_.push_back(key);
   values_.push_back(value);
+  version_ = NextDataVersion();
 }
 
 int TShortIntMap::IndexOf(std::string_view key) const {
@@ -38,6 +39,7 @@ const std::string& TShortIntMap::KeyAt(int position) const {
 bool TShortIntMap::SetValueAt(int position, int8_t value) {
   if (position < 0) throw std::out_of_range("TShortIntMap::SetValueAt: negative position");
   if (position >= Count()) return false;
+  if (values_[static_cast<size_t>(position)] != value) version_ = NextDataVersion();
   values_[static_cast<size_t>(position)] = value;
   return true;
 }
@@ -46,13 +48,25 @@ void TShortIntMap::Clear() {
   keys_.clear();
   values_.clear();
   index_.clear();
+  version_ = NextDataVersion();
 }
 
 void TShortIntMap::LoadFromFile(const std::string& fileName) {
+  LoadFromFile(fileName, nullptr);
+}
+
+void TShortIntMap::LoadFromFile(const std::string& fileName, const BadValue& badValue) {
   Clear();
-  mapfile::ForEachEntry(fileName, [this](std::string key, std::string_view text) {
+  mapfile::ForEachEntry(fileName, [&](int line, std::string key, std::string_view text) {
     // Only the lowest 8 bits are kept, read as a signed value: "200" becomes -56.
-    Add(key, static_cast<int8_t>(StrToInt(text) & 0xFF));
+    int8_t value = 0;
+    try {
+      value = static_cast<int8_t>(StrToInt(text) & 0xFF);
+    } catch (const ConversionError& e) {
+      if (!badValue) throw;
+      badValue(line, key, e.what());
+    }
+    Add(key, value);
   });
 }
 

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "common/data_version.h"
 
 namespace zibu {
 
@@ -31,13 +34,22 @@ class TShortIntMap {
   // an integer raises ConversionError with the lines before it loaded; only the value's lowest
   // 8 bits are kept (200 reads as -56). I/O failures raise IoError.
   void LoadFromFile(const std::string& fileName);
+  // The same, but a value that is not an integer costs only that value: the key is added with
+  // the value 0 (so that later keys keep their positions) and `badValue` is told the line number
+  // (from 1), the key and the conversion error's message.
+  using BadValue = std::function<void(int line, const std::string& key, const std::string& error)>;
+  void LoadFromFile(const std::string& fileName, const BadValue& badValue);
   void SaveToFile(const std::string& fileName) const;
+
+  // Changes with every change of the map (see common/data_version.h).
+  uint64_t Version() const { return version_; }
 
  private:
   std::vector<std::string> keys_;
   std::vector<int8_t> values_;
   // Upper-cased key -> first position holding it. Positions never change, so it never goes stale.
   std::unordered_map<std::string, int> index_;
+  uint64_t version_ = NextDataVersion();
 };
 
 }  // namespace zibu

@@ -430,11 +430,7 @@ void TfrmFeeds::LoadConfig(SettingsFile& file) {
     // A save cut short after its commit point is finished first, so the memory read here
     // belongs to the same save as the learned data read below.
     engine_->CompleteInterruptedSave();
-    try {
-      shownUrls_.LoadFromFile(dataDir_ + kShownUrlsFile);
-    } catch (const std::exception& e) {
-      Log(ErrorText(e));
-    }
+    engine_->LoadShownUrls(shownUrls_);
   };
   steps.loadCommonWords = [this] { engine_->LoadCommonWords(); };
   steps.displayRead = [this](int showRelevance, int resultsFormat) {

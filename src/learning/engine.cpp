@@ -89,6 +89,14 @@ void LearningEngine::ApplyRating(std::string_view text, int rating) {
   for (const auto& w : words) {
     const int at = wordWeights_->IndexOf(w);
     if (at < 0) {
+      if (WordCount() >= kMaxWordCount) {
+        if (!toldWordLimit_)
+          port_->Log("I know " + std::to_string(kMaxWordCount) +
+                         " words, as many as I can keep, so I learn no new ones",
+                     false);
+        toldWordLimit_ = true;
+        continue;
+      }
       wordWeights_->Add(w, static_cast<int8_t>(Clamp(rating)));
     } else {
       wordWeights_->SetValueAt(at, static_cast<int8_t>(Clamp(wordWeights_->ValueAt(at) + rating)));
@@ -103,18 +111,41 @@ void LearningEngine::UpdateRelTable(std::vector<std::string>& words, int rating)
   SortUnique(words);
   const std::vector<int> at = WordPositions(words);
   const int k = static_cast<int>(words.size());
-  for (int i = 0; i < k; ++i) {
-    port_->ProcessMessagesPaced();
-    const int a = at[i];
-    if (a < 0) continue;
-    for (int j = i + 1; j < k; ++j) {
-      const int b = at[j];
-      if (b < 0) continue;
-      const int8_t v = static_cast<int8_t>(Clamp(relTable_.Get(a, b) + rating));
-      relTable_.Set(a, b, v);
-      relTable_.Set(b, a, v);
+  // The known words in column order: every row of the text changes at their columns.
+  std::vector<int> order;
+  for (int i = 0; i < k; ++i)
+    if (at[i] >= 0) order.push_back(i);
+  std::sort(order.begin(), order.end(), [&](int x, int y) { return at[x] < at[y]; });
+  const int m = static_cast<int>(order.size());
+  std::vector<int> columns(m), rowColumns(m);
+  for (int s = 0; s < m; ++s) columns[s] = at[order[s]];
+  std::vector<int8_t> old(m), fresh(m);
+  // Ratings from the message processing below wait until the table is consistent again.
+  ++scanDepth_;
+  try {
+    // Row by row in list order. For list positions i < j the pair takes
+    // v = cell[a_i][b_j] + rating, limited, into both of its cells: row a_i reads it from its own
+    // cells (no earlier row has changed those), and row b_j finds it in row a_i, done before.
+    for (int i = 0; i < k; ++i) {
+      port_->ProcessMessagesPaced();
+      const int a = at[i];
+      if (a < 0) continue;
+      relTable_.Gather(a, columns.data(), m, old.data());
+      int n = 0;
+      for (int s = 0; s < m; ++s) {
+        const int j = order[s];
+        if (j == i) continue;
+        rowColumns[n] = columns[s];
+        fresh[n] = j > i ? static_cast<int8_t>(Clamp(old[s] + rating)) : relTable_.Get(columns[s], a);
+        ++n;
+      }
+      relTable_.Scatter(a, rowColumns.data(), n, fresh.data());
     }
+  } catch (...) {
+    EndScan();
+    throw;
   }
+  EndScan();
 }
 
 std::vector<int> LearningEngine::ScanPositions(const std::vector<std::string>& words) {

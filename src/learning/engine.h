@@ -29,6 +29,13 @@ inline constexpr int kDefaultMaxWordLength = 12;
 inline constexpr int kDefaultMaxWordWeight = 50;
 // Lists of up to this many distinct words are summed on the calling thread.
 inline constexpr int kSingleThreadScanLimit = 50;
+// The most words the engine keeps. reltable.dat holds every cell of the square, so 200,000
+// words make a 40 GB file; a word file with more is refused before anything is allocated, and
+// ratings add no word beyond it.
+inline constexpr int kMaxWordCount = 200000;
+// The shown-article memory keeps times from 1970 to 10^15 ms (the year 33658), which its file
+// writes and reads back exactly; any other value is not a time and its line is dropped.
+inline constexpr int64_t kMaxShownTime = 999999999999999;
 
 inline constexpr const char* kShownUrlsFile = "shownfeedurls.dat";
 inline constexpr const char* kWordWeightsFile = "wordweightings.dat";
@@ -39,6 +46,11 @@ inline constexpr const char* kCommonWordsFile = "commonwords.dat";
 // 4 threads per processor, never more than n / 2, each range up to n / T + 1 rows, the last ones
 // possibly empty (last < first).
 std::vector<std::pair<int, int>> ScanThreadRanges(int n, int processors);
+
+// The files a save may write. A save writes, moves to the backup folder or deletes only a file
+// that this run has loaded (or replaced by recovery after telling the user); the word file and
+// the table only together.
+enum class LearnedFile { kShownUrls = 0, kWordWeightings = 1, kRelTable = 2 };
 
 // How the waiting thread of a multi-threaded scan learns that the workers are done.
 enum class ScanWait {
@@ -134,13 +146,27 @@ class LearningEngine {
   // save that was interrupted after its commit point first.
   // With readOnly nothing is written: an interrupted save is read as committed, not finished.
   void LoadData(TCompMap* shownUrls = nullptr, bool readOnly = false);
+  // shownfeedurls.dat into `shownUrls`: a line whose value is not a time (0 to kMaxShownTime)
+  // is dropped with a status line, every other line kept. For a caller that loads the memory as
+  // a step of its own (after CompleteInterruptedSave). A file that cannot be read at all is
+  // reported and is then never written over in this run.
+  void LoadShownUrls(TCompMap& shownUrls);
   // The word weightings and the relationship table alone, with the same recovery: for a caller
   // that has loaded the shown-article memory and the common words as steps of its own.
   void LoadWordData(bool readOnly = false);
-  // Writes the shown-article memory (when given), the word weightings and the relationship table,
-  // the previous files moving to the backup folder. A crash at any moment leaves every file
-  // complete, as of this save or the previous one, and the pair loads consistently.
+  // Writes the shown-article memory (when given), the word weightings and the relationship
+  // table, the previous files moving to the backup folder. A crash at any moment leaves every
+  // file complete, as of this save or the previous one, and the pair loads consistently.
+  // Only what changed is written: a file whose content is the same as when this run last read
+  // or wrote it (and which is still there as it was then) is left alone with its backup. When
+  // one of the pair changed, both move to the backup folder (the unchanged one as a second
+  // name, no bytes written), so that the backups stay a pair. A file this run has not loaded is
+  // never touched (see DataLoaded); a data file found damaged at load is not made the backup.
   void SaveData(const TCompMap* shownUrls = nullptr);
+  // Whether the file was loaded in this run (or replaced by recovery after the user was told),
+  // so that a save may write it. False before any load, and for the pair when LoadWordData did
+  // not finish (an error escaped it).
+  bool DataLoaded(LearnedFile file) const { return files_[static_cast<int>(file)].loaded; }
   // Completes the renames of a save whose new files were all written (see SaveData); true when
   // there was one. LoadData calls it; callers loading shownfeedurls.dat themselves call it first.
   bool CompleteInterruptedSave();
@@ -156,6 +182,21 @@ class LearningEngine {
     std::string text;
     int rating;
   };
+  // What the engine knows of one file of the data folder.
+  struct FileState {
+    bool loaded = false;   // a save may write it
+    bool good = false;     // the data folder's copy loaded whole: it may become the backup
+    uint64_t version = 0;  // the content's stamp when last read or written (0: differs)
+    std::string stamp;     // the file's size, time and inode then ("" for no file)
+  };
+  FileState& State(LearnedFile f) { return files_[static_cast<int>(f)]; }
+  uint64_t ContentVersion(LearnedFile f, const TCompMap* shownUrls) const;
+  // The data file's stamp, "" when there is none.
+  std::string StampOf(const std::string& name) const;
+  void Remember(LearnedFile f, uint64_t version, bool good);
+  bool Unchanged(LearnedFile f, const TCompMap* shownUrls) const;
+  // The word file, refused before anything is read when it holds more than kMaxWordCount words.
+  void LoadWordWeightingsBounded(const std::string& path);
   void ApplyRating(std::string_view text, int rating);
   void SaveFiles(const TCompMap* shownUrls);
   void EndScan();
@@ -186,6 +227,9 @@ class LearningEngine {
   bool backupDataFiles_ = true;
   bool durableSave_ = true;
   std::function<void(const std::string&)> saveStepHook_;
+  FileState files_[3];
+  bool toldWordLimit_ = false;
+  int lastWordFileBadValues_ = 0;  // of the last LoadWordWeightings
 };
 
 }  // namespace zibu

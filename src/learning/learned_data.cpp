@@ -1,12 +1,15 @@
 // The learned-data files of LearningEngine: the common words, the word weightings and the
 // relationship table, saved with a backup of the previous save and loaded with recovery.
 //
-// A save goes through a commit point so that a crash at any moment leaves every file complete:
+// A save writes only the files whose content changed since this run last read or wrote them, and
+// never one this run has not loaded. It goes through a commit point so that a crash at any
+// moment leaves every file complete:
 //   1. every file is written in full beside its final name ("<name>.new") and, when durable
 //      saving is on, flushed to the disk;
-//   0. with backups on, the old backups are deleted (their memory is then reused for writing);
-//   2. with backups on, each current file becomes the backup (a hard link under a temporary name
-//      renamed into place: the data folder keeps its file all the while);
+//   0. with backups on, the old backups of the files that move to the backup folder are deleted
+//      (their memory is then reused for writing);
+//   2. with backups on, each such current file becomes the backup (a hard link under a temporary
+//      name renamed into place: the data folder keeps its file all the while);
 //   3. the commit record "save.commit" (naming the files of this save) is put in place by rename;
 //   4. each "<name>.new" is renamed over "<name>", and the commit record is removed.
 // Until step 3 the data folder holds the previous save, whole. After it, a load first finishes
@@ -16,6 +19,7 @@
 // are not flushed: after a power cut the last save may be missing, never half there, and
 // flushing a folder commits the whole file system's journal, which on a busy disk costs seconds.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +40,55 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kCommitRecord = "save.commit";
+// Damaged lines reported one by one, before a count of the rest.
+constexpr int kMaxLoggedLines = 10;
+// No honest word file of kMaxWordCount words comes near this.
+constexpr uintmax_t kMaxWordFileBytes = uintmax_t{64} << 20;
+
+// Quoted file content in a status line is cut short.
+std::string Excerpt(const std::string& text) {
+  constexpr size_t kMax = 60;
+  return text.size() <= kMax ? text : text.substr(0, kMax) + "...";
+}
+
+const char* FileName(LearnedFile f) {
+  switch (f) {
+    case LearnedFile::kShownUrls:
+      return kShownUrlsFile;
+    case LearnedFile::kWordWeightings:
+      return kWordWeightsFile;
+    default:
+      return kRelTableFile;
+  }
+}
+
+// The entries of a word file (lines holding "="), counted without reading it into memory;
+// counting stops once it passes `limit`.
+int64_t CountEntries(const std::string& path, int64_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> buf(1 << 16);
+  int64_t entries = 0;
+  bool lineHasEquals = false;
+  while (in && entries <= limit) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    const std::streamsize got = in.gcount();
+    for (std::streamsize i = 0; i < got; ++i) {
+      if (buf[i] == '=') {
+        lineHasEquals = true;
+      } else if (buf[i] == '\n') {
+        entries += lineHasEquals;
+        lineHasEquals = false;
+      }
+    }
+  }
+  return entries + lineHasEquals;
+}
+
+// A word file too large to use.
+class VocabularyTooLarge : public Error {
+ public:
+  explicit VocabularyTooLarge(const std::string& message) : Error(message, "EVocabularyTooLarge") {}
+};
 constexpr const char* kNewSuffix = ".new";
 
 bool Exists(const std::string& path) {
@@ -108,15 +161,42 @@ void LearningEngine::LoadWordWeightings(const std::string& path) {
   if (scanDepth_ > 0)
     throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
   wordWeights_->Clear();
+  const std::string name = fs::path(path).filename().string();
+  int bad = 0;
   try {
-    wordWeights_->LoadFromFile(path);
+    // A value that is not a number costs that value alone: the word stays, with weight 0, so
+    // that every later word keeps its row of the table.
+    wordWeights_->LoadFromFile(path, [&](int line, const std::string& key, const std::string& error) {
+      if (++bad <= kMaxLoggedLines)
+        port_->Log(name + " line " + std::to_string(line) + ": " + Excerpt(error) +
+                       "; I have kept the word " + Excerpt(key) + " with weight 0",
+                   false);
+    });
   } catch (...) {
     for (int i = 0; i < wordWeights_->Count(); ++i)
       wordWeights_->SetValueAt(i, static_cast<int8_t>(Clamp(wordWeights_->ValueAt(i))));
     throw;
   }
+  if (bad > kMaxLoggedLines)
+    port_->Log(name + ": " + std::to_string(bad) + " values in all were not numbers", false);
+  lastWordFileBadValues_ = bad;
   for (int i = 0; i < wordWeights_->Count(); ++i)
     wordWeights_->SetValueAt(i, static_cast<int8_t>(Clamp(wordWeights_->ValueAt(i))));
+}
+
+void LearningEngine::LoadWordWeightingsBounded(const std::string& path) {
+  std::error_code ec;
+  const uintmax_t bytes = fs::file_size(path, ec);
+  if (!ec) {
+    const std::string refused = "I cannot use " + path + ": it holds more than " +
+                                std::to_string(kMaxWordCount) + " words, the most I can keep";
+    if (bytes > kMaxWordFileBytes) throw VocabularyTooLarge(refused);
+    // Every entry takes at least three bytes ("A=0"), so only a large file needs counting.
+    if (bytes / 3 > static_cast<uintmax_t>(kMaxWordCount) &&
+        CountEntries(path, kMaxWordCount) > kMaxWordCount)
+      throw VocabularyTooLarge(refused);
+  }
+  LoadWordWeightings(path);
 }
 
 bool LearningEngine::LoadRelTable(const std::string& path) {
@@ -154,25 +234,90 @@ bool LearningEngine::CompleteInterruptedSave() {
   return committed;
 }
 
+// ---- what changed ----------------------------------------------------------------------------
+
+std::string LearningEngine::StampOf(const std::string& name) const {
+  struct stat st {};
+  if (::stat((dataDir_ + name).c_str(), &st) != 0) return "";
+  return std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+         std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ino);
+}
+
+uint64_t LearningEngine::ContentVersion(LearnedFile f, const TCompMap* shownUrls) const {
+  switch (f) {
+    case LearnedFile::kShownUrls:
+      return shownUrls ? shownUrls->Version() : 0;
+    case LearnedFile::kWordWeightings:
+      return wordWeights_->Version();
+    default:
+      return relTable_.Version();
+  }
+}
+
+void LearningEngine::Remember(LearnedFile f, uint64_t version, bool good) {
+  FileState& s = State(f);
+  s.loaded = true;
+  s.good = good;
+  s.version = version;
+  s.stamp = StampOf(FileName(f));
+}
+
+bool LearningEngine::Unchanged(LearnedFile f, const TCompMap* shownUrls) const {
+  const FileState& s = files_[static_cast<int>(f)];
+  return s.version != 0 && s.version == ContentVersion(f, shownUrls) && s.stamp == StampOf(FileName(f));
+}
+
+// ---- save ------------------------------------------------------------------------------------
+
 void LearningEngine::SaveData(const TCompMap* shownUrls) {
   port_->ShowProgress("Saving data...", 0);
   port_->Log("Saving data...", false);
+  // A rating given from the message processing of the progress display waits until the files
+  // are written, so that no file mixes two states.
+  ++scanDepth_;
   try {
     SaveFiles(shownUrls);
   } catch (...) {
     // The error goes to the caller; the splash must not stay up.
     port_->HideProgress();
+    EndScan();
     throw;
   }
   port_->Log("Finished saving data...", false);
   port_->HideProgress();
+  EndScan();
 }
 
 void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
-  std::vector<std::string> names;
-  if (shownUrls) names.push_back(kShownUrlsFile);
-  names.push_back(kWordWeightsFile);
-  names.push_back(kRelTableFile);
+  // What to write, and what to move to the backup folder first.
+  std::vector<LearnedFile> write, rotate;
+  auto notLoaded = [&](const std::string& what) {
+    port_->Log("I have not saved " + what + ", as it was not loaded in full when I started", false);
+  };
+  if (shownUrls) {
+    if (!DataLoaded(LearnedFile::kShownUrls)) {
+      notLoaded(kShownUrlsFile);
+    } else if (!Unchanged(LearnedFile::kShownUrls, shownUrls)) {
+      write.push_back(LearnedFile::kShownUrls);
+      if (State(LearnedFile::kShownUrls).good) rotate.push_back(LearnedFile::kShownUrls);
+    }
+  }
+  if (!DataLoaded(LearnedFile::kWordWeightings) || !DataLoaded(LearnedFile::kRelTable)) {
+    notLoaded(std::string(kWordWeightsFile) + " and " + kRelTableFile);
+  } else {
+    const bool words = !Unchanged(LearnedFile::kWordWeightings, shownUrls);
+    const bool table = !Unchanged(LearnedFile::kRelTable, shownUrls);
+    if (words) write.push_back(LearnedFile::kWordWeightings);
+    if (table) write.push_back(LearnedFile::kRelTable);
+    // The pair goes to the backup folder together, and only when both loaded whole.
+    if ((words || table) && State(LearnedFile::kWordWeightings).good && State(LearnedFile::kRelTable).good) {
+      rotate.push_back(LearnedFile::kWordWeightings);
+      rotate.push_back(LearnedFile::kRelTable);
+    }
+  }
+  if (!backupDataFiles_) rotate.clear();
+  if (write.empty()) return;
+
   auto step = [&](const std::string& what) {
     if (saveStepHook_) saveStepHook_(what);
   };
@@ -180,23 +325,25 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
   // 0. The old backups go first, as they always did: their pages are then free for the new
   //    files, which on a large table is several times faster than taking fresh memory. The data
   //    folder still holds the last save, whole, and becomes the backup below.
-  if (backupDataFiles_) {
-    for (const auto& name : names) {
-      if (!Exists(dataDir_ + name)) continue;
-      step("drop backup " + name);
-      RemoveQuietly(BackupDir() + name);
-    }
+  for (LearnedFile f : rotate) {
+    const std::string name = FileName(f);
+    if (!Exists(dataDir_ + name)) continue;
+    step("drop backup " + name);
+    RemoveQuietly(BackupDir() + name);
   }
 
   // 1. Everything written in full under temporary names; the current files are untouched.
+  std::vector<uint64_t> written;
   try {
-    for (const auto& name : names) {
+    for (LearnedFile f : write) {
+      const std::string name = FileName(f);
       const std::string fresh = dataDir_ + name + kNewSuffix;
+      written.push_back(ContentVersion(f, shownUrls));
       step("write " + name);
-      if (name == kShownUrlsFile) {
+      if (f == LearnedFile::kShownUrls) {
         shownUrls->SaveToFile(fresh);
         if (durableSave_) SyncPath(fresh, false);
-      } else if (name == kWordWeightsFile) {
+      } else if (f == LearnedFile::kWordWeightings) {
         wordWeights_->SaveToFile(fresh);
         if (durableSave_) SyncPath(fresh, false);
       } else {
@@ -205,21 +352,23 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
       step("written " + name);
     }
   } catch (...) {
-    for (const auto& name : names) RemoveQuietly(dataDir_ + name + kNewSuffix);
+    for (LearnedFile f : write) RemoveQuietly(dataDir_ + FileName(f) + kNewSuffix);
     throw;
   }
 
   // 2. The current files become the backups (a second name, put in place by rename). Failures
   //    here cost only the backup copy.
-  if (backupDataFiles_) {
+  if (!rotate.empty()) {
     std::error_code ec;
     fs::create_directories(BackupDir(), ec);
-    for (const auto& name : names) {
+    for (LearnedFile f : rotate) {
+      const std::string name = FileName(f);
       const std::string current = dataDir_ + name;
       if (!Exists(current)) continue;
       const std::string staged = BackupDir() + name + kNewSuffix;
       RemoveQuietly(staged);
       step("backup " + name);
+      ec.clear();
       fs::create_hard_link(current, staged, ec);
       if (ec) {
         ec.clear();
@@ -235,14 +384,14 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
   const std::string record = dataDir_ + kCommitRecord;
   {
     std::string text;
-    for (const auto& name : names) text += name + "\r\n";
+    for (LearnedFile f : write) text += std::string(FileName(f)) + "\r\n";
     const std::string staged = record + kNewSuffix;
     {
       std::ofstream out(staged, std::ios::binary | std::ios::trunc);
       out << text;
       out.close();
       if (!out) {
-        for (const auto& name : names) RemoveQuietly(dataDir_ + name + kNewSuffix);
+        for (LearnedFile f : write) RemoveQuietly(dataDir_ + FileName(f) + kNewSuffix);
         RemoveQuietly(staged);
         throw IoError("Unable to write to " + staged);
       }
@@ -253,13 +402,19 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
   }
 
   // 4. The new files take their places.
-  for (const auto& name : names) {
+  for (LearnedFile f : write) {
+    const std::string name = FileName(f);
     step("rename " + name);
     RenameOrThrow(dataDir_ + name + kNewSuffix, dataDir_ + name);
   }
   step("done");
   RemoveQuietly(record);
+  for (size_t i = 0; i < write.size(); ++i) Remember(write[i], written[i], true);
+  // The unchanged one of a pair that moved to the backup folder is still the same file, now with
+  // a second name: only its stamp (the link count is not part of it) stays as it was.
 }
+
+// ---- load ------------------------------------------------------------------------------------
 
 std::string LearningEngine::CurrentFile(const std::string& name) const {
   // Read-only loads cannot finish an interrupted save; they read what it committed instead.
@@ -276,40 +431,77 @@ void LearningEngine::LoadData(TCompMap* shownUrls, bool readOnly) {
   if (scanDepth_ > 0)
     throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
   if (!readOnly) CompleteInterruptedSave();
-
-  if (shownUrls) {
-    try {
-      shownUrls->LoadFromFile(CurrentFile(kShownUrlsFile));
-    } catch (const std::exception& e) {
-      port_->Log(ErrorText(e), false);
-    }
-  }
+  if (shownUrls) LoadShownUrls(*shownUrls);
   LoadCommonWords();
   LoadWordData(readOnly);
+}
+
+void LearningEngine::LoadShownUrls(TCompMap& shownUrls) {
+  State(LearnedFile::kShownUrls).loaded = false;
+  const std::string path = CurrentFile(kShownUrlsFile);
+  int dropped = 0;
+  try {
+    shownUrls.LoadFromFile(path, [&](int line, const std::string&, int64_t value, const std::string* error) {
+      if (!error && value >= 0 && value <= kMaxShownTime) return true;
+      if (++dropped <= kMaxLoggedLines)
+        port_->Log(std::string(kShownUrlsFile) + " line " + std::to_string(line) + ": " +
+                       (error ? Excerpt(*error) : std::to_string(value) + " is not a time") +
+                       "; I have dropped that line",
+                   false);
+      return false;
+    });
+  } catch (const std::exception& e) {
+    // Not read: kept out of every save of this run, so that it is not lost.
+    port_->Log(ErrorText(e), false);
+    return;
+  }
+  if (dropped > kMaxLoggedLines)
+    port_->Log(std::string(kShownUrlsFile) + ": " + std::to_string(dropped) + " lines in all were dropped",
+               false);
+  // With lines dropped the file differs from memory and is written at the next save.
+  Remember(LearnedFile::kShownUrls, dropped == 0 ? shownUrls.Version() : 0, true);
 }
 
 void LearningEngine::LoadWordData(bool readOnly) {
   if (scanDepth_ > 0)
     throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
   if (!readOnly) CompleteInterruptedSave();
+  // Until this load has finished, no save may touch the pair.
+  State(LearnedFile::kWordWeightings).loaded = false;
+  State(LearnedFile::kRelTable).loaded = false;
   port_->ShowProgress("Loading word weightings...", 0);
   bool weightsOk = true;
   try {
-    LoadWordWeightings(CurrentFile(kWordWeightsFile));
+    LoadWordWeightingsBounded(CurrentFile(kWordWeightsFile));
+  } catch (const VocabularyTooLarge& e) {
+    port_->Log(e.what(), false);
+    port_->ShowMessage(std::string(e.what()) + ".\r\nI will use the last backup if there is one.");
+    weightsOk = false;
   } catch (const std::exception& e) {
-    // A damaged word file makes the pair unusable: the recovery below takes the backup pair.
+    // A word file that cannot be read makes the pair unusable: the recovery below takes the
+    // backup pair.
     port_->Log(ErrorText(e), false);
     weightsOk = false;
   }
-  // The table is n by n zeros unless a file fills it; it is read into the memory it has, so
-  // there is no zeroing of 400 MB just before they are overwritten.
+  // The table is n by n zeros unless a file fills it.
   const std::string dataTable = CurrentFile(kRelTableFile);
   if (weightsOk) {
+    const bool wordsWhole = lastWordFileBadValues_ == 0;
+    const uint64_t wordsVersion = wordsWhole ? wordWeights_->Version() : 0;
     if (WordCount() == 0 || !Exists(dataTable)) {
       relTable_.Reset(WordCount());
+      Remember(LearnedFile::kWordWeightings, wordsVersion, wordsWhole);
+      Remember(LearnedFile::kRelTable, relTable_.Version(), true);
       return;
     }
-    if (LoadRelTable(dataTable)) return;
+    if (LoadRelTable(dataTable)) {
+      Remember(LearnedFile::kWordWeightings, wordsVersion, wordsWhole);
+      Remember(LearnedFile::kRelTable, relTable_.Version(), true);
+      return;
+    }
+  } else {
+    // Nothing of an unusable word file is kept.
+    wordWeights_->Clear();
   }
 
   const std::string backupTable = BackupDir() + kRelTableFile;
@@ -325,7 +517,7 @@ void LearningEngine::LoadWordData(bool readOnly) {
       port_->ShowProgress("Loading backup word weightings...", 0);
       auto dataWeights = std::make_unique<TShortIntMap>(*wordWeights_);
       try {
-        LoadWordWeightings(backupWeights);
+        LoadWordWeightingsBounded(backupWeights);
         loaded = LoadRelTable(backupTable);
       } catch (const std::exception& e) {
         port_->Log(ErrorText(e), false);
@@ -344,6 +536,10 @@ void LearningEngine::LoadWordData(bool readOnly) {
         "Error loading word relationship table.\r\nNo backup exists, so word relationships will be reset");
     relTable_.Reset(WordCount());
   }
+  // Recovered after telling the user: the next save writes the pair, and the damaged files of
+  // the data folder do not become the backups.
+  Remember(LearnedFile::kWordWeightings, 0, false);
+  Remember(LearnedFile::kRelTable, 0, false);
 }
 
 }  // namespace zibu

@@ -15,36 +15,69 @@ RelScanContext::RelScanContext(const T2DRelTypeArray& table, std::vector<int> po
 int64_t RelScanContext::RowSum(int i) const {
   const int a = positions_[i];
   if (a < 0) return 0;
-  const int8_t* row = table_.Row(a);
   int64_t sum = 0;
   for (int j = i + 1; j < WordCount(); ++j) {
     const int b = positions_[j];
-    if (b >= 0) sum += scaled_[static_cast<uint8_t>(row[b])];
+    if (b >= 0) sum += scaled_[static_cast<uint8_t>(table_.Get(a, b))];
   }
   return sum;
 }
 
 int64_t RelScanContext::RangeSum(int first, int last) const {
-  // The columns of the words after the current row, as bits: rows are walked from the last to
-  // the first, each adding its own column once it is summed. Reading a row in column order lets
-  // the prefetcher stream it instead of jumping about in it.
+  // The columns of the words after the current row, as bits and as a list: rows are walked from
+  // the last to the first, each adding its own column once it is summed. A row is read the
+  // cheaper way round: a dense row in column order (the prefetcher streams it) or at the later
+  // columns alone when there are few; a sparse row entry by entry against the bits, or searched
+  // for each later column when it is much longer than their list.
   std::vector<uint64_t> later(static_cast<size_t>(columns_ + 63) / 64, 0);
+  std::vector<int> laterList;
+  laterList.reserve(static_cast<size_t>(WordCount()));
+  auto addLater = [&](int b) {
+    later[static_cast<size_t>(b) >> 6] |= uint64_t{1} << (b & 63);
+    laterList.push_back(b);
+  };
   for (int j = last + 1; j < WordCount(); ++j)
-    if (positions_[j] >= 0) later[positions_[j] >> 6] |= uint64_t{1} << (positions_[j] & 63);
+    if (positions_[j] >= 0) addLater(positions_[j]);
   int64_t sum = 0;
   for (int i = last; i >= first; --i) {
     const int a = positions_[i];
     if (a < 0) continue;
-    const int8_t* row = table_.Row(a);
+    const T2DRelTypeArray::RowView row = table_.View(a);
+    const int64_t laterCount = static_cast<int64_t>(laterList.size());
     int64_t rowSum = 0;
-    for (size_t w = 0; w < later.size(); ++w) {
-      for (uint64_t bits = later[w]; bits != 0; bits &= bits - 1) {
-        const int b = static_cast<int>(w * 64) + std::countr_zero(bits);
-        rowSum += scaled_[static_cast<uint8_t>(row[b])];
+    if (row.dense) {
+      const int8_t* d = row.dense;
+      if (laterCount * 64 < row.held) {
+        for (int b : laterList)
+          if (b < row.held) rowSum += scaled_[static_cast<uint8_t>(d[b])];
+      } else {
+        const size_t words = std::min(later.size(), static_cast<size_t>(row.held + 63) / 64);
+        for (size_t w = 0; w < words; ++w) {
+          for (uint64_t bits = later[w]; bits != 0; bits &= bits - 1) {
+            const int b = static_cast<int>(w * 64) + std::countr_zero(bits);
+            if (b >= row.held) break;
+            rowSum += scaled_[static_cast<uint8_t>(d[b])];
+          }
+        }
+      }
+    } else if (row.held > 0) {
+      const uint32_t* e = row.entries;
+      if (row.held <= 16 * laterCount) {
+        for (int k = 0; k < row.held; ++k) {
+          const int b = T2DRelTypeArray::EntryColumn(e[k]);
+          if (b >= columns_) break;
+          if (later[static_cast<size_t>(b) >> 6] >> (b & 63) & 1) rowSum += scaled_[e[k] & 0xFF];
+        }
+      } else {
+        for (int b : laterList) {
+          const uint32_t key = static_cast<uint32_t>(b) << 8;
+          const uint32_t* at = std::lower_bound(e, e + row.held, key);
+          if (at != e + row.held && T2DRelTypeArray::EntryColumn(*at) == b) rowSum += scaled_[*at & 0xFF];
+        }
       }
     }
     sum += rowSum;
-    later[a >> 6] |= uint64_t{1} << (a & 63);
+    addLater(a);
   }
   return sum;
 }

@@ -1,110 +1,112 @@
 #include "learning/rel_table.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "common/data_version.h"
+
 namespace zibu {
 
 namespace {
 
-constexpr size_t kPage = 4096;
-// Smaller blocks come from the heap: a mapping of their own would waste most of a page.
-constexpr size_t kMapFrom = size_t{1} << 20;
+void* Allocate(size_t bytes) {
+  void* p = std::malloc(bytes == 0 ? 1 : bytes);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
 
-size_t RoundUp(size_t v, size_t to) {
-  return (v + to - 1) / to * to;
+void* Reallocate(void* old, size_t bytes) {
+  void* p = std::realloc(old, bytes == 0 ? 1 : bytes);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+uint32_t Entry(int column, int8_t v) {
+  return (static_cast<uint32_t>(column) << 8) | static_cast<uint8_t>(v);
+}
+
+// The cells that are not 0, and one past the last of them (0 when there is none).
+struct Census {
+  int nonZero = 0;
+  int end = 0;
+};
+
+Census Count(const int8_t* cells, int n) {
+  Census c;
+  int nonZero = 0;
+  for (int i = 0; i < n; ++i) nonZero += cells[i] != 0;  // vectorised
+  c.nonZero = nonZero;
+  if (nonZero > 0) {
+    int end = n;
+    while (cells[end - 1] == 0) --end;
+    c.end = end;
+  }
+  return c;
+}
+
+// A row is dense when that takes no more memory than its entries would; it turns sparse again
+// only when it is twice as large as its entries, so that a row near the line does not change
+// form with every rating.
+bool DenseSuits(int64_t end, int64_t nonZero) {
+  return end >= T2DRelTypeArray::kSparseColumns || end <= 4 * nonZero;
 }
 
 }  // namespace
 
-CellSlab::CellSlab(size_t bytes) {
-  if (bytes == 0) return;
-  const size_t mappedSize = RoundUp(bytes, kPage);
-  if (mappedSize < kMapFrom) {
-    data_ = static_cast<int8_t*>(std::calloc(bytes, 1));
-    if (!data_) throw std::bad_alloc();
-    size_ = bytes;
-    return;
-  }
-  void* p = ::mmap(nullptr, mappedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  data_ = static_cast<int8_t*>(p);
-  size_ = mappedSize;
-  mapped_ = true;
+T2DRelTypeArray::T2DRelTypeArray() : version_(NextDataVersion()) {}
+
+T2DRelTypeArray::~T2DRelTypeArray() {
+  for (auto& r : rows_) Free(r);
+  std::free(spare_);
 }
 
-CellSlab::CellSlab(CellSlab&& o) noexcept : data_(o.data_), size_(o.size_), mapped_(o.mapped_) {
-  o.data_ = nullptr;
-  o.size_ = 0;
-  o.mapped_ = false;
+T2DRelTypeArray::T2DRelTypeArray(T2DRelTypeArray&& o) noexcept
+    : rows_(std::move(o.rows_)),
+      squareN_(o.squareN_),
+      version_(o.version_),
+      spare_(o.spare_),
+      spareSize_(o.spareSize_),
+      scratch_(std::move(o.scratch_)) {
+  o.rows_.clear();
+  o.squareN_ = 0;
+  o.spare_ = nullptr;
+  o.spareSize_ = 0;
+  o.version_ = NextDataVersion();
 }
 
-CellSlab& CellSlab::operator=(CellSlab&& o) noexcept {
+T2DRelTypeArray& T2DRelTypeArray::operator=(T2DRelTypeArray&& o) noexcept {
   if (this != &o) {
-    Release();
-    data_ = o.data_;
-    size_ = o.size_;
-    mapped_ = o.mapped_;
-    o.data_ = nullptr;
-    o.size_ = 0;
-    o.mapped_ = false;
+    for (auto& r : rows_) Free(r);
+    std::free(spare_);
+    rows_ = std::move(o.rows_);
+    squareN_ = o.squareN_;
+    version_ = o.version_;
+    spare_ = o.spare_;
+    spareSize_ = o.spareSize_;
+    scratch_ = std::move(o.scratch_);
+    o.rows_.clear();
+    o.squareN_ = 0;
+    o.spare_ = nullptr;
+    o.spareSize_ = 0;
+    o.version_ = NextDataVersion();
   }
   return *this;
 }
 
-CellSlab::~CellSlab() {
-  Release();
+void T2DRelTypeArray::Free(Row& r) {
+  std::free(r.block);
+  r.block = nullptr;
+  r.held = r.capacity = r.nonZero = 0;
+  r.dense = false;
 }
 
-void CellSlab::Release() noexcept {
-  if (mapped_) {
-    ::munmap(data_, size_);
-  } else {
-    std::free(data_);
-  }
-  data_ = nullptr;
-  size_ = 0;
-  mapped_ = false;
+void T2DRelTypeArray::Changed() {
+  version_ = NextDataVersion();
 }
 
-void CellSlab::Grow(size_t bytes) {
-  if (bytes <= size_) return;
-  const size_t mappedSize = RoundUp(bytes, kPage);
-  if (!mapped_ || mappedSize < kMapFrom) {
-    CellSlab bigger(bytes);
-    if (size_ > 0) std::memcpy(bigger.data_, data_, size_);
-    *this = std::move(bigger);
-    return;
-  }
-  void* p = ::mremap(data_, size_, mappedSize, MREMAP_MAYMOVE);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  data_ = static_cast<int8_t*>(p);
-  size_ = mappedSize;
-}
-
-void CellSlab::Zero() {
-  if (size_ == 0) return;
-  if (mapped_ && ::madvise(data_, size_, MADV_DONTNEED) == 0) return;
-  std::memset(data_, 0, size_);
-}
-
-// ---- the table --------------------------------------------------------------------------------
-
-void T2DRelTypeArray::Take(T2DRelTypeArray& o) noexcept {
-  slab_ = std::move(o.slab_);
-  stride_ = o.stride_;
-  slabRows_ = o.slabRows_;
-  rows_ = std::move(o.rows_);
-  squareN_ = o.squareN_;
-  o.rows_.clear();
-  o.stride_ = 0;
-  o.slabRows_ = 0;
-  o.squareN_ = 0;
-}
+// ---- shape -----------------------------------------------------------------------------------
 
 bool T2DRelTypeArray::IsSquare(int n) const {
   if (squareN_ < 0) {
@@ -124,138 +126,312 @@ int T2DRelTypeArray::CoveredWords() const {
   return covered;
 }
 
-int T2DRelTypeArray::Capacity(int a) const {
-  const RowBlock& r = rows_[a];
-  if (r.own) return r.ownCapacity;
-  return a < slabRows_ ? stride_ : 0;
-}
-
-void T2DRelTypeArray::MoveToOwnBlock(int a, int capacity, int keep) {
-  auto block = std::make_unique<int8_t[]>(static_cast<size_t>(capacity));
-  RowBlock& r = rows_[a];
-  int8_t* old = Cells(a);
-  if (keep > 0) std::memcpy(block.get(), old, static_cast<size_t>(keep));
-  // The row's place in the slab is left as zeros, ready for when it comes back.
-  if (!r.own && r.length > 0) std::memset(old, 0, static_cast<size_t>(r.length));
-  r.own = std::move(block);
-  r.ownCapacity = capacity;
-}
-
-void T2DRelTypeArray::SetRowLength(int row, int length) {
-  RowBlock& r = rows_[row];
-  if (length > Capacity(row)) {
-    MoveToOwnBlock(row, CapacityFor(length), r.length);
-  } else if (length < r.length) {
-    std::memset(Cells(row) + length, 0, static_cast<size_t>(r.length - length));
+void T2DRelTypeArray::TrimRow(Row& r, int length) {
+  if (r.dense) {
+    if (r.held > length) {
+      r.nonZero -= Count(static_cast<int8_t*>(r.block) + length, r.held - length).nonZero;
+      r.held = length;
+    }
+  } else {
+    const auto* e = static_cast<const uint32_t*>(r.block);
+    const int keep = static_cast<int>(std::lower_bound(e, e + r.held, Entry(length, 0)) - e);
+    r.held = r.nonZero = keep;
   }
-  r.length = length;
-  squareN_ = -1;
-}
-
-int8_t* T2DRelTypeArray::PrepareRowForOverwrite(int row, int length) {
-  RowBlock& r = rows_[row];
-  if (length > Capacity(row)) {
-    MoveToOwnBlock(row, CapacityFor(length), 0);
-  } else if (length < r.length) {
-    std::memset(Cells(row) + length, 0, static_cast<size_t>(r.length - length));
-  }
-  r.length = length;
-  squareN_ = -1;
-  return Cells(row);
+  if (r.nonZero == 0) Free(r);
 }
 
 void T2DRelTypeArray::SetRowCount(int rows) {
   rows = std::max(rows, 0);
-  squareN_ = -1;
-  for (int a = rows; a < RowCount(); ++a) {
-    RowBlock& r = rows_[a];
-    if (!r.own && r.length > 0) std::memset(Cells(a), 0, static_cast<size_t>(r.length));
-  }
+  if (rows == RowCount()) return;
+  for (size_t a = static_cast<size_t>(rows); a < rows_.size(); ++a) Free(rows_[a]);
   rows_.resize(static_cast<size_t>(rows));
   if (rows_.capacity() > rows_.size() * 2 + 16) rows_.shrink_to_fit();
+  squareN_ = -1;
+  Changed();
 }
 
-void T2DRelTypeArray::EnsureSlab(int rows, int length) {
-  if (slabRows_ >= rows && stride_ >= length) return;
-  const int newStride = stride_ >= length ? stride_ : CapacityFor(length);
-  const int newRows = slabRows_ >= rows ? slabRows_ : CapacityFor(rows);
-  slab_.Grow(static_cast<size_t>(newRows) * static_cast<size_t>(newStride));
-  if (newStride != stride_) {
-    // Spread the rows out in place, the last first, so that none is overwritten before it has
-    // moved. Past the old rows' end the slab is zero already.
-    int8_t* base = slab_.data();
-    const int placed = std::min(RowCount(), slabRows_);
-    const size_t oldEnd = static_cast<size_t>(placed) * static_cast<size_t>(stride_);
-    for (int a = placed - 1; a >= 0; --a) {
-      const size_t length = rows_[a].own ? 0 : static_cast<size_t>(rows_[a].length);
-      const size_t from = static_cast<size_t>(a) * static_cast<size_t>(stride_);
-      const size_t to = static_cast<size_t>(a) * static_cast<size_t>(newStride);
-      if (length > 0 && to != from) std::memmove(base + to, base + from, length);
-      const size_t clearEnd = std::min(to + static_cast<size_t>(newStride), oldEnd);
-      if (clearEnd > to + length) std::memset(base + to + length, 0, clearEnd - (to + length));
-    }
-  }
-  stride_ = newStride;
-  slabRows_ = newRows;
+void T2DRelTypeArray::SetRowLength(int row, int length) {
+  Row& r = rows_[static_cast<size_t>(row)];
+  length = std::max(length, 0);
+  if (length == r.length) return;
+  if (length < r.length) TrimRow(r, length);
+  r.length = length;
+  squareN_ = -1;
+  Changed();
 }
 
 void T2DRelTypeArray::Resize(int n) {
   n = std::max(n, 0);
+  if (squareN_ == n && RowCount() == n) return;
   SetRowCount(n);
-  EnsureSlab(n, n);
-  for (int a = 0; a < n; ++a) {
-    RowBlock& r = rows_[a];
-    int8_t* home = slab_.data() + static_cast<size_t>(a) * static_cast<size_t>(stride_);
-    if (r.own) {
-      std::memcpy(home, r.own.get(), static_cast<size_t>(std::min(r.length, n)));
-      r.own.reset();
-      r.ownCapacity = 0;
-    } else if (r.length > n) {
-      std::memset(home + n, 0, static_cast<size_t>(r.length - n));
-    }
+  for (auto& r : rows_) {
+    if (r.length > n) TrimRow(r, n);
     r.length = n;
   }
   squareN_ = n;
-}
-
-bool T2DRelTypeArray::SlabFits(int n) const {
-  return stride_ >= n && slabRows_ >= n && stride_ <= CapacityFor(n) && slabRows_ <= CapacityFor(n);
-}
-
-void T2DRelTypeArray::DropAll() {
-  rows_.clear();
-  rows_.shrink_to_fit();
-  slab_ = CellSlab();
-  stride_ = slabRows_ = 0;
-}
-
-void T2DRelTypeArray::BeginOverwrite(int rows, bool square) {
-  rows = std::max(rows, 0);
-  if (square && rows > 0 && !SlabFits(rows)) {
-    // The old cells are about to be overwritten: give them back first rather than move them.
-    DropAll();
-    EnsureSlab(rows, rows);
-  }
-  SetRowCount(rows);
+  Changed();
 }
 
 void T2DRelTypeArray::Reset(int n) {
   n = std::max(n, 0);
-  bool reuse = RowCount() == n && SlabFits(n);
-  for (const auto& r : rows_) reuse = reuse && !r.own;
-  if (reuse) {
-    slab_.Zero();
-    for (auto& r : rows_) r.length = n;
-    squareN_ = n;
+  for (auto& r : rows_) Free(r);
+  rows_.clear();
+  if (n == 0) {
+    rows_.shrink_to_fit();
+    std::free(spare_);
+    spare_ = nullptr;
+    spareSize_ = 0;
+    std::vector<uint32_t>().swap(scratch_);
+  }
+  rows_.resize(static_cast<size_t>(n));
+  for (auto& r : rows_) r.length = n;
+  squareN_ = n;
+  Changed();
+}
+
+// ---- cells -----------------------------------------------------------------------------------
+
+int8_t T2DRelTypeArray::Get(int a, int b) const {
+  const Row& r = rows_[static_cast<size_t>(a)];
+  if (r.dense) return b < r.held ? static_cast<const int8_t*>(r.block)[b] : 0;
+  const auto* e = static_cast<const uint32_t*>(r.block);
+  const uint32_t* at = std::lower_bound(e, e + r.held, Entry(b, 0));
+  return at != e + r.held && EntryColumn(*at) == b ? EntryValue(*at) : 0;
+}
+
+void T2DRelTypeArray::Set(int a, int b, int8_t v) {
+  Scatter(a, &b, 1, &v);
+}
+
+T2DRelTypeArray::RowView T2DRelTypeArray::View(int a) const {
+  const Row& r = rows_[static_cast<size_t>(a)];
+  RowView v;
+  v.held = r.held;
+  if (r.dense) {
+    v.dense = static_cast<const int8_t*>(r.block);
+  } else {
+    v.entries = static_cast<const uint32_t*>(r.block);
+  }
+  return v;
+}
+
+void T2DRelTypeArray::Gather(int a, const int* columns, int k, int8_t* out) const {
+  const Row& r = rows_[static_cast<size_t>(a)];
+  if (r.dense) {
+    const auto* d = static_cast<const int8_t*>(r.block);
+    for (int j = 0; j < k; ++j) out[j] = columns[j] < r.held ? d[columns[j]] : 0;
     return;
   }
-  DropAll();
-  Resize(n);
+  const auto* e = static_cast<const uint32_t*>(r.block);
+  const uint32_t* p = e;
+  const uint32_t* end = e + r.held;
+  // A long row against a few columns is searched; otherwise both are walked together.
+  const bool search = r.held > 8 * k;
+  for (int j = 0; j < k; ++j) {
+    const uint32_t key = Entry(columns[j], 0);
+    if (search) {
+      p = std::lower_bound(p, end, key);
+    } else {
+      while (p != end && *p < key) ++p;
+    }
+    out[j] = p != end && EntryColumn(*p) == columns[j] ? EntryValue(*p) : 0;
+  }
+}
+
+void T2DRelTypeArray::ReserveDense(Row& r, int cells) {
+  if (cells <= r.held) return;
+  if (cells > r.capacity) {
+    // Growing rows grow by half again, up to the row's length.
+    int64_t want = std::max<int64_t>(cells, static_cast<int64_t>(r.capacity) + r.capacity / 2);
+    want = std::min<int64_t>(want, std::max(r.length, cells));
+    r.block = Reallocate(r.block, static_cast<size_t>(want));
+    r.capacity = static_cast<int32_t>(want);
+  }
+  std::memset(static_cast<int8_t*>(r.block) + r.held, 0, static_cast<size_t>(cells - r.held));
+  r.held = cells;
+}
+
+void T2DRelTypeArray::ToDense(Row& r) {
+  const auto* e = static_cast<const uint32_t*>(r.block);
+  const int end = r.held > 0 ? EntryColumn(e[r.held - 1]) + 1 : 0;
+  auto* d = static_cast<int8_t*>(Allocate(static_cast<size_t>(end)));
+  std::memset(d, 0, static_cast<size_t>(end));
+  for (int i = 0; i < r.held; ++i) d[EntryColumn(e[i])] = EntryValue(e[i]);
+  const int nonZero = r.held;
+  std::free(r.block);
+  r.block = d;
+  r.held = r.capacity = end;
+  r.nonZero = nonZero;
+  r.dense = true;
+}
+
+void T2DRelTypeArray::Settle(Row& r, const int8_t* cells, int held) {
+  const Census c = Count(cells, held);
+  Free(r);
+  if (c.nonZero == 0) return;
+  if (DenseSuits(c.end, c.nonZero)) {
+    r.block = Allocate(static_cast<size_t>(c.end));
+    std::memcpy(r.block, cells, static_cast<size_t>(c.end));
+    r.held = r.capacity = c.end;
+    r.nonZero = c.nonZero;
+    r.dense = true;
+    return;
+  }
+  auto* e = static_cast<uint32_t*>(Allocate(sizeof(uint32_t) * static_cast<size_t>(c.nonZero)));
+  int n = 0;
+  for (int i = 0; i < c.end; ++i)
+    if (cells[i] != 0) e[n++] = Entry(i, cells[i]);
+  r.block = e;
+  r.held = r.capacity = r.nonZero = n;
+}
+
+void T2DRelTypeArray::Scatter(int a, const int* columns, int k, const int8_t* values) {
+  if (k <= 0) return;
+  Row& r = rows_[static_cast<size_t>(a)];
+  int top = -1;  // the highest column that gets a value other than 0
+  for (int j = k - 1; j >= 0 && top < 0; --j)
+    if (values[j] != 0) top = columns[j];
+
+  if (r.dense && top >= r.held) {
+    if (top<kSparseColumns&& static_cast<int64_t>(top) + 1> 8 * (static_cast<int64_t>(r.nonZero) + k)) {
+      // Growing this far for so few cells would waste memory: the row goes back to entries.
+      const int8_t* d = static_cast<const int8_t*>(r.block);
+      scratch_.clear();
+      for (int i = 0; i < r.held; ++i)
+        if (d[i] != 0) scratch_.push_back(Entry(i, d[i]));
+      Free(r);
+      if (!scratch_.empty()) {
+        r.block = Allocate(sizeof(uint32_t) * scratch_.size());
+        std::memcpy(r.block, scratch_.data(), sizeof(uint32_t) * scratch_.size());
+        r.held = r.capacity = r.nonZero = static_cast<int32_t>(scratch_.size());
+      }
+    } else {
+      ReserveDense(r, top + 1);
+    }
+  }
+
+  bool changed = false;
+  if (r.dense) {
+    auto* d = static_cast<int8_t*>(r.block);
+    for (int j = 0; j < k; ++j) {
+      const int b = columns[j];
+      if (b >= r.held) continue;  // 0 stays 0
+      const int8_t old = d[b];
+      if (old == values[j]) continue;
+      r.nonZero += (values[j] != 0) - (old != 0);
+      d[b] = values[j];
+      changed = true;
+    }
+  } else {
+    // Merge the row's entries with the new values in one pass.
+    const auto* e = static_cast<const uint32_t*>(r.block);
+    const int held = r.held;
+    scratch_.clear();
+    scratch_.reserve(static_cast<size_t>(held) + static_cast<size_t>(k));
+    int i = 0;
+    for (int j = 0; j < k; ++j) {
+      const int b = columns[j];
+      while (i < held && EntryColumn(e[i]) < b) scratch_.push_back(e[i++]);
+      const bool present = i < held && EntryColumn(e[i]) == b;
+      const int8_t old = present ? EntryValue(e[i]) : 0;
+      if (present) ++i;
+      if (values[j] != 0) scratch_.push_back(Entry(b, values[j]));
+      changed = changed || old != values[j];
+    }
+    while (i < held) scratch_.push_back(e[i++]);
+    if (changed) {
+      const int n = static_cast<int>(scratch_.size());
+      if (n == 0) {
+        Free(r);
+      } else {
+        if (n > r.capacity) {
+          const int capacity = n + n / 4 + 4;
+          r.block = Reallocate(r.block, sizeof(uint32_t) * static_cast<size_t>(capacity));
+          r.capacity = capacity;
+        }
+        std::memcpy(r.block, scratch_.data(), sizeof(uint32_t) * static_cast<size_t>(n));
+        r.held = r.nonZero = n;
+        const int end = EntryColumn(scratch_.back()) + 1;
+        if (end >= 64 && DenseSuits(end, n)) ToDense(r);
+      }
+    }
+  }
+  if (changed) Changed();
+}
+
+void T2DRelTypeArray::SetRow(int a, const int8_t* cells, int length) {
+  Row& r = rows_[static_cast<size_t>(a)];
+  length = std::max(length, 0);
+  Settle(r, cells, length);
+  if (r.length != length) squareN_ = -1;
+  r.length = length;
+  Changed();
+}
+
+void T2DRelTypeArray::CopyCells(int a, int from, int count, int8_t* out) const {
+  std::memset(out, 0, static_cast<size_t>(count));
+  const Row& r = rows_[static_cast<size_t>(a)];
+  if (r.dense) {
+    const int end = std::min(from + count, r.held);
+    if (end > from)
+      std::memcpy(out, static_cast<const int8_t*>(r.block) + from, static_cast<size_t>(end - from));
+    return;
+  }
+  const auto* e = static_cast<const uint32_t*>(r.block);
+  const uint32_t* p = std::lower_bound(e, e + r.held, Entry(from, 0));
+  const int64_t end = static_cast<int64_t>(from) + count;
+  for (; p != e + r.held && EntryColumn(*p) < end; ++p) out[EntryColumn(*p) - from] = EntryValue(*p);
+}
+
+// ---- reading a file --------------------------------------------------------------------------
+
+int8_t* T2DRelTypeArray::BeginRowRead(int a, int length) {
+  Row& r = rows_[static_cast<size_t>(a)];
+  Free(r);
+  length = std::max(length, 0);
+  if (r.length != length) squareN_ = -1;
+  r.length = length;
+  if (static_cast<size_t>(length) > spareSize_) {
+    std::free(spare_);
+    spare_ = nullptr;
+    spareSize_ = 0;
+    spare_ = static_cast<int8_t*>(Allocate(static_cast<size_t>(length)));
+    spareSize_ = static_cast<size_t>(length);
+  }
+  Changed();
+  return spare_;
+}
+
+void T2DRelTypeArray::EndRowRead(int a, bool ok) {
+  Row& r = rows_[static_cast<size_t>(a)];
+  if (!ok || r.length == 0) return;
+  const Census c = Count(spare_, r.length);
+  if (c.nonZero == 0) return;
+  if (DenseSuits(c.end, c.nonZero) && static_cast<size_t>(c.end) * 2 >= spareSize_) {
+    // The row fills most of the cells it was read into: it keeps them, uncopied.
+    r.block = spare_;
+    r.held = c.end;
+    r.capacity = static_cast<int32_t>(spareSize_);
+    r.nonZero = c.nonZero;
+    r.dense = true;
+    spare_ = nullptr;
+    spareSize_ = 0;
+    return;
+  }
+  Settle(r, spare_, c.end);
+}
+
+// ---- figures ---------------------------------------------------------------------------------
+
+int64_t T2DRelTypeArray::NonZeroCells() const {
+  int64_t n = 0;
+  for (const auto& r : rows_) n += r.nonZero;
+  return n;
 }
 
 size_t T2DRelTypeArray::MemoryBytes() const {
-  size_t total = slab_.size() + rows_.capacity() * sizeof(RowBlock);
-  for (const auto& r : rows_) total += static_cast<size_t>(r.ownCapacity);
+  size_t total = rows_.capacity() * sizeof(Row) + spareSize_ + scratch_.capacity() * sizeof(uint32_t);
+  for (const auto& r : rows_) total += static_cast<size_t>(r.capacity) * (r.dense ? 1 : sizeof(uint32_t));
   return total;
 }
 

@@ -4,62 +4,33 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace zibu {
 
-// Zero-filled memory for the table's cells. Large blocks are mappings of their own: untouched
-// parts cost nothing, clearing gives the pages back, and growing moves the pages instead of
-// copying them. Huge pages are not asked for: on a virtual machine that hands free memory back
-// to its host, a start-up after some idle time found every free huge page handed back, and
-// faulting 400 MB in as huge pages then took over a second, about twice what small pages took.
-class CellSlab {
- public:
-  CellSlab() = default;
-  // Raises std::bad_alloc.
-  explicit CellSlab(size_t bytes);
-  CellSlab(CellSlab&& o) noexcept;
-  CellSlab& operator=(CellSlab&& o) noexcept;
-  CellSlab(const CellSlab&) = delete;
-  CellSlab& operator=(const CellSlab&) = delete;
-  ~CellSlab();
-
-  int8_t* data() const { return data_; }
-  size_t size() const { return size_; }
-  // At least `bytes`, keeping the contents; what is added is zero. A mapping is moved by the
-  // system rather than copied, so growing never needs the old and the new block side by side.
-  // Raises std::bad_alloc and is then unchanged.
-  void Grow(size_t bytes);
-  // Every byte 0 again. A mapping just gives its pages back, to be faulted in as zeros when
-  // next touched.
-  void Zero();
-
- private:
-  void Release() noexcept;
-  int8_t* data_ = nullptr;
-  size_t size_ = 0;
-  bool mapped_ = false;
-};
-
-// The rows live in one slab, row i at i * stride, with a little spare room in both directions so
-// that the table can grow by some words in place, while the whole stays within about
-// 1.03 * n * n bytes. A row that must be longer than the stride (rows of a damaged file, which
-// the loader rejects, may have any length) gets a block of its own until the table is made
-// square again. Cells past a row's length, and rows of the slab past the row count, are kept at
-// zero, so growing in place only has to change lengths.
+// Only the cells that are not 0 are held, row by row, each row in whichever of two forms is
+// smaller:
+//  - sparse: the cells that are not 0 as sorted 32-bit entries, column << 8 | value byte;
+//  - dense: the cells from column 0 up to the last one that is not 0; the rest are 0.
+// Ratings touch the pairs of one text, so over years of use most rows stay sparse (a 100,000-word
+// vocabulary with ten million pairs set takes about 80 MB instead of 10 GB), while rows of words
+// that occur everywhere, and every row of a fully populated table, become dense, which scans as
+// fast as a square block. A row's length is kept as a number of its own: rows of a damaged file
+// may have any length, and a table made larger costs nothing until cells are set.
 class T2DRelTypeArray {
  public:
-  T2DRelTypeArray() = default;
-  // A moved-from table is empty, and so square.
-  T2DRelTypeArray(T2DRelTypeArray&& o) noexcept { Take(o); }
-  T2DRelTypeArray& operator=(T2DRelTypeArray&& o) noexcept {
-    if (this != &o) Take(o);
-    return *this;
-  }
+  // Columns from here on are only held in dense rows (a sparse entry has 24 bits for them).
+  static constexpr int kSparseColumns = 1 << 24;
+
+  T2DRelTypeArray();
+  ~T2DRelTypeArray();
+  T2DRelTypeArray(T2DRelTypeArray&& o) noexcept;
+  T2DRelTypeArray& operator=(T2DRelTypeArray&& o) noexcept;
+  T2DRelTypeArray(const T2DRelTypeArray&) = delete;
+  T2DRelTypeArray& operator=(const T2DRelTypeArray&) = delete;
 
   int RowCount() const { return static_cast<int>(rows_.size()); }
-  int RowLength(int row) const { return rows_[row].length; }
+  int RowLength(int row) const { return rows_[static_cast<size_t>(row)].length; }
   // True when there are n rows of n cells.
   bool IsSquare(int n) const;
   // The shortest row's length, capped at the row count: the words every row has cells for.
@@ -67,63 +38,75 @@ class T2DRelTypeArray {
 
   // n by n: existing cells keep their values, new cells are 0. Shrinking drops the cells beyond n.
   void Resize(int n);
-  // n by n with every cell 0. The memory is kept when the table has that shape already (no fresh
-  // pages to fault in); otherwise the old rows are given back.
+  // n by n with every cell 0.
   void Reset(int n);
   void Clear() { Reset(0); }
-
-  // Row-by-row shaping, used by the file reader.
+  // Row-by-row shaping (file reading, damaged shapes): new rows have no cells; a row made
+  // shorter loses its cells past the new length, one made longer gets zeros.
   void SetRowCount(int rows);
   void SetRowLength(int row, int length);
-  // `rows` rows whose cells the caller is about to overwrite. With `square`, the rows are
-  // expected to be `rows` cells long: the slab is made to fit them, and when the one it has does
-  // not, a fresh one replaces it without the old cells being copied.
-  void BeginOverwrite(int rows, bool square);
-  // Gives the row `length` cells whose values the caller is about to overwrite (they are not
-  // cleared first), and returns them.
-  int8_t* PrepareRowForOverwrite(int row, int length);
 
-  int8_t Get(int a, int b) const { return Cells(a)[b]; }
-  void Set(int a, int b, int8_t v) { Cells(a)[b] = v; }
-  int8_t* Row(int a) { return Cells(a); }
-  const int8_t* Row(int a) const { return Cells(a); }
+  int8_t Get(int a, int b) const;
+  void Set(int a, int b, int8_t v);
+  // Row a becomes `length` cells long with these values.
+  void SetRow(int a, const int8_t* cells, int length);
+  // Cells [from, from + count) of row a, zeros included, into out (for writing the file).
+  void CopyCells(int a, int from, int count, int8_t* out) const;
 
+  // The cells of row a at the given columns (ascending, within the row), into out.
+  void Gather(int a, const int* columns, int k, int8_t* out) const;
+  // Sets the cells of row a at the given columns (ascending, within the row) to the values.
+  void Scatter(int a, const int* columns, int k, const int8_t* values);
+
+  // How a scan reads a row without copying it.
+  struct RowView {
+    const int8_t* dense = nullptr;      // dense row: cells [0, held); every later cell is 0
+    const uint32_t* entries = nullptr;  // sparse row: `held` entries, column << 8 | value byte
+    int held = 0;
+  };
+  RowView View(int a) const;
+  static int EntryColumn(uint32_t e) { return static_cast<int>(e >> 8); }
+  static int8_t EntryValue(uint32_t e) { return static_cast<int8_t>(e & 0xFF); }
+
+  // File reading: `length` writable cells for row a, of undefined content, to be filled by the
+  // caller and then handed back with EndRowRead. A row not completed (ok false) is left as
+  // `length` zeros.
+  int8_t* BeginRowRead(int a, int length);
+  void EndRowRead(int a, bool ok);
+
+  // Cells that are not 0.
+  int64_t NonZeroCells() const;
   // Bytes held by the cells and the row bookkeeping (not counting the allocator's own headers).
   size_t MemoryBytes() const;
+  // Changes with every change of a cell or of the shape (see common/data_version.h).
+  uint64_t Version() const { return version_; }
 
  private:
-  struct RowBlock {
-    std::unique_ptr<int8_t[]> own;  // only for a row longer than the stride
-    int32_t length = 0;
-    int32_t ownCapacity = 0;
+  struct Row {
+    void* block = nullptr;  // malloc'd: int8_t cells (dense) or uint32_t entries (sparse)
+    int32_t length = 0;     // cells of the row
+    int32_t held = 0;       // dense: cells held; sparse: entries
+    int32_t capacity = 0;   // in cells or entries
+    int32_t nonZero = 0;    // cells that are not 0
+    bool dense = false;
   };
-  static int CapacityFor(int n) {
-    int64_t c = static_cast<int64_t>(n) + n / 64;
-    return c > INT32_MAX ? INT32_MAX : static_cast<int>(c);
-  }
-  int8_t* Cells(int a) const {
-    const RowBlock& r = rows_[a];
-    if (r.own) return r.own.get();
-    return a < slabRows_ ? slab_.data() + static_cast<size_t>(a) * static_cast<size_t>(stride_) : nullptr;
-  }
-  int Capacity(int a) const;
-  // Room in the slab for `rows` rows of `length` cells, the rows in place keeping their cells.
-  void EnsureSlab(int rows, int length);
-  // The slab holds n rows of n cells without being more than the spare room too large.
-  bool SlabFits(int n) const;
-  // No rows and no slab.
-  void DropAll();
-  // Gives row a a block of its own of `capacity` cells; `keep` of its cells are copied there.
-  void MoveToOwnBlock(int a, int capacity, int keep);
-  void Take(T2DRelTypeArray& o) noexcept;
+  static void Free(Row& r);
+  void Changed();
+  // Makes the row hold these cells (the rest 0) in whichever form suits them.
+  void Settle(Row& r, const int8_t* cells, int held);
+  void ToDense(Row& r);
+  void ReserveDense(Row& r, int cells);
+  void TrimRow(Row& r, int length);
 
-  CellSlab slab_;
-  int stride_ = 0;    // cells per row in the slab
-  int slabRows_ = 0;  // rows the slab has room for
-  std::vector<RowBlock> rows_;
+  std::vector<Row> rows_;
   // n while the table is known to be n rows of n cells, -1 while that is unknown. Scoring asks
-  // for the shape on every call, and walking 20,000 rows each time would cost more than the score.
+  // for the shape on every call, and walking 100,000 rows each time would cost more than the score.
   mutable int squareN_ = 0;
+  uint64_t version_;
+  // The cells of the last row read that turned out sparse, kept for the next row.
+  int8_t* spare_ = nullptr;
+  size_t spareSize_ = 0;
+  std::vector<uint32_t> scratch_;
 };
 
 }  // namespace zibu

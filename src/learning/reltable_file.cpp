@@ -5,6 +5,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -272,25 +273,56 @@ void WriteRelTableFile(const T2DRelTypeArray& table, const std::string& path, Us
     FileWriter out(path);
     const int rows = table.RowCount();
     progress.Start(rows);
-    // The rows go to the kernel from where they are, between their length headers: no copy of
-    // the cells through a buffer.
+    // The pieces go to the kernel from where they are: the length headers, the cells of dense
+    // rows, a block of zeros for the cells past them, and sparse rows spelled out in an arena
+    // that is reused once its pieces are written.
     std::string headers;
     headers.reserve(5 * (static_cast<size_t>(rows) + 1));  // never moves, so pointers into it stay valid
+    const std::vector<int8_t> zeros(kBufferSize, 0);
+    std::vector<int8_t> arena(kBufferSize);
+    size_t arenaUsed = 0;
     std::vector<iovec> batch;
     batch.reserve(kMaxVectors);
+    auto flush = [&] {
+      out.WriteVectors(batch);
+      batch.clear();
+      arenaUsed = 0;
+    };
+    auto add = [&](const void* p, size_t n) {
+      if (n == 0) return;
+      if (batch.size() == kMaxVectors) flush();
+      batch.push_back({const_cast<void*>(p), n});
+    };
     auto addHeader = [&](int32_t v) {
       const size_t at = headers.size();
       AppendTaggedInt(headers, v);
-      batch.push_back({headers.data() + at, headers.size() - at});
+      add(headers.data() + at, headers.size() - at);
+    };
+    auto addZeros = [&](size_t n) {
+      for (; n > 0; n -= std::min(n, zeros.size())) add(zeros.data(), std::min(n, zeros.size()));
     };
     addHeader(rows);
     for (int i = 0; i < rows; ++i) {
-      addHeader(table.RowLength(i));
-      if (table.RowLength(i) > 0)
-        batch.push_back({const_cast<int8_t*>(table.Row(i)), static_cast<size_t>(table.RowLength(i))});
-      if (batch.size() + 2 > kMaxVectors) {
-        out.WriteVectors(batch);
-        batch.clear();
+      const int length = table.RowLength(i);
+      addHeader(length);
+      const T2DRelTypeArray::RowView row = table.View(i);
+      if (row.dense) {
+        const int held = std::min(row.held, length);
+        add(row.dense, static_cast<size_t>(held));
+        addZeros(static_cast<size_t>(length - held));
+      } else if (row.held == 0) {
+        addZeros(static_cast<size_t>(length));
+      } else {
+        for (int from = 0; from < length;) {
+          // Room for the piece first: a flush reuses the arena from its start.
+          if (arenaUsed == arena.size() || batch.size() == kMaxVectors) flush();
+          const int count = static_cast<int>(
+              std::min<size_t>(arena.size() - arenaUsed, static_cast<size_t>(length - from)));
+          table.CopyCells(i, from, count, arena.data() + arenaUsed);
+          batch.push_back({arena.data() + arenaUsed, static_cast<size_t>(count)});
+          arenaUsed += static_cast<size_t>(count);
+          from += count;
+        }
       }
       progress.AfterRow(i);
     }
@@ -313,9 +345,8 @@ void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort*
     if (rows < 0)
       throw StreamReadError("Invalid row count " + std::to_string(rows) + " in " + BaseName(path));
     if (static_cast<int64_t>(rows) * 2 > in.Remaining()) throw StreamReadError("Stream read error");
-    // Only a file that can hold the whole square gets a slab sized for it, so a damaged count
-    // cannot make the table allocate more than about the file's size.
-    table.BeginOverwrite(rows, static_cast<int64_t>(rows) * rows <= in.Remaining());
+    table.Clear();
+    table.SetRowCount(rows);
     progress.Start(rows);
     for (int i = 0; i < rows; ++i) {
       const int32_t len = in.ReadTaggedInt();
@@ -324,13 +355,16 @@ void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort*
       // The file ends before this row would: the read would fail anyway, so it fails before
       // the row is allocated.
       if (len > in.Remaining()) throw StreamReadError("Stream read error");
-      int8_t* cells = table.PrepareRowForOverwrite(i, len);
+      // Each row is read whole into one buffer and then kept in the form that suits it, so
+      // there is never more than one row's cells beyond what the table holds.
+      int8_t* cells = table.BeginRowRead(i, len);
       try {
         if (len > 0) in.Read(cells, static_cast<size_t>(len));
       } catch (...) {
-        std::memset(cells, 0, static_cast<size_t>(len));  // not left with stale or unset cells
+        table.EndRowRead(i, false);  // not left with stale or unset cells
         throw;
       }
+      table.EndRowRead(i, true);
       progress.AfterRow(i);
     }
   } catch (...) {

@@ -214,9 +214,17 @@ TEST_F(MapFiles, CompMapReadingRules) {
   EXPECT_EQ(m.ValueAt(2), 1000000000000000);
   EXPECT_EQ(m.ValueAt(3), -8);
   EXPECT_EQ(m.KeyAt(4), "K=V");
-  // Values of 10^15 and more are written in exponent form.
+  // Every value is written as plain digits and read back exactly, 10^15 and beyond included
+  // (the exponent form lost digits).
   m.SaveToFile(Path("out.dat"));
-  EXPECT_NE(Read("out.dat").find("c=1E15\r\n"), std::string::npos);
+  EXPECT_NE(Read("out.dat").find("c=1000000000000000\r\n"), std::string::npos);
+  TCompMap extremes, back;
+  for (int64_t v : {INT64_MAX, INT64_MIN, int64_t{9007199254740993}, int64_t{-1}})
+    extremes.Add("k" + std::to_string(v), v);
+  extremes.SaveToFile(Path("x.dat"));
+  back.LoadFromFile(Path("x.dat"));
+  ASSERT_EQ(back.Count(), 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(back.ValueAt(i), extremes.ValueAt(i));
 
   Write("bad.dat", "a=1\r\nb=soon\r\nc=3\r\n");
   EXPECT_THROW(m.LoadFromFile(Path("bad.dat")), ConversionError);

@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 
 #include "common/compmap.h"
+#include "common/settings.h"
 #include "common/shortintmap.h"
 #include "learning/engine.h"
 #include "learning/reltable_file.h"
@@ -230,11 +232,14 @@ class LearnedData : public ::testing::Test {
  protected:
   std::string Data(const char* name) const { return dir.path() + "data/" + name; }
   std::string Backup(const char* name) const { return dir.path() + "data/backup/" + name; }
-  std::unique_ptr<LearningEngine> NewEngine() {
+  // Loaded from the scratch folder unless `load` is false (for a test that loads it itself).
+  std::unique_ptr<LearningEngine> NewEngine(bool load = true) {
     auto e = std::make_unique<LearningEngine>(port);
     e->SetDataFolder(dir.path() + "data");
     e->SetDurableSave(false);
     e->SetMaxWordWeight(50);
+    TCompMap shown;
+    if (load) e->LoadData(&shown);  // a save only writes what was loaded
     return e;
   }
   ScratchDir dir;
@@ -268,7 +273,7 @@ TEST_F(LearnedData, SaveClearLoadKeepsTheEightScores) {
   EXPECT_EQ(shownBack.KeyAt(0), "http://a/?x=1");
 
   // A fresh engine loads the same.
-  auto fresh = NewEngine();
+  auto fresh = NewEngine(false);
   fresh->LoadData();
   EXPECT_EQ(EightScores(*fresh), before);
 }
@@ -292,6 +297,7 @@ TEST_F(LearnedData, BackupsHoldThePreviousSave) {
   auto off = std::make_unique<LearningEngine>(port);
   off->SetDataFolder(other.path() + "data");
   off->SetBackupDataFiles(false);
+  off->LoadData();
   off->LearnFromRating(5, "first save");
   off->SaveData();
   off->LearnFromRating(5, "second save");
@@ -314,7 +320,7 @@ TEST_F(LearnedData, AFailedSaveRaisesAndLeavesTheLastSaveInPlace) {
   EXPECT_EQ(ReadBytes(Data("wordweightings.dat")), weights);
   EXPECT_FALSE(fs::exists(Data("wordweightings.dat.new")));
   fs::remove_all(Data("reltable.dat.new"));
-  auto loaded = NewEngine();
+  auto loaded = NewEngine(false);
   loaded->LoadData();
   EXPECT_EQ(EightScores(*loaded), (std::vector<int>{40, 40, 35, 35, -14, -14, 10, 10}));
 }
@@ -364,7 +370,7 @@ TEST_F(LearnedData, TableOneRowTooLongLoadsTheBackupPair) {
   wrong.Resize(8);
   WriteRelTableFile(wrong, Data("reltable.dat"));
   port.Reset();
-  auto loaded = NewEngine();
+  auto loaded = NewEngine(false);
   loaded->LoadData();
   EXPECT_EQ(port.messages,
             (std::vector<std::string>{
@@ -384,7 +390,7 @@ TEST_F(LearnedData, TableCutMidRowWithoutBackupIsReset) {
   const std::string full = ReadBytes(Data("reltable.dat"));
   WriteBytes(Data("reltable.dat"), full.substr(0, full.size() - 2));
   port.Reset();
-  auto loaded = NewEngine();
+  auto loaded = NewEngine(false);
   loaded->LoadData();
   EXPECT_TRUE(port.Logged("EReadError: Stream read error"));
   EXPECT_EQ(port.messages,
@@ -402,7 +408,7 @@ TEST_F(LearnedData, TableCutMidRowWithABackupPairLoadsTheBackup) {
   const std::string full = ReadBytes(Data("reltable.dat"));
   WriteBytes(Data("reltable.dat"), full.substr(0, full.size() / 2));
   port.Reset();
-  auto loaded = NewEngine();
+  auto loaded = NewEngine(false);
   loaded->LoadData();
   EXPECT_TRUE(port.Logged("EReadError: Stream read error"));
   EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
@@ -418,7 +424,7 @@ TEST_F(LearnedData, TableOneRowTooLongWithoutBackupIsReset) {
   wrong.Set(0, 1, 9);
   WriteRelTableFile(wrong, Data("reltable.dat"));
   port.Reset();
-  auto loaded = NewEngine();
+  auto loaded = NewEngine(false);
   loaded->LoadData();
   EXPECT_EQ(port.messages,
             (std::vector<std::string>{"Error loading word relationship table.\r\nNo backup exists, so "
@@ -434,7 +440,7 @@ TEST_F(LearnedData, UnusableBackupPairResetsTheTableAndKeepsTheDataWeights) {
   WriteBytes(Data("reltable.dat"), Bytes({2, 1}));
   WriteBytes(Backup("reltable.dat"), Bytes({2, 9}));
   port.Reset();
-  auto loaded = NewEngine();
+  auto loaded = NewEngine(false);
   loaded->LoadData();
   EXPECT_EQ(port.messages,
             (std::vector<std::string>{
@@ -451,7 +457,7 @@ TEST_F(LearnedData, BackupTableWithoutWordFileKeepsTheDataWeights) {
   fs::remove(Backup("wordweightings.dat"));
   WriteBytes(Data("reltable.dat"), Bytes({2, 1}));
   port.Reset();
-  auto loaded = NewEngine();
+  auto loaded = NewEngine(false);
   loaded->LoadData();
   EXPECT_EQ(port.messages,
             (std::vector<std::string>{
@@ -467,9 +473,10 @@ TEST_F(LearnedData, DamagedWordFileTakesTheBackupPair) {
   SaveTwoGenerations(*e);
   WriteBytes(Data("wordweightings.dat"), "JORDAN=18\r\nX=1=2\r\n");
   port.Reset();
-  auto loaded = NewEngine();
+  auto loaded = NewEngine(false);
   loaded->LoadData();
-  EXPECT_TRUE(port.Logged("'1=2' is not a valid integer value"))
+  EXPECT_TRUE(port.Logged(
+      "wordweightings.dat line 2: '1=2' is not a valid integer value; I have kept the word X with weight 0"))
       << (port.logs.empty() ? "" : port.logs[0].text);
   EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
   EXPECT_EQ(loaded->WordCount(), 4);
@@ -522,6 +529,9 @@ TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
     TCompMap shown;
     shown.Add("g", 1);
     e->SaveData(&shown);
+    MakeGeneration(*e, 2);
+    shown.Clear();
+    shown.Add("g", 2);
     e->SetSaveStepHook([&](const std::string& s) { steps.push_back(s); });
     e->SaveData(&shown);
   }
@@ -584,7 +594,7 @@ TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
     }
 
     port.Reset();
-    auto loaded = NewEngine();
+    auto loaded = NewEngine(false);
     TCompMap shown;
     loaded->LoadData(&shown);
     const int g = GenerationOf(*loaded);
@@ -616,6 +626,7 @@ TEST_F(LearnedData, KillingTheSavingProcessAtRandomMomentsLosesOnlyTheSaveInProg
       e.SetDataFolder(dir.path() + "data");
       e.SetDurableSave(false);
       TCompMap shown;
+      e.LoadData(&shown);
       // Larger tables make a save last long enough to be hit in the middle.
       for (int g = 1; g < 120; ++g) {
         MakeGeneration(e, 200 + g);
@@ -641,7 +652,7 @@ TEST_F(LearnedData, KillingTheSavingProcessAtRandomMomentsLosesOnlyTheSaveInProg
     ASSERT_NE(lastDone, -1);
 
     port.Reset();
-    auto loaded = NewEngine();
+    auto loaded = NewEngine(false);
     TCompMap shown;
     loaded->LoadData(&shown);
     const int g = GenerationOf(*loaded);
@@ -671,9 +682,124 @@ TEST_F(LearnedData, ReadOnlyLoadReadsACommittedSaveWithoutTouchingFiles) {
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(fs::exists(Data("save.commit")));
-  auto reader = NewEngine();
+  auto reader = NewEngine(false);
   reader->LoadData(nullptr, true);
   EXPECT_EQ(EightScores(*reader), expected);
   EXPECT_TRUE(fs::exists(Data("save.commit")));
   EXPECT_TRUE(fs::exists(Data("reltable.dat.new")));
+}
+
+// ---- saved homes and what a save writes ------------------------------------------------------
+
+namespace {
+
+// Bytes this process has handed to write calls so far.
+int64_t BytesWritten() {
+  std::ifstream in("/proc/self/io");
+  std::string key;
+  int64_t value = 0;
+  while (in >> key >> value)
+    if (key == "wchar:") return value;
+  return -1;
+}
+
+std::vector<std::string> SavedHomes() {
+  std::vector<std::string> homes;
+  for (const auto& h : fs::directory_iterator(std::string(ZIBU_TEST_DATA_DIR) + "/homes"))
+    homes.push_back(h.path().string() + "/");
+  std::sort(homes.begin(), homes.end());
+  return homes;
+}
+
+}  // namespace
+
+TEST_F(LearnedData, SavedHomesLoadAndSaveByteForByte) {
+  const auto homes = SavedHomes();
+  ASSERT_GE(homes.size(), 2u);
+  for (const std::string& home : homes) {
+    SCOPED_TRACE(home);
+    fs::remove_all(dir.path() + "data");
+    fs::copy(home + "data", dir.path() + "data", fs::copy_options::recursive);
+    std::map<std::string, std::string> original;
+    for (const auto& f : fs::recursive_directory_iterator(dir.path() + "data"))
+      if (f.is_regular_file()) original[f.path().string()] = ReadBytes(f.path().string());
+    auto e = NewEngine(false);
+    e->ReadLearningParameters(SettingsFile(home + "zibu.conf"));
+    TCompMap shown;
+    port.Reset();
+    e->LoadData(&shown);
+    EXPECT_TRUE(port.messages.empty());
+    ASSERT_TRUE(e->RelTable().IsSquare(e->WordCount()));
+    ASSERT_GT(e->WordCount(), 3);
+
+    // Streamed out again, every file is what was read.
+    const std::string again = dir.path() + "again.dat";
+    WriteRelTableFile(e->RelTable(), again);
+    EXPECT_EQ(ReadBytes(again), original[Data("reltable.dat")]);
+    e->WordWeights().SaveToFile(again);
+    EXPECT_EQ(ReadBytes(again), original[Data("wordweightings.dat")]);
+    shown.SaveToFile(again);
+    EXPECT_EQ(ReadBytes(again), original[Data("shownfeedurls.dat")]);
+    T2DRelTypeArray backup;
+    ReadRelTableFile(backup, Backup("reltable.dat"));
+    WriteRelTableFile(backup, again);
+    EXPECT_EQ(ReadBytes(again), original[Backup("reltable.dat")]);
+    fs::remove(again);
+
+    // A save with nothing changed leaves every file as it is, backups included.
+    const auto stamp = fs::last_write_time(Data("reltable.dat"));
+    e->SaveData(&shown);
+    for (const auto& [path, bytes] : original) EXPECT_EQ(ReadBytes(path), bytes) << path;
+    EXPECT_EQ(fs::last_write_time(Data("reltable.dat")), stamp);
+
+    // After a rating the pair moves to the backup folder byte for byte, and loads back whole.
+    e->LearnFromRating(3, "quite different words");
+    e->SaveData(&shown);
+    EXPECT_EQ(ReadBytes(Backup("reltable.dat")), original[Data("reltable.dat")]);
+    EXPECT_EQ(ReadBytes(Backup("wordweightings.dat")), original[Data("wordweightings.dat")]);
+    EXPECT_EQ(ReadBytes(Backup("shownfeedurls.dat")), original[Backup("shownfeedurls.dat")]);
+    auto loaded = NewEngine(false);
+    loaded->ReadLearningParameters(SettingsFile(home + "zibu.conf"));
+    loaded->LoadData();
+    ASSERT_EQ(loaded->WordCount(), e->WordCount());
+    for (int a = 0; a < e->WordCount(); a += 7)
+      for (int b = 0; b < e->WordCount(); ++b)
+        ASSERT_EQ(loaded->RelTable().Get(a, b), e->RelTable().Get(a, b));
+  }
+}
+
+TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
+  auto e = NewEngine();
+  LearnExample(*e);
+  for (int k = 0; k < 400; ++k)
+    e->LearnFromRating(1 + k % 3, "word" + std::string(1, 'a' + k % 26) + " jordan");
+  TCompMap shown;
+  shown.Add("http://a/", 1765000000000LL);
+  e->SaveData(&shown);
+  const auto tableBytes = static_cast<int64_t>(fs::file_size(Data("reltable.dat")));
+  const auto wordBytes = static_cast<int64_t>(fs::file_size(Data("wordweightings.dat")));
+  const auto shownBytes = static_cast<int64_t>(fs::file_size(Data("shownfeedurls.dat")));
+  const std::string backupWords = ReadBytes(Backup("wordweightings.dat"));
+
+  struct Case {
+    const char* what;
+    std::function<void()> between;
+    int64_t expected;  // bytes written by the save, the commit record aside
+  };
+  const Case cases[] = {
+      {"nothing", [] {}, 0},
+      {"a look at scores", [&] { e->GetRelevance("jordan abdullah sand"); }, 0},
+      {"an article shown", [&] { shown.Add("http://b/", 1765000060000LL); }, shownBytes + 20},
+      {"a rating", [&] { e->LearnFromRating(2, "jordan sand"); }, tableBytes + wordBytes},
+  };
+  for (const Case& c : cases) {
+    c.between();
+    const int64_t before = BytesWritten();
+    e->SaveData(&shown);
+    const int64_t written = BytesWritten() - before;
+    const int64_t record = c.expected == 0 ? 0 : 64;
+    EXPECT_GE(written, c.expected) << c.what;
+    EXPECT_LE(written, c.expected + record) << c.what;
+    if (c.expected == 0) EXPECT_EQ(ReadBytes(Backup("wordweightings.dat")), backupWords) << c.what;
+  }
 }

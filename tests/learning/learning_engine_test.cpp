@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <random>
 
 #include "common/settings.h"
 #include "common/shortintmap.h"
 #include "common/text.h"
 #include "learning/engine.h"
+#include "learning/reltable_file.h"
 #include "learning_fixture.h"
 
 using namespace zibu;
@@ -421,4 +425,151 @@ TEST(Scan, WordsAddedWithoutLearningAreCoveredAndNestedScansLeaveTheTableAlone) 
   e.SetScanWait(ScanWait::kNotified);
   EXPECT_EQ(e.ScanRelTableMultiThread(withNew), expected);  // grown for it now: its cells are 0
   EXPECT_TRUE(e.RelTable().IsSquare(e.WordCount()));
+}
+
+// ---- the table against a plain square of cells ---------------------------------------------
+
+namespace {
+
+// The learning and scoring rules on a plain n-by-n array, as literally as they are stated.
+struct DenseModel {
+  int maxWordWeight;
+  std::vector<std::string> words;
+  std::vector<int> weights;
+  std::vector<std::vector<int8_t>> cells;
+  std::map<std::string, int> index;
+
+  int Clamp(int v) const { return std::clamp(v, -maxWordWeight, maxWordWeight); }
+  int IndexOf(const std::string& w) const {
+    auto it = index.find(w);
+    return it == index.end() ? -1 : it->second;
+  }
+  void Learn(std::vector<std::string> list, int rating) {
+    for (const auto& w : list) {
+      const int at = IndexOf(w);
+      if (at < 0) {
+        index[w] = static_cast<int>(words.size());
+        words.push_back(w);
+        weights.push_back(Clamp(rating));
+      } else {
+        weights[at] = Clamp(weights[at] + rating);
+      }
+    }
+    const size_t n = words.size();
+    cells.resize(n);
+    for (auto& row : cells) row.resize(n, 0);
+    SortUnique(list);
+    for (size_t i = 0; i < list.size(); ++i)
+      for (size_t j = i + 1; j < list.size(); ++j) {
+        const int a = IndexOf(list[i]), b = IndexOf(list[j]);
+        const int8_t v = static_cast<int8_t>(Clamp(cells[a][b] + rating));
+        cells[a][b] = v;
+        cells[b][a] = v;
+      }
+  }
+  int Simple(const std::vector<std::string>& list) const {
+    if (list.empty()) return 0;
+    int64_t sum = 0;
+    for (const auto& w : list)
+      if (const int at = IndexOf(w); at >= 0) sum += weights[at] * 100 / maxWordWeight;
+    return static_cast<int>(sum / static_cast<int64_t>(list.size()));
+  }
+  int Relationship(std::vector<std::string> list) const {
+    SortUnique(list);
+    const int64_t c = static_cast<int64_t>(list.size());
+    if (c < 2) return 0;
+    int64_t s = 0;
+    for (size_t i = 0; i < list.size(); ++i)
+      for (size_t j = i + 1; j < list.size(); ++j) {
+        const int a = IndexOf(list[i]), b = IndexOf(list[j]);
+        if (a >= 0 && b >= 0) s += (cells[a][b] * 100 / maxWordWeight) * 2;
+      }
+    return static_cast<int>(s / (c * (c - 1)));
+  }
+  // reltable.dat as the format states it.
+  std::string FileBytes() const {
+    std::string out;
+    AppendTaggedInt(out, static_cast<int32_t>(cells.size()));
+    for (const auto& row : cells) {
+      AppendTaggedInt(out, static_cast<int32_t>(row.size()));
+      out.append(reinterpret_cast<const char*>(row.data()), row.size());
+    }
+    return out;
+  }
+};
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(RelTableAgainstDenseModel, EveryCellAndScoreAgreeAfterEveryRating) {
+  struct Family {
+    int vocabulary, textWords, maxWordWeight, ratings, processors;
+  };
+  // Small vocabularies drive pairs into the bounds; large ones keep rows sparse while the
+  // words that occur everywhere turn their rows dense.
+  const Family families[] = {{30, 8, 7, 400, 1}, {400, 60, 50, 150, 2}, {3000, 300, 127, 40, 2}};
+  for (const Family& f : families) {
+    SCOPED_TRACE(f.vocabulary);
+    std::mt19937 rng(static_cast<uint32_t>(f.vocabulary));
+    std::vector<std::string> vocab;
+    std::uniform_int_distribution<int> letter('A', 'Y');
+    while (static_cast<int>(vocab.size()) < f.vocabulary) {
+      std::string w;
+      for (int i = 0; i < 6; ++i) w += static_cast<char>(letter(rng));
+      if (std::find(vocab.begin(), vocab.end(), w) == vocab.end()) vocab.push_back(w);
+    }
+    // Words drawn with a skew, as in real text: a few occur in nearly every rating.
+    auto draw = [&] {
+      const double u = std::uniform_real_distribution<double>(0, 1)(rng);
+      return vocab[static_cast<size_t>(std::pow(u, 3) * f.vocabulary)];
+    };
+    auto text = [&](int n) {
+      std::string t;
+      for (int i = 0; i < n; ++i) t += draw() + " ";
+      return t;
+    };
+    SilentUserPort port;
+    LearningEngine e(port);
+    e.SetMaxWordWeight(f.maxWordWeight);
+    e.SetProcessorCount(f.processors);
+    DenseModel model{f.maxWordWeight, {}, {}, {}, {}};
+    std::uniform_int_distribution<int> rating(-10, 10);
+    for (int r = 0; r < f.ratings; ++r) {
+      const std::string t = text(1 + static_cast<int>(rng() % static_cast<uint32_t>(f.textWords)));
+      const int v = rating(rng);
+      e.LearnFromRating(v, t);
+      if (v != 0) model.Learn(e.GetWordList(t), v);
+      if (r % 10 != 9 && r != f.ratings - 1) continue;
+      ASSERT_EQ(e.WordCount(), static_cast<int>(model.words.size()));
+      ASSERT_TRUE(e.RelTable().IsSquare(e.WordCount()));
+      for (int a = 0; a < e.WordCount(); ++a) {
+        ASSERT_EQ(e.WordWeights().KeyAt(a), model.words[a]);
+        ASSERT_EQ(e.WordWeights().ValueAt(a), model.weights[a]);
+        std::vector<int8_t> row(model.cells[a].size());
+        e.RelTable().CopyCells(a, 0, static_cast<int>(row.size()), row.data());
+        ASSERT_EQ(row, model.cells[a]) << "row " << a << " after rating " << r;
+      }
+      // Scores of texts short and long (the long ones take the threaded scan).
+      for (int n : {1, 5, 40, 120}) {
+        const std::string probe = text(n) + " unknownword";
+        const auto list = e.GetWordList(probe);
+        ASSERT_EQ(e.GetSimpleRelevance(list), model.Simple(list)) << probe;
+        ASSERT_EQ(e.GetRelationshipRelevance(list), model.Relationship(list)) << probe;
+      }
+    }
+    // The file is the plain square's, byte for byte, and reads back to the same table.
+    ScratchDir dir;
+    WriteRelTableFile(e.RelTable(), dir.path() + "reltable.dat");
+    const std::string bytes = FileText(dir.path() + "reltable.dat");
+    ASSERT_EQ(bytes, model.FileBytes());
+    T2DRelTypeArray back;
+    ReadRelTableFile(back, dir.path() + "reltable.dat");
+    WriteRelTableFile(back, dir.path() + "again.dat");
+    EXPECT_EQ(FileText(dir.path() + "again.dat"), bytes);
+    EXPECT_EQ(back.NonZeroCells(), e.RelTable().NonZeroCells());
+  }
 }

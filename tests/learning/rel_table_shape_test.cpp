@@ -1,5 +1,6 @@
 // The table remembers that it is square so scoring need not walk every row; every way of
-// reshaping it must forget or update that.
+// reshaping it must forget or update that. Its rows change between a sparse and a dense form,
+// which a plain model of rows must not be able to tell.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -30,7 +31,8 @@ TEST(RelTableShape, SquareKnowledgeFollowsEveryReshape) {
   EXPECT_FALSE(t.IsSquare(4));
   EXPECT_FALSE(t.IsSquare(5));
   EXPECT_EQ(t.CoveredWords(), 0);
-  t.PrepareRowForOverwrite(4, 5);
+  t.BeginRowRead(4, 5);
+  t.EndRowRead(4, false);
   EXPECT_FALSE(t.IsSquare(5));
   t.Resize(5);
   EXPECT_TRUE(t.IsSquare(5));
@@ -49,9 +51,8 @@ TEST(RelTableShape, SquareKnowledgeFollowsEveryReshape) {
 
 namespace {
 
-// The table against the plainest model of it: rows as vectors. Sizes cross the point where the
-// cells move from the heap to a mapping of their own, so growing in place, moving a mapping and
-// spreading rows out to a longer stride are all exercised.
+// The table against the plainest model of it: rows as vectors. Rows are filled sparsely and
+// densely, so that both forms, and the changes between them, are exercised.
 using Model = std::vector<std::vector<int8_t>>;
 
 void ExpectSame(const T2DRelTypeArray& t, const Model& m, int step) {
@@ -61,8 +62,11 @@ void ExpectSame(const T2DRelTypeArray& t, const Model& m, int step) {
     ASSERT_EQ(t.RowLength(static_cast<int>(a)), static_cast<int>(m[a].size()))
         << "step " << step << " row " << a;
     if (!m[a].empty()) {
-      ASSERT_EQ(std::memcmp(t.Row(static_cast<int>(a)), m[a].data(), m[a].size()), 0)
-          << "step " << step << " row " << a;
+      std::vector<int8_t> cells(m[a].size());
+      t.CopyCells(static_cast<int>(a), 0, static_cast<int>(cells.size()), cells.data());
+      ASSERT_EQ(cells, m[a]) << "step " << step << " row " << a;
+      const int b = static_cast<int>(a * 7 % m[a].size());
+      ASSERT_EQ(t.Get(static_cast<int>(a), b), m[a][b]) << "step " << step << " row " << a;
     }
     square = square && m[a].size() == m.size();
   }
@@ -74,8 +78,10 @@ void ExpectSame(const T2DRelTypeArray& t, const Model& m, int step) {
 TEST(RelTableShape, EveryReshapeKeepsTheCellsAPlainModelKeeps) {
   std::mt19937 rng(7);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  // Mostly zeros, with a density that differs from row to row.
   auto fill = [&](int8_t* cells, std::vector<int8_t>& row) {
-    for (auto& v : row) v = static_cast<int8_t>(pick(-128, 127));
+    const int density = pick(0, 3) == 0 ? 100 : pick(0, 12);
+    for (auto& v : row) v = pick(0, 99) < density ? static_cast<int8_t>(pick(-128, 127)) : 0;
     if (!row.empty()) std::memcpy(cells, row.data(), row.size());
   };
   T2DRelTypeArray t;
@@ -86,7 +92,7 @@ TEST(RelTableShape, EveryReshapeKeepsTheCellsAPlainModelKeeps) {
     const int n = pick(0, 9) < 7 ? std::max(0, rows + pick(-3, 25))
                   : pick(0, 1)   ? pick(0, 1400)
                                  : pick(1000, 1400);
-    switch (pick(0, 6)) {
+    switch (pick(0, 7)) {
       case 0:
       case 1:
         t.Resize(n);
@@ -99,13 +105,23 @@ TEST(RelTableShape, EveryReshapeKeepsTheCellsAPlainModelKeeps) {
         m.assign(static_cast<size_t>(size), std::vector<int8_t>(static_cast<size_t>(size), 0));
         break;
       }
-      case 3: {  // a file being read over the table, square or not
+      case 3: {  // a file being read over the table, square or not, or rows set whole
         const bool square = pick(0, 2) > 0;
-        t.BeginOverwrite(n, square);
+        const bool read = pick(0, 1) == 0;
+        t.Clear();
+        t.SetRowCount(n);
         m.assign(static_cast<size_t>(n), {});
         for (int a = 0; a < n; ++a) {
           m[a].resize(static_cast<size_t>(square ? n : pick(0, 2 * n + 1)));
-          fill(t.PrepareRowForOverwrite(a, static_cast<int>(m[a].size())), m[a]);
+          const int len = static_cast<int>(m[a].size());
+          if (read) {
+            fill(t.BeginRowRead(a, len), m[a]);
+            t.EndRowRead(a, true);
+          } else {
+            std::vector<int8_t> cells(m[a].size());
+            fill(cells.data(), m[a]);
+            t.SetRow(a, cells.data(), len);
+          }
         }
         break;
       }
@@ -121,26 +137,54 @@ TEST(RelTableShape, EveryReshapeKeepsTheCellsAPlainModelKeeps) {
           m[a].resize(static_cast<size_t>(len), 0);
         }
         break;
-      default:
+      case 6:
         for (int k = 0; k < 200 && rows > 0; ++k) {
           const int a = pick(0, rows - 1);
           if (m[a].empty()) continue;
           const int b = pick(0, static_cast<int>(m[a].size()) - 1);
-          m[a][b] = static_cast<int8_t>(pick(-128, 127));
+          m[a][b] = pick(0, 3) == 0 ? 0 : static_cast<int8_t>(pick(-128, 127));
           t.Set(a, b, m[a][b]);
+        }
+        break;
+      default:  // many cells of a row at once, some back to 0: rows turn dense and sparse again
+        for (int k = 0; k < 5 && rows > 0; ++k) {
+          const int a = pick(0, rows - 1);
+          const int len = static_cast<int>(m[a].size());
+          std::vector<int> columns;
+          std::vector<int8_t> values;
+          const int stride = pick(1, 9);
+          for (int b = pick(0, 8); b < len; b += stride) {
+            columns.push_back(b);
+            values.push_back(pick(0, 2) == 0 ? 0 : static_cast<int8_t>(pick(-128, 127)));
+            m[a][b] = values.back();
+          }
+          std::vector<int8_t> back(columns.size());
+          t.Scatter(a, columns.data(), static_cast<int>(columns.size()), values.data());
+          t.Gather(a, columns.data(), static_cast<int>(columns.size()), back.data());
+          ASSERT_EQ(back, values) << "step " << step;
         }
     }
     ExpectSame(t, m, step);
   }
 }
 
-TEST(RelTableShape, ACountTheFileCannotHoldAsASquareGetsNoSquareRoom) {
-  // 3,000 rows of no cells: a file of some 6 KB must not make the table take 9 MB.
+TEST(RelTableShape, MemoryFollowsTheCellsThatAreSetInEitherForm) {
+  // A square of 3,000 words costs its row bookkeeping until cells are set.
   T2DRelTypeArray t;
-  t.BeginOverwrite(3000, false);
-  EXPECT_EQ(t.RowCount(), 3000);
-  EXPECT_LT(t.MemoryBytes(), 100u * 1024);
-  t.BeginOverwrite(3000, true);
+  t.Resize(3000);
+  EXPECT_LT(t.MemoryBytes(), 150u * 1024);
+  const size_t empty = t.MemoryBytes();
+  // Ten cells per row: held as entries, four bytes each.
+  for (int a = 0; a < 3000; ++a)
+    for (int k = 1; k <= 10; ++k) t.Set(a, (a + k * 271) % 3000, static_cast<int8_t>(k));
+  EXPECT_EQ(t.NonZeroCells(), 30000);
+  EXPECT_LE(t.MemoryBytes() - empty, 3000u * 10 * 4 * 2);
+  // Every cell set: rows turn dense, about one byte per cell.
+  std::vector<int8_t> full(3000, 7);
+  for (int a = 0; a < 3000; ++a) t.SetRow(a, full.data(), 3000);
   EXPECT_GE(t.MemoryBytes(), 3000u * 3000);
   EXPECT_LE(static_cast<double>(t.MemoryBytes()), 1.05 * 3000 * 3000);
+  // Clearing gives it all back.
+  t.Clear();
+  EXPECT_LT(t.MemoryBytes(), 4096u);
 }

@@ -34,6 +34,7 @@ TEST(RelevanceCommand, PrintsTheCheckRelScoresOfTheLearnedData) {
     SilentUserPort port;
     LearningEngine e(port);
     e.SetDataFolder(home.path() + "data");
+    e.LoadData();
     zibu::testing::LearnExample(e);
     e.SaveData();
   }

@@ -135,6 +135,7 @@ TEST(LinksCommand, PrintsTheRowsTheSpiderWouldQueue) {
     SilentUserPort silent;
     LearningEngine engine(silent);
     engine.SetDataFolder((home / "data").string());
+    engine.LoadData();  // a save writes only what was loaded
     Learn(engine);
     engine.SaveData();
   }
