@@ -803,3 +803,233 @@ TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
     if (c.expected == 0) EXPECT_EQ(ReadBytes(Backup("wordweightings.dat")), backupWords) << c.what;
   }
 }
+
+// ---- damaged files, one family per file kind -------------------------------------------------
+
+namespace {
+
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(folder)) return files;
+  for (const auto& f : fs::recursive_directory_iterator(folder))
+    if (f.is_regular_file()) files[f.path().string()] = ReadBytes(f.path().string());
+  return files;
+}
+
+// A port that fails at the first progress display with the given text, as an error escaping
+// from the middle of a load would.
+class FailingPort : public RecordingPort {
+ public:
+  explicit FailingPort(std::string at) : at_(std::move(at)) {}
+  void ShowProgress(const std::string& message, int percent) override {
+    RecordingPort::ShowProgress(message, percent);
+    if (message == at_) throw std::runtime_error("stopped at " + message);
+  }
+
+ private:
+  std::string at_;
+};
+
+}  // namespace
+
+TEST_F(LearnedData, ASaveTouchesNoFileThatWasNotLoaded) {
+  struct Case {
+    const char* what;
+    std::function<void(LearningEngine&, TCompMap&)> start;
+    bool shownSaved, pairSaved;
+  };
+  const Case cases[] = {
+      {"no load at all", [](LearningEngine&, TCompMap&) {}, false, false},
+      {"only the shown-article memory loaded", [](LearningEngine& e, TCompMap& s) { e.LoadShownUrls(s); }, true,
+       false},
+      {"the word data's load stopped by an error",
+       [this](LearningEngine& e, TCompMap& s) {
+         FailingPort failing("Loading word weightings...");
+         e.SetPort(failing);
+         EXPECT_THROW(e.LoadData(&s), std::runtime_error);
+         e.SetPort(port);
+       },
+       true, false},
+      {"the shown-article memory unreadable",
+       [this](LearningEngine& e, TCompMap& s) {
+         fs::remove(Data("shownfeedurls.dat"));
+         fs::create_directory(Data("shownfeedurls.dat"));
+         e.LoadData(&s);
+       },
+       false, true},
+      {"everything loaded", [](LearningEngine& e, TCompMap& s) { e.LoadData(&s); }, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir.path() + "data");
+    {
+      auto first = NewEngine();
+      SaveTwoGenerations(*first);
+      TCompMap shown;
+      shown.Add("http://first/", 1765000000000LL);
+      first->SaveData(&shown);
+      shown.Add("http://again/", 1765000000000LL);
+      first->SaveData(&shown);
+    }
+    auto e = NewEngine(false);
+    TCompMap shown;
+    c.start(*e, shown);
+    const auto before = FolderBytes(dir.path() + "data");
+    EXPECT_EQ(e->DataLoaded(LearnedFile::kShownUrls), c.shownSaved);
+    EXPECT_EQ(e->DataLoaded(LearnedFile::kWordWeightings), c.pairSaved);
+    EXPECT_EQ(e->DataLoaded(LearnedFile::kRelTable), c.pairSaved);
+    // Whatever is in memory now differs from the files.
+    shown.Add("http://second/", 1765000060000LL);
+    e->LearnFromRating(5, "brand new words");
+    port.Reset();
+    e->SaveData(&shown);
+    const auto after = FolderBytes(dir.path() + "data");
+    for (const char* name : {"shownfeedurls.dat", "wordweightings.dat", "reltable.dat"}) {
+      const bool saved = std::string(name) == "shownfeedurls.dat" ? c.shownSaved : c.pairSaved;
+      const auto data = Data(name), backup = Backup(name);
+      if (saved) {
+        EXPECT_NE(after.at(data), before.at(data)) << name;
+        EXPECT_EQ(after.at(backup), before.at(data)) << name;
+      } else {
+        EXPECT_EQ(after.count(data), before.count(data)) << name;
+        if (before.count(data)) EXPECT_EQ(after.at(data), before.at(data)) << name;
+        EXPECT_EQ(after.at(backup), before.at(backup)) << name;
+      }
+    }
+    EXPECT_EQ(port.Logged("I have not saved wordweightings.dat and reltable.dat, as it was not loaded in full "
+                          "when I started"),
+              !c.pairSaved);
+  }
+}
+
+TEST_F(LearnedData, DamagedWordFiles) {
+  struct Case {
+    const char* what;
+    std::function<void()> damage;
+    int words;          // words in use after the load
+    const char* log;    // a status line expected, or ""
+    bool backupLoaded;  // the backup pair is in use
+  };
+  // The data pair: JORDAN, ABDULLAH, SAND, KATIE, NEWER, WORD, APPEAR; the backup pair the
+  // first four.
+  const std::string huge = [] {
+    std::string s;
+    s.reserve(11000000);
+    for (int i = 0; i < 1000000; ++i) s += "W" + std::to_string(1000000 + i) + "=1\r\n";
+    return s;
+  }();
+  const Case cases[] = {
+      {"one bad value on line 3",
+       [this] {
+         std::string w = ReadBytes(Data("wordweightings.dat"));
+         w.replace(w.find("SAND=20"), 7, "SAND=4x7");
+         WriteBytes(Data("wordweightings.dat"), w);
+       },
+       7, "wordweightings.dat line 3: '4x7' is not a valid integer value; I have kept the word SAND with weight 0",
+       false},
+      {"a million words", [&] { WriteBytes(Data("wordweightings.dat"), huge); }, 4, "", true},
+      {"a million words and no backup",
+       [&] {
+         WriteBytes(Data("wordweightings.dat"), huge);
+         fs::remove_all(dir.path() + "data/backup");
+       },
+       0, "", false},
+      {"a file too large to be a word file",
+       [this] {
+         WriteBytes(Data("wordweightings.dat"), "JORDAN=1\r\n");
+         fs::resize_file(Data("wordweightings.dat"), uintmax_t{65} << 20);
+       },
+       4, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir.path() + "data");
+    {
+      auto e = NewEngine();
+      SaveTwoGenerations(*e);
+    }
+    c.damage();
+    const auto start = std::chrono::steady_clock::now();
+    port.Reset();
+    auto e = NewEngine(false);
+    e->LoadData();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(ms, 3000);
+    EXPECT_EQ(e->WordCount(), c.words);
+    ASSERT_TRUE(e->RelTable().IsSquare(e->WordCount()));
+    if (*c.log) EXPECT_TRUE(port.Logged(c.log));
+    if (c.words == 7) {
+      // The table is kept whole beside the word that lost its value.
+      EXPECT_EQ(e->WordWeights().Get("SAND"), 0);
+      EXPECT_EQ(e->WordWeights().Get("KATIE"), -32);
+      const int j = e->WordWeights().IndexOf("JORDAN"), s = e->WordWeights().IndexOf("SAND");
+      EXPECT_EQ(e->RelTable().Get(j, s), 16);
+      EXPECT_TRUE(port.messages.empty());
+    }
+    if (c.backupLoaded) EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+    if (c.words != 7) {
+      ASSERT_FALSE(port.messages.empty());
+      EXPECT_NE(port.messages.front().find("more than 200000 words"), std::string::npos) << port.messages.front();
+    }
+    // Whatever the save writes is a matching pair, and a refused file never becomes the backup.
+    e->LearnFromRating(2, "after the load");
+    e->SaveData();
+    auto again = NewEngine(false);
+    port.Reset();
+    again->LoadData();
+    EXPECT_TRUE(port.messages.empty());
+    EXPECT_EQ(again->WordCount(), e->WordCount());
+    if (fs::exists(Backup("wordweightings.dat")))
+      EXPECT_LT(fs::file_size(Backup("wordweightings.dat")), 1000u);
+  }
+}
+
+TEST_F(LearnedData, DamagedShownMemoryFiles) {
+  struct Case {
+    const char* line;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"http://a/=1765000000000", true},
+      {"http://b/?q&equals;1=1765000000001.4", true},
+      {"http://c/=-9223372036854775808", false},
+      {"http://d/=1000000000000000", false},
+      {"http://e/=1E16", false},
+      {"http://f/=soon", false},
+      {"http://g/=-1", false},
+      {"no equals sign at all", false},
+      {"http://h/=999999999999999", true},
+      {"http://i/=0", true},
+  };
+  std::string file;
+  for (const Case& c : cases) file += std::string(c.line) + "\r\n";
+  fs::create_directories(dir.path() + "data/backup");
+  WriteBytes(Data("shownfeedurls.dat"), file);
+  auto e = NewEngine(false);
+  TCompMap shown;
+  port.Reset();
+  e->LoadData(&shown);
+  EXPECT_EQ(shown.Count(), std::count_if(std::begin(cases), std::end(cases), [](const Case& c) { return c.kept; }));
+  std::vector<std::string> keys;
+  for (int i = 0; i < shown.Count(); ++i) keys.push_back(shown.KeyAt(i));
+  EXPECT_EQ(keys, (std::vector<std::string>{"http://a/", "http://b/?q=1", "http://h/", "http://i/"}));
+  EXPECT_EQ(shown.ValueAt(1), 1765000000001LL);
+  EXPECT_TRUE(port.Logged("shownfeedurls.dat line 3: -9223372036854775808 is not a time; I have dropped that line"));
+  EXPECT_TRUE(port.Logged("shownfeedurls.dat line 6: 'soon' is not a valid floating point value; I have dropped that "
+                          "line"));
+  // The exact round trip of a save.
+  e->SaveData(&shown);
+  TCompMap back;
+  auto loaded = NewEngine(false);
+  port.Reset();
+  loaded->LoadData(&back);
+  ASSERT_EQ(back.Count(), shown.Count());
+  for (int i = 0; i < back.Count(); ++i) {
+    EXPECT_EQ(back.KeyAt(i), shown.KeyAt(i));
+    EXPECT_EQ(back.ValueAt(i), shown.ValueAt(i));
+  }
+  for (const auto& l : port.logs) EXPECT_EQ(l.text.find("shownfeedurls.dat line"), std::string::npos) << l.text;
+  // The damaged file went to the backup as it was; the data folder has the clean one.
+  EXPECT_EQ(ReadBytes(Backup("shownfeedurls.dat")), file);
+}
