@@ -387,10 +387,19 @@ void T2DRelTypeArray::CopyCells(int a, int from, int count, int8_t* out) const {
 
 int8_t* T2DRelTypeArray::BeginRowRead(int a, int length) {
   Row& r = rows_[static_cast<size_t>(a)];
-  Free(r);
   length = std::max(length, 0);
   if (r.length != length) squareN_ = -1;
+  Changed();
+  if (r.dense && r.capacity >= length && length > 0) {
+    // A dense row read again is read over its own cells: a table loaded a second time takes no
+    // fresh memory.
+    r.length = length;
+    readingOwn_ = true;
+    return static_cast<int8_t*>(r.block);
+  }
+  Free(r);
   r.length = length;
+  readingOwn_ = false;
   if (static_cast<size_t>(length) > spareSize_) {
     std::free(spare_);
     spare_ = nullptr;
@@ -398,12 +407,36 @@ int8_t* T2DRelTypeArray::BeginRowRead(int a, int length) {
     spare_ = static_cast<int8_t*>(Allocate(static_cast<size_t>(length)));
     spareSize_ = static_cast<size_t>(length);
   }
-  Changed();
   return spare_;
 }
 
 void T2DRelTypeArray::EndRowRead(int a, bool ok) {
   Row& r = rows_[static_cast<size_t>(a)];
+  if (readingOwn_) {
+    readingOwn_ = false;
+    const Census c = ok ? Count(static_cast<const int8_t*>(r.block), r.length) : Census{};
+    if (c.nonZero == 0) {
+      Free(r);
+    } else if (DenseSuits(c.end, c.nonZero)) {
+      r.held = c.end;
+      r.nonZero = c.nonZero;
+    } else {
+      // Now sparse: its cells are turned into entries, and their block serves the next row.
+      auto* cells = static_cast<int8_t*>(r.block);
+      const size_t size = static_cast<size_t>(r.capacity);
+      r.block = nullptr;
+      Free(r);
+      Settle(r, cells, c.end);
+      if (size > spareSize_) {
+        std::free(spare_);
+        spare_ = cells;
+        spareSize_ = size;
+      } else {
+        std::free(cells);
+      }
+    }
+    return;
+  }
   if (!ok || r.length == 0) return;
   const Census c = Count(spare_, r.length);
   if (c.nonZero == 0) return;

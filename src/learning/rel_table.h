@@ -69,8 +69,8 @@ class T2DRelTypeArray {
   static int8_t EntryValue(uint32_t e) { return static_cast<int8_t>(e & 0xFF); }
 
   // File reading: `length` writable cells for row a, of undefined content, to be filled by the
-  // caller and then handed back with EndRowRead. A row not completed (ok false) is left as
-  // `length` zeros.
+  // caller and then handed back with EndRowRead before the next row is begun. A row not completed
+  // (ok false) is left as `length` zeros.
   int8_t* BeginRowRead(int a, int length);
   void EndRowRead(int a, bool ok);
 
@@ -106,6 +106,7 @@ class T2DRelTypeArray {
   // The cells of the last row read that turned out sparse, kept for the next row.
   int8_t* spare_ = nullptr;
   size_t spareSize_ = 0;
+  bool readingOwn_ = false;  // the row being read is read over its own cells
   std::vector<uint32_t> scratch_;
 };
 

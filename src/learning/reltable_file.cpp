@@ -345,27 +345,33 @@ void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort*
     if (rows < 0)
       throw StreamReadError("Invalid row count " + std::to_string(rows) + " in " + BaseName(path));
     if (static_cast<int64_t>(rows) * 2 > in.Remaining()) throw StreamReadError("Stream read error");
-    table.Clear();
+    // The rows are read over the table's own, one by one; rows the reading does not reach are
+    // left empty.
     table.SetRowCount(rows);
     progress.Start(rows);
-    for (int i = 0; i < rows; ++i) {
-      const int32_t len = in.ReadTaggedInt();
-      if (len < 0)
-        throw StreamReadError("Invalid row length " + std::to_string(len) + " in " + BaseName(path));
-      // The file ends before this row would: the read would fail anyway, so it fails before
-      // the row is allocated.
-      if (len > in.Remaining()) throw StreamReadError("Stream read error");
-      // Each row is read whole into one buffer and then kept in the form that suits it, so
-      // there is never more than one row's cells beyond what the table holds.
-      int8_t* cells = table.BeginRowRead(i, len);
-      try {
-        if (len > 0) in.Read(cells, static_cast<size_t>(len));
-      } catch (...) {
-        table.EndRowRead(i, false);  // not left with stale or unset cells
-        throw;
+    int reached = 0;
+    try {
+      for (int i = 0; i < rows; ++i) {
+        const int32_t len = in.ReadTaggedInt();
+        if (len < 0)
+          throw StreamReadError("Invalid row length " + std::to_string(len) + " in " + BaseName(path));
+        // The file ends before this row would: the read would fail anyway, so it fails before
+        // the row is allocated.
+        if (len > in.Remaining()) throw StreamReadError("Stream read error");
+        int8_t* cells = table.BeginRowRead(i, len);
+        reached = i + 1;
+        try {
+          if (len > 0) in.Read(cells, static_cast<size_t>(len));
+        } catch (...) {
+          table.EndRowRead(i, false);  // not left with stale or unset cells
+          throw;
+        }
+        table.EndRowRead(i, true);
+        progress.AfterRow(i);
       }
-      table.EndRowRead(i, true);
-      progress.AfterRow(i);
+    } catch (...) {
+      for (int a = reached; a < rows; ++a) table.SetRowLength(a, 0);
+      throw;
     }
   } catch (...) {
     progress.Finish();

@@ -840,8 +840,8 @@ TEST_F(LearnedData, ASaveTouchesNoFileThatWasNotLoaded) {
   };
   const Case cases[] = {
       {"no load at all", [](LearningEngine&, TCompMap&) {}, false, false},
-      {"only the shown-article memory loaded", [](LearningEngine& e, TCompMap& s) { e.LoadShownUrls(s); }, true,
-       false},
+      {"only the shown-article memory loaded", [](LearningEngine& e, TCompMap& s) { e.LoadShownUrls(s); },
+       true, false},
       {"the word data's load stopped by an error",
        [this](LearningEngine& e, TCompMap& s) {
          FailingPort failing("Loading word weightings...");
@@ -896,9 +896,10 @@ TEST_F(LearnedData, ASaveTouchesNoFileThatWasNotLoaded) {
         EXPECT_EQ(after.at(backup), before.at(backup)) << name;
       }
     }
-    EXPECT_EQ(port.Logged("I have not saved wordweightings.dat and reltable.dat, as it was not loaded in full "
-                          "when I started"),
-              !c.pairSaved);
+    EXPECT_EQ(
+        port.Logged("I have not saved wordweightings.dat and reltable.dat, as it was not loaded in full "
+                    "when I started"),
+        !c.pairSaved);
   }
 }
 
@@ -925,7 +926,9 @@ TEST_F(LearnedData, DamagedWordFiles) {
          w.replace(w.find("SAND=20"), 7, "SAND=4x7");
          WriteBytes(Data("wordweightings.dat"), w);
        },
-       7, "wordweightings.dat line 3: '4x7' is not a valid integer value; I have kept the word SAND with weight 0",
+       7,
+       "wordweightings.dat line 3: '4x7' is not a valid integer value; I have kept the word SAND with weight "
+       "0",
        false},
       {"a million words", [&] { WriteBytes(Data("wordweightings.dat"), huge); }, 4, "", true},
       {"a million words and no backup",
@@ -954,7 +957,8 @@ TEST_F(LearnedData, DamagedWordFiles) {
     auto e = NewEngine(false);
     e->LoadData();
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
     EXPECT_LT(ms, 3000);
     EXPECT_EQ(e->WordCount(), c.words);
     ASSERT_TRUE(e->RelTable().IsSquare(e->WordCount()));
@@ -967,10 +971,12 @@ TEST_F(LearnedData, DamagedWordFiles) {
       EXPECT_EQ(e->RelTable().Get(j, s), 16);
       EXPECT_TRUE(port.messages.empty());
     }
-    if (c.backupLoaded) EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+    if (c.backupLoaded)
+      EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
     if (c.words != 7) {
       ASSERT_FALSE(port.messages.empty());
-      EXPECT_NE(port.messages.front().find("more than 200000 words"), std::string::npos) << port.messages.front();
+      EXPECT_NE(port.messages.front().find("more than 200000 words"), std::string::npos)
+          << port.messages.front();
     }
     // Whatever the save writes is a matching pair, and a refused file never becomes the backup.
     e->LearnFromRating(2, "after the load");
@@ -1010,14 +1016,17 @@ TEST_F(LearnedData, DamagedShownMemoryFiles) {
   TCompMap shown;
   port.Reset();
   e->LoadData(&shown);
-  EXPECT_EQ(shown.Count(), std::count_if(std::begin(cases), std::end(cases), [](const Case& c) { return c.kept; }));
+  EXPECT_EQ(shown.Count(),
+            std::count_if(std::begin(cases), std::end(cases), [](const Case& c) { return c.kept; }));
   std::vector<std::string> keys;
   for (int i = 0; i < shown.Count(); ++i) keys.push_back(shown.KeyAt(i));
   EXPECT_EQ(keys, (std::vector<std::string>{"http://a/", "http://b/?q=1", "http://h/", "http://i/"}));
   EXPECT_EQ(shown.ValueAt(1), 1765000000001LL);
-  EXPECT_TRUE(port.Logged("shownfeedurls.dat line 3: -9223372036854775808 is not a time; I have dropped that line"));
-  EXPECT_TRUE(port.Logged("shownfeedurls.dat line 6: 'soon' is not a valid floating point value; I have dropped that "
-                          "line"));
+  EXPECT_TRUE(
+      port.Logged("shownfeedurls.dat line 3: -9223372036854775808 is not a time; I have dropped that line"));
+  EXPECT_TRUE(
+      port.Logged("shownfeedurls.dat line 6: 'soon' is not a valid floating point value; I have dropped that "
+                  "line"));
   // The exact round trip of a save.
   e->SaveData(&shown);
   TCompMap back;
@@ -1029,7 +1038,8 @@ TEST_F(LearnedData, DamagedShownMemoryFiles) {
     EXPECT_EQ(back.KeyAt(i), shown.KeyAt(i));
     EXPECT_EQ(back.ValueAt(i), shown.ValueAt(i));
   }
-  for (const auto& l : port.logs) EXPECT_EQ(l.text.find("shownfeedurls.dat line"), std::string::npos) << l.text;
+  for (const auto& l : port.logs)
+    EXPECT_EQ(l.text.find("shownfeedurls.dat line"), std::string::npos) << l.text;
   // The damaged file went to the backup as it was; the data folder has the clean one.
   EXPECT_EQ(ReadBytes(Backup("shownfeedurls.dat")), file);
 }
