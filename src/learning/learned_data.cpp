@@ -45,12 +45,6 @@ constexpr int kMaxLoggedLines = 10;
 // No honest word file of kMaxWordCount words comes near this.
 constexpr uintmax_t kMaxWordFileBytes = uintmax_t{64} << 20;
 
-// Quoted file content in a status line is cut short.
-std::string Excerpt(const std::string& text) {
-  constexpr size_t kMax = 60;
-  return text.size() <= kMax ? text : text.substr(0, kMax) + "...";
-}
-
 const char* FileName(LearnedFile f) {
   switch (f) {
     case LearnedFile::kShownUrls:
