@@ -68,12 +68,12 @@ std::string UsableValidator(std::string value) {
   return value;
 }
 
-// A connection is up and the request is about to go out: from now on the read time-out applies.
 // libcurl's progress callback: a non-zero answer abandons the transfer.
 int OnCancelCheck(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return static_cast<const std::atomic<bool>*>(clientp)->load() ? 1 : 0;
 }
 
+// A connection is up and the request is about to go out: from now on the read time-out applies.
 int OnPrereq(void* clientp, char*, char*, int, int) {
   auto* t = static_cast<Transfer*>(clientp);
   t->readArmed = true;
