@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "ui/qtext.h"
@@ -72,8 +74,32 @@ std::string NoBrowserMessage(const std::string& url) {
 
 void OpenUrl(const std::string& url) {
   if (Script().onOpenUrl) return Script().onOpenUrl(url);
-  const bool opened = BrowserLaunch() ? BrowserLaunch()(url) : QDesktopServices::openUrl(QUrl(ToQ(url)));
-  if (!opened) ShowMessage(NoBrowserMessage(url));
+  if (BrowserLaunch()) {
+    if (!BrowserLaunch()(url)) ShowMessage(NoBrowserMessage(url));
+    return;
+  }
+  const QString opener = QStandardPaths::findExecutable("xdg-open");
+  if (opener.isEmpty()) {
+    if (!QDesktopServices::openUrl(QUrl(ToQ(url)))) ShowMessage(NoBrowserMessage(url));
+    return;
+  }
+  // xdg-open tells that it found no browser only by its exit status, once it has looked (the
+  // toolkit's own call counts starting it as success). It may wait for the browser it started,
+  // so it is watched without waiting; one still running when the program ends is left alone,
+  // not killed with the browser it waits for.
+  auto* process = new QProcess();
+  process->setStandardOutputFile(QProcess::nullDevice());
+  process->setStandardErrorFile(QProcess::nullDevice());
+  QObject::connect(process, &QProcess::finished, [process, url](int code, QProcess::ExitStatus status) {
+    process->deleteLater();
+    if (status != QProcess::NormalExit || code != 0) ShowMessage(NoBrowserMessage(url));
+  });
+  QObject::connect(process, &QProcess::errorOccurred, [process, url](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    process->deleteLater();
+    ShowMessage(NoBrowserMessage(url));
+  });
+  process->start(opener, {ToQ(url)});
 }
 
 void SetDialogScript(DialogScript script) {

@@ -1,5 +1,6 @@
 // The status log rule, the splash, the big-text viewer and the link label.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -10,6 +11,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -209,6 +212,38 @@ TEST(ColumnFitTest, WidthsKeepTheProportionsFillTheViewAndHonourMinimums) {
     for (int w : widths) sum += w;
     EXPECT_EQ(sum, std::max(0, c.visible)) << c.visible;
   }
+}
+
+// With the desktop's opener: xdg-open says it found no browser only by its exit status (3), after
+// it has started; that too ends in the box, while a browser that took the address shows nothing.
+TEST(OpenUrlTest, TheDesktopOpenersExitStatusDecidesTheBox) {
+  namespace fs = std::filesystem;
+  const fs::path bin = fs::temp_directory_path() / ("zibu_opener_" + std::to_string(::getpid()));
+  fs::create_directories(bin);
+  const QByteArray oldPath = qgetenv("PATH");
+  qputenv("PATH", QByteArray(bin.string().c_str()) + ":" + oldPath);
+  for (int exitCode : {3, 0}) {
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/opened\"\nexit "
+                                    << exitCode << "\n";
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    fs::remove(bin / "opened");
+    std::vector<std::string> messages;
+    DialogScript script;
+    script.onMessage = [&](const std::string& m) { messages.push_back(m); };
+    SetDialogScript(script);
+    OpenUrl("http://example.test/x");
+    QTRY_VERIFY_WITH_TIMEOUT(fs::exists(bin / "opened"), 5000);
+    if (exitCode == 0) {
+      QTest::qWait(300);  // the exit status arrives after the file was written
+      EXPECT_TRUE(messages.empty());
+    } else {
+      QTRY_COMPARE_WITH_TIMEOUT(messages.size(), size_t{1}, 5000);
+      EXPECT_EQ(messages[0], NoBrowserMessage("http://example.test/x"));
+    }
+    ClearDialogScript();
+  }
+  qputenv("PATH", oldPath);
+  fs::remove_all(bin);
 }
 
 // A window larger than the screen, or placed off it, opens wholly inside the available area.
