@@ -138,6 +138,25 @@ std::string Utf8ToWin1252(std::string_view text) {
   return out;
 }
 
+std::string Win1252ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (unsigned char b : text) {
+    const uint32_t cp = kCp1252[b];
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
 namespace xml_detail {
 
 int CharRefValue(std::string_view digits, bool hex, int bad) {

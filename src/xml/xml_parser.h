@@ -365,6 +365,8 @@ class TXmlParser {
 // UTF-8 to Windows-1252 as the scanner converts text (one 256-entry table; 0xBF for code points
 // no byte stands for).
 std::string Utf8ToWin1252(std::string_view text);
+// Windows-1252 to UTF-8, for documents this program writes.
+std::string Win1252ToUtf8(std::string_view text);
 
 // ---- TNvpListOf ----
 

@@ -1,0 +1,247 @@
+#include "feeds/opml.h"
+
+#include <set>
+#include <utility>
+
+#include "common/numbers.h"
+#include "common/ports.h"
+#include "common/settings.h"
+#include "common/text.h"
+#include "feeds/feed_list.h"
+#include "xml/xml_parser.h"
+
+namespace zibu {
+
+namespace {
+
+// An element open while the file is read, with the namespace prefixes it declares.
+struct OpenElement {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> prefixes;  // prefix, namespace name
+};
+
+std::string LookUpPrefix(const std::vector<OpenElement>& open, const std::string& prefix) {
+  for (auto e = open.rbegin(); e != open.rend(); ++e) {
+    for (const auto& [p, uri] : e->prefixes) {
+      if (p == prefix) return uri;
+    }
+  }
+  return {};
+}
+
+bool IsBlank(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// "line N" of the part the scanner is at, when the part lies in the document itself.
+std::string Where(const TXmlParser& parser) {
+  const char* doc = parser.DocumentText();
+  const char* at = parser.PartStart();
+  if (!at || at < doc || at > doc + parser.BufferSize()) return "";
+  int line = 1;
+  for (const char* p = doc; p < at; ++p) line += *p == '\n';
+  return " (line " + std::to_string(line) + ")";
+}
+
+std::string Quoted(const std::string& name) {
+  return "<" + name + ">";
+}
+
+// The Zibu fields of an outline, when the attributes carry any.
+void ReadZibuFields(const TAttrList& attrs, const std::vector<OpenElement>& open, OpmlFeed& found) {
+  for (const auto& a : attrs) {
+    const size_t colon = a->Name.find(':');
+    if (colon == std::string::npos || a->Name.compare(0, colon, "xmlns") == 0) continue;
+    if (LookUpPrefix(open, a->Name.substr(0, colon)) != kOpmlZibuNamespace) continue;
+    const std::string local = a->Name.substr(colon + 1);
+    if (local == "active") {
+      found.feed.active = a->Value != "0";
+      found.zibuFields = true;
+    } else if (local == "refreshInterval") {
+      const auto seconds = TryStrToInt(a->Value);
+      if (seconds && *seconds > 0) found.feed.refreshInterval = *seconds;
+      found.zibuFields = true;
+    } else if (local == "keywords") {
+      found.feed.keywords = DecodeCrlfLines(a->Value);
+      found.zibuFields = true;
+    }
+  }
+}
+
+std::string AttributeText(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (const char c : value) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\t':
+        out += "&#9;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      default:
+        // Other control bytes cannot stand in an XML 1.0 document at all.
+        if (static_cast<unsigned char>(c) >= 0x20) out += c;
+    }
+  }
+  return out;
+}
+
+bool IsHttpAddress(const std::string& url) {
+  const std::string head = UpperCase(url.substr(0, 8));
+  return head.rfind("HTTP://", 0) == 0 || head == "HTTPS://";
+}
+
+std::string Plural(int n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::vector<OpmlFeed> ReadOpml(std::string_view bytes) {
+  // The scanner's text ends at the first NUL, which would hide a cut-off file.
+  if (bytes.find('\0') != std::string_view::npos) {
+    throw OpmlError("This is not an OPML file: it holds NUL bytes.");
+  }
+  TXmlParser parser;
+  // A name starting with "<": no file beside it, so no external entity is ever opened.
+  parser.LoadFromBuffer(bytes, "<opml>");
+  parser.Rewind();
+  std::vector<OpenElement> open;
+  std::vector<OpmlFeed> feeds;
+  bool sawRoot = false;
+  bool sawBody = false;
+  int bodyDepth = 0;  // open <body> elements of the root
+  while (parser.NextPart()) {
+    const TPartKind kind = parser.PartKind();
+    if (kind == PartStartTag || kind == PartEmptyTag) {
+      const std::string& name = parser.PartName();
+      if (open.empty()) {
+        if (sawRoot)
+          throw OpmlError("The OPML file has a second root element " + Quoted(name) + Where(parser) + ".");
+        if (name != "opml") {
+          throw OpmlError("This is not an OPML file: its root element is " + Quoted(name) + ", not <opml>.");
+        }
+        sawRoot = true;
+      }
+      OpenElement element{name, {}};
+      for (const auto& a : parser.PartAttributes()) {
+        if (a->Name.rfind("xmlns:", 0) == 0) element.prefixes.emplace_back(a->Name.substr(6), a->Value);
+      }
+      open.push_back(std::move(element));
+      if (name == "body" && open.size() == 2) {
+        sawBody = true;
+        ++bodyDepth;
+      } else if (name == "outline" && bodyDepth > 0) {
+        const std::string url = Trim(parser.PartAttributes().ValueOf("xmlUrl"));
+        if (!url.empty()) {
+          OpmlFeed found;
+          found.feed.url = url;
+          found.feed.refreshInterval = kDefaultRefreshInterval;
+          found.title = parser.PartAttributes().ValueOf("text");
+          if (found.title.empty()) found.title = parser.PartAttributes().ValueOf("title");
+          ReadZibuFields(parser.PartAttributes(), open, found);
+          feeds.push_back(std::move(found));
+        }
+      }
+      if (kind == PartEmptyTag) {
+        if (open.back().name == "body" && open.size() == 2) --bodyDepth;
+        open.pop_back();
+      }
+    } else if (kind == PartEndTag) {
+      const std::string& name = parser.PartName();
+      if (open.empty() || open.back().name != name) {
+        throw OpmlError(
+            "The OPML file is not well formed: </" + name + ">" + Where(parser) +
+            (open.empty() ? " closes nothing." : " does not close " + Quoted(open.back().name) + "."));
+      }
+      if (name == "body" && open.size() == 2) --bodyDepth;
+      open.pop_back();
+    } else if ((kind == PartText || kind == PartCData) && open.empty() && !IsBlank(parser.PartContent())) {
+      throw OpmlError(sawRoot ? "The OPML file has text after its end" + Where(parser) + "."
+                              : "This is not an OPML file: it does not begin with <opml>.");
+    }
+  }
+  if (!sawRoot) throw OpmlError("This is not an OPML file: it has no <opml> element.");
+  if (!open.empty()) {
+    throw OpmlError("The OPML file is cut short or not well formed: " + Quoted(open.back().name) +
+                    " is never closed.");
+  }
+  if (!sawBody) throw OpmlError("The OPML file has no <body>, so no subscriptions.");
+  return feeds;
+}
+
+std::string WriteOpml(const std::vector<TFeed>& feeds) {
+  std::string doc;
+  doc += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  doc += "<opml version=\"2.0\" xmlns:zibu=\"";
+  doc += kOpmlZibuNamespace;
+  doc += "\">\n  <head>\n    <title>Zibu feeds</title>\n  </head>\n  <body>\n";
+  for (const TFeed& f : feeds) {
+    const std::string url = AttributeText(f.url);
+    doc += "    <outline type=\"rss\" text=\"" + url + "\" xmlUrl=\"" + url + "\" zibu:active=\"" +
+           (f.active ? "1" : "0") + "\" zibu:refreshInterval=\"" + std::to_string(f.refreshInterval) +
+           "\" zibu:keywords=\"" + AttributeText(EncodeCrlfLines(f.keywords)) + "\"/>\n";
+  }
+  doc += "  </body>\n</opml>\n";
+  return Win1252ToUtf8(doc);
+}
+
+OpmlImportSummary MergeOpmlFeeds(std::vector<TFeed>& feeds, const std::vector<OpmlFeed>& found,
+                                 UserPort& port) {
+  OpmlImportSummary summary;
+  std::set<std::string> known;
+  for (const TFeed& f : feeds) known.insert(f.url);
+  for (const OpmlFeed& f : found) {
+    const std::string shown = f.feed.url + (f.title.empty() ? "" : " (" + f.title + ")");
+    if (!IsHttpAddress(f.feed.url)) {
+      ++summary.unusable;
+      port.Log("OPML: skipped " + shown + ", not an http or https address");
+      continue;
+    }
+    if (!known.insert(f.feed.url).second) {
+      ++summary.present;
+      port.Log("OPML: already in the list: " + shown);
+      continue;
+    }
+    TFeed feed;
+    feed.url = f.feed.url;
+    if (f.zibuFields) {
+      feed.active = f.feed.active;
+      feed.keywords = f.feed.keywords;
+      feed.refreshInterval = f.feed.refreshInterval;
+    } else {
+      feed.refreshInterval = kDefaultRefreshInterval;
+    }
+    feeds.push_back(std::move(feed));
+    ++summary.added;
+    port.Log("OPML: added " + shown);
+  }
+  return summary;
+}
+
+std::string OpmlSummaryText(const OpmlImportSummary& s) {
+  std::string text = "I added " + Plural(s.added, "feed", "feeds") + " from the OPML file";
+  if (s.present > 0) text += "; " + Plural(s.present, "was", "were") + " already in the list";
+  if (s.unusable > 0) {
+    text += "; " + Plural(s.unusable, "entry is", "entries are") + " not an http or https address";
+  }
+  return text + ".";
+}
+
+}  // namespace zibu
