@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "app/desktop_notifier.h"
 #include "app/platform.h"
 #include "app/version_check.h"
 #include "common/errors.h"
@@ -72,6 +74,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(mdiArea_);
   CreateActions();
+  SetNotificationBus(QDBusConnection::sessionBus());
   statusBar()->setSizeGripEnabled(true);
   // The first paced call after start-up always lets messages through.
   SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
@@ -152,6 +155,18 @@ void TMainForm::CreateActions() {
   }
 }
 
+void TMainForm::SetNotificationBus(const QDBusConnection& bus) {
+  const bool enabled = settings_.desktopNotifications;
+  delete notifier_;
+  notifier_ = new DesktopNotifier(bus, this);
+  notifier_->SetEnabled(enabled);
+  connect(notifier_, &DesktopNotifier::activated, this, [this] {
+    RestoreFromTray();
+    raise();
+    ForceForeground(this);
+  });
+}
+
 void TMainForm::AttachFeeds(TfrmFeeds* feeds) {
   if (feeds_) feeds_->removeEventFilter(this);
   feeds_ = feeds;
@@ -187,6 +202,7 @@ void TMainForm::StartUp() {
   {
     SettingsFile file(ConfigPath());
     settings_ = ReadGlobalSettings(file);
+    notifier_->SetEnabled(settings_.desktopNotifications);
     SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
     const bool loadPagesOnStartup = settings_.loadPagesOnStartup;
     for (int i = 0; i < settings_.browserWindowCount; ++i) {
@@ -411,7 +427,7 @@ void TMainForm::ArrangeAll() {
   }
 }
 
-void TMainForm::AlertUser() {
+void TMainForm::AlertUser(const std::string& reason, const std::string& title) {
   const bool wasInFront = feedsInFront_;
   feedsInFront_ = false;
   QApplication::beep();
@@ -424,12 +440,13 @@ void TMainForm::AlertUser() {
   raise();
   if (settings_.forceToForeground) ForceForeground(this);
   feedsInFront_ = wasInFront;
+  notifier_->Notify(reason, title);
 }
 
 PageFoundResult TMainForm::ShowPageFound(const std::string& reason, const std::string& title,
                                          const std::string& description, const std::string& link,
                                          bool ratingPanelVisible) {
-  AlertUser();
+  AlertUser(reason, title);
   return ShowPageFoundWindow(this, reason, title, description, link, ratingPanelVisible);
 }
 

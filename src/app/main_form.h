@@ -15,11 +15,13 @@
 #include "ui/window_ports.h"
 
 class QAction;
+class QDBusConnection;
 class QMdiArea;
 class QMdiSubWindow;
 
 namespace zibu {
 
+class DesktopNotifier;
 class SettingsFile;
 class TfrmFeeds;
 
@@ -49,7 +51,7 @@ class TMainForm : public QMainWindow, public FramePort {
   QWidget* NewPageMonitorWindow();
   // The spider command with its gate on the number of learned words.
   void NewSpiderWindow();
-  void AlertUser() override;
+  void AlertUser(const std::string& reason, const std::string& title) override;
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link,
                                 bool ratingPanelVisible) override;
@@ -89,6 +91,9 @@ class TMainForm : public QMainWindow, public FramePort {
   void SetVersionDocumentAddress(std::string address) { versionDocumentAddress_ = std::move(address); }
   // How many times the configuration has been saved in this run.
   int SaveCount() const { return saveCount_; }
+  // Where alerts post their desktop notifications; the session bus by default.
+  void SetNotificationBus(const QDBusConnection& bus);
+  DesktopNotifier* Notifier() const { return notifier_; }
 
  signals:
   // The frame was closed and everything is saved; the program may end.
@@ -116,6 +121,7 @@ class TMainForm : public QMainWindow, public FramePort {
   QPointer<TfrmFeeds> feeds_;
   QMdiArea* mdiArea_ = nullptr;
   QSystemTrayIcon* trayIcon_ = nullptr;
+  DesktopNotifier* notifier_ = nullptr;
   std::function<int()> wordCountSource_;
   std::function<bool()> trayAvailable_;
   std::string versionDocumentAddress_ = kVersionDocumentAddress;

@@ -23,6 +23,7 @@ GlobalSettings ReadGlobalSettings(const SettingsFile& f) {
   g.backupDataFiles = f.ReadFlag(m, "backupDataFiles", true);
   g.browserWindowCount = f.ReadInteger(m, "browserWindowCount", 0);
   g.checkForNewVersion = f.ReadFlag(m, "checkForNewVersion", true);
+  g.desktopNotifications = f.ReadFlag(m, "desktopNotifications", true);
   return g;
 }
 

@@ -25,12 +25,13 @@ struct GlobalSettings {
   bool verboseOutput = false;
   bool forceToForeground = true;
   bool showNagScreens = true;
-  int64_t runAfterIdleForMs = 0;             // stored in seconds
+  int64_t runAfterIdleForMs = 0;              // stored in seconds
   int64_t processMessagesIntervalMs = 60000;  // stored in seconds
   bool firstTime = false;
   bool backupDataFiles = true;
   int browserWindowCount = 0;
   bool checkForNewVersion = true;
+  bool desktopNotifications = true;  // each alert also posts a desktop notification
 };
 
 // Reads section "main" with every default and conversion: flags true only for exactly "true",

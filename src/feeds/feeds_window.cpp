@@ -828,7 +828,10 @@ void TfrmFeeds::WaitForIdle(int64_t requiredIdleMs) {
 }
 
 void TfrmFeeds::ShowItemsInTable(Items& items) {
-  if (frame_) frame_->AlertUser();
+  if (frame_) {
+    frame_->AlertUser(std::to_string(items.size()) + (items.size() == 1 ? " article" : " articles") + " to rate",
+                      items.empty() ? std::string() : items.front().Title);
+  }
   ShowItemsTableWindow(this, items, Settings().showNagScreens);
 }
 

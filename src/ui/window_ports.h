@@ -3,6 +3,8 @@
 // no window needs the frame's header or a peer window's.
 #pragma once
 
+#include <string>
+
 #include "common/global_settings.h"
 #include "common/ports.h"
 
@@ -13,7 +15,8 @@ namespace zibu {
 class FramePort : public PageFoundPort {
  public:
   virtual const GlobalSettings& Settings() const = 0;
-  virtual void AlertUser() = 0;
+  // `reason` and `title` say what the alert is about (a notification shows them).
+  virtual void AlertUser(const std::string& reason, const std::string& title) = 0;
 };
 
 // The feed scans, for work that must not run beside one (a spider's crawl).

@@ -49,6 +49,7 @@ TEST_F(GlobalSettingsTest, MissingFileGivesEveryDefault) {
   EXPECT_TRUE(g.backupDataFiles);
   EXPECT_EQ(g.browserWindowCount, 0);
   EXPECT_TRUE(g.checkForNewVersion);
+  EXPECT_TRUE(g.desktopNotifications);
 }
 
 TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
@@ -58,7 +59,8 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
       "proxyBasicAuthentication=false\n"
       "repeatInterval=0\nrunAfterIdleFor=90\nprocessMessagesInterval=2\n"
       "verboseOutput=True\nforceToForeground=TRUE\nshowNagScreens=1\nbackupDataFiles=yes\n"
-      "loadPagesOnStartup=false\nfirstTime=true\ncheckForNewVersion=false\nbrowserWindowCount=2\n");
+      "loadPagesOnStartup=false\nfirstTime=true\ncheckForNewVersion=false\nbrowserWindowCount=2\n"
+      "desktopNotifications=False\n");
   const GlobalSettings g = ReadGlobalSettings(SettingsFile(path_));
   EXPECT_EQ(g.proxy.server, "proxy.lan");
   EXPECT_EQ(g.proxy.port, 8080);
@@ -75,6 +77,7 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
   EXPECT_FALSE(g.backupDataFiles);
   EXPECT_FALSE(g.loadPagesOnStartup);
   EXPECT_FALSE(g.checkForNewVersion);
+  EXPECT_FALSE(g.desktopNotifications);
   // ...and "true" is true.
   EXPECT_TRUE(g.firstTime);
   EXPECT_EQ(g.browserWindowCount, 2);

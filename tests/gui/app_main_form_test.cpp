@@ -3,14 +3,22 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +28,7 @@
 #include <functional>
 #include <set>
 
+#include "app/desktop_notifier.h"
 #include "app/main_form.h"
 #include "app/platform.h"
 #include "app/version_check.h"
@@ -348,11 +357,142 @@ TEST_F(MainFormTest, AlertUserBringsTheFrameBackAndKeepsFeedsInFront) {
   QApplication::processEvents();
   ASSERT_FALSE(frame.isVisible());
   frame.SetFeedsInFront(true);
-  frame.AlertUser();
+  frame.AlertUser("Keyword match", "A title");
   EXPECT_TRUE(frame.isVisible());
   EXPECT_FALSE(frame.isMinimized());
   EXPECT_FALSE(frame.TrayIconVisible());
   EXPECT_TRUE(frame.FeedsInFront());
+}
+
+// A session bus of the test's own (dbus-run-session), so no desktop's service is disturbed.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    proc_.start("dbus-run-session",
+                {"--", "sh", "-c", "echo \"$$ $DBUS_SESSION_BUS_ADDRESS\"; exec sleep 120"});
+    if (!proc_.waitForReadyRead(10000)) return;
+    const QString line = QString::fromUtf8(proc_.readLine()).trimmed();
+    holder_ = line.section(' ', 0, 0).toInt();
+    address = line.section(' ', 1);
+  }
+  ~PrivateBus() {
+    // The session ends, and its bus with it, when the program it runs ends.
+    if (holder_ > 0) ::kill(holder_, SIGTERM);
+    proc_.waitForFinished(5000);
+  }
+  QString address;
+
+ private:
+  QProcess proc_;
+  int holder_ = 0;
+};
+
+// Stands in for the desktop's notification service: records each Notify and answers with an id.
+class NotificationStandIn : public QDBusVirtualObject {
+ public:
+  struct Call {
+    QString app;
+    uint replaces;
+    QString icon, summary, body;
+    QStringList actions;
+    QVariantMap hints;
+  };
+  bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+    if (m.member() != "Notify" || m.arguments().size() != 8) return false;
+    const QList<QVariant> a = m.arguments();
+    calls.push_back({a[0].toString(), a[1].toUInt(), a[2].toString(), a[3].toString(), a[4].toString(),
+                     a[5].toStringList(), qdbus_cast<QVariantMap>(a[6])});
+    bus.send(m.createReply(QVariant::fromValue(calls.back().replaces ? calls.back().replaces : ++lastId)));
+    return true;
+  }
+  QString introspect(const QString&) const override { return {}; }
+  std::vector<Call> calls;
+  uint lastId = 41;
+};
+
+TEST_F(MainFormTest, AlertsPostDesktopNotificationsWhoseClickBringsTheFrameBack) {
+  if (QStandardPaths::findExecutable("dbus-run-session").isEmpty())
+    GTEST_SKIP() << "dbus-run-session missing";
+  PrivateBus bus;
+  ASSERT_FALSE(bus.address.isEmpty());
+  {
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "zibu-test-service");
+    QDBusConnection program = QDBusConnection::connectToBus(bus.address, "zibu-test-program");
+    ASSERT_TRUE(service.isConnected() && program.isConnected());
+    NotificationStandIn standIn;
+    ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/Notifications", &standIn));
+    ASSERT_TRUE(service.registerService("org.freedesktop.Notifications"));
+    auto click = [&](uint id, const QString& action) {
+      QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                       "org.freedesktop.Notifications", "ActionInvoked");
+      signal << id << action;
+      service.send(signal);
+    };
+    auto settle = [] { QTest::qWait(300); };
+
+    WriteConf("[main]\ncheckForNewVersion=false\nforceToForeground=false\n");
+    TMainForm frame;
+    frame.SetTrayAvailable([] { return true; });
+    frame.StartUp();
+    frame.SetNotificationBus(program);
+    frame.show();
+
+    // Reason over title; the title is markup-safe and leaves the code page as Unicode.
+    frame.AlertUser("Keyword match", "Caf\xE9 & <b>bold</b> \x80");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return standIn.calls.size() == 1; }, 5000));
+    const NotificationStandIn::Call& first = standIn.calls[0];
+    EXPECT_EQ(first.app, "Zibu");
+    EXPECT_EQ(first.replaces, 0u);
+    EXPECT_EQ(first.icon, kDesktopAppId);
+    EXPECT_EQ(first.summary, "Keyword match");
+    EXPECT_EQ(first.body, QString::fromUtf8("Café &amp; &lt;b&gt;bold&lt;/b&gt; €"));
+    EXPECT_TRUE(first.actions.contains("default"));
+    EXPECT_EQ(first.hints.value("desktop-entry").toString(), kDesktopAppId);
+
+    // The next alert, once the service has answered, takes the place of the one still shown.
+    settle();
+    frame.AlertUser("Relevance 80%", "Second");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return standIn.calls.size() == 2; }, 5000));
+    EXPECT_EQ(standIn.calls[1].replaces, 42u);
+
+    // Clicking it brings the frame back from the tray; another program's notification, or another
+    // action, does not.
+    frame.showMinimized();
+    QApplication::processEvents();
+    ASSERT_FALSE(frame.isVisible());
+    click(7, "default");
+    click(42, "snooze");
+    settle();
+    EXPECT_FALSE(frame.isVisible());
+    click(42, "default");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame.isVisible() && !frame.isMinimized(); }, 5000));
+
+    // Switched off in zibu.conf: nothing is posted.
+    WriteConf("[main]\ncheckForNewVersion=false\nforceToForeground=false\ndesktopNotifications=false\n");
+    {
+      TMainForm quiet;
+      quiet.StartUp();
+      quiet.SetNotificationBus(program);
+      quiet.AlertUser("Keyword match", "Not posted");
+      settle();
+    }
+    EXPECT_EQ(standIn.calls.size(), 2u);
+
+    // Without a service, or without any bus, an alert does what it always did.
+    service.unregisterService("org.freedesktop.Notifications");
+    frame.showMinimized();
+    QApplication::processEvents();
+    frame.AlertUser("Keyword match", "No service");
+    settle();
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_EQ(standIn.calls.size(), 2u);
+    frame.SetNotificationBus(QDBusConnection("zibu-test-no-bus"));
+    EXPECT_FALSE(frame.Notifier()->Notify("Keyword match", "No bus"));
+    frame.AlertUser("Keyword match", "No bus");
+    EXPECT_TRUE(frame.isVisible());
+  }
+  QDBusConnection::disconnectFromBus("zibu-test-service");
+  QDBusConnection::disconnectFromBus("zibu-test-program");
 }
 
 // FeedsInFront brings the feeds window forward only when the frame is shown (first show, back
