@@ -26,6 +26,7 @@
 
 #include "app/platform.h"
 #include "common/errors.h"
+#include "common/file_io.h"
 #include "common/settings.h"
 #include "common/text.h"
 #include "feeds/feed_config.h"
@@ -33,6 +34,7 @@
 #include "feeds/feeds_texts.h"
 #include "feeds/keyword_rules.h"
 #include "feeds/learning_run.h"
+#include "feeds/opml.h"
 #include "feeds/scheduler.h"
 #include "feeds/self_test.h"
 #include "learning/engine.h"
@@ -47,6 +49,8 @@
 namespace zibu {
 
 namespace {
+
+constexpr const char* kOpmlFilter = "OPML files (*.opml *.xml);;All files (*)";
 
 // Hints are shown by the toolkit, which breaks lines at "\n" alone.
 QString Hint(const std::string& text) {
@@ -227,6 +231,10 @@ void TfrmFeeds::BuildControls() {
   lbFeeds->setSelectionMode(QAbstractItemView::SingleSelection);
   btnAllActive = Button("All Active", nullptr, listPane);
   btnAllInactive = Button("All inactive", nullptr, listPane);
+  btnImportOpml =
+      Button("&Import...", "Add the feeds of an OPML file, as other feed readers export them", listPane);
+  btnExportOpml =
+      Button("E&xport...", "Save every feed in an OPML file, for another feed reader or a backup", listPane);
   auto* listLayout = new QVBoxLayout(listPane);
   listLayout->setContentsMargins(0, 0, 0, 0);
   listLayout->addWidget(new QLabel("Feeds", listPane));
@@ -235,6 +243,8 @@ void TfrmFeeds::BuildControls() {
   allRow->addWidget(btnAllActive);
   allRow->addWidget(btnAllInactive);
   allRow->addStretch(1);
+  allRow->addWidget(btnImportOpml);
+  allRow->addWidget(btnExportOpml);
   listLayout->addLayout(allRow);
 
   auto* detailPane = new QWidget(this);
@@ -317,6 +327,8 @@ void TfrmFeeds::BuildControls() {
            {btnOpenFeedInBrowser, "btnOpenFeedInBrowser"},
            {btnAllActive, "btnAllActive"},
            {btnAllInactive, "btnAllInactive"},
+           {btnImportOpml, "btnImportOpml"},
+           {btnExportOpml, "btnExportOpml"},
            {cbActive, "cbActive"},
            {lblRefreshInterval, "lblRefreshInterval"},
            {lblKeywords, "lblKeywords"},
@@ -362,6 +374,8 @@ void TfrmFeeds::ConnectHandlers() {
   connect(btnDelete, &QPushButton::clicked, this, [this] { btnDeleteClick(); });
   connect(btnAllActive, &QPushButton::clicked, this, [this] { SetAllActive(true); });
   connect(btnAllInactive, &QPushButton::clicked, this, [this] { SetAllActive(false); });
+  connect(btnImportOpml, &QPushButton::clicked, this, [this] { btnImportOpmlClick(); });
+  connect(btnExportOpml, &QPushButton::clicked, this, [this] { btnExportOpmlClick(); });
   connect(btnUpdate, &QPushButton::clicked, this, [this] { btnUpdateClick(); });
   connect(btnOpenFeedInBrowser, &QPushButton::clicked, this, [this] { btnOpenFeedInBrowserClick(); });
   // Toggled, not clicked: a programmatic change of state reacts too, as "All Active" relies on.
@@ -507,7 +521,7 @@ void TfrmFeeds::EnableControls(bool enabled) {
   for (QWidget* w : std::initializer_list<QWidget*>{
            lbFeeds, btnSearchAllFeeds, btnSearchSelectedFeed, btnAddFeed, btnDelete, btnReset,
            btnOpenFeedInBrowser, btnLearn, txtKeywords, txtRefreshInterval, btnAllActive, btnAllInactive,
-           cbActive, tbShowRelevance, rgResultsFormat})
+           btnImportOpml, btnExportOpml, cbActive, tbShowRelevance, rgResultsFormat})
     w->setEnabled(enabled);
   btnCancel->setEnabled(!enabled);
 }
@@ -630,6 +644,53 @@ void TfrmFeeds::btnAddFeedClick() {
   } catch (const std::exception& e) {
     Log(ErrorText(e));
   }
+}
+
+void TfrmFeeds::btnImportOpmlClick() {
+  Touch();
+  const std::string path = ChooseFileToOpen("Import feeds from an OPML file", kOpmlFilter);
+  if (path.empty()) return;
+  std::vector<OpmlFeed> found;
+  try {
+    // The whole file is read and checked before the list changes: a bad file adds nothing.
+    found = ReadOpml(ReadFileBytes(path));
+  } catch (const std::exception& e) {
+    Log("OPML import of " + path + " failed: " + ErrorText(e));
+    port_->ShowMessage("I could not import " + path + ".\r\n\r\n" + ErrorText(e) +
+                       "\r\n\r\nNo feed was added.");
+    return;
+  }
+  const size_t before = feeds_.size();
+  const OpmlImportSummary summary = MergeOpmlFeeds(feeds_, found, *port_);
+  lbFeeds->blockSignals(true);
+  for (size_t i = before; i < feeds_.size(); ++i) lbFeeds->addItem(ToQ(feeds_[i].url));
+  lbFeeds->blockSignals(false);
+  Log(OpmlSummaryText(summary));
+  if (summary.added > 0) {
+    try {
+      SaveFeedConfig();
+    } catch (const std::exception& e) {
+      Log(ErrorText(e));
+    }
+  }
+  port_->ShowMessage(OpmlSummaryText(summary));
+}
+
+void TfrmFeeds::btnExportOpmlClick() {
+  Touch();
+  const std::string path =
+      ChooseFileToSave("Export the feeds to an OPML file", kOpmlFilter, "zibu-feeds.opml");
+  if (path.empty()) return;
+  try {
+    WriteFileAtomic(path, WriteOpml(feeds_));
+  } catch (const std::exception& e) {
+    port_->ShowMessage("I could not export the feeds to " + path + ".\r\n\r\n" + ErrorText(e));
+    return;
+  }
+  const std::string done = "I wrote " + std::to_string(feeds_.size()) +
+                           (feeds_.size() == 1 ? " feed" : " feeds") + " to " + path + ".";
+  Log(done);
+  port_->ShowMessage(done);
 }
 
 void TfrmFeeds::btnDeleteClick() {
@@ -829,8 +890,9 @@ void TfrmFeeds::WaitForIdle(int64_t requiredIdleMs) {
 
 void TfrmFeeds::ShowItemsInTable(Items& items) {
   if (frame_) {
-    frame_->AlertUser(std::to_string(items.size()) + (items.size() == 1 ? " article" : " articles") + " to rate",
-                      items.empty() ? std::string() : items.front().Title);
+    frame_->AlertUser(
+        std::to_string(items.size()) + (items.size() == 1 ? " article" : " articles") + " to rate",
+        items.empty() ? std::string() : items.front().Title);
   }
   ShowItemsTableWindow(this, items, Settings().showNagScreens);
 }

@@ -146,6 +146,9 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   void btnCheckRelClick();
   // Runs the built-in checks, shows the outcome and ends the program without saving.
   void btnUnitTestsClick();
+  // The feed list from and to OPML files of other feed readers.
+  void btnImportOpmlClick();
+  void btnExportOpmlClick();
   // Shows the two hidden diagnostic buttons exactly while Shift and Alt are held.
   void FormKeyDown(Qt::KeyboardModifiers modifiers);
   void Timer1Timer();
@@ -159,6 +162,8 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   QListWidget* lbFeeds;
   QPushButton* btnAllActive;
   QPushButton* btnAllInactive;
+  QPushButton* btnImportOpml;
+  QPushButton* btnExportOpml;
   QCheckBox* cbActive;
   QLabel* lblRefreshInterval;
   QLineEdit* txtRefreshInterval;

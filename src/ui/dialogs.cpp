@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
@@ -63,6 +65,20 @@ bool AskYesNo(const std::string& text) {
   if (Script().onQuestion) return Script().onQuestion(text);
   return QMessageBox::question(DialogParent(), Title(), BoxText(text), QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::string ChooseFileToOpen(const std::string& caption, const std::string& filter) {
+  if (Script().onChooseFile) return Script().onChooseFile(caption);
+  const QString name = QFileDialog::getOpenFileName(DialogParent(), ToQ(caption), QString(), ToQ(filter));
+  return QFile::encodeName(name).toStdString();
+}
+
+std::string ChooseFileToSave(const std::string& caption, const std::string& filter,
+                             const std::string& suggested) {
+  if (Script().onChooseFile) return Script().onChooseFile(caption);
+  const QString name =
+      QFileDialog::getSaveFileName(DialogParent(), ToQ(caption), ToQ(suggested), ToQ(filter));
+  return QFile::encodeName(name).toStdString();
 }
 
 std::string NoBrowserMessage(const std::string& url) {

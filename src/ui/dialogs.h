@@ -13,6 +13,11 @@ namespace zibu {
 void ShowMessage(const std::string& text);
 // Yes/No question; true on Yes.
 bool AskYesNo(const std::string& text);
+// File choosers for reading and for writing a file: its name as the file system spells it, or
+// empty when the user cancels. `filter` is the toolkit's, e.g. "OPML files (*.opml *.xml)".
+std::string ChooseFileToOpen(const std::string& caption, const std::string& filter);
+std::string ChooseFileToSave(const std::string& caption, const std::string& filter,
+                             const std::string& suggested);
 // Opens an address in the user's default browser; when no browser takes it, says so in a box.
 void OpenUrl(const std::string& url);
 // The box OpenUrl shows when no browser took the address.
@@ -23,6 +28,8 @@ struct DialogScript {
   std::function<void(const std::string&)> onMessage;
   std::function<bool(const std::string&)> onQuestion;
   std::function<void(const std::string&)> onOpenUrl;
+  // Answers a file chooser, given its caption.
+  std::function<std::string(const std::string&)> onChooseFile;
 };
 void SetDialogScript(DialogScript script);
 void ClearDialogScript();

@@ -7,8 +7,8 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFocusEvent>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -24,6 +24,7 @@
 #include "app/platform.h"
 #include "common/settings.h"
 #include "feeds/keyword_rules.h"
+#include "feeds/opml.h"
 #include "learning/engine.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
@@ -154,6 +155,70 @@ TEST_F(FeedsWindowTest, AddAcceptsHttpOnlyAndSaves) {
   EXPECT_EQ(window_->Feeds()[1].refreshInterval, 300);
 }
 
+TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
+  AddFeed("https://lwn.net/headlines/rss", "600", "1:kernel");
+  const std::string other = std::string(ZIBU_TEST_DATA_DIR) + "/feeds/other_reader.opml";
+  const std::string bad = (home_ / "bad.opml").string();
+  std::ofstream(bad) << "<opml><body><outline xmlUrl=\"http://x.example/\">";
+  const std::string out = (home_ / "out.opml").string();
+  std::string chosen;
+  DialogScript script;
+  script.onMessage = [this](const std::string& m) { messages_.push_back(m); };
+  script.onChooseFile = [&](const std::string&) { return chosen; };
+  SetDialogScript(script);
+
+  struct Step {
+    QPushButton* button;
+    std::string file;     // what the user picks; empty: cancels
+    std::string message;  // part of the box shown; empty: none
+    size_t feeds;
+  };
+  const Step steps[] = {
+      {window_->btnImportOpml, "", "", 1},
+      {window_->btnImportOpml, bad, "is never closed.\r\n\r\nNo feed was added.", 1},
+      {window_->btnImportOpml, other,
+       "I added 4 feeds from the OPML file; 2 were already in the list; 1 entry is not an http or https "
+       "address.",
+       5},
+      {window_->btnImportOpml, other, "I added 0 feeds", 5},
+      {window_->btnExportOpml, "", "", 5},
+      {window_->btnExportOpml, out, "I wrote 5 feeds to " + out + ".", 5},
+      {window_->btnExportOpml, (home_ / "no" / "such" / "folder.opml").string(), "I could not export", 5},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(FromQ(step.button->text()) + " " + step.file);
+    messages_.clear();
+    const std::string confBefore = ReadConf();
+    chosen = step.file;
+    step.button->click();
+    if (step.message.empty()) {
+      EXPECT_TRUE(messages_.empty());
+    } else {
+      ASSERT_EQ(messages_.size(), 1u);
+      EXPECT_NE(messages_[0].find(step.message), std::string::npos) << messages_[0];
+    }
+    EXPECT_EQ(window_->Feeds().size(), step.feeds);
+    EXPECT_EQ(window_->lbFeeds->count(), static_cast<int>(step.feeds));
+    if (step.message.rfind("I added 4", 0) != 0) EXPECT_EQ(ReadConf(), confBefore);
+  }
+  // The import is in zibu.conf at once and in the log; the export gives the list back.
+  EXPECT_NE(ReadConf().find("feed.4.url=https://planet.debian.org/atom.xml"), std::string::npos);
+  EXPECT_TRUE(StatusHas(
+      "OPML: added https://www.lemonde.fr/international/rss_full.xml (Le Monde \x96 International)"));
+  std::ifstream in(out, std::ios::binary);
+  const std::string exported((std::istreambuf_iterator<char>(in)), {});
+  const std::vector<OpmlFeed> back = ReadOpml(exported);
+  ASSERT_EQ(back.size(), 5u);
+  EXPECT_EQ(back[0].feed.keywords, std::vector<std::string>{"1:kernel"});
+  EXPECT_EQ(back[0].feed.refreshInterval, 600);
+  EXPECT_EQ(back[4].feed.url, "https://planet.debian.org/atom.xml");
+  // Not while a scan runs.
+  window_->EnableControls(false);
+  EXPECT_FALSE(window_->btnImportOpml->isEnabled());
+  EXPECT_FALSE(window_->btnExportOpml->isEnabled());
+  window_->EnableControls(true);
+}
+
 TEST_F(FeedsWindowTest, UpdateRaisesATooSmallIntervalTo60) {
   AddFeed("http://127.0.0.1/rss", "10");
   window_->lbFeeds->setCurrentRow(-1);
@@ -274,7 +339,7 @@ TEST_F(FeedsWindowTest, CommonIntervalsFollowTheIntervalBox) {
     QApplication::sendEvent(window_->cbCommonIntervals, &away);
     EXPECT_TRUE(window_->cbCommonIntervals->isVisible()) << reason;
   }
-  window_->cbCommonIntervals->setCurrentIndex(7);        // the user picks "4 hours (14440)"
+  window_->cbCommonIntervals->setCurrentIndex(7);  // the user picks "4 hours (14440)"
   window_->cbCommonIntervalsChange(7);
   EXPECT_EQ(window_->txtRefreshInterval->text(), "14440");
   EXPECT_EQ(window_->Feeds()[0].refreshInterval, 14440);
