@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/command_line.h"
+#include "app/desktop_notifier.h"
 #include "app/main_form.h"
 #include "app/platform.h"
 #include "common/global_settings.h"
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Zibu");
   QApplication::setApplicationVersion(kAppVersion);
+  // Ties the windows to the installed desktop entry (its icon and name in task bars and docks).
+  QGuiApplication::setDesktopFileName(kDesktopAppId);
   // The frame hides itself while it lives in the tray; only closing it ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
 
