@@ -5,7 +5,9 @@
 #             (private, with the delivered files) and ends cleanly on SIGTERM.
 #   validate: desktop-file-validate and appstreamcli accept the installed files (77 = skipped
 #             when the tools are missing).
-# usage: tests/install/install_tree.sh tree|validate BUILD_DIR SOURCE_DIR
+#   package:  cpack makes a Debian package holding the same tree under /usr, with the run-time
+#             dependencies declared (77 = skipped without dpkg-shlibdeps).
+# usage: tests/install/install_tree.sh tree|validate|package BUILD_DIR SOURCE_DIR
 set -euo pipefail
 MODE="$1"
 BUILD="$2"
@@ -14,6 +16,26 @@ ID=example.zibu_news.Zibu
 WORK="$(mktemp -d /tmp/zibu-install.XXXXXX)"
 trap 'rm -rf "$WORK"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+if [ "$MODE" = package ]; then
+  command -v dpkg-shlibdeps >/dev/null && command -v dpkg-deb >/dev/null || {
+    echo "dpkg-shlibdeps missing (package dpkg-dev)"
+    exit 77
+  }
+  cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/pkg" >"$WORK/cpack.log" || { cat "$WORK/cpack.log"; fail "cpack"; }
+  deb=$(ls "$WORK"/pkg/zibu_*_*.deb)
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for lib in libqt6widgets6 libqt6webenginewidgets6 libqt6webenginecore6-bin libqt6dbus6 libcurl4 libsimpleini1; do
+    echo "$depends" | grep -q "\b$lib\b" || fail "the package does not depend on $lib: $depends"
+  done
+  [ "$(dpkg-deb -f "$deb" Package)" = zibu ] || fail "package name"
+  cmake --install "$BUILD" --prefix "$WORK/usr" >/dev/null
+  want=$(cd "$WORK" && find usr -type f | sort)
+  got=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort)
+  [ "$want" = "$got" ] || fail "the package holds another tree: $(diff <(echo "$want") <(echo "$got"))"
+  echo "PASS"
+  exit 0
+fi
 
 PREFIX="$WORK/prefix"
 cmake --install "$BUILD" --prefix "$PREFIX" >"$WORK/install.log"
