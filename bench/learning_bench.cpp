@@ -315,6 +315,59 @@ void BM_SaveLoadVsCp_20000Words(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveLoadVsCp_20000Words)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+// ---- explanations and the learned-words list ----------------------------------------------
+
+// The explanation of the 2,000-word page beside its score, interleaved call by call.
+void BM_Explain_2000of20000_BesideScore(benchmark::State& state) {
+  World& w = TheWorld();
+  w.engine.SetScanWait(ScanWait::kNotified);
+  CheckPage(state, w.engine, w.page);
+  std::vector<double> score, explain;
+  int overall = 0;
+  RelevanceExplanation x;
+  for (auto _ : state)
+    for (int round = 0; round < 40; ++round) {
+      const auto t0 = std::chrono::steady_clock::now();
+      overall = w.engine.GetRelevance(w.page);
+      const auto t1 = std::chrono::steady_clock::now();
+      x = w.engine.ExplainRelevance(w.page);
+      const auto t2 = std::chrono::steady_clock::now();
+      score.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+      explain.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
+    }
+  if (x.overall != overall) state.SkipWithError("the explanation's score differs");
+  state.counters["score_ms"] = Median(score);
+  state.counters["explain_ms"] = Median(explain);
+  state.counters["explain_per_score"] = Median(explain) / Median(score);
+  state.counters["pairs_shown"] = static_cast<double>(x.positivePairs.size() + x.negativePairs.size());
+}
+BENCHMARK(BM_Explain_2000of20000_BesideScore)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// What the learned-words window does when it opens: the list of 20,000 words, sorted by weight,
+// and a search.
+void BM_LearnedWordsList_20000(benchmark::State& state) {
+  World& w = TheWorld();
+  std::vector<double> open, search;
+  size_t found = 0;
+  for (auto _ : state)
+    for (int round = 0; round < 20; ++round) {
+      open.push_back(TimeMs([&] {
+        auto words = w.engine.LearnedWords();
+        SortLearnedWords(words, LearnedWordOrder::kByWeightDescending);
+        benchmark::DoNotOptimize(words.data());
+      }));
+      const auto words = w.engine.LearnedWords();
+      const auto t0 = std::chrono::steady_clock::now();
+      found = FilterLearnedWords(words, "ab").size();
+      search.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+  state.counters["snapshot_and_sort_ms"] = Median(open);
+  state.counters["search_ms"] = Median(search);
+  state.counters["found"] = static_cast<double>(found);
+}
+BENCHMARK(BM_LearnedWordsList_20000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 // ---- the table's layout against one plain square block -----------------------------------
 
 // The scan of a range of rows on one n-by-n block of cells, as it was done before rows could be

@@ -44,6 +44,17 @@ bool TShortIntMap::SetValueAt(int position, int8_t value) {
   return true;
 }
 
+bool TShortIntMap::Delete(int position) {
+  if (position < 0) throw std::out_of_range("TShortIntMap::Delete: negative position");
+  if (position >= Count()) return false;
+  keys_.erase(keys_.begin() + position);
+  values_.erase(values_.begin() + position);
+  index_.clear();
+  for (size_t i = 0; i < keys_.size(); ++i) index_.emplace(AnsiUpperCase(keys_[i]), static_cast<int>(i));
+  version_ = NextDataVersion();
+  return true;
+}
+
 void TShortIntMap::Clear() {
   keys_.clear();
   values_.clear();

@@ -29,6 +29,10 @@ class TShortIntMap {
   bool SetValueAt(int position, int8_t value);
   int Count() const { return static_cast<int>(keys_.size()); }
   void Clear();
+  // Removes the entry at the position; every later entry moves down by one. False, and nothing
+  // changed, when the position is not below Count(). For forgetting a word, which the
+  // relationship table must follow (its row and column go too).
+  bool Delete(int position);
 
   // "key=value" lines ending in CR LF. A missing file leaves the map empty. A value that is not
   // an integer raises ConversionError with the lines before it loaded; only the value's lowest

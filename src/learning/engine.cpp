@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <unordered_map>
 
 #include "common/errors.h"
 #include "common/settings.h"
@@ -250,12 +251,18 @@ int64_t LearningEngine::ScanRelTableSingleThread(const std::vector<std::string>&
 }
 
 int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& words) {
+  return MultiThreadSum(words, nullptr, 0);
+}
+
+int64_t LearningEngine::MultiThreadSum(const std::vector<std::string>& words,
+                                       std::vector<PairCollector>* pairs, int pairLimit) {
   const auto start = std::chrono::steady_clock::now();
   const int n = static_cast<int>(words.size());
   const auto ranges = ScanThreadRanges(n, processorCount_ > 0 ? processorCount_ : ProcessorCount());
-  port_->Log("Checking " + std::to_string(n) + " words against rel table with " +
-                 std::to_string(ranges.size()) + " threads",
-             true);
+  if (!pairs)
+    port_->Log("Checking " + std::to_string(n) + " words against rel table with " +
+                   std::to_string(ranges.size()) + " threads",
+               true);
   ++scanDepth_;
   int64_t sum = 0;
   try {
@@ -267,6 +274,7 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
       if (!pool_) pool_ = std::make_unique<RelScanPool>(4 * std::max(processors, 1));
       pool = pool_.get();
     }
+    if (pairs) pairs->assign(ranges.size(), PairCollector(pairLimit));
     ScanDoorbell doorbell;
     std::vector<std::unique_ptr<TRelScanThread>> threads;
     threads.reserve(ranges.size());
@@ -275,6 +283,7 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
       t->StartRow = first;
       t->Words = &words;
       t->EndRow = last;
+      if (pairs) t->Pairs = &(*pairs)[threads.size()];
       threads.push_back(std::move(t));
       threads.back()->Start(pool);
     }
@@ -305,11 +314,73 @@ int64_t LearningEngine::ScanRelTableMultiThread(const std::vector<std::string>& 
     EndScan();
     throw;
   }
-  port_->Log(
-      "Multiple thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)),
-      true);
+  if (!pairs)
+    port_->Log(
+        "Multiple thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)),
+        true);
   EndScan();
   return sum;
+}
+
+// ---- explanation ---------------------------------------------------------------------------
+
+RelevanceExplanation LearningEngine::ExplainRelevance(std::string_view text, int pairLimit) {
+  RelevanceExplanation x;
+  const std::vector<std::string> list = GetWordList(text);
+  x.wordCount = static_cast<int>(list.size());
+  // The simple score's terms, grouped by word in the order of first occurrence.
+  std::unordered_map<std::string, size_t> seen;
+  for (const auto& w : list) {
+    const int at = wordWeights_->IndexOf(w);
+    if (at < 0) continue;
+    const int term = wordWeights_->ValueAt(at) * 100 / maxWordWeight_;
+    auto [it, added] = seen.emplace(w, x.words.size());
+    if (added) x.words.push_back({w, 0, wordWeights_->ValueAt(at), 0});
+    WordContribution& c = x.words[it->second];
+    ++c.count;
+    c.contribution += term;
+    x.simpleSum += term;
+  }
+  if (x.wordCount > 0) x.simple = static_cast<int>(x.simpleSum / x.wordCount);
+
+  std::vector<std::string> sorted = list;
+  SortUnique(sorted);
+  x.distinctWords = static_cast<int>(sorted.size());
+  const int64_t c = x.distinctWords;
+  if (c >= 2) {
+    PairCollector strongest(pairLimit);
+    if (c <= kSingleThreadScanLimit) {
+      ++scanDepth_;
+      try {
+        const RelScanContext context(relTable_, ScanPositions(sorted), maxWordWeight_);
+        x.pairSum = context.RangeSum(0, static_cast<int>(c) - 1, strongest);
+      } catch (...) {
+        EndScan();
+        throw;
+      }
+      EndScan();
+    } else {
+      std::vector<PairCollector> parts;
+      x.pairSum = MultiThreadSum(sorted, &parts, pairLimit);
+      for (const auto& p : parts) strongest.Merge(p);
+    }
+    x.relationship = static_cast<int>(x.pairSum / (c * (c - 1)));
+    auto named = [&](const std::vector<PairCollector::Pair>& pairs, std::vector<PairContribution>& out) {
+      for (const auto& p : pairs) {
+        const std::string& a = sorted[static_cast<size_t>(p.first)];
+        const std::string& b = sorted[static_cast<size_t>(p.second)];
+        out.push_back(
+            {a, b, relTable_.Get(wordWeights_->IndexOf(a), wordWeights_->IndexOf(b)), p.contribution});
+      }
+    };
+    named(strongest.Positive(), x.positivePairs);
+    named(strongest.Negative(), x.negativePairs);
+  }
+  if (x.wordCount == 0 || x.simple <= 0)
+    x.overall = x.simple;
+  else
+    x.overall = (x.simple + x.relationship) / 2;
+  return x;
 }
 
 }  // namespace zibu

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/ports.h"
+#include "learning/explanation.h"
 #include "learning/rel_table.h"
 
 namespace zibu {
@@ -21,6 +22,7 @@ namespace zibu {
 class TShortIntMap;
 class TCompMap;
 class RelScanPool;
+class PairCollector;
 class SettingsFile;
 
 inline constexpr int kDefaultMinWordLength = 4;
@@ -50,6 +52,17 @@ std::vector<std::pair<int, int>> ScanThreadRanges(int n, int processors);
 // The files a save may write. A save writes, moves to the backup folder or deletes only a file
 // that this run has loaded (or replaced by recovery after telling the user); the word file and
 // the table only together.
+// A learned word and its weight, as the "Learned words" window lists it.
+struct LearnedWord {
+  std::string word;
+  int weight = 0;
+};
+enum class LearnedWordOrder { kByWord, kByWeightDescending, kByWeightAscending };
+// Sorts a list of learned words (by word without regard to letter case; by weight, ties by word).
+void SortLearnedWords(std::vector<LearnedWord>& words, LearnedWordOrder order);
+// The words that contain `search` (letter case ignored), in the list's order; all for "".
+std::vector<LearnedWord> FilterLearnedWords(const std::vector<LearnedWord>& words, std::string_view search);
+
 enum class LearnedFile { kShownUrls = 0, kWordWeightings = 1, kRelTable = 2 };
 
 // How the waiting thread of a multi-threaded scan learns that the workers are done.
@@ -111,6 +124,11 @@ class LearningEngine {
   int64_t ScanRelTableSingleThread(const std::vector<std::string>& words);
   int64_t ScanRelTableMultiThread(const std::vector<std::string>& words);
 
+  // The three scores of a text and their parts (see explanation.h), with at most `pairLimit`
+  // pairs of each sign. Writes no status line; long texts are scanned on the workers as scoring
+  // does, the message processing running meanwhile.
+  RelevanceExplanation ExplainRelevance(std::string_view text, int pairLimit = 10);
+
   // Scan tuning: the processor count used for the thread count (0: the machine's), and the way
   // of waiting for the workers.
   void SetProcessorCount(int n);
@@ -120,6 +138,26 @@ class LearningEngine {
     pollMs_ = pollMs;
   }
   bool ScanRunning() const { return scanDepth_ > 0; }
+
+  // ---- seeing and correcting what was learned ------------------------------------------------
+  // Every learned word with its weight, in position order: a copy for a window to sort and
+  // search at leisure (a few milliseconds for 20,000 words).
+  std::vector<LearnedWord> LearnedWords() const;
+  // The word's relationships with the largest values either way (strongest first, ties by
+  // position), at most `limit`; none for a word not learned.
+  std::vector<std::pair<std::string, int>> StrongestRelationships(std::string_view word, int limit) const;
+  // Sets a learned word's weight, limited to +-maxWordWeight; false when the word is not learned.
+  bool SetWordWeight(std::string_view word, int weight);
+  // Forgets a learned word: it leaves the word weightings, and its row and column leave the
+  // relationship table; every other word keeps its weight and every other pair its value (later
+  // words move down one position). False when the word is not learned. Saved with the learned
+  // data at the next save, as a rating is.
+  bool ForgetWord(std::string_view word);
+  // Adds a word to the common words and writes commonwords.dat of the data folder at once; the
+  // word is then forgotten too. False when it was a common word already. Raises IoError when the
+  // file cannot be written, and Error when the common words were never loaded (nothing is
+  // written over a file that was not read).
+  bool AddCommonWord(std::string_view word);
 
   // ---- learned-data files --------------------------------------------------------------------
   // The data folder (its "backup" subfolder holds the backups). Both are created when missing,
@@ -198,6 +236,10 @@ class LearningEngine {
   // The word file, refused before anything is read when it holds more than kMaxWordCount words.
   void LoadWordWeightingsBounded(const std::string& path);
   void ApplyRating(std::string_view text, int rating);
+  // The multi-threaded sum; with `pairs`, each worker also keeps its range's strongest pairs
+  // there (one collector per worker, of `pairLimit` each).
+  int64_t MultiThreadSum(const std::vector<std::string>& words, std::vector<PairCollector>* pairs,
+                         int pairLimit);
   void SaveFiles(const TCompMap* shownUrls);
   void EndScan();
   int Clamp(int v) const;
@@ -228,6 +270,7 @@ class LearningEngine {
   bool durableSave_ = true;
   std::function<void(const std::string&)> saveStepHook_;
   FileState files_[3];
+  bool commonWordsLoaded_ = false;
   bool toldWordLimit_ = false;
   int lastWordFileBadValues_ = 0;  // of the last LoadWordWeightings
 };

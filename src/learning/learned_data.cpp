@@ -142,6 +142,8 @@ void LearningEngine::LoadCommonWords() {
 void LearningEngine::LoadCommonWords(const std::string& path) {
   commonWords_.clear();
   std::ifstream in(path, std::ios::binary);
+  // A file that is there but cannot be read is never written over.
+  commonWordsLoaded_ = in.is_open() || !Exists(path);
   if (!in) return;
   std::string line;
   while (std::getline(in, line)) {

@@ -16,6 +16,40 @@ namespace zibu {
 
 // What a scan needs to sum rows, prepared once by the scan and read (never written) by every
 // worker: the word positions of the sorted list, and the scaled value of every possible cell.
+// The pairs of a scan with the largest positive and the largest negative contributions, at most
+// `limit` of each. Of equally strong pairs at the cut the later ones in list order are kept; the
+// order is total, so the pairs kept are the same whatever order the scan visits them in.
+class PairCollector {
+ public:
+  struct Pair {
+    int first;   // list position of the earlier word
+    int second;  // list position of the later word
+    int64_t contribution;
+  };
+  explicit PairCollector(int limit) : limit_(limit) {}
+  // False when a pair of this contribution cannot be kept (0, or weaker than every pair kept of
+  // its sign once the limit is reached): most pairs of a long text are turned away here.
+  bool Wants(int64_t contribution) const {
+    if (contribution > 0)
+      return static_cast<int>(positive_.size()) < limit_ || contribution >= positiveFloor_;
+    if (contribution < 0)
+      return static_cast<int>(negative_.size()) < limit_ || -contribution >= negativeFloor_;
+    return false;
+  }
+  // True when the weakest strength kept of the pair's sign changed (Wants may answer otherwise).
+  bool Add(int first, int second, int64_t contribution);
+  // Adds every pair another collector kept.
+  void Merge(const PairCollector& other);
+  // Strongest first.
+  std::vector<Pair> Positive() const;
+  std::vector<Pair> Negative() const;
+
+ private:
+  int limit_;
+  std::vector<Pair> positive_, negative_;          // heaps, the weakest kept pair on top
+  int64_t positiveFloor_ = 0, negativeFloor_ = 0;  // the weakest kept strength once full
+};
+
 class RelScanContext {
  public:
   // positions[i]: the position in the word weightings of list word i, or -1 for an unknown word.
@@ -27,9 +61,13 @@ class RelScanContext {
   // The row sums of list positions first to last (inclusive), computed together: each row is
   // read front to back over the columns of the later words only.
   int64_t RangeSum(int first, int last) const;
+  // The same sum, offering every pair with a contribution other than 0 to `pairs`.
+  int64_t RangeSum(int first, int last, PairCollector& pairs) const;
 
  private:
   const T2DRelTypeArray& table_;
+  template <typename Visit>
+  int64_t Sum(int first, int last, Visit&& visit) const;
   std::vector<int> positions_;
   int columns_ = 0;  // the table's width: one past the highest position
   std::array<int32_t, 256> scaled_{};
@@ -78,6 +116,8 @@ class TRelScanThread {
 
   std::atomic<bool> Done{false};
   int64_t Total = 0;
+  // When set, the body also keeps the range's strongest pairs here.
+  PairCollector* Pairs = nullptr;
   int StartRow = 0;
   int EndRow = -1;  // inclusive; EndRow < StartRow is an empty range
   const std::vector<std::string>* Words = nullptr;

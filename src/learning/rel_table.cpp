@@ -189,6 +189,35 @@ void T2DRelTypeArray::Reset(int n) {
   Changed();
 }
 
+void T2DRelTypeArray::RemoveWord(int k) {
+  if (k < 0 || k >= RowCount()) return;
+  Free(rows_[static_cast<size_t>(k)]);
+  rows_.erase(rows_.begin() + k);
+  for (auto& r : rows_) {
+    if (r.length > k) --r.length;
+    if (r.dense) {
+      if (r.held > k) {
+        auto* d = static_cast<int8_t*>(r.block);
+        r.nonZero -= d[k] != 0;
+        std::memmove(d + k, d + k + 1, static_cast<size_t>(r.held - k - 1));
+        --r.held;
+      }
+    } else {
+      auto* e = static_cast<uint32_t*>(r.block);
+      int out = 0;
+      for (int i = 0; i < r.held; ++i) {
+        const int b = EntryColumn(e[i]);
+        if (b == k) continue;
+        e[out++] = b > k ? e[i] - (1u << 8) : e[i];
+      }
+      r.held = r.nonZero = out;
+    }
+    if (r.nonZero == 0) Free(r);
+  }
+  squareN_ = -1;
+  Changed();
+}
+
 // ---- cells -----------------------------------------------------------------------------------
 
 int8_t T2DRelTypeArray::Get(int a, int b) const {

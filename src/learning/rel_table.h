@@ -46,6 +46,10 @@ class T2DRelTypeArray {
   void SetRowCount(int rows);
   void SetRowLength(int row, int length);
 
+  // Removes row k and column k: later rows and columns move down by one, every other cell keeps
+  // its value. For a square table (a word forgotten).
+  void RemoveWord(int k);
+
   int8_t Get(int a, int b) const;
   void Set(int a, int b, int8_t v);
   // Row a becomes `length` cells long with these values.

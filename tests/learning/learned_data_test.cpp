@@ -800,7 +800,9 @@ TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
     const int64_t record = c.expected == 0 ? 0 : 64;
     EXPECT_GE(written, c.expected) << c.what;
     EXPECT_LE(written, c.expected + record) << c.what;
-    if (c.expected == 0) EXPECT_EQ(ReadBytes(Backup("wordweightings.dat")), backupWords) << c.what;
+    if (c.expected == 0) {
+      EXPECT_EQ(ReadBytes(Backup("wordweightings.dat")), backupWords) << c.what;
+    }
   }
 }
 
@@ -892,7 +894,9 @@ TEST_F(LearnedData, ASaveTouchesNoFileThatWasNotLoaded) {
         EXPECT_EQ(after.at(backup), before.at(data)) << name;
       } else {
         EXPECT_EQ(after.count(data), before.count(data)) << name;
-        if (before.count(data)) EXPECT_EQ(after.at(data), before.at(data)) << name;
+        if (before.count(data)) {
+          EXPECT_EQ(after.at(data), before.at(data)) << name;
+        }
         EXPECT_EQ(after.at(backup), before.at(backup)) << name;
       }
     }
@@ -962,7 +966,9 @@ TEST_F(LearnedData, DamagedWordFiles) {
     EXPECT_LT(ms, 3000);
     EXPECT_EQ(e->WordCount(), c.words);
     ASSERT_TRUE(e->RelTable().IsSquare(e->WordCount()));
-    if (*c.log) EXPECT_TRUE(port.Logged(c.log));
+    if (*c.log) {
+      EXPECT_TRUE(port.Logged(c.log));
+    }
     if (c.words == 7) {
       // The table is kept whole beside the word that lost its value.
       EXPECT_EQ(e->WordWeights().Get("SAND"), 0);
@@ -971,8 +977,9 @@ TEST_F(LearnedData, DamagedWordFiles) {
       EXPECT_EQ(e->RelTable().Get(j, s), 16);
       EXPECT_TRUE(port.messages.empty());
     }
-    if (c.backupLoaded)
+    if (c.backupLoaded) {
       EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+    }
     if (c.words != 7) {
       ASSERT_FALSE(port.messages.empty());
       EXPECT_NE(port.messages.front().find("more than 200000 words"), std::string::npos)
@@ -986,8 +993,9 @@ TEST_F(LearnedData, DamagedWordFiles) {
     again->LoadData();
     EXPECT_TRUE(port.messages.empty());
     EXPECT_EQ(again->WordCount(), e->WordCount());
-    if (fs::exists(Backup("wordweightings.dat")))
+    if (fs::exists(Backup("wordweightings.dat"))) {
       EXPECT_LT(fs::file_size(Backup("wordweightings.dat")), 1000u);
+    }
   }
 }
 
@@ -1042,4 +1050,67 @@ TEST_F(LearnedData, DamagedShownMemoryFiles) {
     EXPECT_EQ(l.text.find("shownfeedurls.dat line"), std::string::npos) << l.text;
   // The damaged file went to the backup as it was; the data folder has the clean one.
   EXPECT_EQ(ReadBytes(Backup("shownfeedurls.dat")), file);
+}
+
+// ---- forgetting words ------------------------------------------------------------------------
+
+TEST_F(LearnedData, ForgettingAWordKeepsEveryOtherWeightAndPairThroughSaveAndLoad) {
+  auto e = NewEngine();
+  LearnExample(*e);
+  e->LearnFromRating(6, "katie zebra yellow jordan");
+  e->LearnFromRating(-4, "yellow sand zebra");
+  auto weightsOf = [](LearningEngine& x) {
+    std::map<std::string, int> w;
+    for (const auto& lw : x.LearnedWords()) w[lw.word] = lw.weight;
+    return w;
+  };
+  auto pairsOf = [](LearningEngine& x) {
+    std::map<std::pair<std::string, std::string>, int> p;
+    for (int a = 0; a < x.WordCount(); ++a)
+      for (int b = 0; b < x.WordCount(); ++b)
+        if (x.RelTable().Get(a, b) != 0)
+          p[{x.WordWeights().KeyAt(a), x.WordWeights().KeyAt(b)}] = x.RelTable().Get(a, b);
+    return p;
+  };
+  // Forgotten in the middle, at the start and at the end of the positions.
+  for (const char* word : {"KATIE", "JORDAN", "YELLOW"}) {
+    SCOPED_TRACE(word);
+    auto weights = weightsOf(*e);
+    auto pairs = pairsOf(*e);
+    weights.erase(word);
+    std::erase_if(pairs, [&](const auto& p) { return p.first.first == word || p.first.second == word; });
+    EXPECT_TRUE(e->ForgetWord(word));
+    EXPECT_FALSE(e->ForgetWord(word));
+    EXPECT_EQ(e->WordWeights().IndexOf(word), -1);
+    ASSERT_TRUE(e->RelTable().IsSquare(e->WordCount()));
+    EXPECT_EQ(weightsOf(*e), weights);
+    EXPECT_EQ(pairsOf(*e), pairs);
+    e->SaveData();
+    auto loaded = NewEngine(false);
+    port.Reset();
+    loaded->LoadData();
+    EXPECT_TRUE(port.messages.empty());
+    EXPECT_EQ(weightsOf(*loaded), weights);
+    EXPECT_EQ(pairsOf(*loaded), pairs);
+    // The next rating and score work on the moved positions.
+    EXPECT_EQ(loaded->GetRelevance("sand zebra"), e->GetRelevance("sand zebra"));
+  }
+}
+
+TEST_F(LearnedData, ACommonWordAddedIsWrittenAndForgotten) {
+  auto e = NewEngine();
+  WriteBytes(Data("commonwords.dat"), "said\r\nthat\r\n");
+  e->LoadData();
+  LearnExample(*e);
+  EXPECT_TRUE(e->AddCommonWord("Katie"));
+  EXPECT_EQ(ReadBytes(Data("commonwords.dat")), "Katie\r\nsaid\r\nthat\r\n");
+  EXPECT_EQ(e->WordWeights().IndexOf("KATIE"), -1);
+  EXPECT_EQ(e->WordCount(), 3);
+  EXPECT_EQ(e->GetWordList("katie jordan"), (std::vector<std::string>{"JORDAN"}));
+  EXPECT_FALSE(e->AddCommonWord("SAID"));
+  EXPECT_FALSE(e->AddCommonWord("  "));
+  // Never written over a file that was not read.
+  auto unread = NewEngine(false);
+  EXPECT_THROW(unread->AddCommonWord("word"), Error);
+  EXPECT_EQ(ReadBytes(Data("commonwords.dat")), "Katie\r\nsaid\r\nthat\r\n");
 }

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "common/settings.h"
 #include "common/shortintmap.h"
@@ -572,4 +573,185 @@ TEST(RelTableAgainstDenseModel, EveryCellAndScoreAgreeAfterEveryRating) {
     EXPECT_EQ(FileText(dir.path() + "again.dat"), bytes);
     EXPECT_EQ(back.NonZeroCells(), e.RelTable().NonZeroCells());
   }
+}
+
+// ---- explanations --------------------------------------------------------------------------
+
+TEST(Explanation, TheEightExampleTextsAndTwoWrittenOutByHand) {
+  SilentUserPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+  const char* texts[] = {"jordan abdullah",
+                         "abdullahs jordan",
+                         "jordan sands",
+                         "sand jordan",
+                         "jordan katie",
+                         "katies jordan",
+                         "jordan katie sand abdullah",
+                         "abdullah katie's sand jordan"};
+  for (const char* t : texts) {
+    const auto x = e.ExplainRelevance(t);
+    auto list = e.GetWordList(t);
+    EXPECT_EQ(x.simple, e.GetSimpleRelevance(list)) << t;
+    EXPECT_EQ(x.relationship, e.GetRelationshipRelevance(list)) << t;
+    EXPECT_EQ(x.overall, e.GetRelevance(t)) << t;
+  }
+  using W = std::vector<std::tuple<std::string, int, int, int64_t>>;
+  using P = std::vector<std::tuple<std::string, std::string, int, int64_t>>;
+  auto words = [](const RelevanceExplanation& x) {
+    W w;
+    for (const auto& c : x.words) w.emplace_back(c.word, c.count, c.weight, c.contribution);
+    return w;
+  };
+  auto pairs = [](const std::vector<PairContribution>& v) {
+    P p;
+    for (const auto& c : v) p.emplace_back(c.first, c.second, c.value, c.contribution);
+    return p;
+  };
+  // "jordan abdullah": 18 * 100 / 50 = 36 and 26 * 100 / 50 = 52, (36 + 52) / 2 = 44; the one
+  // pair 18 -> 36 * 2 = 72, 72 / (2 * 1) = 36; (44 + 36) / 2 = 40.
+  auto x = e.ExplainRelevance("jordan abdullah");
+  EXPECT_EQ(words(x), (W{{"JORDAN", 1, 18, 36}, {"ABDULLAH", 1, 26, 52}}));
+  EXPECT_EQ(std::make_tuple(x.wordCount, x.simpleSum, x.simple), std::make_tuple(2, int64_t{88}, 44));
+  EXPECT_EQ(std::make_tuple(x.distinctWords, x.pairSum, x.relationship, x.overall),
+            std::make_tuple(2, int64_t{72}, 36, 40));
+  EXPECT_EQ(pairs(x.positivePairs), (P{{"ABDULLAH", "JORDAN", 18, 72}}));
+  EXPECT_TRUE(x.negativePairs.empty());
+  // "jordan katie sand abdullah": 36 - 64 + 40 + 52 = 64, 64 / 4 = 16; pairs of the sorted list
+  // ABDULLAH JORDAN KATIE SAND: 18 -> 72, -6 -> -24, 14 -> 56, -16 -> -64, 16 -> 64,
+  // -10 -> -40, S = 64, 64 / (4 * 3) = 5; (16 + 5) / 2 = 10.
+  x = e.ExplainRelevance("jordan katie sand abdullah");
+  EXPECT_EQ(words(x),
+            (W{{"JORDAN", 1, 18, 36}, {"KATIE", 1, -32, -64}, {"SAND", 1, 20, 40}, {"ABDULLAH", 1, 26, 52}}));
+  EXPECT_EQ(std::make_tuple(x.wordCount, x.simpleSum, x.simple), std::make_tuple(4, int64_t{64}, 16));
+  EXPECT_EQ(std::make_tuple(x.distinctWords, x.pairSum, x.relationship, x.overall),
+            std::make_tuple(4, int64_t{64}, 5, 10));
+  EXPECT_EQ(pairs(x.positivePairs),
+            (P{{"ABDULLAH", "JORDAN", 18, 72}, {"JORDAN", "SAND", 16, 64}, {"ABDULLAH", "SAND", 14, 56}}));
+  EXPECT_EQ(pairs(x.negativePairs),
+            (P{{"JORDAN", "KATIE", -16, -64}, {"KATIE", "SAND", -10, -40}, {"ABDULLAH", "KATIE", -6, -24}}));
+  // Repeats count per occurrence in the words, once in the pairs; no words, no parts.
+  x = e.ExplainRelevance("katie zebra katie");
+  EXPECT_EQ(words(x), (W{{"KATIE", 2, -32, -128}}));
+  EXPECT_EQ(std::make_tuple(x.wordCount, x.simple, x.distinctWords, x.pairSum),
+            std::make_tuple(3, -42, 2, int64_t{0}));
+  x = e.ExplainRelevance("a an the");
+  EXPECT_EQ(std::make_tuple(x.wordCount, x.simple, x.relationship, x.overall), std::make_tuple(0, 0, 0, 0));
+}
+
+TEST(Explanation, PartsAddUpToTheScorersSumsOnRandomTextsAndVocabularies) {
+  struct Family {
+    int vocabulary, maxWordWeight, textWords, texts, pairLimit;
+  };
+  // Short texts on the calling thread, long ones on the workers; values crossing 0 after scaling.
+  const Family families[] = {{60, 7, 12, 120, 3}, {800, 50, 40, 60, 10}, {3000, 127, 400, 12, 10}};
+  for (const Family& f : families) {
+    SCOPED_TRACE(f.vocabulary);
+    SilentUserPort port;
+    LearningEngine e(port);
+    e.SetMaxWordWeight(f.maxWordWeight);
+    std::mt19937 rng(static_cast<uint32_t>(f.vocabulary) * 7);
+    auto vocab = FillRandom(e, f.vocabulary, rng);
+    // Sparse rows too: some rows cleared to a few cells.
+    for (int a = 0; a < e.WordCount(); a += 3) {
+      std::vector<int8_t> row(static_cast<size_t>(e.WordCount()), 0);
+      row[static_cast<size_t>((a + 1) % e.WordCount())] = static_cast<int8_t>(a % 9 - 4);
+      e.RelTable().SetRow(a, row.data(), e.WordCount());
+    }
+    std::uniform_int_distribution<int> pick(0, f.vocabulary - 1);
+    for (int t = 0; t < f.texts; ++t) {
+      std::string text;
+      const int n = 1 + static_cast<int>(rng() % static_cast<uint32_t>(f.textWords));
+      for (int i = 0; i < n; ++i) text += (i % 9 == 4 ? "unknownword" : vocab[pick(rng)]) + " ";
+      const auto x = e.ExplainRelevance(text, f.pairLimit);
+      auto list = e.GetWordList(text);
+      ASSERT_EQ(x.wordCount, static_cast<int>(list.size()));
+      int64_t sum = 0;
+      int counted = 0;
+      for (const auto& w : x.words) {
+        sum += w.contribution;
+        counted += w.count;
+        ASSERT_EQ(w.contribution, (w.weight * 100 / f.maxWordWeight) * w.count) << w.word;
+      }
+      ASSERT_EQ(sum, x.simpleSum);
+      ASSERT_LE(counted, x.wordCount);
+      ASSERT_EQ(x.simple, x.wordCount ? static_cast<int>(x.simpleSum / x.wordCount) : 0);
+      ASSERT_EQ(x.simple, e.GetSimpleRelevance(list));
+      auto sorted = list;
+      SortUnique(sorted);
+      ASSERT_EQ(x.distinctWords, static_cast<int>(sorted.size()));
+      ASSERT_EQ(x.pairSum, ReferenceSum(e, sorted));
+      ASSERT_EQ(x.relationship, e.GetRelationshipRelevance(list));
+      ASSERT_EQ(x.overall, e.GetRelevance(text));
+      // The strongest pairs are those of every pair in the same order.
+      std::vector<std::tuple<int64_t, size_t, size_t>> all;
+      for (size_t i = 0; i < sorted.size(); ++i)
+        for (size_t j = i + 1; j < sorted.size(); ++j) {
+          const int a = e.WordWeights().IndexOf(sorted[i]), b = e.WordWeights().IndexOf(sorted[j]);
+          if (a < 0 || b < 0) continue;
+          const int64_t c = (e.RelTable().Get(a, b) * 100 / f.maxWordWeight) * 2;
+          if (c != 0) all.emplace_back(c, i, j);
+        }
+      auto expect = [&](bool positive, const std::vector<PairContribution>& got) {
+        std::vector<std::tuple<int64_t, size_t, size_t>> want;
+        for (const auto& p : all)
+          if ((std::get<0>(p) > 0) == positive) want.push_back(p);
+        // Kept: the strongest, of equally strong ones at the cut the later; shown in list order.
+        std::sort(want.begin(), want.end(), [](const auto& x, const auto& y) {
+          const int64_t ax = std::abs(std::get<0>(x)), ay = std::abs(std::get<0>(y));
+          return ax != ay ? ax > ay
+                          : std::make_pair(std::get<1>(x), std::get<2>(x)) >
+                                std::make_pair(std::get<1>(y), std::get<2>(y));
+        });
+        if (want.size() > static_cast<size_t>(f.pairLimit)) want.resize(static_cast<size_t>(f.pairLimit));
+        std::sort(want.begin(), want.end(), [](const auto& x, const auto& y) {
+          const int64_t ax = std::abs(std::get<0>(x)), ay = std::abs(std::get<0>(y));
+          return ax != ay ? ax > ay
+                          : std::make_pair(std::get<1>(x), std::get<2>(x)) <
+                                std::make_pair(std::get<1>(y), std::get<2>(y));
+        });
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t k = 0; k < got.size(); ++k) {
+          EXPECT_EQ(got[k].contribution, std::get<0>(want[k]));
+          EXPECT_EQ(got[k].first, sorted[std::get<1>(want[k])]);
+          EXPECT_EQ(got[k].second, sorted[std::get<2>(want[k])]);
+        }
+      };
+      expect(true, x.positivePairs);
+      expect(false, x.negativePairs);
+    }
+  }
+}
+
+TEST(LearnedWordsList, SnapshotSortsSearchesAndShowsAWordsStrongestPairs) {
+  SilentUserPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+  auto words = e.LearnedWords();
+  ASSERT_EQ(words.size(), 4u);
+  EXPECT_EQ(words[3].word, "KATIE");
+  EXPECT_EQ(words[3].weight, -32);
+  auto names = [](const std::vector<LearnedWord>& v) {
+    std::vector<std::string> n;
+    for (const auto& w : v) n.push_back(w.word);
+    return n;
+  };
+  SortLearnedWords(words, LearnedWordOrder::kByWord);
+  EXPECT_EQ(names(words), (std::vector<std::string>{"ABDULLAH", "JORDAN", "KATIE", "SAND"}));
+  SortLearnedWords(words, LearnedWordOrder::kByWeightDescending);
+  EXPECT_EQ(names(words), (std::vector<std::string>{"ABDULLAH", "SAND", "JORDAN", "KATIE"}));
+  SortLearnedWords(words, LearnedWordOrder::kByWeightAscending);
+  EXPECT_EQ(names(words), (std::vector<std::string>{"KATIE", "JORDAN", "SAND", "ABDULLAH"}));
+  EXPECT_EQ(names(FilterLearnedWords(words, "an")), (std::vector<std::string>{"JORDAN", "SAND"}));
+  EXPECT_EQ(FilterLearnedWords(words, "").size(), 4u);
+  EXPECT_EQ(e.StrongestRelationships("jordan", 2),
+            (std::vector<std::pair<std::string, int>>{{"ABDULLAH", 18}, {"SAND", 16}}));
+  EXPECT_EQ(e.StrongestRelationships("katie", 10),
+            (std::vector<std::pair<std::string, int>>{{"JORDAN", -16}, {"SAND", -10}, {"ABDULLAH", -6}}));
+  EXPECT_TRUE(e.StrongestRelationships("zebra", 3).empty());
+  // Setting a weight is limited to the bound and changes the next score.
+  EXPECT_TRUE(e.SetWordWeight("katie", -500));
+  EXPECT_EQ(e.WordWeights().Get("KATIE"), -50);
+  EXPECT_FALSE(e.SetWordWeight("zebra", 3));
+  EXPECT_EQ(e.GetRelevance("jordan katie"), (36 - 100) / 2);
 }

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
+#include "common/home_lock.h"
 #include "learning/engine.h"
 #include "learning_fixture.h"
+#include "support/run_process.h"
 
 using namespace zibu;
 using zibu::testing::ScratchDir;
@@ -55,4 +58,120 @@ TEST(RelevanceCommand, PrintsTheCheckRelScoresOfTheLearnedData) {
   for (auto it = std::filesystem::recursive_directory_iterator(home.path()); it != decltype(it)(); ++it)
     ++entries;
   EXPECT_EQ(entries, 6);  // zibu.conf, lines.txt, data, data/backup and the two data files
+}
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(LearnedDataCommands, RateExplainCorrectAndRefuseABusyHome) {
+  const std::string cli = test::ZibuCliPath(ZIBU_BIN_DIR);
+  if (cli.empty() || !std::filesystem::exists(cli)) GTEST_SKIP() << "zibu-cli is not built";
+  ScratchDir home;
+  std::ofstream(home.path() + "zibu.conf") << "[main]\nmaxWordWeight=50\n";
+  std::string lines;
+  for (int round = 0; round < 2; ++round)
+    for (const auto& [r, t] : zibu::testing::ExampleRatings()) lines += std::to_string(r) + "\t" + t + "\r\n";
+  auto run = [&](std::vector<std::string> args, const std::string& input = "") {
+    return test::RunProcess(cli, args, input);
+  };
+  auto weights = [&] {
+    SilentUserPort port;
+    LearningEngine e(port);
+    e.SetMaxWordWeight(50);
+    e.SetDataFolder(home.path() + "data", false);
+    e.LoadData(nullptr, true);
+    std::string w;
+    for (const auto& lw : e.LearnedWords()) w += lw.word + "=" + std::to_string(lw.weight) + " ";
+    return w;
+  };
+  struct Step {
+    std::vector<std::string> args;
+    std::string input;
+    int exit;
+    std::string out;      // expected standard output ("" for none)
+    std::string weights;  // the learned words afterwards
+  };
+  const std::string h = home.path();
+  const Step steps[] = {
+      // The six ratings of the example, twice, as the rating windows apply them.
+      {{"rate", "--home", h, "--lines", "-"},
+       lines,
+       0,
+       "{\"ratings\": 12, \"words\": 4}\n",
+       "JORDAN=18 ABDULLAH=26 SAND=20 KATIE=-32 "},
+      {{"relevance", "--home", h, "--explain", "jordan", "abdullah"},
+       "",
+       0,
+       "{\"simple\": 44, \"relationship\": 36, \"overall\": 40, \"wordCount\": 2, \"simpleSum\": 88, "
+       "\"words\": "
+       "[{\"word\": \"JORDAN\", \"count\": 1, \"weight\": 18, \"contribution\": 36}, {\"word\": "
+       "\"ABDULLAH\", "
+       "\"count\": 1, \"weight\": 26, \"contribution\": 52}], \"distinctWords\": 2, \"pairSum\": 72, "
+       "\"pairs\": "
+       "[{\"a\": \"ABDULLAH\", \"b\": \"JORDAN\", \"value\": 18, \"contribution\": 72}]}\n",
+       "JORDAN=18 ABDULLAH=26 SAND=20 KATIE=-32 "},
+      {{"rate", "--home", h, "--rating", "0", "brand", "new"},
+       "",
+       0,
+       "{\"ratings\": 1, \"words\": 4}\n",
+       "JORDAN=18 ABDULLAH=26 SAND=20 KATIE=-32 "},
+      {{"rate", "--home", h, "--rating", "11", "jordan"},
+       "",
+       2,
+       "",
+       "JORDAN=18 ABDULLAH=26 SAND=20 KATIE=-32 "},
+      {{"rate", "--home", h, "--lines", "-"},
+       "5 jordan\n",
+       2,
+       "",
+       "JORDAN=18 ABDULLAH=26 SAND=20 KATIE=-32 "},
+      {{"learned", "--home", h, "--sort", "weight", "--search", "a"},
+       "",
+       0,
+       "{\"word\": \"ABDULLAH\", \"weight\": 26}\n{\"word\": \"SAND\", \"weight\": 20}\n{\"word\": "
+       "\"JORDAN\", "
+       "\"weight\": 18}\n{\"word\": \"KATIE\", \"weight\": -32}\n",
+       "JORDAN=18 ABDULLAH=26 SAND=20 KATIE=-32 "},
+      {{"weight", "--home", h, "sand", "99"}, "", 0, "", "JORDAN=18 ABDULLAH=26 SAND=50 KATIE=-32 "},
+      {{"weight", "--home", h, "zebra", "3"}, "", 1, "", "JORDAN=18 ABDULLAH=26 SAND=50 KATIE=-32 "},
+      {{"forget", "--home", h, "jordan"}, "", 0, "", "ABDULLAH=26 SAND=50 KATIE=-32 "},
+      {{"common", "--home", h, "katie"}, "", 0, "", "ABDULLAH=26 SAND=50 "},
+      {{"rate", "--home", h, "--rating", "3", "katie", "sand"},
+       "",
+       0,
+       "{\"ratings\": 1, \"words\": 2}\n",
+       "ABDULLAH=26 SAND=50 "},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.args[0] + " " + s.args.back());
+    const auto r = run(s.args, s.input);
+    EXPECT_EQ(r.exitStatus, s.exit) << r.err;
+    if (s.exit == 0) {
+      EXPECT_EQ(r.out, s.out);
+    }
+    EXPECT_EQ(weights(), s.weights);
+  }
+  EXPECT_EQ(ReadFile(h + "data/commonwords.dat"), "katie\r\n");
+  // The pair left after the forgets kept its value: ABDULLAH-SAND 14.
+  EXPECT_NE(run({"relevance", "--home", h, "--explain", "abdullah sand"}).out.find("\"value\": 14"),
+            std::string::npos);
+
+  // A home that a running program holds is refused and left as it is.
+  const std::string before = ReadFile(h + "data/wordweightings.dat");
+  HomeLock lock;
+  ASSERT_EQ(lock.Acquire(h, "zibu"), HomeLock::Result::Acquired);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"rate", "--home", h, "--rating", "5", "entirely", "other"},
+        std::vector<std::string>{"forget", "--home", h, "sand"}}) {
+    const auto r = run(args);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_FALSE(r.err.empty());
+  }
+  EXPECT_EQ(ReadFile(h + "data/wordweightings.dat"), before);
 }
