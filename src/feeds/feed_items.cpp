@@ -273,6 +273,13 @@ struct Frame {
   std::string base;     // xml:base in force inside it
 };
 
+// The field whose text is being gathered: the element's place on the stack and its pieces.
+struct Capture {
+  Role role = kNoRole;
+  size_t frame = 0;
+  std::vector<Piece> pieces;
+};
+
 class ItemWalker {
  public:
   ItemWalker(TXmlParser& parser, const ItemHandler& onItem, const FeedReadOptions& options)
@@ -314,12 +321,6 @@ class ItemWalker {
     // counts, as it always did.
     if (item_) EndItem();
   }
-
-  struct Capture {
-    Role role = kNoRole;
-    size_t frame = 0;
-    std::vector<Piece> pieces;
-  };
 
   bool Cancelled() const { return options_.cancelRequested && *options_.cancelRequested; }
 

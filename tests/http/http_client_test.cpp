@@ -469,6 +469,7 @@ TEST(HttpGet, DeadlineEndsEveryKindOfTrickle) {
     options.connectTimeoutMs = 300;
     options.readTimeoutMs = 400;
     EXPECT_EQ(TotalTimeoutMs(options), 700);
+    EXPECT_EQ(TotalTimeoutMs(HttpOptions()), 120000);  // the 60 s connect and read time-outs of a download
     const auto start = std::chrono::steady_clock::now();
     HttpError e = ExpectHttpError([&] { HttpGet(server.Url("/feed"), options); }, kTimeoutKind);
     const int64_t elapsed = ElapsedMs(start);
