@@ -21,10 +21,16 @@ GlobalSettings ReadGlobalSettings(const SettingsFile& f) {
   g.processMessagesIntervalMs = int64_t{f.ReadInteger(m, "processMessagesInterval", 60)} * 1000;
   g.firstTime = f.ReadFlag(m, "firstTime", false);
   g.backupDataFiles = f.ReadFlag(m, "backupDataFiles", true);
-  g.browserWindowCount = f.ReadInteger(m, "browserWindowCount", 0);
+  g.browserWindowCount = StoredMonitorWindowCount(f).count;
   g.checkForNewVersion = f.ReadFlag(m, "checkForNewVersion", true);
   g.desktopNotifications = f.ReadFlag(m, "desktopNotifications", true);
   return g;
+}
+
+BoundedCount StoredMonitorWindowCount(const SettingsFile& f) {
+  const int present = EntriesPresent(f.Sections(), "window_", {""}, kMaxMonitorWindows);
+  return BoundCount("browserWindowCount", f.ReadInteger("main", "browserWindowCount", 0), present,
+                    kMaxMonitorWindows, "page-monitor window sections");
 }
 
 }  // namespace zibu

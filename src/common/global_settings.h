@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <string>
 
+#include "common/settings.h"
+
 namespace zibu {
 
-class SettingsFile;
-
 inline constexpr const char* kAppVersion = "1.13";
+// The most page-monitor windows start-up restores.
+inline constexpr int kMaxMonitorWindows = 64;
 
 struct ProxySettings {
   std::string server;  // empty: direct connection
@@ -29,7 +31,7 @@ struct GlobalSettings {
   int64_t processMessagesIntervalMs = 60000;  // stored in seconds
   bool firstTime = false;
   bool backupDataFiles = true;
-  int browserWindowCount = 0;
+  int browserWindowCount = 0;  // bounded as StoredMonitorWindowCount says
   bool checkForNewVersion = true;
   bool desktopNotifications = true;  // each alert also posts a desktop notification
 };
@@ -37,5 +39,9 @@ struct GlobalSettings {
 // Reads section "main" with every default and conversion: flags true only for exactly "true",
 // a missing or non-numeric integer gives its default, minutes and seconds become milliseconds.
 GlobalSettings ReadGlobalSettings(const SettingsFile& file);
+
+// browserWindowCount, bounded by the "window_" sections the file holds and by
+// kMaxMonitorWindows, with the status line for a count that had to be cut.
+BoundedCount StoredMonitorWindowCount(const SettingsFile& file);
 
 }  // namespace zibu

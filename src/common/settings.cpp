@@ -7,9 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <climits>
 #include <cstdio>
+#include <filesystem>
 
 #include "common/errors.h"
+#include "common/file_io.h"
 #include "common/numbers.h"
 
 namespace zibu {
@@ -21,8 +26,30 @@ struct SettingsFile::Impl {
 SettingsFile::SettingsFile(std::string path) : path_(std::move(path)), impl_(std::make_unique<Impl>()) {
   impl_->ini.SetSpaces(false);
   impl_->ini.SetQuotes(false);
-  // A missing or unreadable file gives the defaults, as the profile functions do.
-  impl_->ini.LoadFile(path_.c_str());
+  // A missing file gives the defaults, as the profile functions do.
+  std::error_code ec;
+  if (!std::filesystem::exists(path_, ec) && !ec) return;
+  std::string data;
+  try {
+    data = ReadFileBytes(path_);
+  } catch (const std::exception& e) {
+    loadProblem_ = ProblemText(e);
+    return;
+  }
+  // The parser stops at a NUL byte; everything after it would be lost by the next save.
+  const size_t size = data.size();
+  data.erase(std::remove(data.begin(), data.end(), '\0'), data.end());
+  nulBytesDropped_ = static_cast<int>(std::min<size_t>(size - data.size(), INT_MAX));
+  SI_Error rc = SI_FAIL;
+  try {
+    rc = impl_->ini.LoadData(data);
+  } catch (const std::bad_alloc&) {
+    rc = SI_NOMEM;
+  }
+  if (rc < 0) {
+    impl_->ini.Reset();
+    loadProblem_ = rc == SI_NOMEM ? "there is not enough memory" : "it is not a settings file I can read";
+  }
 }
 
 SettingsFile::~SettingsFile() = default;
@@ -65,7 +92,28 @@ void SettingsFile::WriteFlag(const std::string& section, const std::string& key,
   WriteString(section, key, value ? "true" : "false");
 }
 
+std::vector<std::string> SettingsFile::Sections() const {
+  CSimpleIniA::TNamesDepend names;
+  impl_->ini.GetAllSections(names);
+  names.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<std::string> out;
+  for (const auto& n : names) out.emplace_back(n.pItem);
+  return out;
+}
+
+std::vector<std::string> SettingsFile::Keys(const std::string& section) const {
+  CSimpleIniA::TNamesDepend names;
+  impl_->ini.GetAllKeys(section.c_str(), names);
+  names.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<std::string> out;
+  for (const auto& n : names) out.emplace_back(n.pItem);
+  return out;
+}
+
 void SettingsFile::Save() {
+  // Writing would replace what could not be read with the little this run knows.
+  if (!loadProblem_.empty())
+    throw IoError("I have not saved " + path_ + ", because I could not read it: " + loadProblem_);
   std::string data;
   if (impl_->ini.Save(data) < 0) throw IoError("Unable to write to " + path_);
   const std::string tmp = path_ + ".tmp";
@@ -88,6 +136,48 @@ void SettingsFile::Save() {
     ::unlink(tmp.c_str());
     throw IoError("Unable to write to " + path_);
   }
+}
+
+BoundedCount BoundCount(const std::string& key, int stored, int present, int limit,
+                        const std::string& entries) {
+  BoundedCount b;
+  b.count = std::max(0, std::min({stored, present, limit}));
+  if (b.count == std::max(0, stored)) return b;
+  if (present < std::min(stored, limit)) {
+    b.note = key + " in zibu.conf is " + std::to_string(stored) + ", but the file holds " +
+             std::to_string(present) + " " + entries + ": I have read " + std::to_string(b.count);
+  } else {
+    b.note = key + " in zibu.conf is " + std::to_string(stored) + ", more than the " + std::to_string(limit) +
+             " " + entries + " I keep: I have read the first " + std::to_string(b.count);
+  }
+  return b;
+}
+
+int EntriesPresent(const std::vector<std::string>& names, const std::string& prefix,
+                   const std::vector<std::string>& suffixes, int limit) {
+  auto sameText = [](std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+        return false;
+    return true;
+  };
+  int present = 0;
+  for (const std::string& name : names) {
+    const std::string_view v(name);
+    if (v.size() <= prefix.size() || !sameText(v.substr(0, prefix.size()), prefix)) continue;
+    size_t end = prefix.size();
+    while (end < v.size() && v[end] >= '0' && v[end] <= '9') ++end;
+    const std::string_view digits = v.substr(prefix.size(), end - prefix.size());
+    // Only the spelling the readers look up: no sign, no leading zero.
+    if (digits.empty() || digits.size() > 9 || (digits.size() > 1 && digits[0] == '0')) continue;
+    if (std::none_of(suffixes.begin(), suffixes.end(),
+                     [&](const std::string& suffix) { return sameText(v.substr(end), suffix); }))
+      continue;
+    const int n = std::stoi(std::string(digits));
+    if (n < limit) present = std::max(present, n + 1);
+  }
+  return present;
 }
 
 std::string EncodeCrlfLines(const std::vector<std::string>& lines) {

@@ -14,6 +14,14 @@ std::string FeedKey(int n, const char* field) {
   return "feed." + std::to_string(n) + "." + field;
 }
 
+BoundedCount StoredFeedCount(const SettingsFile& file) {
+  const int present = EntriesPresent(
+      file.Keys(kFeedSection), "feed.",
+      {".url", ".active", ".keywords", ".refreshInterval", ".lastRefresh", ".etag", ".lastModified"},
+      kMaxFeeds);
+  return BoundCount("feedCount", file.ReadInteger(kMainSection, "feedCount", 0), present, kMaxFeeds, "feeds");
+}
+
 TFeed ReadFeed(const SettingsFile& file, int n) {
   TFeed feed;
   feed.url = file.ReadString(kFeedSection, FeedKey(n, "url"), "");
@@ -58,7 +66,9 @@ void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPor
                     const FeedConfigLoadSteps& steps) {
   port.ShowProgress("Loading config...", 0);
 
-  const int count = std::max(0, file.ReadInteger(kMainSection, "feedCount", 0));
+  const BoundedCount stored = StoredFeedCount(file);
+  if (!stored.note.empty()) port.Log(stored.note);
+  const int count = stored.count;
   feeds.clear();
   feeds.reserve(static_cast<size_t>(count));
   for (int n = 0; n < count; ++n) {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "feeds/feed.h"
 
 namespace zibu {
 
-class SettingsFile;
 class UserPort;
 
 inline constexpr const char* kFeedSection = "rss";
@@ -27,8 +27,15 @@ struct FeedLearningParameters {
   int64_t saveConfigIntervalMs = 10 * 60000LL;  // stored in minutes
 };
 
+// The most feeds a load reads (a feed list of that length is already far beyond any use).
+inline constexpr int kMaxFeeds = 10000;
+
 // "feed." + n + "." + field
 std::string FeedKey(int n, const char* field);
+
+// feedCount, bounded by the feeds the file has keys for and by kMaxFeeds, with the status line
+// for a count that had to be cut.
+BoundedCount StoredFeedCount(const SettingsFile& file);
 
 // One feed's keys, with their defaults: active true, refresh interval 300, last refresh 0, no
 // validators.
@@ -54,7 +61,8 @@ struct FeedConfigLoadSteps {
   std::function<void()> startTimer;                                       // 10, after hiding the progress
 };
 
-// LoadConfig in its ten steps. Replaces `feeds` with the stored list; feeds[n] is complete when
+// LoadConfig in its ten steps. Replaces `feeds` with the stored list (as many feeds as
+// StoredFeedCount says; its status line, if any, is logged); feeds[n] is complete when
 // feedLoaded(n) runs. Step 3 runs only when there is at least one feed.
 void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPort& port,
                     const FeedConfigLoadSteps& steps);

@@ -158,6 +158,68 @@ TEST_F(SettingsFileTest, HighBytesSurviveAndMissingFolderRaises) {
   }
 }
 
+// Whatever the file holds, every key is read, or else the file is left as it is: a NUL byte is
+// dropped (and counted) instead of ending the read; a file that cannot be read refuses a save.
+TEST_F(SettingsFileTest, TheWholeFileIsReadOrNeverWrittenOver) {
+  using std::string_literals::operator""s;
+  struct Case {
+    const char* name;
+    std::string content;
+    bool asFolder;  // zibu.conf is a folder
+    bool loaded;
+    int nuls;
+    std::string feed1, feed2;  // values of feed.1.url and feed.2.url after the load
+  };
+  const Case cases[] = {
+      {"no NUL", "[rss]\nfeed.1.url=a\nfeed.2.url=b\n", false, true, 0, "a", "b"},
+      {"NUL on a line of its own", "[rss]\nfeed.1.url=a\n\0\nfeed.2.url=b\n"s, false, true, 1, "a", "b"},
+      {"NULs inside a value and a key",
+       "[rss]\nfeed.1.url=a\0\0x\nfeed.\0"
+       "2.url=b\0c\n"s,
+       false, true, 4, "ax", "bc"},
+      {"NUL first", "\0[rss]\nfeed.2.url=b\n"s, false, true, 1, "", "b"},
+      {"a folder", "", true, false, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(path_);
+    if (c.asFolder)
+      fs::create_directories(fs::path(path_) / "inside");
+    else
+      Write(c.content);
+    SettingsFile s(path_);
+    EXPECT_EQ(s.Loaded(), c.loaded);
+    EXPECT_EQ(s.LoadProblem().empty(), c.loaded) << s.LoadProblem();
+    EXPECT_EQ(s.NulBytesDropped(), c.nuls);
+    EXPECT_EQ(s.ReadString("rss", "feed.2.url", ""), c.feed2);
+    s.WriteString("main", "feedCount", "3");
+    if (c.loaded) {
+      s.Save();
+      SettingsFile again(path_);
+      EXPECT_EQ(again.ReadString("rss", "feed.2.url", ""), c.feed2);
+      EXPECT_EQ(again.ReadString("rss", "feed.1.url", ""), c.feed1);
+      EXPECT_EQ(again.NulBytesDropped(), 0);
+    } else {
+      try {
+        s.Save();
+        FAIL() << "saved over a file it could not read";
+      } catch (const IoError& e) {
+        EXPECT_NE(std::string(e.what()).find("I have not saved " + path_ + ", because I could not read it: "),
+                  std::string::npos)
+            << e.what();
+      }
+      EXPECT_TRUE(fs::is_directory(fs::path(path_) / "inside"));
+    }
+  }
+  // Section and key names as the file spells them, in file order.
+  fs::remove_all(path_);
+  Write("[b]\nZ=1\na=2\n[A]\n");
+  SettingsFile names(path_);
+  EXPECT_EQ(names.Sections(), (std::vector<std::string>{"b", "A"}));
+  EXPECT_EQ(names.Keys("B"), (std::vector<std::string>{"Z", "a"}));
+  EXPECT_TRUE(names.Keys("none").empty());
+}
+
 TEST_F(SettingsFileTest, UnwritableFolderRaisesAndKeepsOldFile) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
   Write("[main]\na=1\n");

@@ -60,7 +60,8 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
       "repeatInterval=0\nrunAfterIdleFor=90\nprocessMessagesInterval=2\n"
       "verboseOutput=True\nforceToForeground=TRUE\nshowNagScreens=1\nbackupDataFiles=yes\n"
       "loadPagesOnStartup=false\nfirstTime=true\ncheckForNewVersion=false\nbrowserWindowCount=2\n"
-      "desktopNotifications=False\n");
+      "desktopNotifications=False\n"
+      "[window_0]\n[Window_1]\naddress=http://b/\n");
   const GlobalSettings g = ReadGlobalSettings(SettingsFile(path_));
   EXPECT_EQ(g.proxy.server, "proxy.lan");
   EXPECT_EQ(g.proxy.port, 8080);
@@ -101,6 +102,46 @@ TEST_F(GlobalSettingsTest, LargeMinuteValuesDoNotOverflow) {
 }
 
 // Values come back exactly as written, whatever characters they hold.
+// browserWindowCount is bounded by the window sections the file holds and by 64.
+TEST_F(GlobalSettingsTest, WindowCountIsBoundedByTheSectionsInTheFile) {
+  auto sections = [](int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i)
+      text += "[window_" + std::to_string(i) + "]\naddress=http://w" + std::to_string(i) + "/\n";
+    return text;
+  };
+  struct Case {
+    std::string conf;
+    int windows;
+    std::string note;
+  };
+  const Case cases[] = {
+      {"[main]\nbrowserWindowCount=2147483647\n" + sections(1), 1,
+       "browserWindowCount in zibu.conf is 2147483647, but the file holds 1 page-monitor window sections: I "
+       "have "
+       "read 1"},
+      {"[main]\nbrowserWindowCount=2\n" + sections(3), 2, ""},
+      {"[main]\nbrowserWindowCount=3\n[window_0]\n[WINDOW_2]\n[window_02]\n[window_x]\n", 3, ""},
+      {"[main]\nbrowserWindowCount=5\n[window_1]\n[window_3x]\n[windows_4]\n", 2,
+       "browserWindowCount in zibu.conf is 5, but the file holds 2 page-monitor window sections: I have read "
+       "2"},
+      {"[main]\nbrowserWindowCount=-1\n" + sections(1), 0, ""},
+      {"[main]\nbrowserWindowCount=100\n" + sections(70), 64,
+       "browserWindowCount in zibu.conf is 100, more than the 64 page-monitor window sections I keep: I have "
+       "read "
+       "the first 64"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.conf.substr(0, 50));
+    Write(c.conf);
+    SettingsFile file(path_);
+    EXPECT_EQ(ReadGlobalSettings(file).browserWindowCount, c.windows);
+    const BoundedCount stored = StoredMonitorWindowCount(file);
+    EXPECT_EQ(stored.count, c.windows);
+    EXPECT_EQ(stored.note, c.note);
+  }
+}
+
 TEST_F(GlobalSettingsTest, AwkwardValuesRoundTrip) {
   const std::vector<std::string> values = {
       "a=b=c",           "; not a comment", "# nor this",

@@ -165,6 +165,53 @@ TEST_F(FeedConfigTest, ValidatorsTravelWithTheirFeedAndEmptyOnesLeaveNoKey) {
   EXPECT_EQ(ReadText().find("feed.2.etag"), std::string::npos) << ReadText();
 }
 
+// feedCount is bounded by the feeds the file has keys for and by kMaxFeeds; a cut count is one
+// status line, and the feeds that are there load as they are.
+TEST_F(FeedConfigTest, FeedCountIsBoundedByTheKeysInTheFile) {
+  auto keysFor = [](int from, int to) {
+    std::string rss = "[rss]\n";
+    for (int n = from; n < to; ++n)
+      rss += "feed." + std::to_string(n) + ".url=http://f" + std::to_string(n) + "/\n";
+    return rss;
+  };
+  struct Case {
+    std::string conf;
+    size_t feeds;
+    std::string note;  // the status line, "" for none
+  };
+  const Case cases[] = {
+      {"[main]\nfeedCount=2147483647\n" + keysFor(0, 2), 2,
+       "feedCount in zibu.conf is 2147483647, but the file holds 2 feeds: I have read 2"},
+      {"[main]\nfeedCount=20000000\n", 0,
+       "feedCount in zibu.conf is 20000000, but the file holds 0 feeds: I have read 0"},
+      {"[main]\nfeedCount=3\n" + keysFor(0, 3), 3, ""},
+      {"[main]\nfeedCount=2\n" + keysFor(0, 5), 2, ""},  // stale keys of deleted feeds stay unread
+      {"[main]\nfeedCount=-4\n" + keysFor(0, 2), 0, ""},
+      // A gap is a feed with every default; only the highest numbered feed with a key bounds.
+      {"[main]\nfeedCount=9\n[rss]\nfeed.0.url=http://a/\nFEED.3.Active=0\n", 4,
+       "feedCount in zibu.conf is 9, but the file holds 4 feeds: I have read 4"},
+      // Keys that no feed is read from do not count.
+      {"[main]\nfeedCount=9\n[rss]\nfeed.0.url=http://a/\nfeed.05.url=x\nfeed.7.colour=red\nfeed.+8.url=y\n"
+       "feed.6\n[other]\nfeed.4.url=z\n",
+       1, "feedCount in zibu.conf is 9, but the file holds 1 feeds: I have read 1"},
+      {"[main]\nfeedCount=10001\n" + keysFor(0, 10001), 10000,
+       "feedCount in zibu.conf is 10001, more than the 10000 feeds I keep: I have read the first 10000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.conf.substr(0, 60));
+    WriteText(c.conf);
+    SettingsFile file(path_);
+    RecordingPort port;
+    std::vector<TFeed> feeds = {Feed("http://old/")};
+    LoadFeedConfig(file, feeds, port, {});
+    ASSERT_EQ(feeds.size(), c.feeds);
+    if (c.feeds == 2) EXPECT_EQ(feeds[1].url, "http://f1/");
+    if (c.feeds == 4) EXPECT_FALSE(feeds[3].active);
+    const std::vector<std::string> notes = port.Texts();
+    EXPECT_EQ(notes, c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note});
+  }
+}
+
 TEST_F(FeedConfigTest, LoadRunsItsStepsInOrder) {
   WriteText(
       "[main]\nfeedCount=2\nshowRelevance=45\nresultsFormat=1\nmaxWordWeight=90\nsaveConfigInterval=3\n"
