@@ -33,6 +33,9 @@ namespace zibu {
 namespace {
 
 constexpr const char* kMain = "main";
+constexpr const char* kNothingSaved =
+    "So that nothing in your files is lost, I will not save zibu.conf or the learned data while I run this "
+    "time. Please repair or move away that file, then start me again.";
 constexpr int kHintDurationMs = 30000;
 
 // The hourglass for the life of a scope, restored on every exit.
@@ -201,23 +204,38 @@ void TMainForm::StartUp() {
 
   {
     SettingsFile file(ConfigPath());
-    settings_ = ReadGlobalSettings(file);
-    notifier_->SetEnabled(settings_.desktopNotifications);
-    SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
-    const bool loadPagesOnStartup = settings_.loadPagesOnStartup;
-    for (int i = 0; i < settings_.browserWindowCount; ++i) {
-      auto* monitor = static_cast<TfrmPageMonitor*>(NewPageMonitorWindow());
-      monitor->loadSettings(file, "window_" + std::to_string(i));
-      if (loadPagesOnStartup) monitor->loadPage();
-    }
-    if (feeds_) {
-      try {
-        feeds_->LoadConfig(file);
-      } catch (const std::exception& e) {
-        ShowMessage(ErrorText(e));
+    // A step that fails stops the load there; what was not loaded must then not be written
+    // over by any save of this run.
+    std::string stopped;
+    try {
+      if (!file.Loaded()) throw LoadError(ConfigPath(), file.LoadProblem());
+      if (file.NulBytesDropped() > 0)
+        Log(ConfigPath() + " holds " + std::to_string(file.NulBytesDropped()) +
+            " NUL bytes; I have dropped them and read on, so nothing after them is lost");
+      settings_ = ReadGlobalSettings(file);
+      notifier_->SetEnabled(settings_.desktopNotifications);
+      SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
+      if (const std::string note = StoredMonitorWindowCount(file).note; !note.empty()) Log(note);
+      const bool loadPagesOnStartup = settings_.loadPagesOnStartup;
+      for (int i = 0; i < settings_.browserWindowCount; ++i) {
+        auto* monitor = static_cast<TfrmPageMonitor*>(NewPageMonitorWindow());
+        monitor->loadSettings(file, "window_" + std::to_string(i));
+        if (loadPagesOnStartup) monitor->loadPage();
       }
+      if (feeds_) feeds_->LoadConfig(file);
+    } catch (const LoadError& e) {
+      stopped = e.what();
+    } catch (const std::exception& e) {
+      stopped = LoadError(ConfigPath(), ProblemText(e)).what();
     }
-    if (settings_.checkForNewVersion) {
+    if (!stopped.empty()) {
+      savesHeld_ = stopped;
+      if (feeds_) feeds_->HoldSaves(stopped);
+      HideProgress();
+      ShowMessage(stopped + "\r\n\r\n" + kNothingSaved);
+    }
+    // After a stop the settings may be the defaults rather than the user's: no version check.
+    if (stopped.empty() && settings_.checkForNewVersion) {
       ShowProgress("Checking for new version", 0);
       RunVersionCheck();
     }
@@ -229,6 +247,10 @@ void TMainForm::StartUp() {
     tileOnShow_ = true;
   startupDone_ = true;
   HideProgress();
+}
+
+void TMainForm::Log(const std::string& message) {
+  if (feeds_) feeds_->Log(message);
 }
 
 void TMainForm::RunVersionCheck() {
@@ -289,8 +311,12 @@ void TMainForm::NewSpiderWindow() {
   if (settings_.firstTime) ShowMessage(kSpiderIntroduction);
 }
 
-void TMainForm::SaveAllConfig() {
+bool TMainForm::SaveAllConfig() {
   BusyCursor busy;
+  if (!savesHeld_.empty()) {
+    Log("I have not saved zibu.conf or the learned data, because " + savesHeld_);
+    return false;
+  }
   SettingsFile file(ConfigPath());
   file.WriteString(kMain, "appVersion", kAppVersion);
   file.WriteFlag(kMain, "firstTime", false);
@@ -308,12 +334,15 @@ void TMainForm::SaveAllConfig() {
   file.WriteInteger(kMain, "browserWindowCount", written);
   file.Save();
   ++saveCount_;
+  return true;
 }
 
 void TMainForm::SaveConfigCommand() {
   try {
-    SaveAllConfig();
-    ShowMessage("Config saved");
+    if (SaveAllConfig())
+      ShowMessage("Config saved");
+    else
+      ShowMessage("I have not saved anything, because " + savesHeld_ + "\r\n\r\n" + kNothingSaved);
   } catch (const std::exception& e) {
     ShowMessage(ErrorText(e));
   }

@@ -47,7 +47,10 @@ class TMainForm : public QMainWindow, public FramePort {
   TfrmFeeds* Feeds() const;
 
   void StartUp();
-  void SaveAllConfig();
+  // False, writing nothing, when start-up stopped early (the reason goes to the status log).
+  bool SaveAllConfig();
+  // Why saves are held in this run; empty when start-up read everything.
+  const std::string& SavesHeld() const { return savesHeld_; }
   QWidget* NewPageMonitorWindow();
   // The spider command with its gate on the number of learned words.
   void NewSpiderWindow();
@@ -113,6 +116,8 @@ class TMainForm : public QMainWindow, public FramePort {
   QMdiSubWindow* AddChild(QWidget* child);
   void RestoreFromTray();
   void Tile(bool sideBySide);
+  // A status line in the feeds window's log (the frame has none of its own).
+  void Log(const std::string& message);
   // A frame shown while FeedsInFront is set brings the feeds window forward.
   void BringFeedsForwardIfInFront();
   bool TrayAvailable() const;
@@ -131,6 +136,7 @@ class TMainForm : public QMainWindow, public FramePort {
   bool closing_ = false;
   bool tileOnShow_ = false;
   int saveCount_ = 0;
+  std::string savesHeld_;
 
  public:
   // Controls, named as the user interface names them.

@@ -1,5 +1,7 @@
 #include "common/errors.h"
 
+#include <new>
+
 namespace zibu {
 
 AssertionError::AssertionError(const std::string& source, int line)
@@ -21,6 +23,12 @@ std::string ErrorText(const std::exception& e) {
 std::string Excerpt(std::string_view text, size_t limit) {
   if (text.size() <= limit) return std::string(text);
   return std::string(text.substr(0, limit)) + "...(" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string ProblemText(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e))
+    return "there is not enough memory (" + std::string(e.what()) + ")";
+  return ErrorText(e);
 }
 
 }  // namespace zibu

@@ -31,6 +31,17 @@ class IoError : public Error {
   explicit IoError(const std::string& message) : Error(message, "EInOutError") {}
 };
 
+// Start-up stopped while reading a file. The message names the file and the problem.
+class LoadError : public Error {
+ public:
+  LoadError(const std::string& file, const std::string& problem)
+      : Error("Start-up stopped while reading " + file + ": " + problem, "ELoadError"), file_(file) {}
+  const std::string& File() const { return file_; }
+
+ private:
+  std::string file_;
+};
+
 // An internal consistency check failed: a programming error, never the user's.
 class AssertionError : public Error {
  public:
@@ -47,6 +58,8 @@ class AssertionError : public Error {
 
 // The message of an error, or the name of its kind when the message is empty.
 std::string ErrorText(const std::exception& e);
+// The same for telling the user what went wrong: an allocation that failed says so in words.
+std::string ProblemText(const std::exception& e);
 
 // Error texts quote what they were given (a number, an address, a server's status line); a
 // hostile input must not turn into a status-log line of megabytes. Up to this many bytes are

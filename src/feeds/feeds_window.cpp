@@ -424,6 +424,12 @@ void TfrmFeeds::Log(const std::string& message, bool verbose) {
 }
 
 void TfrmFeeds::LoadConfig(SettingsFile& file) {
+  // The file each step reads, for the message when one fails.
+  std::string reading = file.Path();
+  auto step = [&](std::string path) {
+    reading = std::move(path);
+    if (loadStepHook_) loadStepHook_(reading);
+  };
   FeedConfigLoadSteps steps;
   lbFeeds->blockSignals(true);
   lbFeeds->clear();
@@ -440,24 +446,48 @@ void TfrmFeeds::LoadConfig(SettingsFile& file) {
     engine_->SetMaxWordWeight(p.maxWordWeight);
     scanner_->saveConfigIntervalMs = p.saveConfigIntervalMs;
   };
-  steps.loadShownUrls = [this] {
+  steps.loadShownUrls = [this, &step] {
+    step(dataDir_ + kShownUrlsFile);
     // A save cut short after its commit point is finished first, so the memory read here
     // belongs to the same save as the learned data read below.
     engine_->CompleteInterruptedSave();
     engine_->LoadShownUrls(shownUrls_);
   };
-  steps.loadCommonWords = [this] { engine_->LoadCommonWords(); };
-  steps.displayRead = [this](int showRelevance, int resultsFormat) {
+  steps.loadCommonWords = [this, &step] {
+    step(dataDir_ + kCommonWordsFile);
+    engine_->LoadCommonWords();
+  };
+  steps.displayRead = [this, &step, &file](int showRelevance, int resultsFormat) {
+    step(file.Path());
     tbShowRelevance->setValue(showRelevance);
     if (QAbstractButton* b = rgResultsFormatButtons->button(resultsFormat)) b->setChecked(true);
   };
-  steps.loadLearnedData = [this] {
+  steps.loadLearnedData = [this, &step] {
+    step(dataDir_ + kWordWeightsFile + " and " + kRelTableFile);
     engine_->SetBackupDataFiles(Settings().backupDataFiles);
     // The shown-article memory and the common words were loaded by their own steps.
     engine_->LoadWordData();
   };
   steps.startTimer = [this] { StartTimer(); };
-  LoadFeedConfig(file, feeds_, *port_, steps);
+  try {
+    if (loadStepHook_) loadStepHook_(reading);
+    LoadFeedConfig(file, feeds_, *port_, steps);
+  } catch (const std::exception& e) {
+    port_->HideProgress();
+    const LoadError stopped(reading, ProblemText(e));
+    HoldSaves(stopped.what());
+    throw stopped;
+  }
+}
+
+void TfrmFeeds::HoldSaves(const std::string& reason) {
+  savesHeld_ = reason;
+}
+
+bool TfrmFeeds::SaveHeld(const std::string& what) {
+  if (savesHeld_.empty()) return false;
+  Log("I have not saved " + what + ", because " + savesHeld_);
+  return true;
 }
 
 void TfrmFeeds::WriteConfig(SettingsFile& file) {
@@ -466,6 +496,7 @@ void TfrmFeeds::WriteConfig(SettingsFile& file) {
 }
 
 void TfrmFeeds::SaveData() {
+  if (SaveHeld("the learned data")) return;
   engine_->SetBackupDataFiles(Settings().backupDataFiles);
   engine_->SaveData(&shownUrls_);
 }
@@ -528,6 +559,7 @@ void TfrmFeeds::EnableControls(bool enabled) {
 
 void TfrmFeeds::SaveFeedConfig() {
   HideCommonIntervals();
+  if (SaveHeld("zibu.conf")) return;
   SettingsFile file(ProgramFolder() + "zibu.conf");
   WriteConfig(file);
   file.Save();

@@ -53,7 +53,16 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   // ---- what the main frame calls ----
   // The frame's services; without one (tests, tools) the window stands alone.
   void SetFrame(FramePort* frame) { frame_ = frame; }
+  // Start-up's load. When a step fails, every save of this run is held (see HoldSaves) and a
+  // LoadError naming the file that step was reading is raised.
   void LoadConfig(SettingsFile& file);
+  // After a start-up that stopped early: no save of this run writes zibu.conf or a data file,
+  // so that nothing is written over with what was not loaded; each save logs the reason
+  // ("because " + reason) instead.
+  void HoldSaves(const std::string& reason);
+  bool SavesHeld() const { return !savesHeld_.empty(); }
+  // Called with the file each load step is about to read (tests make a step fail).
+  void SetLoadStepHook(std::function<void(const std::string& file)> hook) { loadStepHook_ = std::move(hook); }
   void WriteConfig(SettingsFile& file);
   // The shown-article memory and the learned data, with their backups.
   void SaveData();
@@ -200,6 +209,8 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   void SetKeywordEditorLines(const std::vector<std::string>& lines);
   void SelectRowQuietly(int row);
   void ShowIntroOnce();
+  // True (after logging it) when saves are held.
+  bool SaveHeld(const std::string& what);
   // Runs a command; an error ends up in the status log.
   void Guarded(const std::function<void()>& command);
 
@@ -227,6 +238,8 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   // Set while the controls are filled from the selected feed: their change reactions hold back.
   bool selectingFeed_ = false;
   bool introShown_ = false;
+  std::string savesHeld_;  // why saves are held; empty when they are not
+  std::function<void(const std::string&)> loadStepHook_;
 };
 
 }  // namespace zibu

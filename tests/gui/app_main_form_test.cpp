@@ -16,7 +16,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -26,14 +28,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <new>
 #include <set>
 
 #include "app/desktop_notifier.h"
 #include "app/main_form.h"
 #include "app/platform.h"
 #include "app/version_check.h"
+#include "common/compmap.h"
 #include "common/settings.h"
+#include "common/shortintmap.h"
 #include "feeds/feeds_window.h"
+#include "learning/engine.h"
 #include "monitor/monitor_window.h"
 #include "spider/spider_gate.h"
 #include "spider/spider_window.h"
@@ -533,6 +540,102 @@ TEST_F(MainFormTest, OnlyShowingTheFrameBringsTheFeedsWindowForward) {
     EXPECT_TRUE(frame.FeedsInFront()) << step.what;
   }
   frame.AttachFeeds(nullptr);
+}
+
+// Every regular file under `root` with its bytes, by relative path.
+std::map<std::string, std::string> FilesUnder(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_regular_file()) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    files[fs::relative(e.path(), root).string()] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
+// A start-up that stops early, wherever it stops, says so naming the file and the problem, and
+// from then on no save of the run writes anything: not "Save all config", not a feed added in the
+// feeds window, not the exit save. Every file of the home, backups included, keeps its bytes.
+TEST_F(MainFormTest, AStartUpThatStopsEarlyLeavesEveryFileAsItWas) {
+  const std::string data = (dir_ / "data").string() + "/";
+  struct Case {
+    const char* name;
+    std::string failAt;  // the step that fails, by the file it reads; "" for none
+    bool confIsFolder;   // zibu.conf cannot be read
+    std::string stoppedAt;
+  };
+  const Case cases[] = {
+      {"zibu.conf cannot be read", "", true, ConfPath()},
+      {"allocation fails reading zibu.conf", ConfPath(), false, ConfPath()},
+      {"allocation fails reading the shown-article memory", data + "shownfeedurls.dat", false,
+       data + "shownfeedurls.dat"},
+      {"allocation fails reading the common words", data + "commonwords.dat", false,
+       data + "commonwords.dat"},
+      {"allocation fails reading the learned pair", data + "wordweightings.dat and reltable.dat", false,
+       data + "wordweightings.dat and reltable.dat"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    messages.clear();
+    {
+      // A home with learned data saved twice, so that backup/ holds the previous save.
+      SilentUserPort port;
+      LearningEngine engine(port);
+      engine.SetDataFolder(data);
+      engine.SetDurableSave(false);
+      for (const char* w : {"STORM", "WARNING", "COAST"}) engine.WordWeights().Add(w, 7);
+      engine.RelTable().Reset(3);
+      TCompMap shown;
+      shown.Add("http://news.example/1", 1796806800000LL);
+      engine.SaveData(&shown);
+      engine.LearnFromRating("storm warning for the coast", 5);
+      engine.SaveData(&shown);
+      std::ofstream(data + "commonwords.dat") << "THAT\r\nWILL\r\n";
+    }
+    if (c.confIsFolder) {
+      fs::create_directories(dir_ / "zibu.conf" / "inside");
+    } else {
+      WriteConf(
+          "[main]\ncheckForNewVersion=false\nfeedCount=2\nbrowserWindowCount=1\nloadPagesOnStartup=false\n"
+          "[rss]\nfeed.0.url=http://a.example/rss\nfeed.1.url=http://b.example/rss\n"
+          "[window_0]\nurl=http://c.example/\n");
+    }
+    const auto before = FilesUnder(dir_);
+    ASSERT_GE(before.size(), 7u);
+    {
+      TfrmFeeds feeds;
+      feeds.SetLoadStepHook([&](const std::string& file) {
+        if (file == c.failAt) throw std::bad_alloc();
+      });
+      TMainForm frame;
+      frame.AttachFeeds(&feeds);
+      frame.StartUp();
+      ASSERT_EQ(messages.size(), 1u) << ::testing::PrintToString(messages);
+      const std::string stopped = "Start-up stopped while reading " + c.stoppedAt + ": ";
+      EXPECT_EQ(messages[0].rfind(stopped, 0), 0u) << messages[0];
+      if (!c.confIsFolder) EXPECT_NE(messages[0].find(": there is not enough memory"), std::string::npos);
+      EXPECT_NE(messages[0].find("I will not save zibu.conf or the learned data"), std::string::npos);
+      EXPECT_EQ(frame.SavesHeld().rfind(stopped, 0), 0u);
+      EXPECT_TRUE(feeds.SavesHeld());
+      EXPECT_TRUE(frame.StartupDone());
+
+      messages.clear();
+      frame.sbSaveConfig->trigger();
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_EQ(messages[0].rfind("I have not saved anything, because " + stopped, 0), 0u) << messages[0];
+      feeds.txtAddFeedURL->setText("http://d.example/rss");
+      feeds.btnAddFeed->click();
+      EXPECT_NE(FromQ(feeds.txtResults->toPlainText()).find("I have not saved zibu.conf, because " + stopped),
+                std::string::npos);
+      feeds.SaveData();
+      frame.close();
+      EXPECT_EQ(frame.SaveCount(), 0);
+      frame.AttachFeeds(nullptr);
+    }
+    EXPECT_TRUE(FilesUnder(dir_) == before);
+  }
 }
 
 TEST_F(MainFormTest, WelcomeShownOnceOnFirstActivationOfAFirstRun) {
