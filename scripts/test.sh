@@ -10,10 +10,12 @@ cmake --preset release -G Ninja >/dev/null
 cmake --build --preset release -j "$JOBS"
 ctest --preset release -j "$JOBS" --timeout 300
 
-# The real program under Xvfb: start, first-run welcome, "Save all config", prompt exit.
+# The real program under Xvfb: start, first-run welcome, "Save all config", prompt exit; then
+# homes with damaged files, which it must leave as they were.
 # (tests/e2e/feeds_end_to_end.py, a several-minute run with real timer ticks, is run by hand.)
 if [ "${ZIBU_SKIP_E2E:-0}" != "1" ]; then
   OUT="$(mktemp -d /tmp/zibu-e2e.XXXXXX)" tests/e2e/shell_start_save.sh build/bin/zibu
+  OUT="$(mktemp -d /tmp/zibu-e2e.XXXXXX)" tests/e2e/damaged_home.sh build/bin/zibu
 fi
 
 # Sanitizer pass over the headless core tests that read untrusted input.

@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
+#include <cstdio>
 
 #include "app/desktop_notifier.h"
 #include "app/platform.h"
@@ -34,8 +35,8 @@ namespace {
 
 constexpr const char* kMain = "main";
 constexpr const char* kNothingSaved =
-    "So that nothing in your files is lost, I will not save zibu.conf or the learned data while I run this "
-    "time. Please repair or move away that file, then start me again.";
+    "So that nothing in your files is lost, I will not save zibu.conf or the learned data in this run. "
+    "Please repair or move away that file, then start me again.";
 constexpr int kHintDurationMs = 30000;
 
 // The hourglass for the life of a scope, restored on every exit.
@@ -232,6 +233,7 @@ void TMainForm::StartUp() {
       savesHeld_ = stopped;
       if (feeds_) feeds_->HoldSaves(stopped);
       HideProgress();
+      std::fprintf(stderr, "zibu: %s\n", stopped.c_str());
       ShowMessage(stopped + "\r\n\r\n" + kNothingSaved);
     }
     // After a stop the settings may be the defaults rather than the user's: no version check.
