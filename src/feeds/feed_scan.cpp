@@ -88,7 +88,8 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   const std::string downloadFile = settings.tempDir + kDownloadFileName;
   const std::string keptCopy = settings.tempDir + CachedFeedFileName(feed.url);
   HttpOptions http = settings.http;
-  if (std::filesystem::exists(keptCopy)) {
+  std::error_code noCopy;  // a folder that cannot be looked into counts as no copy
+  if (std::filesystem::exists(keptCopy, noCopy)) {
     http.ifNoneMatch = feed.etag;
     http.ifModifiedSince = feed.lastModified;
   }

@@ -325,6 +325,16 @@ TEST_F(FeedScanTest, UnchangedFeedAnswers304AndItsKeptCopyIsReadAgain) {
   EXPECT_EQ(server_.RequestCount("/feed.xml"), steps.size());
 }
 
+TEST_F(FeedScanTest, AnUnusableTempFolderCostsTheFeedNotTheScan) {
+  // A folder name too long to look into: the kept copy cannot even be checked for.
+  settings_.tempDir = dir_.string() + "/" + std::string(5000, 'x') + "/";
+  const std::string url = Serve("rss2_three.xml");
+  std::vector<Seen> items;
+  EXPECT_NO_THROW(items = Scan(url));
+  EXPECT_TRUE(items.empty());
+  EXPECT_EQ(port_.lines.back().text, "Finished scanning feed " + url);
+}
+
 TEST(FeedFile, MissingFileGivesNoItems) {
   int calls = 0;
   ReadFeedFile("/nonexistent/zibu/temp.xml", [&](TItem&) { ++calls; });
