@@ -258,7 +258,12 @@ void TMainForm::Log(const std::string& message) {
 void TMainForm::RunVersionCheck() {
   HttpOptions options;
   options.proxy = settings_.proxy;
+  // Events are handled while the request is out; the feeds timer, started by the load, must
+  // not begin a scan in the middle of start-up.
+  const bool timerWasOn = feeds_ && feeds_->Timer1->isActive();
+  if (timerWasOn) feeds_->StopTimer();
   CheckForNewVersion(versionDocumentAddress_, options, kHomePageAddress);
+  if (timerWasOn && feeds_ && !ShutdownRequested()) feeds_->StartTimer();
 }
 
 std::vector<QMdiSubWindow*> TMainForm::ChildWindows() const {

@@ -1,9 +1,11 @@
 #include "app/version_check.h"
 
+#include "app/platform.h"
 #include "common/global_settings.h"
 #include "common/numbers.h"
 #include "http/fetch.h"
 #include "ui/dialogs.h"
+#include "ui/off_thread.h"
 
 namespace zibu {
 
@@ -11,11 +13,19 @@ void CheckForNewVersion(const std::string& documentAddress, const HttpOptions& o
                         const std::string& homePage) {
   try {
     const double current = StrToFloat(kAppVersion);
-    if (NewerVersionAvailable(documentAddress, options, current) && AskYesNo(kNewerVersionQuestion)) {
-      OpenUrl(homePage);
-    }
+    // The request runs on a worker while this thread keeps the splash painted: a network that
+    // does not answer costs its time-outs, not a frozen screen. Closing the program abandons it.
+    const std::string document = RunOffThread(
+        [&](const std::atomic<bool>& cancel) {
+          HttpOptions cancellable = options;
+          cancellable.cancel = &cancel;
+          return FetchPage(documentAddress, cancellable);
+        },
+        {});
+    if (PublishedVersionIsNewer(document, current) && AskYesNo(kNewerVersionQuestion)) OpenUrl(homePage);
   } catch (const std::exception&) {
-    ShowMessage(kUnableToCheckMessage);
+    // A program closing during the check has nothing more to tell about it.
+    if (!ShutdownRequested()) ShowMessage(kUnableToCheckMessage);
   }
 }
 

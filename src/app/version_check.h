@@ -15,8 +15,9 @@ inline constexpr const char* kUnableToCheckMessage =
     "internet connection.";
 
 // Reads the published version at `documentAddress`; when it is higher than this program's, asks
-// whether to visit `homePage` and opens it on Yes. Any failure ends in the unable-to-check
-// message; nothing is thrown.
+// whether to visit `homePage` and opens it on Yes. The request runs off this thread, which
+// handles its events meanwhile. Any failure ends in the unable-to-check message (none when the
+// program is closing); nothing is thrown.
 void CheckForNewVersion(const std::string& documentAddress, const HttpOptions& options,
                         const std::string& homePage);
 

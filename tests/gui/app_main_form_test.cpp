@@ -12,6 +12,7 @@
 #include <QDBusMetaType>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -778,3 +779,66 @@ TEST_F(VersionCheckTest, StartUpChecksOnlyWhenAsked) {
 }
 
 }  // namespace
+
+// The version document is fetched off the user-interface thread: start-up waits for it with the
+// splash naming the step and every window answering, the feeds timer (started by the load) stays
+// still until the check is over, and the question comes as before. A program closing meanwhile
+// abandons the request at once and says nothing about it.
+TEST_F(VersionCheckTest, ASlowSiteFreezesNothingAndStartUpKeepsItsOrder) {
+  struct Case {
+    const char* name;
+    int delayMs;
+    int closeAtMs;  // -1: not closed
+    std::vector<std::string> questions;
+  };
+  const Case cases[] = {{"answer after 1.2 s", 1200, -1, {kNewerVersionQuestion}},
+                        {"closed while waiting", 30000, 400, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    questions.clear();
+    messages.clear();
+    SetShutdownRequested(false);
+    server.ServeDelayed("/zibu.xml", c.delayMs, Doc("1.14"), "text/xml");
+    WriteConf("[main]\n");
+    TfrmFeeds feeds;
+    TMainForm frame;
+    frame.AttachFeeds(&feeds);
+    frame.SetVersionDocumentAddress(server.Url("/zibu.xml"));
+    QElapsedTimer clock;
+    int64_t last = -1, longestGap = 0, checking = 0;
+    bool timerOnWhileChecking = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      const int64_t now = clock.elapsed();
+      if (last >= 0) longestGap = std::max(longestGap, now - last);
+      last = now;
+      if (SplashScreen()->isVisible() && SplashScreen()->Label1->text() == "Checking for new version") {
+        ++checking;
+        if (feeds.Timer1->isActive()) timerOnWhileChecking = true;
+      }
+      if (c.closeAtMs >= 0 && now >= c.closeAtMs) SetShutdownRequested(true);
+    });
+    clock.start();
+    probe.start(20);
+    frame.StartUp();
+    const int64_t took = clock.elapsed();
+    probe.stop();
+    longestGap = std::max(longestGap, took - std::max<int64_t>(last, 0));
+    EXPECT_TRUE(frame.StartupDone());
+    EXPECT_GT(checking, 5);
+    EXPECT_LT(longestGap, 200) << "the splash did not answer for that long";
+    EXPECT_FALSE(timerOnWhileChecking);
+    EXPECT_EQ(questions, c.questions);
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    if (c.closeAtMs < 0) {
+      EXPECT_GE(took, c.delayMs);
+      EXPECT_TRUE(feeds.Timer1->isActive());
+    } else {
+      EXPECT_LT(took, c.closeAtMs + 1000) << "the request was not abandoned";
+      EXPECT_FALSE(feeds.Timer1->isActive());
+    }
+    EXPECT_FALSE(SplashScreen()->isVisible());
+    frame.AttachFeeds(nullptr);
+  }
+  SetShutdownRequested(false);
+}
