@@ -20,6 +20,7 @@
 #include "common/home_lock.h"
 #include "feeds/feeds_window.h"
 #include "ui/dialogs.h"
+#include "ui/icons.h"
 #include "ui/splash_window.h"
 
 namespace {
@@ -83,6 +84,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(kAppVersion);
   // Ties the windows to the installed desktop entry (its icon and name in task bars and docks).
   QGuiApplication::setDesktopFileName(kDesktopAppId);
+  // Every window, the splash and the message boxes too, shows the installed icon.
+  QApplication::setWindowIcon(MainIcon());
   // The frame hides itself while it lives in the tray; only closing it ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
 

@@ -27,17 +27,10 @@ QIcon Draw(Paint paint) {
 }  // namespace
 
 QIcon MainIcon() {
-  return Draw([](QPainter& p) {
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(30, 90, 170));
-    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-    QFont f("Sans");
-    f.setBold(true);
-    f.setPixelSize(24);
-    p.setFont(f);
-    p.setPen(Qt::white);
-    p.drawText(QRectF(0, 0, 32, 32), Qt::AlignCenter, "Z");
-  });
+  QIcon icon;
+  for (const char* size : {"48", "256"})
+    icon.addFile(QString(":/icons/example.zibu_news.Zibu-%1.png").arg(size));
+  return icon;
 }
 
 QIcon FeedsIcon() {

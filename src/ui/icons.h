@@ -1,11 +1,12 @@
-// The program's icons, drawn in code so the program needs no resource files.
+// The program's icons: its own, the one installed for the desktop, from the program's resources;
+// the tool bar's drawn in code.
 #pragma once
 
 #include <QIcon>
 
 namespace zibu {
 
-QIcon MainIcon();    // the program and tray icon
+QIcon MainIcon();    // the program's windows and tray icon
 QIcon FeedsIcon();   // the orange feeds icon
 QIcon WebIcon();     // the web (page monitor) icon
 QIcon SpiderIcon();  // web search

@@ -106,6 +106,17 @@ TEST_F(MainFormTest, StartUpSetsCaptionSettingsAndCommands) {
   frame.StartUp();
   EXPECT_TRUE(frame.StartupDone());
   EXPECT_EQ(frame.windowTitle(), "Zibu 1.13");
+  // The icon is the one installed for the desktop, at each installed size.
+  for (int size : {48, 256}) {
+    // Through a pixmap as the icon's own, which rounds translucent pixels the same way.
+    const QImage installed =
+        QPixmap(QString(ZIBU_TEST_DATA_DIR "/../../data/icons/example.zibu_news.Zibu-%1.png").arg(size))
+            .toImage()
+            .convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(installed.isNull()) << size;
+    EXPECT_EQ(frame.windowIcon().pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32), installed)
+        << size;
+  }
   EXPECT_TRUE(frame.Settings().verboseOutput);
   EXPECT_EQ(frame.Proxy().server, "proxy.lan");
   EXPECT_EQ(frame.Proxy().port, 3128);
