@@ -452,6 +452,12 @@ void TfrmFeeds::LoadConfig(SettingsFile& file) {
     // belongs to the same save as the learned data read below.
     engine_->CompleteInterruptedSave();
     engine_->LoadShownUrls(shownUrls_);
+    // The engine keeps a file it could not read out of every save; the user hears of it here.
+    if (const std::string& problem = engine_->ShownUrlsLoadProblem(); !problem.empty())
+      port_->ShowMessage(
+          "I could not read " + dataDir_ + kShownUrlsFile + ": " + problem +
+          "\r\n\r\nArticles shown before may be shown again. I will not save that file in this run, "
+          "so that nothing in it is lost.");
   };
   steps.loadCommonWords = [this, &step] {
     step(dataDir_ + kCommonWordsFile);

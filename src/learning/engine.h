@@ -205,6 +205,8 @@ class LearningEngine {
   // so that a save may write it. False before any load, and for the pair when LoadWordData did
   // not finish (an error escaped it).
   bool DataLoaded(LearnedFile file) const { return files_[static_cast<int>(file)].loaded; }
+  // Why the last load of shownfeedurls.dat could not read it at all; empty when it could.
+  const std::string& ShownUrlsLoadProblem() const { return shownUrlsProblem_; }
   // Completes the renames of a save whose new files were all written (see SaveData); true when
   // there was one. LoadData calls it; callers loading shownfeedurls.dat themselves call it first.
   bool CompleteInterruptedSave();
@@ -270,6 +272,7 @@ class LearningEngine {
   bool durableSave_ = true;
   std::function<void(const std::string&)> saveStepHook_;
   FileState files_[3];
+  std::string shownUrlsProblem_;
   bool commonWordsLoaded_ = false;
   bool toldWordLimit_ = false;
   int lastWordFileBadValues_ = 0;  // of the last LoadWordWeightings

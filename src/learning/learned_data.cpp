@@ -434,6 +434,7 @@ void LearningEngine::LoadData(TCompMap* shownUrls, bool readOnly) {
 
 void LearningEngine::LoadShownUrls(TCompMap& shownUrls) {
   State(LearnedFile::kShownUrls).loaded = false;
+  shownUrlsProblem_.clear();
   const std::string path = CurrentFile(kShownUrlsFile);
   int dropped = 0;
   try {
@@ -448,6 +449,7 @@ void LearningEngine::LoadShownUrls(TCompMap& shownUrls) {
     });
   } catch (const std::exception& e) {
     // Not read: kept out of every save of this run, so that it is not lost.
+    shownUrlsProblem_ = ProblemText(e);
     port_->Log(ErrorText(e), false);
     return;
   }

@@ -9,6 +9,9 @@
 #  - an allocation that fails: reading zibu.conf needs more memory than the process may take (a
 #    preloaded allocator refuses large blocks). One box names zibu.conf and the problem, the same
 #    on stderr, and no file of the home changes, zibu.conf included.
+#  - a data file that does not load: shownfeedurls.dat needs more memory than allowed. One box
+#    names it and the problem, start-up goes on, and the learned data and every backup keep their
+#    bytes (zibu.conf, which was read whole, is saved as usual).
 # Screenshots go to $OUT (default: a temporary folder, printed at the end).
 #
 # usage: tests/e2e/damaged_home.sh [path/to/zibu]     (needs xvfb-run, xdotool, imagemagick, cc)
@@ -17,7 +20,7 @@ set -euo pipefail
 ZIBU="$(realpath "${1:-build/bin/zibu}")"
 OUT="${OUT:-$(mktemp -d /tmp/zibu-damaged-home.XXXXXX)}"
 mkdir -p "$OUT"
-trap 'rm -f "$OUT/alloc/zibu.conf"' EXIT  # 100 MB
+trap 'rm -f "$OUT/alloc/zibu.conf" "$OUT/data/data/shownfeedurls.dat"' EXIT  # 100 MB each
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Allocations above FAIL_ALLOC_ABOVE bytes fail, as on a machine without that much memory.
@@ -92,8 +95,19 @@ make_data "$ALLOC" older
   printf '\r\n'
 } >"$ALLOC/zibu.conf"
 
+# Case "data": a shown-article memory of 100 MB (one long line), with the same allocator.
+DATA="$OUT/data"
+make_data "$DATA" older
+{
+  printf 'http://news.example/1='
+  head -c 100000000 /dev/zero | tr '\0' '1'
+  printf '\r\n'
+} >"$DATA/data/shownfeedurls.dat"
+printf '[main]\r\ncheckForNewVersion=false\r\nfirstTime=false\r\nfeedCount=1\r\n[rss]\r\nfeed.0.url=http://a.example/rss\r\n' \
+  >"$DATA/zibu.conf"
+
 snapshot() { (cd "$1" && find . -type f ! -name zibu.lock -print0 | sort -z | xargs -0 sha256sum); }
-for home in "$COUNTS" "$ALLOC"; do snapshot "$home" >"$home.before"; done
+for home in "$COUNTS" "$ALLOC" "$DATA"; do snapshot "$home" >"$home.before"; done
 
 inner="$OUT/inner.sh"
 cat >"$inner" <<INNER
@@ -138,12 +152,14 @@ run counts1 "$COUNTS"
 run counts2 "$COUNTS"
 run alloc1 "$ALLOC" LD_PRELOAD="$OUT/fail_alloc.so" FAIL_ALLOC_ABOVE=67108864
 run alloc2 "$ALLOC" LD_PRELOAD="$OUT/fail_alloc.so" FAIL_ALLOC_ABOVE=67108864
+run data1 "$DATA" LD_PRELOAD="$OUT/fail_alloc.so" FAIL_ALLOC_ABOVE=67108864
+run data2 "$DATA" LD_PRELOAD="$OUT/fail_alloc.so" FAIL_ALLOC_ABOVE=67108864
 INNER
 chmod +x "$inner"
 xvfb-run -a -s "-screen 0 1280x900x24" "$inner"
 
 problems=()
-for run in counts1 counts2 alloc1 alloc2; do
+for run in counts1 counts2 alloc1 alloc2 data1 data2; do
   [ "$(cat "$OUT/$run.rc")" = 0 ] || problems+=("$run ended with $(cat "$OUT/$run.rc")")
 done
 # Counts: no box, one status line each, every feed and the window kept, the learned data as it was.
@@ -169,6 +185,14 @@ for run in alloc1 alloc2; do
 done
 snapshot "$ALLOC" >"$ALLOC.after"
 cmp -s "$ALLOC.before" "$ALLOC.after" || problems+=("alloc: files changed: $(diff "$ALLOC.before" "$ALLOC.after" | grep '^>' | tr '\n' ' ')")
+# A data file that does not load: one box naming it, and the learned data and backups unchanged.
+for run in data1 data2; do
+  [ "$(cat "$OUT/$run.boxes")" = 1 ] || problems+=("$run showed $(cat "$OUT/$run.boxes") message boxes, not 1")
+done
+snapshot "$DATA" | grep -v ' ./zibu.conf$' >"$DATA.after"
+grep -v ' ./zibu.conf$' "$DATA.before" | cmp -s - "$DATA.after" ||
+  problems+=("data: files changed: $(grep -v ' ./zibu.conf$' "$DATA.before" | diff - "$DATA.after" | grep '^>' | tr '\n' ' ')")
+grep -qa '^feed.0.url=http://a.example/rss' "$DATA/zibu.conf" || problems+=("data: zibu.conf lost its feed")
 
 if [ ${#problems[@]} -gt 0 ]; then
   printf '%s\n' "${problems[@]}" >&2

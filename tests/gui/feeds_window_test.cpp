@@ -131,6 +131,27 @@ TEST_F(FeedsWindowTest, LoadConfigHandsTheLearningParametersOn) {
   EXPECT_EQ(w->ResultsFormat(), 0);
 }
 
+// A shown-article memory that cannot be read at all is named in a message box with the problem;
+// the load goes on, and the file is left out of the saves of the run.
+TEST_F(FeedsWindowTest, AShownMemoryThatCannotBeReadIsReportedAndKept) {
+  WriteConf("[main]\n");
+  const fs::path shown = home_ / "data" / "shownfeedurls.dat";
+  fs::create_directories(shown / "inside");  // a folder where the file should be
+  auto w = Reload();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].rfind("I could not read " + shown.string() + ": ", 0), 0u) << messages_[0];
+  EXPECT_NE(messages_[0].find("I will not save that file in this run"), std::string::npos);
+  EXPECT_TRUE(w->Timer1->isActive());  // the load went on to its end
+  EXPECT_FALSE(w->SavesHeld());
+  w->ShownUrls().Add("http://new.example/", 1796806800000LL);
+  w->SaveData();
+  EXPECT_TRUE(fs::is_directory(shown / "inside"));
+  fs::remove_all(shown);
+  messages_.clear();
+  w = Reload();  // readable again (missing): nothing to say
+  EXPECT_TRUE(messages_.empty());
+}
+
 TEST_F(FeedsWindowTest, AddAcceptsHttpOnlyAndSaves) {
   AddFeed("ftp://files.example/rss");
   EXPECT_EQ(messages_, std::vector<std::string>{"Feed URL must start with http:// or https://"});
