@@ -48,6 +48,14 @@ std::string CachedFeedFileName(const std::string& url) {
   return name;
 }
 
+void DropKeptCopyUnlessUsed(const std::string& tempDir, const std::string& url,
+                            const std::vector<TFeed>& feeds) {
+  for (const TFeed& feed : feeds)
+    if (feed.url == url) return;
+  std::error_code ignored;  // a copy that cannot be removed costs some disk space, nothing more
+  std::filesystem::remove(tempDir + CachedFeedFileName(url), ignored);
+}
+
 HttpOptions FeedRequestOptions(const ProxySettings& proxy) {
   HttpOptions options;
   options.proxy = proxy;

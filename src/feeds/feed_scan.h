@@ -38,6 +38,10 @@ struct FeedDownload {
 // The name, in the temporary folder, of the copy kept of a feed's last downloaded document: read
 // again when the server answers that the feed has not changed.
 std::string CachedFeedFileName(const std::string& url);
+// Removes the copy kept for `url` from `tempDir` unless a feed of `feeds` still has that address:
+// a deleted feed's copy would otherwise stay in the folder for good. Never throws.
+void DropKeptCopyUnlessUsed(const std::string& tempDir, const std::string& url,
+                            const std::vector<TFeed>& feeds);
 
 // Fetches `url` (percent-encoded first) into `downloadFile`, which is deleted beforehand, so it
 // does not exist after a failed download (nor after a 304 answer to a conditional request). On

@@ -739,7 +739,9 @@ void TfrmFeeds::btnDeleteClick() {
     return;
   }
   if (!port_->AskYesNo(kDeleteFeedQuestion)) return;
+  const std::string url = feeds_[static_cast<size_t>(i)].url;
   DeleteFeedAt(feeds_, static_cast<size_t>(i));
+  DropKeptCopyUnlessUsed(tempDir_, url, feeds_);
   Log("Deleted feed " + std::to_string(i));
   lbFeeds->blockSignals(true);
   delete lbFeeds->takeItem(i);

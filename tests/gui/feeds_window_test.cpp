@@ -23,6 +23,7 @@
 
 #include "app/platform.h"
 #include "common/settings.h"
+#include "feeds/feed_scan.h"
 #include "feeds/keyword_rules.h"
 #include "feeds/opml.h"
 #include "learning/engine.h"
@@ -220,7 +221,9 @@ TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
     }
     EXPECT_EQ(window_->Feeds().size(), step.feeds);
     EXPECT_EQ(window_->lbFeeds->count(), static_cast<int>(step.feeds));
-    if (step.message.rfind("I added 4", 0) != 0) EXPECT_EQ(ReadConf(), confBefore);
+    if (step.message.rfind("I added 4", 0) != 0) {
+      EXPECT_EQ(ReadConf(), confBefore);
+    }
   }
   // The import is in zibu.conf at once and in the log; the export gives the list back.
   EXPECT_NE(ReadConf().find("feed.4.url=https://planet.debian.org/atom.xml"), std::string::npos);
@@ -296,6 +299,18 @@ TEST_F(FeedsWindowTest, DeletingFeedOneOfThree) {
   AddFeed("http://127.0.0.1/0");
   AddFeed("http://127.0.0.1/1");
   AddFeed("http://127.0.0.1/2", "300", "1:two");
+  AddFeed("http://127.0.0.1/0");  // the same address twice: its kept copy stays until both go
+  // Copies kept from earlier downloads: the deleted feed's goes with it, the others stay.
+  std::vector<std::string> kept;
+  for (const char* url : {"http://127.0.0.1/0", "http://127.0.0.1/1", "http://127.0.0.1/2"}) {
+    kept.push_back(window_->TempDir() + CachedFeedFileName(url));
+    std::ofstream(kept.back()) << "<rss/>";
+  }
+  window_->lbFeeds->setCurrentRow(3);
+  window_->btnDelete->click();
+  ASSERT_EQ(window_->Feeds().size(), 3u);
+  EXPECT_TRUE(fs::exists(kept[0]));
+  questions_.clear();
   window_->txtAddFeedURL->setText("http://127.0.0.1/new");  // nothing selected now
   window_->btnDelete->click();
   EXPECT_EQ(messages_, std::vector<std::string>{"Please select a feed to delete"});
@@ -313,6 +328,8 @@ TEST_F(FeedsWindowTest, DeletingFeedOneOfThree) {
   EXPECT_EQ(window_->lbFeeds->count(), 2);
   EXPECT_EQ(window_->lbFeeds->item(1)->text(), "http://127.0.0.1/2");
   EXPECT_TRUE(StatusHas("Deleted feed 1"));
+  EXPECT_EQ(std::vector<bool>({fs::exists(kept[0]), fs::exists(kept[1]), fs::exists(kept[2])}),
+            std::vector<bool>({true, false, true}));
   EXPECT_TRUE(window_->Timer1->isActive());  // started again after the deletion
   // Nothing is selected, so nothing of the deleted feed stays in the boxes.
   for (const QString& box : {window_->txtAddFeedURL->text(), window_->txtKeywords->toPlainText(),
