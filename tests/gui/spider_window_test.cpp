@@ -47,7 +47,9 @@ std::string Link(const std::string& path, const std::string& text) {
   return "<a href=\"" + path + "\">" + text + "</a>" + std::string(60, '.');
 }
 
-std::string S(const QString& q) { return FromQ(q); }
+std::string S(const QString& q) {
+  return FromQ(q);
+}
 
 class SpiderWindowTest : public ::testing::Test {
  protected:
@@ -56,14 +58,16 @@ class SpiderWindowTest : public ::testing::Test {
     SetProcessMessagesInterval(0);  // every yield handles the clicks waiting for it
     SetDialogScript({.onMessage = [this](const std::string& t) { messages.push_back(t); },
                      .onQuestion = [](const std::string&) { return false; },
-                     .onOpenUrl = [this](const std::string& u) { opened.push_back(u); }});
+                     .onOpenUrl = [this](const std::string& u) { opened.push_back(u); },
+                     .onChooseFile = nullptr});
     for (int i = 0; i < 5; ++i) {
       engine.LearnFromRating("jordan abdullah sand", 10);
       engine.LearnFromRating("katie", -10);
     }
     server.ServeBody("/", "<html><body>" + Link("/jordan.html", "Jordan and Abdullah") +
                               Link("/sand.html", "Sand") + Link("/katie.html", "Katie") +
-                              Link("/plain.html", "Weather") + Link("/missing.html", "Missing") + "</body></html>");
+                              Link("/plain.html", "Weather") + Link("/missing.html", "Missing") +
+                              "</body></html>");
     server.ServeBody("/jordan.html", "<h1>King Abdullah of Jordan</h1>\r\n<p>Jordan    news</p>");
     server.ServeBody("/sand.html", "<p>Sand and Jordan</p>");
     server.ServeBody("/katie.html", "<p>Katie</p>");
@@ -107,7 +111,8 @@ class SpiderWindowTest : public ::testing::Test {
   int LogCount(const std::string& text) const {
     int n = 0;
     for (const auto& line : window->txtResults->toPlainText().split('\n'))
-      if (S(line).size() >= text.size() && S(line).compare(S(line).size() - text.size(), text.size(), text) == 0)
+      if (S(line).size() >= text.size() &&
+          S(line).compare(S(line).size() - text.size(), text.size(), text) == 0)
         ++n;
     return n;
   }
@@ -151,12 +156,15 @@ TEST_F(SpiderWindowTest, StartsIdleWithItsControlsAsDesigned) {
   EXPECT_FALSE(window->pnlFoundLinks->isVisible());
   EXPECT_EQ(S(window->btnStart->toolTip()), "Start scanning at the specified web page");
   EXPECT_EQ(S(window->cbSearchOffsiteLinks->toolTip()), "Search links that are on other websites");
-  EXPECT_EQ(S(window->cbSearchHigherLinks->toolTip()).rfind("Search pages on this site that are higher than the current page", 0), 0u);
+  EXPECT_EQ(S(window->cbSearchHigherLinks->toolTip())
+                .rfind("Search pages on this site that are higher than the current page", 0),
+            0u);
   const std::string hint = S(window->tbShowRelevance->toolTip());
   EXPECT_EQ(hint, SpiderRelevanceHint());
   EXPECT_EQ(S(window->lblShowRelevance->toolTip()), hint);
   EXPECT_EQ(S(window->Label6->toolTip()), hint);
-  EXPECT_NE(hint.find("to estimate how relevant a particular page is.\r\n\r\nIf you move"), std::string::npos);
+  EXPECT_NE(hint.find("to estimate how relevant a particular page is.\r\n\r\nIf you move"),
+            std::string::npos);
   EXPECT_EQ(S(window->sgLinksFound->model()->headerData(2, Qt::Horizontal).toString()), "Relevance (%)");
   EXPECT_EQ(S(window->sgPagesFound->model()->headerData(1, Qt::Horizontal).toString()), "Text");
   TfrmSpider fresh(nullptr);
@@ -187,7 +195,8 @@ TEST_F(SpiderWindowTest, CrawlsTheLoopbackSiteAndListsRelevantPagesSortedByRelev
   EXPECT_EQ(S(window->lblCurrentPageDescription->text()), "Katie");
   EXPECT_EQ(LogCount("Ran out of links!"), 1);
   EXPECT_EQ(LogCount("Stopped searching"), 1);
-  EXPECT_NE(Log().find("Error downloading " + server.Url("/missing.html") + ": EHttpError: "), std::string::npos);
+  EXPECT_NE(Log().find("Error downloading " + server.Url("/missing.html") + ": EHttpError: "),
+            std::string::npos);
   EXPECT_EQ(Log().find("Downloading "), std::string::npos);  // verbose lines are off
   EXPECT_TRUE(window->btnStart->isEnabled());
   EXPECT_FALSE(window->btnStop->isEnabled());
@@ -232,8 +241,8 @@ TEST_F(SpiderWindowTest, PauseHoldsTheCrawlUntilResume) {
     if (address != server.Url("/jordan.html")) return;
     DuringDownload([this] { window->btnPause->click(); });
     QTimer::singleShot(600, window, [this, &seen] {
-      seen.push_back({window->btnStart->isEnabled(), window->btnStop->isEnabled(), window->btnPause->isEnabled(),
-                      S(window->btnPause->text()), fetched.size()});
+      seen.push_back({window->btnStart->isEnabled(), window->btnStop->isEnabled(),
+                      window->btnPause->isEnabled(), S(window->btnPause->text()), fetched.size()});
       window->btnPause->click();
     });
   };
