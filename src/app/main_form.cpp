@@ -486,6 +486,18 @@ PageFoundResult TMainForm::ShowPageFound(const std::string& reason, const std::s
   return ShowPageFoundWindow(this, reason, title, description, link, ratingPanelVisible);
 }
 
+PageFoundResult TMainForm::ShowArticle(const FoundArticle& article) {
+  AlertUser(article.reason, article.title);
+  Explainer explain;
+  if (feeds_) {
+    explain = [feeds = feeds_](const std::string& text) {
+      if (!feeds) throw Error("The feeds window has gone", "EInvalidOperation");
+      return feeds->Explain(text);
+    };
+  }
+  return ShowPageFoundWindow(this, article, explain);
+}
+
 bool TMainForm::TrayAvailable() const {
   if (trayAvailable_) return trayAvailable_();
   return QSystemTrayIcon::isSystemTrayAvailable();

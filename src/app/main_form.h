@@ -58,6 +58,8 @@ class TMainForm : public QMainWindow, public FramePort {
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link,
                                 bool ratingPanelVisible) override;
+  // A feed article: its "Why?" is explained with the feeds window's learning.
+  PageFoundResult ShowArticle(const FoundArticle& article) override;
 
   const GlobalSettings& Settings() const override { return settings_; }
   const ProxySettings& Proxy() const { return settings_.proxy; }

@@ -27,6 +27,17 @@ struct PageFoundResult {
   bool enough = false;  // "Enough for now" ticked
 };
 
+// A feed article put before the user for rating, with what its "Why?" needs to explain it.
+struct FoundArticle {
+  std::string reason;
+  std::string title;  // plain text: title + " " + description is the text that was scored
+  std::string description;
+  std::string link;
+  int relevance = 0;        // 100 for a keyword match
+  std::string matchedRule;  // the keyword rule line that took it, as written; "" when none did
+  bool learning = false;    // shown in a learning run, whatever it scored
+};
+
 // Shows one found article (or page line) to the user and asks for a rating; the main frame
 // alerts the user first.
 class PageFoundPort {
@@ -35,6 +46,11 @@ class PageFoundPort {
   virtual PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                         const std::string& description, const std::string& link,
                                         bool ratingPanelVisible) = 0;
+  // A feed article with the rating scale. Windows add its "Why?"; anything else shows it as
+  // ShowPageFound does.
+  virtual PageFoundResult ShowArticle(const FoundArticle& article) {
+    return ShowPageFound(article.reason, article.title, article.description, article.link, true);
+  }
 };
 
 // Time source, injectable so tests control it.

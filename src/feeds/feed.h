@@ -26,6 +26,9 @@ struct TItem {
   std::string Description;  // RSS description or Atom content
   std::string Link;
   std::string Reason;  // why it was selected, as shown to the user
+  // The keyword rule line that took it, as the user wrote it ("" when its relevance did, and in a
+  // learning run, whose rules are its own), for the rating windows' "Why?".
+  std::string MatchedRule;
   int32_t Relevance = 0;
   int32_t Rating = 0;  // -10..10; 0 = not rated
 };

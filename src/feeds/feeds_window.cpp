@@ -934,7 +934,9 @@ void TfrmFeeds::ShowItemsInTable(Items& items) {
         std::to_string(items.size()) + (items.size() == 1 ? " article" : " articles") + " to rate",
         items.empty() ? std::string() : items.front().Title);
   }
-  ShowItemsTableWindow(this, items, Settings().showNagScreens);
+  ShowItemsTableWindow(
+      this, items, Settings().showNagScreens, [this](const std::string& text) { return Explain(text); },
+      scanner_->isLearning);
 }
 
 PageFoundResult TfrmFeeds::ShowPageFound(const std::string& reason, const std::string& title,
@@ -942,6 +944,15 @@ PageFoundResult TfrmFeeds::ShowPageFound(const std::string& reason, const std::s
                                          bool ratingPanelVisible) {
   if (frame_) return frame_->ShowPageFound(reason, title, description, link, ratingPanelVisible);
   return ShowPageFoundWindow(this, reason, title, description, link, ratingPanelVisible);
+}
+
+PageFoundResult TfrmFeeds::ShowArticle(const FoundArticle& article) {
+  if (frame_) return frame_->ShowArticle(article);
+  return ShowPageFoundWindow(this, article, [this](const std::string& text) { return Explain(text); });
+}
+
+RelevanceExplanation TfrmFeeds::Explain(const std::string& text) {
+  return engine_->ExplainRelevance(text);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include "feeds/feed_scan.h"
 #include "feeds/scheduler.h"
 #include "feeds/self_test.h"
+#include "learning/explanation.h"
 #include "ui/window_ports.h"
 
 class QButtonGroup;
@@ -114,6 +115,10 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link,
                                 bool ratingPanelVisible) override;
+  // The same for an article of a scan, whose "Why?" is explained with this window's learning.
+  PageFoundResult ShowArticle(const FoundArticle& article) override;
+  // Why a text scores what it does, with what has been learned by now.
+  RelevanceExplanation Explain(const std::string& text);
 
   // LastUserActivity := now.
   void Touch();

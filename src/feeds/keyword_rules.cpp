@@ -86,7 +86,7 @@ bool RuleLineMatches(std::string_view upperTerms, std::string_view text) {
   return count == static_cast<int>(terms.size());
 }
 
-std::string MatchKeywords(const std::vector<std::string>& rules, std::string_view text, UserPort& port) {
+KeywordMatch MatchKeywordLine(const std::vector<std::string>& rules, std::string_view text, UserPort& port) {
   for (const auto& line : rules) {
     if (!StartsWith(line, "1:")) {
       port.Log("Ignoring inactive keywords: " + line, true);
@@ -98,10 +98,14 @@ std::string MatchKeywords(const std::vector<std::string>& rules, std::string_vie
       continue;
     }
     port.Log("Searching for " + terms, true);
-    if (RuleLineMatches(terms, text)) return terms;
+    if (RuleLineMatches(terms, text)) return {terms, line};
     port.Log("No match found for " + terms, true);
   }
   return {};
+}
+
+std::string MatchKeywords(const std::vector<std::string>& rules, std::string_view text, UserPort& port) {
+  return MatchKeywordLine(rules, text, port).terms;
 }
 
 std::string MatchKeywords(const TFeed& feed, std::string_view text, UserPort& port) {

@@ -36,6 +36,14 @@ bool RemoveCrlfLines(std::vector<std::string>& lines, UserPort& port);
 // Whether one active line's term list (already upper-cased, without "1:") matches `text`.
 bool RuleLineMatches(std::string_view upperTerms, std::string_view text);
 
+// The first active rule line that matches a text: its upper-cased term list (without "1:") and
+// the line as written.
+struct KeywordMatch {
+  std::string terms;  // "" when no line matches
+  std::string line;
+};
+KeywordMatch MatchKeywordLine(const std::vector<std::string>& rules, std::string_view text, UserPort& port);
+
 // The upper-cased term list of the first active rule line that matches `text`, or "" when none
 // does. Writes the verbose trace of which lines were tried to `port`.
 std::string MatchKeywords(const std::vector<std::string>& rules, std::string_view text, UserPort& port);

@@ -52,8 +52,8 @@ void TFeedScanner::PresentOneByOne(Items& items) {
   bool enough = false;
   for (const TItem& item : items) {
     port_.Log("Showing " + item.Title + ", link=" + item.Link, true);
-    const PageFoundResult answer =
-        pageFound_.ShowPageFound(item.Reason, item.Title, item.Description, item.Link, true);
+    const PageFoundResult answer = pageFound_.ShowArticle(
+        {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule, isLearning});
     learner_.LearnFromRating(answer.rating, item.Title + " " + item.Description);
     if (answer.rating != 0) ++rated;
     MarkShown(item.Link);

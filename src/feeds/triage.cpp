@@ -48,12 +48,15 @@ void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, It
     return;
   }
   const std::string text = item.Title + " " + item.Description;
-  const std::string matched = MatchKeywords(feed, text, context.port);
-  if (!matched.empty()) {
+  const KeywordMatch match = MatchKeywordLine(feed.keywords, text, context.port);
+  // The working record may carry the line of an earlier article.
+  item.MatchedRule.clear();
+  if (!match.terms.empty()) {
     if (context.isLearning) {
       item.Reason = "Learning";
     } else {
-      item.Reason = "Keyword match on " + matched;
+      item.Reason = "Keyword match on " + match.terms;
+      item.MatchedRule = match.line;
       context.port.Log(item.Reason);
     }
     item.Relevance = 100;

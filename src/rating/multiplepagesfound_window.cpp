@@ -1,5 +1,6 @@
 #include "rating/multiplepagesfound_window.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -49,7 +50,17 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
   sgArticles->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   sgArticles->horizontalHeader()->setDefaultSectionSize(300);
   sgArticles->viewport()->installEventFilter(this);
-  topLayout->addWidget(lblHeading);
+  btnWhy = new QPushButton(ToQ("&Why?"), pnlTop);
+  btnWhy->setObjectName("btnWhy");
+  btnWhy->setToolTip(ToQ(
+      "Why the selected article? The words that raised or lowered its relevance, and the rule that matched"));
+  btnWhy->setAutoDefault(false);
+  btnWhy->setVisible(false);
+  connect(btnWhy, &QPushButton::clicked, this, &TfrmMultiplePagesFound::btnWhyClick);
+  auto* headingRow = new QHBoxLayout;
+  headingRow->addWidget(lblHeading, 1);
+  headingRow->addWidget(btnWhy);
+  topLayout->addLayout(headingRow);
   topLayout->addWidget(sgArticles, 1);
   splitter->addWidget(pnlTop);
 
@@ -195,14 +206,39 @@ bool TfrmMultiplePagesFound::FormCloseQuery() {
   return true;
 }
 
+void TfrmMultiplePagesFound::SetWhy(Explainer explain, bool learning) {
+  explain_ = std::move(explain);
+  learning_ = learning;
+  btnWhy->setVisible(static_cast<bool>(explain_));
+}
+
+void TfrmMultiplePagesFound::btnWhyClick() {
+  const int row = sgArticles->currentRow();
+  if (!explain_ || !items_ || row < 0 || row >= static_cast<int>(items_->size())) return;
+  const TItem& item = (*items_)[static_cast<size_t>(row)];
+  WhySubject why;
+  why.reason = item.Reason;
+  // The text its relevance was computed on.
+  why.text = item.Title + " " + item.Description;
+  why.matchedRule = item.MatchedRule;
+  why.learning = learning_;
+  if (item.MatchedRule.empty() && !learning_) why.foundRelevance = item.Relevance;
+  // One explanation at a time: a long one lets events run while it is worked out.
+  btnWhy->setEnabled(false);
+  OpenWhyWindow(this, why, explain_);
+  btnWhy->setEnabled(true);
+}
+
 void TfrmMultiplePagesFound::done(int) {
   if (!FormCloseQuery()) return;
   QDialog::done(QDialog::Accepted);
 }
 
-void ShowItemsTableWindow(QWidget* owner, Items& items, bool showNagScreens) {
+void ShowItemsTableWindow(QWidget* owner, Items& items, bool showNagScreens, const Explainer& explain,
+                          bool learning) {
   TfrmMultiplePagesFound window(owner);
   window.showNagScreens = showNagScreens;
+  if (explain) window.SetWhy(explain, learning);
   window.SetItems(items);
   window.exec();
 }

@@ -8,6 +8,7 @@
 
 #include "feeds/feed.h"
 #include "rating/rating_scale.h"
+#include "rating/why_window.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -35,6 +36,10 @@ class TfrmMultiplePagesFound : public QDialog {
   void FormResize();
   // Whether the window may close; asks the reminder question when few items were rated.
   bool FormCloseQuery();
+  // Offers "Why?" for the selected article, explained with `explain` (`learning`: the articles
+  // of a learning run); without this the button is hidden.
+  void SetWhy(Explainer explain, bool learning);
+  void btnWhyClick();
 
   // The reminder question is asked only while this is on (showNagScreens).
   bool showNagScreens = true;
@@ -43,6 +48,7 @@ class TfrmMultiplePagesFound : public QDialog {
 
   QWidget* pnlTop = nullptr;
   QLabel* lblHeading = nullptr;
+  QPushButton* btnWhy = nullptr;
   QTableWidget* sgArticles = nullptr;
   QWidget* pnlContent = nullptr;
   QPlainTextEdit* txtContents = nullptr;
@@ -70,11 +76,14 @@ class TfrmMultiplePagesFound : public QDialog {
   RatingScale scale_;
   Items* items_ = nullptr;
   bool updating_ = false;
+  Explainer explain_;
+  bool learning_ = false;
 };
 
 // The modal part of showing articles as a table: create the window owned by owner, hand it the
 // items and wait until it is closed. The ratings end up in items. The caller alerts the user
 // first and learns afterwards.
-void ShowItemsTableWindow(QWidget* owner, Items& items, bool showNagScreens);
+void ShowItemsTableWindow(QWidget* owner, Items& items, bool showNagScreens, const Explainer& explain = {},
+                          bool learning = false);
 
 }  // namespace zibu

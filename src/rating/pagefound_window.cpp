@@ -64,6 +64,14 @@ TfrmPageFound::TfrmPageFound(QWidget* owner) : QDialog(owner) {
   Button1->setDefault(true);
   Button1->resize(90, 27);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  btnWhy = new QPushButton(ToQ("&Why?"), pnlButtons);
+  btnWhy->setObjectName("btnWhy");
+  btnWhy->setToolTip(
+      ToQ("Why this article? The words that raised or lowered its relevance, and the rule that matched"));
+  btnWhy->setAutoDefault(false);
+  btnWhy->resize(90, 27);
+  btnWhy->setVisible(false);
+  connect(btnWhy, &QPushButton::clicked, this, &TfrmPageFound::btnWhyClick);
   layout->addWidget(pnlButtons);
 
   pnlRateRelevance = new QWidget(this);
@@ -129,8 +137,23 @@ void TfrmPageFound::FitTitleAndLink() {
 void TfrmPageFound::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   FitTitleAndLink();
-  // Close stays at the right edge of its panel whatever the window's width.
+  // Close stays at the right edge of its panel whatever the window's width, "Why?" beside it.
   Button1->move(width() - Button1->width() - 12, 30);
+  btnWhy->move(Button1->x() - btnWhy->width() - 8, 30);
+}
+
+void TfrmPageFound::SetWhy(const WhySubject& subject, Explainer explain) {
+  why_ = subject;
+  explain_ = std::move(explain);
+  btnWhy->setVisible(static_cast<bool>(explain_));
+}
+
+void TfrmPageFound::btnWhyClick() {
+  if (!explain_) return;
+  // One explanation at a time: a long one lets events run while it is worked out.
+  btnWhy->setEnabled(false);
+  OpenWhyWindow(this, why_, explain_);
+  btnWhy->setEnabled(true);
 }
 
 bool TfrmPageFound::Enough() const {
@@ -146,6 +169,18 @@ void TfrmPageFound::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+namespace {
+
+PageFoundResult ShowModally(TfrmPageFound& window) {
+  window.exec();
+  PageFoundResult result;
+  result.rating = window.GetRating();
+  result.enough = window.Enough();
+  return result;
+}
+
+}  // namespace
+
 PageFoundResult ShowPageFoundWindow(QWidget* owner, const std::string& reason, const std::string& title,
                                     const std::string& description, const std::string& link,
                                     bool ratingPanelVisible) {
@@ -153,11 +188,23 @@ PageFoundResult ShowPageFoundWindow(QWidget* owner, const std::string& reason, c
   window.setWindowState(Qt::WindowNoState);
   PlaceInsideScreen(&window);
   window.SetArticle(reason, link, title, description, ratingPanelVisible);
-  window.exec();
-  PageFoundResult result;
-  result.rating = window.GetRating();
-  result.enough = window.Enough();
-  return result;
+  return ShowModally(window);
+}
+
+PageFoundResult ShowPageFoundWindow(QWidget* owner, const FoundArticle& article, const Explainer& explain) {
+  TfrmPageFound window(owner);
+  window.setWindowState(Qt::WindowNoState);
+  PlaceInsideScreen(&window);
+  window.SetArticle(article.reason, article.link, article.title, article.description, true);
+  WhySubject why;
+  why.reason = article.reason;
+  // The text its relevance was computed on.
+  why.text = article.title + " " + article.description;
+  why.matchedRule = article.matchedRule;
+  why.learning = article.learning;
+  if (article.matchedRule.empty() && !article.learning) why.foundRelevance = article.relevance;
+  if (explain) window.SetWhy(why, explain);
+  return ShowModally(window);
 }
 
 }  // namespace zibu

@@ -7,6 +7,7 @@
 
 #include "common/ports.h"
 #include "rating/rating_scale.h"
+#include "rating/why_window.h"
 
 class QCheckBox;
 class QFont;
@@ -30,12 +31,16 @@ class TfrmPageFound : public QDialog {
   // Tag of the checked scale button; 0 when the user did not touch the scale.
   int GetRating() const { return scale_.GetRating(); }
   bool Enough() const;
+  // Offers "Why?", which explains the article with `explain`; without this the button is hidden.
+  void SetWhy(const WhySubject& subject, Explainer explain);
+  void btnWhyClick();
 
   QLabel* Label1 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
   QWidget* pnlButtons = nullptr;
   QPushButton* Button1 = nullptr;
   QCheckBox* cbEnough = nullptr;
+  QPushButton* btnWhy = nullptr;
   QWidget* pnlRateRelevance = nullptr;
   TLinkLabel* LinkLabel = nullptr;
   const RatingScale& Scale() const { return scale_; }
@@ -50,6 +55,8 @@ class TfrmPageFound : public QDialog {
   RatingScale scale_;
   QString title_;  // whole, as Label1 shows it when it fits
   QString link_;
+  WhySubject why_;
+  Explainer explain_;
 };
 
 // `text` as it fits in `lines` lines of `width` pixels when word-wrapped: unchanged when it fits,
@@ -61,5 +68,7 @@ QString ElideToLines(const QString& text, const QFont& font, int width, int line
 PageFoundResult ShowPageFoundWindow(QWidget* owner, const std::string& reason, const std::string& title,
                                     const std::string& description, const std::string& link,
                                     bool ratingPanelVisible);
+// The same for a feed article with its rating scale, whose "Why?" explains it with `explain`.
+PageFoundResult ShowPageFoundWindow(QWidget* owner, const FoundArticle& article, const Explainer& explain);
 
 }  // namespace zibu

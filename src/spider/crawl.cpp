@@ -126,7 +126,7 @@ void TSpiderCrawl::scorePage(const std::string& page) {
   port_.ProcessMessagesPaced();
   // The slider is read now: the user may have moved it during the crawl.
   if (relevance > view_.ShowRelevance()) {
-    found_.push_back({currentAddress_, currentDescription_ + "- " + PageExcerpt(text), relevance});
+    found_.push_back({currentAddress_, currentDescription_ + "- " + PageExcerpt(text), relevance, text});
     view_.FoundPagesChanged();
     if (!checkpoint()) {
       leave_ = true;

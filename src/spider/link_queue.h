@@ -39,6 +39,7 @@ struct FoundPage {
   std::string url;
   std::string text;
   int relevance = 0;
+  std::string scoredText;  // the page's plain text its relevance was computed on, for "Why?"
 };
 
 // The link queue. Rows are numbered from 0 here (the grid shows row k as its data row k + 1).

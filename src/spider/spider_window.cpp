@@ -26,6 +26,7 @@
 #include "app/platform.h"
 #include "http/fetch.h"
 #include "learning/engine.h"
+#include "rating/why_window.h"
 #include "ui/column_fit.h"
 #include "ui/dialogs.h"
 #include "ui/off_thread.h"
@@ -279,8 +280,11 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   lblPagesFound = Named(new QLabel("Pages found:", pnlFoundPages), "lblPagesFound");
   btnOpenPage = Named(new QPushButton("Open page", pnlFoundPages), "btnOpenPage");
   btnOpenPage->setToolTip("Open the selected page in your web browser");
+  btnWhy = Named(new QPushButton("Why?", pnlFoundPages), "btnWhy");
+  btnWhy->setToolTip("Why the selected page was found: the words that raised or lowered its relevance");
   pagesBar->addWidget(lblPagesFound);
   pagesBar->addStretch(1);
+  pagesBar->addWidget(btnWhy);
   pagesBar->addWidget(btnOpenPage);
   pagesLayout->addLayout(pagesBar);
   sgPagesFound = NewGrid(pnlFoundPages, "sgPagesFound");
@@ -339,6 +343,7 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   connect(cbShowLinks, &QCheckBox::clicked, this, &TfrmSpider::cbShowLinksClick);
   connect(btnOpenPage, &QPushButton::clicked, this, &TfrmSpider::btnOpenPageClick);
   connect(btnOpenLink, &QPushButton::clicked, this, &TfrmSpider::btnOpenLinkClick);
+  connect(btnWhy, &QPushButton::clicked, this, &TfrmSpider::btnWhyClick);
 
   FormCreate();
 }
@@ -407,6 +412,26 @@ void TfrmSpider::btnOpenPageClick() {
   const std::string url = crawl_->foundPages()[static_cast<size_t>(current.row())].url;
   Log("Opening " + url);
   OpenUrl(url);
+}
+
+void TfrmSpider::btnWhyClick() {
+  const QModelIndex current = sgPagesFound->currentIndex();
+  if (!current.isValid()) {
+    ShowMessage("Please select a page!");
+    return;
+  }
+  if (!engine_) return;
+  const FoundPage& page = crawl_->foundPages()[static_cast<size_t>(current.row())];
+  WhySubject why;
+  why.reason = "Page relevance=" + std::to_string(page.relevance) + "%";
+  why.text = page.scoredText;
+  why.foundRelevance = page.relevance;
+  // One explanation at a time: a long page lets events run while it is worked out, and the crawl
+  // may sort the found pages meanwhile (the subject is a copy).
+  btnWhy->setEnabled(false);
+  OpenWhyWindow(this, why,
+                [engine = engine_](const std::string& text) { return engine->ExplainRelevance(text); });
+  btnWhy->setEnabled(true);
 }
 
 void TfrmSpider::btnOpenLinkClick() {

@@ -54,6 +54,8 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   void cbShowLinksClick();
   void btnOpenPageClick();
   void btnOpenLinkClick();
+  // Why the selected found page has its relevance, with what has been learned by now.
+  void btnWhyClick();
   void Log(const std::string& message, bool verbose = false);
 
   TSpiderCrawl& Crawl() { return *crawl_; }
@@ -85,6 +87,7 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   QLabel* lblLinksFound = nullptr;
   QPushButton* btnOpenPage = nullptr;
   QPushButton* btnOpenLink = nullptr;
+  QPushButton* btnWhy = nullptr;
   QPlainTextEdit* txtResults = nullptr;
   QTableView* sgLinksFound = nullptr;
   QTableView* sgPagesFound = nullptr;

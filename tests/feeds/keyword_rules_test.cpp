@@ -54,6 +54,15 @@ TEST(KeywordRules, MatchKeywordsLogsEachLineTriedAndStopsAtTheFirstMatch) {
                                                     "Searching for TALKS,!PEACE"}));
   for (const auto& l : port.lines) EXPECT_TRUE(l.verbose) << l.text;
 
+  // The line that matched, as written, with the same trace.
+  port.lines.clear();
+  const KeywordMatch match = MatchKeywordLine(feed.keywords, "Nuclear talks", port);
+  EXPECT_EQ(match.terms, "TALKS,!PEACE");
+  EXPECT_EQ(match.line, "1:talks,!peace");
+  EXPECT_EQ(port.lines.size(), 4u);
+  const KeywordMatch none = MatchKeywordLine(feed.keywords, "Weather", port);
+  EXPECT_EQ(none.terms + none.line, "");
+
   port.lines.clear();
   EXPECT_EQ(MatchKeywords(feed, "Nuclear peace talks", port), "NUCLEAR");
   EXPECT_EQ(port.Texts(),

@@ -44,6 +44,7 @@ TEST_F(LearningRunTest, ShowsEveryArticleWithAVowelEvenIfShownBeforeAndRestoresT
   // "PSST! HM. 1984 XKCD 2025" has none of a, e, i, o, u, y; "Brrr Dry myth" has a y.
   EXPECT_EQ(bench.user.Titles(), (std::vector<std::string>{"Storm over the city", "Nuclear talks", "Brrr"}));
   for (const auto& shown : bench.user.shown) EXPECT_EQ(shown.reason, "Learning");
+  for (const auto& a : bench.user.articles) EXPECT_TRUE(a.learning && a.matchedRule.empty()) << a.title;
   EXPECT_EQ(bench.user.shown[1].description, "Vienna");
   ASSERT_EQ(bench.learner.learned.size(), 3u);
   EXPECT_EQ(bench.learner.learned[0], std::make_pair(6, std::string("Storm over the city ")));

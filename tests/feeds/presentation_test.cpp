@@ -60,10 +60,18 @@ class PresentTest : public ::testing::Test {
 TEST_F(PresentTest, OneByOneShowsMostRelevantFirstLearnsAndMarksEveryArticle) {
   Items items = Relevances({{40, "low"}, {100, "key"}, {70, "mid"}});
   items[1].Reason = "Keyword match on KEY";
+  items[1].MatchedRule = "1:key";
   Rate({3, 0, -2});
   bench.clock.now = kT0 + 5;
   bench.scanner.PresentResults(items);
   ASSERT_EQ(bench.user.shown.size(), 3u);
+  // Each comes with what its "Why?" needs: the relevance it was found with and the rule line.
+  ASSERT_EQ(bench.user.articles.size(), 3u);
+  EXPECT_EQ(bench.user.articles[0].matchedRule, "1:key");
+  EXPECT_EQ(bench.user.articles[1].matchedRule, "");
+  EXPECT_EQ(bench.user.articles[1].relevance, 70);
+  EXPECT_EQ(bench.user.articles[2].title, "low");
+  for (const FoundArticle& a : bench.user.articles) EXPECT_FALSE(a.learning);
   EXPECT_EQ(bench.user.Titles(), (std::vector<std::string>{"key", "mid", "low"}));
   EXPECT_EQ(bench.user.shown[0].reason, "Keyword match on KEY");
   EXPECT_EQ(bench.user.shown[0].description, "about key");

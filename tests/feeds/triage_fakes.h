@@ -94,7 +94,13 @@ class ScriptedUser : public PageFoundPort {
   };
   std::deque<PageFoundResult> answers;
   std::vector<Shown> shown;
-  std::function<void()> onShow;  // e.g. a nested event while the window is up
+  std::vector<FoundArticle> articles;  // what came through ShowArticle, as it came
+  std::function<void()> onShow;        // e.g. a nested event while the window is up
+
+  PageFoundResult ShowArticle(const FoundArticle& article) override {
+    articles.push_back(article);
+    return PageFoundPort::ShowArticle(article);
+  }
 
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link, bool) override {

@@ -153,7 +153,9 @@ TEST_F(TriageTest, ThresholdHundredTakesOnlyKeywordMatchesAndFullRelevance) {
   ASSERT_EQ(results.size(), 2u);
   EXPECT_EQ(results[0].Reason, "Keyword match on NUCLEAR,INSPECTION");
   EXPECT_EQ(results[0].Relevance, 100);
+  EXPECT_EQ(results[0].MatchedRule, "1:nuclear,inspection");  // as written, for "Why?"
   EXPECT_EQ(results[1].Reason, "Article found, relevance=100%");
+  EXPECT_EQ(results[1].MatchedRule, "");
   EXPECT_TRUE(bench.port.Logged("Keyword match on NUCLEAR,INSPECTION"));
 }
 
@@ -174,6 +176,7 @@ TEST_F(TriageTest, DuringALearningRunAMatchIsReasonedLearningWithoutALogLine) {
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Reason, "Learning");
   EXPECT_EQ(results[0].Relevance, 100);
+  EXPECT_EQ(results[0].MatchedRule, "");  // the run's own rules are not the user's
   EXPECT_FALSE(bench.port.Logged("Keyword match on FILM"));
 }
 

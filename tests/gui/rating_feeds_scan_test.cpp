@@ -29,6 +29,7 @@
 #include "learning/engine.h"
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
+#include "rating/why_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"
@@ -112,16 +113,46 @@ class FeedsScanTest : public ::testing::Test {
   }
 
   void PlayUser() {
+    // Working out an explanation lets events run: the user acts once at a time.
+    if (playing_) return;
+    playing_ = true;
+    PlayUserOnce();
+    playing_ = false;
+  }
+  // What the "Why?" window said, with its first raising and lowering word rows.
+  struct WhySeen {
+    std::string caption, shown, changed, raised, lowered;
+    bool overTheRatingWindow = false;
+  };
+  static std::string FirstRow(QTableWidget* table) {
+    if (table->rowCount() == 0) return "";
+    std::string row;
+    for (int c = 0; c < table->columnCount(); ++c) row += (c ? "|" : "") + FromQ(table->item(0, c)->text());
+    return row;
+  }
+  void AskWhy(QWidget* ratingWindow, QPushButton* btnWhy) {
+    if (!askWhy_ || !btnWhy->isVisible()) return;
+    btnWhy->click();
+    auto* why = ratingWindow->findChild<TfrmWhy*>();
+    ASSERT_NE(why, nullptr);
+    whySeen_.push_back({FromQ(why->windowTitle()), FromQ(why->lblShown->text()),
+                        FromQ(why->lblChanged->text()), FirstRow(why->sgRaised), FirstRow(why->sgLowered),
+                        why->isVisible() && QApplication::activeModalWidget() == ratingWindow});
+    why->btnClose->click();
+  }
+  void PlayUserOnce() {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* page = qobject_cast<TfrmPageFound*>(modal)) {
       shownReasons_.push_back(FromQ(page->windowTitle()));
       shownTitles_.push_back(FromQ(page->Label1->text()));
+      AskWhy(page, page->btnWhy);
       const int rating = ratings_.empty() ? 0 : ratings_.front();
       if (!ratings_.empty()) ratings_.erase(ratings_.begin());
       if (rating != 0) ButtonFor(page->Scale(), rating)->click();
       page->Button1->click();
     } else if (auto* table = qobject_cast<TfrmMultiplePagesFound*>(modal)) {
       tableRows_ = table->sgArticles->rowCount();
+      AskWhy(table, table->btnWhy);
       if (tableRows_ > 1) {
         table->sgArticles->setCurrentCell(1, 0);
         ButtonFor(table->Scale(), 7)->click();
@@ -149,6 +180,9 @@ class FeedsScanTest : public ::testing::Test {
   std::vector<int> ratings_;
   std::string typed_;
   int tableRows_ = 0;
+  bool playing_ = false;
+  bool askWhy_ = false;
+  std::vector<WhySeen> whySeen_;
   std::vector<std::string> shownReasons_, shownTitles_, messages_, questions_;
 };
 
@@ -208,7 +242,11 @@ TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
   EXPECT_FALSE(window_->btnCancel->isEnabled());
 }
 
+// Every rating window offers "Why?" beside the reason; it opens over the window without
+// blocking it and says why the article was shown: the learning run, the rule line that matched,
+// or its relevance, with the words the user rated up first.
 TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
+  askWhy_ = true;
   window_->lbFeeds->setCurrentRow(0);
   ratings_ = {10, -8};
   window_->btnLearn->click();
@@ -228,14 +266,34 @@ TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
   EXPECT_EQ(shownReasons_[0], "Keyword match on VOLCANO");
   EXPECT_EQ(shownTitles_[1], "Football cup final tonight");
   EXPECT_EQ(shownReasons_[1].rfind("Article found, relevance=", 0), 0u);
+
+  // FOOTBALL twice at +10 in the learning run: weight 20, 20 x 100 / 50 = 40 a time; simple
+  // (80 + 5 x 20) / 7 = 25, each of the 15 pairs 10 x 100 / 50 x 2 = 40, 600 / 30 = 20: (25 + 20) / 2.
+  ASSERT_EQ(whySeen_.size(), 4u);
+  for (const WhySeen& w : whySeen_) EXPECT_TRUE(w.overTheRatingWindow) << w.caption;
+  EXPECT_EQ(whySeen_[0].caption, "Why? Learning");
+  EXPECT_EQ(whySeen_[0].shown, "I showed it for you to rate in the learning run, whatever its relevance.");
+  EXPECT_EQ(whySeen_[0].raised, "");  // nothing learned yet
+  EXPECT_EQ(whySeen_[1].lowered, "");
+  EXPECT_EQ(whySeen_[2].caption, "Why? Keyword match on VOLCANO");
+  EXPECT_EQ(whySeen_[2].shown, "I showed it because this keyword rule line matched: 1:volcano");
+  EXPECT_EQ(whySeen_[3].caption, "Why? " + shownReasons_[1]);
+  EXPECT_EQ(whySeen_[3].shown, "It was found with a relevance of 22%.");
+  EXPECT_EQ(whySeen_[3].changed, "");
+  EXPECT_EQ(whySeen_[3].raised, "FOOTBALL|2|+20|+80");
+  EXPECT_EQ(whySeen_[3].lowered, "");
 }
 
 TEST_F(FeedsScanTest, TableFormatRatesTheSecondRowAndMarksEveryRow) {
   window_->tbShowRelevance->setValue(0);
   window_->rgResultsFormatButtons->button(1)->click();
   window_->lbFeeds->setCurrentRow(1);
+  askWhy_ = true;
   window_->btnSearchSelectedFeed->click();
   EXPECT_EQ(tableRows_, 2);
+  ASSERT_EQ(whySeen_.size(), 1u);  // for the first row, selected when the window opens
+  EXPECT_TRUE(whySeen_[0].overTheRatingWindow);
+  EXPECT_EQ(whySeen_[0].shown, "I showed it because this keyword rule line matched: 1:volcano");
   EXPECT_EQ(Shown(), (std::vector<std::string>{server_.Url("/n/1"), server_.Url("/n/2")}));
   EXPECT_EQ(window_->Engine().WordWeights().Get("POSTPONED"), 7);
   EXPECT_TRUE(StatusHas("Finished updating relevance tables"));

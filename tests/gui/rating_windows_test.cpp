@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -16,8 +17,12 @@
 #include <algorithm>
 #include <functional>
 
+#include "common/errors.h"
+#include "learning/engine.h"
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
+#include "rating/why_window.h"
+#include "ui/dialogs.h"
 #include "ui/link_label.h"
 #include "ui/qtext.h"
 
@@ -316,6 +321,156 @@ TEST(MultiplePagesFoundWindowTest, CloseQuestionCountsAndSwitches) {
   EXPECT_EQ(questionsFor(1, true, false), 0);
   EXPECT_EQ(questionsFor(2, false, false), 0);
   EXPECT_EQ(questionsFor(10, true, true), 1);
+}
+
+// The learned data of the rating example: the six ratings applied twice leave JORDAN 18,
+// ABDULLAH 26, SAND 20, KATIE -32 and the pairs JORDAN-ABDULLAH 18, JORDAN-SAND 16,
+// JORDAN-KATIE -16, SAND-KATIE -10, ABDULLAH-KATIE -6, ABDULLAH-SAND 14 (maxWordWeight 50).
+class ExampleLearning {
+ public:
+  ExampleLearning() {
+    for (int round = 0; round < 2; ++round)
+      for (const auto& [rating, text] : std::vector<std::pair<int, const char*>>{{9, "jordan abdullah"},
+                                                                                 {8, "jordan sand"},
+                                                                                 {-8, "jordan's katie"},
+                                                                                 {-5, "katie sands"},
+                                                                                 {-3, "katie abdullah"},
+                                                                                 {7, "sand abdullah's"}})
+        engine.LearnFromRating(text, rating);
+  }
+  SilentUserPort port;
+  LearningEngine engine{port};
+};
+
+std::vector<std::string> Rows(QTableWidget* table) {
+  std::vector<std::string> rows;
+  for (int r = 0; r < table->rowCount(); ++r) {
+    std::string row;
+    for (int c = 0; c < table->columnCount(); ++c) row += (c ? "|" : "") + FromQ(table->item(r, c)->text());
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Rows that raised the relevance are green, those that lowered it red.
+bool ColouredBySign(QTableWidget* table) {
+  for (int r = 0; r < table->rowCount(); ++r) {
+    const bool raised = !FromQ(table->item(r, table->columnCount() - 1)->text()).starts_with("-");
+    for (int c = 0; c < table->columnCount(); ++c)
+      if (table->item(r, c)->foreground().color() != (raised ? RaisedColour() : LoweredColour()))
+        return false;
+  }
+  return true;
+}
+
+TEST(WhyWindowTest, ExplainsTheExampleTextsWordByWordAndPairByPair) {
+  ExampleLearning example;
+  using Lines = std::vector<std::string>;
+  struct Case {
+    WhySubject subject;
+    Lines raised, lowered, pairs;
+    std::string shown, score, changed;
+  };
+  const std::vector<Case> cases = {
+      {{"Keyword match on JORDAN", "jordan katie sand abdullah", "1:jordan", false, std::nullopt},
+       {"ABDULLAH|1|+26|+52", "SAND|1|+20|+40", "JORDAN|1|+18|+36"},
+       {"KATIE|1|-32|-64"},
+       {"ABDULLAH + JORDAN|+18|+72", "JORDAN + SAND|+16|+64", "ABDULLAH + SAND|+14|+56",
+        "JORDAN + KATIE|-16|-64", "KATIE + SAND|-10|-40", "ABDULLAH + KATIE|-6|-24"},
+       "I showed it because this keyword rule line matched: 1:jordan",
+       "What I have learned gives it a relevance of 10% now.\n"
+       "Simple relevance 16% = 64 (the sum of the word contributions) / 4 words, 4 of them learned.\n"
+       "Relationship relevance 5% = 64 (the sum of the pair contributions) / (4 x 3) for its 4 different "
+       "words.\n"
+       "The relevance is the mean of the two, as the simple relevance is above 0.",
+       ""},
+      {{"Article found, relevance=40%", "katies jordan", "", false, 40},
+       {"JORDAN|1|+18|+36"},
+       {"KATIE|1|-32|-64"},
+       {"JORDAN + KATIE|-16|-64"},
+       "It was found with a relevance of 40%.",
+       "What I have learned gives it a relevance of -14% now.\n"
+       "Simple relevance -14% = -28 (the sum of the word contributions) / 2 words, 2 of them learned.\n"
+       "Relationship relevance -32% = -64 (the sum of the pair contributions) / (2 x 1) for its 2 different "
+       "words.\n"
+       "The relevance is the simple relevance, as that is not above 0.",
+       "When it was found it had 40%: what I have learned has changed since then."},
+      {{"Learning", "jordan AND THE jordan", "", true, std::nullopt},
+       {"JORDAN|2|+18|+72"},
+       {},
+       {},
+       "I showed it for you to rate in the learning run, whatever its relevance.",
+       "What I have learned gives it a relevance of 18% now.\n"
+       "Simple relevance 36% = 72 (the sum of the word contributions) / 2 words, 1 of them learned.\n"
+       "Relationship relevance 0%: it has fewer than two different words.\n"
+       "The relevance is the mean of the two, as the simple relevance is above 0.",
+       ""},
+      {{"Page relevance=0%", "AND THE", "", false, 0},
+       {},
+       {},
+       {},
+       "It was found with a relevance of 0%.",
+       "What I have learned gives it a relevance of 0% now.\nIt has no word I look at, so I cannot score it.",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.subject.text);
+    TfrmWhy window;
+    window.SetExplanation(c.subject, example.engine.ExplainRelevance(c.subject.text));
+    EXPECT_EQ(FromQ(window.windowTitle()), "Why? " + c.subject.reason);
+    EXPECT_EQ(Rows(window.sgRaised), c.raised);
+    EXPECT_EQ(Rows(window.sgLowered), c.lowered);
+    EXPECT_EQ(Rows(window.sgPairs), c.pairs);
+    for (QTableWidget* t : {window.sgRaised, window.sgLowered, window.sgPairs})
+      EXPECT_TRUE(ColouredBySign(t));
+    EXPECT_EQ(FromQ(window.lblShown->text()), c.shown);
+    EXPECT_EQ(FromQ(window.lblScore->text()), c.score);
+    EXPECT_EQ(FromQ(window.lblChanged->text()), c.changed);
+    EXPECT_EQ(window.lblChanged->isVisibleTo(&window), !c.changed.empty());
+  }
+}
+
+// "Why?" opens over the single-article window without blocking it and goes when it closes; an
+// explanation that fails says so in a box and opens nothing. Without an explainer (the page
+// monitor's alerts) there is no button.
+TEST(WhyWindowTest, OpensOverTheSingleArticleWindowAndClosesWithIt) {
+  ExampleLearning example;
+  std::vector<std::string> messages;
+  SetDialogScript({.onMessage = [&](const std::string& m) { messages.push_back(m); }});
+  struct Case {
+    Explainer explain;
+    bool buttonShown, opened;
+  };
+  const Explainer fine = [&](const std::string& text) { return example.engine.ExplainRelevance(text); };
+  const Explainer failing = [](const std::string&) -> RelevanceExplanation {
+    throw Error("I cannot scan while the table is being changed", "EInvalidOperation");
+  };
+  for (const Case& c : {Case{fine, true, true}, Case{failing, true, false}, Case{{}, false, false}}) {
+    messages.clear();
+    QPointer<TfrmWhy> seen;
+    bool buttonShown = false, opened = false, stillModal = false;
+    WhenModal([&](QWidget* w) {
+      auto* page = static_cast<TfrmPageFound*>(w);
+      buttonShown = page->btnWhy->isVisible();
+      if (buttonShown) page->btnWhy->click();
+      seen = page->findChild<TfrmWhy*>();
+      opened = !seen.isNull() && seen->isVisible();
+      stillModal = QApplication::activeModalWidget() == page && (!seen || seen->isVisible());
+      page->Button1->click();
+    });
+    FoundArticle article{"Article found, relevance=10%", "Jordan and Katie", "sand abdullah", "http://x/1",
+                         10};
+    ShowPageFoundWindow(nullptr, article, c.explain);
+    EXPECT_EQ(buttonShown, c.buttonShown);
+    EXPECT_EQ(opened, c.opened);
+    EXPECT_TRUE(stillModal);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(seen.isNull());  // gone with the rating window
+    EXPECT_EQ(messages.size(), c.explain && !c.opened ? 1u : 0u);
+    if (!messages.empty())
+      EXPECT_EQ(messages[0], "I could not work out why: I cannot scan while the table is being changed");
+  }
+  ClearDialogScript();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QTableWidget>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -33,6 +34,7 @@
 #include "feeds/feeds_window.h"
 #include "http/fetch.h"
 #include "learning/engine.h"
+#include "rating/why_window.h"
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
@@ -293,6 +295,8 @@ TEST_F(SpiderWindowTest, ClosingItsChildWindowDuringACrawlClosesBothAfterTheCraw
   EXPECT_TRUE(sub.isNull());
 }
 
+// Open page, Open Link and Why? act on the selected row; Why? explains the page's text as it was
+// scored, over the window, with the words rated up first.
 TEST_F(SpiderWindowTest, OpenButtonsNeedASelectedRow) {
   window->cbShowLinks->click();
   onFetch = [this](const std::string& address) {
@@ -303,8 +307,11 @@ TEST_F(SpiderWindowTest, OpenButtonsNeedASelectedRow) {
   window->sgLinksFound->setCurrentIndex(QModelIndex());
   window->btnOpenPage->click();
   window->btnOpenLink->click();
-  EXPECT_EQ(messages, (std::vector<std::string>{"Please select a page!", "Please select a link!"}));
+  window->btnWhy->click();
+  EXPECT_EQ(messages, (std::vector<std::string>{"Please select a page!", "Please select a link!",
+                                                "Please select a page!"}));
   EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(window->findChild<TfrmWhy*>(), nullptr);
 
   ASSERT_GE(window->sgPagesFound->model()->rowCount(), 1);
   ASSERT_GE(window->sgLinksFound->model()->rowCount(), 1);
@@ -317,6 +324,22 @@ TEST_F(SpiderWindowTest, OpenButtonsNeedASelectedRow) {
   EXPECT_EQ(opened[1], Cell(window->sgLinksFound, 0, 0));
   EXPECT_EQ(LogCount("Opening " + opened[0]), 1);
   EXPECT_EQ(LogCount("Opening " + opened[1]), 1);
+
+  // "King Abdullah of Jordan / Jordan news": JORDAN and ABDULLAH rated up five times to 50.
+  ASSERT_EQ(opened[0], server.Url("/jordan.html"));
+  window->btnWhy->click();
+  auto* why = window->findChild<TfrmWhy*>();
+  ASSERT_NE(why, nullptr);
+  EXPECT_TRUE(why->isVisible());
+  EXPECT_EQ(S(why->windowTitle()), "Why? Page relevance=" + Cell(window->sgPagesFound, 0, 2) + "%");
+  EXPECT_EQ(S(why->lblShown->text()),
+            "It was found with a relevance of " + Cell(window->sgPagesFound, 0, 2) + "%.");
+  ASSERT_EQ(why->sgRaised->rowCount(), 2);
+  EXPECT_EQ(S(why->sgRaised->item(0, 0)->text()) + " " + S(why->sgRaised->item(0, 3)->text()), "JORDAN +200");
+  EXPECT_EQ(S(why->sgRaised->item(1, 0)->text()) + " " + S(why->sgRaised->item(1, 3)->text()),
+            "ABDULLAH +100");
+  EXPECT_EQ(why->sgLowered->rowCount(), 0);
+  EXPECT_TRUE(why->lblChanged->isHidden());
 }
 
 TEST_F(SpiderWindowTest, ShowLinksSplitsTheHolderAndColumnsFollowThePanels) {

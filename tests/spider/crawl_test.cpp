@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "spider/crawl.h"
 #include "spider_fakes.h"
 
@@ -65,6 +66,8 @@ TEST_F(Crawl, ListsRelevantPagesReachedThroughLinksUntilTheLinksRunOut) {
   EXPECT_EQ(spider.foundPages()[1].relevance, 40);
   // Description, "- ", and the text with line breaks and runs of blanks made single blanks.
   EXPECT_EQ(spider.foundPages()[0].text, "from image- good good good good good");
+  // The whole plain text as it was scored, for "Why?".
+  EXPECT_EQ(spider.foundPages()[0].scoredText, HtmlToText(web.pages[kSite + "/fromimg.html"]));
 
   // Scored: good, ok, broken, deep, fromimg. Not: the start, the empty body, the failure, and
   // the page reached through a link without description (whose links are still followed).
