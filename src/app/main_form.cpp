@@ -114,6 +114,13 @@ void TMainForm::CreateActions() {
   SpeedButton1 = makeAction("Visit zibu home page", "SpeedButton1", "Visit zibu home page", HomeIcon());
   connect(SpeedButton1, &QAction::triggered, this, &TMainForm::VisitHomePage);
 
+  FileLearnedWords1 =
+      makeAction("&Learned words...", "FileLearnedWords1",
+                 "Learned words|See the words Zibu has learned with their weights, and correct them");
+  connect(FileLearnedWords1, &QAction::triggered, this, [this] {
+    if (feeds_) feeds_->ShowLearnedWords();
+  });
+
   FileExit1 = makeAction("E&xit", "FileExit1", "Exit|Exit application");
   connect(FileExit1, &QAction::triggered, this, &QWidget::close);
 
@@ -135,6 +142,7 @@ void TMainForm::CreateActions() {
   file->addAction(sbRSS);
   file->addAction(btnNewWebPage);
   file->addAction(btnSpider);
+  file->addAction(FileLearnedWords1);
   file->addSeparator();
   file->addAction(FileExit1);
 

@@ -147,6 +147,7 @@ class TMainForm : public QMainWindow, public FramePort {
   QAction* btnSpider = nullptr;
   QAction* sbSaveConfig = nullptr;
   QAction* SpeedButton1 = nullptr;
+  QAction* FileLearnedWords1 = nullptr;
   QAction* FileExit1 = nullptr;
   QAction* WindowCascade1 = nullptr;
   QAction* WindowTileHorizontal1 = nullptr;

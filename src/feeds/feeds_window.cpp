@@ -38,10 +38,12 @@
 #include "feeds/scheduler.h"
 #include "feeds/self_test.h"
 #include "learning/engine.h"
+#include "rating/learned_words_window.h"
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
 #include "ui/dialogs.h"
 #include "ui/off_thread.h"
+#include "ui/placement.h"
 #include "ui/qtext.h"
 #include "ui/status_log.h"
 #include "ui/window_user_port.h"
@@ -163,6 +165,8 @@ void TfrmFeeds::BuildControls() {
              "learn about the kind of articles you are interested in",
              this);
   btnReset = Button("&Reset", "Reset list of shown alerts, last refresh times etc.", this);
+  btnLearnedWords = Button("Learned &words...",
+                           "See the words Zibu has learned with their weights, and correct them", this);
   btnUnitTests = Button("Unit Tests", nullptr, this);
   btnCheckRel = Button("Check Rel", nullptr, this);
   btnUnitTests->setVisible(false);
@@ -209,6 +213,7 @@ void TfrmFeeds::BuildControls() {
   searchRow->addSpacing(12);
   searchRow->addWidget(btnLearn);
   searchRow->addWidget(btnReset);
+  searchRow->addWidget(btnLearnedWords);
   searchRow->addWidget(btnUnitTests);
   searchRow->addWidget(btnCheckRel);
   searchRow->addStretch(1);
@@ -338,6 +343,7 @@ void TfrmFeeds::BuildControls() {
            {btnCancel, "btnCancel"},
            {btnLearn, "btnLearn"},
            {btnReset, "btnReset"},
+           {btnLearnedWords, "btnLearnedWords"},
            {btnUnitTests, "btnUnitTests"},
            {btnCheckRel, "btnCheckRel"},
            {rgResultsFormat, "rgResultsFormat"},
@@ -389,6 +395,10 @@ void TfrmFeeds::ConnectHandlers() {
   connect(btnSearchSelectedFeed, &QPushButton::clicked, this, [this] { btnSearchSelectedFeedClick(); });
   connect(btnReset, &QPushButton::clicked, this, [this] { btnResetClick(); });
   connect(btnLearn, &QPushButton::clicked, this, [this] { btnLearnClick(); });
+  connect(btnLearnedWords, &QPushButton::clicked, this, [this] {
+    Touch();
+    ShowLearnedWords();
+  });
   connect(btnCheckRel, &QPushButton::clicked, this, [this] { btnCheckRelClick(); });
   connect(btnUnitTests, &QPushButton::clicked, this, [this] { btnUnitTestsClick(); });
   connect(tbShowRelevance, &QSlider::valueChanged, this, [this] { Touch(); });
@@ -528,6 +538,20 @@ int TfrmFeeds::LearnedWordCount() const {
 }
 LearningEngine& TfrmFeeds::Engine() {
   return *engine_;
+}
+
+void TfrmFeeds::ShowLearnedWords() {
+  if (!learnedWords_) {
+    learnedWords_ =
+        std::make_unique<TfrmLearnedWords>(*engine_, [this](const std::string& line) { Log(line); });
+    PlaceInsideScreen(learnedWords_.get());
+  } else {
+    learnedWords_->RefreshIfChanged();
+  }
+  learnedWords_->setWindowState(learnedWords_->windowState() & ~Qt::WindowMinimized);
+  learnedWords_->show();
+  learnedWords_->raise();
+  learnedWords_->activateWindow();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -38,6 +38,7 @@ class Clock;
 class LearningEngine;
 class SettingsFile;
 class StatusLog;
+class TfrmLearnedWords;
 class UserPort;
 class WindowUserPort;
 class EngineLearner;
@@ -75,6 +76,9 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   void ReleaseScans() override;
   int LearnedWordCount() const;
   LearningEngine& Engine();
+  // Opens (or brings forward) the window of the learned words, which this window owns.
+  void ShowLearnedWords();
+  TfrmLearnedWords* LearnedWordsWindow() const { return learnedWords_.get(); }
   void Log(const std::string& message, bool verbose = false);
 
   // ---- what the scan, triage and presentation use ----
@@ -190,6 +194,7 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   QPushButton* btnCancel;
   QPushButton* btnLearn;
   QPushButton* btnReset;
+  QPushButton* btnLearnedWords;
   QPushButton* btnUnitTests;
   QPushButton* btnCheckRel;
   QLabel* lblShowRelevance;  // "Show articles with relevance:  LOW"
@@ -245,6 +250,7 @@ class TfrmFeeds : public QWidget, public ScanHost, public PageFoundPort, public 
   bool introShown_ = false;
   std::string savesHeld_;  // why saves are held; empty when they are not
   std::function<void(const std::string&)> loadStepHook_;
+  std::unique_ptr<TfrmLearnedWords> learnedWords_;
 };
 
 }  // namespace zibu

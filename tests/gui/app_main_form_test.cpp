@@ -43,6 +43,7 @@
 #include "feeds/feeds_window.h"
 #include "learning/engine.h"
 #include "monitor/monitor_window.h"
+#include "rating/learned_words_window.h"
 #include "spider/spider_gate.h"
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
@@ -141,9 +142,9 @@ TEST_F(MainFormTest, StartUpSetsCaptionSettingsAndCommands) {
       if (!item->isSeparator()) menus.push_back("  " + FromQ(item->text()));
   }
   EXPECT_EQ(menus, (std::vector<std::string>{"&File", "  &RSS/Atom feeds", "  New web page monitor window",
-                                             "  New web search window", "  E&xit", "&Window", "  &Cascade",
-                                             "  Tile &Horizontally", "  Tile &Vertically", "  &Minimize All",
-                                             "  &Arrange All"}));
+                                             "  New web search window", "  &Learned words...", "  E&xit",
+                                             "&Window", "  &Cascade", "  Tile &Horizontally",
+                                             "  Tile &Vertically", "  &Minimize All", "  &Arrange All"}));
   auto* bar = frame.findChild<QToolBar*>("ToolBar1");
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(bar->actions().size(), 5);
@@ -552,6 +553,29 @@ TEST_F(MainFormTest, OnlyShowingTheFrameBringsTheFeedsWindowForward) {
     }
     EXPECT_TRUE(frame.FeedsInFront()) << step.what;
   }
+  frame.AttachFeeds(nullptr);
+}
+
+// One window of the learned words, from the File menu and from the feeds window alike.
+TEST_F(MainFormTest, TheLearnedWordsWindowOpensFromTheFileMenuAndTheFeedsWindow) {
+  WriteConf(kQuiet);
+  TfrmFeeds feeds;
+  TMainForm frame;
+  frame.AttachFeeds(&feeds);
+  frame.StartUp();
+  frame.show();
+  EXPECT_EQ(feeds.LearnedWordsWindow(), nullptr);
+  frame.FileLearnedWords1->trigger();
+  TfrmLearnedWords* window = feeds.LearnedWordsWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(window->isWindow());
+  EXPECT_EQ(FromQ(window->windowTitle()), "Learned words");
+  window->btnClose->click();
+  EXPECT_FALSE(window->isVisible());
+  feeds.btnLearnedWords->click();
+  EXPECT_EQ(feeds.LearnedWordsWindow(), window);
+  EXPECT_TRUE(window->isVisible());
   frame.AttachFeeds(nullptr);
 }
 

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include "feeds/feeds_window.h"
 #include "feeds/scheduler.h"
 #include "learning/engine.h"
+#include "rating/learned_words_window.h"
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
 #include "rating/why_window.h"
@@ -282,6 +284,39 @@ TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
   EXPECT_EQ(whySeen_[3].changed, "");
   EXPECT_EQ(whySeen_[3].raised, "FOOTBALL|2|+20|+80");
   EXPECT_EQ(whySeen_[3].lowered, "");
+}
+
+// The user rated FOOTBALL up in a learning run and forgets it in the learned-words window: its
+// article scores (5 x 20) / 7 = 14 and 10 pairs x 40 / 30 = 13, (14 + 13) / 2 = 13, no longer 22.
+TEST_F(FeedsScanTest, ForgettingAWordRatedUpLowersTheNextScoreOfItsArticle) {
+  window_->lbFeeds->setCurrentRow(0);
+  ratings_ = {10, -8};
+  window_->btnLearn->click();
+  ASSERT_EQ(window_->Engine().GetRelevance("Football cup final tonight Both football teams are ready"), 22);
+  window_->btnLearnedWords->click();
+  TfrmLearnedWords* words = window_->LearnedWordsWindow();
+  ASSERT_NE(words, nullptr);
+  ASSERT_TRUE(words->SelectWord("FOOTBALL"));
+  EXPECT_EQ(words->txtWeight->value(), 20);
+  words->btnForget->click();
+  EXPECT_EQ(questions_.back().rfind("Forget FOOTBALL?", 0), 0u);
+  EXPECT_FALSE(words->SelectWord("FOOTBALL"));
+  EXPECT_TRUE(StatusHas("Forgot the word FOOTBALL"));
+  // Saved with the learned data, as a rating is.
+  window_->SaveData();
+  SilentUserPort silent;
+  LearningEngine saved(silent);
+  saved.SetDataFolder((home_ / "data").string() + "/", false);
+  saved.LoadData(nullptr, true);
+  EXPECT_LT(saved.WordWeights().IndexOf("FOOTBALL"), 0);
+  EXPECT_EQ(saved.WordWeights().Get("FINAL"), 10);
+  EXPECT_EQ(saved.WordCount(), window_->Engine().WordCount());
+
+  shownReasons_.clear();
+  clock_.now += 5 * 60000;
+  window_->Timer1Timer();
+  EXPECT_EQ(shownReasons_,
+            (std::vector<std::string>{"Keyword match on VOLCANO", "Article found, relevance=13%"}));
 }
 
 TEST_F(FeedsScanTest, TableFormatRatesTheSecondRowAndMarksEveryRow) {
