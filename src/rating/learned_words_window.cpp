@@ -110,7 +110,7 @@ TfrmLearnedWords::TfrmLearnedWords(LearningEngine& engine, std::function<void(co
     : QWidget(parent, Qt::Window), engine_(engine), log_(std::move(log)) {
   setObjectName("frmLearnedWords");
   setWindowTitle("Learned words");
-  resize(820, 560);
+  resize(840, 600);
 
   // Left: the search box, the count and the words.
   auto* left = new QWidget(this);
@@ -183,7 +183,12 @@ TfrmLearnedWords::TfrmLearnedWords(LearningEngine& engine, std::function<void(co
   sgRelationships->verticalHeader()->hide();
   sgRelationships->setEditTriggers(QAbstractItemView::NoEditTriggers);
   sgRelationships->setSelectionMode(QAbstractItemView::NoSelection);
+  sgRelationships->setFocusPolicy(Qt::NoFocus);
+  sgRelationships->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  sgRelationships->verticalHeader()->setDefaultSectionSize(sgRelationships->fontMetrics().height() + 6);
   sgRelationships->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  sgRelationships->setMinimumHeight(sgRelationships->horizontalHeader()->sizeHint().height() +
+                                    8 * sgRelationships->verticalHeader()->defaultSectionSize() + 4);
   sgRelationships->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
   selectedLayout->addWidget(lblSelected, 0, 0, 1, 3);
   selectedLayout->addWidget(lblWeight, 1, 0);
@@ -201,7 +206,6 @@ TfrmLearnedWords::TfrmLearnedWords(LearningEngine& engine, std::function<void(co
   auto* commonLayout = new QVBoxLayout(gbCommon);
   lblCommonWords = new QLabel(gbCommon);
   lblCommonWords->setObjectName("lblCommonWords");
-  lblCommonWords->setWordWrap(true);
   commonModel_ = new QStringListModel(this);
   lbCommonWords = new QListView(gbCommon);
   lbCommonWords->setObjectName("lbCommonWords");
@@ -371,6 +375,7 @@ void TfrmLearnedWords::ShowSelected() {
   sgRelationships->setRowCount(0);
   if (word.empty()) {
     lblSelected->setText("No word selected");
+    txtWeight->clear();
     lblRelationships->clear();
     return;
   }

@@ -33,8 +33,12 @@ QTableWidget* NewTable(QWidget* parent, const char* name, const std::vector<cons
   table->setHorizontalHeaderLabels(labels);
   table->verticalHeader()->hide();
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setWordWrap(false);
+  // Read, not worked in: rows as close as a list's, and no cell taking the focus.
+  table->setSelectionMode(QAbstractItemView::NoSelection);
+  table->setFocusPolicy(Qt::NoFocus);
+  table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
   table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   return table;
@@ -101,7 +105,7 @@ std::string WhyChangedText(const WhySubject& subject, const RelevanceExplanation
 TfrmWhy::TfrmWhy(QWidget* owner) : QDialog(owner) {
   setObjectName("frmWhy");
   setWindowTitle(ToQ("Why?"));
-  resize(640, 560);
+  resize(700, 560);
 
   auto* layout = new QVBoxLayout(this);
   lblShown = new QLabel(this);

@@ -514,6 +514,10 @@ TEST(LearnedWordsWindowTest, SortsSearchesAndShowsTheSelectedWordsRelationships)
   ExampleLearning example;
   TfrmLearnedWords window(example.engine, {});
   window.show();
+  QApplication::processEvents();
+  // Nothing drawn over anything: each group gets at least the room its controls need.
+  for (QGroupBox* group : window.findChildren<QGroupBox*>())
+    EXPECT_GE(group->height(), group->minimumSizeHint().height()) << FromQ(group->objectName());
   using Lines = std::vector<std::string>;
   // Strongest liking first when it opens.
   EXPECT_EQ(WordsOf(window), (Lines{"ABDULLAH 26", "SAND 20", "JORDAN 18", "KATIE -32"}));
