@@ -18,6 +18,7 @@
 #include "learning_fixture.h"
 
 using namespace zibu;
+using zibu::testing::kEightTexts;
 using zibu::testing::LearnExample;
 using zibu::testing::RecordingPort;
 using zibu::testing::ScratchDir;
@@ -39,15 +40,6 @@ std::string Bytes(std::initializer_list<int> v) {
   for (int b : v) s.push_back(static_cast<char>(b));
   return s;
 }
-
-const char* kEightTexts[] = {"jordan abdullah",
-                             "abdullahs jordan",
-                             "jordan sands",
-                             "sand jordan",
-                             "jordan katie",
-                             "katies jordan",
-                             "jordan katie sand abdullah",
-                             "abdullah katie's sand jordan"};
 
 std::vector<int> EightScores(LearningEngine& e) {
   std::vector<int> s;

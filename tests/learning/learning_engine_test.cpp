@@ -581,15 +581,7 @@ TEST(Explanation, TheEightExampleTextsAndTwoWrittenOutByHand) {
   SilentUserPort port;
   LearningEngine e(port);
   LearnExample(e);
-  const char* texts[] = {"jordan abdullah",
-                         "abdullahs jordan",
-                         "jordan sands",
-                         "sand jordan",
-                         "jordan katie",
-                         "katies jordan",
-                         "jordan katie sand abdullah",
-                         "abdullah katie's sand jordan"};
-  for (const char* t : texts) {
+  for (const char* t : zibu::testing::kEightTexts) {
     const auto x = e.ExplainRelevance(t);
     auto list = e.GetWordList(t);
     EXPECT_EQ(x.simple, e.GetSimpleRelevance(list)) << t;

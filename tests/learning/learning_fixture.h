@@ -78,6 +78,16 @@ inline const std::vector<std::pair<int, std::string>>& ExampleRatings() {
   return ratings;
 }
 
+// The eight texts scored after the example: pairs that differ only in word forms and order.
+inline constexpr const char* kEightTexts[] = {"jordan abdullah",
+                                              "abdullahs jordan",
+                                              "jordan sands",
+                                              "sand jordan",
+                                              "jordan katie",
+                                              "katies jordan",
+                                              "jordan katie sand abdullah",
+                                              "abdullah katie's sand jordan"};
+
 // Empty learned data, maxWordWeight 50, the six ratings applied twice.
 inline void LearnExample(LearningEngine& engine) {
   engine.ClearLearnedData();
