@@ -99,6 +99,9 @@ bool LearningEngine::ForgetWord(std::string_view word) {
 }
 
 bool LearningEngine::AddCommonWord(std::string_view word) {
+  // Refused before the file is written: the word could not be forgotten afterwards.
+  if (scanDepth_ > 0)
+    throw Error("I cannot add a common word while a relevance scan is running", "EInvalidOperation");
   const std::string w = Trim(word);
   if (w.empty()) return false;
   if (!commonWordsLoaded_)

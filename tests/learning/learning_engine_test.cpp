@@ -354,6 +354,9 @@ TEST(Scan, LongTextsUseTheThreadsAndLogTheirTimes) {
 TEST(Scan, RatingsGivenDuringTheWaitAreAppliedAfterTheScan) {
   RecordingPort port;
   LearningEngine e(port);
+  ScratchDir dir;
+  e.SetDataFolder(dir.path());
+  e.LoadCommonWords();
   std::mt19937 rng(11);
   const auto vocab = FillRandom(e, 120, rng);
   std::vector<std::string> list(vocab.begin(), vocab.begin() + 100);
@@ -368,6 +371,12 @@ TEST(Scan, RatingsGivenDuringTheWaitAreAppliedAfterTheScan) {
     // Nested from the message processing: a new word would grow the table under the workers.
     e.LearnFromRating(1, vocab[0] + " brandnewword");
     EXPECT_EQ(e.WordCount(), countBefore);
+    // Corrections cannot wait like a rating: they are refused, and nothing of them happens.
+    EXPECT_THROW(e.SetWordWeight(vocab[1], 7), Error);
+    EXPECT_THROW(e.ForgetWord(vocab[1]), Error);
+    EXPECT_THROW(e.AddCommonWord(vocab[1]), Error);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "commonwords.dat"));
+    EXPECT_TRUE(e.CommonWords().empty());
   };
   e.SetScanWait(ScanWait::kSleepPoll, 20);
   EXPECT_EQ(e.ScanRelTableMultiThread(list), before);
