@@ -205,8 +205,12 @@ TEST_F(FeedConfigTest, FeedCountIsBoundedByTheKeysInTheFile) {
     std::vector<TFeed> feeds = {Feed("http://old/")};
     LoadFeedConfig(file, feeds, port, {});
     ASSERT_EQ(feeds.size(), c.feeds);
-    if (c.feeds == 2) EXPECT_EQ(feeds[1].url, "http://f1/");
-    if (c.feeds == 4) EXPECT_FALSE(feeds[3].active);
+    if (c.feeds == 2) {
+      EXPECT_EQ(feeds[1].url, "http://f1/");
+    }
+    if (c.feeds == 4) {
+      EXPECT_FALSE(feeds[3].active);
+    }
     const std::vector<std::string> notes = port.Texts();
     EXPECT_EQ(notes, c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note});
   }
