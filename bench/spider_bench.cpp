@@ -296,29 +296,21 @@ void ScanUnscored(benchmark::State& state, const std::string& page) {
   state.SetComplexityN(state.range(0));
 }
 
+// The two pages side by side: the same doubling sizes, so their growth can be read off together.
+void DoublingAnchorCounts(benchmark::internal::Benchmark* b) {
+  for (int n : {1000, 2000, 4000, 8000}) b->Arg(n);
+  b->Unit(benchmark::kMillisecond)->UseRealTime()->Complexity(benchmark::oN);
+}
+
 void BM_SearchPageForLinks_SharedDistantClose(benchmark::State& state) {
   ScanUnscored(state, SharedClosePage(static_cast<int>(state.range(0))));
 }
-BENCHMARK(BM_SearchPageForLinks_SharedDistantClose)
-    ->Arg(1000)
-    ->Arg(2000)
-    ->Arg(4000)
-    ->Arg(8000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Complexity(benchmark::oN);
+BENCHMARK(BM_SearchPageForLinks_SharedDistantClose)->Apply(DoublingAnchorCounts);
 
 void BM_SearchPageForLinks_OrdinaryUnscored(benchmark::State& state) {
   ScanUnscored(state, OrdinaryPage(static_cast<int>(state.range(0))));
 }
-BENCHMARK(BM_SearchPageForLinks_OrdinaryUnscored)
-    ->Arg(1000)
-    ->Arg(2000)
-    ->Arg(4000)
-    ->Arg(8000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Complexity(benchmark::oN);
+BENCHMARK(BM_SearchPageForLinks_OrdinaryUnscored)->Apply(DoublingAnchorCounts);
 
 // ---- ordering the queue ---------------------------------------------------------------------
 
