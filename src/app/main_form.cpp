@@ -222,6 +222,8 @@ void TMainForm::StartUp() {
         Log(ConfigPath() + " holds " + std::to_string(file.NulBytesDropped()) +
             " NUL bytes; I have dropped them and read on, so nothing after them is lost");
       settings_ = ReadGlobalSettings(file);
+      if (!settings_.caFile.empty() && settings_.caFile.front() != '/')
+        settings_.caFile = ProgramFolder() + settings_.caFile;
       notifier_->SetEnabled(settings_.desktopNotifications);
       SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
       if (const std::string note = StoredMonitorWindowCount(file).note; !note.empty()) Log(note);
@@ -266,6 +268,7 @@ void TMainForm::Log(const std::string& message) {
 void TMainForm::RunVersionCheck() {
   HttpOptions options;
   options.proxy = settings_.proxy;
+  options.extraCaFile = settings_.caFile;
   // Events are handled while the request is out; the feeds timer, started by the load, must
   // not begin a scan in the middle of start-up.
   const bool timerWasOn = feeds_ && feeds_->Timer1->isActive();

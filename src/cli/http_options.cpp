@@ -10,7 +10,9 @@ const char* const kHttpOptionsHelp =
     "  --proxy-password P      proxy password\n"
     "  --connect-timeout MS    connect time-out in milliseconds (default 60000)\n"
     "  --read-timeout MS       longest wait for data in milliseconds (default 60000)\n"
-    "  --total-timeout MS      longest the whole download may take (default: connect plus read)\n";
+    "  --total-timeout MS      longest the whole download may take (default: connect plus read)\n"
+    "  --ca-file FILE          trust the authorities of this PEM file besides the store\n"
+    "                          (SSL_CERT_FILE and SSL_CERT_DIR, else the system's)\n";
 
 OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, HttpOptions& options,
                             std::string& problem) {
@@ -23,7 +25,7 @@ OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, Htt
     inlineValue = true;
   }
   if (arg != "--proxy" && arg != "--proxy-user" && arg != "--proxy-password" && arg != "--connect-timeout" &&
-      arg != "--read-timeout" && arg != "--total-timeout")
+      arg != "--read-timeout" && arg != "--total-timeout" && arg != "--ca-file")
     return OptionResult::NotMine;
   if (!inlineValue) {
     if (i + 1 >= args.size()) {
@@ -45,6 +47,8 @@ OptionResult TakeHttpOption(const std::vector<std::string>& args, size_t& i, Htt
     options.proxy.username = value;
   } else if (arg == "--proxy-password") {
     options.proxy.password = value;
+  } else if (arg == "--ca-file") {
+    options.extraCaFile = value;
   } else {
     auto ms = TryStrToInt(value);
     if (!ms || *ms < 0) {

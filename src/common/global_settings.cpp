@@ -24,6 +24,7 @@ GlobalSettings ReadGlobalSettings(const SettingsFile& f) {
   g.browserWindowCount = StoredMonitorWindowCount(f).count;
   g.checkForNewVersion = f.ReadFlag(m, "checkForNewVersion", true);
   g.desktopNotifications = f.ReadFlag(m, "desktopNotifications", true);
+  g.caFile = f.ReadString(m, "caFile", "");
   return g;
 }
 

@@ -34,6 +34,10 @@ struct GlobalSettings {
   int browserWindowCount = 0;  // bounded as StoredMonitorWindowCount says
   bool checkForNewVersion = true;
   bool desktopNotifications = true;  // each alert also posts a desktop notification
+  // A PEM file of authorities that secure downloads trust besides the store (SSL_CERT_FILE,
+  // SSL_CERT_DIR, else the system's). Empty: the store only. A relative name is taken against
+  // the program home by whoever knows it (TMainForm).
+  std::string caFile;
 };
 
 // Reads section "main" with every default and conversion: flags true only for exactly "true",

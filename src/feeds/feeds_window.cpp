@@ -597,6 +597,7 @@ void TfrmFeeds::SaveFeedConfig() {
 
 HttpOptions TfrmFeeds::FeedHttpOptions() const {
   HttpOptions options = FeedRequestOptions(Settings().proxy);
+  options.extraCaFile = Settings().caFile;
   options.connectTimeoutMs = connectTimeoutMs_;
   options.readTimeoutMs = readTimeoutMs_;
   return options;

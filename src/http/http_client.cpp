@@ -3,6 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -238,9 +241,16 @@ std::string CurrentUrl(const Transfer& t, const std::string& requested) {
     case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE:
       throw HttpError("Connection to " + target + " broken: " + detail, kSocketErrorKind);
-    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CACERT_BADFILE: {
+      // Which authorities were asked is what the user needs to put this right.
+      const TrustedAuthorities trust = TrustedAuthoritiesFor(options);
+      std::string note = "; I checked it against the authorities in " + DescribeTrustedAuthorities(trust);
+      if (!trust.bundleFromEnvironment && !trust.directoryFromEnvironment && trust.extraFile.empty())
+        note += " (caFile in zibu.conf, or SSL_CERT_FILE, can name another authority's file)";
+      throw HttpError("Secure connection to " + target + " failed: " + detail + note, kSocketErrorKind);
+    }
+    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
       throw HttpError("Secure connection to " + target + " failed: " + detail, kSocketErrorKind);
     default:
@@ -248,11 +258,110 @@ std::string CurrentUrl(const Transfer& t, const std::string& requested) {
   }
 }
 
+// The bundle and directory libcurl was built to trust, asked once.
+struct BuiltInStore {
+  std::string bundleFile;
+  std::string directory;
+};
+const BuiltInStore& SystemStore() {
+  static const BuiltInStore store = [] {
+    BuiltInStore s;
+    if (CURL* h = curl_easy_init()) {
+      char* text = nullptr;
+      if (curl_easy_getinfo(h, CURLINFO_CAINFO, &text) == CURLE_OK && text) s.bundleFile = text;
+      text = nullptr;
+      if (curl_easy_getinfo(h, CURLINFO_CAPATH, &text) == CURLE_OK && text) s.directory = text;
+      curl_easy_cleanup(h);
+    }
+    return s;
+  }();
+  return store;
+}
+
+// An environment variable that is set to something; an empty one counts as not set.
+std::optional<std::string> Environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) return std::nullopt;
+  return std::string(value);
+}
+
+// Authority files are small; anything near this is not one.
+constexpr long kMaxCertificateFileBytes = 16L * 1024 * 1024;
+
+// The certificates of a PEM file, or why they cannot be used.
+std::optional<std::string> ReadCertificates(const std::string& file, std::string& problem) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(file.c_str(), "rb"), &std::fclose);
+  if (!f) {
+    problem = std::strerror(errno);
+    return std::nullopt;
+  }
+  std::string bytes;
+  char buffer[65536];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) {
+    bytes.append(buffer, n);
+    if (bytes.size() > static_cast<size_t>(kMaxCertificateFileBytes)) {
+      problem = "it is larger than 16 MiB, so it is no certificate file";
+      return std::nullopt;
+    }
+  }
+  if (std::ferror(f.get())) {
+    problem = std::strerror(errno);
+    return std::nullopt;
+  }
+  if (bytes.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    problem = "it holds no certificate in PEM form (-----BEGIN CERTIFICATE-----)";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+bool IsSecureAddress(const std::string& url) {
+  return url.size() >= 8 && std::equal(url.begin(), url.begin() + 8, "https://", [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
+}
+
 bool Conditional(const HttpOptions& options) {
   return !options.ifNoneMatch.empty() || !options.ifModifiedSince.empty();
 }
 
 }  // namespace
+
+TrustedAuthorities TrustedAuthoritiesFor(const HttpOptions& options) {
+  InitCurlOnce();
+  TrustedAuthorities trust;
+  if (auto file = Environment("SSL_CERT_FILE")) {
+    trust.bundleFile = *file;
+    trust.bundleFromEnvironment = true;
+  } else {
+    trust.bundleFile = SystemStore().bundleFile;
+  }
+  if (auto dir = Environment("SSL_CERT_DIR")) {
+    trust.directory = *dir;
+    trust.directoryFromEnvironment = true;
+  } else {
+    trust.directory = SystemStore().directory;
+  }
+  trust.extraFile = options.extraCaFile;
+  return trust;
+}
+
+std::string DescribeTrustedAuthorities(const TrustedAuthorities& trust) {
+  constexpr size_t kPathLimit = 200;
+  std::vector<std::string> parts;
+  if (!trust.bundleFile.empty())
+    parts.push_back(Excerpt(trust.bundleFile, kPathLimit) +
+                    (trust.bundleFromEnvironment ? " (SSL_CERT_FILE)" : " (the system's bundle)"));
+  if (!trust.directory.empty())
+    parts.push_back(Excerpt(trust.directory, kPathLimit) +
+                    (trust.directoryFromEnvironment ? " (SSL_CERT_DIR)" : " (the system's directory)"));
+  if (!trust.extraFile.empty()) parts.push_back(Excerpt(trust.extraFile, kPathLimit) + " (caFile)");
+  if (parts.empty()) return "the TLS library's defaults";
+  std::string text = parts.front();
+  for (size_t i = 1; i < parts.size(); ++i) text += (i + 1 == parts.size() ? " and " : ", ") + parts[i];
+  return text;
+}
 
 int TotalTimeoutMs(const HttpOptions& options) {
   if (options.totalTimeoutMs > 0) return options.totalTimeoutMs;
@@ -307,7 +416,37 @@ HttpResponse HttpGetResponse(const std::string& url, const HttpOptions& options)
   curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
   // "": every encoding this libcurl can decode (gzip, deflate, br, ...); the body arrives decoded.
   curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-  if (!options.extraCaFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, options.extraCaFile.c_str());
+  // libcurl trusts its built-in bundle and directory whatever the environment says; OpenSSL
+  // programs let SSL_CERT_FILE and SSL_CERT_DIR replace them, and a private authority is often
+  // given only that way.
+  const TrustedAuthorities trust = TrustedAuthoritiesFor(options);
+  if (!trust.bundleFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, trust.bundleFile.c_str());
+  if (!trust.directory.empty()) curl_easy_setopt(h, CURLOPT_CAPATH, trust.directory.c_str());
+  if (!trust.extraFile.empty()) {
+    std::string problem;
+    if (auto extra = ReadCertificates(trust.extraFile, problem)) {
+      // One bundle of the store's file and the extra one, so the extra authorities are added to
+      // the store rather than put in its place.
+      std::string ignored;
+      std::string trustBlob;
+      if (auto base = ReadCertificates(trust.bundleFile, ignored)) trustBlob = std::move(*base) + "\n";
+      trustBlob += *extra;
+      curl_blob blob{trustBlob.data(), trustBlob.size(), CURL_BLOB_COPY};
+      curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &blob);
+    } else if (IsSecureAddress(url)) {
+      throw HttpError("I cannot use the certificate file " + Excerpt(trust.extraFile, 200) + " (caFile): " + problem,
+                      kSocketErrorKind);
+    }
+    // An http address goes ahead: the file matters only if it redirects to https, and then the
+    // failed verification names it.
+  }
+  if (trust.bundleFromEnvironment && IsSecureAddress(url)) {
+    std::string problem;
+    if (!ReadCertificates(trust.bundleFile, problem))
+      throw HttpError("I cannot use the certificate file " + Excerpt(trust.bundleFile, 200) +
+                          " (SSL_CERT_FILE): " + problem,
+                      kSocketErrorKind);
+  }
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody);

@@ -29,14 +29,29 @@ struct HttpOptions {
   // When set, the request in flight is abandoned (kCancelledKind) soon after it turns true; the
   // flag is read from the downloading thread while another thread sets it.
   const std::atomic<bool>* cancel = nullptr;
-  // A PEM file of certificates trusted besides the system's own (tests use it to trust the
-  // certificate of a loopback TLS server). Empty: the system's store only.
+  // A PEM file of authorities trusted besides the store (the caFile key of zibu.conf; tests use
+  // it to trust the certificate of a loopback TLS server). Empty: the store only. The store is
+  // what OpenSSL programs trust: the bundle SSL_CERT_FILE names, else the system's, and the
+  // directories SSL_CERT_DIR names (colon-separated), else the system's.
   std::string extraCaFile;
   // Validators of a copy kept from an earlier download. When either is set they are sent as
   // If-None-Match / If-Modified-Since, and "304 Not Modified" is an answer, not an error.
   std::string ifNoneMatch;
   std::string ifModifiedSince;
 };
+
+// Where the authorities a secure download trusts come from, with the environment of the moment.
+struct TrustedAuthorities {
+  std::string bundleFile;  // SSL_CERT_FILE, else the system's bundle ("" when libcurl knows none)
+  bool bundleFromEnvironment = false;
+  std::string directory;  // SSL_CERT_DIR, else the system's directory ("" when libcurl knows none)
+  bool directoryFromEnvironment = false;
+  std::string extraFile;  // HttpOptions::extraCaFile
+};
+TrustedAuthorities TrustedAuthoritiesFor(const HttpOptions& options);
+// "/etc/ssl/certs/ca-certificates.crt (the system's bundle), /etc/ssl/certs (the system's
+// directory) and /home/me/ca.pem (caFile)": what a failed verification was checked against.
+std::string DescribeTrustedAuthorities(const TrustedAuthorities& trust);
 
 // The deadline a request gets from these options, in milliseconds.
 int TotalTimeoutMs(const HttpOptions& options);

@@ -562,6 +562,7 @@ std::string TfrmSpider::Fetch(const std::string& address) {
   // the window or the program) abandons it.
   HttpOptions options;
   options.proxy = frame_ ? frame_->Settings().proxy : ProxySettings{};
+  if (frame_) options.extraCaFile = frame_->Settings().caFile;
   return RunOffThread(
       [&](const std::atomic<bool>& cancel) {
         HttpOptions cancellable = options;

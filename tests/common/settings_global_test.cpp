@@ -50,6 +50,7 @@ TEST_F(GlobalSettingsTest, MissingFileGivesEveryDefault) {
   EXPECT_EQ(g.browserWindowCount, 0);
   EXPECT_TRUE(g.checkForNewVersion);
   EXPECT_TRUE(g.desktopNotifications);
+  EXPECT_EQ(g.caFile, "");
 }
 
 TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
@@ -60,7 +61,7 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
       "repeatInterval=0\nrunAfterIdleFor=90\nprocessMessagesInterval=2\n"
       "verboseOutput=True\nforceToForeground=TRUE\nshowNagScreens=1\nbackupDataFiles=yes\n"
       "loadPagesOnStartup=false\nfirstTime=true\ncheckForNewVersion=false\nbrowserWindowCount=2\n"
-      "desktopNotifications=False\n"
+      "desktopNotifications=False\ncafile=/etc/zibu/company ca.pem\n"
       "[window_0]\n[Window_1]\naddress=http://b/\n");
   const GlobalSettings g = ReadGlobalSettings(SettingsFile(path_));
   EXPECT_EQ(g.proxy.server, "proxy.lan");
@@ -82,6 +83,7 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
   // ...and "true" is true.
   EXPECT_TRUE(g.firstTime);
   EXPECT_EQ(g.browserWindowCount, 2);
+  EXPECT_EQ(g.caFile, "/etc/zibu/company ca.pem");
 }
 
 TEST_F(GlobalSettingsTest, NonNumericIntegersGiveTheirDefaults) {

@@ -65,6 +65,17 @@ TEST_F(FetchCli, ProxyOptionsReachTheRequest) {
   EXPECT_EQ(request->Header("Proxy-Authorization"), "Basic YW5uOnB3");  // ann:pw
 }
 
+TEST_F(FetchCli, CaFileOptionAddsAnAuthority) {
+  LoopbackServer secure(test::TestTls());
+  secure.ServeBody("/feed.xml", "secure");
+  auto r = RunProcess(cli_, {"fetch", secure.Url("/feed.xml"), "--ca-file", test::TestCaFile()});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, "secure");
+  r = RunProcess(cli_, {"fetch", secure.Url("/feed.xml")});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.err.find("I checked it against the authorities in "), std::string::npos) << r.err;
+}
+
 TEST_F(FetchCli, HelpAndUsageErrors) {
   auto r = RunProcess(cli_, {"fetch", "--help"});
   EXPECT_EQ(r.exitStatus, 0);

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "support/loopback_server.h"
@@ -553,6 +554,97 @@ TEST(HttpGet, HttpsThroughATrustedTestAuthority) {
   EXPECT_EQ(std::string(e.what()).rfind("Secure connection to 127.0.0.1:" + std::to_string(secure.Port()), 0),
             0u)
       << e.what();
+}
+
+// Sets (or, for nullptr, removes) an environment variable for one scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedEnvironment() {
+    if (old_)
+      setenv(name_.c_str(), old_->c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// Which authorities a download trusts: SSL_CERT_FILE and SSL_CERT_DIR replace the system's bundle
+// and directory as in OpenSSL programs, caFile adds to whatever the store is, and a refusal says
+// what the certificate was checked against.
+TEST(HttpGet, TrustedAuthoritiesComeFromTheEnvironmentAndCaFile) {
+  const std::string ca = test::TestCaFile();
+  const std::string tls = ca.substr(0, ca.rfind('/') + 1);
+  const std::string other = tls + "other_ca.pem", hashed = tls + "hashed";
+  const std::string dirList = "/nonexistent:" + hashed;
+  struct Case {
+    const char* name;
+    const char* certFile;  // SSL_CERT_FILE; nullptr: not set
+    const char* certDir;   // SSL_CERT_DIR; nullptr: not set
+    std::string caFile;
+    std::vector<std::string> refusal;  // empty: the download succeeds; else parts of the message
+  };
+  const std::vector<Case> cases = {
+      {"the system's store alone", nullptr, nullptr, "",
+       {"SSL certificate problem", "(the system's bundle)", "(the system's directory)", "caFile in zibu.conf"}},
+      {"an empty SSL_CERT_FILE counts as unset", "", "", "", {"(the system's bundle)"}},
+      {"SSL_CERT_FILE names the authority", ca.c_str(), nullptr, "", {}},
+      {"SSL_CERT_FILE names another authority", other.c_str(), nullptr, "",
+       {"SSL certificate problem", other + " (SSL_CERT_FILE)", "(the system's directory)"}},
+      {"SSL_CERT_FILE names no file", "/nonexistent/ca.pem", nullptr, "",
+       {"I cannot use the certificate file /nonexistent/ca.pem (SSL_CERT_FILE): No such file"}},
+      {"SSL_CERT_DIR holds the authority", other.c_str(), hashed.c_str(), "", {}},
+      {"SSL_CERT_DIR as a list of directories", other.c_str(), dirList.c_str(), "", {}},
+      {"SSL_CERT_DIR without the authority", other.c_str(), tls.c_str(), "",
+       {other + " (SSL_CERT_FILE) and " + tls + " (SSL_CERT_DIR)"}},
+      {"caFile beside the system's store", nullptr, nullptr, ca, {}},
+      {"caFile adds to SSL_CERT_FILE", other.c_str(), nullptr, ca, {}},
+      {"caFile does not take SSL_CERT_FILE's place", ca.c_str(), nullptr, other, {}},
+      {"caFile with no file of SSL_CERT_FILE behind it", nullptr, nullptr, other,
+       {"SSL certificate problem", "(the system's bundle), ", " and " + other + " (caFile)"}},
+      {"caFile names no file", nullptr, nullptr, "/nonexistent/extra.pem",
+       {"I cannot use the certificate file /nonexistent/extra.pem (caFile): No such file"}},
+      {"caFile holds no certificate", nullptr, nullptr, tls + "server.key",
+       {"(caFile): it holds no certificate in PEM form"}},
+  };
+  LoopbackServer secure(test::TestTls());
+  secure.ServeBody("/feed.xml", "<rss>secure</rss>", "application/rss+xml");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedEnvironment file("SSL_CERT_FILE", c.certFile);
+    ScopedEnvironment dir("SSL_CERT_DIR", c.certDir);
+    HttpOptions options = ShortTimeouts();
+    options.extraCaFile = c.caFile;
+    if (c.refusal.empty()) {
+      try {
+        EXPECT_EQ(HttpGet(secure.Url("/feed.xml"), options), "<rss>secure</rss>");
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+      }
+      continue;
+    }
+    const std::string message =
+        ExpectHttpError([&] { HttpGet(secure.Url("/feed.xml"), options); }, kSocketErrorKind).what();
+    for (const std::string& part : c.refusal) EXPECT_NE(message.find(part), std::string::npos) << message;
+  }
+
+  // A caFile that cannot be read does not stop plain http downloads.
+  LoopbackServer plain;
+  plain.ServeBody("/feed.xml", "<rss>plain</rss>");
+  HttpOptions missing = ShortTimeouts();
+  missing.extraCaFile = "/nonexistent/extra.pem";
+  EXPECT_EQ(HttpGet(plain.Url("/feed.xml"), missing), "<rss>plain</rss>");
 }
 
 TEST(HttpGet, ConditionalRequestsAndTheirValidators) {
