@@ -62,6 +62,11 @@ void LearningEngine::ClearLearnedData() {
     throw Error("I cannot clear the learned data while a relevance scan is running", "EInvalidOperation");
   wordWeights_->Clear();
   relTable_.Clear();
+  ratedArticles_.Clear();
+}
+
+void LearningEngine::Verbose(const std::string& line) {
+  if (!quiet_) port_->Log(line, true);
 }
 
 int LearningEngine::Clamp(int v) const {
@@ -85,6 +90,23 @@ void LearningEngine::LearnFromRating(std::string_view text, int rating) {
 }
 
 void LearningEngine::ApplyRating(std::string_view text, int rating) {
+  // What the engine made of the article before this rating taught it anything: the figure a
+  // threshold would have been compared with. A rating given from the message processing of this
+  // scan waits (as in any scan) and is applied after this one, in the order they came.
+  if (!relTable_.IsSquare(WordCount())) relTable_.Resize(WordCount());
+  ++scanDepth_;
+  quiet_ = true;
+  int before = 0;
+  try {
+    before = GetRelevance(text);
+  } catch (...) {
+    quiet_ = false;
+    EndScan();
+    throw;
+  }
+  quiet_ = false;
+  --scanDepth_;  // the pending ratings wait for the table update below
+  ratedArticles_.Add(rating, before);
   port_->Log("Updating relevance", true);
   std::vector<std::string> words = GetWordList(text);
   for (const auto& w : words) {
@@ -179,7 +201,7 @@ int LearningEngine::GetSimpleRelevance(const std::vector<std::string>& words) {
     }
     result = static_cast<int>(sum / static_cast<int64_t>(words.size()));
   }
-  port_->Log("Relevance=" + std::to_string(result) + "%", true);
+  Verbose("Relevance=" + std::to_string(result) + "%");
   return result;
 }
 
@@ -198,14 +220,14 @@ int LearningEngine::GetRelationshipRelevance(std::vector<std::string>& words) {
 }
 
 int LearningEngine::GetRelevance(std::string_view text) {
-  port_->Log("Checking relevance", true);
+  Verbose("Checking relevance");
   std::vector<std::string> words = GetWordList(text);
   if (words.empty()) return 0;
   const int s = GetSimpleRelevance(words);
   if (s <= 0) return s;
   const int r = GetRelationshipRelevance(words);
   const int result = (s + r) / 2;
-  port_->Log("Relationship relevance=" + std::to_string(result) + "%", true);
+  Verbose("Relationship relevance=" + std::to_string(result) + "%");
   return result;
 }
 
@@ -230,7 +252,7 @@ void LearningEngine::EndScan() {
 
 int64_t LearningEngine::ScanRelTableSingleThread(const std::vector<std::string>& words) {
   const int n = static_cast<int>(words.size());
-  port_->Log("Checking " + std::to_string(n) + " words against rel table with single thread", true);
+  Verbose("Checking " + std::to_string(n) + " words against rel table with single thread");
   const auto start = std::chrono::steady_clock::now();
   ++scanDepth_;
   int64_t sum = 0;
@@ -244,8 +266,7 @@ int64_t LearningEngine::ScanRelTableSingleThread(const std::vector<std::string>&
     EndScan();
     throw;
   }
-  port_->Log("Single thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)),
-             true);
+  Verbose("Single thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)));
   EndScan();
   return sum;
 }
@@ -260,9 +281,8 @@ int64_t LearningEngine::MultiThreadSum(const std::vector<std::string>& words,
   const int n = static_cast<int>(words.size());
   const auto ranges = ScanThreadRanges(n, processorCount_ > 0 ? processorCount_ : ProcessorCount());
   if (!pairs)
-    port_->Log("Checking " + std::to_string(n) + " words against rel table with " +
-                   std::to_string(ranges.size()) + " threads",
-               true);
+    Verbose("Checking " + std::to_string(n) + " words against rel table with " + std::to_string(ranges.size()) +
+            " threads");
   ++scanDepth_;
   int64_t sum = 0;
   try {
@@ -315,9 +335,7 @@ int64_t LearningEngine::MultiThreadSum(const std::vector<std::string>& words,
     throw;
   }
   if (!pairs)
-    port_->Log(
-        "Multiple thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)),
-        true);
+    Verbose("Multiple thread scan of " + std::to_string(n) + " words took " + std::to_string(ElapsedMs(start)));
   EndScan();
   return sum;
 }

@@ -15,6 +15,7 @@
 
 #include "common/ports.h"
 #include "learning/explanation.h"
+#include "learning/rated_articles.h"
 #include "learning/rel_table.h"
 
 namespace zibu {
@@ -63,7 +64,7 @@ void SortLearnedWords(std::vector<LearnedWord>& words, LearnedWordOrder order);
 // The words that contain `search` (letter case ignored), in the list's order; all for "".
 std::vector<LearnedWord> FilterLearnedWords(const std::vector<LearnedWord>& words, std::string_view search);
 
-enum class LearnedFile { kShownUrls = 0, kWordWeightings = 1, kRelTable = 2 };
+enum class LearnedFile { kShownUrls = 0, kWordWeightings = 1, kRelTable = 2, kRatedArticles = 3 };
 
 // How the waiting thread of a multi-threaded scan learns that the workers are done.
 enum class ScanWait {
@@ -101,12 +102,18 @@ class LearningEngine {
   std::vector<std::string>& CommonWords() { return commonWords_; }
   const std::vector<std::string>& CommonWords() const { return commonWords_; }
   int WordCount() const;
-  // Empties the word weightings and the relationship table (not the common words).
+  // Empties the word weightings, the relationship table and the record of rated articles (not
+  // the common words).
   void ClearLearnedData();
+  // How each rated article scored just before its rating was learned, the most recent last.
+  // Every rating learned adds to it, whichever window or command gave it.
+  const TRatedArticles& RatedArticles() const { return ratedArticles_; }
+  ThresholdSuggestion SuggestedThreshold() const { return SuggestThreshold(ratedArticles_.Entries()); }
 
   // ---- words, learning and scoring -----------------------------------------------------------
   std::vector<std::string> GetWordList(std::string_view text) const;
-  // A rating of 0 teaches nothing. While a relationship scan is running (a nested call from the
+  // A rating of 0 teaches nothing. Otherwise the text's relevance as it stands is first added to
+  // the record of rated articles (see RatedArticles). While a relationship scan is running (a nested call from the
   // message processing of its wait), the rating is kept and applied when the scan has returned.
   void LearnFromRating(std::string_view text, int rating);
   void LearnFromRating(int rating, std::string_view text) { LearnFromRating(text, rating); }
@@ -189,11 +196,16 @@ class LearningEngine {
   // a step of its own (after CompleteInterruptedSave). A file that cannot be read at all is
   // reported and is then never written over in this run.
   void LoadShownUrls(TCompMap& shownUrls);
-  // The word weightings and the relationship table alone, with the same recovery: for a caller
-  // that has loaded the shown-article memory and the common words as steps of its own.
+  // The record of rated articles, then the word weightings and the relationship table with the
+  // same recovery: for a caller that has loaded the shown-article memory and the common words as
+  // steps of its own.
   void LoadWordData(bool readOnly = false);
-  // Writes the shown-article memory (when given), the word weightings and the relationship
-  // table, the previous files moving to the backup folder. A crash at any moment leaves every
+  // ratedarticles.dat alone (LoadWordData runs it): a damaged line is dropped with a status
+  // line, every other kept; a file that cannot be read at all is reported and is then never
+  // written over in this run.
+  void LoadRatedArticles();
+  // Writes the shown-article memory (when given), the record of rated articles, the word
+  // weightings and the relationship table, the previous files moving to the backup folder. A crash at any moment leaves every
   // file complete, as of this save or the previous one, and the pair loads consistently.
   // Only what changed is written: a file whose content is the same as when this run last read
   // or wrote it (and which is still there as it was then) is left alone with its backup. When
@@ -238,6 +250,7 @@ class LearningEngine {
   // The word file, refused before anything is read when it holds more than kMaxWordCount words.
   void LoadWordWeightingsBounded(const std::string& path);
   void ApplyRating(std::string_view text, int rating);
+  void Verbose(const std::string& line);
   // The multi-threaded sum; with `pairs`, each worker also keeps its range's strongest pairs
   // there (one collector per worker, of `pairLimit` each).
   int64_t MultiThreadSum(const std::vector<std::string>& words, std::vector<PairCollector>* pairs,
@@ -271,7 +284,10 @@ class LearningEngine {
   bool backupDataFiles_ = true;
   bool durableSave_ = true;
   std::function<void(const std::string&)> saveStepHook_;
-  FileState files_[3];
+  FileState files_[4];
+  TRatedArticles ratedArticles_;
+  // Scoring for the record writes no status line.
+  bool quiet_ = false;
   std::string shownUrlsProblem_;
   bool commonWordsLoaded_ = false;
   bool toldWordLimit_ = false;

@@ -51,6 +51,8 @@ const char* FileName(LearnedFile f) {
       return kShownUrlsFile;
     case LearnedFile::kWordWeightings:
       return kWordWeightsFile;
+    case LearnedFile::kRatedArticles:
+      return kRatedArticlesFile;
     default:
       return kRelTableFile;
   }
@@ -120,7 +122,8 @@ std::vector<std::string> ReadCommitRecord(const std::string& path) {
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     // Only our own file names: a damaged record must not rename anything else.
-    if (line == kShownUrlsFile || line == kWordWeightsFile || line == kRelTableFile) names.push_back(line);
+    if (line == kShownUrlsFile || line == kWordWeightsFile || line == kRelTableFile || line == kRatedArticlesFile)
+      names.push_back(line);
   }
   return names;
 }
@@ -224,7 +227,7 @@ bool LearningEngine::CompleteInterruptedSave() {
     port_->Log("I have finished the save of learned data that was interrupted", false);
   }
   // Files of a save that never reached its commit point are incomplete or unwanted.
-  for (const char* name : {kShownUrlsFile, kWordWeightsFile, kRelTableFile})
+  for (const char* name : {kShownUrlsFile, kWordWeightsFile, kRelTableFile, kRatedArticlesFile})
     RemoveQuietly(dataDir_ + name + kNewSuffix);
   RemoveQuietly(record + kNewSuffix);
   return committed;
@@ -245,6 +248,8 @@ uint64_t LearningEngine::ContentVersion(LearnedFile f, const TCompMap* shownUrls
       return shownUrls ? shownUrls->Version() : 0;
     case LearnedFile::kWordWeightings:
       return wordWeights_->Version();
+    case LearnedFile::kRatedArticles:
+      return ratedArticles_.Version();
     default:
       return relTable_.Version();
   }
@@ -298,6 +303,13 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
       if (State(LearnedFile::kShownUrls).good) rotate.push_back(LearnedFile::kShownUrls);
     }
   }
+  // The record stands alone: it scores nothing, so it need not pair with the word files.
+  if (!DataLoaded(LearnedFile::kRatedArticles)) {
+    notLoaded(kRatedArticlesFile);
+  } else if (!Unchanged(LearnedFile::kRatedArticles, shownUrls)) {
+    write.push_back(LearnedFile::kRatedArticles);
+    if (State(LearnedFile::kRatedArticles).good) rotate.push_back(LearnedFile::kRatedArticles);
+  }
   if (!DataLoaded(LearnedFile::kWordWeightings) || !DataLoaded(LearnedFile::kRelTable)) {
     notLoaded(std::string(kWordWeightsFile) + " and " + kRelTableFile);
   } else {
@@ -341,6 +353,9 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
         if (durableSave_) SyncPath(fresh, false);
       } else if (f == LearnedFile::kWordWeightings) {
         wordWeights_->SaveToFile(fresh);
+        if (durableSave_) SyncPath(fresh, false);
+      } else if (f == LearnedFile::kRatedArticles) {
+        ratedArticles_.SaveToFile(fresh);
         if (durableSave_) SyncPath(fresh, false);
       } else {
         WriteRelTableFile(relTable_, fresh, port_, name, durableSave_);
@@ -460,10 +475,35 @@ void LearningEngine::LoadShownUrls(TCompMap& shownUrls) {
   Remember(LearnedFile::kShownUrls, dropped == 0 ? shownUrls.Version() : 0, true);
 }
 
+void LearningEngine::LoadRatedArticles() {
+  State(LearnedFile::kRatedArticles).loaded = false;
+  const std::string path = CurrentFile(kRatedArticlesFile);
+  int logged = 0;
+  int dropped = 0;
+  try {
+    dropped = ratedArticles_.LoadFromFile(path, [&](int line, const std::string& problem) {
+      if (++logged <= kMaxLoggedLines)
+        port_->Log(std::string(kRatedArticlesFile) + " line " + std::to_string(line) + ": " + problem +
+                       "; I have dropped that line",
+                   false);
+    });
+  } catch (const std::exception& e) {
+    // Not read: kept out of every save of this run, so that it is not lost.
+    port_->Log(ErrorText(e), false);
+    return;
+  }
+  if (logged > kMaxLoggedLines)
+    port_->Log(std::string(kRatedArticlesFile) + ": " + std::to_string(logged) + " lines in all were dropped",
+               false);
+  // With lines dropped the file differs from memory and is written at the next save.
+  Remember(LearnedFile::kRatedArticles, dropped == 0 ? ratedArticles_.Version() : 0, true);
+}
+
 void LearningEngine::LoadWordData(bool readOnly) {
   if (scanDepth_ > 0)
     throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
   if (!readOnly) CompleteInterruptedSave();
+  LoadRatedArticles();
   // Until this load has finished, no save may touch the pair.
   State(LearnedFile::kWordWeightings).loaded = false;
   State(LearnedFile::kRelTable).loaded = false;

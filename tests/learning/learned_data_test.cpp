@@ -527,9 +527,10 @@ TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
     e->SetSaveStepHook([&](const std::string& s) { steps.push_back(s); });
     e->SaveData(&shown);
   }
-  // Dropping the old backup, write and written, backup and backed up for each of the three
-  // files, the commit, three renames, done.
-  ASSERT_EQ(steps.size(), 20u);
+  // Dropping the old backup, write and written, backup and backed up for each of the four
+  // files (the record of rated articles was emptied with the rest), the commit, four renames,
+  // done.
+  ASSERT_EQ(steps.size(), 26u);
 
   for (size_t stop = 0; stop < steps.size(); ++stop) {
     fs::remove_all(dir.path() + "data");
@@ -771,6 +772,7 @@ TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
   const auto tableBytes = static_cast<int64_t>(fs::file_size(Data("reltable.dat")));
   const auto wordBytes = static_cast<int64_t>(fs::file_size(Data("wordweightings.dat")));
   const auto shownBytes = static_cast<int64_t>(fs::file_size(Data("shownfeedurls.dat")));
+  const auto ratedBytes = static_cast<int64_t>(fs::file_size(Data("ratedarticles.dat")));
   const std::string backupWords = ReadBytes(Backup("wordweightings.dat"));
 
   struct Case {
@@ -782,7 +784,8 @@ TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
       {"nothing", [] {}, 0},
       {"a look at scores", [&] { e->GetRelevance("jordan abdullah sand"); }, 0},
       {"an article shown", [&] { shown.Add("http://b/", 1765000060000LL); }, shownBytes + 20},
-      {"a rating", [&] { e->LearnFromRating(2, "jordan sand"); }, tableBytes + wordBytes},
+      // The record gains a line: "2 ", the relevance, CR LF.
+      {"a rating", [&] { e->LearnFromRating(2, "jordan sand"); }, tableBytes + wordBytes + ratedBytes + 5},
   };
   for (const Case& c : cases) {
     c.between();
@@ -1105,4 +1108,117 @@ TEST_F(LearnedData, ACommonWordAddedIsWrittenAndForgotten) {
   auto unread = NewEngine(false);
   EXPECT_THROW(unread->AddCommonWord("word"), Error);
   EXPECT_EQ(ReadBytes(Data("commonwords.dat")), "Katie\r\nsaid\r\nthat\r\n");
+}
+
+// ---- the record of rated articles ------------------------------------------------------------
+
+TEST_F(LearnedData, DamagedRatedArticlesFiles) {
+  struct Case {
+    const char* line;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"7 12", true},   {"-4 -3", true},  {"0 5", false},  {"11 5", false}, {"3 101", false},
+      {"3", false},     {"x 4", false},   {"+3 4", false}, {"3  4", false}, {"-10 -100", true},
+      {"10 100", true}, {"5 0x10", false}, {"", true},  // an empty line is no entry and no damage
+  };
+  std::string file;
+  for (const Case& c : cases) file += std::string(c.line) + "\r\n";
+  fs::create_directories(dir.path() + "data/backup");
+  WriteBytes(Data("ratedarticles.dat"), file);
+  auto e = NewEngine(false);
+  port.Reset();
+  e->LoadData();
+  EXPECT_EQ(e->RatedArticles().Entries(),
+            (std::deque<RatedArticle>{{7, 12}, {-4, -3}, {-10, -100}, {10, 100}}));
+  EXPECT_TRUE(port.Logged("ratedarticles.dat line 3: 0 is not a rating; I have dropped that line"));
+  EXPECT_TRUE(port.Logged("ratedarticles.dat line 5: 101 is not a relevance; I have dropped that line"));
+  EXPECT_TRUE(
+      port.Logged("ratedarticles.dat line 6: '3' is not a rating and a relevance; I have dropped that line"));
+  EXPECT_TRUE(port.messages.empty());
+  // The save writes the clean record, the damaged file going to the backup as it was; a second
+  // load reads it back exactly and silently.
+  e->SaveData();
+  EXPECT_EQ(ReadBytes(Data("ratedarticles.dat")), "7 12\r\n-4 -3\r\n-10 -100\r\n10 100\r\n");
+  EXPECT_EQ(ReadBytes(Backup("ratedarticles.dat")), file);
+  auto loaded = NewEngine(false);
+  port.Reset();
+  loaded->LoadData();
+  EXPECT_EQ(loaded->RatedArticles().Entries(), e->RatedArticles().Entries());
+  EXPECT_TRUE(port.logs.empty());
+
+  // A long file keeps its most recent lines; only the first ten damaged ones are named.
+  std::string longFile;
+  for (int k = 0; k < 1200; ++k) longFile += (k < 15 ? "bad\r\n" : std::to_string(k % 2 ? 3 : -3) + " " +
+                                                                       std::to_string(k % 100) + "\r\n");
+  WriteBytes(Data("ratedarticles.dat"), longFile);
+  auto many = NewEngine(false);
+  port.Reset();
+  many->LoadData();
+  ASSERT_EQ(many->RatedArticles().Count(), kRatedArticlesKept);
+  EXPECT_EQ(many->RatedArticles().Entries().front(), (RatedArticle{-3, 0}));  // line 201
+  EXPECT_EQ(many->RatedArticles().Entries().back(), (RatedArticle{3, 99}));   // line 1200
+  EXPECT_TRUE(port.Logged("ratedarticles.dat: 15 lines in all were dropped"));
+}
+
+TEST_F(LearnedData, RatedArticlesFollowTheSaveRulesOfTheLearnedFiles) {
+  struct Case {
+    const char* what;
+    std::function<void(LearningEngine&)> start;
+    bool saved;
+  };
+  const Case cases[] = {
+      {"no load at all", [](LearningEngine&) {}, false},
+      {"only the shown-article memory loaded",
+       [](LearningEngine& e) {
+         TCompMap s;
+         e.LoadShownUrls(s);
+       },
+       false},
+      {"the record unreadable",
+       [this](LearningEngine& e) {
+         fs::remove(Data("ratedarticles.dat"));
+         fs::create_directory(Data("ratedarticles.dat"));
+         e.LoadData();
+       },
+       false},
+      {"everything loaded", [](LearningEngine& e) { e.LoadData(); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir.path() + "data");
+    {
+      auto first = NewEngine();
+      SaveTwoGenerations(*first);
+    }
+    const std::string firstRecord = ReadBytes(Data("ratedarticles.dat"));
+    EXPECT_EQ(std::count(firstRecord.begin(), firstRecord.end(), '\n'), 13);
+    auto e = NewEngine(false);
+    c.start(*e);
+    EXPECT_EQ(e->DataLoaded(LearnedFile::kRatedArticles), c.saved);
+    const auto before = FolderBytes(dir.path() + "data");
+    e->LearnFromRating(5, "zebra quokka");
+    port.Reset();
+    e->SaveData();
+    const auto after = FolderBytes(dir.path() + "data");
+    const std::string data = Data("ratedarticles.dat"), backup = Backup("ratedarticles.dat");
+    if (c.saved) {
+      EXPECT_EQ(after.at(data), firstRecord + "5 0\r\n");
+      EXPECT_EQ(after.at(backup), firstRecord);
+    } else {
+      EXPECT_EQ(after.count(data), before.count(data));
+      if (before.count(data)) {
+        EXPECT_EQ(after.at(data), before.at(data));
+      }
+      EXPECT_EQ(after.at(backup), before.at(backup));
+      EXPECT_TRUE(port.Logged("I have not saved ratedarticles.dat, as it was not loaded in full when I started"));
+    }
+  }
+  // Forgotten with the learned data: the next save writes an empty record.
+  auto e = NewEngine();
+  e->ClearLearnedData();
+  e->SaveData();
+  EXPECT_EQ(ReadBytes(Data("ratedarticles.dat")), "");
+  auto loaded = NewEngine();
+  EXPECT_EQ(loaded->RatedArticles().Count(), 0);
 }

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <random>
 #include <tuple>
 
@@ -755,4 +757,169 @@ TEST(LearnedWordsList, SnapshotSortsSearchesAndShowsAWordsStrongestPairs) {
   EXPECT_EQ(e.WordWeights().Get("KATIE"), -50);
   EXPECT_FALSE(e.SetWordWeight("zebra", 3));
   EXPECT_EQ(e.GetRelevance("jordan katie"), (36 - 100) / 2);
+}
+
+// ---- the record of rated articles and the suggested threshold --------------------------------
+
+TEST(RatedArticles, EachRatingKeepsTheRelevanceTheTextHadBeforeIt) {
+  RecordingPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+  ASSERT_EQ(e.RatedArticles().Count(), 12);
+  // The first rating met an empty engine: 0, whatever the text.
+  EXPECT_EQ(e.RatedArticles().Entries().front(), (RatedArticle{9, 0}));
+  struct Case {
+    int rating;
+    const char* text;
+    int relevance;  // as scored just before: the eight-text table's figures
+  };
+  const Case cases[] = {{5, "jordan abdullah", 40}, {-3, "katies jordan", -14}, {2, "", 0}, {0, "jordan", 18}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    LearnExample(e);
+    const int expected = e.GetRelevance(c.text);
+    ASSERT_EQ(expected, c.relevance);
+    port.Reset();
+    e.LearnFromRating(c.rating, c.text);
+    if (c.rating == 0) {
+      EXPECT_EQ(e.RatedArticles().Count(), 12);
+      continue;
+    }
+    ASSERT_EQ(e.RatedArticles().Count(), 13);
+    EXPECT_EQ(e.RatedArticles().Entries().back(), (RatedArticle{c.rating, c.relevance}));
+    // The scoring for the record writes none of the scorer's verbose lines.
+    for (const auto& l : port.logs) EXPECT_NE(l.text.rfind("Relevance=", 0), 0u) << l.text;
+    EXPECT_FALSE(port.Logged("Checking relevance"));
+  }
+  // Only the most recent ones are kept; forgotten with the learned data.
+  for (int k = 0; k < kRatedArticlesKept + 5; ++k) e.LearnFromRating(k % 2 ? 1 : -1, "jordan");
+  EXPECT_EQ(e.RatedArticles().Count(), kRatedArticlesKept);
+  e.ClearLearnedData();
+  EXPECT_EQ(e.RatedArticles().Count(), 0);
+}
+
+TEST(RatedArticles, RatingsGivenDuringTheirOwnScoringAreRecordedAfterItInOrder) {
+  RecordingPort port;
+  LearningEngine e(port);
+  std::mt19937 rng(5);
+  const auto vocab = FillRandom(e, 120, rng);
+  std::string longText;
+  for (int k = 0; k < 80; ++k) longText += vocab[static_cast<size_t>(k)] + " ";
+  const int longBefore = e.GetRelevance(longText);
+  int nested = 0;
+  port.onPaced = [&] {
+    if (nested++ > 0) return;
+    e.LearnFromRating(-7, vocab[100] + " " + vocab[101]);
+  };
+  e.SetScanWait(ScanWait::kSleepPoll, 5);
+  e.LearnFromRating(4, longText);
+  port.onPaced = nullptr;
+  ASSERT_GT(nested, 0);
+  ASSERT_EQ(e.RatedArticles().Count(), 2);
+  EXPECT_EQ(e.RatedArticles().Entries()[0], (RatedArticle{4, longBefore}));
+  EXPECT_EQ(e.RatedArticles().Entries()[1].rating, -7);
+  EXPECT_FALSE(e.ScanRunning());
+  EXPECT_TRUE(e.RelTable().IsSquare(e.WordCount()));
+}
+
+namespace {
+
+// A record from (rating, relevance) pairs, oldest first; `times` copies of each.
+std::deque<RatedArticle> Record(std::initializer_list<std::pair<int, int>> entries, int times = 1) {
+  std::deque<RatedArticle> r;
+  for (int k = 0; k < times; ++k)
+    for (const auto& [rating, relevance] : entries) r.push_back({rating, relevance});
+  return r;
+}
+
+std::deque<RatedArticle> Join(std::deque<RatedArticle> a, const std::deque<RatedArticle>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+}  // namespace
+
+TEST(SuggestedThreshold, ConstructedRecords) {
+  struct Case {
+    const char* what;
+    std::deque<RatedArticle> record;
+    std::optional<int> suggested;
+    int rated, neededRelevant, neededIrrelevant;
+  };
+  const Case cases[] = {
+      {"nothing rated", {}, std::nullopt, 0, 5, 5},
+      {"all relevant", Record({{7, 12}, {9, 3}}, 6), std::nullopt, 12, 0, 5},
+      {"all irrelevant", Record({{-4, 0}}, 7), std::nullopt, 7, 5, 0},
+      {"one relevant short", Join(Record({{8, 9}}, 4), Record({{-6, 1}}, 5)), std::nullopt, 9, 1, 0},
+      // Relevant 5..9, irrelevant at most 2: 3 to 5 all show exactly the relevant ones.
+      {"clean separation", Record({{8, 5}, {7, 6}, {9, 7}, {10, 8}, {8, 9}, {-5, -3}, {-4, 0}, {-6, 1}, {-9, 1},
+                                   {-4, 2}}),
+       4, 10, 0, 0},
+      // 11..20 show 4 of 6 relevant and nothing else (F1 0.8); 1..10 all 6 and 3 irrelevant
+      // (F1 0.8 too): the higher run wins, and its middle.
+      {"equal F1 at two runs",
+       Record({{-8, -5}, {-8, -5}, {6, 20}, {7, 20}, {8, 20}, {9, 20}, {5, 10}, {5, 10}, {-5, 10}, {-5, 10},
+               {-5, 10}}),
+       15, 11, 0, 0},
+      // Everything relevant scored below zero: no threshold shows any, the lowest shows most.
+      {"relevant never reach zero", Join(Record({{7, -2}}, 5), Record({{-7, 3}}, 5)), 0, 10, 0, 0},
+      // The old half scored on another scale; only the recent half counts.
+      {"recent half", Join(Record({{8, 50}, {-8, 40}}, 10), Record({{8, 5}, {-8, 0}}, 10)), 3, 20, 0, 0},
+      // The recent half holds no irrelevant rating: it reaches back for five.
+      {"reaching back", Join(Record({{-3, 1}, {6, 4}}, 10), Record({{6, 4}}, 15)), 3, 25, 0, 0},
+      {"identical scores", Join(Record({{7, 2}}, 5), Record({{-7, 2}}, 5)), 1, 10, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ThresholdSuggestion s = SuggestThreshold(c.record);
+    EXPECT_EQ(s.suggested, c.suggested);
+    EXPECT_EQ(s.recorded, static_cast<int>(c.record.size()));
+    EXPECT_EQ(s.rated, c.rated);
+    EXPECT_EQ(s.neededRelevant, c.neededRelevant);
+    EXPECT_EQ(s.neededIrrelevant, c.neededIrrelevant);
+    // The table over the same ratings: threshold 0 shows everything not below zero, and less as
+    // it rises.
+    int relevant = 0, irrelevant = 0, relevantAtZero = 0, irrelevantAtZero = 0;
+    for (size_t i = c.record.size() - static_cast<size_t>(s.rated); i < c.record.size(); ++i) {
+      const RatedArticle& a = c.record[i];
+      (a.rating > 0 ? relevant : irrelevant) += 1;
+      if (a.relevance >= 0) (a.rating > 0 ? relevantAtZero : irrelevantAtZero) += 1;
+    }
+    EXPECT_EQ(s.relevant, relevant);
+    EXPECT_EQ(s.irrelevant, irrelevant);
+    EXPECT_EQ(s.shown[0], (ThresholdOutcome{relevantAtZero, irrelevantAtZero}));
+    for (int t = 1; t <= 100; ++t) {
+      EXPECT_LE(s.shown[static_cast<size_t>(t)].relevant, s.shown[static_cast<size_t>(t - 1)].relevant);
+      EXPECT_LE(s.shown[static_cast<size_t>(t)].irrelevant, s.shown[static_cast<size_t>(t - 1)].irrelevant);
+    }
+  }
+}
+
+TEST(SuggestedThreshold, InTheUsersOwnTerms) {
+  const auto separated =
+      Record({{8, 5}, {7, 6}, {9, 7}, {10, 8}, {8, 9}, {-5, -3}, {-4, 0}, {-6, 1}, {-9, 1}, {-4, 2}});
+  struct Case {
+    std::deque<RatedArticle> record;
+    int current;
+    const char* text;
+  };
+  const Case cases[] = {
+      {{},
+       30,
+       "No suggested threshold yet: I need 5 more articles rated relevant and 5 more rated irrelevant to "
+       "suggest one"},
+      {Record({{-4, 0}}, 7), 30, "No suggested threshold yet: I need 5 more articles rated relevant to suggest one"},
+      {Join(Record({{8, 9}}, 9), Record({{-6, 1}}, 4)), 30,
+       "No suggested threshold yet: I need 1 more article rated irrelevant to suggest one"},
+      {separated, 30,
+       "Suggested: 4 % - of your last 10 rated articles, it would have shown 5 of the 5 you rated relevant "
+       "and 0 of the 5 you rated irrelevant; at 30 % it would have shown 0 of 5"},
+      {separated, 1,
+       "Suggested: 4 % - of your last 10 rated articles, it would have shown 5 of the 5 you rated relevant "
+       "and 0 of the 5 you rated irrelevant; at 1 % it would have shown 5 of 5"},
+      {separated, 4,
+       "Suggested: 4 % - of your last 10 rated articles, it would have shown 5 of the 5 you rated relevant "
+       "and 0 of the 5 you rated irrelevant"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SuggestionText(SuggestThreshold(c.record), c.current), c.text);
 }
