@@ -89,7 +89,9 @@ const char* kRateHelp =
     "Learns from ratings as the rating windows do: each word's weight moves by R per occurrence\n"
     "and each pair of distinct words by R once, limited to maxWordWeight of DIR/zibu.conf; a rating\n"
     "of 0 teaches nothing. R runs from -10 to 10. With --lines every line of FILE (\"-\" for\n"
-    "standard input) is \"R<TAB>text\"; empty lines are skipped. The learned data is then saved with\n"
+    "standard input) is \"R<TAB>text\"; empty lines are skipped. Each rating also goes into the\n"
+    "record of rated articles with the text's relevance just before it (see zibu-cli threshold).\n"
+    "The learned data is then saved with\n"
     "the program's save (the previous files move to DIR/data/backup). A home that a running Zibu\n"
     "holds is refused and left untouched. Prints {\"ratings\": N, \"words\": W}.\n";
 

@@ -176,3 +176,79 @@ TEST(LearnedDataCommands, RateExplainCorrectAndRefuseABusyHome) {
   }
   EXPECT_EQ(ReadFile(h + "data/wordweightings.dat"), before);
 }
+
+TEST(ThresholdCommand, SuggestsFromTheRecordThatRateKeeps) {
+  const std::string cli = test::ZibuCliPath(ZIBU_BIN_DIR);
+  if (cli.empty() || !std::filesystem::exists(cli)) GTEST_SKIP() << "zibu-cli is not built";
+  ScratchDir home;
+  const std::string h = home.path();
+  std::ofstream(h + "zibu.conf") << "[main]\nmaxWordWeight=50\n";
+  auto run = [&](std::vector<std::string> args, const std::string& input = "") {
+    return test::RunProcess(cli, args, input);
+  };
+  auto table = [](std::initializer_list<std::pair<int, int>> firstRows) {
+    std::string t = "\"table\": [";
+    int k = 0;
+    for (const auto& [rel, irr] : firstRows) {
+      if (k > 0) t += ", ";
+      t += "{\"threshold\": " + std::to_string(k) + ", \"relevant\": " + std::to_string(rel) +
+           ", \"irrelevant\": " + std::to_string(irr) + "}";
+      ++k;
+    }
+    return t;
+  };
+  struct Case {
+    const char* what;
+    const char* record;  // ratedarticles.dat, or nullptr for no data folder at all
+    std::string start;   // the line's start
+    std::string rows;    // the table's first rows
+  };
+  const Case cases[] = {
+      {"a new home", nullptr,
+       "{\"suggested\": null, \"needed\": {\"relevant\": 5, \"irrelevant\": 5}, \"rated\": 0, \"relevant\": 0, "
+       "\"irrelevant\": 0, \"recorded\": 0, ",
+       table({{0, 0}, {0, 0}})},
+      {"three relevant", "4 10\r\n5 3\r\n6 0\r\n-2 1\r\n",
+       "{\"suggested\": null, \"needed\": {\"relevant\": 2, \"irrelevant\": 4}, \"rated\": 4, \"relevant\": 3, "
+       "\"irrelevant\": 1, \"recorded\": 4, ",
+       table({{3, 1}, {2, 1}, {2, 0}})},
+      {"separated", "8 5\r\n7 6\r\n9 7\r\n10 8\r\n8 9\r\n-5 -3\r\n-4 0\r\n-6 1\r\n-9 1\r\n-4 2\r\n",
+       "{\"suggested\": 4, \"rated\": 10, \"relevant\": 5, \"irrelevant\": 5, \"recorded\": 10, ",
+       table({{5, 4}, {5, 3}, {5, 1}, {5, 0}, {5, 0}, {5, 0}, {4, 0}})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(h + "data");
+    if (c.record) {
+      std::filesystem::create_directories(h + "data");
+      std::ofstream(h + "data/ratedarticles.dat", std::ios::binary) << c.record;
+    }
+    const auto r = run({"threshold", "--home", h});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out.rfind(c.start, 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(c.rows), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"threshold\": 100, "), std::string::npos);
+    EXPECT_EQ(r.out.find("threshold\": 101"), std::string::npos);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+  }
+
+  // zibu-cli rate records what the windows record: the relevance before each rating.
+  std::filesystem::remove_all(h + "data");
+  std::string lines;
+  for (int round = 0; round < 2; ++round)
+    for (const auto& [r, t] : zibu::testing::ExampleRatings()) lines += std::to_string(r) + "\t" + t + "\n";
+  ASSERT_EQ(run({"rate", "--home", h, "--lines", "-"}, lines).exitStatus, 0);
+  ASSERT_EQ(run({"rate", "--home", h, "--rating", "5", "jordan", "abdullah"}).exitStatus, 0);
+  const std::string record = ReadFile(h + "data/ratedarticles.dat");
+  EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 13);
+  EXPECT_EQ(record.rfind("9 0\r\n8 4\r\n", 0), 0u) << record;
+  EXPECT_NE(record.find("\r\n5 40\r\n"), std::string::npos) << record;  // "jordan abdullah" scored 40
+
+  // A home that a running program holds is refused.
+  HomeLock lock;
+  ASSERT_EQ(lock.Acquire(h, "zibu"), HomeLock::Result::Acquired);
+  const auto busy = run({"threshold", "--home", h});
+  EXPECT_EQ(busy.exitStatus, 1);
+  EXPECT_FALSE(busy.err.empty());
+  EXPECT_EQ(run({"threshold", "--home", h, "--lines", "x"}).exitStatus, 2);
+}
