@@ -106,7 +106,9 @@ ThresholdSuggestion SuggestThreshold(const std::deque<RatedArticle>& record) {
     for (int i = from; i < n; ++i) (record[static_cast<size_t>(i)].rating > 0 ? rel : irr) += 1;
     return std::pair{rel, irr};
   };
-  auto [rel, irr] = count(first);
+  // Plain variables, not a structured binding: the lambdas below capture them.
+  auto [rel0, irr0] = count(first);
+  int rel = rel0, irr = irr0;
   while (first > 0 && (rel < kMinRatingsOfEachKind || irr < kMinRatingsOfEachKind)) {
     --first;
     (record[static_cast<size_t>(first)].rating > 0 ? rel : irr) += 1;
