@@ -18,6 +18,7 @@
 #include "app/platform.h"
 #include "common/global_settings.h"
 #include "common/home_lock.h"
+#include "feeds/feeds_session.h"
 #include "feeds/feeds_window.h"
 #include "ui/dialogs.h"
 #include "ui/icons.h"
@@ -111,16 +112,20 @@ int main(int argc, char** argv) {
   const auto seeded = SeedHome(ProgramFolder(), DeliveredFolder(exeDir));
   InstallInputWatcher();
 
+  // The feeds session holds the program's feed state; the windows only show it.
+  GuiClock clock;
+  FeedsSession session(ProgramFolder());
+  session.SetClock(&clock);
   // 3.-5. The main frame, the feeds window, and the feeds window's reference to the frame.
   auto frame = std::make_unique<TMainForm>();
-  auto feeds = std::make_unique<TfrmFeeds>();
-  frame->AttachFeeds(feeds.get());
+  auto feeds = std::make_unique<TfrmFeeds>(session);
+  frame->AttachFeeds(&session, feeds.get());
 
-  for (const auto& file : seeded) feeds->Log("Copied the delivered " + file + " into " + ProgramFolder());
+  for (const auto& file : seeded) session.Log("Copied the delivered " + file + " into " + ProgramFolder());
   if (runningAsRoot) {
     const std::string note =
         "Running as root: the embedded browser's sandbox is switched off (QTWEBENGINE_DISABLE_SANDBOX=1)";
-    feeds->Log(note);
+    session.Log(note);
     std::fprintf(stderr, "zibu: %s\n", note.c_str());
   }
 
@@ -144,7 +149,7 @@ int main(int argc, char** argv) {
   frame->activateWindow();
   const int rc = app.exec();
 
-  frame->AttachFeeds(nullptr);
+  frame->AttachFeeds(nullptr, nullptr);
   feeds.reset();
   frame.reset();
   return rc;

@@ -19,6 +19,7 @@
 #include "app/version_check.h"
 #include "common/errors.h"
 #include "common/settings.h"
+#include "feeds/feeds_session.h"
 #include "feeds/feeds_window.h"
 #include "monitor/monitor_window.h"
 #include "rating/pagefound_window.h"
@@ -179,8 +180,9 @@ void TMainForm::SetNotificationBus(const QDBusConnection& bus) {
   });
 }
 
-void TMainForm::AttachFeeds(TfrmFeeds* feeds) {
+void TMainForm::AttachFeeds(FeedsSession* session, TfrmFeeds* feeds) {
   if (feeds_) feeds_->removeEventFilter(this);
+  session_ = session;
   feeds_ = feeds;
   if (!feeds_) return;
   feeds_->SetFrame(this);
@@ -197,7 +199,7 @@ std::string TMainForm::ProgramFolder() const {
 
 int TMainForm::LearnedWordCount() const {
   if (wordCountSource_) return wordCountSource_();
-  return feeds_ ? feeds_->LearnedWordCount() : 0;
+  return session_ ? session_->LearnedWordCount() : 0;
 }
 
 void TMainForm::StartUp() {
@@ -233,7 +235,7 @@ void TMainForm::StartUp() {
         monitor->loadSettings(file, "window_" + std::to_string(i));
         if (loadPagesOnStartup) monitor->loadPage();
       }
-      if (feeds_) feeds_->LoadConfig(file);
+      if (session_) session_->LoadConfig(file);
     } catch (const LoadError& e) {
       stopped = e.what();
     } catch (const std::exception& e) {
@@ -241,7 +243,7 @@ void TMainForm::StartUp() {
     }
     if (!stopped.empty()) {
       savesHeld_ = stopped;
-      if (feeds_) feeds_->HoldSaves(stopped);
+      if (session_) session_->HoldSaves(stopped);
       HideProgress();
       std::fprintf(stderr, "zibu: %s\n", stopped.c_str());
       ShowMessage(stopped + "\r\n\r\n" + kNothingSaved);
@@ -262,7 +264,7 @@ void TMainForm::StartUp() {
 }
 
 void TMainForm::Log(const std::string& message) {
-  if (feeds_) feeds_->Log(message);
+  if (session_) session_->Log(message);
 }
 
 void TMainForm::RunVersionCheck() {
@@ -271,10 +273,10 @@ void TMainForm::RunVersionCheck() {
   options.extraCaFile = settings_.caFile;
   // Events are handled while the request is out; the feeds timer, started by the load, must
   // not begin a scan in the middle of start-up.
-  const bool timerWasOn = feeds_ && feeds_->Timer1->isActive();
-  if (timerWasOn) feeds_->StopTimer();
+  const bool timerWasOn = session_ && session_->ScanTimerActive();
+  if (timerWasOn) session_->HoldScans();
   CheckForNewVersion(versionDocumentAddress_, options, kHomePageAddress);
-  if (timerWasOn && feeds_ && !ShutdownRequested()) feeds_->StartTimer();
+  if (timerWasOn && session_ && !ShutdownRequested()) session_->ReleaseScans();
 }
 
 std::vector<QMdiSubWindow*> TMainForm::ChildWindows() const {
@@ -323,8 +325,8 @@ void TMainForm::NewSpiderWindow() {
   }
   feedsInFront_ = false;
   auto* spider = new TfrmSpider(this);
-  spider->SetScanControl(feeds_.data());
-  spider->SetEngine(feeds_ ? &feeds_->Engine() : nullptr);
+  spider->SetScanControl(session_);
+  spider->SetEngine(session_ ? &session_->Engine() : nullptr);
   AddChild(spider);
   if (settings_.firstTime) ShowMessage(kSpiderIntroduction);
 }
@@ -345,9 +347,9 @@ bool TMainForm::SaveAllConfig() {
       ++written;
     }
   }
-  if (feeds_) {
-    feeds_->WriteConfig(file);
-    feeds_->SaveData();
+  if (session_) {
+    session_->WriteConfig(file);
+    session_->SaveData();
   }
   file.WriteInteger(kMain, "browserWindowCount", written);
   file.Save();
@@ -500,11 +502,8 @@ PageFoundResult TMainForm::ShowPageFound(const std::string& reason, const std::s
 PageFoundResult TMainForm::ShowArticle(const FoundArticle& article) {
   AlertUser(article.reason, article.title);
   Explainer explain;
-  if (feeds_) {
-    explain = [feeds = feeds_](const std::string& text) {
-      if (!feeds) throw Error("The feeds window has gone", "EInvalidOperation");
-      return feeds->Explain(text);
-    };
+  if (session_) {
+    explain = [session = session_](const std::string& text) { return session->Explain(text); };
   }
   return ShowPageFoundWindow(this, article, explain);
 }
@@ -552,10 +551,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     closing_ = true;
     // Waits and paced loops running under this call end promptly from here on.
     SetShutdownRequested(true);
-    if (feeds_) {
-      feeds_->RequestCancel();
-      feeds_->StopTimer();
-    }
+    if (session_) session_->HoldScans();
     try {
       SaveAllConfig();
     } catch (const std::exception& e) {

@@ -22,6 +22,7 @@ class QMdiSubWindow;
 namespace zibu {
 
 class DesktopNotifier;
+class FeedsSession;
 class SettingsFile;
 class TfrmFeeds;
 
@@ -34,7 +35,7 @@ inline constexpr const char* kVersionDocumentAddress = "http://www.zibu-news.exa
 inline constexpr const char* kSupportAddress = "support@zibu-news.example";
 
 // The composition root: it creates the windows and hands each the small interfaces it needs
-// (FramePort from itself, ScanControl and the learning engine from the feeds window).
+// (FramePort from itself, ScanControl and the learning engine from the feeds session).
 class TMainForm : public QMainWindow, public FramePort {
   Q_OBJECT
 
@@ -42,9 +43,11 @@ class TMainForm : public QMainWindow, public FramePort {
   explicit TMainForm(QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  // Stores the feeds window and hands it this frame's services.
-  void AttachFeeds(TfrmFeeds* feeds);
+  // Stores the feeds session and its window, and hands the window this frame's services. Both
+  // must outlive the frame or be detached with (nullptr, nullptr).
+  void AttachFeeds(FeedsSession* session, TfrmFeeds* feeds);
   TfrmFeeds* Feeds() const;
+  FeedsSession* Session() const { return session_; }
 
   void StartUp();
   // False, writing nothing, when start-up stopped early (the reason goes to the status log).
@@ -86,7 +89,7 @@ class TMainForm : public QMainWindow, public FramePort {
 
   // The number of words the learning engine has weightings for.
   int LearnedWordCount() const;
-  // Where the spider gate gets the learned word count; the feeds window by default.
+  // Where the spider gate gets the learned word count; the feeds session by default.
   void SetWordCountSource(std::function<int()> source) { wordCountSource_ = std::move(source); }
   // Whether the desktop offers a notification area; asks the desktop by default.
   void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
@@ -118,13 +121,14 @@ class TMainForm : public QMainWindow, public FramePort {
   QMdiSubWindow* AddChild(QWidget* child);
   void RestoreFromTray();
   void Tile(bool sideBySide);
-  // A status line in the feeds window's log (the frame has none of its own).
+  // A status line in the feeds session's log (the frame has none of its own).
   void Log(const std::string& message);
   // A frame shown while FeedsInFront is set brings the feeds window forward.
   void BringFeedsForwardIfInFront();
   bool TrayAvailable() const;
 
   GlobalSettings settings_;
+  FeedsSession* session_ = nullptr;
   QPointer<TfrmFeeds> feeds_;
   QMdiArea* mdiArea_ = nullptr;
   QSystemTrayIcon* trayIcon_ = nullptr;

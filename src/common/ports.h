@@ -53,6 +53,16 @@ class PageFoundPort {
   }
 };
 
+// The feed scans, for work that must not run beside one (a spider's crawl).
+class ScanControl {
+ public:
+  virtual ~ScanControl() = default;
+  // Stops the feeds timer and cancels a running scan.
+  virtual void HoldScans() = 0;
+  // Starts the feeds timer again.
+  virtual void ReleaseScans() = 0;
+};
+
 // Time source, injectable so tests control it.
 class Clock {
  public:

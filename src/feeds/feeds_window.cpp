@@ -71,17 +71,6 @@ class BusyCursor {
   BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-// The window's clock, whichever SetClock chose, for the scanner.
-class WindowClock : public Clock {
- public:
-  explicit WindowClock(const TfrmFeeds& w) : w_(w) {}
-  int64_t NowMs() const override { return w_.GetClock().NowMs(); }
-  uint32_t IdleMs() const override { return w_.GetClock().IdleMs(); }
-
- private:
-  const TfrmFeeds& w_;
-};
-
 // Stops the feeds timer for a handler and starts it again on every way out.
 class TimerHold {
  public:
@@ -102,11 +91,9 @@ QPushButton* Button(const char* caption, const char* hint, QWidget* parent) {
 
 }  // namespace
 
-TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) {
+TfrmFeeds::TfrmFeeds(FeedsSession& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("frmFeeds");
   setWindowTitle("RSS/Atom Feeds");
-  ownClock_ = std::make_unique<GuiClock>();
-  clock_ = ownClock_.get();
 
   BuildControls();
   statusLog_ =
@@ -121,23 +108,17 @@ TfrmFeeds::TfrmFeeds(QWidget* parent) : QWidget(parent) {
   txtRefreshInterval->setText("60");
   lblRefreshInterval->setText(lblRefreshInterval->text() + "60" + ")");
 
-  tempDir_ = ProgramFolder() + "temp/";
-  dataDir_ = ProgramFolder() + "data/";
-  std::error_code ec;
-  std::filesystem::create_directories(tempDir_, ec);
-  std::filesystem::create_directories(dataDir_ + "backup", ec);
-  engine_ = std::make_unique<LearningEngine>(*port_);
-  engine_->SetDataFolder(dataDir_);
-  scanClock_ = std::make_unique<WindowClock>(*this);
-  learner_ = std::make_unique<EngineLearner>(*engine_);
-  scanner_ = std::make_unique<TFeedScanner>(feeds_, shownUrls_, *learner_, *port_, *scanClock_, *this, *this);
-  scanner_->cancelRequested = false;
+  session_.AttachView(this);
+  session_.ClearCancel();
+  ShowFeedList(false);
   Touch();
 
   ConnectHandlers();
 }
 
-TfrmFeeds::~TfrmFeeds() = default;
+TfrmFeeds::~TfrmFeeds() {
+  if (session_.View() == this) session_.AttachView(nullptr);
+}
 
 void TfrmFeeds::BuildControls() {
   // The smallest size is the layout's own, so no caption is ever cut.
@@ -347,6 +328,10 @@ void TfrmFeeds::BuildControls() {
            {btnUnitTests, "btnUnitTests"},
            {btnCheckRel, "btnCheckRel"},
            {rgResultsFormat, "rgResultsFormat"},
+           {rgResultsFormatButtons, "rgResultsFormatButtons"},
+           {lblAddFeedURL, "lblAddFeedURL"},
+           {lblShowRelevance, "lblShowRelevance"},
+           {lblShowRelevanceHigh, "lblShowRelevanceHigh"},
            {lblStatus, "lblStatus"}})
     w->setObjectName(name);
 
@@ -421,10 +406,6 @@ const GlobalSettings& TfrmFeeds::Settings() const {
   return frame_ ? frame_->Settings() : ownSettings_;
 }
 
-void TfrmFeeds::SetClock(const Clock* clock) {
-  clock_ = clock ? clock : ownClock_.get();
-}
-
 UserPort& TfrmFeeds::Port() {
   return *port_;
 }
@@ -433,117 +414,36 @@ void TfrmFeeds::Log(const std::string& message, bool verbose) {
   statusLog_->Log(message, verbose);
 }
 
-void TfrmFeeds::LoadConfig(SettingsFile& file) {
-  // The file each step reads, for the message when one fails.
-  std::string reading = file.Path();
-  auto step = [&](std::string path) {
-    reading = std::move(path);
-    if (loadStepHook_) loadStepHook_(reading);
-  };
-  FeedConfigLoadSteps steps;
+void TfrmFeeds::ShowFeedList(bool selectFirst) {
   lbFeeds->blockSignals(true);
   lbFeeds->clear();
+  for (const TFeed& feed : session_.Feeds()) lbFeeds->addItem(ToQ(feed.url));
   lbFeeds->blockSignals(false);
-  steps.feedLoaded = [this](int, const TFeed& feed) { lbFeeds->addItem(ToQ(feed.url)); };
-  steps.feedsLoaded = [this] {
+  if (selectFirst && lbFeeds->count() > 0) {
     SelectRowQuietly(0);
     lbFeedsClick();
-  };
-  steps.markSaveTime = [this] { scanner_->lastSaveTime = clock_->NowMs(); };
-  steps.learningRead = [this](const FeedLearningParameters& p) {
-    engine_->SetMinWordLength(p.minWordLength);
-    engine_->SetMaxWordLength(p.maxWordLength);
-    engine_->SetMaxWordWeight(p.maxWordWeight);
-    scanner_->saveConfigIntervalMs = p.saveConfigIntervalMs;
-  };
-  steps.loadShownUrls = [this, &step] {
-    step(dataDir_ + kShownUrlsFile);
-    // A save cut short after its commit point is finished first, so the memory read here
-    // belongs to the same save as the learned data read below.
-    engine_->CompleteInterruptedSave();
-    engine_->LoadShownUrls(shownUrls_);
-    // The engine keeps a file it could not read out of every save; the user hears of it here.
-    if (const std::string& problem = engine_->ShownUrlsLoadProblem(); !problem.empty())
-      port_->ShowMessage(
-          "I could not read " + dataDir_ + kShownUrlsFile + ": " + problem +
-          "\r\n\r\nArticles shown before may be shown again. I will not save that file in this run, "
-          "so that nothing in it is lost.");
-  };
-  steps.loadCommonWords = [this, &step] {
-    step(dataDir_ + kCommonWordsFile);
-    engine_->LoadCommonWords();
-  };
-  steps.displayRead = [this, &step, &file](int showRelevance, int resultsFormat) {
-    step(file.Path());
-    tbShowRelevance->setValue(showRelevance);
-    if (QAbstractButton* b = rgResultsFormatButtons->button(resultsFormat)) b->setChecked(true);
-  };
-  steps.loadLearnedData = [this, &step] {
-    step(dataDir_ + kWordWeightsFile + " and " + kRelTableFile);
-    engine_->SetBackupDataFiles(Settings().backupDataFiles);
-    // The shown-article memory and the common words were loaded by their own steps.
-    engine_->LoadWordData();
-  };
-  steps.startTimer = [this] { StartTimer(); };
-  try {
-    if (loadStepHook_) loadStepHook_(reading);
-    LoadFeedConfig(file, feeds_, *port_, steps);
-  } catch (const std::exception& e) {
-    port_->HideProgress();
-    const LoadError stopped(reading, ProblemText(e));
-    HoldSaves(stopped.what());
-    throw stopped;
   }
 }
 
-void TfrmFeeds::HoldSaves(const std::string& reason) {
-  savesHeld_ = reason;
+void TfrmFeeds::ShowDisplaySettings(int showRelevance, int resultsFormat) {
+  tbShowRelevance->setValue(showRelevance);
+  if (QAbstractButton* b = rgResultsFormatButtons->button(resultsFormat)) b->setChecked(true);
 }
 
-bool TfrmFeeds::SaveHeld(const std::string& what) {
-  if (savesHeld_.empty()) return false;
-  Log("I have not saved " + what + ", because " + savesHeld_);
-  return true;
-}
-
-void TfrmFeeds::WriteConfig(SettingsFile& file) {
-  BusyCursor busy;
-  WriteFeedConfig(file, feeds_, Threshold(), ResultsFormat(), *port_);
-}
-
-void TfrmFeeds::SaveData() {
-  if (SaveHeld("the learned data")) return;
-  engine_->SetBackupDataFiles(Settings().backupDataFiles);
-  engine_->SaveData(&shownUrls_);
-}
-
-void TfrmFeeds::RequestCancel() {
-  scanner_->Cancel();
-}
 void TfrmFeeds::StopTimer() {
   Timer1->stop();
 }
 void TfrmFeeds::StartTimer() {
   Timer1->start();
 }
-void TfrmFeeds::HoldScans() {
-  StopTimer();
-  RequestCancel();
-}
-void TfrmFeeds::ReleaseScans() {
-  StartTimer();
-}
-int TfrmFeeds::LearnedWordCount() const {
-  return engine_->WordCount();
-}
-LearningEngine& TfrmFeeds::Engine() {
-  return *engine_;
+bool TfrmFeeds::TimerActive() const {
+  return Timer1->isActive();
 }
 
 void TfrmFeeds::ShowLearnedWords() {
   if (!learnedWords_) {
     learnedWords_ =
-        std::make_unique<TfrmLearnedWords>(*engine_, [this](const std::string& line) { Log(line); });
+        std::make_unique<TfrmLearnedWords>(session_.Engine(), [this](const std::string& line) { Log(line); });
     PlaceInsideScreen(learnedWords_.get());
   } else {
     learnedWords_->RefreshIfChanged();
@@ -559,7 +459,7 @@ void TfrmFeeds::ShowLearnedWords() {
 
 int TfrmFeeds::SelectedFeed() const {
   const int row = lbFeeds->currentRow();
-  return row >= 0 && row < static_cast<int>(feeds_.size()) ? row : -1;
+  return row >= 0 && row < static_cast<int>(session_.Feeds().size()) ? row : -1;
 }
 
 int TfrmFeeds::Threshold() const {
@@ -571,7 +471,7 @@ int TfrmFeeds::ResultsFormat() const {
 }
 
 void TfrmFeeds::Touch() {
-  if (scanner_) scanner_->Touch();
+  session_.Scanner().Touch();
 }
 
 void TfrmFeeds::HideCommonIntervals() {
@@ -587,37 +487,11 @@ void TfrmFeeds::EnableControls(bool enabled) {
   btnCancel->setEnabled(!enabled);
 }
 
-void TfrmFeeds::SaveFeedConfig() {
-  HideCommonIntervals();
-  if (SaveHeld("zibu.conf")) return;
-  SettingsFile file(ProgramFolder() + "zibu.conf");
-  WriteConfig(file);
-  file.Save();
-}
-
-HttpOptions TfrmFeeds::FeedHttpOptions() const {
-  HttpOptions options = FeedRequestOptions(Settings().proxy);
-  options.extraCaFile = Settings().caFile;
-  options.connectTimeoutMs = connectTimeoutMs_;
-  options.readTimeoutMs = readTimeoutMs_;
-  return options;
-}
-
-void TfrmFeeds::SetHttpTimeouts(int connectMs, int readMs) {
-  connectTimeoutMs_ = connectMs;
-  readTimeoutMs_ = readMs;
-}
-
 void TfrmFeeds::ScanFeed(TFeed& feed, Items& results) {
   BusyCursor busy;
-  FeedScanSettings settings;
-  settings.tempDir = tempDir_;
-  settings.http = FeedHttpOptions();
-  settings.cancelRequested = &scanner_->cancelRequested;
-  settings.clock = clock_;
   // The request runs on a worker while this thread keeps every window alive; Cancel (or closing
   // the program) abandons it.
-  settings.httpGet = [this](const std::string& url, const HttpOptions& options) {
+  session_.ScanFeed(feed, results, [this](const std::string& url, const HttpOptions& options) {
     HttpResponse response;
     RunOffThread(
         [&](const std::atomic<bool>& cancel) {
@@ -626,15 +500,9 @@ void TfrmFeeds::ScanFeed(TFeed& feed, Items& results) {
           response = HttpGetResponse(url, cancellable);
           return std::string();
         },
-        [this] { return scanner_->cancelRequested; });
+        [this] { return session_.CancelRequested(); });
     return response;
-  };
-  // Without a hook of its own (tests set one), every item goes through the scanner's triage.
-  if (triageHook_)
-    settings.triage = triageHook_;
-  else
-    settings.triage = [this](TFeed& f, TItem& item, Items& into) { scanner_->TriageItem(f, item, into); };
-  zibu::ScanFeed(feed, results, settings, *port_);
+  });
 }
 
 std::vector<std::string> TfrmFeeds::KeywordEditorLines() const {
@@ -662,7 +530,7 @@ void TfrmFeeds::lbFeedsClick() {
   if (i < 0) return;
   selectingFeed_ = true;
   try {
-    const TFeed& feed = feeds_[static_cast<size_t>(i)];
+    const TFeed& feed = session_.Feeds()[static_cast<size_t>(i)];
     txtAddFeedURL->setText(ToQ(feed.url));
     txtRefreshInterval->setText(QString::number(feed.refreshInterval));
     SetKeywordEditorLines(feed.keywords);
@@ -698,12 +566,12 @@ void TfrmFeeds::btnAddFeedClick() {
   lbFeeds->blockSignals(true);
   lbFeeds->addItem(ToQ(url));
   lbFeeds->blockSignals(false);
-  feeds_.push_back(
+  session_.Feeds().push_back(
       MakeNewFeed(url, cbActive->isChecked(), KeywordEditorLines(), FromQ(txtRefreshInterval->text())));
   SelectRowQuietly(lbFeeds->count() - 1);
   Log("Added new feed");
   try {
-    SaveFeedConfig();
+    session_.SaveFeedConfig();
   } catch (const std::exception& e) {
     Log(ErrorText(e));
   }
@@ -723,15 +591,15 @@ void TfrmFeeds::btnImportOpmlClick() {
                        "\r\n\r\nNo feed was added.");
     return;
   }
-  const size_t before = feeds_.size();
-  const OpmlImportSummary summary = MergeOpmlFeeds(feeds_, found, *port_);
+  const size_t before = session_.Feeds().size();
+  const OpmlImportSummary summary = MergeOpmlFeeds(session_.Feeds(), found, *port_);
   lbFeeds->blockSignals(true);
-  for (size_t i = before; i < feeds_.size(); ++i) lbFeeds->addItem(ToQ(feeds_[i].url));
+  for (size_t i = before; i < session_.Feeds().size(); ++i) lbFeeds->addItem(ToQ(session_.Feeds()[i].url));
   lbFeeds->blockSignals(false);
   Log(OpmlSummaryText(summary));
   if (summary.added > 0) {
     try {
-      SaveFeedConfig();
+      session_.SaveFeedConfig();
     } catch (const std::exception& e) {
       Log(ErrorText(e));
     }
@@ -745,13 +613,13 @@ void TfrmFeeds::btnExportOpmlClick() {
       ChooseFileToSave("Export the feeds to an OPML file", kOpmlFilter, "zibu-feeds.opml");
   if (path.empty()) return;
   try {
-    WriteFileAtomic(path, WriteOpml(feeds_));
+    WriteFileAtomic(path, WriteOpml(session_.Feeds()));
   } catch (const std::exception& e) {
     port_->ShowMessage("I could not export the feeds to " + path + ".\r\n\r\n" + ErrorText(e));
     return;
   }
-  const std::string done = "I wrote " + std::to_string(feeds_.size()) +
-                           (feeds_.size() == 1 ? " feed" : " feeds") + " to " + path + ".";
+  const std::string done = "I wrote " + std::to_string(session_.Feeds().size()) +
+                           (session_.Feeds().size() == 1 ? " feed" : " feeds") + " to " + path + ".";
   Log(done);
   port_->ShowMessage(done);
 }
@@ -764,9 +632,9 @@ void TfrmFeeds::btnDeleteClick() {
     return;
   }
   if (!port_->AskYesNo(kDeleteFeedQuestion)) return;
-  const std::string url = feeds_[static_cast<size_t>(i)].url;
-  DeleteFeedAt(feeds_, static_cast<size_t>(i));
-  DropKeptCopyUnlessUsed(tempDir_, url, feeds_);
+  const std::string url = session_.Feeds()[static_cast<size_t>(i)].url;
+  DeleteFeedAt(session_.Feeds(), static_cast<size_t>(i));
+  DropKeptCopyUnlessUsed(session_.TempDir(), url, session_.Feeds());
   Log("Deleted feed " + std::to_string(i));
   lbFeeds->blockSignals(true);
   delete lbFeeds->takeItem(i);
@@ -782,7 +650,7 @@ void TfrmFeeds::btnDeleteClick() {
   btnUpdate->setEnabled(false);
   selectingFeed_ = false;
   try {
-    SaveFeedConfig();
+    session_.SaveFeedConfig();
   } catch (const std::exception& e) {
     Log(ErrorText(e));
   }
@@ -790,10 +658,10 @@ void TfrmFeeds::btnDeleteClick() {
 
 void TfrmFeeds::SetAllActive(bool active) {
   Touch();
-  zibu::SetAllActive(feeds_, active);
+  zibu::SetAllActive(session_.Feeds(), active);
   cbActive->setChecked(active);
   try {
-    SaveFeedConfig();
+    session_.SaveFeedConfig();
   } catch (const std::exception& e) {
     Log(ErrorText(e));
   }
@@ -803,7 +671,7 @@ void TfrmFeeds::UpdateFeedDetails() {
   const int i = SelectedFeed();
   if (selectingFeed_ || i < 0) return;
   Touch();
-  ApplyFeedDetails(feeds_[static_cast<size_t>(i)], cbActive->isChecked(), KeywordEditorLines(),
+  ApplyFeedDetails(session_.Feeds()[static_cast<size_t>(i)], cbActive->isChecked(), KeywordEditorLines(),
                    FromQ(txtRefreshInterval->text()), *port_);
 }
 
@@ -812,7 +680,7 @@ void TfrmFeeds::btnUpdateClick() {
   UpdateFeedDetails();
   btnUpdate->setEnabled(false);
   try {
-    SaveFeedConfig();
+    session_.SaveFeedConfig();
   } catch (const std::exception& e) {
     Log(ErrorText(e));
   }
@@ -825,7 +693,7 @@ void TfrmFeeds::btnOpenFeedInBrowserClick() {
     port_->ShowMessage(kSelectFeedToOpenMessage);
     return;
   }
-  OpenUrl(feeds_[static_cast<size_t>(i)].url);
+  OpenUrl(session_.Feeds()[static_cast<size_t>(i)].url);
 }
 
 void TfrmFeeds::cbActiveClick() {
@@ -877,7 +745,7 @@ void TfrmFeeds::cbCommonIntervalsChange(int index) {
 }
 
 void TfrmFeeds::btnCancelClick() {
-  RequestCancel();
+  session_.RequestCancel();
 }
 
 void TfrmFeeds::FormKeyDown(Qt::KeyboardModifiers modifiers) {
@@ -890,7 +758,7 @@ void TfrmFeeds::FormKeyDown(Qt::KeyboardModifiers modifiers) {
 // Scanning, presenting and learning: the scanner does the work, the window lends it its controls.
 
 void TfrmFeeds::Timer1Timer() {
-  scanner_->Timer1Timer();
+  session_.Scanner().Timer1Timer();
 }
 
 void TfrmFeeds::Guarded(const std::function<void()>& command) {
@@ -902,19 +770,19 @@ void TfrmFeeds::Guarded(const std::function<void()>& command) {
 }
 
 void TfrmFeeds::btnSearchAllFeedsClick() {
-  Guarded([this] { scanner_->SearchActiveFeeds(true); });
+  Guarded([this] { session_.Scanner().SearchActiveFeeds(true); });
 }
 
 void TfrmFeeds::btnSearchSelectedFeedClick() {
-  Guarded([this] { scanner_->SearchSelectedFeed(); });
+  Guarded([this] { session_.Scanner().SearchSelectedFeed(); });
 }
 
 void TfrmFeeds::btnResetClick() {
-  Guarded([this] { scanner_->ResetClick(); });
+  Guarded([this] { session_.Scanner().ResetClick(); });
 }
 
 void TfrmFeeds::btnLearnClick() {
-  scanner_->LearnClick();
+  session_.Scanner().LearnClick();
 }
 
 void TfrmFeeds::btnCheckRelClick() {
@@ -923,7 +791,7 @@ void TfrmFeeds::btnCheckRelClick() {
     bool ok = false;
     const QString text = QInputDialog::getText(
         this, windowTitle(), "Enter word(s) to check separated by spaces", QLineEdit::Normal, QString(), &ok);
-    port_->ShowMessage(CheckRelMessage(*engine_, ok ? FromQ(text) : std::string()));
+    port_->ShowMessage(CheckRelMessage(session_.Engine(), ok ? FromQ(text) : std::string()));
   });
 }
 
@@ -931,8 +799,8 @@ void TfrmFeeds::btnUnitTestsClick() {
   StopTimer();
   forceVerbose_ = true;
   try {
-    const SelfTestOutcome outcome =
-        RunSelfTests(*engine_, *port_, Settings().proxy, tempDir_ + "selftest/", selfTestNewsPage_);
+    const SelfTestOutcome outcome = RunSelfTests(session_.Engine(), *port_, Settings().proxy,
+                                                 session_.TempDir() + "selftest/", selfTestNewsPage_);
     port_->ShowMessage(SelfTestMessage(outcome));
   } catch (const std::exception& e) {
     Log(ErrorText(e));
@@ -960,8 +828,8 @@ void TfrmFeeds::ShowItemsInTable(Items& items) {
         items.empty() ? std::string() : items.front().Title);
   }
   ShowItemsTableWindow(
-      this, items, Settings().showNagScreens, [this](const std::string& text) { return Explain(text); },
-      scanner_->isLearning);
+      this, items, Settings().showNagScreens,
+      [this](const std::string& text) { return session_.Explain(text); }, session_.Scanner().isLearning);
 }
 
 PageFoundResult TfrmFeeds::ShowPageFound(const std::string& reason, const std::string& title,
@@ -973,11 +841,8 @@ PageFoundResult TfrmFeeds::ShowPageFound(const std::string& reason, const std::s
 
 PageFoundResult TfrmFeeds::ShowArticle(const FoundArticle& article) {
   if (frame_) return frame_->ShowArticle(article);
-  return ShowPageFoundWindow(this, article, [this](const std::string& text) { return Explain(text); });
-}
-
-RelevanceExplanation TfrmFeeds::Explain(const std::string& text) {
-  return engine_->ExplainRelevance(text);
+  return ShowPageFoundWindow(this, article,
+                             [this](const std::string& text) { return session_.Explain(text); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 // The small interfaces through which windows reach each other. The main frame implements
-// FramePort, the feeds window ScanControl; the frame hands them to every window it creates, so
-// no window needs the frame's header or a peer window's.
+// FramePort, the feeds session ScanControl (common/ports.h); the frame hands them to every window
+// it creates, so no window needs the frame's header or a peer window's.
 #pragma once
 
 #include <string>
@@ -17,16 +17,6 @@ class FramePort : public PageFoundPort {
   virtual const GlobalSettings& Settings() const = 0;
   // `reason` and `title` say what the alert is about (a notification shows them).
   virtual void AlertUser(const std::string& reason, const std::string& title) = 0;
-};
-
-// The feed scans, for work that must not run beside one (a spider's crawl).
-class ScanControl {
- public:
-  virtual ~ScanControl() = default;
-  // Stops the feeds timer and cancels a running scan.
-  virtual void HoldScans() = 0;
-  // Starts the feeds timer again.
-  virtual void ReleaseScans() = 0;
 };
 
 }  // namespace zibu

@@ -41,6 +41,7 @@
 #include "common/settings.h"
 #include "common/shortintmap.h"
 #include "feeds/feeds_window.h"
+#include "feeds_fixture.h"
 #include "learning/engine.h"
 #include "monitor/monitor_window.h"
 #include "rating/learned_words_window.h"
@@ -53,6 +54,7 @@
 
 namespace fs = std::filesystem;
 using namespace zibu;
+using zibu::test::Ui;
 
 namespace {
 
@@ -521,9 +523,10 @@ TEST_F(MainFormTest, AlertsPostDesktopNotificationsWhoseClickBringsTheFrameBack)
 // be put behind the frame.
 TEST_F(MainFormTest, OnlyShowingTheFrameBringsTheFeedsWindowForward) {
   WriteConf(kQuiet);
-  TfrmFeeds feeds;
+  FeedsSession session(ProgramFolder());
+  TfrmFeeds feeds(session);
   TMainForm frame;
-  frame.AttachFeeds(&feeds);
+  frame.AttachFeeds(&session, &feeds);
   frame.StartUp();
   frame.show();
   frame.sbRSS->trigger();
@@ -553,15 +556,16 @@ TEST_F(MainFormTest, OnlyShowingTheFrameBringsTheFeedsWindowForward) {
     }
     EXPECT_TRUE(frame.FeedsInFront()) << step.what;
   }
-  frame.AttachFeeds(nullptr);
+  frame.AttachFeeds(nullptr, nullptr);
 }
 
 // One window of the learned words, from the File menu and from the feeds window alike.
 TEST_F(MainFormTest, TheLearnedWordsWindowOpensFromTheFileMenuAndTheFeedsWindow) {
   WriteConf(kQuiet);
-  TfrmFeeds feeds;
+  FeedsSession session(ProgramFolder());
+  TfrmFeeds feeds(session);
   TMainForm frame;
-  frame.AttachFeeds(&feeds);
+  frame.AttachFeeds(&session, &feeds);
   frame.StartUp();
   frame.show();
   EXPECT_EQ(feeds.LearnedWordsWindow(), nullptr);
@@ -573,10 +577,10 @@ TEST_F(MainFormTest, TheLearnedWordsWindowOpensFromTheFileMenuAndTheFeedsWindow)
   EXPECT_EQ(FromQ(window->windowTitle()), "Learned words");
   window->btnClose->click();
   EXPECT_FALSE(window->isVisible());
-  feeds.btnLearnedWords->click();
+  Ui(feeds).btnLearnedWords->click();
   EXPECT_EQ(feeds.LearnedWordsWindow(), window);
   EXPECT_TRUE(window->isVisible());
-  frame.AttachFeeds(nullptr);
+  frame.AttachFeeds(nullptr, nullptr);
 }
 
 // Every regular file under `root` with its bytes, by relative path.
@@ -644,12 +648,13 @@ TEST_F(MainFormTest, AStartUpThatStopsEarlyLeavesEveryFileAsItWas) {
     const auto before = FilesUnder(dir_);
     ASSERT_GE(before.size(), 7u);
     {
-      TfrmFeeds feeds;
-      feeds.SetLoadStepHook([&](const std::string& file) {
+      FeedsSession session(ProgramFolder());
+      TfrmFeeds feeds(session);
+      session.SetLoadStepHook([&](const std::string& file) {
         if (file == c.failAt) throw std::bad_alloc();
       });
       TMainForm frame;
-      frame.AttachFeeds(&feeds);
+      frame.AttachFeeds(&session, &feeds);
       frame.StartUp();
       ASSERT_EQ(messages.size(), 1u) << ::testing::PrintToString(messages);
       const std::string stopped = "Start-up stopped while reading " + c.stoppedAt + ": ";
@@ -659,21 +664,22 @@ TEST_F(MainFormTest, AStartUpThatStopsEarlyLeavesEveryFileAsItWas) {
       }
       EXPECT_NE(messages[0].find("I will not save zibu.conf or the learned data"), std::string::npos);
       EXPECT_EQ(frame.SavesHeld().rfind(stopped, 0), 0u);
-      EXPECT_TRUE(feeds.SavesHeld());
+      EXPECT_TRUE(session.SavesHeld());
       EXPECT_TRUE(frame.StartupDone());
 
       messages.clear();
       frame.sbSaveConfig->trigger();
       ASSERT_EQ(messages.size(), 1u);
       EXPECT_EQ(messages[0].rfind("I have not saved anything, because " + stopped, 0), 0u) << messages[0];
-      feeds.txtAddFeedURL->setText("http://d.example/rss");
-      feeds.btnAddFeed->click();
-      EXPECT_NE(FromQ(feeds.txtResults->toPlainText()).find("I have not saved zibu.conf, because " + stopped),
-                std::string::npos);
-      feeds.SaveData();
+      Ui(feeds).txtAddFeedURL->setText("http://d.example/rss");
+      Ui(feeds).btnAddFeed->click();
+      EXPECT_NE(
+          FromQ(Ui(feeds).txtResults->toPlainText()).find("I have not saved zibu.conf, because " + stopped),
+          std::string::npos);
+      session.SaveData();
       frame.close();
       EXPECT_EQ(frame.SaveCount(), 0);
-      frame.AttachFeeds(nullptr);
+      frame.AttachFeeds(nullptr, nullptr);
     }
     EXPECT_TRUE(FilesUnder(dir_) == before);
   }
@@ -838,9 +844,10 @@ TEST_F(VersionCheckTest, ASlowSiteFreezesNothingAndStartUpKeepsItsOrder) {
     SetShutdownRequested(false);
     server.ServeDelayed("/zibu.xml", c.delayMs, Doc("1.14"), "text/xml");
     WriteConf("[main]\n");
-    TfrmFeeds feeds;
+    FeedsSession session(ProgramFolder());
+    TfrmFeeds feeds(session);
     TMainForm frame;
-    frame.AttachFeeds(&feeds);
+    frame.AttachFeeds(&session, &feeds);
     frame.SetVersionDocumentAddress(server.Url("/zibu.xml"));
     QElapsedTimer clock;
     int64_t last = -1, longestGap = 0, checking = 0;
@@ -852,7 +859,7 @@ TEST_F(VersionCheckTest, ASlowSiteFreezesNothingAndStartUpKeepsItsOrder) {
       last = now;
       if (SplashScreen()->isVisible() && SplashScreen()->Label1->text() == "Checking for new version") {
         ++checking;
-        if (feeds.Timer1->isActive()) timerOnWhileChecking = true;
+        if (Ui(feeds).Timer1->isActive()) timerOnWhileChecking = true;
       }
       if (c.closeAtMs >= 0 && now >= c.closeAtMs) SetShutdownRequested(true);
     });
@@ -870,13 +877,13 @@ TEST_F(VersionCheckTest, ASlowSiteFreezesNothingAndStartUpKeepsItsOrder) {
     EXPECT_TRUE(messages.empty()) << messages.front();
     if (c.closeAtMs < 0) {
       EXPECT_GE(took, c.delayMs);
-      EXPECT_TRUE(feeds.Timer1->isActive());
+      EXPECT_TRUE(Ui(feeds).Timer1->isActive());
     } else {
       EXPECT_LT(took, c.closeAtMs + 1000) << "the request was not abandoned";
-      EXPECT_FALSE(feeds.Timer1->isActive());
+      EXPECT_FALSE(Ui(feeds).Timer1->isActive());
     }
     EXPECT_FALSE(SplashScreen()->isVisible());
-    frame.AttachFeeds(nullptr);
+    frame.AttachFeeds(nullptr, nullptr);
   }
   SetShutdownRequested(false);
 }

@@ -26,6 +26,7 @@
 #include "feeds/feed_scan.h"
 #include "feeds/keyword_rules.h"
 #include "feeds/opml.h"
+#include "feeds_fixture.h"
 #include "learning/engine.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
@@ -35,6 +36,8 @@ namespace zibu {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FeedsPair;
+using test::Ui;
 
 class FeedsWindowTest : public ::testing::Test {
  protected:
@@ -53,10 +56,13 @@ class FeedsWindowTest : public ::testing::Test {
     };
     script.onOpenUrl = [this](const std::string& u) { opened_.push_back(u); };
     SetDialogScript(script);
-    window_ = std::make_unique<TfrmFeeds>();
+    session_ = std::make_unique<FeedsSession>(ProgramFolder());
+    session_->SetClock(&clock_);
+    window_ = std::make_unique<TfrmFeeds>(*session_);
   }
   void TearDown() override {
     window_.reset();
+    session_.reset();
     ClearDialogScript();
     SetProgramFolder(previousHome_);
     fs::remove_all(home_);
@@ -70,66 +76,68 @@ class FeedsWindowTest : public ::testing::Test {
     ss << in.rdbuf();
     return ss.str();
   }
-  // A fresh window that loads zibu.conf, as at start-up.
-  std::unique_ptr<TfrmFeeds> Reload() {
-    auto w = std::make_unique<TfrmFeeds>();
+  // A fresh session and window that load zibu.conf, as at start-up.
+  std::unique_ptr<FeedsPair> Reload() {
+    auto w = std::make_unique<FeedsPair>();
     SettingsFile file(ConfPath());
-    w->LoadConfig(file);
+    w->session->LoadConfig(file);
     return w;
   }
-  std::string StatusText() const { return FromQ(window_->txtResults->toPlainText()); }
+  std::string StatusText() const { return FromQ(Ui(window_).txtResults->toPlainText()); }
   bool StatusHas(const std::string& text) const { return StatusText().find(text) != std::string::npos; }
 
   void AddFeed(const std::string& url, const std::string& refresh = "300", const std::string& keywords = "") {
-    window_->txtAddFeedURL->setText(ToQ(url));
-    window_->txtKeywords->setPlainText(ToQ(keywords));
-    window_->txtRefreshInterval->setText(ToQ(refresh));
-    window_->btnAddFeed->click();
+    Ui(window_).txtAddFeedURL->setText(ToQ(url));
+    Ui(window_).txtKeywords->setPlainText(ToQ(keywords));
+    Ui(window_).txtRefreshInterval->setText(ToQ(refresh));
+    Ui(window_).btnAddFeed->click();
   }
 
   fs::path home_;
   std::string previousHome_;
+  GuiClock clock_;
+  std::unique_ptr<FeedsSession> session_;
   std::unique_ptr<TfrmFeeds> window_;
   std::vector<std::string> messages_, questions_, opened_;
   bool answer_ = true;
 };
 
 TEST_F(FeedsWindowTest, StartsWithItsCaptionsAndTheTimerStopped) {
-  EXPECT_EQ(window_->lblRefreshInterval->text(), "Refresh Interval (seconds, min 60)");
-  EXPECT_EQ(window_->txtRefreshInterval->text(), "60");
-  EXPECT_FALSE(window_->btnUpdate->isEnabled());
-  EXPECT_FALSE(window_->btnCancel->isEnabled());
-  EXPECT_FALSE(window_->btnUnitTests->isVisibleTo(window_.get()));
-  EXPECT_FALSE(window_->btnCheckRel->isVisibleTo(window_.get()));
-  EXPECT_FALSE(window_->cbCommonIntervals->isVisibleTo(window_.get()));
-  EXPECT_EQ(window_->cbCommonIntervals->count(), 11);
-  EXPECT_EQ(window_->tbShowRelevance->toolTip(), window_->lblShowRelevance->toolTip());
-  EXPECT_EQ(window_->tbShowRelevance->toolTip(), window_->lblShowRelevanceHigh->toolTip());
-  EXPECT_TRUE(window_->tbShowRelevance->toolTip().startsWith("As you provide feedback"));
-  EXPECT_EQ(window_->Timer1->interval(), 60000);
-  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_EQ(Ui(window_).lblRefreshInterval->text(), "Refresh Interval (seconds, min 60)");
+  EXPECT_EQ(Ui(window_).txtRefreshInterval->text(), "60");
+  EXPECT_FALSE(Ui(window_).btnUpdate->isEnabled());
+  EXPECT_FALSE(Ui(window_).btnCancel->isEnabled());
+  EXPECT_FALSE(Ui(window_).btnUnitTests->isVisibleTo(window_.get()));
+  EXPECT_FALSE(Ui(window_).btnCheckRel->isVisibleTo(window_.get()));
+  EXPECT_FALSE(Ui(window_).cbCommonIntervals->isVisibleTo(window_.get()));
+  EXPECT_EQ(Ui(window_).cbCommonIntervals->count(), 11);
+  EXPECT_EQ(Ui(window_).tbShowRelevance->toolTip(), Ui(window_).lblShowRelevance->toolTip());
+  EXPECT_EQ(Ui(window_).tbShowRelevance->toolTip(), Ui(window_).lblShowRelevanceHigh->toolTip());
+  EXPECT_TRUE(Ui(window_).tbShowRelevance->toolTip().startsWith("As you provide feedback"));
+  EXPECT_EQ(Ui(window_).Timer1->interval(), 60000);
+  EXPECT_FALSE(Ui(window_).Timer1->isActive());
   EXPECT_TRUE(fs::is_directory(home_ / "temp"));
   EXPECT_TRUE(fs::is_directory(home_ / "data" / "backup"));
 
   WriteConf("[main]\n");
   auto loaded = Reload();
-  EXPECT_TRUE(loaded->Timer1->isActive());  // only at the end of the load
+  EXPECT_TRUE(Ui(loaded).Timer1->isActive());  // only at the end of the load
 }
 
 TEST_F(FeedsWindowTest, LoadConfigHandsTheLearningParametersOn) {
   WriteConf("[main]\nminWordLength=3\nmaxWordLength=9\nmaxWordWeight=500\nsaveConfigInterval=2\n");
   auto w = Reload();
-  EXPECT_EQ(w->Engine().minWordLength(), 3);
-  EXPECT_EQ(w->Engine().maxWordLength(), 9);
-  EXPECT_EQ(w->Engine().maxWordWeight(), 127);  // weights are signed bytes
-  EXPECT_EQ(w->SaveConfigIntervalMs(), 120000);
-  EXPECT_GT(w->LastSaveTime(), 0);
+  EXPECT_EQ(w->session->Engine().minWordLength(), 3);
+  EXPECT_EQ(w->session->Engine().maxWordLength(), 9);
+  EXPECT_EQ(w->session->Engine().maxWordWeight(), 127);  // weights are signed bytes
+  EXPECT_EQ(w->session->Scanner().saveConfigIntervalMs, 120000);
+  EXPECT_GT(w->session->Scanner().lastSaveTime, 0);
   WriteConf("[main]\n");
   w = Reload();
-  EXPECT_EQ(w->Engine().maxWordWeight(), 50);
-  EXPECT_EQ(w->SaveConfigIntervalMs(), 600000);
-  EXPECT_EQ(w->Threshold(), 30);
-  EXPECT_EQ(w->ResultsFormat(), 0);
+  EXPECT_EQ(w->session->Engine().maxWordWeight(), 50);
+  EXPECT_EQ(w->session->Scanner().saveConfigIntervalMs, 600000);
+  EXPECT_EQ(w->window->Threshold(), 30);
+  EXPECT_EQ(w->window->ResultsFormat(), 0);
 }
 
 // A shown-article memory that cannot be read at all is named in a message box with the problem;
@@ -142,10 +150,10 @@ TEST_F(FeedsWindowTest, AShownMemoryThatCannotBeReadIsReportedAndKept) {
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].rfind("I could not read " + shown.string() + ": ", 0), 0u) << messages_[0];
   EXPECT_NE(messages_[0].find("I will not save that file in this run"), std::string::npos);
-  EXPECT_TRUE(w->Timer1->isActive());  // the load went on to its end
-  EXPECT_FALSE(w->SavesHeld());
-  w->ShownUrls().Add("http://new.example/", 1796806800000LL);
-  w->SaveData();
+  EXPECT_TRUE(Ui(w).Timer1->isActive());  // the load went on to its end
+  EXPECT_FALSE(w->session->SavesHeld());
+  w->session->ShownUrls().Add("http://new.example/", 1796806800000LL);
+  w->session->SaveData();
   EXPECT_TRUE(fs::is_directory(shown / "inside"));
   fs::remove_all(shown);
   messages_.clear();
@@ -156,14 +164,14 @@ TEST_F(FeedsWindowTest, AShownMemoryThatCannotBeReadIsReportedAndKept) {
 TEST_F(FeedsWindowTest, AddAcceptsHttpOnlyAndSaves) {
   AddFeed("ftp://files.example/rss");
   EXPECT_EQ(messages_, std::vector<std::string>{"Feed URL must start with http:// or https://"});
-  EXPECT_TRUE(window_->Feeds().empty());
-  EXPECT_EQ(window_->lbFeeds->count(), 0);
+  EXPECT_TRUE(session_->Feeds().empty());
+  EXPECT_EQ(Ui(window_).lbFeeds->count(), 0);
 
   messages_.clear();
   AddFeed("HTTP://127.0.0.1/rss", "10", "1:a\n0:b\n");
   EXPECT_TRUE(messages_.empty());
-  ASSERT_EQ(window_->Feeds().size(), 1u);
-  const TFeed& f = window_->Feeds()[0];
+  ASSERT_EQ(session_->Feeds().size(), 1u);
+  const TFeed& f = session_->Feeds()[0];
   EXPECT_EQ(f.url, "HTTP://127.0.0.1/rss");
   EXPECT_EQ(f.refreshInterval, 10);  // no minimum when adding
   EXPECT_EQ(f.keywords, (std::vector<std::string>{"1:a", "0:b"}));
@@ -173,8 +181,8 @@ TEST_F(FeedsWindowTest, AddAcceptsHttpOnlyAndSaves) {
   EXPECT_NE(ReadConf().find("feedCount=1"), std::string::npos);
 
   AddFeed("http://127.0.0.1/other", "ten");
-  ASSERT_EQ(window_->Feeds().size(), 2u);
-  EXPECT_EQ(window_->Feeds()[1].refreshInterval, 300);
+  ASSERT_EQ(session_->Feeds().size(), 2u);
+  EXPECT_EQ(session_->Feeds()[1].refreshInterval, 300);
 }
 
 TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
@@ -196,16 +204,16 @@ TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
     size_t feeds;
   };
   const Step steps[] = {
-      {window_->btnImportOpml, "", "", 1},
-      {window_->btnImportOpml, bad, "is never closed.\r\n\r\nNo feed was added.", 1},
-      {window_->btnImportOpml, other,
+      {Ui(window_).btnImportOpml, "", "", 1},
+      {Ui(window_).btnImportOpml, bad, "is never closed.\r\n\r\nNo feed was added.", 1},
+      {Ui(window_).btnImportOpml, other,
        "I added 4 feeds from the OPML file; 2 were already in the list; 1 entry is not an http or https "
        "address.",
        5},
-      {window_->btnImportOpml, other, "I added 0 feeds", 5},
-      {window_->btnExportOpml, "", "", 5},
-      {window_->btnExportOpml, out, "I wrote 5 feeds to " + out + ".", 5},
-      {window_->btnExportOpml, (home_ / "no" / "such" / "folder.opml").string(), "I could not export", 5},
+      {Ui(window_).btnImportOpml, other, "I added 0 feeds", 5},
+      {Ui(window_).btnExportOpml, "", "", 5},
+      {Ui(window_).btnExportOpml, out, "I wrote 5 feeds to " + out + ".", 5},
+      {Ui(window_).btnExportOpml, (home_ / "no" / "such" / "folder.opml").string(), "I could not export", 5},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(FromQ(step.button->text()) + " " + step.file);
@@ -219,8 +227,8 @@ TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
       ASSERT_EQ(messages_.size(), 1u);
       EXPECT_NE(messages_[0].find(step.message), std::string::npos) << messages_[0];
     }
-    EXPECT_EQ(window_->Feeds().size(), step.feeds);
-    EXPECT_EQ(window_->lbFeeds->count(), static_cast<int>(step.feeds));
+    EXPECT_EQ(session_->Feeds().size(), step.feeds);
+    EXPECT_EQ(Ui(window_).lbFeeds->count(), static_cast<int>(step.feeds));
     if (step.message.rfind("I added 4", 0) != 0) {
       EXPECT_EQ(ReadConf(), confBefore);
     }
@@ -238,42 +246,42 @@ TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
   EXPECT_EQ(back[4].feed.url, "https://planet.debian.org/atom.xml");
   // Not while a scan runs.
   window_->EnableControls(false);
-  EXPECT_FALSE(window_->btnImportOpml->isEnabled());
-  EXPECT_FALSE(window_->btnExportOpml->isEnabled());
+  EXPECT_FALSE(Ui(window_).btnImportOpml->isEnabled());
+  EXPECT_FALSE(Ui(window_).btnExportOpml->isEnabled());
   window_->EnableControls(true);
 }
 
 TEST_F(FeedsWindowTest, UpdateRaisesATooSmallIntervalTo60) {
   AddFeed("http://127.0.0.1/rss", "10");
-  window_->lbFeeds->setCurrentRow(-1);
-  window_->lbFeeds->setCurrentRow(0);  // the user selects it
-  EXPECT_EQ(window_->txtRefreshInterval->text(), "10");
-  EXPECT_FALSE(window_->btnUpdate->isEnabled());
-  window_->txtKeywords->setPlainText("1:x\n");
-  EXPECT_TRUE(window_->btnUpdate->isEnabled());
-  window_->btnUpdate->click();
-  EXPECT_EQ(window_->Feeds()[0].refreshInterval, 60);
-  EXPECT_EQ(window_->txtRefreshInterval->text(), "10");  // the box keeps what was typed
+  Ui(window_).lbFeeds->setCurrentRow(-1);
+  Ui(window_).lbFeeds->setCurrentRow(0);  // the user selects it
+  EXPECT_EQ(Ui(window_).txtRefreshInterval->text(), "10");
+  EXPECT_FALSE(Ui(window_).btnUpdate->isEnabled());
+  Ui(window_).txtKeywords->setPlainText("1:x\n");
+  EXPECT_TRUE(Ui(window_).btnUpdate->isEnabled());
+  Ui(window_).btnUpdate->click();
+  EXPECT_EQ(session_->Feeds()[0].refreshInterval, 60);
+  EXPECT_EQ(Ui(window_).txtRefreshInterval->text(), "10");  // the box keeps what was typed
   EXPECT_TRUE(StatusHas("Invalid refresh interval, setting to default value 60"));
   EXPECT_TRUE(StatusHas("Feed details updated"));
-  EXPECT_FALSE(window_->btnUpdate->isEnabled());
+  EXPECT_FALSE(Ui(window_).btnUpdate->isEnabled());
   EXPECT_NE(ReadConf().find("feed.0.refreshInterval=60"), std::string::npos);
   EXPECT_NE(ReadConf().find("feed.0.keywords=1:xCRLF"), std::string::npos);
 }
 
 TEST_F(FeedsWindowTest, TypingAnAddressPreparesANewFeed) {
   AddFeed("http://127.0.0.1/a", "900", "1:a");
-  window_->cbActive->setChecked(false);
-  EXPECT_FALSE(window_->Feeds()[0].active);  // the box's reaction applied it
-  window_->txtAddFeedURL->setText("http://127.0.0.1/b");
+  Ui(window_).cbActive->setChecked(false);
+  EXPECT_FALSE(session_->Feeds()[0].active);  // the box's reaction applied it
+  Ui(window_).txtAddFeedURL->setText("http://127.0.0.1/b");
   EXPECT_EQ(window_->SelectedFeed(), -1);
-  EXPECT_TRUE(window_->cbActive->isChecked());
-  EXPECT_TRUE(window_->txtKeywords->toPlainText().isEmpty());
-  EXPECT_EQ(window_->txtRefreshInterval->text(), "300");
-  EXPECT_FALSE(window_->btnUpdate->isEnabled());
+  EXPECT_TRUE(Ui(window_).cbActive->isChecked());
+  EXPECT_TRUE(Ui(window_).txtKeywords->toPlainText().isEmpty());
+  EXPECT_EQ(Ui(window_).txtRefreshInterval->text(), "300");
+  EXPECT_FALSE(Ui(window_).btnUpdate->isEnabled());
   // The feed that was selected is untouched.
-  EXPECT_FALSE(window_->Feeds()[0].active);
-  EXPECT_EQ(window_->Feeds()[0].keywords, std::vector<std::string>{"1:a"});
+  EXPECT_FALSE(session_->Feeds()[0].active);
+  EXPECT_EQ(session_->Feeds()[0].keywords, std::vector<std::string>{"1:a"});
 }
 
 TEST_F(FeedsWindowTest, KeywordsSurviveARestartThroughZibuConf) {
@@ -281,18 +289,18 @@ TEST_F(FeedsWindowTest, KeywordsSurviveARestartThroughZibuConf) {
   while (longRule.size() < 2600) longRule += "term" + std::to_string(longRule.size()) + ",";
   AddFeed("http://127.0.0.1/a", "300", "1:a\n\n0:b\n" + longRule + "\n");
   auto w = Reload();
-  ASSERT_EQ(w->Feeds().size(), 1u);
-  EXPECT_EQ(w->Feeds()[0].keywords, (std::vector<std::string>{"1:a", "", "0:b", longRule}));
-  EXPECT_EQ(w->SelectedFeed(), 0);
-  EXPECT_EQ(FromQ(w->txtKeywords->toPlainText()), "1:a\n\n0:b\n" + longRule + "\n");
+  ASSERT_EQ(w->session->Feeds().size(), 1u);
+  EXPECT_EQ(w->session->Feeds()[0].keywords, (std::vector<std::string>{"1:a", "", "0:b", longRule}));
+  EXPECT_EQ(w->window->SelectedFeed(), 0);
+  EXPECT_EQ(FromQ(Ui(w).txtKeywords->toPlainText()), "1:a\n\n0:b\n" + longRule + "\n");
 
   WriteConf("[main]\nfeedCount=1\n[rss]\nfeed.0.url=http://127.0.0.1/a\nfeed.0.keywords=1:acrlfb\n");
   w = Reload();
-  EXPECT_EQ(w->Feeds()[0].keywords, (std::vector<std::string>{"1:a", "b"}));
+  EXPECT_EQ(w->session->Feeds()[0].keywords, (std::vector<std::string>{"1:a", "b"}));
   // Missing active and refresh-interval keys.
-  EXPECT_TRUE(w->cbActive->isChecked());
-  EXPECT_TRUE(w->Feeds()[0].active);
-  EXPECT_EQ(w->txtRefreshInterval->text(), "300");
+  EXPECT_TRUE(Ui(w).cbActive->isChecked());
+  EXPECT_TRUE(w->session->Feeds()[0].active);
+  EXPECT_EQ(Ui(w).txtRefreshInterval->text(), "300");
 }
 
 TEST_F(FeedsWindowTest, DeletingFeedOneOfThree) {
@@ -303,57 +311,57 @@ TEST_F(FeedsWindowTest, DeletingFeedOneOfThree) {
   // Copies kept from earlier downloads: the deleted feed's goes with it, the others stay.
   std::vector<std::string> kept;
   for (const char* url : {"http://127.0.0.1/0", "http://127.0.0.1/1", "http://127.0.0.1/2"}) {
-    kept.push_back(window_->TempDir() + CachedFeedFileName(url));
+    kept.push_back(session_->TempDir() + CachedFeedFileName(url));
     std::ofstream(kept.back()) << "<rss/>";
   }
-  window_->lbFeeds->setCurrentRow(3);
-  window_->btnDelete->click();
-  ASSERT_EQ(window_->Feeds().size(), 3u);
+  Ui(window_).lbFeeds->setCurrentRow(3);
+  Ui(window_).btnDelete->click();
+  ASSERT_EQ(session_->Feeds().size(), 3u);
   EXPECT_TRUE(fs::exists(kept[0]));
   questions_.clear();
-  window_->txtAddFeedURL->setText("http://127.0.0.1/new");  // nothing selected now
-  window_->btnDelete->click();
+  Ui(window_).txtAddFeedURL->setText("http://127.0.0.1/new");  // nothing selected now
+  Ui(window_).btnDelete->click();
   EXPECT_EQ(messages_, std::vector<std::string>{"Please select a feed to delete"});
-  EXPECT_EQ(window_->Feeds().size(), 3u);
+  EXPECT_EQ(session_->Feeds().size(), 3u);
 
-  window_->lbFeeds->setCurrentRow(1);
+  Ui(window_).lbFeeds->setCurrentRow(1);
   answer_ = false;
-  window_->btnDelete->click();
+  Ui(window_).btnDelete->click();
   EXPECT_EQ(questions_, std::vector<std::string>{"Delete feed?"});
-  EXPECT_EQ(window_->Feeds().size(), 3u);
+  EXPECT_EQ(session_->Feeds().size(), 3u);
 
   answer_ = true;
-  window_->btnDelete->click();
-  ASSERT_EQ(window_->Feeds().size(), 2u);
-  EXPECT_EQ(window_->lbFeeds->count(), 2);
-  EXPECT_EQ(window_->lbFeeds->item(1)->text(), "http://127.0.0.1/2");
+  Ui(window_).btnDelete->click();
+  ASSERT_EQ(session_->Feeds().size(), 2u);
+  EXPECT_EQ(Ui(window_).lbFeeds->count(), 2);
+  EXPECT_EQ(Ui(window_).lbFeeds->item(1)->text(), "http://127.0.0.1/2");
   EXPECT_TRUE(StatusHas("Deleted feed 1"));
   EXPECT_EQ(std::vector<bool>({fs::exists(kept[0]), fs::exists(kept[1]), fs::exists(kept[2])}),
             std::vector<bool>({true, false, true}));
-  EXPECT_TRUE(window_->Timer1->isActive());  // started again after the deletion
+  EXPECT_TRUE(Ui(window_).Timer1->isActive());  // started again after the deletion
   // Nothing is selected, so nothing of the deleted feed stays in the boxes.
-  for (const QString& box : {window_->txtAddFeedURL->text(), window_->txtKeywords->toPlainText(),
-                             window_->txtRefreshInterval->text()})
+  for (const QString& box : {Ui(window_).txtAddFeedURL->text(), Ui(window_).txtKeywords->toPlainText(),
+                             Ui(window_).txtRefreshInterval->text()})
     EXPECT_TRUE(box.isEmpty()) << FromQ(box);
-  EXPECT_FALSE(window_->btnUpdate->isEnabled());
+  EXPECT_FALSE(Ui(window_).btnUpdate->isEnabled());
   const std::string conf = ReadConf();
   EXPECT_NE(conf.find("feedCount=2"), std::string::npos);
   EXPECT_NE(conf.find("feed.1.url=http://127.0.0.1/2"), std::string::npos);
   EXPECT_NE(conf.find("feed.2.url=http://127.0.0.1/2"), std::string::npos);  // stale, unread
   auto w = Reload();
-  ASSERT_EQ(w->Feeds().size(), 2u);
-  EXPECT_EQ(w->Feeds()[1].keywords, std::vector<std::string>{"1:two"});
+  ASSERT_EQ(w->session->Feeds().size(), 2u);
+  EXPECT_EQ(w->session->Feeds()[1].keywords, std::vector<std::string>{"1:two"});
 }
 
 TEST_F(FeedsWindowTest, AllActiveAndAllInactive) {
   AddFeed("http://127.0.0.1/0");
   AddFeed("http://127.0.0.1/1");
-  window_->btnAllInactive->click();
-  EXPECT_FALSE(window_->Feeds()[0].active || window_->Feeds()[1].active);
-  EXPECT_FALSE(window_->cbActive->isChecked());
+  Ui(window_).btnAllInactive->click();
+  EXPECT_FALSE(session_->Feeds()[0].active || session_->Feeds()[1].active);
+  EXPECT_FALSE(Ui(window_).cbActive->isChecked());
   EXPECT_NE(ReadConf().find("feed.1.active=0"), std::string::npos);
-  window_->btnAllActive->click();
-  EXPECT_TRUE(window_->Feeds()[0].active && window_->Feeds()[1].active);
+  Ui(window_).btnAllActive->click();
+  EXPECT_TRUE(session_->Feeds()[0].active && session_->Feeds()[1].active);
   EXPECT_NE(ReadConf().find("feed.0.active=1"), std::string::npos);
 }
 
@@ -362,39 +370,39 @@ TEST_F(FeedsWindowTest, CommonIntervalsFollowTheIntervalBox) {
   window_->show();
   window_->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-  window_->txtRefreshInterval->setFocus(Qt::TabFocusReason);
+  Ui(window_).txtRefreshInterval->setFocus(Qt::TabFocusReason);
   QApplication::processEvents();
-  EXPECT_TRUE(window_->cbCommonIntervals->isVisible());
-  EXPECT_EQ(window_->cbCommonIntervals->currentIndex(), 1);  // "5 minutes (300)"
+  EXPECT_TRUE(Ui(window_).cbCommonIntervals->isVisible());
+  EXPECT_EQ(Ui(window_).cbCommonIntervals->currentIndex(), 1);  // "5 minutes (300)"
 
-  window_->cbCommonIntervals->setFocus(Qt::TabFocusReason);
+  Ui(window_).cbCommonIntervals->setFocus(Qt::TabFocusReason);
   QApplication::processEvents();
-  EXPECT_TRUE(window_->cbCommonIntervals->isVisible());  // it keeps showing while in use
+  EXPECT_TRUE(Ui(window_).cbCommonIntervals->isVisible());  // it keeps showing while in use
   // Opening its list the first time moves the focus away by other ways than the user leaving (a
   // window manager takes it for the new pop-up); none of them hides the drop-down.
   for (Qt::FocusReason reason : {Qt::PopupFocusReason, Qt::ActiveWindowFocusReason, Qt::OtherFocusReason}) {
     QFocusEvent away(QEvent::FocusOut, reason);
-    QApplication::sendEvent(window_->cbCommonIntervals, &away);
-    EXPECT_TRUE(window_->cbCommonIntervals->isVisible()) << reason;
+    QApplication::sendEvent(Ui(window_).cbCommonIntervals, &away);
+    EXPECT_TRUE(Ui(window_).cbCommonIntervals->isVisible()) << reason;
   }
-  window_->cbCommonIntervals->setCurrentIndex(7);  // the user picks "4 hours (14440)"
+  Ui(window_).cbCommonIntervals->setCurrentIndex(7);  // the user picks "4 hours (14440)"
   window_->cbCommonIntervalsChange(7);
-  EXPECT_EQ(window_->txtRefreshInterval->text(), "14440");
-  EXPECT_EQ(window_->Feeds()[0].refreshInterval, 14440);
+  EXPECT_EQ(Ui(window_).txtRefreshInterval->text(), "14440");
+  EXPECT_EQ(session_->Feeds()[0].refreshInterval, 14440);
 
-  window_->txtKeywords->setFocus(Qt::TabFocusReason);
+  Ui(window_).txtKeywords->setFocus(Qt::TabFocusReason);
   QApplication::processEvents();
-  EXPECT_FALSE(window_->cbCommonIntervals->isVisible());
+  EXPECT_FALSE(Ui(window_).cbCommonIntervals->isVisible());
 
   // An interval no item names leaves the drop-down's choice alone.
-  window_->txtRefreshInterval->setText("1234");
-  window_->txtRefreshInterval->setFocus(Qt::TabFocusReason);
+  Ui(window_).txtRefreshInterval->setText("1234");
+  Ui(window_).txtRefreshInterval->setFocus(Qt::TabFocusReason);
   QApplication::processEvents();
-  EXPECT_EQ(window_->cbCommonIntervals->currentIndex(), 7);
-  window_->txtKeywords->setFocus(Qt::TabFocusReason);  // leaving applies the interval
+  EXPECT_EQ(Ui(window_).cbCommonIntervals->currentIndex(), 7);
+  Ui(window_).txtKeywords->setFocus(Qt::TabFocusReason);  // leaving applies the interval
   QApplication::processEvents();
-  EXPECT_EQ(window_->Feeds()[0].refreshInterval, 1234);
-  EXPECT_FALSE(window_->cbCommonIntervals->isVisible());
+  EXPECT_EQ(session_->Feeds()[0].refreshInterval, 1234);
+  EXPECT_FALSE(Ui(window_).cbCommonIntervals->isVisible());
 }
 
 TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLinesAndRefusesCrlf) {
@@ -421,43 +429,43 @@ TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLinesAndRefusesCrlf) {
            {"Crlf\ndelta", "1:delta", {CrlfLinesMessage({"Crlf"}), fixedMessage}, {"1:delta"}},
        }) {
     messages_.clear();
-    window_->txtKeywords->setFocus(Qt::TabFocusReason);
-    window_->txtKeywords->setPlainText(c.typed);
-    window_->txtAddFeedURL->setFocus(Qt::TabFocusReason);
+    Ui(window_).txtKeywords->setFocus(Qt::TabFocusReason);
+    Ui(window_).txtKeywords->setPlainText(c.typed);
+    Ui(window_).txtAddFeedURL->setFocus(Qt::TabFocusReason);
     QApplication::processEvents();
-    EXPECT_EQ(FromQ(window_->txtKeywords->toPlainText()), c.shown) << c.typed;
+    EXPECT_EQ(FromQ(Ui(window_).txtKeywords->toPlainText()), c.shown) << c.typed;
     EXPECT_EQ(messages_, c.messages) << c.typed;
-    EXPECT_EQ(window_->Feeds()[0].keywords, c.keywords) << c.typed;
+    EXPECT_EQ(session_->Feeds()[0].keywords, c.keywords) << c.typed;
   }
 }
 
 TEST_F(FeedsWindowTest, ShiftAltRevealsTheDiagnosticButtons) {
   window_->show();
-  QTest::keyClick(window_->txtKeywords, Qt::Key_A, Qt::ShiftModifier | Qt::AltModifier);
-  EXPECT_TRUE(window_->btnUnitTests->isVisible());
-  EXPECT_TRUE(window_->btnCheckRel->isVisible());
-  QTest::keyClick(window_->txtKeywords, Qt::Key_A, Qt::ShiftModifier);
-  EXPECT_FALSE(window_->btnUnitTests->isVisible());
-  EXPECT_FALSE(window_->btnCheckRel->isVisible());
+  QTest::keyClick(Ui(window_).txtKeywords, Qt::Key_A, Qt::ShiftModifier | Qt::AltModifier);
+  EXPECT_TRUE(Ui(window_).btnUnitTests->isVisible());
+  EXPECT_TRUE(Ui(window_).btnCheckRel->isVisible());
+  QTest::keyClick(Ui(window_).txtKeywords, Qt::Key_A, Qt::ShiftModifier);
+  EXPECT_FALSE(Ui(window_).btnUnitTests->isVisible());
+  EXPECT_FALSE(Ui(window_).btnCheckRel->isVisible());
 }
 
 TEST_F(FeedsWindowTest, OpenFeedNeedsASelection) {
-  window_->btnOpenFeedInBrowser->click();
+  Ui(window_).btnOpenFeedInBrowser->click();
   EXPECT_EQ(messages_, std::vector<std::string>{"Please select a feed to open"});
   EXPECT_TRUE(opened_.empty());
   AddFeed("http://127.0.0.1/0");
-  window_->btnOpenFeedInBrowser->click();
+  Ui(window_).btnOpenFeedInBrowser->click();
   EXPECT_EQ(opened_, std::vector<std::string>{"http://127.0.0.1/0"});
 }
 
 TEST_F(FeedsWindowTest, DisplaySettingsAreWrittenAndReadBack) {
   AddFeed("http://127.0.0.1/0");
-  window_->tbShowRelevance->setValue(65);
-  window_->rgResultsFormatButtons->button(1)->click();
+  Ui(window_).tbShowRelevance->setValue(65);
+  Ui(window_).rgResultsFormatButtons->button(1)->click();
   window_->btnUpdateClick();
   auto w = Reload();
-  EXPECT_EQ(w->Threshold(), 65);
-  EXPECT_EQ(w->ResultsFormat(), 1);
+  EXPECT_EQ(w->window->Threshold(), 65);
+  EXPECT_EQ(w->window->ResultsFormat(), 1);
 }
 
 TEST_F(FeedsWindowTest, FirstActivationShowsTheIntroductionOnce) {
@@ -470,7 +478,7 @@ TEST_F(FeedsWindowTest, FirstActivationShowsTheIntroductionOnce) {
   QApplication::processEvents();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].rfind("To start you off I have added some example RSS feeds.", 0), 0u);
-  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_TRUE(Ui(window_).Timer1->isActive());
 }
 
 TEST_F(FeedsWindowTest, ScanFeedDownloadsIntoTheTempFolderAndHandsItemsToTheHook) {
@@ -481,7 +489,7 @@ TEST_F(FeedsWindowTest, ScanFeedDownloadsIntoTheTempFolderAndHandsItemsToTheHook
   server.ServeBody("/feed.xml", body.str(), "application/rss+xml");
   server.ServeDelayed("/slow.xml", 3000, body.str());
   std::vector<std::string> links;
-  window_->SetTriageHook([&](TFeed&, TItem& item, Items& results) {
+  session_->SetTriageHook([&](TFeed&, TItem& item, Items& results) {
     links.push_back(item.Link);
     results.push_back(item);
   });
@@ -500,12 +508,12 @@ TEST_F(FeedsWindowTest, ScanFeedDownloadsIntoTheTempFolderAndHandsItemsToTheHook
 
   // A cancel stops the scan before its first item.
   links.clear();
-  window_->RequestCancel();
+  session_->RequestCancel();
   window_->ScanFeed(feed, results);
   EXPECT_TRUE(links.empty());
-  window_->ClearCancel();
+  session_->ClearCancel();
 
-  window_->SetHttpTimeouts(2000, 300);
+  session_->SetHttpTimeouts(2000, 300);
   feed.url = server.Url("/slow.xml");
   window_->ScanFeed(feed, results);
   EXPECT_TRUE(links.empty());
@@ -523,9 +531,9 @@ TEST_F(FeedsWindowTest, NoCaptionIsCutAtTheDefaultOrSmallestSizeAndTheAddressBox
       if (!b->isVisible()) continue;
       EXPECT_GE(b->width(), b->sizeHint().width()) << FromQ(b->text()) << " at " << size.width();
     }
-    EXPECT_GE(window_->lblShowRelevance->width(), window_->lblShowRelevance->sizeHint().width());
-    EXPECT_GE(window_->txtAddFeedURL->width(), 160);
-    return window_->txtAddFeedURL->width();
+    EXPECT_GE(Ui(window_).lblShowRelevance->width(), Ui(window_).lblShowRelevance->sizeHint().width());
+    EXPECT_GE(Ui(window_).txtAddFeedURL->width(), 160);
+    return Ui(window_).txtAddFeedURL->width();
   };
   const int atDefault = checkAt(QSize(1000, 680));
   checkAt(window_->minimumSizeHint());
@@ -538,10 +546,10 @@ TEST_F(FeedsWindowTest, ClickingTheEmptyPartOfTheListKeepsTheSelection) {
   window_->resize(1000, 680);
   window_->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-  QWidget* viewport = window_->lbFeeds->viewport();
+  QWidget* viewport = Ui(window_).lbFeeds->viewport();
   QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 10));
   EXPECT_EQ(window_->SelectedFeed(), 0);
-  EXPECT_TRUE(window_->lbFeeds->item(0)->isSelected());
+  EXPECT_TRUE(Ui(window_).lbFeeds->item(0)->isSelected());
 }
 
 }  // namespace

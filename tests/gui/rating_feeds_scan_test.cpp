@@ -27,6 +27,7 @@
 #include "common/shortintmap.h"
 #include "feeds/feeds_window.h"
 #include "feeds/scheduler.h"
+#include "feeds_fixture.h"
 #include "learning/engine.h"
 #include "rating/learned_words_window.h"
 #include "rating/multiplepagesfound_window.h"
@@ -38,6 +39,8 @@
 
 namespace zibu {
 namespace {
+
+using test::Ui;
 
 namespace fs = std::filesystem;
 
@@ -92,15 +95,16 @@ class FeedsScanTest : public ::testing::Test {
         << "[main]\nfeedCount=2\nshowRelevance=10\nresultsFormat=0\n[rss]\nfeed.0.url="
         << server_.Url("/sport.xml") << "\nfeed.0.refreshInterval=60\nfeed.1.url=" << server_.Url("/news.xml")
         << "\nfeed.1.keywords=1:volcanoCRLF\nfeed.1.refreshInterval=60\n";
-    window_ = std::make_unique<TfrmFeeds>();
+    session_ = std::make_unique<FeedsSession>(ProgramFolder());
+    window_ = std::make_unique<TfrmFeeds>(*session_);
     GlobalSettings settings;
     settings.showNagScreens = false;
     settings.verboseOutput = true;
     window_->SetSettings(settings);
-    window_->SetClock(&clock_);
+    session_->SetClock(&clock_);
     SettingsFile file((home_ / "zibu.conf").string());
-    window_->LoadConfig(file);
-    window_->SetHttpTimeouts(2000, 2000);
+    session_->LoadConfig(file);
+    session_->SetHttpTimeouts(2000, 2000);
     // The user in front of the rating windows: rates from the script, then closes.
     userTimer_ = new QTimer(window_.get());
     userTimer_->setInterval(20);
@@ -109,6 +113,7 @@ class FeedsScanTest : public ::testing::Test {
   }
   void TearDown() override {
     window_.reset();
+    session_.reset();
     ClearDialogScript();
     SetProgramFolder(previousHome_);
     fs::remove_all(home_);
@@ -165,11 +170,11 @@ class FeedsScanTest : public ::testing::Test {
       input->accept();
     }
   }
-  std::string Status() const { return FromQ(window_->txtResults->toPlainText()); }
+  std::string Status() const { return FromQ(Ui(window_).txtResults->toPlainText()); }
   bool StatusHas(const std::string& text) const { return Status().find(text) != std::string::npos; }
   std::vector<std::string> Shown() const {
     std::vector<std::string> out;
-    for (int i = 0; i < window_->ShownUrls().Count(); ++i) out.push_back(window_->ShownUrls().KeyAt(i));
+    for (int i = 0; i < session_->ShownUrls().Count(); ++i) out.push_back(session_->ShownUrls().KeyAt(i));
     return out;
   }
 
@@ -177,6 +182,7 @@ class FeedsScanTest : public ::testing::Test {
   std::string previousHome_;
   test::LoopbackServer server_;
   ManualClock clock_;
+  std::unique_ptr<FeedsSession> session_;
   std::unique_ptr<TfrmFeeds> window_;
   QTimer* userTimer_ = nullptr;
   std::vector<int> ratings_;
@@ -192,19 +198,20 @@ TEST_F(FeedsScanTest, SearchActiveFindsTheKeywordMatchLocksTheControlsAndRemembe
   bool lockedDuringScan = false;
   QTimer probe;
   QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (!window_->btnSearchAllFeeds->isEnabled() && window_->btnCancel->isEnabled()) lockedDuringScan = true;
+    if (!Ui(window_).btnSearchAllFeeds->isEnabled() && Ui(window_).btnCancel->isEnabled())
+      lockedDuringScan = true;
   });
   probe.start(5);
-  window_->btnSearchAllFeeds->click();
+  Ui(window_).btnSearchAllFeeds->click();
   EXPECT_TRUE(lockedDuringScan);
   EXPECT_EQ(shownReasons_, std::vector<std::string>{"Keyword match on VOLCANO"});
   EXPECT_EQ(Shown(), std::vector<std::string>{server_.Url("/n/1")});
   EXPECT_TRUE(StatusHas("Searching all active feeds"));
   EXPECT_TRUE(StatusHas("Finished searching active feeds"));
-  EXPECT_TRUE(window_->btnSearchAllFeeds->isEnabled());
-  EXPECT_FALSE(window_->btnCancel->isEnabled());
-  EXPECT_TRUE(window_->Timer1->isActive());
-  EXPECT_EQ(window_->Feeds()[0].lastRefresh, clock_.now);
+  EXPECT_TRUE(Ui(window_).btnSearchAllFeeds->isEnabled());
+  EXPECT_FALSE(Ui(window_).btnCancel->isEnabled());
+  EXPECT_TRUE(Ui(window_).Timer1->isActive());
+  EXPECT_EQ(session_->Feeds()[0].lastRefresh, clock_.now);
 }
 
 // A feed whose server does not answer must not freeze the windows: the request runs on a worker
@@ -212,10 +219,10 @@ TEST_F(FeedsScanTest, SearchActiveFindsTheKeywordMatchLocksTheControlsAndRemembe
 // 60 s time-out.
 TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
   server_.ServeDelayed("/silent.xml", 30000, "<rss/>", "text/xml");
-  window_->SetHttpTimeouts(60000, 60000);
-  window_->txtAddFeedURL->setText(ToQ(server_.Url("/silent.xml")));
-  window_->btnAddFeed->click();
-  window_->lbFeeds->setCurrentRow(2);
+  session_->SetHttpTimeouts(60000, 60000);
+  Ui(window_).txtAddFeedURL->setText(ToQ(server_.Url("/silent.xml")));
+  Ui(window_).btnAddFeed->click();
+  Ui(window_).lbFeeds->setCurrentRow(2);
   ASSERT_EQ(window_->SelectedFeed(), 2);
 
   QElapsedTimer clock;
@@ -227,12 +234,12 @@ TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
     lastTick = now;
     if (cancelledAt < 0 && now >= 600) {
       cancelledAt = now;
-      window_->btnCancel->click();
+      Ui(window_).btnCancel->click();
     }
   });
   clock.start();
   probe.start(20);
-  window_->btnSearchSelectedFeed->click();
+  Ui(window_).btnSearchSelectedFeed->click();
   const int64_t ended = clock.elapsed();
   probe.stop();
 
@@ -240,8 +247,8 @@ TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
   EXPECT_LT(longestGap, 200) << "the window did not answer for that long during the download";
   EXPECT_LT(ended - cancelledAt, 1000) << "Cancel took that long to end the scan";
   EXPECT_TRUE(StatusHas("cancelled")) << Status();
-  EXPECT_TRUE(window_->btnSearchSelectedFeed->isEnabled());
-  EXPECT_FALSE(window_->btnCancel->isEnabled());
+  EXPECT_TRUE(Ui(window_).btnSearchSelectedFeed->isEnabled());
+  EXPECT_FALSE(Ui(window_).btnCancel->isEnabled());
 }
 
 // Every rating window offers "Why?" beside the reason; it opens over the window without
@@ -249,16 +256,16 @@ TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
 // or its relevance, with the words the user rated up first.
 TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
   askWhy_ = true;
-  window_->lbFeeds->setCurrentRow(0);
+  Ui(window_).lbFeeds->setCurrentRow(0);
   ratings_ = {10, -8};
-  window_->btnLearn->click();
+  Ui(window_).btnLearn->click();
   EXPECT_EQ(shownReasons_, (std::vector<std::string>{"Learning", "Learning"}));
   EXPECT_EQ(shownTitles_, (std::vector<std::string>{"Football cup final tonight", "Stock market report"}));
   EXPECT_TRUE(Shown().empty());
-  EXPECT_GT(window_->Engine().WordWeights().Get("FOOTBALL"), 0);
+  EXPECT_GT(session_->Engine().WordWeights().Get("FOOTBALL"), 0);
   EXPECT_EQ(messages_.back().rfind("Learning finished for this feed.", 0), 0u);
   EXPECT_TRUE(fs::exists(home_ / "data" / "wordweightings.dat"));
-  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_TRUE(Ui(window_).Timer1->isActive());
 
   shownReasons_.clear();
   shownTitles_.clear();
@@ -289,11 +296,11 @@ TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
 // The user rated FOOTBALL up in a learning run and forgets it in the learned-words window: its
 // article scores (5 x 20) / 7 = 14 and 10 pairs x 40 / 30 = 13, (14 + 13) / 2 = 13, no longer 22.
 TEST_F(FeedsScanTest, ForgettingAWordRatedUpLowersTheNextScoreOfItsArticle) {
-  window_->lbFeeds->setCurrentRow(0);
+  Ui(window_).lbFeeds->setCurrentRow(0);
   ratings_ = {10, -8};
-  window_->btnLearn->click();
-  ASSERT_EQ(window_->Engine().GetRelevance("Football cup final tonight Both football teams are ready"), 22);
-  window_->btnLearnedWords->click();
+  Ui(window_).btnLearn->click();
+  ASSERT_EQ(session_->Engine().GetRelevance("Football cup final tonight Both football teams are ready"), 22);
+  Ui(window_).btnLearnedWords->click();
   TfrmLearnedWords* words = window_->LearnedWordsWindow();
   ASSERT_NE(words, nullptr);
   ASSERT_TRUE(words->SelectWord("FOOTBALL"));
@@ -303,14 +310,14 @@ TEST_F(FeedsScanTest, ForgettingAWordRatedUpLowersTheNextScoreOfItsArticle) {
   EXPECT_FALSE(words->SelectWord("FOOTBALL"));
   EXPECT_TRUE(StatusHas("Forgot the word FOOTBALL"));
   // Saved with the learned data, as a rating is.
-  window_->SaveData();
+  session_->SaveData();
   SilentUserPort silent;
   LearningEngine saved(silent);
   saved.SetDataFolder((home_ / "data").string() + "/", false);
   saved.LoadData(nullptr, true);
   EXPECT_LT(saved.WordWeights().IndexOf("FOOTBALL"), 0);
   EXPECT_EQ(saved.WordWeights().Get("FINAL"), 10);
-  EXPECT_EQ(saved.WordCount(), window_->Engine().WordCount());
+  EXPECT_EQ(saved.WordCount(), session_->Engine().WordCount());
 
   shownReasons_.clear();
   clock_.now += 5 * 60000;
@@ -320,44 +327,44 @@ TEST_F(FeedsScanTest, ForgettingAWordRatedUpLowersTheNextScoreOfItsArticle) {
 }
 
 TEST_F(FeedsScanTest, TableFormatRatesTheSecondRowAndMarksEveryRow) {
-  window_->tbShowRelevance->setValue(0);
-  window_->rgResultsFormatButtons->button(1)->click();
-  window_->lbFeeds->setCurrentRow(1);
+  Ui(window_).tbShowRelevance->setValue(0);
+  Ui(window_).rgResultsFormatButtons->button(1)->click();
+  Ui(window_).lbFeeds->setCurrentRow(1);
   askWhy_ = true;
-  window_->btnSearchSelectedFeed->click();
+  Ui(window_).btnSearchSelectedFeed->click();
   EXPECT_EQ(tableRows_, 2);
   ASSERT_EQ(whySeen_.size(), 1u);  // for the first row, selected when the window opens
   EXPECT_TRUE(whySeen_[0].overTheRatingWindow);
   EXPECT_EQ(whySeen_[0].shown, "I showed it because this keyword rule line matched: 1:volcano");
   EXPECT_EQ(Shown(), (std::vector<std::string>{server_.Url("/n/1"), server_.Url("/n/2")}));
-  EXPECT_EQ(window_->Engine().WordWeights().Get("POSTPONED"), 7);
+  EXPECT_EQ(session_->Engine().WordWeights().Get("POSTPONED"), 7);
   EXPECT_TRUE(StatusHas("Finished updating relevance tables"));
 }
 
 TEST_F(FeedsScanTest, ResetForgetsTheShownArticles) {
-  window_->btnSearchAllFeeds->click();
+  Ui(window_).btnSearchAllFeeds->click();
   ASSERT_EQ(Shown().size(), 1u);
-  window_->btnReset->click();
+  Ui(window_).btnReset->click();
   EXPECT_EQ(questions_.back(), "Reset - are you sure?");
   EXPECT_TRUE(Shown().empty());
-  EXPECT_EQ(window_->Feeds()[0].lastRefresh, 0);
-  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_EQ(session_->Feeds()[0].lastRefresh, 0);
+  EXPECT_TRUE(Ui(window_).Timer1->isActive());
 }
 
 TEST_F(FeedsScanTest, CheckRelShowsTheThreeScores) {
   typed_ = "";
-  window_->btnCheckRel->click();
+  Ui(window_).btnCheckRel->click();
   EXPECT_EQ(messages_.back(), "Simple relevance=0%, Relationship relevance=0%, Overall relevance=0%");
-  EXPECT_TRUE(window_->Timer1->isActive());
+  EXPECT_TRUE(Ui(window_).Timer1->isActive());
 }
 
 TEST_F(FeedsScanTest, UnitTestsReportTheUnreachableNewsPageAndPass) {
   window_->SetSelfTestNewsPage("http://127.0.0.1:9/news");
   bool ended = false;
   window_->SetEndProgram([&] { ended = true; });
-  window_->btnUnitTests->click();
+  Ui(window_).btnUnitTests->click();
   EXPECT_TRUE(ended);
-  EXPECT_FALSE(window_->Timer1->isActive());
+  EXPECT_FALSE(Ui(window_).Timer1->isActive());
   ASSERT_FALSE(messages_.empty());
   EXPECT_EQ(messages_.back().rfind("All tests passed", 0), 0u);
   EXPECT_TRUE(StatusHas("I could not fetch the news page http://127.0.0.1:9/news"));

@@ -10,7 +10,6 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
-#include <QTableWidget>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -21,6 +20,7 @@
 #include <QSlider>
 #include <QSplitter>
 #include <QTableView>
+#include <QTableWidget>
 #include <QThread>
 #include <QTimer>
 #include <filesystem>
@@ -32,6 +32,7 @@
 #include "app/platform.h"
 #include "common/ports.h"
 #include "feeds/feeds_window.h"
+#include "feeds_fixture.h"
 #include "http/fetch.h"
 #include "learning/engine.h"
 #include "rating/why_window.h"
@@ -44,6 +45,8 @@ namespace fs = std::filesystem;
 
 namespace zibu {
 namespace {
+
+using test::Ui;
 
 std::string Link(const std::string& path, const std::string& text) {
   return "<a href=\"" + path + "\">" + text + "</a>" + std::string(60, '.');
@@ -416,19 +419,20 @@ TEST_F(SpiderWindowTest, TheFeedsTimerIsHeldForTheWholeCrawl) {
   fs::create_directories(home);
   SetProgramFolder(home.string());
   {
-    TfrmFeeds feeds;
+    FeedsSession session(ProgramFolder());
+    TfrmFeeds feeds(session);
     TMainForm frame;
-    frame.AttachFeeds(&feeds);
+    frame.AttachFeeds(&session, &feeds);
     feeds.StartTimer();
-    feeds.ClearCancel();
+    session.ClearCancel();
     window->SetFrame(&frame);
-    window->SetScanControl(&feeds);
+    window->SetScanControl(&session);
     bool heldDuringCrawl = true;
-    onFetch = [&](const std::string&) { heldDuringCrawl = heldDuringCrawl && !feeds.Timer1->isActive(); };
+    onFetch = [&](const std::string&) { heldDuringCrawl = heldDuringCrawl && !Ui(feeds).Timer1->isActive(); };
     window->btnStart->click();
     EXPECT_TRUE(heldDuringCrawl);
-    EXPECT_TRUE(feeds.CancelRequested());
-    EXPECT_TRUE(feeds.Timer1->isActive());
+    EXPECT_TRUE(session.CancelRequested());
+    EXPECT_TRUE(Ui(feeds).Timer1->isActive());
     feeds.StopTimer();
     window->SetFrame(nullptr);
     window->SetScanControl(nullptr);

@@ -1,0 +1,297 @@
+#include "feeds/feeds_session.h"
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+
+#include "common/errors.h"
+#include "common/settings.h"
+#include "feeds/feed_config.h"
+#include "feeds/learning_run.h"
+#include "learning/engine.h"
+
+namespace zibu {
+
+// Lines and questions go to the attached view; with none (a tool, or before a window exists)
+// lines go to stderr and questions are answered no, so nothing is lost silently.
+class FeedsSession::SessionPort : public UserPort {
+ public:
+  explicit SessionPort(FeedsSession& s) : s_(s) {}
+  void Log(const std::string& message, bool verbose) override {
+    if (s_.view_)
+      s_.view_->Port().Log(message, verbose);
+    else if (!verbose || s_.Settings().verboseOutput)
+      std::fprintf(stderr, "%s\n", message.c_str());
+  }
+  void ShowProgress(const std::string& message, int percent) override {
+    if (s_.view_) s_.view_->Port().ShowProgress(message, percent);
+  }
+  void HideProgress() override {
+    if (s_.view_) s_.view_->Port().HideProgress();
+  }
+  void ShowMessage(const std::string& text) override {
+    if (s_.view_)
+      s_.view_->Port().ShowMessage(text);
+    else
+      std::fprintf(stderr, "%s\n", text.c_str());
+  }
+  bool AskYesNo(const std::string& text) override {
+    return s_.view_ ? s_.view_->Port().AskYesNo(text) : false;
+  }
+  void ProcessMessagesPaced() override {
+    if (s_.view_) s_.view_->Port().ProcessMessagesPaced();
+  }
+
+ private:
+  FeedsSession& s_;
+};
+
+// The scanner keeps a reference to its clock; this one follows SetClock.
+class FeedsSession::SessionClock : public Clock {
+ public:
+  explicit SessionClock(const FeedsSession& s) : s_(s) {}
+  int64_t NowMs() const override { return s_.GetClock().NowMs(); }
+  uint32_t IdleMs() const override { return s_.GetClock().IdleMs(); }
+
+ private:
+  const FeedsSession& s_;
+};
+
+// What the scanner asks of its host: the view's controls and timer, and the session's saves.
+class FeedsSession::Host : public ScanHost, public PageFoundPort {
+ public:
+  explicit Host(FeedsSession& s) : s_(s) {}
+  void StopTimer() override {
+    if (s_.view_) s_.view_->StopTimer();
+  }
+  void StartTimer() override {
+    if (s_.view_) s_.view_->StartTimer();
+  }
+  void EnableControls(bool enabled) override {
+    if (s_.view_) s_.view_->EnableControls(enabled);
+  }
+  void HideCommonIntervals() override {
+    if (s_.view_) s_.view_->HideCommonIntervals();
+  }
+  int SelectedFeed() const override { return s_.view_ ? s_.view_->SelectedFeed() : -1; }
+  int Threshold() const override { return s_.view_ ? s_.view_->Threshold() : s_.showRelevance_; }
+  int ResultsFormat() const override { return s_.view_ ? s_.view_->ResultsFormat() : s_.resultsFormat_; }
+  const GlobalSettings& Settings() const override { return s_.Settings(); }
+  void ScanFeed(TFeed& feed, Items& results) override {
+    if (s_.view_)
+      s_.view_->ScanFeed(feed, results);
+    else
+      s_.ScanFeed(feed, results);
+  }
+  void ProcessMessages() override {
+    if (s_.view_) s_.view_->ProcessMessages();
+  }
+  void WaitForIdle(int64_t requiredIdleMs) override {
+    if (s_.view_) s_.view_->WaitForIdle(requiredIdleMs);
+  }
+  void SaveFeedConfig() override { s_.SaveFeedConfig(); }
+  void SaveData() override { s_.SaveData(); }
+  void ShowItemsInTable(Items& items) override {
+    if (s_.view_) s_.view_->ShowItemsInTable(items);
+  }
+  // Without a view nobody rates: every article counts as shown and unrated.
+  PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
+                                const std::string& description, const std::string& link,
+                                bool ratingPanelVisible) override {
+    if (s_.view_) return s_.view_->ShowPageFound(reason, title, description, link, ratingPanelVisible);
+    return {};
+  }
+  PageFoundResult ShowArticle(const FoundArticle& article) override {
+    if (s_.view_) return s_.view_->ShowArticle(article);
+    return {};
+  }
+
+ private:
+  FeedsSession& s_;
+};
+
+FeedsSession::FeedsSession(std::string home) : home_(std::move(home)) {
+  if (!home_.empty() && home_.back() != '/') home_ += '/';
+  systemClock_ = std::make_unique<SystemClock>();
+  clock_ = systemClock_.get();
+  sessionClock_ = std::make_unique<SessionClock>(*this);
+  ownPort_ = std::make_unique<SessionPort>(*this);
+  host_ = std::make_unique<Host>(*this);
+  std::error_code ec;
+  std::filesystem::create_directories(TempDir(), ec);
+  std::filesystem::create_directories(DataDir() + "backup", ec);
+  engine_ = std::make_unique<LearningEngine>(*ownPort_);
+  engine_->SetDataFolder(DataDir());
+  learner_ = std::make_unique<EngineLearner>(*engine_);
+  scanner_ = std::make_unique<TFeedScanner>(feeds_, shownUrls_, *learner_, *ownPort_, *sessionClock_, *host_,
+                                            *host_);
+  scanner_->cancelRequested = false;
+  scanner_->Touch();
+}
+
+FeedsSession::~FeedsSession() = default;
+
+void FeedsSession::AttachView(FeedsView* view) {
+  view_ = view;
+}
+
+void FeedsSession::SetClock(const Clock* clock) {
+  clock_ = clock ? clock : systemClock_.get();
+}
+
+const Clock& FeedsSession::GetClock() const {
+  return *clock_;
+}
+
+UserPort& FeedsSession::Port() {
+  return *ownPort_;
+}
+
+const GlobalSettings& FeedsSession::Settings() const {
+  return view_ ? view_->Settings() : defaultSettings_;
+}
+
+int FeedsSession::LearnedWordCount() const {
+  return engine_->WordCount();
+}
+
+RelevanceExplanation FeedsSession::Explain(const std::string& text) {
+  return engine_->ExplainRelevance(text);
+}
+
+void FeedsSession::LoadConfig(SettingsFile& file) {
+  // The file each step reads, for the message when one fails.
+  std::string reading = file.Path();
+  auto step = [&](std::string path) {
+    reading = std::move(path);
+    if (loadStepHook_) loadStepHook_(reading);
+  };
+  UserPort& port = Port();
+  const std::string dataDir = DataDir();
+  bool listShown = false;
+  FeedConfigLoadSteps steps;
+  steps.feedsLoaded = [this, &listShown] {
+    listShown = true;
+    if (view_) view_->ShowFeedList(true);
+  };
+  steps.markSaveTime = [this] { scanner_->lastSaveTime = clock_->NowMs(); };
+  steps.learningRead = [this](const FeedLearningParameters& p) {
+    engine_->SetMinWordLength(p.minWordLength);
+    engine_->SetMaxWordLength(p.maxWordLength);
+    engine_->SetMaxWordWeight(p.maxWordWeight);
+    scanner_->saveConfigIntervalMs = p.saveConfigIntervalMs;
+  };
+  steps.loadShownUrls = [this, &step, &port, &dataDir] {
+    step(dataDir + kShownUrlsFile);
+    // A save cut short after its commit point is finished first, so the memory read here
+    // belongs to the same save as the learned data read below.
+    engine_->CompleteInterruptedSave();
+    engine_->LoadShownUrls(shownUrls_);
+    // The engine keeps a file it could not read out of every save; the user hears of it here.
+    if (const std::string& problem = engine_->ShownUrlsLoadProblem(); !problem.empty())
+      port.ShowMessage("I could not read " + dataDir + kShownUrlsFile + ": " + problem +
+                       "\r\n\r\nArticles shown before may be shown again. I will not save that file in this "
+                       "run, so that nothing in it is lost.");
+  };
+  steps.loadCommonWords = [this, &step, &dataDir] {
+    step(dataDir + kCommonWordsFile);
+    engine_->LoadCommonWords();
+  };
+  steps.displayRead = [this, &step, &file](int showRelevance, int resultsFormat) {
+    step(file.Path());
+    showRelevance_ = showRelevance;
+    resultsFormat_ = resultsFormat;
+    if (view_) view_->ShowDisplaySettings(showRelevance, resultsFormat);
+  };
+  steps.loadLearnedData = [this, &step, &dataDir] {
+    step(dataDir + kWordWeightsFile + " and " + kRelTableFile);
+    engine_->SetBackupDataFiles(Settings().backupDataFiles);
+    // The shown-article memory and the common words were loaded by their own steps.
+    engine_->LoadWordData();
+  };
+  steps.startTimer = [this] {
+    if (view_) view_->StartTimer();
+  };
+  // Whatever the load got to, the list shows what the session now holds.
+  auto showList = [&] {
+    if (!listShown && view_) view_->ShowFeedList(false);
+  };
+  try {
+    if (loadStepHook_) loadStepHook_(reading);
+    LoadFeedConfig(file, feeds_, port, steps);
+  } catch (const std::exception& e) {
+    port.HideProgress();
+    showList();
+    const LoadError stopped(reading, ProblemText(e));
+    HoldSaves(stopped.what());
+    throw stopped;
+  }
+  showList();
+}
+
+bool FeedsSession::SaveHeld(const std::string& what) {
+  if (savesHeld_.empty()) return false;
+  Log("I have not saved " + what + ", because " + savesHeld_);
+  return true;
+}
+
+void FeedsSession::WriteConfig(SettingsFile& file) {
+  const int threshold = host_->Threshold();
+  const int format = host_->ResultsFormat();
+  WriteFeedConfig(file, feeds_, threshold, format, Port());
+  showRelevance_ = threshold;
+  resultsFormat_ = format;
+}
+
+void FeedsSession::SaveFeedConfig() {
+  host_->HideCommonIntervals();
+  if (SaveHeld("zibu.conf")) return;
+  SettingsFile file(ConfigPath());
+  WriteConfig(file);
+  file.Save();
+}
+
+void FeedsSession::SaveData() {
+  if (SaveHeld("the learned data")) return;
+  engine_->SetBackupDataFiles(Settings().backupDataFiles);
+  engine_->SaveData(&shownUrls_);
+}
+
+HttpOptions FeedsSession::FeedHttpOptions() const {
+  HttpOptions options = FeedRequestOptions(Settings().proxy);
+  options.extraCaFile = Settings().caFile;
+  options.connectTimeoutMs = connectTimeoutMs_;
+  options.readTimeoutMs = readTimeoutMs_;
+  return options;
+}
+
+void FeedsSession::SetHttpTimeouts(int connectMs, int readMs) {
+  connectTimeoutMs_ = connectMs;
+  readTimeoutMs_ = readMs;
+}
+
+void FeedsSession::ScanFeed(TFeed& feed, Items& results, const HttpGetFunction& get) {
+  FeedScanSettings settings;
+  settings.tempDir = TempDir();
+  settings.http = FeedHttpOptions();
+  settings.cancelRequested = &scanner_->cancelRequested;
+  settings.clock = clock_;
+  settings.httpGet = get;
+  // Without a hook of its own (tests set one), every item goes through the scanner's triage.
+  if (triageHook_)
+    settings.triage = triageHook_;
+  else
+    settings.triage = [this](TFeed& f, TItem& item, Items& into) { scanner_->TriageItem(f, item, into); };
+  zibu::ScanFeed(feed, results, settings, Port());
+}
+
+void FeedsSession::HoldScans() {
+  host_->StopTimer();
+  RequestCancel();
+}
+
+void FeedsSession::ReleaseScans() {
+  host_->StartTimer();
+}
+
+}  // namespace zibu

@@ -1,0 +1,155 @@
+// FeedsSession: the feed half of the program's state, free of any toolkit. It holds the feed
+// list, the shown-article memory, the learning engine and the scanner, and keeps the save rules
+// (what is written where, and the hold after a start-up that stopped early). The program entry
+// builds one and hands it to the frame and the windows; a window (or zibu-cli, or a test) attaches
+// itself as the session's view and only shows what the session decides.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/compmap.h"
+#include "common/global_settings.h"
+#include "common/ports.h"
+#include "feeds/feed.h"
+#include "feeds/feed_scan.h"
+#include "feeds/scheduler.h"
+#include "learning/explanation.h"
+
+namespace zibu {
+
+class EngineLearner;
+class LearningEngine;
+class SettingsFile;
+
+// What the session needs of whoever shows it: the person in front of the screen (messages,
+// the rating windows), the controls a scan locks, the feeds timer, and the one-feed scan with
+// the view's own way of waiting for a download.
+class FeedsView : public PageFoundPort {
+ public:
+  virtual UserPort& Port() = 0;
+  virtual const GlobalSettings& Settings() const = 0;
+  virtual void StopTimer() = 0;
+  virtual void StartTimer() = 0;
+  virtual bool TimerActive() const = 0;
+  // Locks (false) or unlocks (true) the controls a scan must not be disturbed by.
+  virtual void EnableControls(bool enabled) = 0;
+  virtual void HideCommonIntervals() = 0;
+  // Index of the selected feed, -1 when none.
+  virtual int SelectedFeed() const = 0;
+  // The relevance slider (0..100) and the results format (0 one by one, 1 as a table).
+  virtual int Threshold() const = 0;
+  virtual int ResultsFormat() const = 0;
+  // The list was replaced by a load: show it; with `selectFirst` select and show the first feed.
+  virtual void ShowFeedList(bool selectFirst) = 0;
+  // The display settings a load read.
+  virtual void ShowDisplaySettings(int showRelevance, int resultsFormat) = 0;
+  // Scans one feed (FeedsSession::ScanFeed), waiting for the download the view's way.
+  virtual void ScanFeed(TFeed& feed, Items& results) = 0;
+  virtual void ProcessMessages() = 0;
+  virtual void WaitForIdle(int64_t requiredIdleMs) = 0;
+  // Alerts the user and shows all items in the table window until it is closed.
+  virtual void ShowItemsInTable(Items& items) = 0;
+};
+
+class FeedsSession : public ScanControl {
+ public:
+  // `home` is the program home with a trailing "/"; its temp/ and data/backup/ folders are
+  // made here when missing.
+  explicit FeedsSession(std::string home);
+  ~FeedsSession() override;
+  FeedsSession(const FeedsSession&) = delete;
+  FeedsSession& operator=(const FeedsSession&) = delete;
+
+  // The view that shows the session; null detaches it. Without a view, lines go to stderr,
+  // questions are answered no, and the display settings are those last read or written.
+  void AttachView(FeedsView* view);
+  FeedsView* View() const { return view_; }
+  // The clock of the scans and the shown-article memory; null: the system clock.
+  void SetClock(const Clock* clock);
+  const Clock& GetClock() const;
+
+  const std::string& Home() const { return home_; }
+  std::string TempDir() const { return home_ + "temp/"; }  // with a trailing "/"
+  std::string DataDir() const { return home_ + "data/"; }  // with a trailing "/"
+  std::string ConfigPath() const { return home_ + "zibu.conf"; }
+
+  std::vector<TFeed>& Feeds() { return feeds_; }
+  TCompMap& ShownUrls() { return shownUrls_; }
+  LearningEngine& Engine() { return *engine_; }
+  TFeedScanner& Scanner() { return *scanner_; }
+  // The view's port, or the session's own when none is attached.
+  UserPort& Port();
+  const GlobalSettings& Settings() const;
+  int LearnedWordCount() const;
+  // Why a text scores what it does, with what has been learned by now.
+  RelevanceExplanation Explain(const std::string& text);
+  void Log(const std::string& message, bool verbose = false) { Port().Log(message, verbose); }
+
+  // ---- loading and saving ----
+  // Start-up's load of the feed keys, the shown-article memory and the learned data. When a
+  // step fails, every save of this run is held and a LoadError naming the file that step was
+  // reading is raised.
+  void LoadConfig(SettingsFile& file);
+  // Called with the file each load step is about to read (tests make a step fail).
+  void SetLoadStepHook(std::function<void(const std::string& file)> hook) { loadStepHook_ = std::move(hook); }
+  // After a start-up that stopped early: no save of this run writes zibu.conf or a data file,
+  // so that nothing is written over with what was not loaded; each save logs the reason instead.
+  void HoldSaves(const std::string& reason) { savesHeld_ = reason; }
+  bool SavesHeld() const { return !savesHeld_.empty(); }
+  const std::string& SavesHeldReason() const { return savesHeld_; }
+  // The feed keys and the display settings into `file` (not saved).
+  void WriteConfig(SettingsFile& file);
+  // Opens zibu.conf of the home, writes the feed keys and saves it.
+  void SaveFeedConfig();
+  // The shown-article memory and the learned data, with their backups.
+  void SaveData();
+
+  // ---- scanning ----
+  // One feed: download (through `get` when given), every item to the triage hook (the
+  // scanner's triage unless a hook was set), stopping before the next item on cancel.
+  void ScanFeed(TFeed& feed, Items& results, const HttpGetFunction& get = {});
+  void SetTriageHook(TriageHook hook) { triageHook_ = std::move(hook); }
+  HttpOptions FeedHttpOptions() const;
+  void SetHttpTimeouts(int connectMs, int readMs);
+  void RequestCancel() { scanner_->Cancel(); }
+  bool CancelRequested() const { return scanner_->cancelRequested; }
+  void ClearCancel() { scanner_->cancelRequested = false; }
+  // ScanControl: the feeds timer of the view, and a cancel of the running scan.
+  void HoldScans() override;
+  void ReleaseScans() override;
+  bool ScanTimerActive() const { return view_ && view_->TimerActive(); }
+
+ private:
+  class Host;
+  class SessionPort;
+  class SessionClock;
+  // True (after logging it) when saves are held.
+  bool SaveHeld(const std::string& what);
+
+  std::string home_;
+  FeedsView* view_ = nullptr;
+  const Clock* clock_ = nullptr;
+  std::unique_ptr<Clock> systemClock_;
+  std::unique_ptr<SessionClock> sessionClock_;
+  std::unique_ptr<SessionPort> ownPort_;
+  std::unique_ptr<Host> host_;
+  GlobalSettings defaultSettings_;
+  int showRelevance_ = 30;
+  int resultsFormat_ = 0;
+  std::unique_ptr<LearningEngine> engine_;
+  TCompMap shownUrls_;
+  std::vector<TFeed> feeds_;
+  std::unique_ptr<EngineLearner> learner_;
+  std::unique_ptr<TFeedScanner> scanner_;
+  TriageHook triageHook_;
+  int connectTimeoutMs_ = 60000;
+  int readTimeoutMs_ = 60000;
+  std::string savesHeld_;
+  std::function<void(const std::string&)> loadStepHook_;
+};
+
+}  // namespace zibu

@@ -1,0 +1,218 @@
+// The feeds session without any window: its load, its save rules, and a scan through a view that
+// only records what it was asked to show.
+#include "feeds/feeds_session.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "common/errors.h"
+#include "common/settings.h"
+#include "learning/engine.h"
+#include "support/loopback_server.h"
+#include "triage_fakes.h"
+
+namespace zibu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A view that plays the window: records every call and answers from its fields.
+class RecordingView : public FeedsView {
+ public:
+  UserPort& Port() override { return port; }
+  const GlobalSettings& Settings() const override { return settings; }
+  void StopTimer() override { timer = false; }
+  void StartTimer() override { timer = true; }
+  bool TimerActive() const override { return timer; }
+  void EnableControls(bool enabled) override { enabled_.push_back(enabled); }
+  void HideCommonIntervals() override {}
+  int SelectedFeed() const override { return selected; }
+  int Threshold() const override { return threshold; }
+  int ResultsFormat() const override { return resultsFormat; }
+  void ShowFeedList(bool selectFirst) override {
+    lists.push_back(std::to_string(session->Feeds().size()) + (selectFirst ? " first" : ""));
+  }
+  void ShowDisplaySettings(int showRelevance, int format) override {
+    threshold = showRelevance;
+    resultsFormat = format;
+  }
+  void ScanFeed(TFeed& feed, Items& results) override { session->ScanFeed(feed, results); }
+  void ProcessMessages() override {}
+  void WaitForIdle(int64_t) override {}
+  void ShowItemsInTable(Items& items) override { tables.push_back(items.size()); }
+  PageFoundResult ShowPageFound(const std::string& reason, const std::string& title, const std::string&,
+                                const std::string&, bool) override {
+    shown.push_back(reason + ": " + title);
+    return {};
+  }
+
+  FeedsSession* session = nullptr;
+  ScriptedPort port;
+  GlobalSettings settings;
+  bool timer = false;
+  int selected = -1;
+  int threshold = 30;
+  int resultsFormat = 0;
+  std::vector<bool> enabled_;
+  std::vector<std::string> lists;
+  std::vector<size_t> tables;
+  std::vector<std::string> shown;
+};
+
+class FeedsSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = (fs::temp_directory_path() / ("zibu_session_" + std::to_string(::getpid()))).string() + "/";
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    session_ = std::make_unique<FeedsSession>(home_);
+    view_.lists.clear();
+    view_.timer = false;
+    view_.session = session_.get();
+    session_->AttachView(&view_);
+    session_->SetClock(&clock_);
+  }
+  void TearDown() override {
+    session_.reset();
+    fs::remove_all(home_);
+  }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(home_ + name, std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(home_ + name, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  void Load() {
+    SettingsFile file(session_->ConfigPath());
+    session_->LoadConfig(file);
+  }
+  // Every file of the home with its bytes.
+  std::map<std::string, std::string> Files() const {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(home_))
+      if (e.is_regular_file()) out[e.path().string()] = Read(fs::relative(e.path(), home_).string());
+    return out;
+  }
+
+  std::string home_;
+  ManualClock clock_;
+  RecordingView view_;
+  std::unique_ptr<FeedsSession> session_;
+};
+
+TEST_F(FeedsSessionTest, TheLoadFillsTheSessionAndShowsItAndTheSaveWritesItBack) {
+  EXPECT_TRUE(fs::is_directory(home_ + "temp"));
+  EXPECT_TRUE(fs::is_directory(home_ + "data/backup"));
+  Write("zibu.conf",
+        "[main]\nfeedCount=2\nshowRelevance=65\nresultsFormat=1\nminWordLength=3\nsaveConfigInterval=2\n"
+        "[rss]\nfeed.0.url=http://a.example/rss\nfeed.1.url=http://b.example/rss\nfeed.1.active=0\n");
+  Load();
+  ASSERT_EQ(session_->Feeds().size(), 2u);
+  EXPECT_FALSE(session_->Feeds()[1].active);
+  EXPECT_EQ(view_.lists, std::vector<std::string>{"2 first"});
+  EXPECT_EQ(view_.threshold, 65);
+  EXPECT_EQ(view_.resultsFormat, 1);
+  EXPECT_TRUE(view_.timer);
+  EXPECT_EQ(session_->Engine().minWordLength(), 3);
+  EXPECT_EQ(session_->Scanner().saveConfigIntervalMs, 120000);
+  EXPECT_EQ(session_->Scanner().lastSaveTime, clock_.now);
+  EXPECT_FALSE(session_->SavesHeld());
+
+  // The view's slider is what is saved; without a view, what was last read or written.
+  view_.threshold = 40;
+  session_->SaveFeedConfig();
+  EXPECT_NE(Read("zibu.conf").find("showRelevance=40"), std::string::npos);
+  session_->AttachView(nullptr);
+  session_->Feeds().pop_back();
+  session_->SaveFeedConfig();
+  const std::string conf = Read("zibu.conf");
+  EXPECT_NE(conf.find("showRelevance=40"), std::string::npos);
+  EXPECT_NE(conf.find("resultsFormat=1"), std::string::npos);
+  EXPECT_NE(conf.find("feedCount=1"), std::string::npos);
+}
+
+// A step that fails stops the load with the file it was reading, and from then on no save of
+// the run writes anything; each says why in the log.
+TEST_F(FeedsSessionTest, AFailingLoadStepHoldsEverySaveOfTheRun) {
+  struct Case {
+    std::string failAt;  // relative to the home
+    std::string listsShown;
+  };
+  const Case cases[] = {{"zibu.conf", "0"},
+                        {"data/shownfeedurls.dat", "1 first"},
+                        {"data/commonwords.dat", "1 first"},
+                        {"data/wordweightings.dat and reltable.dat", "1 first"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failAt);
+    TearDown();
+    SetUp();
+    Write("zibu.conf", "[main]\nfeedCount=1\n[rss]\nfeed.0.url=http://a.example/rss\n");
+    Write("data/commonwords.dat", "THAT\r\n");
+    session_->SetLoadStepHook([&](const std::string& file) {
+      if (file == home_ + c.failAt) throw IoError("Unable to read " + file);
+    });
+    const auto before = Files();
+    try {
+      Load();
+      ADD_FAILURE() << "the load went on";
+    } catch (const LoadError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Start-up stopped while reading " + home_ + c.failAt + ": ", 0),
+                0u)
+          << e.what();
+    }
+    EXPECT_TRUE(session_->SavesHeld());
+    EXPECT_EQ(view_.lists, std::vector<std::string>{c.listsShown});
+    EXPECT_FALSE(view_.timer);
+    session_->Feeds().push_back(Feed("http://new.example/rss"));
+    session_->ShownUrls().Add("http://new.example/1", clock_.now);
+    session_->SaveFeedConfig();
+    session_->SaveData();
+    EXPECT_TRUE(Files() == before);
+    EXPECT_TRUE(view_.port.Logged("I have not saved zibu.conf, because " + session_->SavesHeldReason()));
+    EXPECT_TRUE(
+        view_.port.Logged("I have not saved the learned data, because " + session_->SavesHeldReason()));
+  }
+}
+
+// The session's scan with the real download and triage, shown through the view; a spider's hold
+// stops the timer and cancels the scan, its release starts the timer again.
+TEST_F(FeedsSessionTest, AScanThroughTheViewAndTheHoldOfScans) {
+  LoopbackServer server;
+  server.ServeBody("/news.xml",
+                   "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>"
+                   "<item><title>Volcano erupts</title><link>" +
+                       server.Url("/n/1") + "</link></item><item><title>Council meets</title><link>" +
+                       server.Url("/n/2") + "</link></item></channel></rss>",
+                   "text/xml");
+  session_->Feeds() = {Feed(server.Url("/news.xml"), {"1:volcano"})};
+  session_->SetHttpTimeouts(2000, 2000);
+  view_.threshold = 100;
+  session_->Scanner().SearchActiveFeeds(true);
+  EXPECT_EQ(view_.shown, std::vector<std::string>{"Keyword match on VOLCANO: Volcano erupts"});
+  ASSERT_EQ(session_->ShownUrls().Count(), 1);
+  EXPECT_EQ(session_->ShownUrls().KeyAt(0), server.Url("/n/1"));
+  EXPECT_EQ(session_->Feeds()[0].lastRefresh, clock_.now);
+  EXPECT_EQ(view_.enabled_, (std::vector<bool>{false, true}));
+  EXPECT_TRUE(view_.port.Logged("Finished scanning feed " + server.Url("/news.xml")));
+
+  session_->ClearCancel();
+  view_.timer = true;
+  ScanControl& control = *session_;
+  control.HoldScans();
+  EXPECT_FALSE(view_.timer);
+  EXPECT_TRUE(session_->CancelRequested());
+  EXPECT_FALSE(session_->ScanTimerActive());
+  control.ReleaseScans();
+  EXPECT_TRUE(session_->ScanTimerActive());
+}
+
+}  // namespace
+}  // namespace zibu::test
