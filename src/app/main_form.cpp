@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -102,11 +103,11 @@ void TMainForm::CreateActions() {
   connect(sbRSS, &QAction::triggered, this, &TMainForm::ShowFeeds);
 
   btnNewWebPage =
-      makeAction("New web page monitor window", "btnNewWebPage", "Monitor a new web site", WebIcon());
+      makeAction("New web &page monitor window", "btnNewWebPage", "Monitor a new web site", WebIcon());
   connect(btnNewWebPage, &QAction::triggered, this, &TMainForm::NewWebPage);
 
   btnSpider =
-      makeAction("New web search window", "btnSpider", "Search the web for relevant content", SpiderIcon());
+      makeAction("New web &search window", "btnSpider", "Search the web for relevant content", SpiderIcon());
   connect(btnSpider, &QAction::triggered, this, &TMainForm::NewSpiderWindow);
 
   sbSaveConfig = makeAction("Save all config", "sbSaveConfig", "Save all config", SaveIcon());
@@ -123,6 +124,7 @@ void TMainForm::CreateActions() {
   });
 
   FileExit1 = makeAction("E&xit", "FileExit1", "Exit|Exit application");
+  FileExit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(FileExit1, &QAction::triggered, this, &QWidget::close);
 
   WindowCascade1 = makeAction("&Cascade", "WindowCascade1");
@@ -137,6 +139,13 @@ void TMainForm::CreateActions() {
   });
   WindowArrangeAll1 = makeAction("&Arrange All", "WindowArrangeAll1");
   connect(WindowArrangeAll1, &QAction::triggered, this, &TMainForm::ArrangeAll);
+  // The active spider or page monitor window; its own close handling (a running crawl) applies.
+  WindowClose1 = makeAction("Cl&ose", "WindowClose1");
+  WindowClose1->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_F4)});
+  WindowClose1->setShortcutContext(Qt::WindowShortcut);
+  connect(WindowClose1, &QAction::triggered, this, [this] {
+    if (QMdiSubWindow* sub = mdiArea_->activeSubWindow()) sub->close();
+  });
 
   QMenu* file = menuBar()->addMenu("&File");
   file->setObjectName("File1");
@@ -154,6 +163,8 @@ void TMainForm::CreateActions() {
   window->addAction(WindowTileVertical1);
   window->addAction(WindowMinimizeAll1);
   window->addAction(WindowArrangeAll1);
+  window->addSeparator();
+  window->addAction(WindowClose1);
 
   QToolBar* bar = addToolBar("ToolBar1");
   bar->setObjectName("ToolBar1");
@@ -292,6 +303,12 @@ std::vector<QMdiSubWindow*> TMainForm::ChildWindows() const {
 QMdiSubWindow* TMainForm::AddChild(QWidget* child) {
   QMdiSubWindow* sub = mdiArea_->addSubWindow(child);
   sub->setAttribute(Qt::WA_DeleteOnClose);
+  // Every child's own menu claims the close keys for the whole frame, so that with two children
+  // open neither closed: the frame's Window > Close owns them and closes the active child.
+  if (QMenu* menu = sub->systemMenu())
+    for (QAction* action : menu->actions())
+      for (const QKeySequence& keys : WindowClose1->shortcuts())
+        if (action->shortcuts().contains(keys)) action->setShortcuts({});
   sub->show();
   // A new window opens wholly inside the frame's area, smaller if it must be.
   const QRect area = mdiArea_->viewport()->rect();

@@ -158,6 +158,7 @@ class TMainForm : public QMainWindow, public FramePort {
   QAction* WindowTileVertical1 = nullptr;
   QAction* WindowMinimizeAll1 = nullptr;
   QAction* WindowArrangeAll1 = nullptr;
+  QAction* WindowClose1 = nullptr;
 };
 
 }  // namespace zibu

@@ -62,6 +62,31 @@ bool RemoveCrlfLines(std::vector<std::string>& lines, UserPort& port) {
   return true;
 }
 
+std::string TabLinesMessage(const std::vector<std::string>& changed) {
+  std::string text =
+      "A keyword line cannot contain a tab character, which no article or page line would match.  I have "
+      "taken the tabs out of this keyword line; please check that it still says what you mean:";
+  for (const auto& line : changed) text += "\r\n" + line;
+  return text;
+}
+
+std::vector<std::string> RemoveTabs(std::vector<std::string>& lines) {
+  std::vector<std::string> changed;
+  for (std::string& line : lines) {
+    if (line.find('\t') == std::string::npos) continue;
+    std::erase(line, '\t');
+    changed.push_back(line);
+  }
+  return changed;
+}
+
+bool RemoveTabs(std::vector<std::string>& lines, UserPort& port) {
+  const std::vector<std::string> changed = RemoveTabs(lines);
+  if (changed.empty()) return false;
+  port.ShowMessage(TabLinesMessage(changed));
+  return true;
+}
+
 bool RuleLineMatches(std::string_view upperTerms, std::string_view text) {
   const std::string upperText = UpperCase(text);
   // Pieces before every comma count, empty ones too; the rest only when not empty.

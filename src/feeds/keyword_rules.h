@@ -33,6 +33,14 @@ std::vector<std::string> RemoveCrlfLines(std::vector<std::string>& lines);
 // The same, and tells the user which lines were taken out and why (one message).
 bool RemoveCrlfLines(std::vector<std::string>& lines, UserPort& port);
 
+// A tab pasted into a rule would become part of a term that no text contains; the rule editors
+// take Tab as a move to the next control, so a tab in a rule line is always a pasted one.
+std::string TabLinesMessage(const std::vector<std::string>& changed);
+// Takes every tab character out of the lines and returns the changed lines as they now read.
+std::vector<std::string> RemoveTabs(std::vector<std::string>& lines);
+// The same, and tells the user which lines were changed and why (one message).
+bool RemoveTabs(std::vector<std::string>& lines, UserPort& port);
+
 // Whether one active line's term list (already upper-cased, without "1:") matches `text`.
 bool RuleLineMatches(std::string_view upperTerms, std::string_view text);
 

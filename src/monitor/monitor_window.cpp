@@ -74,6 +74,7 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
   txtAddress = new QLineEdit(this);
   txtAddress->setObjectName("txtAddress");
   txtAddress->setToolTip("Enter the address of a website to monitor");
+  txtAddress->setAccessibleName("Address");
   lblAddress->setBuddy(txtAddress);
   btnGo = new QPushButton("&Go", this);
   btnGo->setObjectName("btnGo");
@@ -89,16 +90,19 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
   txtRefreshInterval->setObjectName("txtRefreshInterval");
   txtRefreshInterval->setToolTip("How often to refresh the web page, in seconds");
   txtRefreshInterval->setMaximumWidth(70);
+  txtRefreshInterval->setAccessibleName("Refresh interval in seconds");
   lblRefreshInterval->setBuddy(txtRefreshInterval);
   lblStartTime = new QLabel("Only scan between", this);
   txtStartTime = new QLineEdit("00:00", this);
   txtStartTime->setObjectName("txtStartTime");
   txtStartTime->setMaximumWidth(60);
+  txtStartTime->setAccessibleName("Only scan from");
   lblStartTime->setBuddy(txtStartTime);
   lblEndTime = new QLabel("and", this);
   txtEndTime = new QLineEdit("23:59", this);
   txtEndTime->setObjectName("txtEndTime");
   txtEndTime->setMaximumWidth(60);
+  txtEndTime->setAccessibleName("Only scan until");
   lblEndTime->setBuddy(txtEndTime);
 
   lblAlerts = new QLabel("Keywords", this);
@@ -108,14 +112,20 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
   txtAlerts->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtAlerts->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtAlerts->installEventFilter(this);
+  // Tab and Shift+Tab move on to the next control; a rule has no use for a tab character.
+  txtAlerts->setTabChangesFocus(true);
+  txtAlerts->setAccessibleName("Keywords");
   lblAlerts->setBuddy(txtAlerts);
   lblResults = new QLabel("Status", this);
   txtResults = new QPlainTextEdit(this);
   txtResults->setObjectName("txtResults");
+  txtResults->setAccessibleName("Status");
+  lblResults->setBuddy(txtResults);
   status_ = std::make_unique<StatusLog>(txtResults, [this] { return settings().verboseOutput; });
 
   WebBrowser1 = new QWebEngineView(this);
   WebBrowser1->setObjectName("WebBrowser1");
+  WebBrowser1->setAccessibleName("Web page");
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
 
@@ -443,10 +453,12 @@ void TfrmPageMonitor::btnShowRawTextClick() {
 
 void TfrmPageMonitor::txtAlertsExit() {
   std::vector<std::string> lines = alertLines();
+  const std::vector<std::string> untabbed = RemoveTabs(lines);
   const std::vector<std::string> removed = RemoveCrlfLines(lines);
   const bool fixed = FixKeywordLines(lines);
-  if (!fixed && removed.empty()) return;
+  if (!fixed && removed.empty() && untabbed.empty()) return;
   txtAlerts->setPlainText(JoinLines(lines));
+  if (!untabbed.empty()) ShowMessage(TabLinesMessage(untabbed));
   if (!removed.empty()) ShowMessage(CrlfLinesMessage(removed));
   if (fixed) ShowMessage(kKeywordLinesFixedMessage);
 }

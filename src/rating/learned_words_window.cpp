@@ -1,10 +1,12 @@
 #include "rating/learned_words_window.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -23,8 +25,10 @@
 #include "common/shortintmap.h"
 #include "common/text.h"
 #include "rating/why_window.h"
+#include "ui/accessible.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"
+#include "ui/readable_colour.h"
 
 namespace zibu {
 
@@ -72,7 +76,11 @@ class TLearnedWordsModel : public QAbstractTableModel {
       case Qt::DisplayRole:
         return index.column() == 0 ? ToQ(w.word) : ToQ(Signed(w.weight));
       case Qt::ForegroundRole:
-        if (index.column() == 1 && w.weight != 0) return w.weight > 0 ? RaisedColour() : LoweredColour();
+        if (index.column() == 1 && w.weight != 0) {
+          // The application's palette now, so a change of theme shows at the next paint.
+          const QPalette palette = QApplication::palette("QTableView");
+          return w.weight > 0 ? RaisedColour(palette) : LoweredColour(palette);
+        }
         return {};
       case Qt::TextAlignmentRole:
         if (index.column() == 1) return int(Qt::AlignRight | Qt::AlignVCenter);
@@ -111,6 +119,7 @@ TfrmLearnedWords::TfrmLearnedWords(LearningEngine& engine, std::function<void(co
   setObjectName("frmLearnedWords");
   setWindowTitle("Learned words");
   resize(840, 600);
+  AnnounceAsWindow(this);
 
   // Left: the search box, the count and the words.
   auto* left = new QWidget(this);
@@ -131,6 +140,8 @@ TfrmLearnedWords::TfrmLearnedWords(LearningEngine& engine, std::function<void(co
   sgWords = new QTableView(left);
   sgWords->setObjectName("sgWords");
   sgWords->setModel(model_);
+  sgWords->setAccessibleName("Learned words");
+  sgWords->setTabKeyNavigation(false);
   sgWords->setSelectionBehavior(QAbstractItemView::SelectRows);
   sgWords->setSelectionMode(QAbstractItemView::SingleSelection);
   sgWords->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -179,6 +190,7 @@ TfrmLearnedWords::TfrmLearnedWords(LearningEngine& engine, std::function<void(co
   sgRelationships = new QTableWidget(gbSelected);
   sgRelationships->setObjectName("sgRelationships");
   sgRelationships->setColumnCount(2);
+  sgRelationships->setAccessibleName("Strongest relationships");
   sgRelationships->setHorizontalHeaderLabels({"With", "Value"});
   sgRelationships->verticalHeader()->hide();
   sgRelationships->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -210,12 +222,14 @@ TfrmLearnedWords::TfrmLearnedWords(LearningEngine& engine, std::function<void(co
   lbCommonWords = new QListView(gbCommon);
   lbCommonWords->setObjectName("lbCommonWords");
   lbCommonWords->setModel(commonModel_);
+  lbCommonWords->setAccessibleName("Common words");
   lbCommonWords->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lbCommonWords->setUniformItemSizes(true);
   auto* addRow = new QHBoxLayout;
   txtCommonWord = new QLineEdit(gbCommon);
   txtCommonWord->setObjectName("txtCommonWord");
   txtCommonWord->setToolTip("A word to ignore in every text from now on");
+  txtCommonWord->setAccessibleName("New common word");
   btnAddCommonWord = new QPushButton("&Add", gbCommon);
   btnAddCommonWord->setObjectName("btnAddCommonWord");
   addRow->addWidget(txtCommonWord, 1);
@@ -391,10 +405,19 @@ void TfrmLearnedWords::ShowSelected() {
     auto* cell = new QTableWidgetItem(ToQ(Signed(value)));
     cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     for (QTableWidgetItem* item : {name, cell})
-      item->setForeground(value > 0 ? RaisedColour() : LoweredColour());
+      item->setForeground(value > 0 ? RaisedColour(sgRelationships->palette()) : LoweredColour(sgRelationships->palette()));
     sgRelationships->setItem(row, 0, name);
     sgRelationships->setItem(row, 1, cell);
   }
+}
+
+void TfrmLearnedWords::keyPressEvent(QKeyEvent* event) {
+  // Escape closes the window, as its Close button does.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 bool TfrmLearnedWords::EngineFree() {

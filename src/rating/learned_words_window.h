@@ -81,6 +81,7 @@ class TfrmLearnedWords : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // Sorts the copy in the order of the heading last clicked.

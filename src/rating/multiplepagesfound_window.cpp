@@ -50,6 +50,9 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
   sgArticles->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   sgArticles->horizontalHeader()->setDefaultSectionSize(300);
   sgArticles->viewport()->installEventFilter(this);
+  sgArticles->setAccessibleName(ToQ("Items found"));
+  // Tab goes on to the article and the scale; the arrow keys move from row to row.
+  sgArticles->setTabKeyNavigation(false);
   btnWhy = new QPushButton(ToQ("&Why?"), pnlTop);
   btnWhy->setObjectName("btnWhy");
   btnWhy->setToolTip(ToQ(
@@ -72,6 +75,7 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
   txtContents->setObjectName("txtContents");
   txtContents->setReadOnly(true);
   txtContents->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtContents->setAccessibleName(ToQ("Article text"));
   pnlHyperlink = new QWidget(pnlContent);
   pnlHyperlink->setObjectName("pnlHyperlink");
   pnlHyperlink->setFixedHeight(36);
@@ -116,7 +120,7 @@ void TfrmMultiplePagesFound::SetItems(Items& items) {
   if (!LinkLabel) {
     LinkLabel = new TLinkLabel(pnlHyperlink);
     LinkLabel->move(10, 10);
-    LinkLabel->SetVisitedColor(QColor(0, 0, 255));
+    LinkLabel->SetVisitedColor(LinkLabel->LinkColor());
     LinkLabel->show();
   }
   updating_ = true;  // filling the grid moves the current cell; that is no rating

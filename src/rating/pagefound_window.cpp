@@ -42,6 +42,7 @@ TfrmPageFound::TfrmPageFound(QWidget* owner) : QDialog(owner) {
   Memo1->setObjectName("Memo1");
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setAccessibleName(ToQ("Article text"));
   upperLayout->addWidget(Label1);
   upperLayout->addWidget(Memo1, 1);
   layout->addWidget(upper, 1);
@@ -52,7 +53,7 @@ TfrmPageFound::TfrmPageFound(QWidget* owner) : QDialog(owner) {
   pnlButtons->setFixedHeight(69);
   LinkLabel = new TLinkLabel(pnlButtons);
   LinkLabel->move(10, 10);
-  LinkLabel->SetVisitedColor(QColor(0, 0, 255));
+  LinkLabel->SetVisitedColor(LinkLabel->LinkColor());
   cbEnough = new QCheckBox(ToQ("Enough for now, &don't show any more articles for a while"), pnlButtons);
   cbEnough->setObjectName("cbEnough");
   cbEnough->setToolTip(

@@ -1,13 +1,18 @@
 #include "rating/rating_scale.h"
 
+#include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QRadioButton>
 #include <QVBoxLayout>
 #include <QVariant>
+#include <algorithm>
 
 #include "ui/qtext.h"
+#include "ui/readable_colour.h"
 
 namespace zibu {
 
@@ -26,6 +31,95 @@ constexpr int kLeftByRating[21] = {19,  47,  75,  103, 132, 161, 189, 217, 246, 
                                    331, 359, 388, 416, 445, 473, 501, 530, 558, 587};
 constexpr int kButtonTop = 20;
 constexpr int kButtonSize = 22;
+
+// A ring in the highlight colour around the step that has the keyboard focus: the style's own
+// dotted frame around a 22-pixel button is hard to find among 21 of them.
+class FocusRing : public QWidget {
+ public:
+  explicit FocusRing(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    hide();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 4, 4);
+  }
+};
+
+// The scale's keyboard: Tab enters at the checked step, the arrow keys (and Home, End) move the
+// rating one step along the scale, and the focused step is ringed.
+class ScaleKeys : public QObject {
+ public:
+  ScaleKeys(RatingScale& scale, QWidget* parent) : QObject(parent), scale_(scale), ring_(new FocusRing(parent)) {}
+
+  // Only the checked step is on the Tab chain; every step still takes the focus on a click.
+  void FollowChecked() {
+    for (QRadioButton* button : scale_.buttons)
+      button->setFocusPolicy(button->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    for (QRadioButton* button : scale_.buttons)
+      if (button->isChecked()) scale_.lblRateHeading->setBuddy(button);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* button = qobject_cast<QRadioButton*>(watched);
+    if (!button) return false;
+    if (event->type() == QEvent::FocusIn) {
+      ring_->setGeometry(button->geometry().adjusted(-3, -3, 3, 3));
+      ring_->raise();
+      ring_->show();
+    } else if (event->type() == QEvent::FocusOut) {
+      ring_->hide();
+    } else if (event->type() == QEvent::KeyPress) {
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+      const int rating = button->property("tag").toInt();
+      int to = rating;
+      switch (key->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Down:
+          to = rating - 1;
+          break;
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+          to = rating + 1;
+          break;
+        case Qt::Key_Home:
+          to = -10;
+          break;
+        case Qt::Key_End:
+          to = 10;
+          break;
+        default:
+          return false;
+      }
+      to = std::clamp(to, -10, 10);
+      for (QRadioButton* step : scale_.buttons) {
+        if (step->property("tag").toInt() != to) continue;
+        step->setChecked(true);
+        step->setFocus(Qt::TabFocusReason);
+      }
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  RatingScale& scale_;
+  FocusRing* ring_;
+};
+
+QString StepName(int rating) {
+  if (rating == -10) return ToQ("-10 Totally irrelevant");
+  if (rating == 10) return ToQ("+10 Very relevant");
+  return rating > 0 ? QStringLiteral("+%1").arg(rating) : QString::number(rating);
+}
 
 }  // namespace
 
@@ -46,13 +140,15 @@ void RatingScale::Build(QWidget* parent) {
   auto* headings = new QHBoxLayout();
   lblIrrelevant = new QLabel(ToQ("Totally irrelevant"), pnlFeedback);
   lblIrrelevant->setObjectName("lblIrrelevant");
-  lblIrrelevant->setStyleSheet("color: red; font-weight: bold;");
-  lblRateHeading = new QLabel(ToQ("Rate this page's relevance"), pnlFeedback);
+  const QPalette palette = pnlFeedback->palette();
+  lblIrrelevant->setStyleSheet(QString("color: %1; font-weight: bold;").arg(LoweredTextColour(palette).name()));
+  lblRateHeading = new QLabel(ToQ("&Rate this page's relevance"), pnlFeedback);
   lblRateHeading->setObjectName("lblRateHeading");
   lblRateHeading->setAlignment(Qt::AlignCenter);
   lblTotallyRelevant = new QLabel(ToQ("Very relevant"), pnlFeedback);
   lblTotallyRelevant->setObjectName("lblTotallyRelevant");
-  lblTotallyRelevant->setStyleSheet("color: green; font-weight: bold;");
+  lblTotallyRelevant->setStyleSheet(
+      QString("color: %1; font-weight: bold;").arg(RaisedTextColour(palette).name()));
   lblTotallyRelevant->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   headings->addWidget(lblIrrelevant);
   headings->addWidget(lblRateHeading, 1);
@@ -62,6 +158,7 @@ void RatingScale::Build(QWidget* parent) {
   gbRelevance = new QGroupBox(pnlFeedback);
   gbRelevance->setObjectName("gbRelevance");
   gbRelevance->setFixedSize(632, 72);
+  gbRelevance->setAccessibleName(ToQ("Rate this page's relevance"));
   column->addWidget(gbRelevance, 0, Qt::AlignHCenter);
 
   // Created in name order, so the children of the group box and the tab order follow the
@@ -72,11 +169,21 @@ void RatingScale::Build(QWidget* parent) {
     const int tag = kTags[n - 1];
     button->setProperty("tag", tag);
     button->setGeometry(kLeftByRating[tag + 10], kButtonTop, kButtonSize, kButtonSize);
+    button->setAccessibleName(StepName(tag));
     buttons[n - 1] = button;
   }
   for (int n = 1; n < 21; ++n) QWidget::setTabOrder(buttons[n - 1], buttons[n]);
   buttons[10]->setChecked(true);
+  auto* keys = new ScaleKeys(*this, gbRelevance);
+  for (QRadioButton* button : buttons) {
+    button->installEventFilter(keys);
+    QObject::connect(button, &QRadioButton::toggled, keys, [keys](bool checked) {
+      if (checked) keys->FollowChecked();
+    });
+  }
+  keys->FollowChecked();
 
+  // Numbers under the scale for the eye; a screen reader has them in the steps' names.
   const char* marks[] = {"-10", "-5", "0", "+5", "+10"};
   const int markRatings[] = {-10, -5, 0, 5, 10};
   for (int k = 0; k < 5; ++k) {

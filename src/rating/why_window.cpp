@@ -15,6 +15,7 @@
 #include "common/errors.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"
+#include "ui/readable_colour.h"
 
 namespace zibu {
 
@@ -24,9 +25,11 @@ std::string Signed(int64_t n) {
   return (n > 0 ? "+" : "") + std::to_string(n);
 }
 
-QTableWidget* NewTable(QWidget* parent, const char* name, const std::vector<const char*>& headers) {
+QTableWidget* NewTable(QWidget* parent, const char* name, const char* title,
+                       const std::vector<const char*>& headers) {
   auto* table = new QTableWidget(parent);
   table->setObjectName(name);
+  table->setAccessibleName(ToQ(title));
   table->setColumnCount(static_cast<int>(headers.size()));
   QStringList labels;
   for (const char* h : headers) labels << ToQ(h);
@@ -39,8 +42,10 @@ QTableWidget* NewTable(QWidget* parent, const char* name, const std::vector<cons
   table->setFocusPolicy(Qt::NoFocus);
   table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+  // Every column as wide as its widest entry, so no word is cut short whatever the font; the
+  // last one takes what room is left.
   table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  table->horizontalHeader()->setStretchLastSection(true);
   return table;
 }
 
@@ -56,14 +61,6 @@ void AddRow(QTableWidget* table, const std::vector<std::string>& cells, const QC
 }
 
 }  // namespace
-
-QColor RaisedColour() {
-  return QColor(0, 128, 0);
-}
-
-QColor LoweredColour() {
-  return QColor(192, 0, 0);
-}
 
 std::string WhyShownText(const WhySubject& subject) {
   if (!subject.matchedRule.empty())
@@ -130,21 +127,21 @@ TfrmWhy::TfrmWhy(QWidget* owner) : QDialog(owner) {
   auto* words = new QHBoxLayout;
   gbRaised = new QGroupBox(ToQ("Words that raised it"), this);
   gbRaised->setObjectName("gbRaised");
-  sgRaised = NewTable(gbRaised, "sgRaised", wordHeaders);
+  sgRaised = NewTable(gbRaised, "sgRaised", "Words that raised it", wordHeaders);
   (new QVBoxLayout(gbRaised))->addWidget(sgRaised);
   gbLowered = new QGroupBox(ToQ("Words that lowered it"), this);
   gbLowered->setObjectName("gbLowered");
-  sgLowered = NewTable(gbLowered, "sgLowered", wordHeaders);
+  sgLowered = NewTable(gbLowered, "sgLowered", "Words that lowered it", wordHeaders);
   (new QVBoxLayout(gbLowered))->addWidget(sgLowered);
-  gbRaised->setStyleSheet(QString("QGroupBox { color: %1; }").arg(RaisedColour().name()));
-  gbLowered->setStyleSheet(QString("QGroupBox { color: %1; }").arg(LoweredColour().name()));
+  gbRaised->setStyleSheet(QString("QGroupBox { color: %1; }").arg(RaisedTextColour(palette()).name()));
+  gbLowered->setStyleSheet(QString("QGroupBox { color: %1; }").arg(LoweredTextColour(palette()).name()));
   words->addWidget(gbRaised);
   words->addWidget(gbLowered);
   layout->addLayout(words, 3);
 
   auto* gbPairs = new QGroupBox(ToQ("Strongest pairs of words"), this);
   gbPairs->setObjectName("gbPairs");
-  sgPairs = NewTable(gbPairs, "sgPairs", {"Pair", "Value", "Contribution"});
+  sgPairs = NewTable(gbPairs, "sgPairs", "Strongest pairs of words", {"Pair", "Value", "Contribution"});
   (new QVBoxLayout(gbPairs))->addWidget(sgPairs);
   layout->addWidget(gbPairs, 2);
 
@@ -176,16 +173,18 @@ void TfrmWhy::SetExplanation(const WhySubject& subject, const RelevanceExplanati
   std::stable_sort(lowered.begin(), lowered.end(),
                    [](const auto& a, const auto& b) { return a.contribution < b.contribution; });
   for (QTableWidget* t : {sgRaised, sgLowered, sgPairs}) t->setRowCount(0);
+  const QColor raisedColour = RaisedColour(sgRaised->palette());
+  const QColor loweredColour = LoweredColour(sgRaised->palette());
   for (const auto& w : raised)
     AddRow(sgRaised, {w.word, std::to_string(w.count), Signed(w.weight), Signed(w.contribution)},
-           RaisedColour());
+           raisedColour);
   for (const auto& w : lowered)
     AddRow(sgLowered, {w.word, std::to_string(w.count), Signed(w.weight), Signed(w.contribution)},
-           LoweredColour());
+           loweredColour);
   for (const auto& p : x.positivePairs)
-    AddRow(sgPairs, {p.first + " + " + p.second, Signed(p.value), Signed(p.contribution)}, RaisedColour());
+    AddRow(sgPairs, {p.first + " + " + p.second, Signed(p.value), Signed(p.contribution)}, raisedColour);
   for (const auto& p : x.negativePairs)
-    AddRow(sgPairs, {p.first + " + " + p.second, Signed(p.value), Signed(p.contribution)}, LoweredColour());
+    AddRow(sgPairs, {p.first + " + " + p.second, Signed(p.value), Signed(p.contribution)}, loweredColour);
 }
 
 TfrmWhy* OpenWhyWindow(QWidget* owner, const WhySubject& subject, const Explainer& explain) {

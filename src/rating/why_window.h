@@ -56,9 +56,6 @@ class TfrmWhy : public QDialog {
   QPushButton* btnClose = nullptr;
 };
 
-// The colours of what raised and what lowered a relevance.
-QColor RaisedColour();
-QColor LoweredColour();
 
 // Explains the subject now and shows it in a window over `owner` which does not block it and
 // closes with it; an error of the explanation is shown in a message box instead (null returned).

@@ -31,6 +31,7 @@
 #include "ui/dialogs.h"
 #include "ui/off_thread.h"
 #include "ui/qtext.h"
+#include "ui/readable_colour.h"
 #include "ui/status_log.h"
 
 namespace zibu {
@@ -84,8 +85,8 @@ class TSpiderTableModel : public QAbstractTableModel {
 
 namespace {
 
-// Found pages: the selected row filled aqua, the text word-wrapped piece by piece and not
-// clipped at the bottom of the cell.
+// Found pages: the selected row in the palette's highlight, the text word-wrapped piece by piece
+// within its own cell.
 class FoundPageCellDelegate : public QStyledItemDelegate {
  public:
   explicit FoundPageCellDelegate(QTableView* table) : QStyledItemDelegate(table), table_(table) {}
@@ -96,24 +97,31 @@ class FoundPageCellDelegate : public QStyledItemDelegate {
     const QColor gridColour = option.palette.color(QPalette::Base);
     const QRect r = option.rect;
     painter->save();
+    // A long text wraps to more lines than the row is high: what does not fit stays in the cell
+    // instead of running over the rows below.
+    painter->setClipRect(r, Qt::IntersectClip);
     painter->setPen(gridColour);
-    painter->setBrush(selected ? QColor(0, 255, 255) : gridColour);
+    painter->setBrush(selected ? option.palette.color(QPalette::Highlight) : gridColour);
     painter->drawRect(r.adjusted(0, 0, -1, -1));
 
-    painter->setPen(option.palette.color(QPalette::Text));
+    // The theme's highlighted text, unless it is hard to read on the theme's highlight.
+    const QColor highlight = option.palette.color(QPalette::Highlight);
+    painter->setPen(selected ? ReadableOn(option.palette.color(QPalette::HighlightedText), highlight)
+                             : option.palette.color(QPalette::Text));
     painter->setFont(option.font);
     const QFontMetrics fm(option.font);
     const QString text = index.data(Qt::DisplayRole).toString();
     int x = r.left();
     int y = r.top();
     qsizetype start = 0;
-    while (start < text.size()) {
+    while (start < text.size() && y <= r.bottom()) {
       const qsizetype space = text.indexOf(' ', start);
       const qsizetype end = space < 0 ? text.size() : space + 1;  // each piece keeps its blank
       const QString piece = text.mid(start, end - start);
       start = end;
       const int w = fm.horizontalAdvance(piece);
-      if (x + w > r.right() + 1) {
+      // A piece wider than the whole cell starts it all the same, rather than leaving a line empty.
+      if (x > r.left() && x + w > r.right() + 1) {
         x = r.left();
         y += fm.height();
       }
@@ -200,6 +208,7 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   // Wide enough for a site's whole front-page address, whatever the window's width.
   txtStartingAddress->setMinimumWidth(
       txtStartingAddress->fontMetrics().horizontalAdvance(QString(kDefaultStartingAddress)) + 16);
+  txtStartingAddress->setAccessibleName("Starting address");
   auto* lblStartingAddress = new QLabel("Starting address", pnlTop);
   lblStartingAddress->setBuddy(txtStartingAddress);
   top->addWidget(lblStartingAddress, 0, 0);
@@ -225,6 +234,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   tbShowRelevance->setPageStep(1);
   tbShowRelevance->setTickPosition(QSlider::TicksBelow);
   tbShowRelevance->setTickInterval(10);
+  tbShowRelevance->setAccessibleName("Show pages with relevance");
+  lblShowRelevance->setBuddy(tbShowRelevance);
   Label6 = Named(new QLabel("HIGH", pnlTop), "Label6");
   top->addWidget(lblShowRelevance, 2, 0);
   top->addWidget(tbShowRelevance, 2, 1, 1, 2);
@@ -264,13 +275,14 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   linksLayout->setContentsMargins(0, 0, 0, 0);
   auto* linksBar = new QHBoxLayout();
   lblLinksFound = Named(new QLabel("Links found:", pnlFoundLinks), "lblLinksFound");
-  btnOpenLink = Named(new QPushButton("Open Link", pnlFoundLinks), "btnOpenLink");
+  btnOpenLink = Named(new QPushButton("Open &Link", pnlFoundLinks), "btnOpenLink");
   btnOpenLink->setToolTip("Open the selected link in your web browser");
   linksBar->addWidget(lblLinksFound);
   linksBar->addStretch(1);
   linksBar->addWidget(btnOpenLink);
   linksLayout->addLayout(linksBar);
   sgLinksFound = NewGrid(pnlFoundLinks, "sgLinksFound");
+  sgLinksFound->setAccessibleName("Links found");
   linksLayout->addWidget(sgLinksFound);
 
   pnlFoundPages = Named(new QWidget(Splitter2), "pnlFoundPages");
@@ -278,9 +290,9 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   pagesLayout->setContentsMargins(0, 0, 0, 0);
   auto* pagesBar = new QHBoxLayout();
   lblPagesFound = Named(new QLabel("Pages found:", pnlFoundPages), "lblPagesFound");
-  btnOpenPage = Named(new QPushButton("Open page", pnlFoundPages), "btnOpenPage");
+  btnOpenPage = Named(new QPushButton("Open &page", pnlFoundPages), "btnOpenPage");
   btnOpenPage->setToolTip("Open the selected page in your web browser");
-  btnWhy = Named(new QPushButton("Why?", pnlFoundPages), "btnWhy");
+  btnWhy = Named(new QPushButton("&Why?", pnlFoundPages), "btnWhy");
   btnWhy->setToolTip("Why the selected page was found: the words that raised or lowered its relevance");
   pagesBar->addWidget(lblPagesFound);
   pagesBar->addStretch(1);
@@ -288,6 +300,7 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   pagesBar->addWidget(btnOpenPage);
   pagesLayout->addLayout(pagesBar);
   sgPagesFound = NewGrid(pnlFoundPages, "sgPagesFound");
+  sgPagesFound->setAccessibleName("Pages found");
   sgPagesFound->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   sgPagesFound->verticalHeader()->setDefaultSectionSize(100);
   pagesLayout->addWidget(sgPagesFound);
@@ -296,12 +309,24 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   auto* pnlStatus = Named(new QWidget(Splitter1), "pnlStatus");
   auto* statusLayout = new QVBoxLayout(pnlStatus);
   statusLayout->setContentsMargins(0, 0, 0, 0);
-  statusLayout->addWidget(new QLabel("Status", pnlStatus));
+  auto* lblStatus = new QLabel("Status", pnlStatus);
+  statusLayout->addWidget(lblStatus);
   txtResults = Named(new QPlainTextEdit(pnlStatus), "txtResults");
+  txtResults->setAccessibleName("Status");
+  lblStatus->setBuddy(txtResults);
   statusLayout->addWidget(txtResults);
   Splitter1->setStretchFactor(0, 3);
   Splitter1->setStretchFactor(1, 1);
   root->addWidget(Splitter1, 1);
+
+  // Tab walks the window as it reads: left to right along each row, the rows top to bottom; the
+  // tables leave Tab to the window and move between rows with the arrow keys.
+  sgLinksFound->setTabKeyNavigation(false);
+  sgPagesFound->setTabKeyNavigation(false);
+  const std::vector<QWidget*> tabOrder = {txtStartingAddress, btnStart, btnStop, btnPause, tbShowRelevance,
+                                          cbSearchOffsiteLinks, cbSearchHigherLinks, cbShowLinks, btnOpenLink,
+                                          sgLinksFound, btnWhy, btnOpenPage, sgPagesFound, txtResults};
+  for (size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   status_ = std::make_unique<StatusLog>(txtResults, [this] {
     if (verbose_) return verbose_();
@@ -327,7 +352,7 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
       this);
   sgPagesFound->setModel(pagesModel_);
   sgPagesFound->setItemDelegate(new FoundPageCellDelegate(sgPagesFound));
-  // The aqua row follows the current row.
+  // The highlighted row follows the current row.
   connect(sgPagesFound->selectionModel(), &QItemSelectionModel::currentChanged, sgPagesFound->viewport(),
           [this] { sgPagesFound->viewport()->update(); });
 

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 
 #include "ui/dialogs.h"
+#include "ui/readable_colour.h"
 
 namespace zibu {
 
@@ -13,6 +14,8 @@ TLinkLabel::TLinkLabel(QWidget* parent) : QLabel(parent) {
   setAttribute(Qt::WA_TranslucentBackground);
   setAutoFillBackground(false);
   setCursor(Qt::PointingHandCursor);
+  // The theme's link colour, made readable on the window behind it where the theme's is not.
+  linkColor_ = LinkColour(palette());
   SetFontColor(linkColor_);
 }
 

@@ -28,7 +28,7 @@ class TLinkLabel : public QLabel {
  private:
   void SetFontColor(const QColor& color);
 
-  QColor linkColor_{0, 0, 255};
+  QColor linkColor_;  // the palette's link colour unless set
   QColor visitedColor_{255, 0, 0};
   bool visited_ = false;
 };

@@ -34,6 +34,8 @@ StatusLog::StatusLog(QPlainTextEdit* memo, std::function<bool()> verboseEnabled)
     : memo_(memo), verboseEnabled_(std::move(verboseEnabled)) {
   memo_->setReadOnly(true);
   memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // A keyboard user reads the log and goes on with Tab.
+  memo_->setTabChangesFocus(true);
 }
 
 int StatusLog::LineCount() const {

@@ -26,6 +26,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -143,10 +144,11 @@ TEST_F(MainFormTest, StartUpSetsCaptionSettingsAndCommands) {
     for (QAction* item : m->menu()->actions())
       if (!item->isSeparator()) menus.push_back("  " + FromQ(item->text()));
   }
-  EXPECT_EQ(menus, (std::vector<std::string>{"&File", "  &RSS/Atom feeds", "  New web page monitor window",
-                                             "  New web search window", "  &Learned words...", "  E&xit",
+  EXPECT_EQ(menus, (std::vector<std::string>{"&File", "  &RSS/Atom feeds", "  New web &page monitor window",
+                                             "  New web &search window", "  &Learned words...", "  E&xit",
                                              "&Window", "  &Cascade", "  Tile &Horizontally",
-                                             "  Tile &Vertically", "  &Minimize All", "  &Arrange All"}));
+                                             "  Tile &Vertically", "  &Minimize All", "  &Arrange All",
+                                             "  Cl&ose"}));
   auto* bar = frame.findChild<QToolBar*>("ToolBar1");
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(bar->actions().size(), 5);
@@ -229,6 +231,42 @@ TEST_F(MainFormTest, NewWindowsAreNumberedByTheChildCount) {
   EXPECT_EQ(Captions(frame), (std::vector<std::string>{"Window 1", "Window 2", "Window 2"}));
   frame.SaveAllConfig();
   EXPECT_EQ(SettingsFile(ConfPath()).ReadInteger("main", "browserWindowCount", -1), 3);
+}
+
+// Keys only: Ctrl+W and Ctrl+F4 (and Window > Close) close the active child window, whatever
+// control inside it has the focus; Ctrl+Q is Exit.
+TEST_F(MainFormTest, TheKeyboardClosesTheActiveChildAndQuits) {
+  WriteConf(kQuiet);
+  TMainForm frame;
+  frame.StartUp();
+  frame.show();
+  frame.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+  for (int i = 0; i < 3; ++i) frame.btnNewWebPage->trigger();
+  ASSERT_EQ(Captions(frame).size(), 3u);
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_F4)}) {
+    QMdiSubWindow* active = frame.MdiArea()->activeSubWindow();
+    ASSERT_NE(active, nullptr);
+    const std::string caption = FromQ(active->widget()->windowTitle());
+    auto* monitor = qobject_cast<TfrmPageMonitor*>(active->widget());
+    ASSERT_NE(monitor, nullptr);
+    monitor->txtAlerts->setFocus();
+    QTest::keySequence(QApplication::focusWidget(), keys);
+    FlushDeletes();
+    const auto left = Captions(frame);
+    EXPECT_EQ(std::count(left.begin(), left.end(), caption), 0) << keys.toString().toStdString();
+  }
+  ASSERT_EQ(Captions(frame).size(), 1u);
+  frame.WindowClose1->trigger();
+  FlushDeletes();
+  EXPECT_TRUE(Captions(frame).empty());
+  frame.WindowClose1->trigger();  // nothing left to close
+
+  EXPECT_EQ(frame.FileExit1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+  QSignalSpy exits(frame.FileExit1, &QAction::triggered);
+  QObject::disconnect(frame.FileExit1, &QAction::triggered, &frame, nullptr);
+  QTest::keySequence(&frame, QKeySequence(Qt::CTRL | Qt::Key_Q));
+  EXPECT_EQ(exits.count(), 1);
 }
 
 // Every arrangement keeps each child wholly inside the frame's area, and a page monitor tiled

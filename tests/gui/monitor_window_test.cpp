@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextCursor>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -18,6 +19,7 @@
 
 #include "common/ports.h"
 #include "common/settings.h"
+#include "feeds/keyword_rules.h"
 #include "monitor/monitor_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
@@ -370,6 +372,43 @@ TEST_F(MonitorWindowTest, LeavingTheKeywordsFixesLinesWithOneMessage) {
       "you.");
   window->txtAlertsExit();
   EXPECT_EQ(messages.size(), 1u) << "nothing left to fix";
+}
+
+// Tab and Shift+Tab leave the Keywords box and write nothing into it, Ctrl+Tab writes nothing
+// either; a tab pasted into a rule is taken out when the box is left, with one message.
+TEST_F(MonitorWindowTest, TabLeavesTheKeywordsAndAPastedTabIsTakenOut) {
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  SetRules("1:storm");
+  for (auto [modifiers, leaves] : {std::pair{Qt::KeyboardModifiers(Qt::NoModifier), true},
+                                   std::pair{Qt::KeyboardModifiers(Qt::ShiftModifier), true},
+                                   std::pair{Qt::KeyboardModifiers(Qt::ControlModifier), false}}) {
+    window->txtAlerts->setFocus();
+    window->txtAlerts->moveCursor(QTextCursor::End);
+    QTest::keyClick(window->txtAlerts, Qt::Key_Tab, modifiers);
+    if (leaves) {
+      EXPECT_NE(QApplication::focusWidget(), window->txtAlerts) << "modifiers " << modifiers;
+    }
+    EXPECT_EQ(window->txtAlerts->toPlainText(), "1:storm") << "modifiers " << modifiers;
+  }
+  EXPECT_TRUE(messages.empty());
+
+  struct Case {
+    std::string pasted, left;
+    std::vector<std::string> messages;
+  };
+  const std::string fixedMessage = kKeywordLinesFixedMessage;
+  for (const Case& c :
+       {Case{"1:storm,\train\n0:calm", "1:storm,rain\n0:calm", {TabLinesMessage({"1:storm,rain"})}},
+        Case{"1:\t\t\t\n\tfog", "1:\n1:fog", {TabLinesMessage({"1:", "fog"}), fixedMessage}},
+        Case{"1:a\tcrlf\n1:ok", "1:ok", {TabLinesMessage({"1:acrlf"}), CrlfLinesMessage({"1:acrlf"})}},
+        Case{"1:ok", "1:ok", {}}}) {
+    messages.clear();
+    SetRules(c.pasted);
+    window->txtAlertsExit();
+    EXPECT_EQ(FromQ(window->txtAlerts->toPlainText()), c.left) << c.pasted;
+    EXPECT_EQ(messages, c.messages) << c.pasted;
+  }
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -39,6 +40,7 @@
 #include "ui/dialogs.h"
 #include "ui/link_label.h"
 #include "ui/qtext.h"
+#include "ui/readable_colour.h"
 
 namespace zibu {
 namespace {
@@ -96,6 +98,84 @@ TEST(PageFoundWindowTest, TabOrderFollowsTheButtonNumbers) {
     while (next && !qobject_cast<QRadioButton*>(next)) next = next->nextInFocusChain();
     EXPECT_EQ(next, b[n + 1]) << "after RadioButton" << n + 1;
   }
+}
+
+QWidget* Focused() {
+  return QApplication::focusWidget();
+}
+
+// The rating of the step that has the focus; none when the focus is elsewhere.
+std::optional<int> FocusedStep() {
+  auto* step = qobject_cast<QRadioButton*>(QApplication::focusWidget());
+  if (!step) return std::nullopt;
+  return step->property("tag").toInt();
+}
+
+void ShowActive(QWidget& window) {
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QTest::keyClick(Focused(), static_cast<Qt::Key>(key), modifiers);
+}
+
+// Tab (or Shift+Tab) until a step of the scale has the focus, at most `limit` presses.
+void TabToScale(Qt::KeyboardModifiers modifiers, int limit = 12) {
+  for (int i = 0; i < limit && !FocusedStep(); ++i) Press(Qt::Key_Tab, modifiers);
+}
+
+// Pixels of the highlight colour just outside the focused step's left edge.
+int RingPixels(const RatingScale& scale) {
+  auto* step = qobject_cast<QRadioButton*>(QApplication::focusWidget());
+  if (!step) return 0;
+  const QImage image = scale.gbRelevance->grab().toImage();
+  const QColor ring = scale.gbRelevance->palette().color(QPalette::Highlight);
+  int n = 0;
+  for (int y = step->geometry().top(); y <= step->geometry().bottom(); ++y)
+    for (int x = step->geometry().left() - 3; x < step->geometry().left(); ++x)
+      if (image.pixelColor(x, y) == ring) ++n;
+  return n;
+}
+
+// With the keyboard alone: Tab enters the scale at the checked step (not at -10), the arrow keys
+// and Home/End move the rating along the scale, Tab leaves it, Alt+R comes back to it, and the
+// focused step is ringed.
+TEST(PageFoundWindowTest, TheScaleIsRatedWithTheKeyboardAlone) {
+  TfrmPageFound window;
+  window.SetArticle("Article found", "http://x/", "Title", "Text", true);
+  ShowActive(window);
+  window.cbEnough->setFocus();
+  TabToScale(Qt::NoModifier);
+  EXPECT_EQ(FocusedStep(), 0);
+  EXPECT_GT(RingPixels(window.Scale()), 10) << "the focused step is not ringed";
+  struct Step {
+    int key;
+    int rating;
+  };
+  for (const Step& step : {Step{Qt::Key_Right, 1}, Step{Qt::Key_Right, 2}, Step{Qt::Key_Up, 3},
+                           Step{Qt::Key_Left, 2}, Step{Qt::Key_Down, 1}, Step{Qt::Key_Home, -10},
+                           Step{Qt::Key_Left, -10}, Step{Qt::Key_End, 10}, Step{Qt::Key_Right, 10},
+                           Step{Qt::Key_Left, 9}}) {
+    Press(step.key);
+    EXPECT_EQ(window.GetRating(), step.rating) << "after key " << step.key;
+    EXPECT_EQ(FocusedStep(), step.rating) << "after key " << step.key;
+  }
+  EXPECT_GT(RingPixels(window.Scale()), 10);
+
+  Press(Qt::Key_Tab);
+  EXPECT_FALSE(FocusedStep()) << "Tab stays on the scale";
+  EXPECT_EQ(window.GetRating(), 9);
+  TabToScale(Qt::ShiftModifier);
+  EXPECT_EQ(FocusedStep(), 9) << "Shift+Tab comes back to the checked step";
+
+  window.cbEnough->setFocus();
+  Press(Qt::Key_R, Qt::AltModifier);
+  EXPECT_EQ(FocusedStep(), 9) << "Alt+R goes to the checked step";
+  EXPECT_EQ(window.Scale().lblRateHeading->text(), ToQ("&Rate this page's relevance"));
+  EXPECT_EQ(window.Scale().lblRateHeading->buddy(), Focused());
+  EXPECT_EQ(window.GetRating(), 9);
 }
 
 TEST(PageFoundWindowTest, ShowsTheArticleAsPlainTextWithItsReasonAndLink) {
@@ -265,6 +345,37 @@ TEST(MultiplePagesFoundWindowTest, RatingARowWritesItIntoTheCallersItemAndTheGri
   }
 }
 
+// With the keyboard alone: the arrows choose a row, Tab leaves the table (instead of walking its
+// cells), Alt+R goes to the scale and the arrows there rate the selected row.
+TEST(MultiplePagesFoundWindowTest, RowsAreRatedWithTheKeyboardAlone) {
+  Items items = TenItems();
+  TfrmMultiplePagesFound window;
+  window.SetItems(items);
+  ShowActive(window);
+  window.sgArticles->setFocus();
+  Press(Qt::Key_Down);
+  EXPECT_EQ(window.sgArticles->currentRow(), 1);
+  Press(Qt::Key_Tab);
+  EXPECT_NE(Focused(), window.sgArticles) << "Tab stays in the table";
+  EXPECT_EQ(window.sgArticles->currentRow(), 1);
+
+  Press(Qt::Key_R, Qt::AltModifier);
+  EXPECT_EQ(FocusedStep(), 0);
+  for (int i = 0; i < 3; ++i) Press(Qt::Key_Right);
+  EXPECT_EQ(items[1].Rating, 3);
+  EXPECT_EQ(window.sgArticles->item(1, 2)->text(), "3");
+
+  for (int i = 0; i < 12 && Focused() != window.sgArticles; ++i) Press(Qt::Key_Tab, Qt::ShiftModifier);
+  ASSERT_EQ(Focused(), window.sgArticles) << "Shift+Tab does not reach the table";
+  Press(Qt::Key_Down);
+  EXPECT_EQ(window.sgArticles->currentRow(), 2);
+  Press(Qt::Key_R, Qt::AltModifier);
+  Press(Qt::Key_Left);
+  EXPECT_EQ(items[2].Rating, -1);
+  EXPECT_EQ(items[1].Rating, 3);
+  EXPECT_EQ(window.sgArticles->item(2, 2)->text(), "-1");
+}
+
 // Half and two quarters of what the grid shows, whatever the window's width: columns sized from
 // the window's outer width always spilled past the grid into a horizontal scroll bar.
 TEST(MultiplePagesFoundWindowTest, ColumnsTakeHalfAndQuartersOfTheVisibleWidth) {
@@ -371,7 +482,8 @@ bool ColouredBySign(QTableWidget* table) {
   for (int r = 0; r < table->rowCount(); ++r) {
     const bool raised = !FromQ(table->item(r, table->columnCount() - 1)->text()).starts_with("-");
     for (int c = 0; c < table->columnCount(); ++c)
-      if (table->item(r, c)->foreground().color() != (raised ? RaisedColour() : LoweredColour()))
+      if (table->item(r, c)->foreground().color() !=
+          (raised ? RaisedColour(table->palette()) : LoweredColour(table->palette())))
         return false;
   }
   return true;
@@ -441,6 +553,30 @@ TEST(WhyWindowTest, ExplainsTheExampleTextsWordByWordAndPairByPair) {
     EXPECT_EQ(FromQ(window.lblScore->text()), c.score);
     EXPECT_EQ(FromQ(window.lblChanged->text()), c.changed);
     EXPECT_EQ(window.lblChanged->isVisibleTo(&window), !c.changed.empty());
+  }
+}
+
+// A word column as wide as its longest word, whatever the font: a wide font cut the words short.
+TEST(WhyWindowTest, TheWordColumnsAreAsWideAsTheirLongestWord) {
+  RelevanceExplanation x;
+  x.wordCount = 3;
+  x.distinctWords = 3;
+  x.words = {{"TELECOMMUNICATIONS", 2, 40, 160}, {"SAND", 1, 10, 20}, {"COUNTERREVOLUTIONARIES", 1, -30, -60}};
+  for (int pixels : {12, 20, 28}) {
+    TfrmWhy window;
+    QFont wide = window.font();
+    wide.setPixelSize(pixels);
+    wide.setStretch(QFont::Expanded);
+    window.setFont(wide);
+    window.SetExplanation(WhySubject{}, x);
+    window.show();
+    QApplication::processEvents();
+    for (auto [table, word] : {std::pair{window.sgRaised, "TELECOMMUNICATIONS"},
+                               std::pair{window.sgLowered, "COUNTERREVOLUTIONARIES"}}) {
+      ASSERT_GE(table->rowCount(), 1);
+      const int needed = table->fontMetrics().horizontalAdvance(ToQ(word));
+      EXPECT_GT(table->columnWidth(0), needed) << word << " at " << pixels << " px";
+    }
   }
 }
 
@@ -721,6 +857,19 @@ TEST(LearnedWordsWindowTest, SetWeightForgetAndCommonWordsChangeTheLearning) {
 
 // 20,000 words with a few relationships each: the window opens and answers a sort or a key in the
 // search box at once (a model over one copy of the words, not a widget item per cell).
+// Escape closes the window from any of its controls, as Close does.
+TEST(LearnedWordsWindowTest, EscapeClosesTheWindow) {
+  ExampleLearning example;
+  TfrmLearnedWords window(example.engine, {});
+  for (int start = 0; start < 3; ++start) {
+    ShowActive(window);
+    QWidget* focus[] = {window.txtSearch, window.sgWords, window.txtCommonWord};
+    focus[start]->setFocus();
+    Press(Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible()) << FromQ(focus[start]->objectName());
+  }
+}
+
 TEST(LearnedWordsWindowTest, TwentyThousandWordsOpenSortAndSearchQuickly) {
   SilentUserPort port;
   LearningEngine engine(port);

@@ -21,6 +21,7 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <filesystem>
@@ -40,6 +41,7 @@
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"
+#include "themes.h"
 
 namespace fs = std::filesystem;
 
@@ -345,6 +347,44 @@ TEST_F(SpiderWindowTest, OpenButtonsNeedASelectedRow) {
   EXPECT_TRUE(why->lblChanged->isHidden());
 }
 
+// Keys only: Tab walks the controls as they stand on the screen (the tables are passed with one
+// Tab each), and Alt+W, Alt+P and Alt+L press "Why?", "Open page" and "Open Link".
+TEST_F(SpiderWindowTest, TabFollowsTheScreenAndTheButtonsHaveTheirOwnMnemonics) {
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.data()));
+  auto walk = [this] {
+    std::vector<std::string> order;
+    window->txtStartingAddress->setFocus();
+    for (int i = 0; i < 20; ++i) {
+      order.push_back(S(QApplication::focusWidget()->objectName()));
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      if (QApplication::focusWidget() == window->txtStartingAddress) break;
+    }
+    return order;
+  };
+  using Names = std::vector<std::string>;
+  // Stop and Pause are off while no crawl runs.
+  EXPECT_EQ(walk(), (Names{"txtStartingAddress", "btnStart", "tbShowRelevance", "cbSearchOffsiteLinks",
+                           "cbSearchHigherLinks", "cbShowLinks", "btnWhy", "btnOpenPage", "sgPagesFound",
+                           "txtResults"}));
+  window->cbShowLinks->click();
+  EXPECT_EQ(walk(), (Names{"txtStartingAddress", "btnStart", "tbShowRelevance", "cbSearchOffsiteLinks",
+                           "cbSearchHigherLinks", "cbShowLinks", "btnOpenLink", "sgLinksFound", "btnWhy",
+                           "btnOpenPage", "sgPagesFound", "txtResults"}));
+
+  window->txtResults->setFocus();
+  // A mnemonic presses its button with a short animation: each click comes a moment later.
+  for (Qt::Key key : {Qt::Key_W, Qt::Key_P, Qt::Key_L}) {
+    const size_t before = messages.size();
+    QTest::keyClick(window->txtResults, key, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return messages.size() > before; }, 2000)) << "Alt+" << char(key);
+  }
+  EXPECT_EQ(messages, (std::vector<std::string>{"Please select a page!", "Please select a page!",
+                                                "Please select a link!"}));
+  // The slider and the status log are named by their labels.
+  EXPECT_EQ(window->lblShowRelevance->buddy(), window->tbShowRelevance);
+}
+
 TEST_F(SpiderWindowTest, ShowLinksSplitsTheHolderAndColumnsFollowThePanels) {
   window->cbShowLinks->click();
   QApplication::processEvents();
@@ -366,20 +406,54 @@ TEST_F(SpiderWindowTest, ShowLinksSplitsTheHolderAndColumnsFollowThePanels) {
   EXPECT_EQ(window->pnlFoundPages->height(), window->pnlHolder->height());
 }
 
-TEST_F(SpiderWindowTest, TheSelectedFoundPageIsDrawnAqua) {
+TEST_F(SpiderWindowTest, TheSelectedFoundPageIsHighlightedAndEveryTextStaysInItsRow) {
   window->btnStart->click();
   QTableView* pages = window->sgPagesFound;
   ASSERT_EQ(pages->model()->rowCount(), 2);
   pages->setCurrentIndex(pages->model()->index(1, 0));
   QApplication::processEvents();
+  const QColor highlight = pages->palette().color(QPalette::Highlight);
+  const QColor base = pages->palette().color(QPalette::Base);
+  {
+    const QImage image = pages->viewport()->grab().toImage();
+    const QRect selected = pages->visualRect(pages->model()->index(1, 2));
+    const QRect other = pages->visualRect(pages->model()->index(0, 2));
+    // The relevance text is short: the middle-right of its cell is background.
+    const QPoint inSelected(selected.right() - 3, selected.center().y() + 20);
+    const QPoint inOther(other.right() - 3, other.center().y() + 20);
+    EXPECT_EQ(image.pixelColor(inSelected), highlight);
+    EXPECT_EQ(image.pixelColor(inOther), base);
+  }
+  // Its text is readable on the highlight, in the light theme and in a dark one.
+  for (const QPalette& palette : {pages->palette(), DarkPalette()}) {
+    pages->setPalette(palette);
+    QApplication::processEvents();
+    const QRect selected = pages->visualRect(pages->model()->index(1, 2));
+    EXPECT_GE(DrawnContrast(pages->viewport(), selected), kReadableContrast);
+  }
+  // A font so large that every text wraps to more lines than a row is high: nothing is drawn
+  // below the last row.
+  QFont huge = pages->font();
+  huge.setPixelSize(70);
+  pages->setFont(huge);
+  pages->resize(pages->width(), 2 * 100 + 200 + pages->horizontalHeader()->height());
+  QApplication::processEvents();
   const QImage image = pages->viewport()->grab().toImage();
-  const QRect selected = pages->visualRect(pages->model()->index(1, 2));
-  const QRect other = pages->visualRect(pages->model()->index(0, 2));
-  // The relevance text is short: the middle-right of its cell is background.
-  const QPoint inSelected(selected.right() - 3, selected.center().y() + 20);
-  const QPoint inOther(other.right() - 3, other.center().y() + 20);
-  EXPECT_EQ(image.pixelColor(inSelected), QColor(0, 255, 255));
-  EXPECT_NE(image.pixelColor(inOther), QColor(0, 255, 255));
+  const QColor background = pages->palette().color(QPalette::Base);
+  const int below = pages->rowViewportPosition(1) + pages->rowHeight(1);
+  ASSERT_LT(below + 20, image.height());
+  int painted = 0;
+  for (int y = below + 1; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, y) != background) ++painted;
+  EXPECT_EQ(painted, 0) << "pixels painted below the last row";
+  // An address wider than its cell starts on the cell's first line, not below it.
+  const QRect address = pages->visualRect(pages->model()->index(1, 0));
+  int firstLine = 0;
+  for (int y = address.top() + 2; y < address.top() + 60; ++y)
+    for (int x = address.left() + 2; x < address.right() - 2; ++x)
+      if (image.pixelColor(x, y) != image.pixelColor(address.left() + 2, address.top() + 2)) ++firstLine;
+  EXPECT_GT(firstLine, 0) << "the address is not on the first line of its cell";
 }
 
 // A page whose server does not answer must not freeze the windows: the real download runs on a
