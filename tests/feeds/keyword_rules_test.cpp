@@ -114,5 +114,30 @@ TEST(KeywordRules, LinesHoldingCrlfInAnyCaseAreTakenOutWithOneMessage) {
   }
 }
 
+// A tab can only have been pasted into a rule (Tab moves on in the editors); it is taken out of
+// the line, which stays, with one message naming every line changed as it now reads.
+TEST(KeywordRules, TabsArePastedOutOfTheLinesWithOneMessage) {
+  struct Case {
+    std::vector<std::string> lines, left, changed;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"1:storm,\train", "0:calm"}, {"1:storm,rain", "0:calm"}, {"1:storm,rain"}},
+           {{"1:\t\t\t", "\t", "1:a\tb\tc"}, {"1:", "", "1:abc"}, {"1:", "", "1:abc"}},
+           {{"1:no tab", ""}, {"1:no tab", ""}, {}},
+       }) {
+    RecordingPort port;
+    std::vector<std::string> lines = c.lines;
+    EXPECT_EQ(RemoveTabs(lines, port), !c.changed.empty());
+    EXPECT_EQ(lines, c.left);
+    if (c.changed.empty()) {
+      EXPECT_TRUE(port.messages.empty());
+    } else {
+      ASSERT_EQ(port.messages.size(), 1u);
+      EXPECT_EQ(port.messages[0], TabLinesMessage(c.changed));
+      EXPECT_EQ(port.messages[0].find('\t'), std::string::npos);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zibu
