@@ -1,5 +1,7 @@
 #include "common/global_settings.h"
 
+#include <algorithm>
+
 #include "common/settings.h"
 
 namespace zibu {
@@ -25,6 +27,9 @@ GlobalSettings ReadGlobalSettings(const SettingsFile& f) {
   g.checkForNewVersion = f.ReadFlag(m, "checkForNewVersion", true);
   g.desktopNotifications = f.ReadFlag(m, "desktopNotifications", true);
   g.caFile = f.ReadString(m, "caFile", "");
+  // Below one nothing would ever download; far above, a scan would only open sockets faster
+  // than any server answers them.
+  g.maxParallelDownloads = std::clamp(f.ReadInteger(m, "maxParallelDownloads", 8), 1, 64);
   return g;
 }
 

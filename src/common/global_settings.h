@@ -38,6 +38,8 @@ struct GlobalSettings {
   // SSL_CERT_DIR, else the system's). Empty: the store only. A relative name is taken against
   // the program home by whoever knows it (TMainForm).
   std::string caFile;
+  // Feed downloads a scan runs at once (1..64); never more than two to one server.
+  int maxParallelDownloads = 8;
 };
 
 // Reads section "main" with every default and conversion: flags true only for exactly "true",

@@ -56,6 +56,16 @@ void DropKeptCopyUnlessUsed(const std::string& tempDir, const std::string& url,
   std::filesystem::remove(tempDir + CachedFeedFileName(url), ignored);
 }
 
+HttpOptions FeedDownloadOptions(const TFeed& feed, const FeedScanSettings& settings) {
+  HttpOptions http = settings.http;
+  std::error_code noCopy;  // a folder that cannot be looked into counts as no copy
+  if (std::filesystem::exists(settings.tempDir + CachedFeedFileName(feed.url), noCopy)) {
+    http.ifNoneMatch = feed.etag;
+    http.ifModifiedSince = feed.lastModified;
+  }
+  return http;
+}
+
 HttpOptions FeedRequestOptions(const ProxySettings& proxy) {
   HttpOptions options;
   options.proxy = proxy;
@@ -95,13 +105,11 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   feed.lastRefresh = settings.clock ? settings.clock->NowMs() : NowMs();
   const std::string downloadFile = settings.tempDir + kDownloadFileName;
   const std::string keptCopy = settings.tempDir + CachedFeedFileName(feed.url);
-  HttpOptions http = settings.http;
-  std::error_code noCopy;  // a folder that cannot be looked into counts as no copy
-  if (std::filesystem::exists(keptCopy, noCopy)) {
-    http.ifNoneMatch = feed.etag;
-    http.ifModifiedSince = feed.lastModified;
-  }
-  const FeedDownload download = DownloadFeed(feed.url, downloadFile, http, port, settings.httpGet);
+  const FeedDownload download =
+      DownloadFeed(feed.url, downloadFile, FeedDownloadOptions(feed, settings), port, settings.httpGet);
+  // Whatever an earlier download left in the folder (a download file that could not be removed,
+  // say) belongs to another feed: after a failed download nothing is read.
+  bool readable = download.error.empty();
   if (download.notModified) {
     try {
       WriteWholeFile(downloadFile, ReadFileBytes(keptCopy));
@@ -112,6 +120,7 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
                ErrorText(e) + ")");
       feed.etag.clear();
       feed.lastModified.clear();
+      readable = false;
     }
   } else if (download.error.empty()) {
     feed.etag = download.etag;
@@ -131,7 +140,8 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   read.documentUrl = download.finalUrl;
   read.cancelRequested = settings.cancelRequested;
   try {
-    ReadFeedFile(
+    if (readable)
+      ReadFeedFile(
         downloadFile,
         [&](TItem& item) {
           if (!settings.triage) return;

@@ -63,8 +63,12 @@ struct FeedScanSettings {
   HttpGetFunction httpGet;       // null: HttpGet on the calling thread
 };
 
+// The request options of `feed`'s next download: the settings' own, made conditional when the
+// last download left validators and its copy is still in the temporary folder.
+HttpOptions FeedDownloadOptions(const TFeed& feed, const FeedScanSettings& settings);
+
 // Scans one feed: logs, sets its lastRefresh, downloads it, reads its items and hands each to
-// the triage hook. An error while one item is triaged is logged with the item's link and skips
+// the triage hook (nothing is read after a failed download). An error while one item is triaged is logged with the item's link and skips
 // that item only; nothing is thrown.
 // When the last download left validators and the copy of its document is still in the
 // temporary folder, the request is conditional; on "304 Not Modified" that copy becomes the

@@ -271,18 +271,66 @@ void FeedsSession::SetHttpTimeouts(int connectMs, int readMs) {
 }
 
 void FeedsSession::ScanFeed(TFeed& feed, Items& results, const HttpGetFunction& get) {
+  FeedScanSettings settings = ScanSettings();
+  settings.httpGet = get;
+  zibu::ScanFeed(feed, results, settings, Port());
+}
+
+FeedScanSettings FeedsSession::ScanSettings() {
   FeedScanSettings settings;
   settings.tempDir = TempDir();
   settings.http = FeedHttpOptions();
   settings.cancelRequested = &scanner_->cancelRequested;
   settings.clock = clock_;
-  settings.httpGet = get;
   // Without a hook of its own (tests set one), every item goes through the scanner's triage.
   if (triageHook_)
     settings.triage = triageHook_;
   else
     settings.triage = [this](TFeed& f, TItem& item, Items& into) { scanner_->TriageItem(f, item, into); };
-  zibu::ScanFeed(feed, results, settings, Port());
+  return settings;
+}
+
+int FeedsSession::ParallelDownloads() const {
+  return parallelDownloads_ > 0 ? parallelDownloads_ : Settings().maxParallelDownloads;
+}
+
+TScanJob* FeedsSession::StartScan(ScanKind kind, std::function<void()> wake) {
+  if (job_) return nullptr;
+  if (kind == ScanKind::Scheduled && !scanner_->UserLeftAlone()) return nullptr;
+  ScanJobSettings settings;
+  settings.kind = kind;
+  settings.scan = ScanSettings();
+  settings.maxParallel = ParallelDownloads();
+  settings.fetch = fetch_;
+  settings.wake = std::move(wake);
+  job_ = std::make_unique<TScanJob>(feeds_, *scanner_, *host_, Port(), *sessionClock_, std::move(settings));
+  return job_.get();
+}
+
+ScanStep FeedsSession::AdvanceScan() {
+  if (!job_) return ScanStep::Done;
+  // The presentation's rating windows run event loops of their own: a wake that arrives there
+  // finds the step still going, and the step's own end decides what comes next.
+  if (advancing_) return ScanStep::Download;
+  advancing_ = true;
+  const ScanStep wait = job_->Advance();
+  advancing_ = false;
+  if (wait == ScanStep::Done) job_.reset();
+  return wait;
+}
+
+bool FeedsSession::RunScan(ScanKind kind) {
+  if (!StartScan(kind)) return false;
+  job_->RunToEnd();
+  job_.reset();
+  return true;
+}
+
+void FeedsSession::RequestCancel() {
+  if (job_)
+    job_->Cancel();
+  else
+    scanner_->Cancel();
 }
 
 void FeedsSession::HoldScans() {

@@ -16,6 +16,7 @@
 #include "common/ports.h"
 #include "feeds/feed.h"
 #include "feeds/feed_scan.h"
+#include "feeds/scan_job.h"
 #include "feeds/scheduler.h"
 #include "learning/explanation.h"
 
@@ -113,9 +114,29 @@ class FeedsSession : public ScanControl {
   // scanner's triage unless a hook was set), stopping before the next item on cancel.
   void ScanFeed(TFeed& feed, Items& results, const HttpGetFunction& get = {});
   void SetTriageHook(TriageHook hook) { triageHook_ = std::move(hook); }
+  // What a scan of one feed works with: the temporary folder, the request settings, the cancel
+  // flag, the clock and the triage.
+  FeedScanSettings ScanSettings();
+
+  // ---- the scan as a job ----
+  // Starts a scan job (none while one runs; a scheduled one not while the user touched the
+  // window less than 30 s ago) and returns it, or null. `wake` is called on a worker thread
+  // whenever a download ends: the driver should then call AdvanceScan on its own thread.
+  TScanJob* StartScan(ScanKind kind, std::function<void()> wake = {});
+  TScanJob* RunningScan() const { return job_.get(); }
+  // One step of the running job; the job is dropped once it is done.
+  ScanStep AdvanceScan();
+  // Runs a job to its end on this thread (the command line, tests); false when none started.
+  bool RunScan(ScanKind kind);
+  // Downloads at once: maxParallelDownloads of the settings unless set here (0: the settings).
+  void SetParallelDownloads(int count) { parallelDownloads_ = count; }
+  int ParallelDownloads() const;
+  // How a job's downloads are made (tests); null: HttpGetResponse.
+  void SetDownloadFetch(TDownloadPool::Fetch fetch) { fetch_ = std::move(fetch); }
   HttpOptions FeedHttpOptions() const;
   void SetHttpTimeouts(int connectMs, int readMs);
-  void RequestCancel() { scanner_->Cancel(); }
+  // Cancels the running scan: its downloads in flight are abandoned at once.
+  void RequestCancel();
   bool CancelRequested() const { return scanner_->cancelRequested; }
   void ClearCancel() { scanner_->cancelRequested = false; }
   // ScanControl: the feeds timer of the view, and a cancel of the running scan.
@@ -150,6 +171,10 @@ class FeedsSession : public ScanControl {
   int readTimeoutMs_ = 60000;
   std::string savesHeld_;
   std::function<void(const std::string&)> loadStepHook_;
+  int parallelDownloads_ = 0;
+  TDownloadPool::Fetch fetch_;
+  std::unique_ptr<TScanJob> job_;
+  bool advancing_ = false;
 };
 
 }  // namespace zibu

@@ -43,8 +43,12 @@ void TFeedScanner::MarkShown(const std::string& link) {
   zibu::MarkShown(shownUrls_, link, clock_.NowMs());
 }
 
+bool TFeedScanner::UserLeftAlone() const {
+  return clock_.NowMs() - lastUserActivity >= kActivityHoldMs;
+}
+
 void TFeedScanner::Timer1Timer() {
-  if (clock_.NowMs() - lastUserActivity < kActivityHoldMs) return;
+  if (!UserLeftAlone()) return;
   try {
     host_.HideCommonIntervals();
     SearchActiveFeeds(false);

@@ -60,6 +60,8 @@ class TFeedScanner {
 
   // The user touched the window: the scheduled scan waits 30 s from now.
   void Touch();
+  // The user has left the window alone long enough for a scheduled scan.
+  bool UserLeftAlone() const;
 
   // ---- triage and the shown-article memory ----
   void TriageItem(const TFeed& feed, TItem& item, Items& into);

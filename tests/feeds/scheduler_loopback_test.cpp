@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <chrono>
 #include <filesystem>
+#include <random>
+#include <thread>
 
 #include "common/shortintmap.h"
 #include "feeds/feed_scan.h"
 #include "feeds/learning_run.h"
+#include "feeds/scan_job.h"
 #include "learning/engine.h"
 #include "support/loopback_server.h"
 #include "triage_fakes.h"
@@ -29,17 +33,21 @@ class LoopbackHost : public FakeHost {
   LoopbackHost(ManualClock& clock, std::string tempDir)
       : FakeHost(clock), clock_(clock), tempDir_(std::move(tempDir)) {}
   UserPort* port = nullptr;
+  int timeoutMs = 2000;
   void ScanFeed(TFeed& feed, Items& results) override {
     scanned.push_back(feed.url);
+    zibu::ScanFeed(feed, results, ScanSettings(), *port);
+  }
+  FeedScanSettings ScanSettings() {
     FeedScanSettings settings;
     settings.tempDir = tempDir_;
     settings.http = FeedRequestOptions(ProxySettings{});
-    settings.http.connectTimeoutMs = 2000;
-    settings.http.readTimeoutMs = 2000;
+    settings.http.connectTimeoutMs = timeoutMs;
+    settings.http.readTimeoutMs = timeoutMs;
     settings.cancelRequested = &scanner->cancelRequested;
     settings.clock = &clock_;
     settings.triage = [this](TFeed& f, TItem& item, Items& into) { scanner->TriageItem(f, item, into); };
-    zibu::ScanFeed(feed, results, settings, *port);
+    return settings;
   }
 
  private:
@@ -136,6 +144,204 @@ TEST_F(SchedulerLoopbackTest, CancelDuringTheFirstFeedScansNoFurtherFeed) {
   EXPECT_EQ(triaged, 1);
   EXPECT_EQ(host.scanned.size(), 1u);
   EXPECT_TRUE(user.shown.empty());
+}
+
+// The scan as a job against four servers (several downloads at once need several hosts: at most
+// two go to one). Its feeds answer after random delays, some fail, one keeps silent.
+class ScanJobLoopbackTest : public SchedulerLoopbackTest {
+ protected:
+  LoopbackServer more[3];
+  int refusedPort = 0;
+
+  LoopbackServer& ServerFor(int i) { return i % 4 == 0 ? server : more[i % 4 - 1]; }
+
+  ScanJobSettings JobSettings(ScanKind kind, int parallel) {
+    ScanJobSettings settings;
+    settings.kind = kind;
+    settings.scan = host.ScanSettings();
+    settings.maxParallel = parallel;
+    return settings;
+  }
+
+  // `count` feeds: shared and own articles, keyword rules on some, failures, an inactive feed and
+  // one scanned moments ago.
+  void ServeManyFeeds(int count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> delay(0, 60);
+    {
+      // A port nobody listens on: the connection is refused, as a reset would end it.
+      LoopbackServer gone;
+      refusedPort = gone.Port();
+    }
+    feeds.clear();
+    for (int i = 0; i < count; ++i) {
+      LoopbackServer& s = ServerFor(i);
+      const std::string path = "/f" + std::to_string(i) + ".xml";
+      std::vector<std::array<std::string, 3>> items = {
+          {"Story " + std::to_string(i), "About feed " + std::to_string(i), s.Url("/a/" + std::to_string(i))}};
+      if (i % 2 == 0) items.push_back({"Shared story", "In every even feed", server.Url("/shared")});
+      if (i % 7 == 3)
+        s.ServeStatus(path, 404);
+      else if (i % 11 == 5)
+        s.ServeStatus(path, 500);
+      else if (i == 13)
+        s.ServeDelayed(path, 900, Rss(items), "text/xml");  // beyond the read time-out
+      else
+        s.ServeDelayed(path, delay(random), Rss(items), "text/xml");
+      std::string url = i == 9 ? "http://127.0.0.1:" + std::to_string(refusedPort) + path : s.Url(path);
+      feeds.push_back(Feed(url, i % 5 == 0 ? std::vector<std::string>{"1:story"} : std::vector<std::string>{},
+                           i != 4, 60));
+    }
+    feeds[6].lastRefresh = clock.now - 10000;
+  }
+
+  struct Outcome {
+    std::vector<std::pair<std::string, bool>> lines;
+    std::vector<std::string> shown;  // title and link, in the order presented
+    std::vector<int64_t> lastRefresh;
+    std::vector<std::string> remembered;
+  };
+  Outcome Take() {
+    Outcome o;
+    for (const auto& l : port.lines) o.lines.emplace_back(l.text, l.verbose);
+    for (const auto& u : user.shown) o.shown.push_back(u.title + " " + u.link);
+    for (const TFeed& f : feeds) o.lastRefresh.push_back(f.lastRefresh);
+    for (int i = 0; i < shownUrls.Count(); ++i) o.remembered.push_back(shownUrls.KeyAt(i));
+    port.lines.clear();
+    user.shown.clear();
+    shownUrls.Clear();
+    return o;
+  }
+  void Rewind(const std::vector<int64_t>& lastRefresh) {
+    for (size_t i = 0; i < feeds.size(); ++i) feeds[i].lastRefresh = lastRefresh[i];
+  }
+};
+
+// However many downloads run at once, the job decides what the one-at-a-time scan decides: the
+// same lines in the same order, the same articles presented and remembered, the same lastRefresh.
+TEST_F(ScanJobLoopbackTest, ParallelScansEqualTheOneAtATimeScan) {
+  host.threshold = 0;
+  host.timeoutMs = 500;
+  host.settings.verboseOutput = true;
+  ServeManyFeeds(24, 20261210);
+  std::vector<int64_t> before;
+  for (const TFeed& f : feeds) before.push_back(f.lastRefresh);
+
+  const auto referenceStart = std::chrono::steady_clock::now();
+  scanner.SearchActiveFeeds(true);
+  const auto referenceMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - referenceStart)
+                               .count();
+  const Outcome reference = Take();
+  ASSERT_GT(reference.shown.size(), 10u);
+  ASSERT_TRUE(std::count_if(reference.lines.begin(), reference.lines.end(), [](const auto& l) {
+    return l.first.rfind("Error downloading ", 0) == 0;
+  }) >= 5);
+
+  const struct {
+    ScanKind kind;
+    int parallel;
+  } runs[] = {{ScanKind::ActiveFeeds, 1}, {ScanKind::ActiveFeeds, 8}, {ScanKind::Scheduled, 3}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE("parallel " + std::to_string(run.parallel));
+    Rewind(before);
+    scanner.lastUserActivity = clock.now - kMinute;
+    TScanJob job(feeds, scanner, host, port, clock, JobSettings(run.kind, run.parallel));
+    const auto started = std::chrono::steady_clock::now();
+    job.RunToEnd();
+    const auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LE(job.Pool().MostRunning(), run.parallel);
+    if (run.parallel == 8) {
+      EXPECT_GE(job.Pool().MostRunning(), 5);
+      // Everything overlaps the silent feed's time-out: far less than the one-at-a-time sum.
+      EXPECT_LT(tookMs, referenceMs * 3 / 4);
+    }
+    const Outcome parallel = Take();
+    EXPECT_EQ(parallel.lines, reference.lines);
+    EXPECT_EQ(parallel.shown, reference.shown);
+    EXPECT_EQ(parallel.lastRefresh, reference.lastRefresh);
+    EXPECT_EQ(parallel.remembered, reference.remembered);
+    EXPECT_TRUE(host.timerRunning);
+    EXPECT_TRUE(host.controlsEnabled);
+    EXPECT_TRUE(scanner.results.empty());
+  }
+}
+
+// Cancel abandons every download in flight at once, not one time-out after another.
+TEST_F(ScanJobLoopbackTest, CancelEndsEveryDownloadInFlightAtOnce) {
+  feeds.clear();
+  for (int i = 0; i < 12; ++i) {
+    ServerFor(i).ServeDelayed("/slow.xml", 20000, "<rss/>", "text/xml");
+    feeds.push_back(Feed(ServerFor(i).Url("/slow.xml") + "?" + std::to_string(i)));
+  }
+  TScanJob job(feeds, scanner, host, port, clock, JobSettings(ScanKind::ActiveFeeds, 8));
+  ASSERT_EQ(job.Advance(), ScanStep::Download);
+  for (int i = 0; i < 200 && job.Pool().Running() < 8; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(job.Pool().Running(), 8);
+  EXPECT_FALSE(host.controlsEnabled);
+
+  const auto cancelled = std::chrono::steady_clock::now();
+  job.Cancel();
+  ScanStep step = ScanStep::Ready;
+  while ((step = job.Advance()) != ScanStep::Done) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  while (job.Pool().Running() > 0 &&
+         std::chrono::steady_clock::now() - cancelled < std::chrono::seconds(2))
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  const auto tookMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - cancelled).count();
+  EXPECT_LT(tookMs, 200);
+  EXPECT_EQ(job.Pool().Running(), 0);
+  // The feed whose turn it was ends as a cancelled download; no further feed is scanned.
+  EXPECT_EQ(port.Count("Finished scanning feed " + feeds[0].url), 1);
+  EXPECT_EQ(port.Count("Scanning feed " + feeds[1].url), 0);
+  EXPECT_TRUE(port.Logged("Finished searching active feeds"));
+  EXPECT_FALSE(port.Logged("No new matching items found"));
+  EXPECT_TRUE(host.controlsEnabled);
+  EXPECT_TRUE(host.timerRunning);
+  EXPECT_EQ(feeds[1].lastRefresh, 0);
+}
+
+// The idle gate holds the downloads until the user is idle, and each feed's triage while the user
+// is busy again; the downloads themselves go on meanwhile.
+TEST_F(ScanJobLoopbackTest, IdleGateHoldsDownloadsAndThenEachFeedsTriage) {
+  host.threshold = 0;
+  host.settings.runAfterIdleForMs = 300000;
+  scanner.lastUserActivity = clock.now - kMinute;
+  clock.idle = 1000;
+  TScanJob job(feeds, scanner, host, port, clock, JobSettings(ScanKind::Scheduled, 8));
+  const struct {
+    uint32_t idle;
+    ScanStep expected;
+  } held[] = {{1000, ScanStep::Idle}, {299999, ScanStep::Idle}};
+  for (const auto& h : held) {
+    clock.idle = h.idle;
+    EXPECT_EQ(job.Advance(), h.expected);
+    EXPECT_GE(job.IdleRecheckMs(), 1);
+    EXPECT_LE(job.IdleRecheckMs(), 2500);
+  }
+  EXPECT_EQ(port.Count("User is busy, waiting for idle..."), 1);
+  EXPECT_TRUE(server.Requests().empty()) << "nothing is downloaded while the user is busy";
+
+  clock.idle = 300000;
+  while (scanner.results.empty()) {
+    ASSERT_NE(job.Advance(), ScanStep::Done);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const size_t afterFirst = scanner.results.size();
+  clock.idle = 10;
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(job.Advance(), ScanStep::Idle);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(scanner.results.size(), afterFirst);
+  EXPECT_EQ(server.RequestCount("/news.xml"), 1u) << "the second feed's download was not held";
+  EXPECT_EQ(port.Count("User is busy, waiting for idle..."), 2);
+  clock.idle = 300000;
+  job.RunToEnd();
+  ASSERT_EQ(user.Titles().size(), 4u);
+  EXPECT_EQ(user.Titles()[0], "Volcano erupts near village");
+  EXPECT_TRUE(port.Logged("Finished searching active feeds"));
 }
 
 }  // namespace

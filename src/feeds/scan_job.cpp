@@ -1,0 +1,213 @@
+#include "feeds/scan_job.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "common/errors.h"
+#include "common/global_settings.h"
+#include "common/text.h"
+
+namespace zibu {
+
+namespace {
+// The longest the idle gate lets the user be before looking again.
+constexpr int64_t kIdleRecheckMaxMs = 2500;
+constexpr int64_t kIdleRecheckMinMs = 100;
+}  // namespace
+
+TScanJob::TScanJob(std::vector<TFeed>& feeds, TFeedScanner& scanner, ScanHost& host, UserPort& port,
+                   const Clock& clock, ScanJobSettings settings)
+    : feeds_(feeds), scanner_(scanner), host_(host), port_(port), clock_(clock), settings_(std::move(settings)) {
+  TDownloadPool::Fetch fetch = settings_.fetch;
+  if (!fetch) fetch = [](const std::string& url, const HttpOptions& options) { return HttpGetResponse(url, options); };
+  // The address is encoded on the worker, as the one-at-a-time download does it, so an address
+  // that cannot be encoded fails like any other download.
+  pool_ = std::make_unique<TDownloadPool>(
+      settings_.maxParallel, settings_.perHost,
+      [fetch](const std::string& url, const HttpOptions& options) { return fetch(UrlEncode(url), options); },
+      settings_.wake);
+}
+
+TScanJob::~TScanJob() = default;
+
+void TScanJob::Cancel() {
+  scanner_.Cancel();
+  pool_->AbandonAll();
+}
+
+bool TScanJob::Due(const TFeed& feed) const {
+  return static_cast<int64_t>(feed.refreshInterval) * 1000 <= clock_.NowMs() - feed.lastRefresh;
+}
+
+bool TScanJob::UserBusy() const {
+  const int64_t required = host_.Settings().runAfterIdleForMs;
+  return required >= 0 && static_cast<int64_t>(clock_.IdleMs()) < required;
+}
+
+int64_t TScanJob::IdleRecheckMs() const {
+  const int64_t left = host_.Settings().runAfterIdleForMs - static_cast<int64_t>(clock_.IdleMs());
+  return std::clamp(left, kIdleRecheckMinMs, kIdleRecheckMaxMs);
+}
+
+void TScanJob::Begin() {
+  if (settings_.kind == ScanKind::Scheduled) host_.HideCommonIntervals();
+  host_.StopTimer();
+  scanner_.cancelRequested = false;
+  host_.EnableControls(false);
+  scanner_.results.clear();
+  stage_ = Stage::Walking;
+  if (settings_.kind != ScanKind::SelectedFeed) {
+    port_.Log("Searching all active feeds");
+    next_ = 0;
+    end_ = feeds_.size();
+    return;
+  }
+  const int selected = host_.SelectedFeed();
+  if (selected < 0 || selected >= static_cast<int>(feeds_.size())) {
+    port_.ShowMessage("Please select a feed to search");
+    next_ = end_ = 0;
+    stage_ = Stage::Finishing;
+    return;
+  }
+  next_ = static_cast<size_t>(selected);
+  end_ = next_ + 1;
+}
+
+void TScanJob::Submit(size_t index) {
+  const int ticket = nextTicket_++;
+  tickets_[index] = ticket;
+  pool_->Submit(ticket, feeds_[index].url, FeedDownloadOptions(feeds_[index], settings_.scan));
+}
+
+void TScanJob::StartDueDownloads(size_t from) {
+  for (size_t i = from; i < end_; ++i) {
+    const TFeed& feed = feeds_[i];
+    if (settings_.kind == ScanKind::SelectedFeed || (feed.active && Due(feed))) Submit(i);
+  }
+}
+
+ScanStep TScanJob::Walk() {
+  const bool everyFeed = settings_.kind != ScanKind::SelectedFeed;
+  while (next_ < end_) {
+    TFeed& feed = feeds_[next_];
+    if (!turnStarted_) {
+      // As between two feeds of a one-at-a-time scan: a Cancel scans no further feed.
+      if (scanner_.cancelRequested) break;
+      if (everyFeed) {
+        if (!feed.active) {
+          port_.Log("Ignoring inactive feed " + feed.url);
+          ++next_;
+          continue;
+        }
+        if (!Due(feed)) {
+          port_.Log("Ignoring feed " + feed.url + " as recently scanned", true);
+          ++next_;
+          continue;
+        }
+        if (settings_.kind == ScanKind::Scheduled && UserBusy()) {
+          if (!busyLogged_) port_.Log("User is busy, waiting for idle...");
+          busyLogged_ = true;
+          return ScanStep::Idle;
+        }
+      }
+      busyLogged_ = false;
+      if (!downloadsStarted_) {
+        StartDueDownloads(next_);
+        downloadsStarted_ = true;
+      }
+      // Due only now (the scan went on for a while): fetched on its own.
+      if (tickets_.count(next_) == 0) Submit(next_);
+      turnStarted_ = true;
+    }
+    if (!pool_->Finished(tickets_[next_])) return ScanStep::Download;
+    ScanTurn(next_);
+    turnStarted_ = false;
+    ++next_;
+    // One feed per step, so a Cancel click (or anything else) is seen between two feeds.
+    if (next_ < end_) return ScanStep::Ready;
+  }
+  stage_ = Stage::Finishing;
+  return ScanStep::Ready;
+}
+
+void TScanJob::ScanTurn(size_t index) {
+  PooledDownload download = pool_->Take(tickets_[index]);
+  tickets_.erase(index);
+  FeedScanSettings scan = settings_.scan;
+  // The download has happened; the scan of the feed takes its outcome as if it came now.
+  scan.httpGet = [&download](const std::string&, const HttpOptions&) -> HttpResponse {
+    if (download.error) std::rethrow_exception(download.error);
+    return std::move(download.response);
+  };
+  ScanFeed(feeds_[index], scanner_.results, scan, port_);
+}
+
+void TScanJob::Release() {
+  if (released_) return;
+  released_ = true;
+  scanner_.results.clear();
+  host_.EnableControls(true);
+  host_.StartTimer();
+}
+
+void TScanJob::Finish() {
+  if (settings_.kind == ScanKind::SelectedFeed) {
+    // What was found before a cancel is presented all the same.
+    if (end_ > 0) scanner_.PresentResults(scanner_.results);
+    Release();
+    return;
+  }
+  if (!scanner_.cancelRequested) scanner_.PresentResults(scanner_.results);
+  port_.Log("Finished searching active feeds");
+  Release();
+  if (settings_.kind == ScanKind::Scheduled && clock_.NowMs() - scanner_.lastSaveTime > scanner_.saveConfigIntervalMs) {
+    host_.SaveFeedConfig();
+    host_.SaveData();
+    scanner_.lastSaveTime = clock_.NowMs();
+  }
+}
+
+ScanStep TScanJob::Advance() {
+  if (stage_ == Stage::Done) return ScanStep::Done;
+  try {
+    if (stage_ == Stage::NotStarted) Begin();
+    if (stage_ == Stage::Walking) {
+      const ScanStep wait = Walk();
+      if (stage_ == Stage::Walking) return wait;
+    }
+    if (stage_ == Stage::Finishing) {
+      Finish();
+      stage_ = Stage::Done;
+    }
+  } catch (const std::exception& e) {
+    stage_ = Stage::Done;
+    try {
+      Release();
+    } catch (...) {
+    }
+    port_.Log(ErrorText(e));
+  }
+  if (stage_ == Stage::Done) pool_->AbandonAll();
+  return stage_ == Stage::Done ? ScanStep::Done : ScanStep::Ready;
+}
+
+void TScanJob::RunToEnd() {
+  for (;;) {
+    switch (Advance()) {
+      case ScanStep::Done:
+        return;
+      case ScanStep::Ready:
+        break;
+      case ScanStep::Idle:
+        std::this_thread::sleep_for(std::chrono::milliseconds(IdleRecheckMs()));
+        break;
+      case ScanStep::Download:
+        pool_->WaitForAny(200);
+        break;
+    }
+  }
+}
+
+}  // namespace zibu

@@ -1,0 +1,99 @@
+// A feed scan as a job: the scheduled scan and the two search buttons, advanced step by step
+// from events instead of waiting in a loop. The downloads of every due feed run on the pool's
+// workers, several at once, as soon as the scan starts; their results are taken strictly in list
+// order, each feed's items triaged only when its turn comes, so the log, the results and every
+// lastRefresh are those of a scan that downloads one feed at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/ports.h"
+#include "feeds/download_pool.h"
+#include "feeds/feed.h"
+#include "feeds/feed_scan.h"
+#include "feeds/scheduler.h"
+
+namespace zibu {
+
+enum class ScanKind {
+  Scheduled,    // the feeds timer: all due active feeds, waiting for an idle user, then the periodic save
+  ActiveFeeds,  // "&Search Act.": all due active feeds now
+  SelectedFeed  // "Search Sel.": the selected feed, due or not, active or not
+};
+
+// What the job waits for after a step.
+enum class ScanStep {
+  Ready,     // nothing: let pending events run, then advance again
+  Idle,      // the user is busy: advance again after IdleRecheckMs
+  Download,  // the next feed's download: advance again when the pool wakes
+  Done
+};
+
+struct ScanJobSettings {
+  ScanKind kind = ScanKind::ActiveFeeds;
+  FeedScanSettings scan;  // its httpGet is not used; downloads go through `fetch`
+  int maxParallel = kDefaultParallelDownloads;
+  int perHost = kDownloadsPerHost;
+  TDownloadPool::Fetch fetch;  // null: HttpGetResponse
+  std::function<void()> wake;  // called on a worker thread whenever a download ends
+};
+
+class TScanJob {
+ public:
+  TScanJob(std::vector<TFeed>& feeds, TFeedScanner& scanner, ScanHost& host, UserPort& port, const Clock& clock,
+           ScanJobSettings settings);
+  ~TScanJob();
+  TScanJob(const TScanJob&) = delete;
+  TScanJob& operator=(const TScanJob&) = delete;
+
+  // Does everything that can be done now without waiting: at most one feed's triage, or the
+  // presentation and the end. Errors end the job and go to the status log. Never throws.
+  ScanStep Advance();
+  // Sets the scanner's cancel flag and abandons every download in flight at once.
+  void Cancel();
+  bool Done() const { return stage_ == Stage::Done; }
+  ScanKind Kind() const { return settings_.kind; }
+  // How long to let the user be before looking again while the idle gate holds.
+  int64_t IdleRecheckMs() const;
+  // Runs the job to its end on this thread, sleeping while it waits (the command line, tests).
+  void RunToEnd();
+  const TDownloadPool& Pool() const { return *pool_; }
+
+ private:
+  enum class Stage { NotStarted, Walking, Finishing, Done };
+  void Begin();
+  // The walk of one-at-a-time order; returns what it now waits for.
+  ScanStep Walk();
+  void StartDueDownloads(size_t from);
+  void Submit(size_t index);
+  void ScanTurn(size_t index);
+  bool Due(const TFeed& feed) const;
+  bool UserBusy() const;
+  void Finish();
+  // Unlocks the controls and starts the timer again (also after an error).
+  void Release();
+
+  std::vector<TFeed>& feeds_;
+  TFeedScanner& scanner_;
+  ScanHost& host_;
+  UserPort& port_;
+  const Clock& clock_;
+  ScanJobSettings settings_;
+  std::unique_ptr<TDownloadPool> pool_;
+  Stage stage_ = Stage::NotStarted;
+  size_t next_ = 0;
+  size_t end_ = 0;
+  bool turnStarted_ = false;  // the next feed passed its checks and waits for its download
+  bool busyLogged_ = false;
+  bool downloadsStarted_ = false;
+  bool released_ = false;
+  std::map<size_t, int> tickets_;  // feed index -> pool ticket
+  int nextTicket_ = 1;
+};
+
+}  // namespace zibu
