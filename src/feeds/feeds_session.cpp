@@ -326,6 +326,12 @@ bool FeedsSession::RunScan(ScanKind kind) {
   return true;
 }
 
+void FeedsSession::AbandonScan() {
+  if (!job_) return;
+  job_->Cancel();
+  job_.reset();
+}
+
 void FeedsSession::RequestCancel() {
   if (job_)
     job_->Cancel();

@@ -126,6 +126,8 @@ class FeedsSession : public ScanControl {
   TScanJob* RunningScan() const { return job_.get(); }
   // One step of the running job; the job is dropped once it is done.
   ScanStep AdvanceScan();
+  // Cancels the running job and drops it at once (its window is going).
+  void AbandonScan();
   // Runs a job to its end on this thread (the command line, tests); false when none started.
   bool RunScan(ScanKind kind);
   // Downloads at once: maxParallelDownloads of the settings unless set here (0: the settings).

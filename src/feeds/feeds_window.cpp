@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSplitter>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <exception>
@@ -117,7 +118,11 @@ TfrmFeeds::TfrmFeeds(FeedsSession& session, QWidget* parent) : QWidget(parent), 
 }
 
 TfrmFeeds::~TfrmFeeds() {
-  if (session_.View() == this) session_.AttachView(nullptr);
+  // A scan still running lends this window's controls: it ends here, its downloads abandoned.
+  if (session_.View() == this) {
+    session_.AbandonScan();
+    session_.AttachView(nullptr);
+  }
 }
 
 void TfrmFeeds::BuildControls() {
@@ -746,6 +751,8 @@ void TfrmFeeds::cbCommonIntervalsChange(int index) {
 
 void TfrmFeeds::btnCancelClick() {
   session_.RequestCancel();
+  // The job sees the cancel at its next step, whatever it was waiting for.
+  if (session_.RunningScan()) QTimer::singleShot(0, this, [this] { AdvanceScan(); });
 }
 
 void TfrmFeeds::FormKeyDown(Qt::KeyboardModifiers modifiers) {
@@ -758,7 +765,40 @@ void TfrmFeeds::FormKeyDown(Qt::KeyboardModifiers modifiers) {
 // Scanning, presenting and learning: the scanner does the work, the window lends it its controls.
 
 void TfrmFeeds::Timer1Timer() {
-  session_.Scanner().Timer1Timer();
+  StartScan(ScanKind::Scheduled);
+}
+
+void TfrmFeeds::StartScan(ScanKind kind) {
+  // Called on a download's worker: the step itself runs on this thread, from its event loop.
+  QPointer<TfrmFeeds> self(this);
+  auto wake = [self] {
+    if (self) QMetaObject::invokeMethod(self, [self] { if (self) self->AdvanceScan(); }, Qt::QueuedConnection);
+  };
+  if (!session_.StartScan(kind, std::move(wake))) return;
+  setCursor(Qt::BusyCursor);
+  AdvanceScan();
+}
+
+bool TfrmFeeds::ScanRunning() const {
+  return session_.RunningScan() != nullptr;
+}
+
+void TfrmFeeds::AdvanceScan() {
+  if (!session_.RunningScan()) return;
+  switch (session_.AdvanceScan()) {
+    case ScanStep::Ready:
+      QTimer::singleShot(0, this, [this] { AdvanceScan(); });
+      break;
+    case ScanStep::Idle:
+      if (TScanJob* job = session_.RunningScan())
+        QTimer::singleShot(static_cast<int>(job->IdleRecheckMs()), this, [this] { AdvanceScan(); });
+      break;
+    case ScanStep::Download:  // the download's end wakes the job
+      break;
+    case ScanStep::Done:
+      unsetCursor();
+      break;
+  }
 }
 
 void TfrmFeeds::Guarded(const std::function<void()>& command) {
@@ -770,11 +810,11 @@ void TfrmFeeds::Guarded(const std::function<void()>& command) {
 }
 
 void TfrmFeeds::btnSearchAllFeedsClick() {
-  Guarded([this] { session_.Scanner().SearchActiveFeeds(true); });
+  StartScan(ScanKind::ActiveFeeds);
 }
 
 void TfrmFeeds::btnSearchSelectedFeedClick() {
-  Guarded([this] { session_.Scanner().SearchSelectedFeed(); });
+  StartScan(ScanKind::SelectedFeed);
 }
 
 void TfrmFeeds::btnResetClick() {

@@ -121,6 +121,8 @@ class TfrmFeeds : public QWidget, public FeedsView {
   // Shows the two hidden diagnostic buttons exactly while Shift and Alt are held.
   void FormKeyDown(Qt::KeyboardModifiers modifiers);
   void Timer1Timer();
+  // A scan job runs (started by a search button or the timer, driven from this window's events).
+  bool ScanRunning() const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -163,6 +165,9 @@ class TfrmFeeds : public QWidget, public FeedsView {
   QPlainTextEdit* txtResults;
   QTimer* Timer1;
 
+  // Starts a scan job unless one runs; its steps then follow from events.
+  void StartScan(ScanKind kind);
+  void AdvanceScan();
   void BuildControls();
   void ConnectHandlers();
   // The rule lines in the keyword editor.

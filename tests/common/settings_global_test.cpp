@@ -51,6 +51,7 @@ TEST_F(GlobalSettingsTest, MissingFileGivesEveryDefault) {
   EXPECT_TRUE(g.checkForNewVersion);
   EXPECT_TRUE(g.desktopNotifications);
   EXPECT_EQ(g.caFile, "");
+  EXPECT_EQ(g.maxParallelDownloads, 8);
 }
 
 TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
@@ -84,6 +85,18 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
   EXPECT_TRUE(g.firstTime);
   EXPECT_EQ(g.browserWindowCount, 2);
   EXPECT_EQ(g.caFile, "/etc/zibu/company ca.pem");
+}
+
+TEST_F(GlobalSettingsTest, ParallelDownloadsStayBetweenOneAndSixtyFour) {
+  const struct {
+    const char* text;
+    int expected;
+  } cases[] = {{"1", 1}, {"3", 3}, {"64", 64}, {"65", 64}, {"0", 1}, {"-4", 1}, {"many", 8}, {"", 8}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Write(std::string("[main]\nmaxParallelDownloads=") + c.text + "\n");
+    EXPECT_EQ(ReadGlobalSettings(SettingsFile(path_)).maxParallelDownloads, c.expected);
+  }
 }
 
 TEST_F(GlobalSettingsTest, NonNumericIntegersGiveTheirDefaults) {

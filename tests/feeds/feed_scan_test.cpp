@@ -335,6 +335,38 @@ TEST_F(FeedScanTest, AnUnusableTempFolderCostsTheFeedNotTheScan) {
   EXPECT_EQ(port_.lines.back().text, "Finished scanning feed " + url);
 }
 
+// A download file that could not be removed (a temp/ folder the program may no longer write to)
+// holds another feed's document: after a failed download none of it may be read as this feed's.
+TEST_F(FeedScanTest, AfterAFailedDownloadNothingIsReadWhateverTheFolderHolds) {
+  const std::string other = DataFile("rss2_three.xml");
+  const struct {
+    const char* name;
+    std::function<HttpResponse()> fail;
+    const char* error;
+  } cases[] = {
+      {"unwritable download file", [&]() -> HttpResponse { throw IoError("Unable to write to " + DownloadFile()); },
+       "Unable to write to "},
+      {"error status", []() -> HttpResponse { throw HttpError("Not Found (404)", kHttpErrorKind, 404); },
+       "Not Found (404)"},
+      {"cancelled", []() -> HttpResponse { throw HttpError("Download cancelled", kCancelledKind); },
+       "Download cancelled"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings_.httpGet = [&](const std::string&, const HttpOptions&) {
+      std::ofstream(DownloadFile(), std::ios::binary) << other;  // left behind, not removable
+      return c.fail();
+    };
+    port_.lines.clear();
+    EXPECT_TRUE(Scan(server_.Url("/b.xml")).empty());
+    bool reported = false;
+    for (const auto& line : port_.lines)
+      reported = reported || line.text.find(std::string(": ") + c.error) != std::string::npos;
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(port_.lines.back().text, "Finished scanning feed " + server_.Url("/b.xml"));
+  }
+}
+
 TEST(FeedFile, MissingFileGivesNoItems) {
   int calls = 0;
   ReadFeedFile("/nonexistent/zibu/temp.xml", [&](TItem&) { ++calls; });

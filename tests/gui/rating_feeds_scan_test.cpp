@@ -119,6 +119,23 @@ class FeedsScanTest : public ::testing::Test {
     fs::remove_all(home_);
   }
 
+  // A scan runs as a job driven by the window's events: the test lets them run until it ends.
+  void WaitForScan() {
+    QElapsedTimer waited;
+    waited.start();
+    while (window_->ScanRunning() && waited.elapsed() < 30000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_FALSE(window_->ScanRunning()) << "the scan did not end";
+  }
+  void Click(QPushButton* button) {
+    button->click();
+    WaitForScan();
+  }
+  void Tick() {
+    window_->Timer1Timer();
+    WaitForScan();
+  }
+
   void PlayUser() {
     // Working out an explanation lets events run: the user acts once at a time.
     if (playing_) return;
@@ -202,7 +219,7 @@ TEST_F(FeedsScanTest, SearchActiveFindsTheKeywordMatchLocksTheControlsAndRemembe
       lockedDuringScan = true;
   });
   probe.start(5);
-  Ui(window_).btnSearchAllFeeds->click();
+  Click(Ui(window_).btnSearchAllFeeds);
   EXPECT_TRUE(lockedDuringScan);
   EXPECT_EQ(shownReasons_, std::vector<std::string>{"Keyword match on VOLCANO"});
   EXPECT_EQ(Shown(), std::vector<std::string>{server_.Url("/n/1")});
@@ -239,7 +256,7 @@ TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
   });
   clock.start();
   probe.start(20);
-  Ui(window_).btnSearchSelectedFeed->click();
+  Click(Ui(window_).btnSearchSelectedFeed);
   const int64_t ended = clock.elapsed();
   probe.stop();
 
@@ -270,7 +287,7 @@ TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
   shownReasons_.clear();
   shownTitles_.clear();
   clock_.now += 5 * 60000;
-  window_->Timer1Timer();
+  Tick();
   ASSERT_EQ(shownTitles_.size(), 2u);
   EXPECT_EQ(shownReasons_[0], "Keyword match on VOLCANO");
   EXPECT_EQ(shownTitles_[1], "Football cup final tonight");
@@ -321,7 +338,7 @@ TEST_F(FeedsScanTest, ForgettingAWordRatedUpLowersTheNextScoreOfItsArticle) {
 
   shownReasons_.clear();
   clock_.now += 5 * 60000;
-  window_->Timer1Timer();
+  Tick();
   EXPECT_EQ(shownReasons_,
             (std::vector<std::string>{"Keyword match on VOLCANO", "Article found, relevance=13%"}));
 }
@@ -331,7 +348,7 @@ TEST_F(FeedsScanTest, TableFormatRatesTheSecondRowAndMarksEveryRow) {
   Ui(window_).rgResultsFormatButtons->button(1)->click();
   Ui(window_).lbFeeds->setCurrentRow(1);
   askWhy_ = true;
-  Ui(window_).btnSearchSelectedFeed->click();
+  Click(Ui(window_).btnSearchSelectedFeed);
   EXPECT_EQ(tableRows_, 2);
   ASSERT_EQ(whySeen_.size(), 1u);  // for the first row, selected when the window opens
   EXPECT_TRUE(whySeen_[0].overTheRatingWindow);
@@ -342,7 +359,7 @@ TEST_F(FeedsScanTest, TableFormatRatesTheSecondRowAndMarksEveryRow) {
 }
 
 TEST_F(FeedsScanTest, ResetForgetsTheShownArticles) {
-  Ui(window_).btnSearchAllFeeds->click();
+  Click(Ui(window_).btnSearchAllFeeds);
   ASSERT_EQ(Shown().size(), 1u);
   Ui(window_).btnReset->click();
   EXPECT_EQ(questions_.back(), "Reset - are you sure?");
