@@ -110,18 +110,22 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   FeedsSession& s_;
 };
 
-FeedsSession::FeedsSession(std::string home) : home_(std::move(home)) {
+FeedsSession::FeedsSession(std::string home, bool readOnly) : home_(std::move(home)), readOnly_(readOnly) {
   if (!home_.empty() && home_.back() != '/') home_ += '/';
+  tempDir_ = home_ + "temp/";
   systemClock_ = std::make_unique<SystemClock>();
   clock_ = systemClock_.get();
   sessionClock_ = std::make_unique<SessionClock>(*this);
   ownPort_ = std::make_unique<SessionPort>(*this);
   host_ = std::make_unique<Host>(*this);
   std::error_code ec;
-  std::filesystem::create_directories(TempDir(), ec);
-  std::filesystem::create_directories(DataDir() + "backup", ec);
+  if (!readOnly_) {
+    std::filesystem::create_directories(TempDir(), ec);
+    std::filesystem::create_directories(DataDir() + "backup", ec);
+  }
   engine_ = std::make_unique<LearningEngine>(*ownPort_);
-  engine_->SetDataFolder(DataDir());
+  engine_->SetDataFolder(DataDir(), !readOnly_);
+  if (readOnly_) HoldSaves("nothing in the home may change in this run");
   learner_ = std::make_unique<EngineLearner>(*engine_);
   scanner_ = std::make_unique<TFeedScanner>(feeds_, shownUrls_, *learner_, *ownPort_, *sessionClock_, *host_,
                                             *host_);
@@ -185,7 +189,7 @@ void FeedsSession::LoadConfig(SettingsFile& file) {
     step(dataDir + kShownUrlsFile);
     // A save cut short after its commit point is finished first, so the memory read here
     // belongs to the same save as the learned data read below.
-    engine_->CompleteInterruptedSave();
+    if (!readOnly_) engine_->CompleteInterruptedSave();
     engine_->LoadShownUrls(shownUrls_);
     // The engine keeps a file it could not read out of every save; the user hears of it here.
     if (const std::string& problem = engine_->ShownUrlsLoadProblem(); !problem.empty())
@@ -207,7 +211,7 @@ void FeedsSession::LoadConfig(SettingsFile& file) {
     step(dataDir + kWordWeightsFile + " and " + kRelTableFile);
     engine_->SetBackupDataFiles(Settings().backupDataFiles);
     // The shown-article memory and the common words were loaded by their own steps.
-    engine_->LoadWordData();
+    engine_->LoadWordData(readOnly_);
   };
   steps.startTimer = [this] {
     if (view_) view_->StartTimer();
@@ -290,11 +294,16 @@ FeedScanSettings FeedsSession::ScanSettings() {
   return settings;
 }
 
+void FeedsSession::SetTempDir(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  tempDir_ = std::move(dir);
+}
+
 int FeedsSession::ParallelDownloads() const {
   return parallelDownloads_ > 0 ? parallelDownloads_ : Settings().maxParallelDownloads;
 }
 
-TScanJob* FeedsSession::StartScan(ScanKind kind, std::function<void()> wake) {
+TScanJob* FeedsSession::StartScan(ScanKind kind, std::function<void()> wake, std::vector<size_t> chosen) {
   if (job_) return nullptr;
   if (kind == ScanKind::Scheduled && !scanner_->UserLeftAlone()) return nullptr;
   ScanJobSettings settings;
@@ -303,6 +312,7 @@ TScanJob* FeedsSession::StartScan(ScanKind kind, std::function<void()> wake) {
   settings.maxParallel = ParallelDownloads();
   settings.fetch = fetch_;
   settings.wake = std::move(wake);
+  settings.chosen = std::move(chosen);
   job_ = std::make_unique<TScanJob>(feeds_, *scanner_, *host_, Port(), *sessionClock_, std::move(settings));
   return job_.get();
 }
@@ -319,8 +329,8 @@ ScanStep FeedsSession::AdvanceScan() {
   return wait;
 }
 
-bool FeedsSession::RunScan(ScanKind kind) {
-  if (!StartScan(kind)) return false;
+bool FeedsSession::RunScan(ScanKind kind, std::vector<size_t> chosen) {
+  if (!StartScan(kind, {}, std::move(chosen))) return false;
   job_->RunToEnd();
   job_.reset();
   return true;

@@ -60,7 +60,9 @@ class FeedsSession : public ScanControl {
  public:
   // `home` is the program home with a trailing "/"; its temp/ and data/backup/ folders are
   // made here when missing.
-  explicit FeedsSession(std::string home);
+  // With `readOnly` nothing in the home is written: no folder is made, no interrupted save is
+  // finished, every save is held, and downloads go to a temporary folder set with SetTempDir.
+  explicit FeedsSession(std::string home, bool readOnly = false);
   ~FeedsSession() override;
   FeedsSession(const FeedsSession&) = delete;
   FeedsSession& operator=(const FeedsSession&) = delete;
@@ -74,7 +76,11 @@ class FeedsSession : public ScanControl {
   const Clock& GetClock() const;
 
   const std::string& Home() const { return home_; }
-  std::string TempDir() const { return home_ + "temp/"; }  // with a trailing "/"
+  std::string TempDir() const { return tempDir_; }  // with a trailing "/"; home's temp/ by default
+  void SetTempDir(std::string dir);
+  bool ReadOnly() const { return readOnly_; }
+  // The settings of a session without a view (a tool reads them from the home's zibu.conf).
+  void SetSettings(const GlobalSettings& settings) { defaultSettings_ = settings; }
   std::string DataDir() const { return home_ + "data/"; }  // with a trailing "/"
   std::string ConfigPath() const { return home_ + "zibu.conf"; }
 
@@ -122,14 +128,14 @@ class FeedsSession : public ScanControl {
   // Starts a scan job (none while one runs; a scheduled one not while the user touched the
   // window less than 30 s ago) and returns it, or null. `wake` is called on a worker thread
   // whenever a download ends: the driver should then call AdvanceScan on its own thread.
-  TScanJob* StartScan(ScanKind kind, std::function<void()> wake = {});
+  TScanJob* StartScan(ScanKind kind, std::function<void()> wake = {}, std::vector<size_t> chosen = {});
   TScanJob* RunningScan() const { return job_.get(); }
   // One step of the running job; the job is dropped once it is done.
   ScanStep AdvanceScan();
   // Cancels the running job and drops it at once (its window is going).
   void AbandonScan();
   // Runs a job to its end on this thread (the command line, tests); false when none started.
-  bool RunScan(ScanKind kind);
+  bool RunScan(ScanKind kind, std::vector<size_t> chosen = {});
   // Downloads at once: maxParallelDownloads of the settings unless set here (0: the settings).
   void SetParallelDownloads(int count) { parallelDownloads_ = count; }
   int ParallelDownloads() const;
@@ -154,6 +160,8 @@ class FeedsSession : public ScanControl {
   bool SaveHeld(const std::string& what);
 
   std::string home_;
+  std::string tempDir_;
+  bool readOnly_ = false;
   FeedsView* view_ = nullptr;
   const Clock* clock_ = nullptr;
   std::unique_ptr<Clock> systemClock_;

@@ -58,21 +58,26 @@ void TScanJob::Begin() {
   host_.EnableControls(false);
   scanner_.results.clear();
   stage_ = Stage::Walking;
+  next_ = 0;
   if (settings_.kind != ScanKind::SelectedFeed) {
     port_.Log("Searching all active feeds");
-    next_ = 0;
-    end_ = feeds_.size();
+    for (size_t i = 0; i < feeds_.size(); ++i) order_.push_back(i);
+    return;
+  }
+  if (!settings_.chosen.empty()) {
+    for (size_t i : settings_.chosen)
+      if (i < feeds_.size()) order_.push_back(i);
+    std::sort(order_.begin(), order_.end());
+    order_.erase(std::unique(order_.begin(), order_.end()), order_.end());
     return;
   }
   const int selected = host_.SelectedFeed();
   if (selected < 0 || selected >= static_cast<int>(feeds_.size())) {
     port_.ShowMessage("Please select a feed to search");
-    next_ = end_ = 0;
     stage_ = Stage::Finishing;
     return;
   }
-  next_ = static_cast<size_t>(selected);
-  end_ = next_ + 1;
+  order_.push_back(static_cast<size_t>(selected));
 }
 
 void TScanJob::Submit(size_t index) {
@@ -82,16 +87,17 @@ void TScanJob::Submit(size_t index) {
 }
 
 void TScanJob::StartDueDownloads(size_t from) {
-  for (size_t i = from; i < end_; ++i) {
-    const TFeed& feed = feeds_[i];
-    if (settings_.kind == ScanKind::SelectedFeed || (feed.active && Due(feed))) Submit(i);
+  for (size_t k = from; k < order_.size(); ++k) {
+    const TFeed& feed = feeds_[order_[k]];
+    if (settings_.kind == ScanKind::SelectedFeed || (feed.active && Due(feed))) Submit(order_[k]);
   }
 }
 
 ScanStep TScanJob::Walk() {
   const bool everyFeed = settings_.kind != ScanKind::SelectedFeed;
-  while (next_ < end_) {
-    TFeed& feed = feeds_[next_];
+  while (next_ < order_.size()) {
+    const size_t index = order_[next_];
+    TFeed& feed = feeds_[index];
     if (!turnStarted_) {
       // As between two feeds of a one-at-a-time scan: a Cancel scans no further feed.
       if (scanner_.cancelRequested) break;
@@ -118,15 +124,15 @@ ScanStep TScanJob::Walk() {
         downloadsStarted_ = true;
       }
       // Due only now (the scan went on for a while): fetched on its own.
-      if (tickets_.count(next_) == 0) Submit(next_);
+      if (tickets_.count(index) == 0) Submit(index);
       turnStarted_ = true;
     }
-    if (!pool_->Finished(tickets_[next_])) return ScanStep::Download;
-    ScanTurn(next_);
+    if (!pool_->Finished(tickets_[index])) return ScanStep::Download;
+    ScanTurn(index);
     turnStarted_ = false;
     ++next_;
     // One feed per step, so a Cancel click (or anything else) is seen between two feeds.
-    if (next_ < end_) return ScanStep::Ready;
+    if (next_ < order_.size()) return ScanStep::Ready;
   }
   stage_ = Stage::Finishing;
   return ScanStep::Ready;
@@ -155,7 +161,7 @@ void TScanJob::Release() {
 void TScanJob::Finish() {
   if (settings_.kind == ScanKind::SelectedFeed) {
     // What was found before a cancel is presented all the same.
-    if (end_ > 0) scanner_.PresentResults(scanner_.results);
+    if (!order_.empty()) scanner_.PresentResults(scanner_.results);
     Release();
     return;
   }

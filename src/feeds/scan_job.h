@@ -23,7 +23,7 @@ namespace zibu {
 enum class ScanKind {
   Scheduled,    // the feeds timer: all due active feeds, waiting for an idle user, then the periodic save
   ActiveFeeds,  // "&Search Act.": all due active feeds now
-  SelectedFeed  // "Search Sel.": the selected feed, due or not, active or not
+  SelectedFeed  // "Search Sel.": the selected feed (or those chosen), due or not, active or not
 };
 
 // What the job waits for after a step.
@@ -41,6 +41,8 @@ struct ScanJobSettings {
   int perHost = kDownloadsPerHost;
   TDownloadPool::Fetch fetch;  // null: HttpGetResponse
   std::function<void()> wake;  // called on a worker thread whenever a download ends
+  // For SelectedFeed: the feeds to scan (indices into the list), instead of the view's selection.
+  std::vector<size_t> chosen;
 };
 
 class TScanJob {
@@ -86,8 +88,8 @@ class TScanJob {
   ScanJobSettings settings_;
   std::unique_ptr<TDownloadPool> pool_;
   Stage stage_ = Stage::NotStarted;
-  size_t next_ = 0;
-  size_t end_ = 0;
+  std::vector<size_t> order_;  // the feeds the walk looks at, in list order
+  size_t next_ = 0;            // into order_
   bool turnStarted_ = false;  // the next feed passed its checks and waits for its download
   bool busyLogged_ = false;
   bool downloadsStarted_ = false;

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
+#include "common/home_lock.h"
 #include "support/loopback_server.h"
 #include "support/run_process.h"
 
@@ -87,6 +89,117 @@ TEST_F(ItemsCli, AddressIsDownloadedAndFailuresExitWithOne) {
   EXPECT_EQ(r.exitStatus, 1);
   r = RunProcess(cli_, {"items"});
   EXPECT_EQ(r.exitStatus, 2);
+}
+
+// zibu-cli scan: a home with three feeds, scanned headless as "Search Act." would.
+class ScanCli : public ItemsCli {
+ protected:
+  void SetUp() override {
+    ItemsCli::SetUp();
+    if (IsSkipped()) return;
+    home_ = std::filesystem::temp_directory_path() / ("zibu_scan_cli_" + std::to_string(::getpid()));
+    std::filesystem::remove_all(home_);
+    std::filesystem::create_directories(home_);
+    auto rss = [](const std::string& title, const std::string& link) {
+      return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title><item><title>" + title +
+             "</title><description>d</description><link>" + link + "</link></item></channel></rss>";
+    };
+    server_.ServeBody("/volcano.xml", rss("Volcano erupts", server_.Url("/v/1")), "text/xml");
+    server_.ServeBody("/quiet.xml", rss("Nothing much", server_.Url("/q/1")), "text/xml");
+    server_.ServeBody("/ash.xml", rss("Ash cloud from the volcano", server_.Url("/a/1")), "text/xml");
+    std::ofstream(home_ / "zibu.conf") << "[main]\nfeedCount=3\nshowRelevance=30\n[rss]\n"
+                                       << "feed.0.url=" << server_.Url("/volcano.xml") << "\nfeed.0.keywords=1:volcano\n"
+                                       << "feed.1.url=" << server_.Url("/quiet.xml") << "\nfeed.1.keywords=1:volcano\n"
+                                       << "feed.2.url=" << server_.Url("/ash.xml")
+                                       << "\nfeed.2.keywords=1:volcano\nfeed.2.active=0\n";
+  }
+  void TearDown() override {
+    if (!home_.empty()) std::filesystem::remove_all(home_);
+  }
+  std::string Home() const { return home_.string(); }
+  // Every file of the home with its bytes.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(home_)) {
+      std::ifstream in(e.path(), std::ios::binary);
+      std::stringstream bytes;
+      bytes << in.rdbuf();
+      files[e.path().string()] = bytes.str();
+    }
+    return files;
+  }
+  std::string Line(const std::string& feed, const std::string& title, const std::string& link) {
+    return "{\"feed\": \"" + server_.Url(feed) + "\", \"title\": \"" + title + "\", \"link\": \"" + server_.Url(link) +
+           "\", \"relevance\": 100, \"reason\": \"Keyword match on VOLCANO\"}\n";
+  }
+
+  std::filesystem::path home_;
+  LoopbackServer server_;
+};
+
+TEST_F(ScanCli, DryRunChangesNothingAndARealRunMarksAndSaves) {
+  const auto before = Snapshot();
+  auto r = RunProcess(cli_, {"scan", "--home", Home(), "--dry-run"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, Line("/volcano.xml", "Volcano erupts", "/v/1"));
+  EXPECT_NE(r.err.find("2 feeds scanned, 1 articles taken, 0 downloads failed"), std::string::npos) << r.err;
+  EXPECT_EQ(Snapshot(), before) << "a dry run wrote into the home";
+
+  // The same scan for real, then each way of asking again.
+  const struct {
+    std::vector<std::string> extra;
+    std::string out;
+    std::string summary;
+  } runs[] = {
+      {{}, Line("/volcano.xml", "Volcano erupts", "/v/1"), "2 feeds scanned, 1 articles taken"},
+      {{}, "", "0 feeds scanned, 0 articles taken"},                    // nothing due
+      {{"--all", "--parallel", "1"}, "", "2 feeds scanned, 0 articles taken"},  // shown recently
+      {{"--feed", "3"}, Line("/ash.xml", "Ash cloud from the volcano", "/a/1"), "1 feeds scanned, 1 articles taken"},
+      {{"--feed", "1", "3"}, "", "2 feeds scanned, 0 articles taken"},
+  };
+  for (const auto& run : runs) {
+    std::vector<std::string> args = {"scan", "--home", Home()};
+    args.insert(args.end(), run.extra.begin(), run.extra.end());
+    SCOPED_TRACE(args.size() > 3 ? args[3] : "due feeds");
+    r = RunProcess(cli_, args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, run.out);
+    EXPECT_NE(r.err.find(run.summary), std::string::npos) << r.err;
+  }
+  std::ifstream shown(home_ / "data" / "shownfeedurls.dat");
+  std::stringstream lines;
+  lines << shown.rdbuf();
+  EXPECT_NE(lines.str().find(server_.Url("/v/1") + "="), std::string::npos) << lines.str();
+  EXPECT_NE(lines.str().find(server_.Url("/a/1") + "="), std::string::npos) << lines.str();
+  EXPECT_EQ(server_.RequestCount("/quiet.xml"), 3u);
+}
+
+TEST_F(ScanCli, BadUsageAndAHeldHomeAreRefused) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{"scan"}, 2},
+      {{"scan", "--home", Home(), "--parallel", "0"}, 2},
+      {{"scan", "--home", Home(), "--parallel", "65"}, 2},
+      {{"scan", "--home", Home(), "--feed", "4"}, 2},
+      {{"scan", "--home", Home(), "--feed", "0"}, 2},
+      {{"scan", "--home", Home(), "--all", "--feed", "1"}, 2},
+      {{"scan", "--home", Home() + "/missing"}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const auto r = RunProcess(cli_, c.args);
+    EXPECT_EQ(r.exitStatus, c.status) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  // A running Zibu holds the home: the scan touches nothing.
+  HomeLock held;
+  ASSERT_EQ(held.Acquire(Home() + "/", "zibu"), HomeLock::Result::Acquired);
+  const auto r = RunProcess(cli_, {"scan", "--home", Home()});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_FALSE(r.err.empty());
+  EXPECT_EQ(server_.RequestCount("/volcano.xml"), 0u);
 }
 
 }  // namespace
