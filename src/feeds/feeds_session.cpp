@@ -309,11 +309,13 @@ TScanJob* FeedsSession::StartScan(ScanKind kind, std::function<void()> wake, std
   ScanJobSettings settings;
   settings.kind = kind;
   settings.scan = ScanSettings();
-  settings.maxParallel = ParallelDownloads();
+  // The learning run fetches its one feed; the others go as wide as allowed.
+  settings.maxParallel = kind == ScanKind::Learning ? 1 : ParallelDownloads();
   settings.fetch = fetch_;
   settings.wake = std::move(wake);
   settings.chosen = std::move(chosen);
   job_ = std::make_unique<TScanJob>(feeds_, *scanner_, *host_, Port(), *sessionClock_, std::move(settings));
+  job_->SetShownUrls(&shownUrls_);
   return job_.get();
 }
 

@@ -822,7 +822,7 @@ void TfrmFeeds::btnResetClick() {
 }
 
 void TfrmFeeds::btnLearnClick() {
-  session_.Scanner().LearnClick();
+  StartScan(ScanKind::Learning);
 }
 
 void TfrmFeeds::btnCheckRelClick() {

@@ -8,6 +8,7 @@
 #include "common/errors.h"
 #include "common/global_settings.h"
 #include "common/text.h"
+#include "feeds/learning_run.h"
 
 namespace zibu {
 
@@ -51,7 +52,58 @@ int64_t TScanJob::IdleRecheckMs() const {
   return std::clamp(left, kIdleRecheckMinMs, kIdleRecheckMaxMs);
 }
 
+TFeed& TScanJob::FeedAt(size_t index) {
+  return settings_.kind == ScanKind::Learning ? learningCopy_ : feeds_[index];
+}
+
+void TScanJob::RestoreMemory() {
+  if (!setAside_ || !shownUrls_) return;
+  shownUrls_->Clear();
+  shownUrls_->AddAll(*setAside_);
+  setAside_.reset();
+}
+
+void TScanJob::BeginLearning() {
+  scanner_.cancelRequested = false;
+  host_.StopTimer();
+  stage_ = Stage::Walking;
+  const int selected = host_.SelectedFeed();
+  if (selected < 0 || selected >= static_cast<int>(feeds_.size())) {
+    port_.ShowMessage("Please select a feed to use for learning");
+    stage_ = Stage::Finishing;
+    return;
+  }
+  if (host_.Settings().firstTime) port_.ShowMessage(kLearningIntro);
+  scanner_.isLearning = true;
+  if (shownUrls_) {
+    setAside_ = std::make_unique<TCompMap>();
+    setAside_->AddAll(*shownUrls_);
+    shownUrls_->Clear();
+  }
+  // A copy: the feed in the list keeps its own rules and its time of last refresh.
+  learningCopy_ = feeds_[selected];
+  learningCopy_.keywords = LearningRules();
+  scanner_.results.clear();
+  order_.push_back(static_cast<size_t>(selected));
+}
+
+void TScanJob::FinishLearning() {
+  if (!order_.empty()) {
+    scanner_.PresentResults(scanner_.results);
+    scanner_.results.clear();
+    RestoreMemory();
+    host_.SaveFeedConfig();
+    host_.SaveData();
+    port_.ShowMessage(kLearningFinished);
+  }
+  Release();
+}
+
 void TScanJob::Begin() {
+  if (settings_.kind == ScanKind::Learning) {
+    BeginLearning();
+    return;
+  }
   if (settings_.kind == ScanKind::Scheduled) host_.HideCommonIntervals();
   host_.StopTimer();
   scanner_.cancelRequested = false;
@@ -83,21 +135,21 @@ void TScanJob::Begin() {
 void TScanJob::Submit(size_t index) {
   const int ticket = nextTicket_++;
   tickets_[index] = ticket;
-  pool_->Submit(ticket, feeds_[index].url, FeedDownloadOptions(feeds_[index], settings_.scan));
+  pool_->Submit(ticket, FeedAt(index).url, FeedDownloadOptions(FeedAt(index), settings_.scan));
 }
 
 void TScanJob::StartDueDownloads(size_t from) {
   for (size_t k = from; k < order_.size(); ++k) {
-    const TFeed& feed = feeds_[order_[k]];
-    if (settings_.kind == ScanKind::SelectedFeed || (feed.active && Due(feed))) Submit(order_[k]);
+    const TFeed& feed = FeedAt(order_[k]);
+    if (settings_.kind >= ScanKind::SelectedFeed || (feed.active && Due(feed))) Submit(order_[k]);
   }
 }
 
 ScanStep TScanJob::Walk() {
-  const bool everyFeed = settings_.kind != ScanKind::SelectedFeed;
+  const bool everyFeed = settings_.kind == ScanKind::Scheduled || settings_.kind == ScanKind::ActiveFeeds;
   while (next_ < order_.size()) {
     const size_t index = order_[next_];
-    TFeed& feed = feeds_[index];
+    TFeed& feed = FeedAt(index);
     if (!turnStarted_) {
       // As between two feeds of a one-at-a-time scan: a Cancel scans no further feed.
       if (scanner_.cancelRequested) break;
@@ -147,18 +199,29 @@ void TScanJob::ScanTurn(size_t index) {
     if (download.error) std::rethrow_exception(download.error);
     return std::move(download.response);
   };
-  ScanFeed(feeds_[index], scanner_.results, scan, port_);
+  ScanFeed(FeedAt(index), scanner_.results, scan, port_);
 }
 
 void TScanJob::Release() {
   if (released_) return;
   released_ = true;
   scanner_.results.clear();
-  host_.EnableControls(true);
+  if (settings_.kind == ScanKind::Learning) {
+    // Whatever ended the run, the memory is as it was before it: articles seen only while
+    // learning can still be shown by later scans.
+    RestoreMemory();
+    scanner_.isLearning = false;
+  } else {
+    host_.EnableControls(true);
+  }
   host_.StartTimer();
 }
 
 void TScanJob::Finish() {
+  if (settings_.kind == ScanKind::Learning) {
+    FinishLearning();
+    return;
+  }
   if (settings_.kind == ScanKind::SelectedFeed) {
     // What was found before a cancel is presented all the same.
     if (!order_.empty()) scanner_.PresentResults(scanner_.results);

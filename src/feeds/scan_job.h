@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/compmap.h"
 #include "common/ports.h"
 #include "feeds/download_pool.h"
 #include "feeds/feed.h"
@@ -23,7 +24,8 @@ namespace zibu {
 enum class ScanKind {
   Scheduled,    // the feeds timer: all due active feeds, waiting for an idle user, then the periodic save
   ActiveFeeds,  // "&Search Act.": all due active feeds now
-  SelectedFeed  // "Search Sel.": the selected feed (or those chosen), due or not, active or not
+  SelectedFeed,  // "Search Sel.": the selected feed (or those chosen), due or not, active or not
+  Learning       // "&Learn": the selected feed with the learning rules, the shown memory set aside
 };
 
 // What the job waits for after a step.
@@ -49,6 +51,8 @@ class TScanJob {
  public:
   TScanJob(std::vector<TFeed>& feeds, TFeedScanner& scanner, ScanHost& host, UserPort& port, const Clock& clock,
            ScanJobSettings settings);
+  // The learning run also needs the shown-article memory, set aside while it runs.
+  void SetShownUrls(TCompMap* shownUrls) { shownUrls_ = shownUrls; }
   ~TScanJob();
   TScanJob(const TScanJob&) = delete;
   TScanJob& operator=(const TScanJob&) = delete;
@@ -75,6 +79,11 @@ class TScanJob {
   void Submit(size_t index);
   void ScanTurn(size_t index);
   bool Due(const TFeed& feed) const;
+  // The feed at `index`: the learning run's copy stands in for the list's feed.
+  TFeed& FeedAt(size_t index);
+  void BeginLearning();
+  void FinishLearning();
+  void RestoreMemory();
   bool UserBusy() const;
   void Finish();
   // Unlocks the controls and starts the timer again (also after an error).
@@ -95,6 +104,10 @@ class TScanJob {
   bool downloadsStarted_ = false;
   bool released_ = false;
   std::map<size_t, int> tickets_;  // feed index -> pool ticket
+  // The learning run: a copy of the feed with the learning rules, and the memory set aside.
+  TFeed learningCopy_;
+  std::unique_ptr<TCompMap> setAside_;
+  TCompMap* shownUrls_ = nullptr;
   int nextTicket_ = 1;
 };
 

@@ -344,5 +344,55 @@ TEST_F(ScanJobLoopbackTest, IdleGateHoldsDownloadsAndThenEachFeedsTriage) {
   EXPECT_TRUE(port.Logged("Finished searching active feeds"));
 }
 
+// The learning run as a job does what the one-at-a-time run does: the same lines, the same
+// articles offered for rating, the same words learned, the memory set aside and given back.
+TEST_F(ScanJobLoopbackTest, LearningRunAsAJobEqualsTheOneAtATimeRun) {
+  host.selected = 0;
+  shownUrls.Add(server.Url("/n/1"), clock.now);
+  user.answers = {{10, false}, {-8, false}};
+  scanner.LearnClick();
+  const int referenceSaves = host.dataSaves;
+  const int football = engine.WordWeights().Get("FOOTBALL");
+  ASSERT_GT(football, 0);
+  const Outcome reference = Take();
+  ASSERT_EQ(reference.shown.size(), 2u);
+
+  const struct {
+    int selected;
+    size_t lines;  // 0: as the reference
+  } runs[] = {{0, 0}, {-1, 0}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.selected);
+    LearningEngine fresh{port};
+    EngineLearner freshLearner{fresh};
+    TFeedScanner learning{feeds, shownUrls, freshLearner, port, clock, host, user};
+    host.scanner = &learning;
+    host.selected = run.selected;
+    host.dataSaves = 0;
+    shownUrls.Add(server.Url("/n/1"), clock.now);
+    user.answers = {{10, false}, {-8, false}};
+    TScanJob job(feeds, learning, host, port, clock, JobSettings(ScanKind::Learning, 8));
+    job.SetShownUrls(&shownUrls);
+    job.RunToEnd();
+    EXPECT_FALSE(learning.isLearning);
+    EXPECT_TRUE(host.timerRunning);
+    const Outcome outcome = Take();
+    if (run.selected < 0) {
+      EXPECT_EQ(port.messages.back(), "Please select a feed to use for learning");
+      EXPECT_TRUE(outcome.shown.empty());
+      EXPECT_EQ(outcome.remembered, std::vector<std::string>{server.Url("/n/1")});
+      EXPECT_EQ(host.dataSaves, 0);
+      continue;
+    }
+    EXPECT_EQ(outcome.lines, reference.lines);
+    EXPECT_EQ(outcome.shown, reference.shown);
+    EXPECT_EQ(outcome.remembered, reference.remembered);
+    EXPECT_EQ(outcome.lastRefresh, reference.lastRefresh) << "the list's feed keeps its time";
+    EXPECT_EQ(fresh.WordWeights().Get("FOOTBALL"), football);
+    EXPECT_EQ(host.dataSaves, referenceSaves);
+  }
+  host.scanner = &scanner;
+}
+
 }  // namespace
 }  // namespace zibu::test

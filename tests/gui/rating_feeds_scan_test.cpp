@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "app/platform.h"
 #include "common/compmap.h"
@@ -268,6 +269,59 @@ TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
   EXPECT_FALSE(Ui(window_).btnCancel->isEnabled());
 }
 
+// The window never waits on a download: with slow servers (several at once in a scan, one in a
+// learning run) a 20 ms probe timer sees no gap over 100 ms, and the job ends on its own.
+TEST_F(FeedsScanTest, SlowServersLeaveNoGapInTheWindowsEvents) {
+  test::LoopbackServer more[3];
+  for (int i = 0; i < 12; ++i) {
+    test::LoopbackServer& s = i % 4 == 0 ? server_ : more[i % 4 - 1];
+    const std::string path = "/slow" + std::to_string(i) + ".xml";
+    s.ServeDelayed(path, 150 + 40 * (i % 5),
+                   Rss({{"Slow story " + std::to_string(i), "Nothing", s.Url("/slow/" + std::to_string(i))}}),
+                   "text/xml");
+    Ui(window_).txtAddFeedURL->setText(ToQ(s.Url(path)));
+    Ui(window_).btnAddFeed->click();
+  }
+  server_.ServeDelayed("/learnslow.xml", 600, "<rss/>", "text/xml");
+  Ui(window_).txtAddFeedURL->setText(ToQ(server_.Url("/learnslow.xml")));
+  Ui(window_).btnAddFeed->click();
+  const int learnRow = Ui(window_).lbFeeds->count() - 1;
+
+  const struct {
+    const char* name;
+    std::function<void()> start;
+    int atLeastMs;
+  } runs[] = {
+      {"Search Act.", [&] { Ui(window_).btnSearchAllFeeds->click(); }, 150 * 3},
+      {"Learn", [&] {
+         Ui(window_).lbFeeds->setCurrentRow(learnRow);
+         Ui(window_).btnLearn->click();
+       }, 600},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.name);
+    QElapsedTimer clock;
+    int64_t lastTick = -1, longestGap = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      const int64_t now = clock.elapsed();
+      if (lastTick >= 0) longestGap = std::max(longestGap, now - lastTick);
+      lastTick = now;
+    });
+    clock.start();
+    probe.start(20);
+    run.start();
+    EXPECT_TRUE(window_->ScanRunning()) << "the click returned before the downloads ended";
+    WaitForScan();
+    const int64_t took = clock.elapsed();
+    probe.stop();
+    EXPECT_GE(took, run.atLeastMs);
+    EXPECT_LT(longestGap, 100) << "the window did not answer for that long";
+  }
+  EXPECT_TRUE(StatusHas("Finished scanning feed " + more[2].Url("/slow11.xml")));
+  EXPECT_EQ(messages_.back().rfind("Learning finished for this feed.", 0), 0u);
+}
+
 // Every rating window offers "Why?" beside the reason; it opens over the window without
 // blocking it and says why the article was shown: the learning run, the rule line that matched,
 // or its relevance, with the words the user rated up first.
@@ -275,7 +329,7 @@ TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
   askWhy_ = true;
   Ui(window_).lbFeeds->setCurrentRow(0);
   ratings_ = {10, -8};
-  Ui(window_).btnLearn->click();
+  Click(Ui(window_).btnLearn);
   EXPECT_EQ(shownReasons_, (std::vector<std::string>{"Learning", "Learning"}));
   EXPECT_EQ(shownTitles_, (std::vector<std::string>{"Football cup final tonight", "Stock market report"}));
   EXPECT_TRUE(Shown().empty());
@@ -315,7 +369,7 @@ TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
 TEST_F(FeedsScanTest, ForgettingAWordRatedUpLowersTheNextScoreOfItsArticle) {
   Ui(window_).lbFeeds->setCurrentRow(0);
   ratings_ = {10, -8};
-  Ui(window_).btnLearn->click();
+  Click(Ui(window_).btnLearn);
   ASSERT_EQ(session_->Engine().GetRelevance("Football cup final tonight Both football teams are ready"), 22);
   Ui(window_).btnLearnedWords->click();
   TfrmLearnedWords* words = window_->LearnedWordsWindow();
