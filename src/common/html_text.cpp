@@ -4,7 +4,10 @@
 // the repeated search would give. The subtle part is that a deletion or a decoded byte can join
 // what was before it with what follows into a new match ("<scr" + "<script>..</script>" + "ipt>",
 // "&#38;" + "#65;"): each pass checks that junction explicitly.
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <iterator>
 
 #include "common/numbers.h"
 #include "common/text.h"
@@ -135,8 +138,21 @@ std::string RemoveBlocks(std::string_view text, std::string_view open, std::stri
   return out;
 }
 
-// Deletes every tag; a "<" with no ">" after it cuts the text there. Deleting a tag can join
-// nothing into a new "<", so no junction check is needed.
+// Elements that break the line or stand as a block of their own, sorted. Whatever else is
+// marked up (links, emphasis, spans, images) sits inside a line of text.
+constexpr std::string_view kBlockElements[] = {
+    "address", "article",  "aside",  "blockquote", "body",   "br",       "caption",  "center",
+    "dd",      "details",  "dialog", "dir",        "div",    "dl",       "dt",       "fieldset",
+    "figcaption", "figure", "footer", "form",     "frame",  "frameset", "h1",       "h2",
+    "h3",      "h4",       "h5",     "h6",         "head",   "header",   "hgroup",   "hr",
+    "html",    "iframe",   "legend", "li",         "main",   "menu",     "nav",      "noscript",
+    "ol",      "optgroup", "option", "p",          "pre",    "section",  "summary",  "table",
+    "tbody",   "td",       "tfoot",  "th",         "thead",  "title",    "tr",       "ul"};
+
+// Deletes every tag; a "<" with no ">" after it cuts the text there. A block element's tag
+// leaves a blank where the text had none, so that "<li>Home</li><li>News</li>" does not read
+// as the one word "HomeNews"; inline tags (<b>, <a>, <span>) go without a trace, as "un<b>til</b>"
+// is one word. Neither a deletion nor the blank can form a new "<", so no junction check is needed.
 std::string RemoveTags(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -150,6 +166,7 @@ std::string RemoveTags(std::string_view text) {
     out.append(text.data() + i, s - i);
     const size_t e = Find(text, '>', s);
     if (e == std::string_view::npos) break;
+    if (!out.empty() && out.back() != ' ' && IsBlockTag(text.substr(s + 1, e - s - 1))) out.push_back(' ');
     i = e + 1;
   }
   return out;
@@ -261,6 +278,20 @@ std::string DecodeNamed(std::string_view text) {
 }
 
 }  // namespace
+
+bool IsBlockTag(std::string_view tag) {
+  if (!tag.empty() && tag.front() == '/') tag.remove_prefix(1);
+  size_t n = 0;
+  char name[16];
+  while (n < tag.size() && std::isalnum(static_cast<unsigned char>(tag[n]))) {
+    if (n == sizeof name) return false;
+    name[n] = LowerAscii(tag[n]);
+    ++n;
+  }
+  // The name ends the tag or is followed by attributes or the "/" of a self-closing tag.
+  if (n == 0 || (n < tag.size() && tag[n] != '/' && static_cast<unsigned char>(tag[n]) > ' ')) return false;
+  return std::binary_search(std::begin(kBlockElements), std::end(kBlockElements), std::string_view(name, n));
+}
 
 std::string HtmlToText(std::string_view html) {
   std::string t = BalanceEnds(html);

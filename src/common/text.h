@@ -9,9 +9,14 @@ namespace zibu {
 
 // One line of plain text from an HTML fragment: line breaks become blanks, scripts, style
 // sheets and tags go, numeric and a fixed set of named references are decoded. Blanks are
-// neither collapsed nor trimmed. Raises ConversionError when a numeric reference ("&#...;")
-// does not hold an integer; there is no partial result.
+// neither collapsed nor trimmed. A block element's tag (<p class=x>, </div>, <br/>, <li>, ...)
+// becomes a blank unless the text before it is empty or ends in one; other tags vanish. Raises
+// ConversionError when a numeric reference ("&#...;") does not hold an integer; there is no
+// partial result.
 std::string HtmlToText(std::string_view html);
+// Whether a tag, given by what stands between its "<" and ">" ("/LI", "div class=x", "br/"),
+// opens or closes an element that starts a new block of text in a browser.
+bool IsBlockTag(std::string_view tag);
 
 // The words of a text, in text order with repetitions: HTML stripped, upper-cased, "'S" and
 // apostrophes dropped, only the letters A to Z kept, words shorter than minWordLength or longer

@@ -9,8 +9,8 @@ TEST(HtmlToText, BreaksParagraphsScriptsAndReferences) {
   EXPECT_EQ(HtmlToText("test<br><p><script language=javascript>function x():</script>end&quot;"),
             "test  end\"");
   EXPECT_EQ(HtmlToText("a<BR>b<P>c<Br>d"), "a b c d");
-  // Only the bare spellings are breaks; others are ordinary tags and leave nothing.
-  EXPECT_EQ(HtmlToText("a<br/>b<p class=x>c<br >d"), "abcd");
+  // Other spellings are block tags: one blank where the text had none.
+  EXPECT_EQ(HtmlToText("a<br/>b<p class=x>c<br >d"), "a b c d");
   EXPECT_EQ(HtmlToText("l1\r\nl2\tl3"), "l1  l2 l3");
 }
 
@@ -99,4 +99,65 @@ TEST(HtmlToText, PlainTextIsUnchangedButForLineBreaks) {
   EXPECT_EQ(HtmlToText(plain), plain);
   EXPECT_EQ(HtmlToText(""), "");
   EXPECT_EQ(HtmlToText(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+// A block element's tag separates the words on either side of it; the blank goes only where
+// the text has none already.
+TEST(HtmlToText, BlockBoundariesLeaveABlank) {
+  const struct {
+    const char* html;
+    const char* text;
+  } cases[] = {
+      {"<ul><li>Home</li><li>All stories</li><li>About us</li></ul>", "Home All stories About us "},
+      {"turns to handhelds</h1><nav><a href=/>Home</a></nav>", "turns to handhelds Home "},
+      {"<div>one</div><div>two</div>", "one two "},
+      {"<DIV CLASS=x>one</Div>two", "one two"},
+      {"<p class=lead>First.</p><p>Second.</p>", "First.  Second. "},  // "<p>" itself is a blank already
+      {"a</p>b</P>c", "a b c"},
+      {"a<br/>b<BR />c<hr>d<hr/>e", "a b c d e"},
+      {"<table><tr><th>Name</th><th>Age</th></tr><tr><td>Ann</td><td>9</td></tr></table>",
+       "Name Age Ann 9 "},
+      {"<h1>T</h1><h2>U</h2><h3>V</h3><h4>W</h4><h5>X</h5><h6>Y</h6>", "T U V W X Y "},
+      {"<header>h</header><section>s</section><article>a</article><footer>f</footer><aside>x</aside>",
+       "h s a f x "},
+      {"<dl><dt>term</dt><dd>meaning</dd></dl><blockquote>q</blockquote><pre>p</pre>", "term meaning q p "},
+      {"<title>Page</title></head><body>Text", "Page Text"},
+      // No blank at the start, none doubled: the text already had one there.
+      {"<div><div><p class=a>deep</p></div></div>", "deep "},
+      {"end </div> of <li> it", "end  of  it"},
+      {"word\n</li>\n<li>word", "word  word"},
+      // Where the blank stands decides a reference across the boundary.
+      {"&amp;</div>copy;", "& copy;"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HtmlToText(c.html), c.text) << c.html;
+}
+
+// Inline markup and everything else that is not a block element leaves no trace, as before.
+TEST(HtmlToText, InlineMarkupJoinsAsBefore) {
+  const struct {
+    const char* html;
+    const char* text;
+  } cases[] = {
+      {"un<b>break</b>able", "unbreakable"},
+      {"<a href=\"/x\">link</a><span class=y>text</span><i>it</i><em>em</em><strong>s</strong>",
+       "linktextitems"},
+      {"a<img src=x.png>b<sup>2</sup><sub>i</sub><code>c</code><font size=2>f</font>", "ab2icf"},
+      {"x<!-- div -->y", "xy"},
+      {"pre<divider>post<pa>q<lid>r<h7>s<trx>t", "prepostqrst"},  // names that only begin like block ones
+      {"a<!DOCTYPE html>b<?xml version=\"1.0\"?>c", "abc"},
+      {"a<script>document.write('<div>')</script>b<style>div{}</style>c", "abc"},
+      {"<b>bold</b> <i>italic</i>", "bold italic"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HtmlToText(c.html), c.text) << c.html;
+}
+
+TEST(HtmlToText, WhichTagsAreBlockTags) {
+  for (const char* tag : {"p", "P", "/p", "p class=x", "br/", "br /", "BR", "div", "/DIV", "li", "ul", "ol",
+                          "h1", "H6", "td", "th", "tr", "table", "section", "article", "nav", "header",
+                          "footer", "blockquote", "hr/", "title", "option", "dd", "dt", "main"})
+    EXPECT_TRUE(IsBlockTag(tag)) << tag;
+  for (const char* tag : {"", "/", "b", "/b", "a href=x", "span", "img src=y", "h7", "h", "pa", "divx",
+                          "!-- div --", "!DOCTYPE html", "?xml", "p:x", "li=1", " p", "//p", "script",
+                          "abbreviationsthatarelong"})
+    EXPECT_FALSE(IsBlockTag(tag)) << tag;
 }

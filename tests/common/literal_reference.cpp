@@ -58,7 +58,7 @@ std::string StringReplaceAll(std::string_view text, std::string_view pattern, st
   return out;
 }
 
-std::string HtmlToText(std::string_view html) {
+std::string HtmlToText(std::string_view html, bool blockBlanks) {
   std::string s(html);
   // 1. Balance a cut-off tag at the ends.
   const size_t a = PosEx("<", s, 1, false), b = PosEx(">", s, 1, false);
@@ -82,7 +82,8 @@ std::string HtmlToText(std::string_view html) {
       s.erase(st - 1);
       break;
     }
-    s.erase(st - 1, e - st + 1);
+    const bool blank = blockBlanks && st > 1 && s[st - 2] != ' ' && IsBlockTag(s.substr(st, e - st - 1));
+    s.replace(st - 1, e - st + 1, blank ? " " : "");
   }
   // 6. Numeric references.
   for (;;) {

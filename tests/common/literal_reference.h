@@ -14,7 +14,9 @@ namespace zibu::literal {
 std::string StringReplaceAll(std::string_view text, std::string_view pattern, std::string_view replacement,
                              bool ignoreCase);
 
-std::string HtmlToText(std::string_view html);
+// With blockBlanks false, a block element's tag vanishes like any other, as it did before block
+// boundaries left a blank: the differential check of what that change did to real pages.
+std::string HtmlToText(std::string_view html, bool blockBlanks = true);
 std::string CollapseSpaces(std::string_view text);
 std::vector<std::string> GetWordList(std::string_view text, int minWordLength, int maxWordLength,
                                      const std::vector<std::string>& commonWords);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cctype>
 #include <fstream>
+#include <iostream>
 #include <random>
 #include <sstream>
 
@@ -46,6 +48,12 @@ const std::vector<std::string> kHtmlPieces = {"<",
                                               "p>",
                                               "br>",
                                               "<br/>",
+                                              "</p>",
+                                              "<DIV class=a>",
+                                              "</li>",
+                                              "<td>",
+                                              "<h2>",
+                                              "<span>",
                                               "<a href=\"x\">",
                                               "<script",
                                               "<SCRIPT>",
@@ -233,6 +241,44 @@ TEST(HtmlToTextAgainstReference, SavedPages) {
     ++pages;
   }
   EXPECT_GE(pages, 3);
+}
+
+// What leaving a blank at block boundaries did to saved pages: the text of before, with blanks
+// put in and nothing else, and put in where words had been glued together.
+TEST(HtmlToTextAgainstReference, BlockBlanksAreAllThatChangesOnSavedPages) {
+  int pages = 0, gluedBefore = 0, gluedAfter = 0;
+  for (const char* folder : {"pages", "monitor"}) {
+    for (const auto& entry : fs::directory_iterator(fs::path(ZIBU_TEST_DATA_DIR) / folder)) {
+      const std::string html = ReadFile(entry.path());
+      SCOPED_TRACE(entry.path().filename().string());
+      const std::string before = literal::HtmlToText(html, false), after = HtmlToText(html);
+      size_t b = 0, inserted = 0;
+      for (size_t a = 0; a < after.size(); ++a) {
+        if (b < before.size() && after[a] == before[b]) {
+          ++b;
+        } else {
+          ASSERT_EQ(after[a], ' ') << "at byte " << a << " of the new text: " << after.substr(a, 40);
+          ++inserted;
+        }
+      }
+      EXPECT_EQ(b, before.size()) << "the new text lost the old one's tail: " << before.substr(b, 40);
+      EXPECT_GT(inserted, 0u);
+      // A word run into the next one: a lower-case letter straight before an upper-case one, as in
+      // "handheldsHome".
+      auto glued = [](const std::string& t) {
+        int n = 0;
+        for (size_t i = 1; i < t.size(); ++i)
+          n += std::islower(static_cast<unsigned char>(t[i - 1])) && std::isupper(static_cast<unsigned char>(t[i]));
+        return n;
+      };
+      gluedBefore += glued(before);
+      gluedAfter += glued(after);
+      ++pages;
+    }
+  }
+  EXPECT_GE(pages, 6);
+  EXPECT_LT(gluedAfter, gluedBefore);
+  std::cout << pages << " saved pages: " << gluedBefore << " lower-upper joins before, " << gluedAfter << " after\n";
 }
 
 TEST(CollapseSpacesAgainstReference, GeneratedText) {
