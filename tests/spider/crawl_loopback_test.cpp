@@ -107,7 +107,7 @@ TEST_F(LoopbackCrawl, ListsThePagesTheLearnedDataLikesBestFirst) {
   EXPECT_EQ(std::find(urls.begin(), urls.end(), Url("/")), urls.end());
   for (const auto& p : spider.foundPages())
     if (p.url == Url("/jordan.html")) {
-      EXPECT_EQ(p.text, "Jordan and Abdullah- King Abdullah of Jordan Jordan news." + std::string(60, '.') +
+      EXPECT_EQ(p.text, "Jordan and Abdullah- King Abdullah of Jordan Jordan news. " + std::string(60, '.') +
                             "More Jordan" + std::string(60, '.'));
       EXPECT_EQ(p.relevance, engine.GetRelevance(HtmlToText(jordanPage)));
     }
