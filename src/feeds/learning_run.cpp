@@ -7,6 +7,7 @@
 #include "common/global_settings.h"
 #include "common/text.h"
 #include "feeds/scheduler.h"
+#include "feeds/shown_memory.h"
 #include "learning/engine.h"
 
 namespace zibu {
@@ -41,8 +42,8 @@ void TFeedScanner::LearnClick() {
   bool memorySetAside = false;
   auto restoreMemory = [&] {
     if (!memorySetAside) return;
-    shownUrls_.Clear();
-    shownUrls_.AddAll(setAside);
+    RestoreAfterLearning(shownUrls_, setAside, ratedWhileLearning);
+    ratedWhileLearning.Clear();
     memorySetAside = false;
   };
   try {
@@ -54,6 +55,7 @@ void TFeedScanner::LearnClick() {
       isLearning = true;
       setAside.AddAll(shownUrls_);
       shownUrls_.Clear();
+      ratedWhileLearning.Clear();
       memorySetAside = true;
       // A copy: the feed in the list keeps its own rules and its time of last refresh.
       TFeed copy = feeds_[selected];
@@ -73,8 +75,8 @@ void TFeedScanner::LearnClick() {
       port_.ShowMessage(kLearningFinished);
     }
   } catch (const std::exception& e) {
-    // Whatever ended the run, the memory is as it was before it: articles seen only while
-    // learning can still be shown by later scans.
+    // Whatever ended the run, the memory is as it was before it but for the articles rated so
+    // far: articles seen only while learning can still be shown by later scans.
     restoreMemory();
     port_.Log(ErrorText(e));
   }

@@ -56,7 +56,7 @@ void TFeedScanner::PresentOneByOne(Items& items) {
         {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule, isLearning});
     learner_.LearnFromRating(answer.rating, item.Title + " " + item.Description);
     if (answer.rating != 0) ++rated;
-    MarkShown(item.Link);
+    MarkPresented(item.Link, answer.rating);
     if (answer.enough) {
       // No feed is due again before its full interval; the rest stays unseen and unmarked.
       enough = true;
@@ -75,7 +75,7 @@ void TFeedScanner::PresentAsTable(Items& items) {
   port_.Log("Updating relevance tables");
   for (const TItem& item : items) {
     learner_.LearnFromRating(item.Rating, item.Title + " " + item.Description);
-    MarkShown(item.Link);
+    MarkPresented(item.Link, item.Rating);
     port_.ProcessMessagesPaced();
   }
   port_.Log("Finished updating relevance tables");

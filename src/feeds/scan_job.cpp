@@ -9,6 +9,7 @@
 #include "common/global_settings.h"
 #include "common/text.h"
 #include "feeds/learning_run.h"
+#include "feeds/shown_memory.h"
 
 namespace zibu {
 
@@ -58,8 +59,8 @@ TFeed& TScanJob::FeedAt(size_t index) {
 
 void TScanJob::RestoreMemory() {
   if (!setAside_ || !shownUrls_) return;
-  shownUrls_->Clear();
-  shownUrls_->AddAll(*setAside_);
+  RestoreAfterLearning(*shownUrls_, *setAside_, scanner_.ratedWhileLearning);
+  scanner_.ratedWhileLearning.Clear();
   setAside_.reset();
 }
 
@@ -79,6 +80,7 @@ void TScanJob::BeginLearning() {
     setAside_ = std::make_unique<TCompMap>();
     setAside_->AddAll(*shownUrls_);
     shownUrls_->Clear();
+    scanner_.ratedWhileLearning.Clear();
   }
   // A copy: the feed in the list keeps its own rules and its time of last refresh.
   learningCopy_ = feeds_[selected];
@@ -207,8 +209,8 @@ void TScanJob::Release() {
   released_ = true;
   scanner_.results.clear();
   if (settings_.kind == ScanKind::Learning) {
-    // Whatever ended the run, the memory is as it was before it: articles seen only while
-    // learning can still be shown by later scans.
+    // Whatever ended the run, the memory is as it was before it but for the articles rated so
+    // far: articles seen only while learning can still be shown by later scans.
     RestoreMemory();
     scanner_.isLearning = false;
   } else {

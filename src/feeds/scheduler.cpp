@@ -43,6 +43,12 @@ void TFeedScanner::MarkShown(const std::string& link) {
   zibu::MarkShown(shownUrls_, link, clock_.NowMs());
 }
 
+void TFeedScanner::MarkPresented(const std::string& link, int rating) {
+  const int64_t now = clock_.NowMs();
+  zibu::MarkShown(shownUrls_, link, now);
+  if (isLearning && rating != 0) ratedWhileLearning.Add(link, now);
+}
+
 bool TFeedScanner::UserLeftAlone() const {
   return clock_.NowMs() - lastUserActivity >= kActivityHoldMs;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/compmap.h"
 #include "common/ports.h"
 #include "feeds/feed.h"
 #include "feeds/triage.h"
@@ -67,6 +68,9 @@ class TFeedScanner {
   void TriageItem(const TFeed& feed, TItem& item, Items& into);
   bool WasShownRecently(const std::string& link);
   void MarkShown(const std::string& link);
+  // The articles rated during the learning run in progress, with the time each was shown: they
+  // stay remembered as shown when the run gives the memory back.
+  TCompMap ratedWhileLearning;
 
   // ---- scheduling ----
   // One tick of the feeds timer.
@@ -87,6 +91,8 @@ class TFeedScanner {
  private:
   void PresentOneByOne(Items& items);
   void PresentAsTable(Items& items);
+  // The presented article goes into the memory; rated while learning, also into ratedWhileLearning.
+  void MarkPresented(const std::string& link, int rating);
 
   std::vector<TFeed>& feeds_;
   TCompMap& shownUrls_;

@@ -49,7 +49,10 @@ TEST_F(LearningRunTest, ShowsEveryArticleWithAVowelEvenIfShownBeforeAndRestoresT
   ASSERT_EQ(bench.learner.learned.size(), 3u);
   EXPECT_EQ(bench.learner.learned[0], std::make_pair(6, std::string("Storm over the city ")));
 
-  EXPECT_EQ(Memory(), before);
+  // The memory of before, and the three articles just rated.
+  auto after = before;
+  for (const char* link : {"http://a/1", "http://a/2", "http://a/4"}) after.emplace_back(link, kT0 + 10);
+  EXPECT_EQ(Memory(), after);
   EXPECT_EQ(bench.feeds[0].keywords, std::vector<std::string>{"1:nuclear"});
   EXPECT_EQ(bench.feeds[0].lastRefresh, kT0 - kMinute);
   ASSERT_EQ(bench.host.scannedKeywordsFirst.size(), 1u);
@@ -118,7 +121,11 @@ TEST_F(LearningRunTest, AsATableEveryArticleIsRatedAndTheMemoryIsStillRestored) 
   bench.scanner.LearnClick();
   EXPECT_EQ(bench.host.tablesShown, 1);
   EXPECT_EQ(bench.host.tableTitles.size(), 3u);
-  EXPECT_EQ(Memory(), before);
+  // The unrated middle row is not remembered.
+  auto after = before;
+  after.emplace_back("http://a/1", kT0);
+  after.emplace_back("http://a/4", kT0);
+  EXPECT_EQ(Memory(), after);
 }
 
 TEST_F(LearningRunTest, EnoughForNowEndsTheRunNormally) {
@@ -129,7 +136,73 @@ TEST_F(LearningRunTest, EnoughForNowEndsTheRunNormally) {
   EXPECT_EQ(bench.feeds[0].lastRefresh, kT0 + 99);
   EXPECT_EQ(bench.feeds[1].lastRefresh, kT0 + 99);
   EXPECT_EQ(bench.host.dataSaves, 1);
-  EXPECT_EQ(bench.shownUrls.Count(), 3);
+  EXPECT_EQ(bench.shownUrls.Count(), 4);  // the three of before and the one rated
+}
+
+// What the memory holds after a learning run: what it held before, and every article the user
+// rated in the run, with the time it was shown; an article shown but left unrated is forgotten.
+// Rated before an error ended the run counts as rated.
+TEST_F(LearningRunTest, RatedArticlesStayRememberedAfterTheRun) {
+  const struct {
+    const char* name;
+    int format;                             // 0 one by one, 1 as a table
+    std::vector<PageFoundResult> answers;   // one by one
+    std::vector<int> tableRatings;          // as a table
+    int failAtShow;                         // 0: no failure; n: the n-th article's window fails, unanswered
+    std::vector<std::string> remembered;    // added to the memory of before, in this order
+  } cases[] = {
+      {"all rated", 0, {{6, false}, {-3, false}, {2, false}}, {}, 0, {"http://a/1", "http://a/2", "http://a/4"}},
+      {"none rated", 0, {{0, false}, {0, false}, {0, false}}, {}, 0, {}},
+      {"middle unrated", 0, {{-10, false}, {0, false}, {10, false}}, {}, 0, {"http://a/1", "http://a/4"}},
+      {"enough after the second", 0, {{0, false}, {1, true}}, {}, 0, {"http://a/2"}},
+      {"window fails at the third", 0, {{4, false}, {5, false}}, {}, 3, {"http://a/1", "http://a/2"}},
+      {"table, all rated", 1, {}, {1, -1, 3}, 0, {"http://a/1", "http://a/2", "http://a/4"}},
+      {"table, none rated", 1, {}, {}, 0, {}},
+      {"table, last rated", 1, {}, {0, 0, -7}, 0, {"http://a/4"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScanBench run;
+    run.feeds = bench.feeds;
+    run.host.selected = 0;
+    run.host.threshold = 100;
+    run.host.documents = bench.host.documents;
+    run.host.resultsFormat = c.format;
+    run.host.tableRatings = c.tableRatings;
+    run.shownUrls.AddAll(bench.shownUrls);
+    run.user.answers.assign(c.answers.begin(), c.answers.end());
+    int shows = 0;
+    run.user.onShow = [&] {
+      run.clock.now += 1000;  // each article shown a second after the one before
+      if (++shows == c.failAtShow) throw std::runtime_error("Rating window failed");
+    };
+    run.clock.now = kT0 + 10;
+    run.scanner.LearnClick();
+
+    std::vector<std::pair<std::string, int64_t>> expected;
+    for (int i = 0; i < bench.shownUrls.Count(); ++i)
+      expected.emplace_back(bench.shownUrls.KeyAt(i), bench.shownUrls.ValueAt(i));
+    for (const std::string& link : c.remembered) {
+      // One by one, the time is that of the article's own window; as a table, all at once.
+      const int shownAs = link == "http://a/1" ? 1 : link == "http://a/2" ? 2 : 3;
+      expected.emplace_back(link, kT0 + 10 + 1000 * (c.format == 0 ? shownAs : 0));
+    }
+    std::vector<std::pair<std::string, int64_t>> memory;
+    for (int i = 0; i < run.shownUrls.Count(); ++i) memory.emplace_back(run.shownUrls.KeyAt(i), run.shownUrls.ValueAt(i));
+    EXPECT_EQ(memory, expected);
+    EXPECT_EQ(run.scanner.ratedWhileLearning.Count(), 0) << "nothing carried into the next run";
+    EXPECT_FALSE(run.scanner.isLearning);
+  }
+}
+
+// An ordinary scan's ratings are remembered as every presented article is; none of them is
+// taken for a learning run's rating.
+TEST_F(LearningRunTest, AnOrdinaryScanRecordsNoLearningRatings) {
+  bench.host.threshold = 0;
+  bench.user.answers = {{5, false}, {5, false}, {5, false}, {5, false}};
+  bench.scanner.SearchSelectedFeed();
+  EXPECT_FALSE(bench.user.shown.empty());
+  EXPECT_EQ(bench.scanner.ratedWhileLearning.Count(), 0);
 }
 
 }  // namespace
