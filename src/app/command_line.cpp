@@ -145,6 +145,17 @@ std::string HomeProblem(const std::string& home, bool privateFolder) {
   if (::access(home.c_str(), W_OK | X_OK) != 0) {
     return start + "I may not write there (" + std::strerror(errno) + ").";
   }
+  // The folders the program makes inside when missing: one that stands there as something else
+  // (a symbolic link to nowhere, a file) would start the program with nothing loaded and lose
+  // every save.
+  const std::pair<const char*, const char*> inside[] = {{"data", "data folder"}, {"temp", "download folder"}};
+  for (const auto& [name, role] : inside) {
+    const fs::path p = fs::path(home) / name;
+    const std::string use = "I cannot use " + p.string() + " as the " + role + ": ";
+    if (fs::is_symlink(p, ec) && !fs::exists(p, ec))
+      return use + "it is a symbolic link to " + fs::read_symlink(p, ec).string() + ", which does not exist.";
+    if (fs::exists(p, ec) && !fs::is_directory(p, ec)) return use + "it is not a folder.";
+  }
   return {};
 }
 

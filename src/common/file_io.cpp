@@ -1,8 +1,10 @@
 #include "common/file_io.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "common/errors.h"
 
@@ -32,19 +34,27 @@ std::string ReadFileBytes(const std::string& fileName) {
 
 void WriteFileAtomic(const std::string& fileName, const std::string& bytes) {
   const std::string temp = fileName + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) throw IoError("Cannot create file \"" + temp + "\". " + std::strerror(errno));
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(temp.c_str());
-      throw IoError("Cannot write file \"" + temp + "\"");
-    }
+  // Plain system calls, so that a failure names its cause ("No space left on device") for the
+  // user, which a stream would lose.
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw IoError("Cannot create file \"" + temp + "\". " + std::strerror(errno));
+  int err = 0;
+  size_t done = 0;
+  while (done < bytes.size() && err == 0) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      err = n < 0 ? errno : ENOSPC;
+    else
+      done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    std::remove(temp.c_str());
+    throw IoError("Cannot write file \"" + temp + "\". " + std::strerror(err));
   }
   if (std::rename(temp.c_str(), fileName.c_str()) != 0) {
-    const int err = errno;
+    err = errno;
     std::remove(temp.c_str());
     throw IoError("Cannot rename \"" + temp + "\" to \"" + fileName + "\". " + std::strerror(err));
   }

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "common/errors.h"
@@ -122,19 +124,32 @@ void SettingsFile::Save() {
   ::fchmod(fd, 0600);
   size_t off = 0;
   bool ok = true;
+  int err = 0;  // the cause, for the user: "No space left on device" says what to do
   while (off < data.size()) {
     ssize_t n = ::write(fd, data.data() + off, data.size() - off);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ok = false;
+      err = n < 0 ? errno : ENOSPC;
       break;
     }
     off += static_cast<size_t>(n);
   }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
+  if (ok && ::fsync(fd) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(tmp.c_str(), path_.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
     ::unlink(tmp.c_str());
-    throw IoError("Unable to write to " + path_);
+    throw IoError("Unable to write to " + path_ + (err ? std::string(": ") + std::strerror(err) : std::string()));
   }
 }
 

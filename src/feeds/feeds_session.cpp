@@ -258,7 +258,27 @@ void FeedsSession::SaveFeedConfig() {
 void FeedsSession::SaveData() {
   if (SaveHeld("the learned data")) return;
   engine_->SetBackupDataFiles(Settings().backupDataFiles);
-  engine_->SaveData(&shownUrls_);
+  for (;;) {
+    try {
+      engine_->SaveData(&shownUrls_);
+      return;
+    } catch (const IoError& e) {
+      // A full disk is the usual cause, and one the user can mend while the program waits.
+      const std::string cause = ErrorText(e);
+      if (!Port().AskYesNo(SaveFailedQuestion(cause))) throw IoError(SaveFailedText(cause));
+      Log("Trying again to save the learned data");
+    }
+  }
+}
+
+std::string FeedsSession::SaveFailedQuestion(const std::string& cause) {
+  return "I could not save the learned data: " + cause +
+         "\r\n\r\nWhat I have learned in this run is not saved; the files of the last save are as they "
+         "were.\r\n\r\nDo you want me to try again (after you have made room, say)?";
+}
+
+std::string FeedsSession::SaveFailedText(const std::string& cause) {
+  return "I have not saved the learned data of this run: " + cause;
 }
 
 HttpOptions FeedsSession::FeedHttpOptions() const {

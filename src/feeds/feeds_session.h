@@ -112,8 +112,11 @@ class FeedsSession : public ScanControl {
   void WriteConfig(SettingsFile& file);
   // Opens zibu.conf of the home, writes the feed keys and saves it.
   void SaveFeedConfig();
-  // The shown-article memory and the learned data, with their backups.
+  // The shown-article memory and the learned data, with their backups. A write that fails
+  // (a full disk) is named and offered again until the user declines; then IoError.
   void SaveData();
+  static std::string SaveFailedQuestion(const std::string& cause);
+  static std::string SaveFailedText(const std::string& cause);
 
   // ---- scanning ----
   // One feed: download (through `get` when given), every item to the triage hook (the

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "common/errors.h"
+#include "common/file_io.h"
 #include "common/numbers.h"
 #include "common/settings.h"
 #include "common/shortintmap.h"
@@ -229,6 +230,36 @@ TEST_F(SettingsFileTest, UnwritableFolderRaisesAndKeepsOldFile) {
   EXPECT_THROW(s.Save(), IoError);
   fs::permissions(dir_, fs::perms::owner_all);
   EXPECT_EQ(SettingsFile(path_).ReadString("main", "a", ""), "1");
+}
+
+// A full disk (the temporary file leads to /dev/full) fails each writer with the cause named, and
+// the file of the last save stays as it was.
+TEST_F(SettingsFileTest, AFullDiskIsNamedAndTheOldFileStays) {
+  const struct {
+    const char* name;
+    std::function<void()> save;
+  } writers[] = {
+      {"settings file", [&] {
+         SettingsFile s(path_);
+         s.WriteString("main", "a", "2");
+         s.Save();
+       }},
+      {"whole file", [&] { WriteFileAtomic(path_, "[main]\na=2\n"); }},
+  };
+  for (const auto& w : writers) {
+    SCOPED_TRACE(w.name);
+    Write("[main]\na=1\n");
+    fs::remove(path_ + ".tmp");
+    fs::create_symlink("/dev/full", path_ + ".tmp");
+    try {
+      w.save();
+      FAIL() << "the save reported success";
+    } catch (const IoError& e) {
+      EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(SettingsFile(path_).ReadString("main", "a", ""), "1");
+    EXPECT_FALSE(fs::is_symlink(path_ + ".tmp"));
+  }
 }
 
 TEST(CrlfEncoding, RoundTripsLinesAndReadsAnyCase) {

@@ -139,6 +139,51 @@ TEST_F(FeedsSessionTest, TheLoadFillsTheSessionAndShowsItAndTheSaveWritesItBack)
   EXPECT_NE(conf.find("feedCount=1"), std::string::npos);
 }
 
+// A save that finds the disk full names the cause, says that this run's learning is not saved,
+// and offers to try again; the files of the last save stay as they were until a save succeeds.
+TEST_F(FeedsSessionTest, ASaveOnAFullDiskNamesTheCauseAndOffersToTryAgain) {
+  Write("zibu.conf", "[main]\nfeedCount=0\n");
+  Load();
+  session_->ShownUrls().Add("http://a.example/1", clock_.now);
+  session_->SaveData();
+  const std::string lastSave = Read("data/shownfeedurls.dat");
+  ASSERT_NE(lastSave.find("http://a.example/1="), std::string::npos);
+  session_->ShownUrls().Add("http://a.example/2", clock_.now);
+
+  const struct {
+    bool tryAgain;
+    bool saved;
+  } cases[] = {{false, false}, {true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tryAgain);
+    // Writing the memory's temporary file hits a full device once; then there is room again.
+    fs::create_symlink("/dev/full", home_ + "data/shownfeedurls.dat.new.tmp");
+    view_.port.questions.clear();
+    view_.port.answer = c.tryAgain;
+    std::string error;
+    try {
+      session_->SaveData();
+    } catch (const IoError& e) {
+      error = e.what();
+    }
+    ASSERT_EQ(view_.port.questions.size(), 1u);
+    const std::string& question = view_.port.questions[0];
+    EXPECT_EQ(question.rfind("I could not save the learned data: ", 0), 0u) << question;
+    EXPECT_NE(question.find("No space left on device"), std::string::npos) << question;
+    EXPECT_NE(question.find("What I have learned in this run is not saved"), std::string::npos);
+    EXPECT_NE(question.find("try again"), std::string::npos);
+    if (c.saved) {
+      EXPECT_EQ(error, "");
+      EXPECT_NE(Read("data/shownfeedurls.dat").find("http://a.example/2="), std::string::npos);
+    } else {
+      EXPECT_EQ(error.rfind("I have not saved the learned data of this run: ", 0), 0u) << error;
+      EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+      EXPECT_EQ(Read("data/shownfeedurls.dat"), lastSave);
+    }
+    EXPECT_FALSE(fs::is_symlink(home_ + "data/shownfeedurls.dat.new.tmp"));
+  }
+}
+
 // A step that fails stops the load with the file it was reading, and from then on no save of
 // the run writes anything; each says why in the log.
 TEST_F(FeedsSessionTest, AFailingLoadStepHoldsEverySaveOfTheRun) {

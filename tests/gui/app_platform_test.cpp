@@ -208,6 +208,12 @@ TEST(CommandLineTest, HomeProblems) {
   fs::create_directories(root / "readonly");
   std::ofstream(root / "file") << "x";
   fs::permissions(root / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+  fs::create_directories(root / "dangling");
+  fs::create_symlink(root / "nowhere", root / "dangling" / "data");
+  fs::create_directories(root / "tempfile");
+  std::ofstream(root / "tempfile" / "temp") << "x";
+  fs::create_directories(root / "linked" / "elsewhere");
+  fs::create_directory_symlink(root / "linked" / "elsewhere", root / "linked" / "data");
   const bool root_user = ::geteuid() == 0;  // may write anywhere
   struct Case {
     fs::path home;
@@ -219,6 +225,9 @@ TEST(CommandLineTest, HomeProblems) {
       {root / "file", "it is not a folder"},
       {root / "file" / "below", "it cannot be created"},
       {root / "readonly", root_user ? "" : "I may not write there"},
+      {root / "dangling", "data folder: it is a symbolic link to " + (root / "nowhere").string() + ", which does not exist"},
+      {root / "tempfile", "download folder: it is not a folder"},
+      {root / "linked", ""},  // a link to a folder is a folder
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.home.string());
