@@ -95,9 +95,6 @@ class CliView : public FeedsView {
     threshold_ = showRelevance;
     format_ = resultsFormat;
   }
-  void ScanFeed(TFeed& feed, Items& results) override { session_.ScanFeed(feed, results); }
-  void ProcessMessages() override {}
-  void WaitForIdle(int64_t) override {}
   void ShowItemsInTable(Items&) override {}
   PageFoundResult ShowPageFound(const std::string&, const std::string&, const std::string&, const std::string&,
                                 bool) override {

@@ -77,18 +77,11 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   int Threshold() const override { return s_.view_ ? s_.view_->Threshold() : s_.showRelevance_; }
   int ResultsFormat() const override { return s_.view_ ? s_.view_->ResultsFormat() : s_.resultsFormat_; }
   const GlobalSettings& Settings() const override { return s_.Settings(); }
-  void ScanFeed(TFeed& feed, Items& results) override {
-    if (s_.view_)
-      s_.view_->ScanFeed(feed, results);
-    else
-      s_.ScanFeed(feed, results);
-  }
-  void ProcessMessages() override {
-    if (s_.view_) s_.view_->ProcessMessages();
-  }
-  void WaitForIdle(int64_t requiredIdleMs) override {
-    if (s_.view_) s_.view_->WaitForIdle(requiredIdleMs);
-  }
+  // The scanner's own one-at-a-time scan (tests, tools): it blocks, so no window drives it;
+  // windows run the scan as a job instead.
+  void ScanFeed(TFeed& feed, Items& results) override { s_.ScanFeed(feed, results); }
+  void ProcessMessages() override {}
+  void WaitForIdle(int64_t) override {}
   void SaveFeedConfig() override { s_.SaveFeedConfig(); }
   void SaveData() override { s_.SaveData(); }
   void ShowItemsInTable(Items& items) override {

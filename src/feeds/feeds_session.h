@@ -27,8 +27,8 @@ class LearningEngine;
 class SettingsFile;
 
 // What the session needs of whoever shows it: the person in front of the screen (messages,
-// the rating windows), the controls a scan locks, the feeds timer, and the one-feed scan with
-// the view's own way of waiting for a download.
+// the rating windows), the controls a scan locks and the feeds timer. The view never waits:
+// scans are jobs it advances from its events.
 class FeedsView : public PageFoundPort {
  public:
   virtual UserPort& Port() = 0;
@@ -48,10 +48,6 @@ class FeedsView : public PageFoundPort {
   virtual void ShowFeedList(bool selectFirst) = 0;
   // The display settings a load read.
   virtual void ShowDisplaySettings(int showRelevance, int resultsFormat) = 0;
-  // Scans one feed (FeedsSession::ScanFeed), waiting for the download the view's way.
-  virtual void ScanFeed(TFeed& feed, Items& results) = 0;
-  virtual void ProcessMessages() = 0;
-  virtual void WaitForIdle(int64_t requiredIdleMs) = 0;
   // Alerts the user and shows all items in the table window until it is closed.
   virtual void ShowItemsInTable(Items& items) = 0;
 };

@@ -25,7 +25,6 @@
 #include <exception>
 #include <filesystem>
 
-#include "app/platform.h"
 #include "common/errors.h"
 #include "common/file_io.h"
 #include "common/settings.h"
@@ -43,7 +42,6 @@
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
 #include "ui/dialogs.h"
-#include "ui/off_thread.h"
 #include "ui/placement.h"
 #include "ui/qtext.h"
 #include "ui/status_log.h"
@@ -62,15 +60,6 @@ QString Hint(const std::string& text) {
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) s += text[i];
   return ToQ(s);
 }
-
-// The busy cursor for the life of the object, restored on every exit.
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 // Stops the feeds timer for a handler and starts it again on every way out.
 class TimerHold {
@@ -492,24 +481,6 @@ void TfrmFeeds::EnableControls(bool enabled) {
   btnCancel->setEnabled(!enabled);
 }
 
-void TfrmFeeds::ScanFeed(TFeed& feed, Items& results) {
-  BusyCursor busy;
-  // The request runs on a worker while this thread keeps every window alive; Cancel (or closing
-  // the program) abandons it.
-  session_.ScanFeed(feed, results, [this](const std::string& url, const HttpOptions& options) {
-    HttpResponse response;
-    RunOffThread(
-        [&](const std::atomic<bool>& cancel) {
-          HttpOptions cancellable = options;
-          cancellable.cancel = &cancel;
-          response = HttpGetResponse(url, cancellable);
-          return std::string();
-        },
-        [this] { return session_.CancelRequested(); });
-    return response;
-  });
-}
-
 std::vector<std::string> TfrmFeeds::KeywordEditorLines() const {
   return SplitString(FromQ(txtKeywords->toPlainText()), "\n");
 }
@@ -851,14 +822,6 @@ void TfrmFeeds::btnUnitTestsClick() {
     endProgram_();
   else
     QCoreApplication::exit(0);
-}
-
-void TfrmFeeds::ProcessMessages() {
-  QApplication::processEvents();
-}
-
-void TfrmFeeds::WaitForIdle(int64_t requiredIdleMs) {
-  zibu::WaitForIdle(requiredIdleMs);
 }
 
 void TfrmFeeds::ShowItemsInTable(Items& items) {

@@ -75,10 +75,6 @@ class TfrmFeeds : public QWidget, public FeedsView {
   int ResultsFormat() const override;
   void ShowFeedList(bool selectFirst) override;
   void ShowDisplaySettings(int showRelevance, int resultsFormat) override;
-  // Scans one feed under the busy cursor, the download on a worker while the windows go on.
-  void ScanFeed(TFeed& feed, Items& results) override;
-  void ProcessMessages() override;
-  void WaitForIdle(int64_t requiredIdleMs) override;
   // Alerts the user and shows the table window, owned by this window, until it is closed.
   void ShowItemsInTable(Items& items) override;
   // Through the main frame (which alerts the user first); without one, the window directly.

@@ -41,9 +41,6 @@ class RecordingView : public FeedsView {
     threshold = showRelevance;
     resultsFormat = format;
   }
-  void ScanFeed(TFeed& feed, Items& results) override { session->ScanFeed(feed, results); }
-  void ProcessMessages() override {}
-  void WaitForIdle(int64_t) override {}
   void ShowItemsInTable(Items& items) override { tables.push_back(items.size()); }
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title, const std::string&,
                                 const std::string&, bool) override {
