@@ -64,8 +64,10 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   void StopTimer() override {
     if (s_.view_) s_.view_->StopTimer();
   }
+  // Not while someone holds the scans (a spider's crawl): a scan ending meanwhile leaves the
+  // timer to the holder's release.
   void StartTimer() override {
-    if (s_.view_) s_.view_->StartTimer();
+    if (s_.view_ && s_.scanHolds_ == 0) s_.view_->StartTimer();
   }
   void EnableControls(bool enabled) override {
     if (s_.view_) s_.view_->EnableControls(enabled);
@@ -365,11 +367,13 @@ void FeedsSession::RequestCancel() {
 }
 
 void FeedsSession::HoldScans() {
+  ++scanHolds_;
   host_->StopTimer();
   RequestCancel();
 }
 
 void FeedsSession::ReleaseScans() {
+  if (scanHolds_ > 0) --scanHolds_;
   host_->StartTimer();
 }
 

@@ -146,7 +146,8 @@ class FeedsSession : public ScanControl {
   void RequestCancel();
   bool CancelRequested() const { return scanner_->cancelRequested; }
   void ClearCancel() { scanner_->cancelRequested = false; }
-  // ScanControl: the feeds timer of the view, and a cancel of the running scan.
+  // ScanControl: the feeds timer of the view, and a cancel of the running scan. Holds nest; the
+  // timer starts again (also at the end of a scan) only when the last one is released.
   void HoldScans() override;
   void ReleaseScans() override;
   bool ScanTimerActive() const { return view_ && view_->TimerActive(); }
@@ -184,6 +185,7 @@ class FeedsSession : public ScanControl {
   TDownloadPool::Fetch fetch_;
   std::unique_ptr<TScanJob> job_;
   bool advancing_ = false;
+  int scanHolds_ = 0;  // HoldScans not yet released
 };
 
 }  // namespace zibu

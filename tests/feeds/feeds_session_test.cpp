@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -254,6 +255,29 @@ TEST_F(FeedsSessionTest, AScanThroughTheViewAndTheHoldOfScans) {
   EXPECT_FALSE(session_->ScanTimerActive());
   control.ReleaseScans();
   EXPECT_TRUE(session_->ScanTimerActive());
+
+  // A scan that ends while a crawl holds the scans leaves the timer stopped until the release,
+  // the last of two holds included; the one-at-a-time scan and the job alike.
+  const struct {
+    const char* name;
+    std::function<void()> scan;
+  } scans[] = {
+      {"one at a time", [&] { session_->Scanner().SearchActiveFeeds(true); }},
+      {"job", [&] { ASSERT_TRUE(session_->RunScan(ScanKind::ActiveFeeds)); }},
+  };
+  for (const auto& s : scans) {
+    SCOPED_TRACE(s.name);
+    control.HoldScans();
+    control.HoldScans();
+    clock_.now += 3600 * 1000;
+    s.scan();
+    EXPECT_TRUE(view_.port.Logged("Finished searching active feeds"));
+    EXPECT_FALSE(view_.timer);
+    control.ReleaseScans();
+    EXPECT_FALSE(view_.timer);
+    control.ReleaseScans();
+    EXPECT_TRUE(view_.timer);
+  }
 }
 
 }  // namespace
