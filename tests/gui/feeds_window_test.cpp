@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -489,33 +490,38 @@ TEST_F(FeedsWindowTest, ScanFeedDownloadsIntoTheTempFolderAndHandsItemsToTheHook
   server.ServeBody("/feed.xml", body.str(), "application/rss+xml");
   server.ServeDelayed("/slow.xml", 3000, body.str());
   std::vector<std::string> links;
-  session_->SetTriageHook([&](TFeed&, TItem& item, Items& results) {
-    links.push_back(item.Link);
-    results.push_back(item);
-  });
-  TFeed feed;
-  feed.url = server.Url("/feed.xml");
-  Items results;
-  window_->ScanFeed(feed, results);
+  session_->SetTriageHook([&](TFeed&, TItem& item, Items&) { links.push_back(item.Link); });
+  // "Search Sel." on a list of one feed: the scan runs as a job the window's events advance.
+  auto scanSelected = [&](const std::string& url, bool cancelAtOnce) {
+    session_->Feeds() = {TFeed()};
+    session_->Feeds()[0].url = url;
+    window_->ShowFeedList(true);
+    Ui(window_).btnSearchSelectedFeed->click();
+    if (cancelAtOnce) Ui(window_).btnCancel->click();
+    QElapsedTimer waited;
+    waited.start();
+    while (window_->ScanRunning() && waited.elapsed() < 10000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_FALSE(window_->ScanRunning());
+    return session_->Feeds()[0];
+  };
+  TFeed feed = scanSelected(server.Url("/feed.xml"), false);
   EXPECT_EQ(links, (std::vector<std::string>{"http://127.0.0.1/news/1", "http://127.0.0.1/news/2",
                                              "http://127.0.0.1/news/3?a=1&b=2"}));
-  EXPECT_EQ(results.size(), 3u);
   EXPECT_GT(feed.lastRefresh, 0);
   EXPECT_TRUE(fs::exists(home_ / "temp" / "temp.xml"));
   EXPECT_TRUE(StatusHas("Scanning feed " + feed.url));
   EXPECT_TRUE(StatusHas("Finished scanning feed " + feed.url));
   EXPECT_FALSE(StatusHas("Downloading "));  // verbose lines stay out unless asked for
 
-  // A cancel stops the scan before its first item.
+  // A cancel abandons the download: no item is read.
   links.clear();
-  session_->RequestCancel();
-  window_->ScanFeed(feed, results);
+  feed = scanSelected(server.Url("/slow.xml"), true);
   EXPECT_TRUE(links.empty());
-  session_->ClearCancel();
+  EXPECT_TRUE(StatusHas("cancelled"));
 
   session_->SetHttpTimeouts(2000, 300);
-  feed.url = server.Url("/slow.xml");
-  window_->ScanFeed(feed, results);
+  feed = scanSelected(server.Url("/slow.xml"), false);
   EXPECT_TRUE(links.empty());
   EXPECT_TRUE(StatusHas("Error downloading " + feed.url + ": "));
   EXPECT_FALSE(fs::exists(home_ / "temp" / "temp.xml"));
