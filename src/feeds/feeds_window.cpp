@@ -41,6 +41,7 @@
 #include "rating/learned_words_window.h"
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
+#include "ui/accessible.h"
 #include "ui/dialogs.h"
 #include "ui/placement.h"
 #include "ui/qtext.h"
@@ -84,6 +85,7 @@ QPushButton* Button(const char* caption, const char* hint, QWidget* parent) {
 TfrmFeeds::TfrmFeeds(FeedsSession& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName("frmFeeds");
   setWindowTitle("RSS/Atom Feeds");
+  AnnounceAsWindow(this);
 
   BuildControls();
   statusLog_ =
@@ -119,7 +121,7 @@ void TfrmFeeds::BuildControls() {
   resize(1000, 680);
 
   // Top: the address of a feed with the list commands, and the threshold on the right.
-  lblAddFeedURL = new QLabel("Feed URL", this);
+  lblAddFeedURL = new QLabel("&Feed URL", this);
   txtAddFeedURL = new QLineEdit(this);
   txtAddFeedURL->setObjectName("txtAddFeedURL");
   txtAddFeedURL->setToolTip(
@@ -131,7 +133,7 @@ void TfrmFeeds::BuildControls() {
   btnOpenFeedInBrowser = Button("&Open Feed", "Opens the feed URL in the default browser", this);
 
   btnSearchAllFeeds = Button("&Search Act.", "Scan every active feed that is due now", this);
-  btnSearchSelectedFeed = Button("Search Sel.", "Scan the selected feed now", this);
+  btnSearchSelectedFeed = Button("Searc&h Sel.", "Scan the selected feed now", this);
   btnCancel = Button("&Cancel", "Cancel the current scan", this);
   btnCancel->setEnabled(false);
   btnLearn =
@@ -156,6 +158,8 @@ void TfrmFeeds::BuildControls() {
   tbShowRelevance->setTickInterval(10);
   tbShowRelevance->setPageStep(10);
   tbShowRelevance->setMinimumWidth(120);
+  tbShowRelevance->setAccessibleName("Show articles with relevance");
+  lblShowRelevance->setBuddy(tbShowRelevance);
   lblShowRelevanceHigh = new QLabel("HIGH", this);
   for (QWidget* w : {static_cast<QWidget*>(lblShowRelevance), static_cast<QWidget*>(tbShowRelevance),
                      static_cast<QWidget*>(lblShowRelevanceHigh)})
@@ -163,8 +167,8 @@ void TfrmFeeds::BuildControls() {
 
   rgResultsFormat = new QGroupBox("Results format", this);
   rgResultsFormatButtons = new QButtonGroup(rgResultsFormat);
-  auto* rbOneByOne = new QRadioButton("One-by-one", rgResultsFormat);
-  auto* rbTable = new QRadioButton("As a table", rgResultsFormat);
+  auto* rbOneByOne = new QRadioButton("One-&by-one", rgResultsFormat);
+  auto* rbTable = new QRadioButton("As a &table", rgResultsFormat);
   rgResultsFormatButtons->addButton(rbOneByOne, 0);
   rgResultsFormatButtons->addButton(rbTable, 1);
   rbOneByOne->setChecked(true);
@@ -209,15 +213,18 @@ void TfrmFeeds::BuildControls() {
   lbFeeds = new QListWidget(listPane);
   lbFeeds->setObjectName("lbFeeds");
   lbFeeds->setSelectionMode(QAbstractItemView::SingleSelection);
-  btnAllActive = Button("All Active", nullptr, listPane);
-  btnAllInactive = Button("All inactive", nullptr, listPane);
+  lbFeeds->setAccessibleName("Feeds");
+  btnAllActive = Button("All Acti&ve", nullptr, listPane);
+  btnAllInactive = Button("All i&nactive", nullptr, listPane);
   btnImportOpml =
-      Button("&Import...", "Add the feeds of an OPML file, as other feed readers export them", listPane);
+      Button("Im&port...", "Add the feeds of an OPML file, as other feed readers export them", listPane);
   btnExportOpml =
       Button("E&xport...", "Save every feed in an OPML file, for another feed reader or a backup", listPane);
   auto* listLayout = new QVBoxLayout(listPane);
   listLayout->setContentsMargins(0, 0, 0, 0);
-  listLayout->addWidget(new QLabel("Feeds", listPane));
+  auto* lblFeeds = new QLabel("F&eeds", listPane);
+  lblFeeds->setBuddy(lbFeeds);
+  listLayout->addWidget(lblFeeds);
   listLayout->addWidget(lbFeeds, 1);
   auto* allRow = new QHBoxLayout;
   allRow->addWidget(btnAllActive);
@@ -228,7 +235,7 @@ void TfrmFeeds::BuildControls() {
   listLayout->addLayout(allRow);
 
   auto* detailPane = new QWidget(this);
-  cbActive = new QCheckBox("Active", detailPane);
+  cbActive = new QCheckBox("Act&ive", detailPane);
   cbActive->setToolTip("Toggle the active state of this feed - inactive feeds are not scanned");
   cbActive->setChecked(true);
   lblRefreshInterval = new QLabel("Refresh Interval (seconds, min ", detailPane);
@@ -239,6 +246,7 @@ void TfrmFeeds::BuildControls() {
   lblRefreshInterval->setBuddy(txtRefreshInterval);
   cbCommonIntervals = new QComboBox(detailPane);
   cbCommonIntervals->setObjectName("cbCommonIntervals");
+  cbCommonIntervals->setAccessibleName("Common intervals");
   cbCommonIntervals->setToolTip("This dropdown provides a list of useful common values");
   for (const auto& item : CommonIntervals()) cbCommonIntervals->addItem(ToQ(item));
   cbCommonIntervals->setMaxVisibleItems(static_cast<int>(CommonIntervals().size()));
@@ -248,10 +256,13 @@ void TfrmFeeds::BuildControls() {
   QSizePolicy keep = cbCommonIntervals->sizePolicy();
   keep.setRetainSizeWhenHidden(true);
   cbCommonIntervals->setSizePolicy(keep);
-  lblKeywords = new QLabel("Keywords", detailPane);
+  lblKeywords = new QLabel("&Keywords", detailPane);
   txtKeywords = new QPlainTextEdit(detailPane);
   txtKeywords->setObjectName("txtKeywords");
   txtKeywords->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Tab and Shift+Tab move on to the next control; a rule has no use for a tab character.
+  txtKeywords->setTabChangesFocus(true);
+  txtKeywords->setAccessibleName("Keywords");
   lblKeywords->setBuddy(txtKeywords);
   btnUpdate = Button("&Update", "Updates the details for the selected feed", detailPane);
   btnUpdate->setEnabled(false);
@@ -284,6 +295,8 @@ void TfrmFeeds::BuildControls() {
   lblStatus = new QLabel("Status", statusPane);
   txtResults = new QPlainTextEdit(statusPane);
   txtResults->setObjectName("txtResults");
+  txtResults->setAccessibleName("Status");
+  lblStatus->setBuddy(txtResults);
   auto* statusLayout = new QVBoxLayout(statusPane);
   statusLayout->setContentsMargins(0, 0, 0, 0);
   statusLayout->addWidget(lblStatus);
@@ -684,14 +697,16 @@ void TfrmFeeds::txtKeywordsChange() {
 
 void TfrmFeeds::txtKeywordsExit() {
   std::vector<std::string> lines = KeywordEditorLines();
+  const std::vector<std::string> untabbed = RemoveTabs(lines);
   const std::vector<std::string> removed = RemoveCrlfLines(lines);
   const bool fixed = FixKeywordLines(lines);
-  if (fixed || !removed.empty()) {
+  if (fixed || !removed.empty() || !untabbed.empty()) {
     // Keep the editor's own trailing line break, if the user left one.
     const bool trailing = txtKeywords->toPlainText().endsWith('\n');
     std::string text = JoinStrings(lines, "\n");
     if (!trailing && !text.empty()) text.pop_back();
     txtKeywords->setPlainText(ToQ(text));
+    if (!untabbed.empty()) port_->ShowMessage(TabLinesMessage(untabbed));
     if (!removed.empty()) port_->ShowMessage(CrlfLinesMessage(removed));
     if (fixed) port_->ShowMessage(kKeywordLinesFixedMessage);
   }
@@ -904,6 +919,15 @@ void TfrmFeeds::ShowIntroOnce() {
   introShown_ = true;
   TimerHold hold(*this);
   port_->ShowMessage(kFeedsIntroMessage);
+}
+
+void TfrmFeeds::keyPressEvent(QKeyEvent* event) {
+  // Escape does what the close box does: the window hides.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TfrmFeeds::closeEvent(QCloseEvent* event) {

@@ -80,7 +80,7 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
   btnGo->setObjectName("btnGo");
   btnGo->setToolTip(
       "Load the web page now.  You don't need to click this normally as the page will load automatically");
-  btnShowRawText = new QPushButton("Show Raw Text", this);
+  btnShowRawText = new QPushButton("Show &Raw Text", this);
   btnShowRawText->setObjectName("btnShowRawText");
   btnShowRawText->setToolTip("Shows the raw text (i.e. with HTML removed) of the web page");
   btnShowRawText->setEnabled(false);

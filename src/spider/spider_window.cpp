@@ -203,7 +203,7 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   btnStart->setDefault(true);
   btnStop = Named(new QPushButton("S&top", pnlTop), "btnStop");
   btnStop->setToolTip("Stop scanning");
-  btnPause = Named(new QPushButton("Pause", pnlTop), "btnPause");
+  btnPause = Named(new QPushButton("Pa&use", pnlTop), "btnPause");
   btnPause->setToolTip("Pause scanning - you can then resume scanning where you left off");
   // Wide enough for a site's whole front-page address, whatever the window's width.
   txtStartingAddress->setMinimumWidth(
@@ -292,7 +292,7 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   lblPagesFound = Named(new QLabel("Pages found:", pnlFoundPages), "lblPagesFound");
   btnOpenPage = Named(new QPushButton("Open &page", pnlFoundPages), "btnOpenPage");
   btnOpenPage->setToolTip("Open the selected page in your web browser");
-  btnWhy = Named(new QPushButton("&Why?", pnlFoundPages), "btnWhy");
+  btnWhy = Named(new QPushButton("W&hy?", pnlFoundPages), "btnWhy");
   btnWhy->setToolTip("Why the selected page was found: the words that raised or lowered its relevance");
   pagesBar->addWidget(lblPagesFound);
   pagesBar->addStretch(1);
@@ -551,7 +551,11 @@ void TfrmSpider::PausedWait() {
   QThread::msleep(500);
 }
 
-void TfrmSpider::SetPauseCaption(const std::string& caption) { btnPause->setText(ToQ(caption)); }
+void TfrmSpider::SetPauseCaption(const std::string& caption) {
+  // Alt+U pauses and resumes alike: the letter stays where the caption changes.
+  const size_t u = caption.find('u');
+  btnPause->setText(ToQ(u == std::string::npos ? caption : caption.substr(0, u) + "&" + caption.substr(u)));
+}
 
 void TfrmSpider::HoldFeeds() {
   if (scans_) scans_->HoldScans();

@@ -2,22 +2,29 @@
 // control a user works with, and the texts that carry meaning in colour stay readable.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPalette>
+#include <QPlainTextEdit>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTableView>
 #include <QTableWidget>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
+#include "app/platform.h"
 #include "feeds/feed.h"
+#include "feeds/feeds_session.h"
+#include "feeds/feeds_window.h"
 #include "learning/engine.h"
 #include "monitor/monitor_window.h"
 #include "rating/learned_words_window.h"
@@ -112,6 +119,14 @@ Items ThreeItems() {
 class WindowsFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    home_ = std::filesystem::temp_directory_path() /
+            ("zibu_accessibility_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(home_);
+    std::filesystem::create_directories(home_);
+    previousHome_ = ProgramFolder();
+    SetProgramFolder(home_.string() + "/");
+    session = std::make_unique<FeedsSession>(ProgramFolder());
     SetDialogScript({.onMessage = [](const std::string&) {}, .onQuestion = [](const std::string&) { return false; },
                      .onOpenUrl = [](const std::string&) {}, .onChooseFile = nullptr});
     for (int i = 0; i < 3; ++i) {
@@ -122,6 +137,9 @@ class WindowsFixture : public ::testing::Test {
   void TearDown() override {
     ClearDialogScript();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    session.reset();
+    SetProgramFolder(previousHome_);
+    std::filesystem::remove_all(home_);
   }
 
   struct Shown {
@@ -147,6 +165,7 @@ class WindowsFixture : public ::testing::Test {
     out.push_back({"spider", std::move(spider)});
     auto monitor = std::make_unique<TfrmPageMonitor>(nullptr);
     out.push_back({"page monitor", std::move(monitor)});
+    out.push_back({"feeds", std::make_unique<TfrmFeeds>(*session)});
     for (Shown& s : out) {
       s.window->resize(900, 640);
       s.window->show();
@@ -155,6 +174,9 @@ class WindowsFixture : public ::testing::Test {
     return out;
   }
 
+  std::filesystem::path home_;
+  std::string previousHome_;
+  std::unique_ptr<FeedsSession> session;
   SilentUserPort port;
   LearningEngine engine{port};
   Items items = ThreeItems();
@@ -198,12 +220,59 @@ TEST_F(AccessibilityTest, TheScaleStepsSliderTablesAndTextsSayWhatTheyAre) {
            {"spider", "txtResults", "Status"},
            {"page monitor", "txtAlerts", "Keywords"},
            {"page monitor", "txtResults", "Status"},
+           {"feeds", "tbShowRelevance", "Show articles with relevance"},
+           {"feeds", "lbFeeds", "Feeds"},
+           {"feeds", "txtKeywords", "Keywords"},
+           {"feeds", "txtResults", "Status"},
+           {"feeds", "txtAddFeedURL", "Feed URL"},
+           {"feeds", "txtRefreshInterval", "Refresh Interval (seconds, min 60)"},
        })
     EXPECT_EQ(seen[e.window][e.object], e.name) << e.window << " " << e.object;
-  // The learned words window is a window of its own, not a panel.
+  // The learned words and feeds windows are windows of their own, not panels.
   TfrmLearnedWords learned(engine, {});
   learned.show();
   EXPECT_EQ(QAccessible::queryAccessibleInterface(&learned)->role(), QAccessible::Window);
+  TfrmFeeds feeds(*session);
+  feeds.show();
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&feeds)->role(), QAccessible::Window);
+  // The common intervals show only beside the interval box, named all the same.
+  auto* intervals = feeds.findChild<QWidget*>("cbCommonIntervals");
+  ASSERT_NE(intervals, nullptr);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(intervals)->text(QAccessible::Name), "Common intervals");
+}
+
+// The letter after "&" in a caption, upper-cased; 0 when there is none.
+QChar Mnemonic(const QString& caption) {
+  for (int i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] != '&') return caption[i + 1].toUpper();
+    ++i;
+  }
+  return QChar();
+}
+
+// Alt+letter reaches one control only: no two buttons or labels of a window share a letter, and
+// every push and radio button (but the scale's numbered steps) has one.
+TEST_F(AccessibilityTest, EveryButtonHasAMnemonicOfItsOwnWithinItsWindow) {
+  for (Shown& s : Windows()) {
+    std::map<QChar, std::vector<std::string>> byLetter;
+    std::vector<std::string> without;
+    for (QAbstractButton* b : s.window->findChildren<QAbstractButton*>()) {
+      if (!b->isVisible() || b->text().isEmpty()) continue;
+      const QChar letter = Mnemonic(b->text());
+      if (!letter.isNull())
+        byLetter[letter].push_back(FromQ(b->text()));
+      else if (!b->objectName().startsWith("RadioButton") && !b->inherits("QCheckBox"))
+        without.push_back(FromQ(b->text()));
+    }
+    for (QLabel* l : s.window->findChildren<QLabel*>()) {
+      const QChar letter = Mnemonic(l->text());
+      if (l->isVisible() && !letter.isNull()) byLetter[letter].push_back(FromQ(l->text()));
+    }
+    for (const auto& [letter, captions] : byLetter)
+      EXPECT_EQ(captions.size(), 1u) << s.name << ": " << ::testing::PrintToString(captions);
+    EXPECT_TRUE(without.empty()) << s.name << ": " << ::testing::PrintToString(without);
+  }
 }
 
 class ThemeTest : public WindowsFixture, public ::testing::WithParamInterface<bool> {

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QTextCursor>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -428,6 +429,12 @@ TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLinesAndRefusesCrlf) {
            // " gamma" after a restart.
            {"1:alpha\n1:beta crlf gamma", "1:alpha", {CrlfLinesMessage({"1:beta crlf gamma"})}, {"1:alpha"}},
            {"Crlf\ndelta", "1:delta", {CrlfLinesMessage({"Crlf"}), fixedMessage}, {"1:delta"}},
+           // Tabs can only have been pasted: they leave the line, which stays.
+           {"1:storm,\train\n0:calm",
+            "1:storm,rain\n0:calm",
+            {TabLinesMessage({"1:storm,rain"})},
+            {"1:storm,rain", "0:calm"}},
+           {"1:\t\t\t\n\tfog", "1:\n1:fog", {TabLinesMessage({"1:", "fog"}), fixedMessage}, {"1:", "1:fog"}},
        }) {
     messages_.clear();
     Ui(window_).txtKeywords->setFocus(Qt::TabFocusReason);
@@ -438,6 +445,86 @@ TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLinesAndRefusesCrlf) {
     EXPECT_EQ(messages_, c.messages) << c.typed;
     EXPECT_EQ(session_->Feeds()[0].keywords, c.keywords) << c.typed;
   }
+}
+
+// Keys only: Tab and Shift+Tab leave the Keywords box, and no Tab writes into it.
+TEST_F(FeedsWindowTest, TabLeavesTheKeywordBoxAndWritesNothingIntoIt) {
+  AddFeed("http://127.0.0.1/0", "300", "1:storm");
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  QPlainTextEdit* keywords = Ui(window_).txtKeywords;
+  for (auto [modifiers, leaves] : {std::pair{Qt::KeyboardModifiers(Qt::NoModifier), true},
+                                   std::pair{Qt::KeyboardModifiers(Qt::ShiftModifier), true},
+                                   std::pair{Qt::KeyboardModifiers(Qt::ControlModifier), false}}) {
+    keywords->setFocus(Qt::TabFocusReason);
+    keywords->moveCursor(QTextCursor::End);
+    QTest::keyClick(keywords, Qt::Key_Tab, modifiers);
+    if (leaves) {
+      EXPECT_NE(QApplication::focusWidget(), keywords) << "modifiers " << modifiers;
+    }
+    EXPECT_EQ(keywords->toPlainText(), "1:storm") << "modifiers " << modifiers;
+  }
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(session_->Feeds()[0].keywords, std::vector<std::string>{"1:storm"});
+}
+
+// Escape hides the window, as its close box does, from whichever control has the focus.
+TEST_F(FeedsWindowTest, EscapeHidesTheWindow) {
+  AddFeed("http://127.0.0.1/0");
+  for (QWidget* control : std::vector<QWidget*>{Ui(window_).txtAddFeedURL, Ui(window_).lbFeeds,
+                                                Ui(window_).txtKeywords, Ui(window_).tbShowRelevance,
+                                                Ui(window_).txtResults}) {
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    control->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(control, Qt::Key_Escape);
+    EXPECT_FALSE(window_->isVisible()) << FromQ(control->objectName());
+  }
+  EXPECT_EQ(session_->Feeds().size(), 1u);
+}
+
+// Alt and a letter reach each listed control; each label of an input leads to it.
+TEST_F(FeedsWindowTest, MnemonicsAndLabelsLeadToTheirControls) {
+  AddFeed("http://127.0.0.1/0");
+  AddFeed("http://127.0.0.1/1");
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  struct Case {
+    Qt::Key key;
+    QWidget* focused;
+  };
+  for (const Case& c : std::vector<Case>{
+           {Qt::Key_F, Ui(window_).txtAddFeedURL},
+           {Qt::Key_E, Ui(window_).lbFeeds},
+           {Qt::Key_K, Ui(window_).txtKeywords},
+           {Qt::Key_B, Ui(window_).rgResultsFormatButtons->button(0)},
+           {Qt::Key_T, Ui(window_).rgResultsFormatButtons->button(1)},
+       }) {
+    Ui(window_).txtResults->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Ui(window_).txtResults, c.key, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), c.focused) << QKeySequence(c.key).toString().toStdString();
+  }
+  // A mnemonic presses its button as a short animation: the click comes a moment later.
+  auto pressed = [](const std::function<bool()>& done) { return QTest::qWaitFor(done, 2000); };
+  EXPECT_TRUE(pressed([&] { return Ui(window_).rgResultsFormatButtons->checkedId() == 1; }));
+  auto allActive = [&](bool active) {
+    for (const TFeed& feed : session_->Feeds())
+      if (feed.active != active) return false;
+    return true;
+  };
+  for (auto [key, active] : {std::pair{Qt::Key_N, false}, std::pair{Qt::Key_V, true}}) {
+    // Each save showed its progress window, which took the activation with it.
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(Ui(window_).txtResults, key, Qt::AltModifier);
+    EXPECT_TRUE(pressed([&] { return allActive(active); })) << QKeySequence(key).toString().toStdString();
+  }
+  EXPECT_EQ(Ui(window_).lblRefreshInterval->buddy(), Ui(window_).txtRefreshInterval);
+  EXPECT_EQ(Ui(window_).lblShowRelevance->buddy(), Ui(window_).tbShowRelevance);
+  EXPECT_EQ(Ui(window_).lblStatus->buddy(), Ui(window_).txtResults);
 }
 
 TEST_F(FeedsWindowTest, ShiftAltRevealsTheDiagnosticButtons) {

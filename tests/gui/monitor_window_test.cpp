@@ -130,7 +130,7 @@ TEST_F(MonitorWindowTest, StartsWithItsCaptionsDefaultsAndTheTimerAtSixtySeconds
   EXPECT_EQ(fresh.txtStartTime->text(), "00:00");
   EXPECT_EQ(fresh.txtEndTime->text(), "23:59");
   EXPECT_EQ(fresh.btnGo->text(), "&Go");
-  EXPECT_EQ(fresh.btnShowRawText->text(), "Show Raw Text");
+  EXPECT_EQ(fresh.btnShowRawText->text(), "Show &Raw Text");
   EXPECT_FALSE(fresh.btnShowRawText->isEnabled());
   EXPECT_TRUE(fresh.Timer1->isActive());
   EXPECT_EQ(fresh.Timer1->interval(), 60000);

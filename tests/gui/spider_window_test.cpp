@@ -146,7 +146,7 @@ TEST_F(SpiderWindowTest, StartsIdleWithItsControlsAsDesigned) {
   EXPECT_EQ(S(window->windowTitle()), "Spider");
   EXPECT_EQ(S(window->btnStart->text()), "&Start");
   EXPECT_EQ(S(window->btnStop->text()), "S&top");
-  EXPECT_EQ(S(window->btnPause->text()), "Pause");
+  EXPECT_EQ(S(window->btnPause->text()), "Pa&use");
   EXPECT_TRUE(window->btnStart->isEnabled());
   EXPECT_FALSE(window->btnStop->isEnabled());
   EXPECT_FALSE(window->btnPause->isEnabled());
@@ -234,7 +234,7 @@ TEST_F(SpiderWindowTest, StopClickedDuringADownloadActsWhenItReturns) {
   // The link queue keeps its rows after the crawl.
   EXPECT_EQ(window->sgLinksFound->model()->rowCount(), 4);
   EXPECT_TRUE(window->btnStart->isEnabled());
-  EXPECT_EQ(S(window->btnPause->text()), "Pause");
+  EXPECT_EQ(S(window->btnPause->text()), "Pa&use");
 }
 
 TEST_F(SpiderWindowTest, PauseHoldsTheCrawlUntilResume) {
@@ -258,12 +258,12 @@ TEST_F(SpiderWindowTest, PauseHoldsTheCrawlUntilResume) {
   EXPECT_FALSE(seen[0].start);
   EXPECT_FALSE(seen[0].stop);
   EXPECT_TRUE(seen[0].pause);
-  EXPECT_EQ(seen[0].caption, "Resume");
+  EXPECT_EQ(seen[0].caption, "Res&ume");
   EXPECT_EQ(seen[0].fetched, 2u);  // nothing was downloaded while paused
   EXPECT_EQ(LogCount("Paused"), 1);
   EXPECT_EQ(LogCount("Resumed"), 1);
   EXPECT_EQ(window->sgPagesFound->model()->rowCount(), 2);  // it went on where it left off
-  EXPECT_EQ(S(window->btnPause->text()), "Pause");
+  EXPECT_EQ(S(window->btnPause->text()), "Pa&use");
   EXPECT_TRUE(window->btnStart->isEnabled());
 }
 
@@ -374,7 +374,7 @@ TEST_F(SpiderWindowTest, TabFollowsTheScreenAndTheButtonsHaveTheirOwnMnemonics) 
 
   window->txtResults->setFocus();
   // A mnemonic presses its button with a short animation: each click comes a moment later.
-  for (Qt::Key key : {Qt::Key_W, Qt::Key_P, Qt::Key_L}) {
+  for (Qt::Key key : {Qt::Key_H, Qt::Key_P, Qt::Key_L}) {
     const size_t before = messages.size();
     QTest::keyClick(window->txtResults, key, Qt::AltModifier);
     EXPECT_TRUE(QTest::qWaitFor([&] { return messages.size() > before; }, 2000)) << "Alt+" << char(key);
