@@ -156,13 +156,21 @@ void TfrmFeeds::BuildControls() {
   tbShowRelevance->setValue(30);
   tbShowRelevance->setTickPosition(QSlider::TicksBelow);
   tbShowRelevance->setTickInterval(10);
+  tbShowRelevance->setSingleStep(1);
   tbShowRelevance->setPageStep(10);
   tbShowRelevance->setMinimumWidth(120);
   tbShowRelevance->setAccessibleName("Show articles with relevance");
   lblShowRelevance->setBuddy(tbShowRelevance);
   lblShowRelevanceHigh = new QLabel("HIGH", this);
+  // The threshold as a number: the slider alone cannot tell 30 from 35.
+  lblShowRelevanceValue = new QLabel(this);
+  lblShowRelevanceValue->setObjectName("lblShowRelevanceValue");
+  lblShowRelevanceValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // As wide as the widest value, so that the row does not shift while the slider moves.
+  lblShowRelevanceValue->setMinimumWidth(lblShowRelevanceValue->fontMetrics().horizontalAdvance("100%"));
+  ShowThresholdValue();
   for (QWidget* w : {static_cast<QWidget*>(lblShowRelevance), static_cast<QWidget*>(tbShowRelevance),
-                     static_cast<QWidget*>(lblShowRelevanceHigh)})
+                     static_cast<QWidget*>(lblShowRelevanceHigh), static_cast<QWidget*>(lblShowRelevanceValue)})
     w->setToolTip(Hint(kThresholdHint));
 
   rgResultsFormat = new QGroupBox("Results format", this);
@@ -200,6 +208,7 @@ void TfrmFeeds::BuildControls() {
   sliderRow->addWidget(lblShowRelevance);
   sliderRow->addWidget(tbShowRelevance, 1);
   sliderRow->addWidget(lblShowRelevanceHigh);
+  sliderRow->addWidget(lblShowRelevanceValue);
   top->addLayout(urlRow, 0, 0);
   top->addLayout(searchRow, 1, 0);
   top->addLayout(sliderRow, 0, 1);
@@ -393,7 +402,10 @@ void TfrmFeeds::ConnectHandlers() {
   });
   connect(btnCheckRel, &QPushButton::clicked, this, [this] { btnCheckRelClick(); });
   connect(btnUnitTests, &QPushButton::clicked, this, [this] { btnUnitTestsClick(); });
-  connect(tbShowRelevance, &QSlider::valueChanged, this, [this] { Touch(); });
+  connect(tbShowRelevance, &QSlider::valueChanged, this, [this] {
+    ShowThresholdValue();
+    Touch();
+  });
   connect(rgResultsFormatButtons, &QButtonGroup::idClicked, this, [this] { Touch(); });
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 
@@ -430,6 +442,10 @@ void TfrmFeeds::ShowFeedList(bool selectFirst) {
     SelectRowQuietly(0);
     lbFeedsClick();
   }
+}
+
+void TfrmFeeds::ShowThresholdValue() {
+  lblShowRelevanceValue->setText(ToQ(std::to_string(tbShowRelevance->value()) + "%"));
 }
 
 void TfrmFeeds::ShowDisplaySettings(int showRelevance, int resultsFormat) {

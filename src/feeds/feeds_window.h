@@ -127,6 +127,9 @@ class TfrmFeeds : public QWidget, public FeedsView {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The threshold slider's value beside it, in per cent.
+  void ShowThresholdValue();
+
   // ---- controls (tests find them by their object names) ----
   QLabel* lblAddFeedURL;
   QLineEdit* txtAddFeedURL;
@@ -156,6 +159,7 @@ class TfrmFeeds : public QWidget, public FeedsView {
   QLabel* lblShowRelevance;  // "Show articles with relevance:  LOW"
   QSlider* tbShowRelevance;
   QLabel* lblShowRelevanceHigh;  // "HIGH"
+  QLabel* lblShowRelevanceValue;  // the threshold in per cent, "30%"
   QGroupBox* rgResultsFormat;
   QButtonGroup* rgResultsFormatButtons;
   QLabel* lblStatus;

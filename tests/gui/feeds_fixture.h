@@ -53,6 +53,7 @@ struct FeedsControls {
         lblShowRelevance(Find<QLabel>(w, "lblShowRelevance")),
         tbShowRelevance(Find<QSlider>(w, "tbShowRelevance")),
         lblShowRelevanceHigh(Find<QLabel>(w, "lblShowRelevanceHigh")),
+        lblShowRelevanceValue(Find<QLabel>(w, "lblShowRelevanceValue")),
         rgResultsFormat(Find<QGroupBox>(w, "rgResultsFormat")),
         rgResultsFormatButtons(Find<QButtonGroup>(w, "rgResultsFormatButtons")),
         lblStatus(Find<QLabel>(w, "lblStatus")),
@@ -94,6 +95,7 @@ struct FeedsControls {
   QLabel* lblShowRelevance;
   QSlider* tbShowRelevance;
   QLabel* lblShowRelevanceHigh;
+  QLabel* lblShowRelevanceValue;
   QGroupBox* rgResultsFormat;
   QButtonGroup* rgResultsFormatButtons;
   QLabel* lblStatus;

@@ -634,6 +634,47 @@ TEST_F(FeedsWindowTest, NoCaptionIsCutAtTheDefaultOrSmallestSizeAndTheAddressBox
   EXPECT_LE(window_->minimumSizeHint().width(), 1000);
 }
 
+// The threshold's number stands beside the slider and follows it; the arrow keys move it by one,
+// Page Up and Page Down by ten, and it stops at 0 and 100.
+TEST_F(FeedsWindowTest, TheThresholdShowsItsValueInPerCentAndArrowKeysMoveItByOne) {
+  window_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  QSlider* slider = Ui(window_).tbShowRelevance;
+  QLabel* value = Ui(window_).lblShowRelevanceValue;
+  EXPECT_EQ(value->text(), "30%");
+  EXPECT_EQ(value->toolTip(), slider->toolTip());
+  const struct {
+    int from;
+    std::vector<Qt::Key> keys;
+    int to;
+  } cases[] = {
+      {30, {Qt::Key_Right}, 31},
+      {30, {Qt::Key_Left}, 29},
+      {30, {Qt::Key_Up, Qt::Key_Up, Qt::Key_Up}, 33},
+      {30, {Qt::Key_Down}, 29},
+      {30, {Qt::Key_PageUp}, 40},
+      {30, {Qt::Key_PageDown, Qt::Key_Right}, 21},
+      {0, {Qt::Key_Left}, 0},
+      {1, {Qt::Key_Left}, 0},
+      {99, {Qt::Key_Right, Qt::Key_Right}, 100},
+      {55, {Qt::Key_Home}, 0},
+      {55, {Qt::Key_End}, 100},
+  };
+  for (const auto& c : cases) {
+    slider->setValue(c.from);
+    EXPECT_EQ(FromQ(value->text()), std::to_string(c.from) + "%");
+    for (Qt::Key key : c.keys) QTest::keyClick(slider, key);
+    EXPECT_EQ(slider->value(), c.to) << c.from;
+    EXPECT_EQ(FromQ(value->text()), std::to_string(c.to) + "%") << c.from;
+    EXPECT_TRUE(value->isVisible());
+    EXPECT_GE(value->width(), value->fontMetrics().horizontalAdvance("100%"));
+  }
+  // A threshold read from the settings shows at once.
+  WriteConf("[main]\nshowRelevance=72\n");
+  auto loaded = Reload();
+  EXPECT_EQ(Ui(loaded).lblShowRelevanceValue->text(), "72%");
+}
+
 TEST_F(FeedsWindowTest, ClickingTheEmptyPartOfTheListKeepsTheSelection) {
   AddFeed("http://127.0.0.1/0");
   window_->resize(1000, 680);
