@@ -14,6 +14,11 @@ struct TFeed {
   std::vector<std::string> keywords;  // keyword rule lines
   int32_t refreshInterval = 300;      // seconds between two scans
   int64_t lastRefresh = 0;            // NowMs at the start of the last scan; 0 = never
+  // The name the feed list shows: from an imported OPML file, else the feed's own title, taken
+  // at its first scan ("" while it has none: the list shows the address).
+  std::string title;
+  // The OPML folder the feed came in; the list shows the feeds of a folder under its name.
+  std::string folder;
   // Validators of the last download ("" when the server sent none). They go back with the next
   // request, so an unchanged feed answers "304 Not Modified" and its kept copy is read again.
   std::string etag;

@@ -17,7 +17,8 @@ std::string FeedKey(int n, const char* field) {
 BoundedCount StoredFeedCount(const SettingsFile& file) {
   const int present = EntriesPresent(
       file.Keys(kFeedSection), "feed.",
-      {".url", ".active", ".keywords", ".refreshInterval", ".lastRefresh", ".etag", ".lastModified"},
+      {".url", ".active", ".keywords", ".refreshInterval", ".lastRefresh", ".etag", ".lastModified", ".title",
+       ".folder"},
       kMaxFeeds);
   return BoundCount("feedCount", file.ReadInteger(kMainSection, "feedCount", 0), present, kMaxFeeds, "feeds");
 }
@@ -34,6 +35,8 @@ TFeed ReadFeed(const SettingsFile& file, int n) {
   feed.lastRefresh = last && std::isfinite(*last) ? std::llround(*last) : 0;
   feed.etag = file.ReadString(kFeedSection, FeedKey(n, "etag"), "");
   feed.lastModified = file.ReadString(kFeedSection, FeedKey(n, "lastModified"), "");
+  feed.title = file.ReadString(kFeedSection, FeedKey(n, "title"), "");
+  feed.folder = file.ReadString(kFeedSection, FeedKey(n, "folder"), "");
   return feed;
 }
 
@@ -44,7 +47,8 @@ void WriteFeed(SettingsFile& file, int n, const TFeed& feed) {
   file.WriteInteger(kFeedSection, FeedKey(n, "refreshInterval"), feed.refreshInterval);
   file.WriteString(kFeedSection, FeedKey(n, "lastRefresh"), std::to_string(feed.lastRefresh));
   for (const auto& [field, value] :
-       {std::pair{"etag", &feed.etag}, std::pair{"lastModified", &feed.lastModified}}) {
+       {std::pair{"etag", &feed.etag}, std::pair{"lastModified", &feed.lastModified},
+        std::pair{"title", &feed.title}, std::pair{"folder", &feed.folder}}) {
     if (value->empty())
       file.DeleteKey(kFeedSection, FeedKey(n, field));
     else

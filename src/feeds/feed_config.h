@@ -38,11 +38,12 @@ std::string FeedKey(int n, const char* field);
 BoundedCount StoredFeedCount(const SettingsFile& file);
 
 // One feed's keys, with their defaults: active true, refresh interval 300, last refresh 0, no
-// validators.
+// validators, no title, no folder.
 TFeed ReadFeed(const SettingsFile& file, int n);
 // The five keys in the order url, active, keywords, refreshInterval, lastRefresh; then the
-// validators etag and lastModified, each only while it is not empty (an empty one removes its
-// key, which may belong to the feed that held this number before a deletion).
+// validators etag and lastModified, the title and the folder, each only while it is not empty
+// (an empty one removes its key, which may belong to the feed that held this number before a
+// deletion).
 void WriteFeed(SettingsFile& file, int n, const TFeed& feed);
 
 // maxWordWeight missing gives 50 (the stored key cannot be taken as 300: weights are signed bytes).

@@ -276,6 +276,7 @@ struct Frame {
 // The field whose text is being gathered: the element's place on the stack and its pieces.
 struct Capture {
   Role role = kNoRole;
+  bool feedTitle = false;  // the title of the channel, outside every item
   size_t frame = 0;
   std::vector<Piece> pieces;
 };
@@ -362,6 +363,16 @@ class ItemWalker {
       item_->frame = stack_.size();
     } else if (item_) {
       Consider(name, attrs, base, stack_.size() - item_->frame, empty);
+    } else if (options_.feedTitle && !feedTitleSeen_ && !empty && name.space == Space::Feed &&
+               name.local == "TITLE" && !stack_.empty()) {
+      const std::string parent = LocalName(stack_.back().key);
+      if (parent == "CHANNEL" || parent == "FEED") {
+        feedTitleSeen_ = true;
+        capture_.emplace();
+        capture_->role = kTitle;
+        capture_->feedTitle = true;
+        capture_->frame = stack_.size();
+      }
     }
 
     if (empty) {
@@ -483,6 +494,11 @@ class ItemWalker {
 
   void EndCapture() {
     std::string text = JoinPieces(capture_->pieces);
+    if (capture_->feedTitle) {
+      *options_.feedTitle = std::move(text);
+      capture_.reset();
+      return;
+    }
     if (capture_->role == kLink) text = Resolved(stack_[capture_->frame].base, text);
     item_->fields[capture_->role] = std::move(text);
     capture_.reset();
@@ -503,6 +519,7 @@ class ItemWalker {
   Bindings bindings_;
   std::optional<ItemState> item_;
   std::optional<Capture> capture_;
+  bool feedTitleSeen_ = false;
 };
 
 // ---- JSON Feed --------------------------------------------------------------------------------
@@ -536,6 +553,10 @@ void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem, con
   if (version.rfind("https://jsonfeed.org/version/1", 0) != 0 &&
       version.rfind("http://jsonfeed.org/version/1", 0) != 0)
     return;
+  if (options.feedTitle) {
+    std::string title = JsonText(feed, "title");
+    if (!title.empty()) *options.feedTitle = std::move(title);
+  }
   const auto items = feed.find("items");
   if (items == feed.end() || !items->is_array()) return;
   for (const nlohmann::json& entry : *items) {

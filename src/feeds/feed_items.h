@@ -21,6 +21,9 @@ struct FeedReadOptions {
   std::string documentUrl;
   // Checked before each article; reading stops once it is true.
   const bool* cancelRequested = nullptr;
+  // When not null: receives the feed's own title (the channel's or the Atom feed's title, or a
+  // JSON Feed's title), as written, markup kept; untouched when the feed has none.
+  std::string* feedTitle = nullptr;
 };
 
 // Walks a loaded XML document and hands every RSS item and Atom entry to `onItem`.

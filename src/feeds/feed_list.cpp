@@ -1,6 +1,7 @@
 #include "feeds/feed_list.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 
 #include "common/numbers.h"
@@ -44,6 +45,36 @@ void DeleteFeedAt(std::vector<TFeed>& feeds, size_t index) {
 
 void SetAllActive(std::vector<TFeed>& feeds, bool active) {
   for (auto& f : feeds) f.active = active;
+}
+
+std::string FeedName(const TFeed& feed) {
+  return feed.title.empty() ? feed.url : feed.title;
+}
+
+std::string DeletedFeedLine(size_t index, const TFeed& feed) {
+  std::string line = "Deleted feed " + std::to_string(index) + ": " + FeedName(feed);
+  if (!feed.title.empty()) line += " (" + feed.url + ")";
+  return line;
+}
+
+std::vector<FeedListRow> FeedListRows(const std::vector<TFeed>& feeds) {
+  // Group 0 holds the feeds in no folder; the others follow in order of first appearance.
+  std::map<std::string, size_t> groupOf{{"", 0}};
+  std::vector<std::vector<int>> groups(1);
+  for (size_t i = 0; i < feeds.size(); ++i) {
+    const auto found = groupOf.emplace(feeds[i].folder, groups.size());
+    if (found.second) groups.emplace_back();
+    groups[found.first->second].push_back(static_cast<int>(i));
+  }
+  std::vector<FeedListRow> rows;
+  rows.reserve(feeds.size() + groups.size());
+  for (const std::vector<int>& group : groups) {
+    if (group.empty()) continue;
+    const std::string& folder = feeds[static_cast<size_t>(group.front())].folder;
+    if (!folder.empty()) rows.push_back({-1, folder, folder});
+    for (int i : group) rows.push_back({i, FeedName(feeds[static_cast<size_t>(i)]), feeds[static_cast<size_t>(i)].url});
+  }
+  return rows;
 }
 
 const std::vector<std::string>& CommonIntervals() {

@@ -42,6 +42,26 @@ void DeleteFeedAt(std::vector<TFeed>& feeds, size_t index);
 
 void SetAllActive(std::vector<TFeed>& feeds, bool active);
 
+// What the feed list calls a feed: its title, or its address while it has none.
+std::string FeedName(const TFeed& feed);
+
+// The status line of a deletion: "Deleted feed " + its number, then its name, and its address
+// when the name is not the address.
+std::string DeletedFeedLine(size_t index, const TFeed& feed);
+
+// One row of the feed list: a feed (its name, its address as the tool tip) or the heading of a
+// folder (feed -1).
+struct FeedListRow {
+  int feed = -1;
+  std::string text;
+  std::string toolTip;
+};
+
+// The rows of the feed list: first the feeds in no folder, then each folder, in the order its
+// first feed has in the list, as its heading followed by its feeds; within each, list order.
+// Every feed has exactly one row.
+std::vector<FeedListRow> FeedListRows(const std::vector<TFeed>& feeds);
+
 // The items of the common-intervals drop-down, "4 hours (14440)" among them as it always was.
 const std::vector<std::string>& CommonIntervals();
 // The first item whose text contains "(" + refreshText + ")", or -1.

@@ -36,6 +36,17 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
+std::string FeedTitleText(std::string_view title) {
+  std::string text;
+  try {
+    text = Trim(CollapseSpaces(HtmlToText(title)));
+  } catch (const ConversionError&) {
+    return {};
+  }
+  if (text.size() > kMaxFeedTitle) text = Trim(text.substr(0, kMaxFeedTitle));
+  return text;
+}
+
 std::string CachedFeedFileName(const std::string& url) {
   // FNV-1a: a stable name from the address alone, whatever the feed's place in the list.
   uint64_t hash = 14695981039346656037ull;
@@ -139,6 +150,8 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   FeedReadOptions read;
   read.documentUrl = download.finalUrl;
   read.cancelRequested = settings.cancelRequested;
+  std::string ownTitle;
+  if (feed.title.empty()) read.feedTitle = &ownTitle;
   try {
     if (readable)
       ReadFeedFile(
@@ -157,6 +170,8 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   } catch (const std::exception& e) {
     port.Log("Error reading feed " + feed.url + ": " + ErrorText(e));
   }
+  // A feed with no title yet is named by its own; a title given in an OPML file stays.
+  if (feed.title.empty() && !ownTitle.empty()) feed.title = FeedTitleText(ownTitle);
   port.Log("Finished scanning feed " + feed.url);
 }
 

@@ -38,6 +38,12 @@ struct FeedDownload {
 // The name, in the temporary folder, of the copy kept of a feed's last downloaded document: read
 // again when the server answers that the feed has not changed.
 std::string CachedFeedFileName(const std::string& url);
+
+// The longest feed title the list takes from a feed.
+inline constexpr size_t kMaxFeedTitle = 120;
+// A feed's own title as the list shows it: plain text on one line, blanks collapsed and trimmed,
+// cut to kMaxFeedTitle; empty when it holds a numeric reference that is not a number.
+std::string FeedTitleText(std::string_view title);
 // Removes the copy kept for `url` from `tempDir` unless a feed of `feeds` still has that address:
 // a deleted feed's copy would otherwise stay in the folder for good. Never throws.
 void DropKeptCopyUnlessUsed(const std::string& tempDir, const std::string& url,

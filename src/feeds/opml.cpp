@@ -18,7 +18,27 @@ namespace {
 struct OpenElement {
   std::string name;
   std::vector<std::pair<std::string, std::string>> prefixes;  // prefix, namespace name
+  std::string folder;  // an outline without an address: the name of the folder it opens
 };
+
+// The folder of an outline: the names of the folder outlines around it, outermost first,
+// joined by "/".
+std::string FolderOf(const std::vector<OpenElement>& open) {
+  std::string folder;
+  for (const OpenElement& e : open) {
+    if (e.folder.empty()) continue;
+    if (!folder.empty()) folder += "/";
+    folder += e.folder;
+  }
+  return folder;
+}
+
+// An outline's name: its text, else its title, without the blanks around it.
+std::string OutlineName(const TAttrList& attrs) {
+  std::string name = Trim(attrs.ValueOf("text"));
+  if (name.empty()) name = Trim(attrs.ValueOf("title"));
+  return name;
+}
 
 std::string LookUpPrefix(const std::vector<OpenElement>& open, const std::string& prefix) {
   for (auto e = open.rbegin(); e != open.rend(); ++e) {
@@ -139,25 +159,27 @@ std::vector<OpmlFeed> ReadOpml(std::string_view bytes) {
         }
         sawRoot = true;
       }
-      OpenElement element{name, {}};
+      OpenElement element{name, {}, {}};
       for (const auto& a : parser.PartAttributes()) {
         if (a->Name.rfind("xmlns:", 0) == 0) element.prefixes.emplace_back(a->Name.substr(6), a->Value);
       }
+      const std::string url =
+          name == "outline" && bodyDepth > 0 ? Trim(parser.PartAttributes().ValueOf("xmlUrl")) : std::string();
+      if (name == "outline" && bodyDepth > 0 && url.empty()) element.folder = OutlineName(parser.PartAttributes());
       open.push_back(std::move(element));
       if (name == "body" && open.size() == 2) {
         sawBody = true;
         ++bodyDepth;
-      } else if (name == "outline" && bodyDepth > 0) {
-        const std::string url = Trim(parser.PartAttributes().ValueOf("xmlUrl"));
-        if (!url.empty()) {
-          OpmlFeed found;
-          found.feed.url = url;
-          found.feed.refreshInterval = kDefaultRefreshInterval;
-          found.title = parser.PartAttributes().ValueOf("text");
-          if (found.title.empty()) found.title = parser.PartAttributes().ValueOf("title");
-          ReadZibuFields(parser.PartAttributes(), open, found);
-          feeds.push_back(std::move(found));
-        }
+      } else if (!url.empty()) {
+        OpmlFeed found;
+        found.feed.url = url;
+        found.feed.refreshInterval = kDefaultRefreshInterval;
+        found.title = OutlineName(parser.PartAttributes());
+        // Many readers write the address again as the name when there is no title.
+        if (found.title != url) found.feed.title = found.title;
+        found.feed.folder = FolderOf(open);
+        ReadZibuFields(parser.PartAttributes(), open, found);
+        feeds.push_back(std::move(found));
       }
       if (kind == PartEmptyTag) {
         if (open.back().name == "body" && open.size() == 2) --bodyDepth;
@@ -192,12 +214,22 @@ std::string WriteOpml(const std::vector<TFeed>& feeds) {
   doc += "<opml version=\"2.0\" xmlns:zibu=\"";
   doc += kOpmlZibuNamespace;
   doc += "\">\n  <head>\n    <title>Zibu feeds</title>\n  </head>\n  <body>\n";
+  // A run of feeds of one folder goes into one folder outline, so the list order stays as it is.
+  std::string folder;
   for (const TFeed& f : feeds) {
+    if (f.folder != folder) {
+      if (!folder.empty()) doc += "    </outline>\n";
+      folder = f.folder;
+      if (!folder.empty()) doc += "    <outline text=\"" + AttributeText(folder) + "\">\n";
+    }
+    const std::string indent = folder.empty() ? "    " : "      ";
     const std::string url = AttributeText(f.url);
-    doc += "    <outline type=\"rss\" text=\"" + url + "\" xmlUrl=\"" + url + "\" zibu:active=\"" +
+    const std::string text = f.title.empty() ? url : AttributeText(f.title);
+    doc += indent + "<outline type=\"rss\" text=\"" + text + "\" xmlUrl=\"" + url + "\" zibu:active=\"" +
            (f.active ? "1" : "0") + "\" zibu:refreshInterval=\"" + std::to_string(f.refreshInterval) +
            "\" zibu:keywords=\"" + AttributeText(EncodeCrlfLines(f.keywords)) + "\"/>\n";
   }
+  if (!folder.empty()) doc += "    </outline>\n";
   doc += "  </body>\n</opml>\n";
   return Win1252ToUtf8(doc);
 }
@@ -221,6 +253,8 @@ OpmlImportSummary MergeOpmlFeeds(std::vector<TFeed>& feeds, const std::vector<Op
     }
     TFeed feed;
     feed.url = f.feed.url;
+    feed.title = f.feed.title;
+    feed.folder = f.feed.folder;
     if (f.zibuFields) {
       feed.active = f.feed.active;
       feed.keywords = f.feed.keywords;

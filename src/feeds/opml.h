@@ -24,17 +24,21 @@ class OpmlError : public Error {
 
 // One subscription found in a file.
 struct OpmlFeed {
-  TFeed feed;         // address; the other fields are Zibu's own when the file has them
+  // Address, title (unless it only repeats the address) and folder; the other fields are Zibu's
+  // own when the file has them.
+  TFeed feed;
   std::string title;  // text or title of the outline, for the log
   bool zibuFields = false;
 };
 
-// Every outline with an xmlUrl, in document order, nested outlines flattened. `bytes` are the
+// Every outline with an xmlUrl, in document order, nested outlines flattened; the outlines
+// without an address around one are its folder ("News", "Tech/Linux"). `bytes` are the
 // file as read; text comes back in Windows-1252. Raises OpmlError with a message that says what
 // is wrong, and where, for a file that is not OPML or not well formed.
 std::vector<OpmlFeed> ReadOpml(std::string_view bytes);
 
-// An OPML 2.0 document in UTF-8 with every feed, in list order.
+// An OPML 2.0 document in UTF-8 with every feed, in list order, named by its title; each run of
+// feeds of one folder inside an outline of that folder.
 std::string WriteOpml(const std::vector<TFeed>& feeds);
 
 struct OpmlImportSummary {
@@ -43,8 +47,8 @@ struct OpmlImportSummary {
   int unusable = 0;  // not an http or https address
 };
 
-// Adds the subscriptions that are new to the end of `feeds`: active with the default interval,
-// unless the file carries Zibu's fields. Logs one line per subscription with its title.
+// Adds the subscriptions that are new to the end of `feeds`, with their titles and folders:
+// active with the default interval, unless the file carries Zibu's fields. Logs one line per subscription with its title.
 OpmlImportSummary MergeOpmlFeeds(std::vector<TFeed>& feeds, const std::vector<OpmlFeed>& found,
                                  UserPort& port);
 

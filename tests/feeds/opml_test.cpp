@@ -49,6 +49,8 @@ void ExpectSameFeeds(const std::vector<TFeed>& got, const std::vector<TFeed>& wa
     EXPECT_EQ(got[i].active, want[i].active);
     EXPECT_EQ(got[i].keywords, want[i].keywords);
     EXPECT_EQ(got[i].refreshInterval, want[i].refreshInterval);
+    EXPECT_EQ(got[i].title, want[i].title);
+    EXPECT_EQ(got[i].folder, want[i].folder);
     EXPECT_EQ(got[i].lastRefresh, 0);
   }
 }
@@ -72,15 +74,19 @@ TEST(Opml, ZibusOwnFileRoundTripsNestedOrNot) {
   // XML reads white space in an attribute value as a blank, a tab written as a reference too.
   std::vector<TFeed> want = feeds;
   want[2].keywords[2] = "1:\"q\" t";
-  for (const std::string& doc : {written, nested}) {
+  // Inside the two folders, the feeds are kept in the folder "Folder/Inner".
+  for (const bool inFolders : {false, true}) {
+    const std::string& doc = inFolders ? nested : written;
     test::RecordingPort port;
     std::vector<TFeed> list;
     const OpmlImportSummary s = MergeOpmlFeeds(list, ReadOpml(doc), port);
     EXPECT_EQ(s.added, 4);
     EXPECT_EQ(s.present + s.unusable, 0);
-    ExpectSameFeeds(list, want);
+    std::vector<TFeed> expected = want;
+    for (TFeed& f : expected) f.folder = inFolders ? "Folder/Inner" : "";
+    ExpectSameFeeds(list, expected);
     // Written again, the list gives the same bytes.
-    EXPECT_EQ(WriteOpml(list), WriteOpml(want));
+    EXPECT_EQ(WriteOpml(list), WriteOpml(expected));
   }
 
   // A prefix bound to another namespace is not Zibu's: defaults apply.
@@ -106,7 +112,7 @@ TEST(Opml, AnotherReadersFileAddsNewHttpFeedsOnly) {
   EXPECT_EQ(OpmlSummaryText(s),
             "I added 4 feeds from the OPML file; 2 were already in the list; 1 entry is not an http or https "
             "address.");
-  const std::vector<TFeed> want = {
+  std::vector<TFeed> want = {
       Feed("https://lwn.net/headlines/rss", false, {"1:kernel"}, 600),  // untouched
       Feed("https://www.lemonde.fr/international/rss_full.xml", true, {}, 300),
       Feed("http://feeds.bbci.co.uk/news/world/rss.xml", true, {}, 300),
@@ -115,6 +121,16 @@ TEST(Opml, AnotherReadersFileAddsNewHttpFeedsOnly) {
            true, {}, 300),
       Feed("https://planet.debian.org/atom.xml", true, {}, 300),
   };
+  // Each with its title and the folders around it; the feed already in the list keeps its own.
+  const char* const titles[][2] = {{"", ""},
+                                   {"Le Monde \x96 International", "News"},
+                                   {"BBC News - World", "News"},
+                                   {"S\xFC" "ddeutsche & Co", "News/Regional"},
+                                   {"Planet <Debian>", "Tech"}};
+  for (size_t i = 0; i < want.size(); ++i) {
+    want[i].title = titles[i][0];
+    want[i].folder = titles[i][1];
+  }
   ExpectSameFeeds(list, want);
   // The titles go to the log, in the code page.
   EXPECT_TRUE(port.Logged(
