@@ -131,30 +131,38 @@ TEST_F(FeedConfigTest, DeletingTheMiddleFeedLeavesTheStaleKeysUnread) {
   EXPECT_EQ(back[1].keywords, std::vector<std::string>{"1:two"});
 }
 
+// The validators, the title and the folder: each key only while its field is not empty.
 TEST_F(FeedConfigTest, ValidatorsTravelWithTheirFeedAndEmptyOnesLeaveNoKey) {
   struct Case {
-    std::string etag, lastModified;
+    std::string etag, lastModified, title, folder;
   };
   const std::vector<Case> cases = {
-      {"\"5e1-6f0a\"", "Mon, 07 Dec 2026 18:04:11 GMT"},
-      {"W/\"weak;with=odd#chars\"", ""},
-      {"", "Tue, 01 Dec 2026 09:30:00 GMT"},
-      {"", ""},
+      {"\"5e1-6f0a\"", "Mon, 07 Dec 2026 18:04:11 GMT", "Coast News", "News"},
+      {"W/\"weak;with=odd#chars\"", "", "Caf\xE9 & \"Bar\" = 1", "News/Regional"},
+      {"", "Tue, 01 Dec 2026 09:30:00 GMT", "", "Tech"},
+      {"", "", "Tides", ""},
   };
   std::vector<TFeed> feeds;
   for (const Case& c : cases) {
     feeds.push_back(Feed("http://" + std::to_string(feeds.size()) + "/"));
     feeds.back().etag = c.etag;
     feeds.back().lastModified = c.lastModified;
+    feeds.back().title = c.title;
+    feeds.back().folder = c.folder;
   }
   auto back = RoundTrip(feeds);
   ASSERT_EQ(back.size(), cases.size());
   for (size_t i = 0; i < cases.size(); ++i) {
     EXPECT_EQ(back[i].etag, cases[i].etag) << i;
     EXPECT_EQ(back[i].lastModified, cases[i].lastModified) << i;
+    EXPECT_EQ(back[i].title, cases[i].title) << i;
+    EXPECT_EQ(back[i].folder, cases[i].folder) << i;
   }
   EXPECT_EQ(ReadText().find("feed.3.etag"), std::string::npos) << ReadText();
   EXPECT_EQ(ReadText().find("feed.1.lastModified"), std::string::npos) << ReadText();
+  EXPECT_EQ(ReadText().find("feed.2.title"), std::string::npos) << ReadText();
+  EXPECT_EQ(ReadText().find("feed.3.folder"), std::string::npos) << ReadText();
+  EXPECT_NE(ReadText().find("feed.0.title=Coast News"), std::string::npos) << ReadText();
 
   // After a deletion the next feed takes the number: the validators of the deleted one go.
   DeleteFeedAt(feeds, 0);
@@ -162,7 +170,10 @@ TEST_F(FeedConfigTest, ValidatorsTravelWithTheirFeedAndEmptyOnesLeaveNoKey) {
   EXPECT_EQ(back[0].etag, "W/\"weak;with=odd#chars\"");
   EXPECT_EQ(back[0].lastModified, "");
   EXPECT_EQ(back[2].etag, "");
+  EXPECT_EQ(back[1].title, "");
+  EXPECT_EQ(back[2].folder, "");
   EXPECT_EQ(ReadText().find("feed.2.etag"), std::string::npos) << ReadText();
+  EXPECT_EQ(ReadText().find("feed.1.title"), std::string::npos) << ReadText();
 }
 
 // feedCount is bounded by the feeds the file has keys for and by kMaxFeeds; a cut count is one

@@ -78,5 +78,69 @@ TEST(FeedList, DeleteAndAllActive) {
   EXPECT_TRUE(feeds[0].active && feeds[1].active);
 }
 
+// The rows the feed list shows: the feeds in no folder first, then each folder under its heading
+// in the order its first feed has; every feed once, named by its title or else its address.
+TEST(FeedList, RowsGroupTheFeedsByFolder) {
+  struct In {
+    const char* url;
+    const char* title;
+    const char* folder;
+  };
+  const struct {
+    const char* name;
+    std::vector<In> feeds;
+    std::vector<std::string> rows;  // "feed index:text|tool tip", "-:folder" for a heading
+  } cases[] = {
+      {"empty", {}, {}},
+      {"addresses only", {{"http://a/", "", ""}, {"http://b/", "", ""}}, {"0:http://a/|http://a/", "1:http://b/|http://b/"}},
+      {"titles", {{"http://a/", "Alpha", ""}, {"http://b/", "", ""}}, {"0:Alpha|http://a/", "1:http://b/|http://b/"}},
+      {"one folder",
+       {{"http://a/", "Alpha", "News"}, {"http://b/", "Beta", "News"}},
+       {"-:News", "0:Alpha|http://a/", "1:Beta|http://b/"}},
+      {"loose feeds first, folders in order of first use",
+       {{"http://a/", "A", "Tech"}, {"http://b/", "B", ""}, {"http://c/", "C", "News"}, {"http://d/", "D", "Tech"},
+        {"http://e/", "", ""}},
+       {"1:B|http://b/", "4:http://e/|http://e/", "-:Tech", "0:A|http://a/", "3:D|http://d/", "-:News",
+        "2:C|http://c/"}},
+      {"a nested folder is a folder of its own",
+       {{"http://a/", "A", "News"}, {"http://b/", "B", "News/Regional"}},
+       {"-:News", "0:A|http://a/", "-:News/Regional", "1:B|http://b/"}},
+      {"folder names match exactly", {{"http://a/", "A", "news"}, {"http://b/", "B", "News"}},
+       {"-:news", "0:A|http://a/", "-:News", "1:B|http://b/"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<TFeed> feeds;
+    for (const In& in : c.feeds) {
+      feeds.emplace_back();
+      feeds.back().url = in.url;
+      feeds.back().title = in.title;
+      feeds.back().folder = in.folder;
+    }
+    std::vector<std::string> rows;
+    std::vector<int> seen(feeds.size(), 0);
+    for (const FeedListRow& r : FeedListRows(feeds)) {
+      if (r.feed < 0) {
+        rows.push_back("-:" + r.text);
+        EXPECT_EQ(r.toolTip, r.text);
+        continue;
+      }
+      rows.push_back(std::to_string(r.feed) + ":" + r.text + "|" + r.toolTip);
+      ++seen.at(static_cast<size_t>(r.feed));
+    }
+    EXPECT_EQ(rows, c.rows);
+    for (int n : seen) EXPECT_EQ(n, 1);
+  }
+}
+
+TEST(FeedList, ADeletionNamesTheFeed) {
+  TFeed feed;
+  feed.url = "http://coast.example/rss";
+  EXPECT_EQ(DeletedFeedLine(0, feed), "Deleted feed 0: http://coast.example/rss");
+  feed.title = "Coast News";
+  EXPECT_EQ(FeedName(feed), "Coast News");
+  EXPECT_EQ(DeletedFeedLine(12, feed), "Deleted feed 12: Coast News (http://coast.example/rss)");
+}
+
 }  // namespace
 }  // namespace zibu

@@ -633,5 +633,69 @@ TEST(FeedItems, CancelStopsBeforeTheNextItem) {
   }
 }
 
+// The feed's own title: the channel's or the Atom feed's, never an item's or an image's; as the
+// feed list shows it, plain text on one line.
+TEST(FeedItems, TheFeedsOwnTitle) {
+  const struct {
+    const char* what;
+    std::string document;
+    std::string raw;    // as read, "(none)" when the feed has none
+    std::string shown;  // FeedTitleText of it
+  } cases[] = {
+      {"RSS 2.0", Rss("<item><title>Item</title></item>"), "Channel", "Channel"},
+      {"Atom", Atom("<entry><title>Entry</title></entry>"), "Feed", "Feed"},
+      {"RSS 1.0",
+       "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" xmlns=\"http://purl.org/rss/1.0/\">"
+       "<channel><title>Rdf news</title></channel><item><title>I</title></item></rdf:RDF>",
+       "Rdf news", "Rdf news"},
+      {"Atom under a prefix",
+       "<a:feed xmlns:a=\"http://www.w3.org/2005/Atom\"><a:title>Prefixed</a:title></a:feed>", "Prefixed",
+       "Prefixed"},
+      {"the image's title is not the channel's",
+       "<rss><channel><image><title>Logo</title></image><title>Real</title></channel></rss>", "Real", "Real"},
+      {"after the items too", "<rss><channel><item><title>I</title></item><title>Late</title></channel></rss>",
+       "Late", "Late"},
+      {"only the first", "<rss><channel><title>One</title><title>Two</title></channel></rss>", "One", "One"},
+      {"no title", "<rss><channel><item><title>I</title></item></channel></rss>", "(none)", ""},
+      {"an item's title only", "<rss><item><title>I</title></item></rss>", "(none)", ""},
+      {"references, CDATA and blanks",
+       "<rss><channel><title>\n  Caf&#233; <![CDATA[& <b>Bar</b>]]>\n</title></channel></rss>",
+       "Caf\xE9 & <b>Bar</b>", "Caf\xE9 & Bar"},
+      {"a broken reference gives no name", "<rss><channel><title>&amp;#x;</title></channel></rss>", "&#x;", ""},
+      {"JSON Feed", R"({"version": "https://jsonfeed.org/version/1.1", "title": "Json \u20ac", "items": []})",
+       "Json \x80", "Json \x80"},
+      {"JSON Feed without a title", R"({"version": "https://jsonfeed.org/version/1.1", "items": []})", "(none)",
+       ""},
+      {"a long title is cut", "<rss><channel><title>" + std::string(200, 'x') + "</title></channel></rss>",
+       std::string(200, 'x'), std::string(kMaxFeedTitle, 'x')},
+  };
+  for (const auto& c : cases) {
+    TXmlParser parser;
+    parser.LoadFromBuffer(c.document);
+    std::string title = "(none)";
+    FeedReadOptions options;
+    options.feedTitle = &title;
+    std::vector<std::string> items;
+    ReadFeedDocument(parser, [&](TItem& item) { items.push_back(item.Title); }, options);
+    EXPECT_EQ(title, c.raw) << c.what;
+    EXPECT_EQ(FeedTitleText(title == "(none)" ? "" : title), c.shown) << c.what;
+    for (const std::string& t : items) EXPECT_NE(t, c.raw) << c.what;
+  }
+}
+
+// A scan names a feed that has no name yet; a name it has (from an OPML file, say) stays.
+TEST_F(FeedScanTest, AScanNamesAFeedWithoutATitle) {
+  server_.ServeBody("/named.xml", Rss("<item><title>I</title><link>http://i/</link></item>"), "text/xml");
+  Scan(server_.Url("/named.xml"));
+  EXPECT_EQ(feed_.title, "Channel");
+  feed_.title = "My name";
+  Scan(server_.Url("/named.xml"));
+  EXPECT_EQ(feed_.title, "My name");
+  feed_.title.clear();
+  server_.ServeStatus("/named.xml", 404, "gone");
+  Scan(server_.Url("/named.xml"));
+  EXPECT_EQ(feed_.title, "");
+}
+
 }  // namespace
 }  // namespace zibu
