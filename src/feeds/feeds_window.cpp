@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 
@@ -364,7 +365,21 @@ void TfrmFeeds::BuildControls() {
 
 void TfrmFeeds::ConnectHandlers() {
   connect(lbFeeds, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (row >= 0) lbFeedsClick();
+    if (row < 0) return;
+    if (FeedOfRow(row) < 0) {
+      // A folder heading: the keys step on to the feed after it, or back to the one before.
+      const int previous = RowOfFeed(lastSelectedFeed_);
+      const int step = previous < 0 || row > previous ? 1 : -1;
+      for (int r = row + step; r >= 0 && r < lbFeeds->count(); r += step)
+        if (FeedOfRow(r) >= 0) {
+          lbFeeds->setCurrentRow(r);
+          return;
+        }
+      SelectRowQuietly(previous);
+      return;
+    }
+    lastSelectedFeed_ = FeedOfRow(row);
+    lbFeedsClick();
   });
   // A click on the empty part of the list must not leave the feed shown in the controls
   // unselected: only the handlers deselect.
@@ -434,14 +449,49 @@ void TfrmFeeds::Log(const std::string& message, bool verbose) {
 }
 
 void TfrmFeeds::ShowFeedList(bool selectFirst) {
-  lbFeeds->blockSignals(true);
-  lbFeeds->clear();
-  for (const TFeed& feed : session_.Feeds()) lbFeeds->addItem(ToQ(feed.url));
-  lbFeeds->blockSignals(false);
-  if (selectFirst && lbFeeds->count() > 0) {
-    SelectRowQuietly(0);
+  FillFeedList();
+  if (selectFirst && !session_.Feeds().empty()) {
+    SelectFeedQuietly(0);
     lbFeedsClick();
   }
+}
+
+void TfrmFeeds::FillFeedList() {
+  const bool was = lbFeeds->blockSignals(true);
+  lbFeeds->clear();
+  rowFeed_.clear();
+  QFont headingFont = lbFeeds->font();
+  headingFont.setBold(true);
+  for (const FeedListRow& row : FeedListRows(session_.Feeds())) {
+    auto* item = new QListWidgetItem(lbFeeds);
+    if (row.feed < 0) {
+      // A heading is neither selected nor edited; it is drawn in the list's own text colour, not
+      // greyed out as a disabled entry would be.
+      item->setText(ToQ(row.text));
+      item->setFlags(Qt::NoItemFlags);
+      item->setFont(headingFont);
+      item->setForeground(lbFeeds->palette().brush(QPalette::Active, QPalette::Text));
+    } else {
+      // Under a heading the feeds stand indented, so that the groups read as groups.
+      const bool inFolder = !session_.Feeds()[static_cast<size_t>(row.feed)].folder.empty();
+      item->setText(ToQ((inFolder ? "    " : "") + row.text));
+    }
+    item->setToolTip(ToQ(row.toolTip));
+    rowFeed_.push_back(row.feed);
+  }
+  lbFeeds->blockSignals(was);
+}
+
+int TfrmFeeds::FeedOfRow(int row) const {
+  if (row < 0 || row >= static_cast<int>(rowFeed_.size())) return -1;
+  const int feed = rowFeed_[static_cast<size_t>(row)];
+  return feed < static_cast<int>(session_.Feeds().size()) ? feed : -1;
+}
+
+int TfrmFeeds::RowOfFeed(int feed) const {
+  if (feed < 0) return -1;
+  const auto found = std::find(rowFeed_.begin(), rowFeed_.end(), feed);
+  return found == rowFeed_.end() ? -1 : static_cast<int>(found - rowFeed_.begin());
 }
 
 void TfrmFeeds::ShowThresholdValue() {
@@ -481,8 +531,7 @@ void TfrmFeeds::ShowLearnedWords() {
 // Shared state
 
 int TfrmFeeds::SelectedFeed() const {
-  const int row = lbFeeds->currentRow();
-  return row >= 0 && row < static_cast<int>(session_.Feeds().size()) ? row : -1;
+  return FeedOfRow(lbFeeds->currentRow());
 }
 
 int TfrmFeeds::Threshold() const {
@@ -519,10 +568,15 @@ void TfrmFeeds::SetKeywordEditorLines(const std::vector<std::string>& lines) {
 }
 
 void TfrmFeeds::SelectRowQuietly(int row) {
+  lastSelectedFeed_ = FeedOfRow(row);
   const bool was = lbFeeds->blockSignals(true);
   lbFeeds->setCurrentRow(row);
   if (row < 0) lbFeeds->clearSelection();
   lbFeeds->blockSignals(was);
+}
+
+void TfrmFeeds::SelectFeedQuietly(int feed) {
+  SelectRowQuietly(RowOfFeed(feed));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -568,12 +622,10 @@ void TfrmFeeds::btnAddFeedClick() {
     return;
   }
   Touch();
-  lbFeeds->blockSignals(true);
-  lbFeeds->addItem(ToQ(url));
-  lbFeeds->blockSignals(false);
   session_.Feeds().push_back(
       MakeNewFeed(url, cbActive->isChecked(), KeywordEditorLines(), FromQ(txtRefreshInterval->text())));
-  SelectRowQuietly(lbFeeds->count() - 1);
+  FillFeedList();
+  SelectFeedQuietly(static_cast<int>(session_.Feeds().size()) - 1);
   Log("Added new feed");
   try {
     session_.SaveFeedConfig();
@@ -596,11 +648,10 @@ void TfrmFeeds::btnImportOpmlClick() {
                        "\r\n\r\nNo feed was added.");
     return;
   }
-  const size_t before = session_.Feeds().size();
+  const int selected = SelectedFeed();
   const OpmlImportSummary summary = MergeOpmlFeeds(session_.Feeds(), found, *port_);
-  lbFeeds->blockSignals(true);
-  for (size_t i = before; i < session_.Feeds().size(); ++i) lbFeeds->addItem(ToQ(session_.Feeds()[i].url));
-  lbFeeds->blockSignals(false);
+  FillFeedList();
+  SelectFeedQuietly(selected);
   Log(OpmlSummaryText(summary));
   if (summary.added > 0) {
     try {
@@ -637,15 +688,12 @@ void TfrmFeeds::btnDeleteClick() {
     return;
   }
   if (!port_->AskYesNo(kDeleteFeedQuestion)) return;
-  const std::string url = session_.Feeds()[static_cast<size_t>(i)].url;
+  const TFeed deleted = session_.Feeds()[static_cast<size_t>(i)];
   DeleteFeedAt(session_.Feeds(), static_cast<size_t>(i));
-  DropKeptCopyUnlessUsed(session_.TempDir(), url, session_.Feeds());
-  Log("Deleted feed " + std::to_string(i));
-  lbFeeds->blockSignals(true);
-  delete lbFeeds->takeItem(i);
-  lbFeeds->setCurrentRow(-1);
-  lbFeeds->clearSelection();
-  lbFeeds->blockSignals(false);
+  DropKeptCopyUnlessUsed(session_.TempDir(), deleted.url, session_.Feeds());
+  Log(DeletedFeedLine(static_cast<size_t>(i), deleted));
+  FillFeedList();
+  SelectRowQuietly(-1);
   // No feed is selected now: the boxes must not go on showing the one just deleted.
   selectingFeed_ = true;
   txtAddFeedURL->clear();
@@ -797,9 +845,14 @@ void TfrmFeeds::AdvanceScan() {
       break;
     case ScanStep::Download:  // the download's end wakes the job
       break;
-    case ScanStep::Done:
+    case ScanStep::Done: {
       unsetCursor();
+      // A feed scanned for the first time may have brought its own title.
+      const int selected = SelectedFeed();
+      FillFeedList();
+      SelectFeedQuietly(selected);
       break;
+    }
   }
 }
 

@@ -175,6 +175,13 @@ class TfrmFeeds : public QWidget, public FeedsView {
   std::vector<std::string> KeywordEditorLines() const;
   void SetKeywordEditorLines(const std::vector<std::string>& lines);
   void SelectRowQuietly(int row);
+  // Selects the row of feed `feed` (-1: none) without running the selection handler.
+  void SelectFeedQuietly(int feed);
+  // Fills the list from the feeds: their names, folder headings, addresses as tool tips.
+  void FillFeedList();
+  // The feed of a list row, or -1 for a folder heading or no row; and the row of a feed, or -1.
+  int FeedOfRow(int row) const;
+  int RowOfFeed(int feed) const;
   void ShowIntroOnce();
   // Runs a command; an error ends up in the status log.
   void Guarded(const std::function<void()>& command);
@@ -190,6 +197,9 @@ class TfrmFeeds : public QWidget, public FeedsView {
   // Set while the controls are filled from the selected feed: their change reactions hold back.
   bool selectingFeed_ = false;
   bool introShown_ = false;
+  // Row i of the feed list shows feed rowFeed_[i]; -1 is a folder heading.
+  std::vector<int> rowFeed_;
+  int lastSelectedFeed_ = -1;
   std::unique_ptr<TfrmLearnedWords> learnedWords_;
 };
 

@@ -202,6 +202,8 @@ void TScanJob::ScanTurn(size_t index) {
     return std::move(download.response);
   };
   ScanFeed(FeedAt(index), scanner_.results, scan, port_);
+  // The learning run scans a copy: a title it found is the list's feed's too.
+  if (settings_.kind == ScanKind::Learning && feeds_[index].title.empty()) feeds_[index].title = learningCopy_.title;
 }
 
 void TScanJob::Release() {

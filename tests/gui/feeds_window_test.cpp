@@ -204,18 +204,19 @@ TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
     std::string file;     // what the user picks; empty: cancels
     std::string message;  // part of the box shown; empty: none
     size_t feeds;
+    int rows;  // the feeds and the headings of their folders
   };
   const Step steps[] = {
-      {Ui(window_).btnImportOpml, "", "", 1},
-      {Ui(window_).btnImportOpml, bad, "is never closed.\r\n\r\nNo feed was added.", 1},
+      {Ui(window_).btnImportOpml, "", "", 1, 1},
+      {Ui(window_).btnImportOpml, bad, "is never closed.\r\n\r\nNo feed was added.", 1, 1},
       {Ui(window_).btnImportOpml, other,
        "I added 4 feeds from the OPML file; 2 were already in the list; 1 entry is not an http or https "
        "address.",
-       5},
-      {Ui(window_).btnImportOpml, other, "I added 0 feeds", 5},
-      {Ui(window_).btnExportOpml, "", "", 5},
-      {Ui(window_).btnExportOpml, out, "I wrote 5 feeds to " + out + ".", 5},
-      {Ui(window_).btnExportOpml, (home_ / "no" / "such" / "folder.opml").string(), "I could not export", 5},
+       5, 8},
+      {Ui(window_).btnImportOpml, other, "I added 0 feeds", 5, 8},
+      {Ui(window_).btnExportOpml, "", "", 5, 8},
+      {Ui(window_).btnExportOpml, out, "I wrote 5 feeds to " + out + ".", 5, 8},
+      {Ui(window_).btnExportOpml, (home_ / "no" / "such" / "folder.opml").string(), "I could not export", 5, 8},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(FromQ(step.button->text()) + " " + step.file);
@@ -230,7 +231,7 @@ TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
       EXPECT_NE(messages_[0].find(step.message), std::string::npos) << messages_[0];
     }
     EXPECT_EQ(session_->Feeds().size(), step.feeds);
-    EXPECT_EQ(Ui(window_).lbFeeds->count(), static_cast<int>(step.feeds));
+    EXPECT_EQ(Ui(window_).lbFeeds->count(), step.rows);
     if (step.message.rfind("I added 4", 0) != 0) {
       EXPECT_EQ(ReadConf(), confBefore);
     }
@@ -246,6 +247,8 @@ TEST_F(FeedsWindowTest, ImportAndExportOfOpmlFiles) {
   EXPECT_EQ(back[0].feed.keywords, std::vector<std::string>{"1:kernel"});
   EXPECT_EQ(back[0].feed.refreshInterval, 600);
   EXPECT_EQ(back[4].feed.url, "https://planet.debian.org/atom.xml");
+  EXPECT_EQ(back[4].feed.title, "Planet <Debian>");
+  EXPECT_EQ(back[4].feed.folder, "Tech");
   // Not while a scan runs.
   window_->EnableControls(false);
   EXPECT_FALSE(Ui(window_).btnImportOpml->isEnabled());
@@ -673,6 +676,75 @@ TEST_F(FeedsWindowTest, TheThresholdShowsItsValueInPerCentAndArrowKeysMoveItByOn
   WriteConf("[main]\nshowRelevance=72\n");
   auto loaded = Reload();
   EXPECT_EQ(Ui(loaded).lblShowRelevanceValue->text(), "72%");
+}
+
+// The list names each feed by its title, with the address as tool tip, and shows the feeds of a
+// folder under its heading; a heading is never selected, the arrow keys step over it, and a
+// deletion names the feed it deleted.
+TEST_F(FeedsWindowTest, TheListShowsTitlesInFolders) {
+  WriteConf(
+      "[main]\nfeedCount=4\n[rss]\n"
+      "feed.0.url=http://a.example/\nfeed.0.title=Alpha\nfeed.0.folder=News\n"
+      "feed.1.url=http://b.example/\n"
+      "feed.2.url=http://c.example/\nfeed.2.title=Gamma\nfeed.2.folder=News\n"
+      "feed.3.url=http://d.example/\nfeed.3.title=Delta\nfeed.3.folder=Tech\n");
+  auto loaded = Reload();
+  QListWidget* list = Ui(loaded).lbFeeds;
+  auto rows = [&] {
+    std::vector<std::string> out;
+    for (int r = 0; r < list->count(); ++r) {
+      const QListWidgetItem* item = list->item(r);
+      const bool heading = !(item->flags() & Qt::ItemIsSelectable);
+      out.push_back((heading ? "# " : "") + FromQ(item->text()) + " | " + FromQ(item->toolTip()));
+    }
+    return out;
+  };
+  EXPECT_EQ(rows(), (std::vector<std::string>{"http://b.example/ | http://b.example/", "# News | News",
+                                              "    Alpha | http://a.example/", "    Gamma | http://c.example/",
+                                              "# Tech | Tech", "    Delta | http://d.example/"}));
+  // Feed 0 is selected after the load, wherever its row is.
+  EXPECT_EQ((*loaded)->SelectedFeed(), 0);
+  EXPECT_EQ(list->currentRow(), 2);
+  EXPECT_EQ(FromQ(Ui(loaded).txtAddFeedURL->text()), "http://a.example/");
+  EXPECT_NE(list->item(1)->font().bold(), list->item(2)->font().bold());
+
+  (*loaded)->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(loaded->window.get()));
+  const struct {
+    int fromRow;
+    Qt::Key key;
+    int toRow;
+    const char* url;  // of the feed then shown in the controls
+  } moves[] = {
+      {2, Qt::Key_Down, 3, "http://c.example/"},  {3, Qt::Key_Down, 5, "http://d.example/"},
+      {5, Qt::Key_Up, 3, "http://c.example/"},    {2, Qt::Key_Up, 0, "http://b.example/"},
+      {0, Qt::Key_Down, 2, "http://a.example/"},  {5, Qt::Key_Down, 5, "http://d.example/"},
+      {0, Qt::Key_Home, 0, "http://b.example/"},
+  };
+  for (const auto& m : moves) {
+    list->setCurrentRow(m.fromRow);
+    QTest::keyClick(list, m.key);
+    EXPECT_EQ(list->currentRow(), m.toRow) << m.fromRow << " key " << m.key;
+    EXPECT_EQ(FromQ(Ui(loaded).txtAddFeedURL->text()), m.url) << m.fromRow << " key " << m.key;
+  }
+  // A click on a heading changes nothing.
+  list->setCurrentRow(3);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(4)).center());
+  EXPECT_EQ((*loaded)->SelectedFeed(), 2);
+
+  Ui(loaded).btnDelete->click();
+  EXPECT_NE(FromQ(Ui(loaded).txtResults->toPlainText()).find("Deleted feed 2: Gamma (http://c.example/)"),
+            std::string::npos);
+  EXPECT_EQ(rows(), (std::vector<std::string>{"http://b.example/ | http://b.example/", "# News | News",
+                                              "    Alpha | http://a.example/", "# Tech | Tech",
+                                              "    Delta | http://d.example/"}));
+  EXPECT_EQ((*loaded)->SelectedFeed(), -1);
+  // The title and folder are kept with the feed's keys, under its new number.
+  list->setCurrentRow(4);
+  EXPECT_EQ((*loaded)->SelectedFeed(), 2);
+  EXPECT_EQ(FromQ(Ui(loaded).txtAddFeedURL->text()), "http://d.example/");
+  EXPECT_NE(ReadConf().find("feed.2.title=Delta"), std::string::npos) << ReadConf();
+  EXPECT_NE(ReadConf().find("feed.2.folder=Tech"), std::string::npos) << ReadConf();
 }
 
 TEST_F(FeedsWindowTest, ClickingTheEmptyPartOfTheListKeepsTheSelection) {
