@@ -52,8 +52,8 @@ class ManualClock : public Clock {
   uint32_t IdleMs() const override { return 0; }
 };
 
-std::string Rss(const std::vector<std::array<std::string, 3>>& items) {
-  std::string out = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>";
+std::string Rss(const std::vector<std::array<std::string, 3>>& items, const std::string& channel = "t") {
+  std::string out = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + channel + "</title>";
   for (const auto& [title, description, link] : items)
     out += "<item><title>" + title + "</title><description>" + description + "</description><link>" + link +
            "</link></item>";
@@ -85,12 +85,14 @@ class FeedsScanTest : public ::testing::Test {
     server_.ServeBody(
         "/sport.xml",
         Rss({{"Football cup final tonight", "Both football teams are ready", server_.Url("/s/1")},
-             {"Stock market report", "Shares fell on the stock market", server_.Url("/s/2")}}),
+             {"Stock market report", "Shares fell on the stock market", server_.Url("/s/2")}},
+            "Sport &amp; <b>Co</b>"),
         "text/xml");
     server_.ServeBody(
         "/news.xml",
         Rss({{"Volcano erupts near village", "Villagers watched the volcano", server_.Url("/n/1")},
-             {"Council meeting postponed", "The council meets next month", server_.Url("/n/2")}}),
+             {"Council meeting postponed", "The council meets next month", server_.Url("/n/2")}},
+            "<![CDATA[ News  today ]]>"),
         "text/xml");
     std::ofstream(home_ / "zibu.conf", std::ios::binary)
         << "[main]\nfeedCount=2\nshowRelevance=10\nresultsFormat=0\n[rss]\nfeed.0.url="
@@ -230,6 +232,15 @@ TEST_F(FeedsScanTest, SearchActiveFindsTheKeywordMatchLocksTheControlsAndRemembe
   EXPECT_FALSE(Ui(window_).btnCancel->isEnabled());
   EXPECT_TRUE(Ui(window_).Timer1->isActive());
   EXPECT_EQ(session_->Feeds()[0].lastRefresh, clock_.now);
+  // Each feed is named in the list by its own title now, its address the tool tip, and kept so.
+  const std::string urls[] = {server_.Url("/sport.xml"), server_.Url("/news.xml")};
+  const char* const names[] = {"Sport & Co", "News today"};
+  ASSERT_EQ(Ui(window_).lbFeeds->count(), 2);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(FromQ(Ui(window_).lbFeeds->item(i)->text()), names[i]);
+    EXPECT_EQ(FromQ(Ui(window_).lbFeeds->item(i)->toolTip()), urls[i]);
+    EXPECT_EQ(session_->Feeds()[static_cast<size_t>(i)].title, names[i]);
+  }
 }
 
 // A feed whose server does not answer must not freeze the windows: the request runs on a worker
@@ -332,6 +343,9 @@ TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
   Click(Ui(window_).btnLearn);
   EXPECT_EQ(shownReasons_, (std::vector<std::string>{"Learning", "Learning"}));
   EXPECT_EQ(shownTitles_, (std::vector<std::string>{"Football cup final tonight", "Stock market report"}));
+  // The learning run scanned a copy of the feed; the title it found is the feed's.
+  EXPECT_EQ(FromQ(Ui(window_).lbFeeds->item(0)->text()), "Sport & Co");
+  EXPECT_EQ(FromQ(Ui(window_).lbFeeds->item(1)->text()), server_.Url("/news.xml"));
   // Rated, so remembered as shown.
   EXPECT_EQ(Shown(), (std::vector<std::string>{server_.Url("/s/1"), server_.Url("/s/2")}));
   EXPECT_GT(session_->Engine().WordWeights().Get("FOOTBALL"), 0);
