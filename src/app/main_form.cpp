@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDBusConnection>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -75,6 +77,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle("Zibu");
   setWindowIcon(MainIcon());
   resize(960, 680);
+  // On a small or strongly scaled screen (2x on 1366x768 leaves 683x384) the usual size would
+  // put the frame's lower part and every child's bottom edge off the screen.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QSize room = screen->availableGeometry().size() - QSize(16, 40);
+    if (room.isValid()) resize(size().boundedTo(room));
+  }
   mdiArea_ = new QMdiArea(this);
   mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

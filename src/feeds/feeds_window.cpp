@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QSplitter>
 #include <QPointer>
@@ -120,6 +121,11 @@ TfrmFeeds::~TfrmFeeds() {
 void TfrmFeeds::BuildControls() {
   // The smallest size is the layout's own, so no caption is ever cut.
   resize(1000, 680);
+  // Never larger than the screen, which a strong scaling makes small.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QSize room = screen->availableGeometry().size() - QSize(16, 40);
+    if (room.isValid()) resize(size().boundedTo(room));
+  }
 
   // Top: the address of a feed with the list commands, and the threshold on the right.
   lblAddFeedURL = new QLabel("&Feed URL", this);

@@ -14,12 +14,14 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -41,6 +43,7 @@
 #include "common/compmap.h"
 #include "common/settings.h"
 #include "common/shortintmap.h"
+#include "feeds/feeds_session.h"
 #include "feeds/feeds_window.h"
 #include "feeds_fixture.h"
 #include "learning/engine.h"
@@ -235,6 +238,30 @@ TEST_F(MainFormTest, NewWindowsAreNumberedByTheChildCount) {
 
 // Keys only: Ctrl+W and Ctrl+F4 (and Window > Close) close the active child window, whatever
 // control inside it has the focus; Ctrl+Q is Exit.
+// The frame and a new page monitor stay on a screen smaller than the frame's usual size (as
+// 1366x768 is at 2x), so no bottom edge leaves it; the feeds window's height stays on it too.
+TEST_F(MainFormTest, TheFrameAndItsWindowsFitOnASmallScreen) {
+  WriteConf(kQuiet);
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  ASSERT_TRUE(screen.width() < 960 || screen.height() < 680) << "the test needs a screen smaller than the usual sizes";
+  TMainForm frame;
+  frame.StartUp();
+  frame.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  FeedsSession session(ProgramFolder());
+  TfrmFeeds feeds(session);
+  feeds.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&feeds));
+  frame.btnNewWebPage->trigger();
+  QApplication::processEvents();
+  EXPECT_LE(frame.width(), screen.width());
+  EXPECT_LE(frame.height(), screen.height());
+  EXPECT_LE(feeds.height(), screen.height());
+  ASSERT_FALSE(frame.MdiArea()->subWindowList().isEmpty());
+  for (QMdiSubWindow* sub : frame.MdiArea()->subWindowList())
+    EXPECT_LE(sub->geometry().bottom(), frame.MdiArea()->viewport()->rect().bottom());
+}
+
 TEST_F(MainFormTest, TheKeyboardClosesTheActiveChildAndQuits) {
   WriteConf(kQuiet);
   TMainForm frame;
