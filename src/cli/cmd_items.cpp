@@ -30,7 +30,9 @@ const std::string kHelp =
         "An address beginning with http:// or https:// is downloaded with the feed download's settings\n"
         "(URL-encoded first, redirects followed, compressed transfer, 60 s time-outs and a 120 s\n"
         "deadline, direct unless --proxy is given). Relative links are resolved against xml:base, else\n"
-        "against the address the document finally came from, or for a file against --base.\n"
+        "against the response's Content-Location, else the address the document finally came from, or\n"
+        "for a file against --base. A document that declares no encoding is read in the charset the\n"
+        "response names, else as UTF-8 (bytes that are not UTF-8 taken as Windows-1252).\n"
         "\n"
         "  --base URL              the address a FILE was downloaded from\n") +
     kHttpOptionsHelp;
@@ -67,7 +69,8 @@ int Run(const std::vector<std::string>& args) {
     // Failures propagate to main, which prints the message and exits with 1.
     const HttpResponse response = HttpGetResponse(UrlEncode(source), options);
     parser.LoadFromBuffer(response.body);
-    if (read.documentUrl.empty()) read.documentUrl = response.finalUrl;
+    if (read.documentUrl.empty()) read.documentUrl = DocumentBase(response);
+    read.charset = CharsetOf(response.contentType);
   } else if (!std::filesystem::is_regular_file(source) || !parser.LoadFile(source)) {
     std::fprintf(stderr, "zibu-cli items: cannot read '%s'\n", source.c_str());
     return 1;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "common/codepage.h"
 #include "common/numbers.h"
 #include "common/text.h"
 
@@ -172,7 +173,8 @@ std::string RemoveTags(std::string_view text) {
   return out;
 }
 
-// Decodes "&#...;" references. A decoded "&" or "#" can start a new reference with the bytes
+// Decodes "&#...;" references, each to the byte the character gives when written literally
+// in a UTF-8 document (CharRefByte). A decoded "&" or "#" can start a new reference with the bytes
 // around it, which is then decoded in turn.
 std::string DecodeNumeric(std::string_view text) {
   std::string out;
@@ -205,7 +207,7 @@ std::string DecodeNumeric(std::string_view text) {
       }
       // text[i] is the "#" (or, after a decoded "#", the first digit).
       const size_t digits = pending.size() == 1 ? i + 1 : i;
-      const char b = static_cast<char>(StrToInt(text.substr(digits, e - digits)) & 0xFF);
+      const char b = CharRefByte(StrToInt(text.substr(digits, e - digits)));
       i = e + 1;
       if (b == '#' && !out.empty() && out.back() == '&') {
         out.pop_back();

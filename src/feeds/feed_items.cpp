@@ -19,7 +19,7 @@ namespace {
 // ---- namespaces ------------------------------------------------------------------------------
 
 // What an element's namespace makes of it.
-enum class Space { Feed, Content, DublinCore, ITunes, Media, Other };
+enum class Space { Feed, Content, DublinCore, ITunes, Media, Xhtml, Other };
 
 struct KnownNamespace {
   std::string_view uri;  // lower case, without a trailing "/" or "#"
@@ -38,7 +38,7 @@ constexpr KnownNamespace kNamespaces[] = {
     {"http://purl.org/dc/terms", Space::DublinCore},
     {"http://www.itunes.com/dtds/podcast-1.0.dtd", Space::ITunes},
     {"http://search.yahoo.com/mrss", Space::Media},
-    {"http://www.w3.org/1999/xhtml", Space::Other},
+    {"http://www.w3.org/1999/xhtml", Space::Xhtml},
     {"http://www.w3.org/1999/02/22-rdf-syntax-ns", Space::Other},
 };
 
@@ -131,6 +131,10 @@ enum Role : uint8_t {
   kMediaDescription,
   kLink,  // RSS link text
   kGuid,
+  kAtomContent,  // atom:content in an RSS item
+  kXhtmlBody,    // an XHTML body in an RSS item
+  kFullItem,     // content:encoded's sibling
+  kAbstract,     // the Channel Definition Format's description
   kRoleCount
 };
 
@@ -145,6 +149,7 @@ struct ItemState {
   std::array<std::optional<std::string>, kRoleCount> fields;
   bool guidIsPermalink = true;
   std::vector<AtomLink> links;
+  std::string itemHref;  // the href of the item element itself (Channel Definition Format)
 };
 
 // Text of one element, as pieces: text and CDATA, and the tags of markup inside it. A text
@@ -195,6 +200,98 @@ std::string EscapeMarkup(std::string_view text) {
   return out;
 }
 
+// An attribute value inside a tag that is kept as markup.
+std::string EscapeAttribute(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      out += c;
+  }
+  return out;
+}
+
+bool NamesDiv(std::string_view tag) {
+  // "<div", "</div", then the end of the name.
+  size_t at = tag.size() > 1 && tag[1] == '/' ? 2 : 1;
+  if (tag.size() < at + 3) return false;
+  std::string name = UpperCase(tag.substr(at, 3));
+  const char after = tag.size() > at + 3 ? tag[at + 3] : '>';
+  return name == "DIV" && (after == '>' || after == ' ' || after == '/');
+}
+
+// Inline XHTML content comes wrapped in one div, as the format requires: the div is the
+// container, not part of the text.
+void DropWrappingDiv(std::vector<Piece>& pieces) {
+  auto blank = [](const Piece& p) { return !p.tag && p.text.empty(); };
+  size_t first = 0;
+  while (first < pieces.size() && blank(pieces[first])) ++first;
+  if (first == pieces.size() || !pieces[first].tag || !NamesDiv(pieces[first].text)) return;
+  const std::string& open = pieces[first].text;
+  if (open.size() >= 2 && open.compare(open.size() - 2, 2, "/>") == 0) {
+    // An empty div: nothing is left but what stands around it.
+    for (size_t k = first + 1; k < pieces.size(); ++k)
+      if (!blank(pieces[k])) return;
+    pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(first));
+    return;
+  }
+  int depth = 0;
+  for (size_t k = first; k < pieces.size(); ++k) {
+    const Piece& p = pieces[k];
+    if (!p.tag || !NamesDiv(p.text)) continue;
+    if (p.text[1] == '/')
+      --depth;
+    else if (p.text.compare(p.text.size() - 2, 2, "/>") != 0)
+      ++depth;
+    if (depth > 0) continue;
+    // The wrapper closes here: it wraps everything only if nothing but blanks follows.
+    for (size_t m = k + 1; m < pieces.size(); ++m)
+      if (!blank(pieces[m])) return;
+    pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(k));
+    pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(first));
+    return;
+  }
+}
+
+// The bytes a base64 text stands for; blanks and anything outside the alphabet are skipped.
+std::string DecodeBase64(std::string_view text) {
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int v;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+' || c == '-')
+      v = 62;
+    else if (c == '/' || c == '_')
+      v = 63;
+    else if (c == '=')
+      break;
+    else
+      continue;
+    bits = (bits << 6) | static_cast<uint32_t>(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += static_cast<char>((bits >> count) & 0xFF);
+    }
+  }
+  return out;
+}
+
 // The element's text: one text piece as the scanner would trim it, a CDATA section as it is,
 // and between pieces one blank where the document had blanks. With markup inside, the texts
 // are escaped again so that they are not taken for tags later.
@@ -226,32 +323,38 @@ bool IsWebAddress(std::string_view address) {
   return upper.rfind("HTTP://", 0) == 0 || upper.rfind("HTTPS://", 0) == 0;
 }
 
+// The first link whose rel is "alternate" or absent (when `alternateOnly`), else the first with
+// an href at all.
+const AtomLink* ChooseLink(const std::vector<AtomLink>& links, bool alternateOnly) {
+  for (const AtomLink& l : links)
+    if (!l.href.empty() && (l.rel.empty() || l.rel == "alternate")) return &l;
+  if (!alternateOnly)
+    for (const AtomLink& l : links)
+      if (!l.href.empty()) return &l;
+  return nullptr;
+}
+
 TItem MakeItem(const ItemState& s) {
   TItem item;
   if (const std::string* t = FirstNonEmpty(s, {kTitle, kDcTitle, kMediaTitle})) item.Title = *t;
   const std::string* d =
       s.atom ? FirstNonEmpty(
                    s, {kDescription, kSummary, kEncoded, kDcDescription, kITunesSummary, kMediaDescription})
-             : FirstNonEmpty(s, {kDescription, kEncoded, kDcDescription, kITunesSummary, kMediaDescription});
+             : FirstNonEmpty(s, {kDescription, kEncoded, kFullItem, kAtomContent, kXhtmlBody, kDcDescription,
+                                 kITunesSummary, kMediaDescription, kAbstract});
   if (d) item.Description = *d;
   if (s.atom) {
-    const AtomLink* chosen = nullptr;
-    for (const AtomLink& l : s.links)
-      if (!l.href.empty() && (l.rel.empty() || l.rel == "alternate")) {
-        chosen = &l;
-        break;
-      }
-    if (!chosen)
-      for (const AtomLink& l : s.links)
-        if (!l.href.empty()) {
-          chosen = &l;
-          break;
-        }
-    if (chosen) item.Link = chosen->href;
+    if (const AtomLink* chosen = ChooseLink(s.links, false)) item.Link = chosen->href;
   } else if (s.fields[kLink] && !s.fields[kLink]->empty()) {
     item.Link = *s.fields[kLink];
+  } else if (const AtomLink* alternate = ChooseLink(s.links, true)) {
+    item.Link = alternate->href;  // atom:link in an RSS item
   } else if (s.fields[kGuid] && s.guidIsPermalink && IsWebAddress(*s.fields[kGuid])) {
     item.Link = *s.fields[kGuid];
+  } else if (const AtomLink* any = ChooseLink(s.links, false)) {
+    item.Link = any->href;
+  } else {
+    item.Link = s.itemHref;
   }
   return item;
 }
@@ -279,6 +382,8 @@ struct Capture {
   bool feedTitle = false;  // the title of the channel, outside every item
   size_t frame = 0;
   std::vector<Piece> pieces;
+  bool xhtml = false;   // type="xhtml": inline markup in its wrapping div
+  bool base64 = false;  // Atom 0.3 mode="base64"
 };
 
 class ItemWalker {
@@ -352,15 +457,28 @@ class ItemWalker {
 
     const bool isItem = name.space == Space::Feed && (name.local == "ITEM" || name.local == "ENTRY");
     if (capture_) {
-      // Markup inside a field's text.
-      const std::string local = LocalName(qname);
-      capture_->pieces.push_back({true, "<" + local + (empty ? "/>" : ">")});
+      // Markup inside a field's text, with its attributes (namespace declarations aside).
+      std::string tag = "<" + LocalName(qname);
+      for (int i = 0; i < attrs.Count(); ++i) {
+        const std::string attrName = attrs.NameAt(i);
+        if (attrName == "xmlns" || attrName.rfind("xmlns:", 0) == 0) continue;
+        tag += ' ';
+        tag += attrName;
+        tag += "=\"";
+        tag += EscapeAttribute(attrs.ValueAt(i));
+        tag += '"';
+      }
+      tag += empty ? "/>" : ">";
+      capture_->pieces.push_back({true, std::move(tag)});
     } else if (isItem) {
       // Items do not nest: an item that begins inside another ends that one.
       if (item_) EndItem();
       item_.emplace();
       item_->atom = name.local == "ENTRY";
       item_->frame = stack_.size();
+      for (int i = 0; i < attrs.Count(); ++i)
+        if (UpperCase(attrs.NameAt(i)) == "HREF" && item_->itemHref.empty())
+          item_->itemHref = Resolved(base, attrs.ValueAt(i));
     } else if (item_) {
       Consider(name, attrs, base, stack_.size() - item_->frame, empty);
     } else if (options_.feedTitle && !feedTitleSeen_ && !empty && name.space == Space::Feed &&
@@ -401,15 +519,27 @@ class ItemWalker {
             role = kDescription;
           else if (item_->atom && l == "SUMMARY")
             role = kSummary;
+          else if (l == "LINK" && (item_->atom || HasHref(attrs)))
+            AddAtomLink(attrs, base);  // RSS items carry atom:link too
           else if (!item_->atom && l == "LINK")
             role = kLink;
           else if (!item_->atom && l == "GUID")
             role = kGuid;
-          else if (item_->atom && l == "LINK")
-            AddAtomLink(attrs, base);
+          else if (!item_->atom && l == "CONTENT")
+            role = kAtomContent;
+          else if (!item_->atom && l == "FULLITEM")
+            role = kFullItem;
+          else if (!item_->atom && l == "ABSTRACT")
+            role = kAbstract;
           break;
         case Space::Content:
-          if (l == "ENCODED") role = kEncoded;
+          if (l == "ENCODED")
+            role = kEncoded;
+          else if (l == "FULLITEM")
+            role = kFullItem;
+          break;
+        case Space::Xhtml:
+          if (!item_->atom && l == "BODY") role = kXhtmlBody;
           break;
         case Space::DublinCore:
           if (l == "TITLE")
@@ -445,6 +575,16 @@ class ItemWalker {
     capture_.emplace();
     capture_->role = role;
     capture_->frame = stack_.size();
+    if (name.space == Space::Feed) {
+      capture_->xhtml = LowerCase(Trim(attrs.ValueOf("type"))) == "xhtml";
+      capture_->base64 = LowerCase(Trim(attrs.ValueOf("mode"))) == "base64";
+    }
+  }
+
+  static bool HasHref(const TAttrList& attrs) {
+    for (int i = 0; i < attrs.Count(); ++i)
+      if (UpperCase(attrs.NameAt(i)) == "HREF") return true;
+    return false;
   }
 
   void AddAtomLink(const TAttrList& attrs, const std::string& base) {
@@ -493,11 +633,18 @@ class ItemWalker {
   }
 
   void EndCapture() {
+    if (capture_->xhtml) DropWrappingDiv(capture_->pieces);
     std::string text = JoinPieces(capture_->pieces);
     if (capture_->feedTitle) {
       *options_.feedTitle = std::move(text);
       capture_.reset();
       return;
+    }
+    if (capture_->base64) {
+      // The encoded bytes are the document's own: converted as its text is.
+      const std::string bytes = DecodeBase64(text);
+      text.clear();
+      parser_.ConvertText(bytes, text);
     }
     if (capture_->role == kLink) text = Resolved(stack_[capture_->frame].base, text);
     item_->fields[capture_->role] = std::move(text);
@@ -533,7 +680,15 @@ std::string JsonText(const nlohmann::json& object, const char* key) {
 }  // namespace
 
 void ReadFeedItems(TXmlParser& parser, const ItemHandler& onItem, const FeedReadOptions& options) {
+  if (!options.charset.empty()) parser.SetDefaultEncoding(options.charset);
   ItemWalker(parser, onItem, options).Run();
+  if (options.undefinedEntities) *options.undefinedEntities = parser.UndefinedEntities();
+}
+
+std::string UndefinedEntitiesMessage(const std::string& url, const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "&" : ", &") + name + ";";
+  return "The feed " + url + " uses entities it does not declare; I kept them as written: " + list;
 }
 
 bool LooksLikeJson(std::string_view document) {
@@ -549,9 +704,11 @@ void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem, con
   if (document.substr(0, 3) == "\xEF\xBB\xBF") document.remove_prefix(3);
   const nlohmann::json feed = nlohmann::json::parse(document.begin(), document.end(), nullptr, false);
   if (!feed.is_object()) return;
-  const std::string version = JsonText(feed, "version");
+  const std::string version = Trim(JsonText(feed, "version"));
+  // Some publishers write the bare number instead of the jsonfeed.org address.
   if (version.rfind("https://jsonfeed.org/version/1", 0) != 0 &&
-      version.rfind("http://jsonfeed.org/version/1", 0) != 0)
+      version.rfind("http://jsonfeed.org/version/1", 0) != 0 && version != "1" && version != "1.0" &&
+      version != "1.1")
     return;
   if (options.feedTitle) {
     std::string title = JsonText(feed, "title");

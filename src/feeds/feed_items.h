@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "feeds/feed.h"
 
@@ -19,12 +20,20 @@ struct FeedReadOptions {
   // The address the document was finally fetched from (after redirects), against which
   // relative links are resolved when no xml:base applies; empty: they stay as written.
   std::string documentUrl;
+  // The charset the download's response named, for a document that declares no encoding.
+  std::string charset;
   // Checked before each article; reading stops once it is true.
   const bool* cancelRequested = nullptr;
   // When not null: receives the feed's own title (the channel's or the Atom feed's title, or a
   // JSON Feed's title), as written, markup kept; untouched when the feed has none.
   std::string* feedTitle = nullptr;
+  // When set, receives the names of the entities the document uses without declaring them
+  // (kept in the texts as written), each once.
+  std::vector<std::string>* undefinedEntities = nullptr;
 };
+
+// The status log line for a document's undefined entities.
+std::string UndefinedEntitiesMessage(const std::string& url, const std::vector<std::string>& names);
 
 // Walks a loaded XML document and hands every RSS item and Atom entry to `onItem`.
 //

@@ -95,6 +95,8 @@ FeedDownload DownloadFeed(const std::string& url, const std::string& downloadFil
     std::remove(downloadFile.c_str());
     const HttpResponse response = get ? get(encoded, options) : HttpGetResponse(encoded, options);
     result.finalUrl = response.finalUrl;
+    result.baseUrl = DocumentBase(response);
+    result.charset = CharsetOf(response.contentType);
     result.etag = response.etag;
     result.lastModified = response.lastModified;
     if (response.status == 304) {
@@ -148,10 +150,13 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
     }
   }
   FeedReadOptions read;
-  read.documentUrl = download.finalUrl;
+  read.documentUrl = download.baseUrl.empty() ? download.finalUrl : download.baseUrl;
+  read.charset = download.charset;
   read.cancelRequested = settings.cancelRequested;
   std::string ownTitle;
   if (feed.title.empty()) read.feedTitle = &ownTitle;
+  std::vector<std::string> undefined;
+  read.undefinedEntities = &undefined;
   try {
     if (readable)
       ReadFeedFile(
@@ -172,6 +177,7 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   }
   // A feed with no title yet is named by its own; a title given in an OPML file stays.
   if (feed.title.empty() && !ownTitle.empty()) feed.title = FeedTitleText(ownTitle);
+  if (!undefined.empty()) port.Log(UndefinedEntitiesMessage(feed.url, undefined));
   port.Log("Finished scanning feed " + feed.url);
 }
 

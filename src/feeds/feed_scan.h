@@ -31,6 +31,8 @@ struct FeedDownload {
   std::string error;         // "" on success
   bool notModified = false;  // a conditional request answered 304: no download file was written
   std::string finalUrl;      // the address the document came from, after redirects
+  std::string baseUrl;       // what its relative links resolve against (DocumentBase)
+  std::string charset;       // the charset the response's Content-Type named, "" when none
   std::string etag;          // the response's validators
   std::string lastModified;
 };

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "http/url_resolve.h"
+
 namespace zibu {
 namespace {
 
@@ -48,6 +50,8 @@ struct Transfer {
   long errorStatus = 0;  // final status outside 2xx, noticed when its body began
   std::string etag;      // validators of the latest response
   std::string lastModified;
+  std::string contentType;  // of the latest response
+  std::string contentLocation;
 };
 
 // A header line's value when the line is "<name>: value", without the surrounding blanks.
@@ -96,6 +100,12 @@ size_t OnHeader(char* data, size_t size, size_t count, void* userp) {
     // A new response (after a redirect or an interim one): its own headers count.
     t->etag.clear();
     t->lastModified.clear();
+    t->contentType.clear();
+    t->contentLocation.clear();
+  } else if (auto type = HeaderValue(line, "content-type")) {
+    t->contentType = UsableValidator(*type);
+  } else if (auto location = HeaderValue(line, "content-location")) {
+    t->contentLocation = UsableValidator(*location);
   } else if (auto etag = HeaderValue(line, "etag")) {
     t->etag = UsableValidator(*etag);
   } else if (auto modified = HeaderValue(line, "last-modified")) {
@@ -560,7 +570,39 @@ HttpResponse HttpGetResponse(const std::string& url, const HttpOptions& options)
   response.etag = std::move(t.etag);
   response.lastModified = std::move(t.lastModified);
   response.finalUrl = CurrentUrl(t, url);
+  response.contentType = std::move(t.contentType);
+  response.contentLocation = std::move(t.contentLocation);
   return response;
+}
+
+std::string CharsetOf(std::string_view contentType) {
+  // Parameters follow the media type after ";": name=value, the value perhaps quoted.
+  size_t semi = contentType.find(';');
+  while (semi != std::string_view::npos) {
+    std::string_view param = contentType.substr(semi + 1);
+    const size_t next = param.find(';');
+    if (next != std::string_view::npos) param = param.substr(0, next);
+    while (!param.empty() && (param.front() == ' ' || param.front() == '\t')) param.remove_prefix(1);
+    const size_t eq = param.find('=');
+    std::string name(param.substr(0, eq == std::string_view::npos ? 0 : eq));
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name == "charset") {
+      std::string_view value = param.substr(eq + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+      return std::string(value);
+    }
+    semi = next == std::string_view::npos ? next : semi + 1 + next;
+  }
+  return {};
+}
+
+std::string DocumentBase(const HttpResponse& response) {
+  if (response.contentLocation.empty()) return response.finalUrl;
+  return response.finalUrl.empty() ? response.contentLocation
+                                   : ResolveReference(response.finalUrl, response.contentLocation);
 }
 
 }  // namespace zibu

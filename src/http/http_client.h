@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "common/errors.h"
 #include "common/global_settings.h"
@@ -82,7 +83,16 @@ struct HttpResponse {
   std::string etag;  // validators of the final response, "" when it had none
   std::string lastModified;
   std::string finalUrl;  // the address the body came from, after redirects
+  // Content-Type and Content-Location of the final response, as sent ("" when absent).
+  std::string contentType;
+  std::string contentLocation;
 };
+
+// The charset a Content-Type names ("text/xml; charset=\"utf-8\"" -> "utf-8"), "" when none.
+std::string CharsetOf(std::string_view contentType);
+// The address relative links of the body resolve against: its Content-Location (itself
+// resolved against the final address) when the response has one, else the final address.
+std::string DocumentBase(const HttpResponse& response);
 
 // GETs `url` (used as given: no encoding here) and returns the final response after redirects.
 // Sends User-Agent "Mozilla/4.0", Connection "Keep-Alive", Proxy-Connection "Keep-Alive",

@@ -91,9 +91,11 @@ inline const char* ReadLiteral(const char* p, std::string& out) {
   return e;
 }
 
-// Replaces character references "&#...;" by their byte (lowest 8 bits of the value). An invalid
-// hexadecimal number counts as `badHex`, an invalid decimal one as 32.
-std::string ReplaceCharRefs(std::string_view text, int badHex);
+// Replaces character references "&#...;" by their character: the byte CharRefByte gives, or with
+// `utf8` its UTF-8 form, for text that is still to be converted from UTF-8 (so that a reference
+// ends up as what the literal character gives). An invalid hexadecimal number counts as
+// `badHex`, an invalid decimal one as 32.
+std::string ReplaceCharRefs(std::string_view text, int badHex, bool utf8);
 
 // Number of a character reference: `digits` follows "&#" or "&#x".
 int CharRefValue(std::string_view digits, bool hex, int bad);

@@ -326,7 +326,7 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
           const char* e = s;
           while (*e && *e != ')') ++e;
           def->TypeDef = ReplaceCharRefs(
-              ReplaceParamRefs(RemoveWhite(std::string_view(s, static_cast<size_t>(e - s))), 0), 0);
+              ReplaceParamRefs(RemoveWhite(std::string_view(s, static_cast<size_t>(e - s))), 0), 0, false);
           def->AttrType = AttrEnumeration;
           q = *e ? e + 1 : e;
         } else if (StartsWith(q, "NOTATION")) {
@@ -362,7 +362,7 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
         if (IsQuote(c)) {
           std::string lit;
           const char* e = ReadLiteral(q, lit);
-          def->Value = ReplaceCharRefs(ReplaceParamRefs(lit, 0), 0);
+          def->Value = ReplaceCharRefs(ReplaceParamRefs(lit, 0), 0, ConvertsUtf8());
           q = *e ? e + 1 : e;
           state = kAttrName;
         } else if (c == '#') {
@@ -386,7 +386,7 @@ const char* TXmlParser::ReadAttListDecl(const char* p, int baseline) {
         if (IsQuote(c)) {
           std::string lit;
           const char* e = ReadLiteral(q, lit);
-          def->Value = ReplaceCharRefs(ReplaceParamRefs(lit, 0), 0);
+          def->Value = ReplaceCharRefs(ReplaceParamRefs(lit, 0), 0, ConvertsUtf8());
           q = *e ? e + 1 : e;
         }
         state = kAttrName;
@@ -456,7 +456,7 @@ const char* TXmlParser::ReadEntityDecl(const char* p) {
   if (haveName) {
     TNvpListOf<TEntityDef>& list = isParam ? parameterEntities_ : generalEntities_;
     if (!isParam) def->Value = ReplaceParamRefs(def->Value, 0);
-    def->Value = ReplaceCharRefs(def->Value, 0);
+    def->Value = ReplaceCharRefs(def->Value, 0, ConvertsUtf8());
     // The replaced text may be the one being read through the entity stack: keep it alive.
     int old = list.IndexOf(def->Name);
     if (old >= 0) retiredDefs_.push_back(list.Extract(old));

@@ -44,119 +44,6 @@ TAttr* TAttrList::Add(std::string_view name, std::string_view value) {
   return AddSorted(std::make_unique<TAttr>(std::string(name), std::string(value)));
 }
 
-// ---- Windows-1252 ----
-
-namespace {
-
-// Code point of every Windows-1252 byte; the five bytes the code page leaves undefined stand
-// for the code points of the same number.
-constexpr uint16_t kCp1252[256] = {
-    0x00,   0x01,   0x02,   0x03,   0x04,   0x05,   0x06,   0x07,   0x08,   0x09,   0x0A,   0x0B,   0x0C,
-    0x0D,   0x0E,   0x0F,   0x10,   0x11,   0x12,   0x13,   0x14,   0x15,   0x16,   0x17,   0x18,   0x19,
-    0x1A,   0x1B,   0x1C,   0x1D,   0x1E,   0x1F,   0x20,   0x21,   0x22,   0x23,   0x24,   0x25,   0x26,
-    0x27,   0x28,   0x29,   0x2A,   0x2B,   0x2C,   0x2D,   0x2E,   0x2F,   0x30,   0x31,   0x32,   0x33,
-    0x34,   0x35,   0x36,   0x37,   0x38,   0x39,   0x3A,   0x3B,   0x3C,   0x3D,   0x3E,   0x3F,   0x40,
-    0x41,   0x42,   0x43,   0x44,   0x45,   0x46,   0x47,   0x48,   0x49,   0x4A,   0x4B,   0x4C,   0x4D,
-    0x4E,   0x4F,   0x50,   0x51,   0x52,   0x53,   0x54,   0x55,   0x56,   0x57,   0x58,   0x59,   0x5A,
-    0x5B,   0x5C,   0x5D,   0x5E,   0x5F,   0x60,   0x61,   0x62,   0x63,   0x64,   0x65,   0x66,   0x67,
-    0x68,   0x69,   0x6A,   0x6B,   0x6C,   0x6D,   0x6E,   0x6F,   0x70,   0x71,   0x72,   0x73,   0x74,
-    0x75,   0x76,   0x77,   0x78,   0x79,   0x7A,   0x7B,   0x7C,   0x7D,   0x7E,   0x7F,   0x20AC, 0x0081,
-    0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D,
-    0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A,
-    0x0153, 0x009D, 0x017E, 0x0178, 0xA0,   0xA1,   0xA2,   0xA3,   0xA4,   0xA5,   0xA6,   0xA7,   0xA8,
-    0xA9,   0xAA,   0xAB,   0xAC,   0xAD,   0xAE,   0xAF,   0xB0,   0xB1,   0xB2,   0xB3,   0xB4,   0xB5,
-    0xB6,   0xB7,   0xB8,   0xB9,   0xBA,   0xBB,   0xBC,   0xBD,   0xBE,   0xBF,   0xC0,   0xC1,   0xC2,
-    0xC3,   0xC4,   0xC5,   0xC6,   0xC7,   0xC8,   0xC9,   0xCA,   0xCB,   0xCC,   0xCD,   0xCE,   0xCF,
-    0xD0,   0xD1,   0xD2,   0xD3,   0xD4,   0xD5,   0xD6,   0xD7,   0xD8,   0xD9,   0xDA,   0xDB,   0xDC,
-    0xDD,   0xDE,   0xDF,   0xE0,   0xE1,   0xE2,   0xE3,   0xE4,   0xE5,   0xE6,   0xE7,   0xE8,   0xE9,
-    0xEA,   0xEB,   0xEC,   0xED,   0xEE,   0xEF,   0xF0,   0xF1,   0xF2,   0xF3,   0xF4,   0xF5,   0xF6,
-    0xF7,   0xF8,   0xF9,   0xFA,   0xFB,   0xFC,   0xFD,   0xFE,   0xFF};
-
-// The reverse for code points below 0x100, derived from the table above; 0xBF where no byte
-// stands for the code point.
-struct LowReverse {
-  uint8_t byte[256];
-  constexpr LowReverse() : byte() {
-    for (int cp = 0; cp < 256; ++cp) byte[cp] = 0xBF;
-    for (int b = 255; b >= 0; --b)
-      if (kCp1252[b] < 256) byte[kCp1252[b]] = static_cast<uint8_t>(b);
-  }
-};
-constexpr LowReverse kLowReverse{};
-
-inline char CodePointToByte(uint32_t cp) {
-  if (cp < 256) return static_cast<char>(kLowReverse.byte[cp]);
-  for (int b = 0x80; b < 0xA0; ++b)
-    if (kCp1252[b] == cp) return static_cast<char>(b);
-  return static_cast<char>(0xBF);
-}
-
-void AppendUtf8AsWin1252(std::string_view text, std::string& out) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t n = text.size();
-  size_t i = 0;
-  while (i < n) {
-    // Runs of plain ASCII go in one piece.
-    size_t j = i;
-    while (j + 8 <= n) {
-      uint64_t w;
-      std::memcpy(&w, s + j, 8);
-      if (w & 0x8080808080808080ull) break;
-      j += 8;
-    }
-    while (j < n && s[j] < 0x80) ++j;
-    if (j > i) out.append(text.data() + i, j - i);
-    i = j;
-    if (i >= n) break;
-    unsigned char b = s[i];
-    uint32_t cp;
-    size_t used;
-    if ((b & 0xE0) == 0xC0 && i + 1 < n) {
-      cp = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
-      used = 2;
-    } else if ((b & 0xF0) == 0xE0 && i + 2 < n) {
-      cp = (((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu)) & 0xFFFFu;
-      used = 3;
-    } else {
-      cp = 0xBF;
-      used = 0;
-      for (unsigned char m = 0x80; m && (b & m); m >>= 1) ++used;
-      if (used == 0 || used == 8) used = 1;  // 0xFF counts as one byte
-      used = std::min(used, n - i);
-    }
-    out += CodePointToByte(cp);
-    i += used;
-  }
-}
-
-}  // namespace
-
-std::string Utf8ToWin1252(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  AppendUtf8AsWin1252(text, out);
-  return out;
-}
-
-std::string Win1252ToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (unsigned char b : text) {
-    const uint32_t cp = kCp1252[b];
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
-}
-
 namespace xml_detail {
 
 int CharRefValue(std::string_view digits, bool hex, int bad) {
@@ -164,7 +51,7 @@ int CharRefValue(std::string_view digits, bool hex, int bad) {
   return v ? *v : bad;
 }
 
-std::string ReplaceCharRefs(std::string_view text, int badHex) {
+std::string ReplaceCharRefs(std::string_view text, int badHex, bool utf8) {
   size_t amp = text.find("&#");
   if (amp == std::string_view::npos) return std::string(text);
   std::string out;
@@ -178,7 +65,10 @@ std::string ReplaceCharRefs(std::string_view text, int badHex) {
     else
       value = CharRefValue(text.substr(amp + 2, semi - amp - 2), false, 32);
     out.append(text.substr(pos, amp - pos));
-    out += static_cast<char>(value & 0xFF);
+    if (utf8)
+      AppendUtf8(CharRefCodePoint(value), out);
+    else
+      out += CharRefByte(value);
     pos = semi + 1;
     amp = text.find("&#", pos);
   }
@@ -193,6 +83,7 @@ std::string ReplaceCharRefs(std::string_view text, int badHex) {
 struct TEntityStack::Node {
   std::unique_ptr<TXmlParser> parser;
   std::string encoding;
+  TXmlParser::Decoding decoding;
   const char* returnPos;
 };
 
@@ -205,11 +96,11 @@ int TEntityStack::Count() const {
 }
 
 void TEntityStack::Push(const char* returnPos) {
-  nodes_.push_back(Node{nullptr, owner_.textEncoding_, returnPos});
+  nodes_.push_back(Node{nullptr, owner_.textEncoding_, owner_.decoding_, returnPos});
 }
 
 void TEntityStack::PushExternal(std::unique_ptr<TXmlParser> parser, const char* returnPos) {
-  nodes_.push_back(Node{std::move(parser), owner_.textEncoding_, returnPos});
+  nodes_.push_back(Node{std::move(parser), owner_.textEncoding_, owner_.decoding_, returnPos});
 }
 
 const char* TEntityStack::Pop() {
@@ -218,7 +109,10 @@ const char* TEntityStack::Pop() {
   nodes_.pop_back();
   // The part being scanned may still point into the entity's text: keep it for this pass.
   if (node.parser) owner_.RetireParser(std::move(node.parser));
-  if (!node.encoding.empty()) owner_.SetTextEncoding(node.encoding);
+  if (!node.encoding.empty()) {
+    owner_.textEncoding_ = std::move(node.encoding);
+    owner_.decoding_ = node.decoding;
+  }
   owner_.semiFrom_ = owner_.semiAt_ = nullptr;
   return node.returnPos;
 }
@@ -253,6 +147,7 @@ void TXmlParser::ResetScanState() {
   retiredParsers_.clear();
   expansionBytes_ = 0;
   semiFrom_ = semiAt_ = nullptr;
+  undefinedEntities_.clear();
 }
 
 void TXmlParser::Clear() {
@@ -272,6 +167,7 @@ void TXmlParser::Clear() {
   notationDefs_.Clear();
   retiredDefs_.clear();
   expansionBudget_ = kMinExpansionBudget;
+  defaultEncoding_.clear();
 }
 
 bool TXmlParser::LoadFile(const std::string& fileName) {
@@ -328,14 +224,42 @@ void TXmlParser::Rewind() {
 
 void TXmlParser::SetTextEncoding(std::string encoding) {
   textEncoding_ = std::move(encoding);
-  utf8_ = textEncoding_ == "UTF-8";
+  decoding_ = textEncoding_ == "UTF-8" ? Decoding::Utf8 : Decoding::Bytes;
+}
+
+void TXmlParser::SetDefaultEncoding(std::string_view encoding) {
+  defaultEncoding_.clear();
+  for (char c : encoding) defaultEncoding_ += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  if (defaultEncoding_ == "UTF8") defaultEncoding_ = "UTF-8";
+}
+
+const char* TXmlParser::BeginPass(const char* p) {
+  // XML's default encoding is UTF-8, and a document may say so with a byte-order mark alone.
+  // Where the bytes of a document that declares nothing are not UTF-8 they are taken as they
+  // are, as the many old Latin-1 feeds that never said so need.
+  const bool bom = StartsWith(p, "\xEF\xBB\xBF");
+  if (bom) p += 3;
+  if (!bom && !defaultEncoding_.empty() && defaultEncoding_ != "UTF-8") {
+    SetTextEncoding(defaultEncoding_);
+  } else {
+    textEncoding_ = "UTF-8";
+    decoding_ = Decoding::Utf8OrWin1252;
+  }
+  return p;
+}
+
+void TXmlParser::NoteUndefined(std::string_view name) {
+  if (undefinedEntities_.size() >= kMaxUndefinedNames) return;
+  for (const std::string& known : undefinedEntities_)
+    if (known == name) return;
+  undefinedEntities_.emplace_back(name);
 }
 
 // ---- Parser: parts ----
 
 bool TXmlParser::NextPart() {
   for (;;) {
-    const char* p = partStart_ == nullptr ? DocumentText() : next_;
+    const char* p = partStart_ == nullptr ? BeginPass(DocumentText()) : next_;
     // At the end of an included entity's text, go back to where it was referred to. An entity
     // that ends right at the end of another one returns through both.
     while (p && *p == '\0' && entityStack_.Count() > 0) p = entityStack_.Pop();
@@ -413,7 +337,8 @@ const char* TXmlParser::ScanProlog(const char* p) {
   partKind_ = PartXmlProlog;
   const char* stop = ParseAttributes(p + 5);
   const TAttr* enc = partAttributes_.Find("encoding");
-  if (entityStack_.Count() == 0) {
+  const bool document = entityStack_.Count() == 0;
+  if (document) {
     xmlVersion_ = partAttributes_.ValueOf("version");
     declaredEncoding_ = enc ? enc->Value : std::string();
     isStandalone_ = partAttributes_.ValueOf("standalone") == "yes";
@@ -421,7 +346,11 @@ const char* TXmlParser::ScanProlog(const char* p) {
   std::string upper = enc ? enc->Value : std::string();
   for (char& c : upper)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  SetTextEncoding(upper.empty() ? "UTF-8" : upper);
+  // A prolog that names no encoding leaves the document's as the start of the pass found it.
+  if (!upper.empty())
+    SetTextEncoding(upper);
+  else if (!document)
+    SetTextEncoding("UTF-8");
   partName_.clear();
   partContent_.clear();
   const char* q = std::strstr(stop, "?>");
@@ -502,7 +431,7 @@ void TXmlParser::ApplyDeclaredAttributes() {
 
 void TXmlParser::FinishAttribute(TAttr& attr) {
   std::string v = attr.Value;
-  if (v.find('&') != std::string::npos) v = ReplaceCharRefs(ExpandAttrEntities(v, 0), 0);
+  if (v.find('&') != std::string::npos) v = ReplaceCharRefs(ExpandAttrEntities(v, 0), 0, ConvertsUtf8());
   if (attr.AttrType != AttrUnknown && attr.AttrType != AttrCData) {
     std::string t;
     bool space = false;
@@ -565,6 +494,22 @@ const char* TXmlParser::ScanText(const char* p) {
 
 // ---- References ----
 
+namespace {
+
+// Whether the text between "&" and ";" is a name, as an entity reference's must be.
+bool IsEntityName(std::string_view name) {
+  if (name.empty()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    const bool start = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+    const bool more = (c >= '0' && c <= '9') || c == '.' || c == '-';
+    if (!start && !(i > 0 && more)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 const char* TXmlParser::FindSemicolon(const char* from) {
   // A text with many "&" and no ";" would otherwise be searched to its end from every "&".
   if (semiFrom_ && from >= semiFrom_ && from <= semiAt_) return *semiAt_ == ';' ? semiAt_ : nullptr;
@@ -602,7 +547,7 @@ const char* TXmlParser::TextReference(const char* amp) {
       v = CharRefValue(name.substr(2), true, 32);
     else
       v = CharRefValue(name.substr(1), false, 32);
-    partContent_ += static_cast<char>(v & 0xFF);
+    partContent_ += CharRefByte(v);
     return after;
   }
   if (name == "lt") {
@@ -617,6 +562,14 @@ const char* TXmlParser::TextReference(const char* amp) {
     partContent_ += '"';
   } else {
     const TEntityDef* e = generalEntities_.Count() ? generalEntities_.Find(name) : nullptr;
+    if (!e && IsEntityName(name)) {
+      // Most often an HTML entity (&nbsp;): kept as written, for the HTML-to-text step.
+      NoteUndefined(name);
+      partContent_ += '&';
+      partContent_.append(name);
+      partContent_ += ';';
+      return after;
+    }
     if (e && entityStack_.Count() < kMaxEntityDepth) {
       if (!e->Value.empty()) {
         if (ChargeExpansion(e->Value.size())) {
@@ -632,7 +585,7 @@ const char* TXmlParser::TextReference(const char* amp) {
         }
       }
     }
-    partContent_.append(name);  // undeclared, or past a limit: the bare name
+    partContent_.append(name);  // no name at all ("AT&T ... ;"), or past a limit: the bare name
   }
   return after;
 }
@@ -680,6 +633,7 @@ std::string TXmlParser::ExpandAttrEntities(const std::string& value, int depth) 
           }
         }
       }
+      if (!e && IsEntityName(name)) NoteUndefined(name);
       if (!done) out.append(value, amp, semi + 1 - amp);  // kept as written
     }
   }
@@ -729,10 +683,17 @@ std::unique_ptr<TXmlParser> TXmlParser::OpenExternalEntity(const std::string& sy
 }
 
 void TXmlParser::ConvertText(std::string_view text, std::string& out) {
-  if (utf8_)
-    AppendUtf8AsWin1252(text, out);
-  else
-    out.append(text);
+  switch (decoding_) {
+    case Decoding::Bytes:
+      out.append(text);
+      break;
+    case Decoding::Utf8:
+      AppendUtf8AsWin1252(text, out);
+      break;
+    case Decoding::Utf8OrWin1252:
+      AppendUtf8OrWin1252AsWin1252(text, out);
+      break;
+  }
 }
 
 void TXmlParser::DtdItemFound(const TDtdItem&) {}

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/codepage.h"
+
 namespace zibu {
 
 class TXmlParser;
@@ -268,6 +270,15 @@ class TXmlParser {
   TEntityStack& EntityStack() { return entityStack_; }
   const std::string& TextEncoding() const { return textEncoding_; }
   void SetTextEncoding(std::string encoding);
+  // The encoding a document that declares none is in, as a download's response named it
+  // ("ISO-8859-1", "utf-8", ...); empty: XML's own default, UTF-8. Forgotten by Clear. A
+  // document that starts with a UTF-8 byte-order mark, or whose prolog names an encoding,
+  // is read as that says instead.
+  void SetDefaultEncoding(std::string_view encoding);
+  // Names of the entities referred to in this pass that the document does not declare, each
+  // once, in the order met (at most kMaxUndefinedNames). Their references stay as written.
+  const std::vector<std::string>& UndefinedEntities() const { return undefinedEntities_; }
+  static constexpr size_t kMaxUndefinedNames = 16;
   const TElemList& ElementDefs() const { return elementDefs_; }
   const TNvpListOf<TEntityDef>& GeneralEntities() const { return generalEntities_; }
   const TNvpListOf<TEntityDef>& ParameterEntities() const { return parameterEntities_; }
@@ -326,6 +337,9 @@ class TXmlParser {
   void Report(TDtdItemKind kind, const char* start, const char* end);
   void RetireParser(std::unique_ptr<TXmlParser> parser);
   void ResetScanState();
+  const char* BeginPass(const char* p);
+  void NoteUndefined(std::string_view name);
+  bool ConvertsUtf8() const { return decoding_ != Decoding::Bytes; }
 
   std::unique_ptr<char[]> buffer_;
   size_t bufferSize_ = 0;
@@ -339,7 +353,12 @@ class TXmlParser {
   bool normalizeText_ = true;
   TEntityStack entityStack_;
   std::string textEncoding_;
-  bool utf8_ = false;  // textEncoding_ == "UTF-8"
+  // How text is converted: byte for byte; from UTF-8 (a declared UTF-8); or from UTF-8 where
+  // the bytes are UTF-8 and byte for byte where they are not (a document that declares nothing).
+  enum class Decoding : uint8_t { Bytes, Utf8, Utf8OrWin1252 };
+  Decoding decoding_ = Decoding::Bytes;
+  std::string defaultEncoding_;  // upper case
+  std::vector<std::string> undefinedEntities_;
   TElemList elementDefs_;
   TNvpListOf<TEntityDef> generalEntities_;
   TNvpListOf<TEntityDef> parameterEntities_;
@@ -362,11 +381,6 @@ class TXmlParser {
   std::string scratch_;
 };
 
-// UTF-8 to Windows-1252 as the scanner converts text (one 256-entry table; 0xBF for code points
-// no byte stands for).
-std::string Utf8ToWin1252(std::string_view text);
-// Windows-1252 to UTF-8, for documents this program writes.
-std::string Win1252ToUtf8(std::string_view text);
 
 // ---- TNvpListOf ----
 

@@ -43,10 +43,30 @@ TEST(HtmlToText, ScriptsAndStyles) {
   EXPECT_EQ(HtmlToText("<script><style></script>x</style>y"), "xy");
 }
 
+// A reference above 255 gives the byte of its character in Windows-1252, as the XML scanner
+// gives it for the character written literally, and 0xBF for a character the code page lacks.
+TEST(HtmlToText, ReferencesAbove255AsTheLiteralCharacter) {
+  struct Case {
+    const char* reference;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"&#8217;", "\x92"}, {"&#x2019;", "\x92"}, {"&#8220;", "\x93"},   {"&#8221;", "\x94"},
+      {"&#8211;", "\x96"}, {"&#8212;", "\x97"},  {"&#8364;", "\x80"},   {"&#x20AC;", "\x80"},
+      {"&#8482;", "\x99"}, {"&#338;", "\x8C"},   {"&#931;", "\xBF"},    {"&#1046;", "\xBF"},
+      {"&#128517;", "\xBF"}, {"&#x1F605;", "\xBF"}, {"&#294;", "\xBF"}, {"&#1114112;", "\xBF"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HtmlToText(std::string("a") + c.reference + "b"), "a" + c.expected + "b") << c.reference;
+    // No byte above 255 can start a new reference with its neighbours.
+    EXPECT_EQ(HtmlToText(std::string(c.reference) + "#65;"), c.expected + "#65;") << c.reference;
+  }
+}
+
 TEST(HtmlToText, NumericReferences) {
   EXPECT_EQ(HtmlToText("Caf&#233;"), "Caf\xE9");
   EXPECT_EQ(HtmlToText("&#x41;&#X42;&#$43;&#0x44;"), "ABCD");
-  EXPECT_EQ(HtmlToText("&#8217;"), "\x19");
+  EXPECT_EQ(HtmlToText("&#8217;"), "\x92");
   EXPECT_EQ(HtmlToText("&# 65;&#-1;&#+66;"),
             "A\xFF"
             "B");

@@ -1,5 +1,6 @@
 #include "literal_reference.h"
 
+#include "common/codepage.h"
 #include "common/numbers.h"
 #include "common/text.h"
 
@@ -92,7 +93,14 @@ std::string HtmlToText(std::string_view html, bool blockBlanks) {
     const size_t e = PosEx(";", s, st, false);
     if (e == 0) break;
     const int v = StrToInt(std::string_view(s).substr(st + 1, e - st - 2));
-    s.replace(st - 1, e - st + 1, 1, static_cast<char>(v & 0xFF));
+    // Above 255: what the character gives when written literally in a UTF-8 document.
+    char b = static_cast<char>(v & 0xFF);
+    if (v > 0xFF) {
+      std::string literal;
+      AppendUtf8(static_cast<uint32_t>(v), literal);
+      b = Utf8ToWin1252(literal)[0];
+    }
+    s.replace(st - 1, e - st + 1, 1, b);
   }
   // 7. Named references, in this order.
   static const std::pair<const char*, const char*> kNamed[] = {

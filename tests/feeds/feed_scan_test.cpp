@@ -170,6 +170,59 @@ TEST_F(FeedScanTest, Utf8AndLatin1DocumentsArriveAsWindows1252) {
                             "na\xEFve", "http://127.0.0.1/l1"}));
 }
 
+// What the response says about its document: the charset for a document that declares none,
+// and Content-Location as the base of relative links. The log names undefined entities once.
+TEST_F(FeedScanTest, TheResponseNamesCharsetAndBase) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string contentType;
+    std::string contentLocation;
+    Seen item;
+  };
+  const std::string utf8Item = "<item><title>caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D</title><link>a/1</link></item>";
+  const Case cases[] = {
+      {"no declaration, no charset: UTF-8", "<rss><channel>" + utf8Item + "</channel></rss>",
+       "application/rss+xml", "", {"caf\xE9 \x93q\x94", "", "/feeds/a/1"}},
+      {"charset=utf-8", "<rss><channel>" + utf8Item + "</channel></rss>", "text/xml; charset=\"UTF-8\"", "",
+       {"caf\xE9 \x93q\x94", "", "/feeds/a/1"}},
+      {"charset=iso-8859-1 decides for an undeclared document",
+       "<rss><channel><item><title>caf\xE9</title></item></channel></rss>", "text/xml;charset=iso-8859-1", "",
+       {"caf\xE9", "", ""}},
+      {"the declaration decides over the charset",
+       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><rss><channel><item><title>caf\xC3\xA9</title></item>"
+       "</channel></rss>",
+       "text/xml; charset=utf-8", "", {"caf\xC3\xA9", "", ""}},
+      {"Content-Location is the base", "<rss><channel>" + utf8Item + "</channel></rss>", "text/xml",
+       "/elsewhere/feed.xml", {"caf\xE9 \x93q\x94", "", "/elsewhere/a/1"}},
+      {"an absolute Content-Location", "<rss><channel>" + utf8Item + "</channel></rss>", "text/xml",
+       "http://other.example/x/rss", {"caf\xE9 \x93q\x94", "", "http://other.example/x/a/1"}},
+  };
+  for (const Case& c : cases) {
+    server_.Serve("/feeds/rss", [&](const httplib::Request&, httplib::Response& res) {
+      if (!c.contentLocation.empty()) res.set_header("Content-Location", c.contentLocation);
+      res.set_content(c.body, c.contentType);
+    });
+    const auto items = Scan(server_.Url("/feeds/rss"));
+    Seen want = c.item;
+    if (!want.link.empty() && want.link[0] == '/') want.link = server_.Url(want.link);
+    EXPECT_EQ(items, std::vector<Seen>{want}) << c.what;
+  }
+  server_.ServeBody("/feeds/ent",
+                    "<rss><channel><item><title>a&nbsp;b&hellip;</title></item><item><title>&nbsp;</title>"
+                    "</item></channel></rss>",
+                    "text/xml");
+  port_.lines.clear();
+  Scan(server_.Url("/feeds/ent"));
+  int named = 0;
+  for (const auto& line : port_.lines)
+    if (line.text.find("does not declare") != std::string::npos) {
+      ++named;
+      EXPECT_NE(line.text.find("&nbsp;, &hellip;"), std::string::npos) << line.text;
+    }
+  EXPECT_EQ(named, 1);
+}
+
 TEST_F(FeedScanTest, RedirectIsFollowed) {
   Serve("rss2_three.xml");
   server_.ServeRedirect("/moved", server_.Url("/rss2_three.xml"), 301);
@@ -515,8 +568,139 @@ TEST(FeedItems, OtherFormsStandInForAMissingOrEmptyField) {
       {"xhtml content keeps its tags",
        Atom("<entry><content type=\"xhtml\">\n <div xmlns=\"http://www.w3.org/1999/xhtml\"><p>a &lt; b</p>"
             "<p>c<br/>d, <em>e</em> <b>f</b>g</p></div></content></entry>"),
-       {{"", "<div><p>a &lt; b</p><p>c<br/>d, <em>e</em> <b>f</b>g</p></div>", ""}}},
+       {{"", "<p>a &lt; b</p><p>c<br/>d, <em>e</em> <b>f</b>g</p>", ""}}},
   });
+}
+
+// Inline XHTML keeps every attribute, escaped as markup, without the div the format wraps it in.
+TEST(FeedItems, InlineXhtmlKeepsAttributesWithoutItsWrappingDiv) {
+  const std::string div = "<div xmlns=\"http://www.w3.org/1999/xhtml\">";
+  auto entry = [&](const std::string& field, const std::string& inner) {
+    return Atom("<entry><" + field + " type=\"xhtml\">" + inner + "</" + field + "></entry>");
+  };
+  ExpectItems({
+      {"a link and an image keep their attributes",
+       entry("content", div + "<p>See <a href=\"http://x/?a=1&amp;b=2\" title='say \"hi\"'>this</a>"
+                              "<img src=\"i.png\" alt=\"An &lt;image&gt;\"/></p></div>"),
+       {{"", "<p>See <a href=\"http://x/?a=1&amp;b=2\" title=\"say &quot;hi&quot;\">this</a>"
+             "<img alt=\"An &lt;image&gt;\" src=\"i.png\"/></p>", ""}}},
+      {"the wrapper is dropped, blanks around it too",
+       entry("content", "\n  " + div + "<p>Entry</p></div>\n"),
+       {{"", "<p>Entry</p>", ""}}},
+      {"an empty xhtml title is empty", entry("title", "<div xmlns=\"http://www.w3.org/1999/xhtml\"/>"),
+       {{"", "", ""}}},
+      {"an xhtml title is its text", entry("title", div + "Fish &amp; <b>chips</b></div>"),
+       {{"Fish &amp; <b>chips</b>", "", ""}}},
+      {"nested divs: only the outer one goes",
+       entry("summary", div + "<div class=\"c\">In</div></div>"),
+       {{"", "<div class=\"c\">In</div>", ""}}},
+      {"two divs side by side are both content",
+       entry("content", div + "A</div><div>B</div>"),
+       {{"", "<div>A</div><div>B</div>", ""}}},
+      {"without type xhtml the div stays",
+       Atom("<entry><content>" + div + "<p>x</p></div></content></entry>"),
+       {{"", "<div><p>x</p></div>", ""}}},
+  });
+}
+
+// Forms of the fields the reader did not know: atom:link and atom:content in RSS, an XHTML
+// body, fullitem, Atom 0.3's base64 content and the Channel Definition Format.
+TEST(FeedItems, LessCommonFormsAreRead) {
+  const std::string ns =
+      " xmlns:atom=\"http://www.w3.org/2005/Atom\" xmlns:content=\"http://purl.org/rss/1.0/modules/content/\""
+      " xmlns:xhtml=\"http://www.w3.org/1999/xhtml\"";
+  auto rss = [&](const std::string& item) {
+    return "<rss" + ns + "><channel><item>" + item + "</item></channel></rss>";
+  };
+  ExpectItems({
+      {"atom:link when there is no link",
+       rss("<title>T</title><atom:link rel=\"alternate\" href=\"http://a/1\"/>"),
+       {{"T", "", "http://a/1"}}},
+      {"atom:link resolved against the document", rss("<atom:link href=\"1.html\"/>"),
+       {{"", "", "http://d.example/f/1.html"}}, "http://d.example/f/rss"},
+      {"link wins over atom:link",
+       rss("<link>http://l/1</link><atom:link href=\"http://a/1\"/>"),
+       {{"", "", "http://l/1"}}},
+      {"atom:link before it does not empty link",
+       rss("<atom:link rel=\"self\" href=\"http://a/self\"/><link>http://l/1</link>"),
+       {{"", "", "http://l/1"}}},
+      {"an alternate atom:link before a guid",
+       rss("<guid>http://g/1</guid><atom:link href=\"http://a/1\"/>"),
+       {{"", "", "http://a/1"}}},
+      {"a guid before a self atom:link",
+       rss("<guid>http://g/1</guid><atom:link rel=\"self\" href=\"http://a/self\"/>"),
+       {{"", "", "http://g/1"}}},
+      {"atom:content", rss("<atom:content type=\"html\">&lt;p&gt;C&lt;/p&gt;</atom:content>"),
+       {{"", "<p>C</p>", ""}}},
+      {"xhtml:body", rss("<xhtml:body><p>B <a href=\"http://b\">b</a></p></xhtml:body>"),
+       {{"", "<p>B <a href=\"http://b\">b</a></p>", ""}}},
+      {"body in the XHTML namespace",
+       rss("<body xmlns=\"http://www.w3.org/1999/xhtml\"><p>B</p></body>"),
+       {{"", "<p>B</p>", ""}}},
+      {"a body of no namespace is no text", rss("<body>B</body>"), {{"", "", ""}}},
+      {"fullitem", rss("<fullitem>&lt;p&gt;F&lt;/p&gt;</fullitem>"), {{"", "<p>F</p>", ""}}},
+      {"content:fullitem", rss("<content:fullitem>F</content:fullitem>"), {{"", "F", ""}}},
+      {"Atom 0.3 base64 content",
+       "<?xml version='1.0' encoding='utf-8'?><feed version=\"0.3\" xmlns=\"http://purl.org/atom/ns#\">"
+       "<entry><title>T</title><content type=\"text/html\" mode=\"base64\">\n"
+       "PHA+Q2Fmw6kgJmFtcDsgdGVhPC9wPg==\n</content></entry></feed>",
+       {{"T", "<p>Caf\xE9 &amp; tea</p>", ""}}},
+      {"Atom 0.3 escaped content",
+       "<feed version=\"0.3\" xmlns=\"http://purl.org/atom/ns#\"><entry><content mode=\"escaped\">"
+       "&lt;b&gt;x&lt;/b&gt;</content></entry></feed>",
+       {{"", "<b>x</b>", ""}}},
+      {"Channel Definition Format items",
+       "<CHANNEL HREF=\"http://cdf.example/\"><TITLE>C</TITLE><ABSTRACT>About</ABSTRACT>"
+       "<ITEM HREF=\"http://cdf.example/1\"><TITLE>One</TITLE><ABSTRACT>First</ABSTRACT></ITEM>"
+       "<ITEM HREF=\"2.htm\"><ABSTRACT>Second</ABSTRACT></ITEM>"
+       "<ITEM HREF=\"http://cdf.example/3\"/></CHANNEL>",
+       {{"One", "First", "http://cdf.example/1"},
+        {"", "Second", "http://cdf.example/2.htm"},
+        {"", "", "http://cdf.example/3"}},
+       "http://cdf.example/news.cdf"},
+      {"an item's href gives way to its link",
+       Rss("<item href=\"http://h/1\"><link>http://l/1</link></item>"),
+       {{"", "", "http://l/1"}}},
+  });
+}
+
+// Undeclared entities reach triage as written (HtmlToText decodes the common ones) and are
+// named once per document.
+TEST(FeedItems, UndefinedEntitiesAreKeptAndNamed) {
+  struct Case {
+    const char* what;
+    std::string document;
+    Seen item;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {
+      {"in a title", Rss("<item><title>our&nbsp;DB</title></item>"), {"our&nbsp;DB", "", ""}, {"nbsp"}},
+      {"in several fields, named once",
+       Rss("<item><title>a&nbsp;b</title><description>&eacute;&nbsp;</description>"
+           "<link>http://x/?a=1&b=2</link></item>"),
+       {"a&nbsp;b", "&eacute;&nbsp;", "http://x/?a=1b=2"},
+       {"nbsp", "eacute"}},
+      {"declared in the document",
+       "<!DOCTYPE rss [<!ENTITY nbsp '&#160;'>]>" + Rss("<item><title>a&nbsp;b</title></item>"),
+       {"a\xA0"
+        "b",
+        "", ""},
+       {}},
+  };
+  for (const Case& c : cases) {
+    TXmlParser parser;
+    parser.LoadFromBuffer(c.document);
+    std::vector<std::string> names;
+    FeedReadOptions options;
+    options.undefinedEntities = &names;
+    std::vector<Seen> seen;
+    ReadFeedDocument(
+        parser, [&](TItem& item) { seen.push_back({item.Title, item.Description, item.Link}); }, options);
+    EXPECT_EQ(seen, std::vector<Seen>{c.item}) << c.what;
+    EXPECT_EQ(names, c.names) << c.what;
+  }
+  EXPECT_EQ(UndefinedEntitiesMessage("http://f/rss", {"nbsp", "eacute"}),
+            "The feed http://f/rss uses entities it does not declare; I kept them as written: &nbsp;, &eacute;");
 }
 
 TEST(FeedItems, NamesAreMatchedByNamespace) {
@@ -604,6 +788,13 @@ TEST(FeedItems, JsonFeed) {
        "\"url\": \"http://t\"}, 7, {\"title\": 5, \"url\": [\"x\"]}]}",
        {{"T", "", "http://t"}, {"", "", ""}}},
       {"another JSON document", R"({"version": "2", "items": [{"title": "T"}]})", {}},
+      {"a bare version number",
+       R"({"version": "1", "items": [{"title": "A"}]} )",
+       {{"A", "", ""}}},
+      {"a bare 1.0 and 1.1",
+       R"({"version": " 1.1", "items": [{"title": "B"}]})",
+       {{"B", "", ""}}},
+      {"a bare number of another version", R"({"version": "1.2", "items": [{"title": "T"}]})", {}},
       {"not JSON at all", "{\"version\": \"https://jsonfeed.org/version/1\", \"items\": [", {}},
       {"items that are no list",
        R"({"version": "https://jsonfeed.org/version/1", "items": {"title": "T"}})",

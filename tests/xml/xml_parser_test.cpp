@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "xml/xml_test_util.h"
 
 namespace zibu {
@@ -153,14 +155,13 @@ TEST(XmlProlog, EncodingDecidesConversion) {
   EXPECT_EQ(Texts("<?xml version=\"1.0\"?><a>caf\xC3\xA9</a>"), Strings{"caf\xE9"});
   EXPECT_EQ(Texts("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xC3\xA9</a>"),
             Strings{"caf\xC3\xA9"});
-  EXPECT_EQ(Texts("<a>caf\xC3\xA9</a>"), Strings{"caf\xC3\xA9"});  // no prolog: no conversion
+  EXPECT_EQ(Texts("<a>caf\xC3\xA9</a>"), Strings{"caf\xE9"});  // no prolog: UTF-8, XML's default
 
-  // A byte-order mark before the prolog is a text part of its own, unconverted.
+  // A byte-order mark says UTF-8; it is no text of the document.
   auto parts = Parts("\xEF\xBB\xBF<?xml version=\"1.0\"?><a>\xE2\x82\xAC</a>");
-  ASSERT_EQ(parts.size(), 5u);
-  EXPECT_EQ(parts[0].kind, PartText);
-  EXPECT_EQ(parts[0].content, "\xEF\xBB\xBF");
-  EXPECT_EQ(parts[3].content, "\x80");
+  ASSERT_EQ(parts.size(), 4u);
+  EXPECT_EQ(parts[0].kind, PartXmlProlog);
+  EXPECT_EQ(parts[2].content, "\x80");
 
   // Attribute values and CDATA are converted too; names and PI content are not.
   auto conv = Parts("<?xml version='1.0'?><a\xC3\xA9 t='\xC3\xA9'><![CDATA[\xC3\xA9]]><?p \xC3\xA9?>");
@@ -197,14 +198,14 @@ TEST(XmlConvert, Utf8ToWindows1252) {
 
 TEST(XmlReferences, InText) {
   EXPECT_EQ(Texts("<a>&#65;&#x42;&#X43;</a>"), Strings{"ABC"});
-  EXPECT_EQ(Texts("<a>&#8217;</a>"), Strings{"\x19"});
+  EXPECT_EQ(Texts("<a>&#8217;</a>"), Strings{"\x92"});
   EXPECT_EQ(Texts("<a>&lt;&gt;&amp;&apos;&quot;</a>"), Strings{"<>&'\""});
   EXPECT_EQ(Texts("<a>&amp;lt;</a>"), Strings{"&lt;"});
-  EXPECT_EQ(Texts("<a>&foo; x</a>"), Strings{"foo x"});
+  EXPECT_EQ(Texts("<a>&foo; x</a>"), Strings{"&foo; x"});  // undeclared: kept as written
   EXPECT_EQ(Texts("<a>AT&T</a>"), Strings{"ATT"});
   EXPECT_EQ(Texts("<a>&#zz; &#x; y</a>"), Strings{"y"});  // invalid numbers: spaces, trimmed away
   EXPECT_EQ(Texts("<a>1&#zz;2</a>"), Strings{"1 2"});
-  EXPECT_EQ(Texts("<a>&LT;</a>"), Strings{"LT"});  // names are case-sensitive
+  EXPECT_EQ(Texts("<a>&LT;</a>"), Strings{"&LT;"});  // names are case-sensitive
   // The ";" is searched past the end of the text part.
   auto parts = Parts("<a>x&y</a><b>;z</b>");
   ASSERT_GE(parts.size(), 3u);
@@ -294,6 +295,142 @@ TEST(XmlLoad, FilesAndFailures) {
   EXPECT_TRUE(p.LoadFile(empty));
   p.Rewind();
   EXPECT_FALSE(p.NextPart());
+}
+
+// A character reference gives exactly what the character written literally in a UTF-8 document
+// gives, wherever it stands and whatever the document's encoding.
+TEST(XmlReferences, AboveU00FFAsTheLiteralCharacter) {
+  struct Case {
+    uint32_t codePoint;
+    const char* literal;  // its UTF-8 form
+    std::string expected;
+  };
+  const Case cases[] = {
+      {0x2019, "\xE2\x80\x99", "\x92"},      // right single quote
+      {0x201C, "\xE2\x80\x9C", "\x93"},      // left double quote
+      {0x2014, "\xE2\x80\x94", "\x97"},      // em dash
+      {0x20AC, "\xE2\x82\xAC", "\x80"},      // euro sign
+      {0x0152, "\xC5\x92", "\x8C"},          // OE
+      {0x03A3, "\xCE\xA3", "\xBF"},          // Sigma: no byte for it, not the pound sign 0xA3
+      {0x4E2D, "\xE4\xB8\xAD", "\xBF"},      // a CJK character
+      {0x1F605, "\xF0\x9F\x98\x85", "\xBF"}, // an emoji, not the control byte 0x05
+      {0x00E9, "\xC3\xA9", "\xE9"},          // below 0x100 as before
+  };
+  const std::string utf8 = "<?xml version='1.0' encoding='UTF-8'?>";
+  const std::string latin1 = "<?xml version='1.0' encoding='ISO-8859-1'?>";
+  for (const Case& c : cases) {
+    const std::string dec = "&#" + std::to_string(c.codePoint) + ";";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "&#x%X;", c.codePoint);
+    const std::string what = "U+" + std::string(hex + 3);
+    EXPECT_EQ(Texts(utf8 + "<a>" + c.literal + "</a>"), Strings{c.expected}) << what;
+    for (const std::string& ref : {dec, std::string(hex)}) {
+      for (const std::string& prolog : {utf8, latin1, std::string()}) {
+        EXPECT_EQ(Texts(prolog + "<a>x" + ref + "y</a>"), Strings{"x" + c.expected + "y"}) << what << prolog;
+        auto attr = Parts(prolog + "<a t='x" + ref + "y'/>");
+        ASSERT_FALSE(attr.empty());
+        EXPECT_EQ(attr.back().attrs, Strings{"t=x" + c.expected + "y"}) << what << prolog;
+        // Through a declared entity's value too.
+        EXPECT_EQ(Texts(prolog + "<!DOCTYPE a [<!ENTITY e 'x" + ref + "y'>]><a>&e;</a>"),
+                  Strings{"x" + c.expected + "y"})
+            << what << prolog;
+      }
+    }
+  }
+}
+
+// Without an encoding declaration a document is UTF-8, XML's default; bytes that are not UTF-8
+// are taken as Windows-1252. The charset of the download's response decides where the document
+// says nothing; a declaration keeps the encoding it names.
+TEST(XmlProlog, UndeclaredDocumentsAreUtf8ElseWindows1252) {
+  struct Case {
+    const char* what;
+    std::string document;
+    std::string responseCharset;
+    std::string text;
+    std::string attr;
+  };
+  const std::string body = "<a t='\xC3\xA8'>caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D</a>";
+  const std::string win = "\xE8";
+  const std::string converted = "caf\xE9 \x93q\x94";
+  const std::string raw = "caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D";
+  const Case cases[] = {
+      {"no prolog", body, "", converted, "t=" + win},
+      {"a prolog without encoding", "<?xml version='1.0'?>" + body, "", converted, "t=" + win},
+      {"a byte-order mark", "\xEF\xBB\xBF" + body, "", converted, "t=" + win},
+      {"a byte-order mark outweighs the response", "\xEF\xBB\xBF" + body, "ISO-8859-1", converted, "t=" + win},
+      {"the response says utf-8", body, "utf-8", converted, "t=" + win},
+      {"the response says latin-1", body, "iso-8859-1", raw, "t=\xC3\xA8"},
+      {"the response says latin-1, the prolog nothing", "<?xml version='1.0'?>" + body, "ISO-8859-1", raw,
+       "t=\xC3\xA8"},
+      {"the declaration outweighs the response", "<?xml version='1.0' encoding='UTF-8'?>" + body,
+       "iso-8859-1", converted, "t=" + win},
+      {"a declared latin-1 stays bytes", "<?xml version='1.0' encoding='ISO-8859-1'?>" + body, "utf-8", raw,
+       "t=\xC3\xA8"},
+      {"latin-1 that never said so", "<a t='\xE8'>caf\xE9 na\xEFve \xAB" "5\xBB</a>", "",
+       "caf\xE9 na\xEFve \xAB" "5\xBB", "t=\xE8"},
+      {"a stray latin-1 byte among UTF-8", "<a t='x'>\xC3\xA9t\xE9 \xE2\x82\xAC</a>", "", "\xE9t\xE9 \x80",
+       "t=x"},
+      {"a declared UTF-8 keeps its reading of bad bytes", "<?xml version='1.0' encoding='utf-8'?><a t='x'>caf\xE9</a>",
+       "", "caf\xBF", "t=x"},
+  };
+  for (const Case& c : cases) {
+    TXmlParser p;
+    p.LoadFromBuffer(c.document);
+    p.SetDefaultEncoding(c.responseCharset);
+    std::vector<Part> parts = xmltest::Walk(p);
+    Strings texts, attrs;
+    for (const Part& part : parts) {
+      if (part.kind == PartText) texts.push_back(part.content);
+      if (part.kind == PartStartTag) attrs = part.attrs;
+    }
+    EXPECT_EQ(texts, Strings{c.text}) << c.what;
+    EXPECT_EQ(attrs, Strings{c.attr}) << c.what;
+  }
+}
+
+// An entity the document does not declare stays as written, for the HTML-to-text step, and the
+// scanner names it once per pass.
+TEST(XmlReferences, UndefinedEntitiesStayAsWritten) {
+  struct Case {
+    const char* what;
+    std::string document;
+    Strings texts;
+    Strings attrs;
+    Strings undefined;
+  };
+  const Case cases[] = {
+      {"an HTML entity in text", "<a>our&nbsp;DB</a>", {"our&nbsp;DB"}, {}, {"nbsp"}},
+      {"each name once, in the order met", "<a>&eacute;&nbsp;&eacute;</a>", {"&eacute;&nbsp;&eacute;"}, {},
+       {"eacute", "nbsp"}},
+      {"declared ones are expanded", "<!DOCTYPE a [<!ENTITY me 'x'>]><a>&me;&you;</a>", {"x&you;"}, {},
+       {"you"}},
+      {"in an attribute value", "<a t='a&hellip;b'>x</a>", {"x"}, {"t=a&hellip;b"}, {"hellip"}},
+      {"an escaped one is no reference", "<a>&amp;nbsp;</a>", {"&nbsp;"}, {}, {}},
+      {"an \"&\" before no name", "<a>x&y</a><b>;z</b>", {"xy</a><b>z"}, {}, {}},
+      {"the five of XML itself", "<a>&lt;&gt;&amp;&apos;&quot;</a>", {"<>&'\""}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    TXmlParser p;
+    p.LoadFromBuffer(c.document);
+    Strings texts, attrs;
+    for (const Part& part : xmltest::Walk(p)) {
+      if (part.kind == PartText) texts.push_back(part.content);
+      if (part.kind == PartStartTag && !part.attrs.empty()) attrs = part.attrs;
+    }
+    EXPECT_EQ(texts, c.texts) << c.what;
+    EXPECT_EQ(attrs, c.attrs) << c.what;
+    EXPECT_EQ(p.UndefinedEntities(), c.undefined) << c.what;
+    p.Rewind();  // a new pass names them afresh
+    EXPECT_TRUE(p.UndefinedEntities().empty()) << c.what;
+  }
+  // A hostile document cannot grow the list without end.
+  std::string many = "<a>";
+  for (int i = 0; i < 1000; ++i) many += "&e" + std::to_string(i) + ";";
+  TXmlParser p;
+  p.LoadFromBuffer(many + "</a>");
+  xmltest::Walk(p);
+  EXPECT_EQ(p.UndefinedEntities().size(), TXmlParser::kMaxUndefinedNames);
 }
 
 TEST(XmlLoad, ClearForgetsEverything) {
