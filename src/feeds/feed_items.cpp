@@ -342,6 +342,13 @@ TItem MakeItem(const ItemState& s) {
                    s, {kDescription, kSummary, kEncoded, kDcDescription, kITunesSummary, kMediaDescription})
              : FirstNonEmpty(s, {kDescription, kEncoded, kFullItem, kAtomContent, kXhtmlBody, kDcDescription,
                                  kITunesSummary, kMediaDescription, kAbstract});
+  if (!s.atom && d && s.fields[kDescription] && d == &*s.fields[kDescription]) {
+    // Many feeds give a teaser as the description and the story as content:encoded: the item's
+    // text is the longer, so the same story scores alike whatever the feed's format. Lengths are
+    // of the text a reader sees, as markup differs between the two; a tie keeps the description.
+    if (const std::string* full = FirstNonEmpty(s, {kEncoded, kFullItem}))
+      if (HtmlToText(*full).size() > HtmlToText(*d).size()) d = full;
+  }
   if (d) item.Description = *d;
   if (s.atom) {
     if (const AtomLink* chosen = ChooseLink(s.links, false)) item.Link = chosen->href;

@@ -46,7 +46,8 @@ std::string UndefinedEntitiesMessage(const std::string& url, const std::vector<s
 //  - Title: title; where that is absent or empty, dc:title, then media:title.
 //  - Description: RSS description or Atom content; then Atom summary, content:encoded,
 //    dc:description, itunes:summary, media:description (media ones also inside media:group or
-//    media:content).
+//    media:content). An RSS item with both a description and content:encoded (or fullitem)
+//    takes whichever gives the longer text once its markup is gone; a tie keeps the description.
 //  - Link: RSS link, else a guid that is a permalink (no isPermaLink="false") holding an http or
 //    https address; Atom: the first link whose rel is "alternate" or absent, else the first with
 //    an href. A relative link is resolved against xml:base (of the element or any ancestor),

@@ -572,6 +572,39 @@ TEST(FeedItems, OtherFormsStandInForAMissingOrEmptyField) {
   });
 }
 
+// A teaser description beside the full story: the item's text is the longer of the two.
+TEST(FeedItems, TheLongerOfDescriptionAndFullTextIsTheItemsText) {
+  auto rss = [](const std::string& item) {
+    return "<rss xmlns:content=\"http://purl.org/rss/1.0/modules/content/\"><channel><item>" + item +
+           "</item></channel></rss>";
+  };
+  ExpectItems({
+      {"a teaser and the full story",
+       rss("<description>Short teaser.</description>"
+           "<content:encoded><![CDATA[<p>Short teaser.</p><p>The whole story, told.</p>]]></content:encoded>"),
+       {{"", "<p>Short teaser.</p><p>The whole story, told.</p>", ""}}},
+      {"the full story given first",
+       rss("<content:encoded>The whole story, told.</content:encoded><description>Teaser</description>"),
+       {{"", "The whole story, told.", ""}}},
+      {"a description longer than content:encoded",
+       rss("<description>A description with more words</description><content:encoded>Brief</content:encoded>"),
+       {{"", "A description with more words", ""}}},
+      {"markup does not count: the longer text wins over the longer markup",
+       rss("<description>Plain words here</description>"
+           "<content:encoded><![CDATA[<div class=\"a-very-long-class-name\"><b>Few</b></div>]]></content:encoded>"),
+       {{"", "Plain words here", ""}}},
+      {"equal lengths keep the description",
+       rss("<description>Same</description><content:encoded>Size</content:encoded>"),
+       {{"", "Same", ""}}},
+      {"fullitem counts as the full story",
+       rss("<description>Teaser</description><fullitem>The whole story, told.</fullitem>"),
+       {{"", "The whole story, told.", ""}}},
+      {"Atom content is not compared with a longer summary",
+       Atom("<entry><content>C</content><summary>A longer summary</summary></entry>"),
+       {{"", "C", ""}}},
+  });
+}
+
 // Inline XHTML keeps every attribute, escaped as markup, without the div the format wraps it in.
 TEST(FeedItems, InlineXhtmlKeepsAttributesWithoutItsWrappingDiv) {
   const std::string div = "<div xmlns=\"http://www.w3.org/1999/xhtml\">";
