@@ -1,8 +1,10 @@
-# Fails when a window file includes the main frame's header or a peer window's: windows reach
-# the frame and each other only through the small interfaces in ui/window_ports.h.
+# Fails when a window file includes the main frame's header or a peer window's, or when a window,
+# src/ui or src/rating file includes anything of the program entry (src/app): windows reach the
+# frame, each other and the program only through the small interfaces in ui/window_ports.h.
 # Run as: cmake -DSRC=<source dir> -P WindowIncludes.cmake
 set(_forbidden app/main_form.h feeds/feeds_window.h monitor/monitor_window.h spider/spider_window.h)
 file(GLOB _windows ${SRC}/*/*_window.cpp ${SRC}/*/*_window.h)
+file(GLOB _shared ${SRC}/ui/*.cpp ${SRC}/ui/*.h ${SRC}/rating/*.cpp ${SRC}/rating/*.h)
 set(_bad "")
 foreach(f ${_windows})
   get_filename_component(_stem ${f} NAME_WE)
@@ -17,9 +19,22 @@ foreach(f ${_windows})
     endforeach()
   endforeach()
 endforeach()
+set(_checked ${_windows} ${_shared})
+list(REMOVE_DUPLICATES _checked)
+foreach(f ${_checked})
+  get_filename_component(_dir ${f} DIRECTORY)
+  get_filename_component(_folder ${_dir} NAME)
+  if(_folder STREQUAL "app")
+    continue()
+  endif()
+  file(STRINGS ${f} _includes REGEX "^#include \"app/")
+  foreach(line ${_includes})
+    list(APPEND _bad "${f}: ${line}")
+  endforeach()
+endforeach()
 if(_bad)
   list(JOIN _bad "\n" _text)
-  message(FATAL_ERROR "Window files reaching the frame or a peer window directly:\n${_text}")
+  message(FATAL_ERROR "Window files reaching the frame, a peer window or the program entry directly:\n${_text}")
 endif()
-list(LENGTH _windows _n)
-message(STATUS "${_n} window files checked")
+list(LENGTH _checked _n)
+message(STATUS "${_n} window, ui and rating files checked")

@@ -14,14 +14,15 @@
 
 #include "app/command_line.h"
 #include "app/desktop_notifier.h"
+#include "app/idle_sources.h"
 #include "app/main_form.h"
-#include "app/platform.h"
 #include "common/global_settings.h"
 #include "common/home_lock.h"
 #include "feeds/feeds_session.h"
 #include "feeds/feeds_window.h"
 #include "ui/dialogs.h"
 #include "ui/icons.h"
+#include "ui/program_services.h"
 #include "ui/splash_window.h"
 
 namespace {
@@ -108,20 +109,20 @@ int main(int argc, char** argv) {
   splash->repaint();
   QCoreApplication::processEvents();
 
-  SetProgramFolder(home.folder);
-  const auto seeded = SeedHome(ProgramFolder(), DeliveredFolder(exeDir));
-  InstallInputWatcher();
+  // What every window needs of the program: its home, the idle source, shutdown, pacing.
+  ProgramServices program(home.folder, X11ScreenSaverIdleSource::Open());
+  const auto seeded = SeedHome(program.HomeFolder(), DeliveredFolder(exeDir));
 
   // The feeds session holds the program's feed state; the windows only show it.
-  GuiClock clock;
-  FeedsSession session(ProgramFolder());
-  session.SetClock(&clock);
+  FeedsSession session(program.HomeFolder());
+  session.SetClock(&program.ProgramClock());
   // 3.-5. The main frame, the feeds window, and the feeds window's reference to the frame.
-  auto frame = std::make_unique<TMainForm>();
-  auto feeds = std::make_unique<TfrmFeeds>(session);
+  auto frame = std::make_unique<TMainForm>(program);
+  auto feeds = std::make_unique<TfrmFeeds>(session, program);
   frame->AttachFeeds(&session, feeds.get());
 
-  for (const auto& file : seeded) session.Log("Copied the delivered " + file + " into " + ProgramFolder());
+  for (const auto& file : seeded)
+    session.Log("Copied the delivered " + file + " into " + program.HomeFolder());
   if (runningAsRoot) {
     const std::string note =
         "Running as root: the embedded browser's sandbox is switched off (QTWEBENGINE_DISABLE_SANDBOX=1)";

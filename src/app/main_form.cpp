@@ -18,7 +18,6 @@
 #include <cstdio>
 
 #include "app/desktop_notifier.h"
-#include "app/platform.h"
 #include "app/version_check.h"
 #include "common/errors.h"
 #include "common/settings.h"
@@ -31,7 +30,9 @@
 #include "ui/dialogs.h"
 #include "ui/icons.h"
 #include "ui/placement.h"
+#include "ui/program_services.h"
 #include "ui/splash_window.h"
+#include "ui/widget_helpers.h"
 
 namespace zibu {
 
@@ -42,15 +43,6 @@ constexpr const char* kNothingSaved =
     "So that nothing in your files is lost, I will not save zibu.conf or the learned data in this run. "
     "Please repair or move away that file, then start me again.";
 constexpr int kHintDurationMs = 30000;
-
-// The hourglass for the life of a scope, restored on every exit.
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 // A hint "short|long" gives the tool tip and the status bar text.
 void SetHint(QAction* action, const QString& hint) {
@@ -72,7 +64,7 @@ std::string WelcomeMessage() {
          "click the web icon (multiple windows can be opened)";
 }
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+TMainForm::TMainForm(ProgramServices& program, QWidget* parent) : QMainWindow(parent), program_(program) {
   setObjectName("MainForm");
   setWindowTitle("Zibu");
   setWindowIcon(MainIcon());
@@ -91,7 +83,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   SetNotificationBus(QDBusConnection::sessionBus());
   statusBar()->setSizeGripEnabled(true);
   // The first paced call after start-up always lets messages through.
-  SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
+  program_.SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
 }
 
 TMainForm::~TMainForm() {
@@ -195,7 +187,7 @@ void TMainForm::SetNotificationBus(const QDBusConnection& bus) {
   connect(notifier_, &DesktopNotifier::activated, this, [this] {
     RestoreFromTray();
     raise();
-    ForceForeground(this);
+    program_.BringToFront(this);
   });
 }
 
@@ -213,7 +205,11 @@ TfrmFeeds* TMainForm::Feeds() const {
 }
 
 std::string TMainForm::ProgramFolder() const {
-  return zibu::ProgramFolder();
+  return program_.HomeFolder();
+}
+
+ProgramPort& TMainForm::Program() {
+  return program_;
 }
 
 int TMainForm::LearnedWordCount() const {
@@ -246,7 +242,7 @@ void TMainForm::StartUp() {
       if (!settings_.caFile.empty() && settings_.caFile.front() != '/')
         settings_.caFile = ProgramFolder() + settings_.caFile;
       notifier_->SetEnabled(settings_.desktopNotifications);
-      SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
+      program_.SetProcessMessagesInterval(settings_.processMessagesIntervalMs);
       if (const std::string note = StoredMonitorWindowCount(file).note; !note.empty()) Log(note);
       const bool loadPagesOnStartup = settings_.loadPagesOnStartup;
       for (int i = 0; i < settings_.browserWindowCount; ++i) {
@@ -294,8 +290,9 @@ void TMainForm::RunVersionCheck() {
   // not begin a scan in the middle of start-up.
   const bool timerWasOn = session_ && session_->ScanTimerActive();
   if (timerWasOn) session_->HoldScans();
-  CheckForNewVersion(versionDocumentAddress_, options, kHomePageAddress);
-  if (timerWasOn && session_ && !ShutdownRequested()) session_->ReleaseScans();
+  CheckForNewVersion(versionDocumentAddress_, options, kHomePageAddress,
+                     [this] { return program_.ShutdownRequested(); });
+  if (timerWasOn && session_ && !program_.ShutdownRequested()) session_->ReleaseScans();
 }
 
 std::vector<QMdiSubWindow*> TMainForm::ChildWindows() const {
@@ -512,7 +509,7 @@ void TMainForm::AlertUser(const std::string& reason, const std::string& title) {
     activateWindow();
   }
   raise();
-  if (settings_.forceToForeground) ForceForeground(this);
+  if (settings_.forceToForeground) program_.BringToFront(this);
   feedsInFront_ = wasInFront;
   notifier_->Notify(reason, title);
 }
@@ -575,7 +572,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   if (!closing_) {
     closing_ = true;
     // Waits and paced loops running under this call end promptly from here on.
-    SetShutdownRequested(true);
+    program_.SetShutdownRequested(true);
     if (session_) session_->HoldScans();
     try {
       SaveAllConfig();

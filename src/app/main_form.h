@@ -23,6 +23,7 @@ namespace zibu {
 
 class DesktopNotifier;
 class FeedsSession;
+class ProgramServices;
 class SettingsFile;
 class TfrmFeeds;
 
@@ -40,7 +41,8 @@ class TMainForm : public QMainWindow, public FramePort {
   Q_OBJECT
 
  public:
-  explicit TMainForm(QWidget* parent = nullptr);
+  // The frame requests the program's shutdown when it closes.
+  explicit TMainForm(ProgramServices& program, QWidget* parent = nullptr);
   ~TMainForm() override;
 
   // Stores the feeds session and its window, and hands the window this frame's services. Both
@@ -64,6 +66,7 @@ class TMainForm : public QMainWindow, public FramePort {
   // A feed article: its "Why?" is explained with the feeds window's learning.
   PageFoundResult ShowArticle(const FoundArticle& article) override;
 
+  ProgramPort& Program() override;
   const GlobalSettings& Settings() const override { return settings_; }
   const ProxySettings& Proxy() const { return settings_.proxy; }
   std::string ProgramFolder() const;
@@ -127,6 +130,7 @@ class TMainForm : public QMainWindow, public FramePort {
   void BringFeedsForwardIfInFront();
   bool TrayAvailable() const;
 
+  ProgramServices& program_;
   GlobalSettings settings_;
   FeedsSession* session_ = nullptr;
   QPointer<TfrmFeeds> feeds_;

@@ -1,6 +1,5 @@
 #include "app/version_check.h"
 
-#include "app/platform.h"
 #include "common/global_settings.h"
 #include "common/numbers.h"
 #include "http/fetch.h"
@@ -10,7 +9,7 @@
 namespace zibu {
 
 void CheckForNewVersion(const std::string& documentAddress, const HttpOptions& options,
-                        const std::string& homePage) {
+                        const std::string& homePage, const std::function<bool()>& closing) {
   try {
     const double current = StrToFloat(kAppVersion);
     // The request runs on a worker while this thread keeps the splash painted: a network that
@@ -21,11 +20,11 @@ void CheckForNewVersion(const std::string& documentAddress, const HttpOptions& o
           cancellable.cancel = &cancel;
           return FetchPage(documentAddress, cancellable);
         },
-        {});
+        closing);
     if (PublishedVersionIsNewer(document, current) && AskYesNo(kNewerVersionQuestion)) OpenUrl(homePage);
   } catch (const std::exception&) {
     // A program closing during the check has nothing more to tell about it.
-    if (!ShutdownRequested()) ShowMessage(kUnableToCheckMessage);
+    if (!(closing && closing())) ShowMessage(kUnableToCheckMessage);
   }
 }
 

@@ -1,6 +1,7 @@
 // The start-up check for a newer published version.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "http/http_client.h"
@@ -16,9 +17,9 @@ inline constexpr const char* kUnableToCheckMessage =
 
 // Reads the published version at `documentAddress`; when it is higher than this program's, asks
 // whether to visit `homePage` and opens it on Yes. The request runs off this thread, which
-// handles its events meanwhile. Any failure ends in the unable-to-check message (none when the
-// program is closing); nothing is thrown.
+// handles its events meanwhile; once `closing` answers true the request is abandoned. Any failure
+// ends in the unable-to-check message (none when the program is closing); nothing is thrown.
 void CheckForNewVersion(const std::string& documentAddress, const HttpOptions& options,
-                        const std::string& homePage);
+                        const std::string& homePage, const std::function<bool()>& closing);
 
 }  // namespace zibu

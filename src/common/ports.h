@@ -73,6 +73,17 @@ class Clock {
   virtual uint32_t IdleMs() const = 0;
 };
 
+// Where the user's idle time comes from: a display server, a desktop service, or the program's
+// own windows. The program picks one at start-up and names it in the status log.
+class IdleSource {
+ public:
+  virtual ~IdleSource() = default;
+  // Milliseconds since the user's last keyboard or mouse input.
+  virtual uint32_t IdleMs() const = 0;
+  // What the status log calls it ("the X screen-saver extension", ...).
+  virtual std::string Name() const = 0;
+};
+
 // A driver that ignores everything: for command-line tools and tests that do not care.
 class SilentUserPort : public UserPort {
  public:

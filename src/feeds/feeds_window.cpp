@@ -15,12 +15,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
 #include <QSplitter>
-#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -34,7 +34,6 @@
 #include "feeds/feed_config.h"
 #include "feeds/feed_list.h"
 #include "feeds/feeds_texts.h"
-#include "feeds/keyword_rules.h"
 #include "feeds/learning_run.h"
 #include "feeds/opml.h"
 #include "feeds/scheduler.h"
@@ -43,11 +42,13 @@
 #include "rating/learned_words_window.h"
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
+#include "rules/keyword_rules.h"
 #include "ui/accessible.h"
 #include "ui/dialogs.h"
 #include "ui/placement.h"
 #include "ui/qtext.h"
 #include "ui/status_log.h"
+#include "ui/widget_helpers.h"
 #include "ui/window_user_port.h"
 
 namespace zibu {
@@ -84,7 +85,8 @@ QPushButton* Button(const char* caption, const char* hint, QWidget* parent) {
 
 }  // namespace
 
-TfrmFeeds::TfrmFeeds(FeedsSession& session, QWidget* parent) : QWidget(parent), session_(session) {
+TfrmFeeds::TfrmFeeds(FeedsSession& session, ProgramPort& program, QWidget* parent)
+    : QWidget(parent), session_(session), program_(program) {
   setObjectName("frmFeeds");
   setWindowTitle("RSS/Atom Feeds");
   AnnounceAsWindow(this);
@@ -92,7 +94,7 @@ TfrmFeeds::TfrmFeeds(FeedsSession& session, QWidget* parent) : QWidget(parent), 
   BuildControls();
   statusLog_ =
       std::make_unique<StatusLog>(txtResults, [this] { return forceVerbose_ || Settings().verboseOutput; });
-  port_ = std::make_unique<WindowUserPort>([this](const std::string& m, bool v) { Log(m, v); });
+  port_ = std::make_unique<WindowUserPort>([this](const std::string& m, bool v) { Log(m, v); }, &program_);
 
   // Creation, as the feeds window always began: nothing to cancel, the user counts as active
   // now, and the interval box holds the smallest interval.
@@ -828,7 +830,13 @@ void TfrmFeeds::StartScan(ScanKind kind) {
   // Called on a download's worker: the step itself runs on this thread, from its event loop.
   QPointer<TfrmFeeds> self(this);
   auto wake = [self] {
-    if (self) QMetaObject::invokeMethod(self, [self] { if (self) self->AdvanceScan(); }, Qt::QueuedConnection);
+    if (self)
+      QMetaObject::invokeMethod(
+          self,
+          [self] {
+            if (self) self->AdvanceScan();
+          },
+          Qt::QueuedConnection);
   };
   if (!session_.StartScan(kind, std::move(wake))) return;
   setCursor(Qt::BusyCursor);

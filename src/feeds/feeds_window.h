@@ -43,8 +43,9 @@ class TfrmFeeds : public QWidget, public FeedsView {
   Q_OBJECT
 
  public:
-  // The session must outlive the window; the window attaches itself as its view.
-  explicit TfrmFeeds(FeedsSession& session, QWidget* parent = nullptr);
+  // The session and the program must outlive the window; the window attaches itself as the
+  // session's view.
+  TfrmFeeds(FeedsSession& session, ProgramPort& program, QWidget* parent = nullptr);
   ~TfrmFeeds() override;
 
   // The frame's services; without one (tests, tools) the window stands alone.
@@ -187,6 +188,7 @@ class TfrmFeeds : public QWidget, public FeedsView {
   void Guarded(const std::function<void()>& command);
 
   FeedsSession& session_;
+  ProgramPort& program_;
   FramePort* frame_ = nullptr;
   GlobalSettings ownSettings_;
   std::unique_ptr<StatusLog> statusLog_;

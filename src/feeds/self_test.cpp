@@ -10,10 +10,10 @@
 #include "common/ports.h"
 #include "common/shortintmap.h"
 #include "common/text.h"
-#include "feeds/keyword_rules.h"
 #include "http/fetch.h"
 #include "learning/engine.h"
 #include "learning/reltable_file.h"
+#include "rules/keyword_rules.h"
 
 namespace zibu {
 

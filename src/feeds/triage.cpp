@@ -4,8 +4,8 @@
 
 #include "common/ports.h"
 #include "common/text.h"
-#include "feeds/keyword_rules.h"
 #include "feeds/shown_memory.h"
+#include "rules/keyword_rules.h"
 
 namespace zibu {
 

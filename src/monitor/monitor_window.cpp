@@ -20,13 +20,12 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
-#include "app/platform.h"
 #include "common/errors.h"
 #include "common/settings.h"
 #include "common/text.h"
-#include "feeds/keyword_rules.h"
 #include "monitor/monitor_section.h"
 #include "rating/pagefound_window.h"
+#include "rules/keyword_rules.h"
 #include "ui/big_text_window.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"
@@ -65,10 +64,12 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
     : QWidget(parent), frame_(frame), matcher_(clock_) {
   setObjectName("frmPageMonitor");
   setWindowTitle("Browser window");
-  ownClock_ = std::make_unique<GuiClock>();
-  clock_.target = ownClock_.get();
-  waitForIdle_ = [](int64_t ms) { WaitForIdle(ms); };
-  processMessages_ = [] { ProcessMessagesPaced(); };
+  waitForIdle_ = [this](int64_t ms) {
+    if (ProgramPort* p = program()) p->WaitForIdle(ms);
+  };
+  processMessages_ = [this] {
+    if (ProgramPort* p = program()) p->ProcessMessagesPaced();
+  };
 
   lblAddress = new QLabel("Address", this);
   txtAddress = new QLineEdit(this);
@@ -233,7 +234,7 @@ void TfrmPageMonitor::FormCreate() {
 }
 
 void TfrmPageMonitor::SetClock(const Clock* clock) {
-  clock_.target = clock ? clock : ownClock_.get();
+  clock_.target = clock;
 }
 
 GlobalSettings TfrmPageMonitor::settings() const {
@@ -300,6 +301,12 @@ void TfrmPageMonitor::checkScanTimes() {
   };
   check(txtStartTime, "start", reportedStartTime_);
   check(txtEndTime, "end", reportedEndTime_);
+}
+
+const Clock& TfrmPageMonitor::ClockProxy::Resolve() const {
+  if (target) return *target;
+  if (ProgramPort* p = w_.program()) return p->ProgramClock();
+  return system_;
 }
 
 bool TfrmPageMonitor::inScanWindow() const {

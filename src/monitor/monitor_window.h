@@ -75,11 +75,13 @@ class TfrmPageMonitor : public QWidget {
   // ---- seams for tests and tools; each defaults to the main frame or the real thing ----
   // Where alerts go (default: the main frame's ShowPageFound, or the bare window without one).
   void SetPageFoundPort(PageFoundPort* port) { pageFound_ = port; }
-  // Time and idleness (default: the real clock and the desktop's idle time).
+  // Time and idleness (default: the program's clock, from the frame; without a frame real time
+  // with the user always idle).
   void SetClock(const Clock* clock);
   // The global settings used (default: the main frame's).
   void SetSettings(const GlobalSettings& settings) { settings_ = settings; }
-  // The idle wait and the paced message step of a tick (default: WaitForIdle, ProcessMessagesPaced).
+  // The idle wait and the paced message step of a tick (default: the program's; nothing
+  // without a frame).
   void SetWaitForIdle(std::function<void(int64_t)> wait) { waitForIdle_ = std::move(wait); }
   void SetProcessMessages(std::function<void()> process) { processMessages_ = std::move(process); }
 
@@ -124,18 +126,25 @@ class TfrmPageMonitor : public QWidget {
   GlobalSettings settings() const;
   PageFoundResult showPageFound(const std::string& line);
 
-  // Forwards to whichever clock is set, so the matcher keeps one reference for the window's life.
+  // Forwards to whichever clock is set, else the program's, so the matcher keeps one reference
+  // for the window's life.
   class ClockProxy : public Clock {
    public:
+    explicit ClockProxy(const TfrmPageMonitor& w) : w_(w) {}
     const Clock* target = nullptr;
-    int64_t NowMs() const override { return target->NowMs(); }
-    uint32_t IdleMs() const override { return target->IdleMs(); }
+    int64_t NowMs() const override { return Resolve().NowMs(); }
+    uint32_t IdleMs() const override { return Resolve().IdleMs(); }
+
+   private:
+    const Clock& Resolve() const;
+    const TfrmPageMonitor& w_;
+    SystemClock system_;
   };
+  ProgramPort* program() const { return frame_ ? &frame_->Program() : nullptr; }
 
   FramePort* frame_ = nullptr;
   PageFoundPort* pageFound_ = nullptr;
-  std::unique_ptr<Clock> ownClock_;
-  ClockProxy clock_;
+  ClockProxy clock_{*this};
   std::optional<GlobalSettings> settings_;
   std::function<void(int64_t)> waitForIdle_;
   std::function<void()> processMessages_;

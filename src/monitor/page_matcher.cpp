@@ -6,7 +6,7 @@
 #include "common/numbers.h"
 #include "common/ports.h"
 #include "common/text.h"
-#include "feeds/keyword_rules.h"
+#include "rules/keyword_rules.h"
 
 namespace zibu {
 

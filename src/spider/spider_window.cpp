@@ -23,7 +23,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/platform.h"
 #include "http/fetch.h"
 #include "learning/engine.h"
 #include "rating/why_window.h"
@@ -37,12 +36,15 @@
 namespace zibu {
 
 std::string SpiderRelevanceHint() {
-  return "You can use this slider to indicate how relevant an web page needs to be before Zibu decides to show "
+  return "You can use this slider to indicate how relevant an web page needs to be before Zibu decides to "
+         "show "
          "it to you.\r\n"
-         "The program uses the feedback you have provided on the news feeds articles to estimate how relevant a "
+         "The program uses the feedback you have provided on the news feeds articles to estimate how "
+         "relevant a "
          "particular page is.\r\n"
          "\r\n"
-         "If you move the slider towards LOW, you will get lots of web page that may have little relevance.\r\n"
+         "If you move the slider towards LOW, you will get lots of web page that may have little "
+         "relevance.\r\n"
          "However, if you move the slider towards HIGH, Zibu will only show you web page it thinks are very "
          "relevant.\r\n"
          "Do not set it to either extreme though or you will get every single web page or none at all.\r\n"
@@ -54,7 +56,10 @@ class TSpiderTableModel : public QAbstractTableModel {
  public:
   using Cell = std::function<std::string(int row, int column)>;
   TSpiderTableModel(std::vector<QString> headers, std::function<int()> count, Cell cell, QObject* parent)
-      : QAbstractTableModel(parent), headers_(std::move(headers)), count_(std::move(count)), cell_(std::move(cell)) {}
+      : QAbstractTableModel(parent),
+        headers_(std::move(headers)),
+        count_(std::move(count)),
+        cell_(std::move(cell)) {}
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override {
     return parent.isValid() ? 0 : count_();
@@ -165,9 +170,9 @@ class TfrmSpider::Port : public UserPort {
   void ShowMessage(const std::string& text) override { zibu::ShowMessage(text); }
   bool AskYesNo(const std::string& text) override { return zibu::AskYesNo(text); }
   void ProcessMessagesPaced() override {
-    zibu::ProcessMessagesPaced();
+    if (ProgramPort* p = window_.program()) p->ProcessMessagesPaced();
     // The main frame is closing: the crawl must end for the program to end.
-    if (ShutdownRequested()) window_.crawl_->stop();
+    if (window_.shutdownRequested()) window_.crawl_->stop();
   }
 
  private:
@@ -196,7 +201,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
 
   txtStartingAddress = Named(new QLineEdit(ToQ(kDefaultStartingAddress), pnlTop), "txtStartingAddress");
   txtStartingAddress->setToolTip(
-      "This is the web page to start on - Zibu will start by scanning all the links on this page and following "
+      "This is the web page to start on - Zibu will start by scanning all the links on this page and "
+      "following "
       "the ones that appear to be the most relevant.");
   btnStart = Named(new QPushButton("&Start", pnlTop), "btnStart");
   btnStart->setToolTip("Start scanning at the specified web page");
@@ -248,7 +254,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   cbSearchHigherLinks->setChecked(true);
   cbSearchHigherLinks->setToolTip(
       "Search pages on this site that are higher than the current page - for example, if the current page is "
-      "http://www.example.com/news/world/index.html, the news section http://www.example.com/news/ is higher");
+      "http://www.example.com/news/world/index.html, the news section http://www.example.com/news/ is "
+      "higher");
   cbShowLinks = Named(new QCheckBox("Show links", pnlTop), "cbShowLinks");
   cbShowLinks->setToolTip("Whether to show the list of links being scanned");
   lblPagesChecked = Named(new QLabel("Pages checked:0", pnlTop), "lblPagesChecked");
@@ -412,9 +419,13 @@ void TfrmSpider::btnStartClick() {
   if (closeRequested_) closeNow();
 }
 
-void TfrmSpider::btnStopClick() { crawl_->stop(); }
+void TfrmSpider::btnStopClick() {
+  crawl_->stop();
+}
 
-void TfrmSpider::btnPauseClick() { crawl_->togglePause(); }
+void TfrmSpider::btnPauseClick() {
+  crawl_->togglePause();
+}
 
 void TfrmSpider::cbShowLinksClick() {
   const bool show = cbShowLinks->isChecked();
@@ -470,7 +481,9 @@ void TfrmSpider::btnOpenLinkClick() {
   OpenUrl(url);
 }
 
-void TfrmSpider::Log(const std::string& message, bool verbose) { status_->Log(message, verbose); }
+void TfrmSpider::Log(const std::string& message, bool verbose) {
+  status_->Log(message, verbose);
+}
 
 void TfrmSpider::closeEvent(QCloseEvent* event) {
   // The crawl runs inside the Start handler, further up this very call stack: it is stopped
@@ -536,15 +549,21 @@ void TfrmSpider::setBusy(bool busy) {
     QApplication::restoreOverrideCursor();
 }
 
-int TfrmSpider::ShowRelevance() const { return tbShowRelevance->value(); }
+int TfrmSpider::ShowRelevance() const {
+  return tbShowRelevance->value();
+}
 
-bool TfrmSpider::SearchOffsiteLinks() const { return cbSearchOffsiteLinks->isChecked(); }
+bool TfrmSpider::SearchOffsiteLinks() const {
+  return cbSearchOffsiteLinks->isChecked();
+}
 
-bool TfrmSpider::SearchHigherLinks() const { return cbSearchHigherLinks->isChecked(); }
+bool TfrmSpider::SearchHigherLinks() const {
+  return cbSearchHigherLinks->isChecked();
+}
 
 void TfrmSpider::PausedWait() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
-  if (ShutdownRequested()) {
+  if (shutdownRequested()) {
     crawl_->stop();
     return;
   }
@@ -563,7 +582,7 @@ void TfrmSpider::HoldFeeds() {
 
 void TfrmSpider::ReleaseFeeds() {
   // After the frame has begun to close, the feeds timer stays off.
-  if (scans_ && !ShutdownRequested()) scans_->ReleaseScans();
+  if (scans_ && !shutdownRequested()) scans_->ReleaseScans();
 }
 
 void TfrmSpider::CurrentPageChanged() {
@@ -576,9 +595,13 @@ void TfrmSpider::PagesCheckedChanged(int count) {
   lblPagesChecked->setText(QString("Pages checked:%1").arg(count));
 }
 
-void TfrmSpider::LinkQueueChanged() { linksModel_->Refresh(); }
+void TfrmSpider::LinkQueueChanged() {
+  linksModel_->Refresh();
+}
 
-void TfrmSpider::FoundPagesChanged() { pagesModel_->Refresh(); }
+void TfrmSpider::FoundPagesChanged() {
+  pagesModel_->Refresh();
+}
 
 void TfrmSpider::CountsChanged(int links, int pages) {
   lblLinksFound->setText(QString("Links found (%1)").arg(links));
@@ -598,7 +621,7 @@ std::string TfrmSpider::Fetch(const std::string& address) {
         cancellable.cancel = &cancel;
         return FetchPage(address, cancellable);
       },
-      [this] { return !crawl_->searching() || closeRequested_; });
+      [this] { return !crawl_->searching() || closeRequested_ || shutdownRequested(); });
 }
 
 }  // namespace zibu

@@ -44,6 +44,9 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   // What the frame hands the window: its services, and the feed scans to hold during a crawl.
   void SetFrame(FramePort* frame) { frame_ = frame; }
   void SetScanControl(ScanControl* scans) { scans_ = scans; }
+  // The program whose shutdown ends a crawl and whose pace its yields follow (default: the
+  // frame's; without either the crawl handles no events while it runs).
+  void SetProgram(ProgramPort* program) { program_ = program; }
 
   // ---- operations of the window ----
   void setGui(bool idle);
@@ -130,7 +133,11 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   // PageFetcher
   std::string Fetch(const std::string& address) override;
 
+  ProgramPort* program() const { return program_ ? program_ : frame_ ? &frame_->Program() : nullptr; }
+  bool shutdownRequested() const { return program() && program()->ShutdownRequested(); }
+
   FramePort* frame_ = nullptr;
+  ProgramPort* program_ = nullptr;
   ScanControl* scans_ = nullptr;
   LearningEngine* engine_ = nullptr;
   std::function<std::string(const std::string&)> fetch_;

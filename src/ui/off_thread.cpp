@@ -4,8 +4,6 @@
 #include <chrono>
 #include <future>
 
-#include "app/platform.h"
-
 namespace zibu {
 
 std::string RunOffThread(const std::function<std::string(const std::atomic<bool>& cancel)>& work,
@@ -16,7 +14,7 @@ std::string RunOffThread(const std::function<std::string(const std::atomic<bool>
   while (result.wait_for(10ms) != std::future_status::ready) {
     // Every pending event, not the paced kind: the wait itself is what the user must not feel.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (!cancel && (ShutdownRequested() || (cancelled && cancelled()))) cancel = true;
+    if (!cancel && cancelled && cancelled()) cancel = true;
   }
   return result.get();
 }

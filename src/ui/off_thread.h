@@ -9,9 +9,9 @@
 namespace zibu {
 
 // Runs `work` on a worker thread and handles the calling thread's events until it returns; its
-// result or exception comes back here. After each round of events `cancelled` is asked; once it
-// answers true (or the program is shutting down) the flag handed to `work` turns true, and the
-// work is expected to end early.
+// result or exception comes back here. After each round of events `cancelled` is asked (callers
+// include the program's shutdown in it); once it answers true the flag handed to `work` turns
+// true, and the work is expected to end early.
 std::string RunOffThread(const std::function<std::string(const std::atomic<bool>& cancel)>& work,
                          const std::function<bool()>& cancelled);
 

@@ -1,18 +1,20 @@
 #include "ui/window_user_port.h"
 
-#include "app/platform.h"
 #include "ui/dialogs.h"
 #include "ui/splash_window.h"
 #include "ui/status_log.h"
+#include "ui/window_ports.h"
 
 namespace zibu {
 
-WindowUserPort::WindowUserPort(StatusLog* log)
+WindowUserPort::WindowUserPort(StatusLog* log, ProgramPort* program)
     : log_([log](const std::string& m, bool v) {
         if (log) log->Log(m, v);
-      }) {}
+      }),
+      program_(program) {}
 
-WindowUserPort::WindowUserPort(std::function<void(const std::string&, bool)> log) : log_(std::move(log)) {}
+WindowUserPort::WindowUserPort(std::function<void(const std::string&, bool)> log, ProgramPort* program)
+    : log_(std::move(log)), program_(program) {}
 
 void WindowUserPort::Log(const std::string& message, bool verbose) {
   if (log_) log_(message, verbose);
@@ -30,7 +32,7 @@ bool WindowUserPort::AskYesNo(const std::string& text) {
   return zibu::AskYesNo(text);
 }
 void WindowUserPort::ProcessMessagesPaced() {
-  zibu::ProcessMessagesPaced();
+  if (program_) program_->ProcessMessagesPaced();
 }
 
 }  // namespace zibu

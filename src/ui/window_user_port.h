@@ -9,13 +9,15 @@
 
 namespace zibu {
 
+class ProgramPort;
 class StatusLog;
 
 class WindowUserPort : public UserPort {
  public:
-  explicit WindowUserPort(StatusLog* log);
+  // `program` paces the event handling of long operations; without one they handle none.
+  WindowUserPort(StatusLog* log, ProgramPort* program);
   // For windows whose Log does more than the status log (or has none yet).
-  explicit WindowUserPort(std::function<void(const std::string&, bool)> log);
+  WindowUserPort(std::function<void(const std::string&, bool)> log, ProgramPort* program);
 
   void Log(const std::string& message, bool verbose = false) override;
   void ShowProgress(const std::string& message, int percent) override;
@@ -26,6 +28,7 @@ class WindowUserPort : public UserPort {
 
  private:
   std::function<void(const std::string&, bool)> log_;
+  ProgramPort* program_;
 };
 
 }  // namespace zibu

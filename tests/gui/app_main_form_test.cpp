@@ -38,7 +38,6 @@
 
 #include "app/desktop_notifier.h"
 #include "app/main_form.h"
-#include "app/platform.h"
 #include "app/version_check.h"
 #include "common/compmap.h"
 #include "common/settings.h"
@@ -53,6 +52,7 @@
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
+#include "ui/program_services.h"
 #include "ui/qtext.h"
 #include "ui/splash_window.h"
 
@@ -69,8 +69,8 @@ class MainFormTest : public ::testing::Test {
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    SetProgramFolder(dir_.string());
-    SetShutdownRequested(false);
+    program.SetHomeFolder(dir_.string());
+    program.SetShutdownRequested(false);
     SetDialogScript({.onMessage = [this](const std::string& t) { messages.push_back(t); },
                      .onQuestion =
                          [this](const std::string& t) {
@@ -82,7 +82,7 @@ class MainFormTest : public ::testing::Test {
   }
   void TearDown() override {
     ClearDialogScript();
-    SetShutdownRequested(false);
+    program.SetShutdownRequested(false);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     fs::remove_all(dir_);
   }
@@ -99,6 +99,7 @@ class MainFormTest : public ::testing::Test {
   static void FlushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
   fs::path dir_;
+  ProgramServices program{"/"};
   std::vector<std::string> messages, questions, opened;
   bool answer = false;
 };
@@ -109,7 +110,7 @@ TEST_F(MainFormTest, StartUpSetsCaptionSettingsAndCommands) {
   WriteConf(
       "[main]\ncheckForNewVersion=false\nverboseOutput=true\nproxyHost=proxy.lan\nproxyPort=3128\n"
       "processMessagesInterval=5\n");
-  TMainForm frame;
+  TMainForm frame(program);
   EXPECT_FALSE(frame.StartupDone());
   frame.StartUp();
   EXPECT_TRUE(frame.StartupDone());
@@ -171,7 +172,7 @@ TEST_F(MainFormTest, RestoresAndSavesPageMonitorWindows) {
       "[window_2]\nurl=http://left.over/\n"
       "[unrelated]\nkeep=yes\n");
   {
-    TMainForm frame;
+    TMainForm frame(program);
     frame.StartUp();
     EXPECT_EQ(Captions(frame), (std::vector<std::string>{"Window 0", "Window 1"}));
     // Tiled one above the other over the whole client area once the frame shows.
@@ -212,7 +213,7 @@ TEST_F(MainFormTest, RestoresAndSavesPageMonitorWindows) {
     EXPECT_EQ(again.ReadString("window_0", "url", ""), "http://b.example/");
     EXPECT_EQ(frame.SaveCount(), 2);
   }
-  TMainForm next;
+  TMainForm next(program);
   next.StartUp();
   EXPECT_EQ(Captions(next), std::vector<std::string>{"Window 0"});
   EXPECT_FALSE(next.Settings().firstTime);
@@ -220,7 +221,7 @@ TEST_F(MainFormTest, RestoresAndSavesPageMonitorWindows) {
 
 TEST_F(MainFormTest, NewWindowsAreNumberedByTheChildCount) {
   WriteConf(kQuiet);
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   frame.SetFeedsInFront(true);
   frame.btnNewWebPage->trigger();
@@ -300,7 +301,7 @@ TEST_F(MainFormTest, TheKeyboardClosesTheActiveChildAndQuits) {
 // narrow keeps its time boxes whole (the scan times move under the refresh interval).
 TEST_F(MainFormTest, ArrangementsKeepEveryWindowInsideAndTheTimeBoxesWhole) {
   WriteConf(kQuiet);
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   frame.resize(1366, 740);
   frame.show();
@@ -335,18 +336,18 @@ TEST_F(MainFormTest, ArrangementsKeepEveryWindowInsideAndTheTimeBoxesWhole) {
 
 TEST_F(MainFormTest, SaveConfigCommandReportsSavedOrTheError) {
   WriteConf(kQuiet);
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   frame.sbSaveConfig->trigger();
   EXPECT_EQ(messages, std::vector<std::string>{"Config saved"});
   EXPECT_EQ(fs::status(ConfPath()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
   messages.clear();
-  SetProgramFolder((dir_ / "gone" / "away").string());
+  program.SetHomeFolder((dir_ / "gone" / "away").string());
   frame.sbSaveConfig->trigger();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].rfind("Unable to write to ", 0), 0u);
-  SetProgramFolder(dir_.string());
+  program.SetHomeFolder(dir_.string());
 }
 
 TEST_F(MainFormTest, SpiderGateAtTheWordCountBoundaries) {
@@ -355,7 +356,7 @@ TEST_F(MainFormTest, SpiderGateAtTheWordCountBoundaries) {
       "a "
       "few times on the Feeds page";
   WriteConf("[main]\ncheckForNewVersion=false\nfirstTime=true\n");
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   int words = 0;
   frame.SetWordCountSource([&] { return words; });
@@ -404,7 +405,7 @@ TEST_F(MainFormTest, SpiderGateAtTheWordCountBoundaries) {
 
 TEST_F(MainFormTest, MinimisingGoesToTheTrayOnlyAfterStartUp) {
   WriteConf(kQuiet);
-  TMainForm frame;
+  TMainForm frame(program);
   frame.SetTrayAvailable([] { return true; });
   frame.show();
   frame.showMinimized();
@@ -437,7 +438,7 @@ TEST_F(MainFormTest, MinimisingGoesToTheTrayOnlyAfterStartUp) {
 
 TEST_F(MainFormTest, AlertUserBringsTheFrameBackAndKeepsFeedsInFront) {
   WriteConf("[main]\ncheckForNewVersion=false\nforceToForeground=false\n");
-  TMainForm frame;
+  TMainForm frame(program);
   frame.SetTrayAvailable([] { return true; });
   frame.StartUp();
   frame.show();
@@ -519,7 +520,7 @@ TEST_F(MainFormTest, AlertsPostDesktopNotificationsWhoseClickBringsTheFrameBack)
     auto settle = [] { QTest::qWait(300); };
 
     WriteConf("[main]\ncheckForNewVersion=false\nforceToForeground=false\n");
-    TMainForm frame;
+    TMainForm frame(this->program);
     frame.SetTrayAvailable([] { return true; });
     frame.StartUp();
     frame.SetNotificationBus(program);
@@ -558,7 +559,7 @@ TEST_F(MainFormTest, AlertsPostDesktopNotificationsWhoseClickBringsTheFrameBack)
     // Switched off in zibu.conf: nothing is posted.
     WriteConf("[main]\ncheckForNewVersion=false\nforceToForeground=false\ndesktopNotifications=false\n");
     {
-      TMainForm quiet;
+      TMainForm quiet(this->program);
       quiet.StartUp();
       quiet.SetNotificationBus(program);
       quiet.AlertUser("Keyword match", "Not posted");
@@ -588,9 +589,9 @@ TEST_F(MainFormTest, AlertsPostDesktopNotificationsWhoseClickBringsTheFrameBack)
 // be put behind the frame.
 TEST_F(MainFormTest, OnlyShowingTheFrameBringsTheFeedsWindowForward) {
   WriteConf(kQuiet);
-  FeedsSession session(ProgramFolder());
-  TfrmFeeds feeds(session);
-  TMainForm frame;
+  FeedsSession session(program.HomeFolder());
+  TfrmFeeds feeds(session, program);
+  TMainForm frame(program);
   frame.AttachFeeds(&session, &feeds);
   frame.StartUp();
   frame.show();
@@ -627,9 +628,9 @@ TEST_F(MainFormTest, OnlyShowingTheFrameBringsTheFeedsWindowForward) {
 // One window of the learned words, from the File menu and from the feeds window alike.
 TEST_F(MainFormTest, TheLearnedWordsWindowOpensFromTheFileMenuAndTheFeedsWindow) {
   WriteConf(kQuiet);
-  FeedsSession session(ProgramFolder());
-  TfrmFeeds feeds(session);
-  TMainForm frame;
+  FeedsSession session(program.HomeFolder());
+  TfrmFeeds feeds(session, program);
+  TMainForm frame(program);
   frame.AttachFeeds(&session, &feeds);
   frame.StartUp();
   frame.show();
@@ -713,12 +714,12 @@ TEST_F(MainFormTest, AStartUpThatStopsEarlyLeavesEveryFileAsItWas) {
     const auto before = FilesUnder(dir_);
     ASSERT_GE(before.size(), 7u);
     {
-      FeedsSession session(ProgramFolder());
-      TfrmFeeds feeds(session);
+      FeedsSession session(program.HomeFolder());
+      TfrmFeeds feeds(session, program);
       session.SetLoadStepHook([&](const std::string& file) {
         if (file == c.failAt) throw std::bad_alloc();
       });
-      TMainForm frame;
+      TMainForm frame(program);
       frame.AttachFeeds(&session, &feeds);
       frame.StartUp();
       ASSERT_EQ(messages.size(), 1u) << ::testing::PrintToString(messages);
@@ -752,7 +753,7 @@ TEST_F(MainFormTest, AStartUpThatStopsEarlyLeavesEveryFileAsItWas) {
 
 TEST_F(MainFormTest, WelcomeShownOnceOnFirstActivationOfAFirstRun) {
   WriteConf("[main]\ncheckForNewVersion=false\nfirstTime=true\n");
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   frame.show();
   frame.activateWindow();
@@ -774,7 +775,7 @@ TEST_F(MainFormTest, WelcomeShownOnceOnFirstActivationOfAFirstRun) {
 
 TEST_F(MainFormTest, NoWelcomeOnLaterRuns) {
   WriteConf(kQuiet);
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   frame.show();
   frame.activateWindow();
@@ -785,16 +786,16 @@ TEST_F(MainFormTest, NoWelcomeOnLaterRuns) {
 
 TEST_F(MainFormTest, ClosingDuringAWaitEndsItAndSavesOnce) {
   WriteConf(kQuiet);
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   frame.show();
   QSignalSpy done(&frame, &TMainForm::shutdownComplete);
   QTimer::singleShot(300, &frame, [&] { frame.close(); });
   QElapsedTimer t;
   t.start();
-  WaitForIdle(int64_t{1} << 40);  // a scan waiting for an idle user that never comes
+  program.WaitForIdle(int64_t{1} << 40);  // a scan waiting for an idle user that never comes
   EXPECT_LT(t.elapsed(), 1500);
-  EXPECT_TRUE(ShutdownRequested());
+  EXPECT_TRUE(program.ShutdownRequested());
   EXPECT_EQ(frame.SaveCount(), 1);
   EXPECT_EQ(done.count(), 1);
   EXPECT_EQ(SettingsFile(ConfPath()).ReadString("main", "appVersion", ""), "1.13");
@@ -806,7 +807,7 @@ TEST_F(MainFormTest, ClosingDuringAWaitEndsItAndSavesOnce) {
 }
 
 TEST_F(MainFormTest, VisitHomePageOpensTheHomePage) {
-  TMainForm frame;
+  TMainForm frame(program);
   frame.SpeedButton1->trigger();
   EXPECT_EQ(opened, std::vector<std::string>{kHomePageAddress});
   EXPECT_EQ(std::string(kVersionDocumentAddress).rfind("http://", 0), 0u);
@@ -820,7 +821,7 @@ class VersionCheckTest : public MainFormTest {
     HttpOptions o;
     o.connectTimeoutMs = 2000;
     o.readTimeoutMs = 2000;
-    CheckForNewVersion(url, o, "http://home.example/");
+    CheckForNewVersion(url, o, "http://home.example/", [this] { return program.ShutdownRequested(); });
   }
   static std::string Doc(const std::string& version) {
     return "<?xml version=\"1.0\"?><Zibu><Program_Version>" + version + "</Program_Version></Zibu>";
@@ -870,7 +871,7 @@ TEST_F(VersionCheckTest, StartUpChecksOnlyWhenAsked) {
   server.ServeBody("/zibu.xml", Doc("1.14"), "text/xml");
   WriteConf("[main]\ncheckForNewVersion=False\n");
   {
-    TMainForm frame;
+    TMainForm frame(program);
     frame.SetVersionDocumentAddress(server.Url("/zibu.xml"));
     frame.StartUp();
     EXPECT_TRUE(frame.StartupDone());
@@ -878,7 +879,7 @@ TEST_F(VersionCheckTest, StartUpChecksOnlyWhenAsked) {
   EXPECT_EQ(server.RequestCount("/zibu.xml"), 0u);
   EXPECT_TRUE(questions.empty());
   WriteConf("[main]\n");  // the default is to check
-  TMainForm frame;
+  TMainForm frame(program);
   frame.SetVersionDocumentAddress(server.Url("/zibu.xml"));
   frame.StartUp();
   EXPECT_EQ(server.RequestCount("/zibu.xml"), 1u);
@@ -906,12 +907,12 @@ TEST_F(VersionCheckTest, ASlowSiteFreezesNothingAndStartUpKeepsItsOrder) {
     SCOPED_TRACE(c.name);
     questions.clear();
     messages.clear();
-    SetShutdownRequested(false);
+    program.SetShutdownRequested(false);
     server.ServeDelayed("/zibu.xml", c.delayMs, Doc("1.14"), "text/xml");
     WriteConf("[main]\n");
-    FeedsSession session(ProgramFolder());
-    TfrmFeeds feeds(session);
-    TMainForm frame;
+    FeedsSession session(program.HomeFolder());
+    TfrmFeeds feeds(session, program);
+    TMainForm frame(program);
     frame.AttachFeeds(&session, &feeds);
     frame.SetVersionDocumentAddress(server.Url("/zibu.xml"));
     QElapsedTimer clock;
@@ -926,7 +927,7 @@ TEST_F(VersionCheckTest, ASlowSiteFreezesNothingAndStartUpKeepsItsOrder) {
         ++checking;
         if (Ui(feeds).Timer1->isActive()) timerOnWhileChecking = true;
       }
-      if (c.closeAtMs >= 0 && now >= c.closeAtMs) SetShutdownRequested(true);
+      if (c.closeAtMs >= 0 && now >= c.closeAtMs) program.SetShutdownRequested(true);
     });
     clock.start();
     probe.start(20);
@@ -950,5 +951,5 @@ TEST_F(VersionCheckTest, ASlowSiteFreezesNothingAndStartUpKeepsItsOrder) {
     EXPECT_FALSE(SplashScreen()->isVisible());
     frame.AttachFeeds(nullptr, nullptr);
   }
-  SetShutdownRequested(false);
+  program.SetShutdownRequested(false);
 }

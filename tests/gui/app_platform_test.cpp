@@ -13,8 +13,9 @@
 #include <fstream>
 
 #include "app/command_line.h"
-#include "app/platform.h"
+#include "ui/program_services.h"
 #include "ui/qtext.h"
+#include "ui/widget_helpers.h"
 
 namespace fs = std::filesystem;
 using namespace zibu;
@@ -70,23 +71,59 @@ TEST(MessagePacerTest, IntervalFromSettingsAndClockGoingBack) {
   EXPECT_TRUE(pacer.Run());
 }
 
+// An idle source that answers what the test sets.
+class FixedIdle : public IdleSource {
+ public:
+  explicit FixedIdle(uint32_t& ms) : ms_(ms) {}
+  uint32_t IdleMs() const override { return ms_; }
+  std::string Name() const override { return "a fixed idle time"; }
+
+ private:
+  uint32_t& ms_;
+};
+
 TEST(MessagePacerTest, ProgramPacerLetsPostedWorkRun) {
   // The program's pacer processes on its first call after a long enough pause.
-  SetProcessMessagesInterval(0);
+  ProgramServices program("/tmp");
+  program.SetProcessMessagesInterval(0);
   bool ran = false;
   QTimer::singleShot(0, [&] { ran = true; });
   QElapsedTimer t;
   t.start();
-  while (!ran && t.elapsed() < 2000) ProcessMessagesPaced();
+  while (!ran && t.elapsed() < 2000) program.ProcessMessagesPaced();
   EXPECT_TRUE(ran);
-  SetProcessMessagesInterval(60000);
+}
+
+TEST(ProgramServicesTest, HomeFoldersAndTheChosenIdleSource) {
+  uint32_t idle = 1234;
+  ProgramServices program("/home/u/zibu", std::make_unique<FixedIdle>(idle));
+  EXPECT_EQ(program.HomeFolder(), "/home/u/zibu/");
+  EXPECT_EQ(program.DataFolder(), "/home/u/zibu/data/");
+  EXPECT_EQ(program.TempFolder(), "/home/u/zibu/temp/");
+  EXPECT_EQ(program.ConfigPath(), "/home/u/zibu/zibu.conf");
+  program.SetHomeFolder("/elsewhere/");
+  EXPECT_EQ(program.ConfigPath(), "/elsewhere/zibu.conf");
+  EXPECT_EQ(program.ProgramClock().IdleMs(), 1234u);
+  idle = 7;
+  EXPECT_EQ(program.ProgramClock().IdleMs(), 7u);
+  EXPECT_EQ(program.Idle().Name(), "a fixed idle time");
+  EXPECT_NEAR(static_cast<double>(program.ProgramClock().NowMs()), static_cast<double>(NowMs()), 1000.0);
+  // Without a source of its own the program counts input to its own windows.
+  program.SetIdleSource(nullptr);
+  EXPECT_EQ(program.Idle().Name(), "input to Zibu's own windows");
+  // Two programs (two tests' worth) keep their shutdown apart.
+  ProgramServices other("/tmp");
+  program.SetShutdownRequested(true);
+  EXPECT_TRUE(program.ShutdownRequested());
+  EXPECT_FALSE(other.ShutdownRequested());
 }
 
 TEST(IdleTest, WaitForIdleReturnsAtOnceWhenAlreadyIdleEnough) {
+  ProgramServices program("/tmp");
   QElapsedTimer t;
   t.start();
-  WaitForIdle(-5);
-  WaitForIdle(0);
+  program.WaitForIdle(-5);
+  program.WaitForIdle(0);
   EXPECT_LT(t.elapsed(), 200);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -98,12 +135,12 @@ TEST(IdleTest, WaitForIdleKeepsEventsFlowingAndEndsOnShutdown) {
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
   ticker.start(100);
-  QTimer::singleShot(700, [] { SetShutdownRequested(true); });
+  ProgramServices program("/tmp");
+  QTimer::singleShot(700, [&] { program.SetShutdownRequested(true); });
   QElapsedTimer t;
   t.start();
-  WaitForIdle(int64_t{1} << 40);
+  program.WaitForIdle(int64_t{1} << 40);
   const qint64 took = t.elapsed();
-  SetShutdownRequested(false);
   EXPECT_GE(took, 500);
   EXPECT_LT(took, 1600);
   EXPECT_GE(ticks, 1);                                 // events ran inside the wait
@@ -111,19 +148,14 @@ TEST(IdleTest, WaitForIdleKeepsEventsFlowingAndEndsOnShutdown) {
 }
 
 TEST(IdleTest, InputResetsTheInProgramIdleTime) {
-  if (std::getenv("DISPLAY") && std::string(std::getenv("QT_QPA_PLATFORM") ?: "") != "offscreen")
-    GTEST_SKIP() << "idle time comes from the X server here";
-  InstallInputWatcher();
+  AppInputIdleSource source;
   QWidget w;
   w.show();
   QThread::msleep(120);
-  EXPECT_GE(IdleMs(), 100u);
+  EXPECT_GE(source.IdleMs(), 100u);
   QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
   QApplication::sendEvent(&w, &press);
-  EXPECT_LT(IdleMs(), 100u);
-  GuiClock clock;
-  EXPECT_LT(clock.IdleMs(), 1000u);
-  EXPECT_NEAR(static_cast<double>(clock.NowMs()), static_cast<double>(NowMs()), 1000.0);
+  EXPECT_LT(source.IdleMs(), 100u);
 }
 
 TEST(ForegroundTest, RestoresAMinimisedWindowAndActivatesIt) {

@@ -17,9 +17,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/platform.h"
 #include "feeds/feeds_session.h"
 #include "feeds/feeds_window.h"
+#include "ui/program_services.h"
 
 namespace zibu::test {
 
@@ -114,12 +114,13 @@ FeedsControls Ui(const std::unique_ptr<T>& w) {
   return FeedsControls(*w);
 }
 
-// A session of the current program home with its window; the window goes first, as in the
-// program. Use -> for the window.
+// A session of the program's home with its window; the window goes first, as in the program.
+// Use -> for the window.
 struct FeedsPair {
-  FeedsPair() : session(std::make_unique<FeedsSession>(ProgramFolder())) {
-    session->SetClock(&clock);
-    window = std::make_unique<TfrmFeeds>(*session);
+  explicit FeedsPair(ProgramServices& program)
+      : session(std::make_unique<FeedsSession>(program.HomeFolder())) {
+    session->SetClock(&program.ProgramClock());
+    window = std::make_unique<TfrmFeeds>(*session, program);
   }
   FeedsPair(FeedsPair&&) = delete;
   FeedsPair& operator=(FeedsPair&&) = delete;
@@ -128,7 +129,6 @@ struct FeedsPair {
   TfrmFeeds* operator->() const { return window.get(); }
   TfrmFeeds& operator*() const { return *window; }
 
-  GuiClock clock;
   std::unique_ptr<FeedsSession> session;
   std::unique_ptr<TfrmFeeds> window;
 };

@@ -23,15 +23,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/platform.h"
 #include "common/settings.h"
 #include "feeds/feed_scan.h"
-#include "feeds/keyword_rules.h"
 #include "feeds/opml.h"
 #include "feeds_fixture.h"
 #include "learning/engine.h"
+#include "rules/keyword_rules.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
+#include "ui/program_services.h"
 #include "ui/qtext.h"
 
 namespace zibu {
@@ -48,8 +48,7 @@ class FeedsWindowTest : public ::testing::Test {
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(home_);
     fs::create_directories(home_);
-    previousHome_ = ProgramFolder();
-    SetProgramFolder(home_.string() + "/");
+    program_.SetHomeFolder(home_.string());
     DialogScript script;
     script.onMessage = [this](const std::string& m) { messages_.push_back(m); };
     script.onQuestion = [this](const std::string& q) {
@@ -58,15 +57,14 @@ class FeedsWindowTest : public ::testing::Test {
     };
     script.onOpenUrl = [this](const std::string& u) { opened_.push_back(u); };
     SetDialogScript(script);
-    session_ = std::make_unique<FeedsSession>(ProgramFolder());
-    session_->SetClock(&clock_);
-    window_ = std::make_unique<TfrmFeeds>(*session_);
+    session_ = std::make_unique<FeedsSession>(program_.HomeFolder());
+    session_->SetClock(&program_.ProgramClock());
+    window_ = std::make_unique<TfrmFeeds>(*session_, program_);
   }
   void TearDown() override {
     window_.reset();
     session_.reset();
     ClearDialogScript();
-    SetProgramFolder(previousHome_);
     fs::remove_all(home_);
   }
 
@@ -80,7 +78,7 @@ class FeedsWindowTest : public ::testing::Test {
   }
   // A fresh session and window that load zibu.conf, as at start-up.
   std::unique_ptr<FeedsPair> Reload() {
-    auto w = std::make_unique<FeedsPair>();
+    auto w = std::make_unique<FeedsPair>(program_);
     SettingsFile file(ConfPath());
     w->session->LoadConfig(file);
     return w;
@@ -96,8 +94,7 @@ class FeedsWindowTest : public ::testing::Test {
   }
 
   fs::path home_;
-  std::string previousHome_;
-  GuiClock clock_;
+  ProgramServices program_{"/"};
   std::unique_ptr<FeedsSession> session_;
   std::unique_ptr<TfrmFeeds> window_;
   std::vector<std::string> messages_, questions_, opened_;

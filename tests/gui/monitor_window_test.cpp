@@ -19,8 +19,8 @@
 
 #include "common/ports.h"
 #include "common/settings.h"
-#include "feeds/keyword_rules.h"
 #include "monitor/monitor_window.h"
+#include "rules/keyword_rules.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
 #include "ui/qtext.h"

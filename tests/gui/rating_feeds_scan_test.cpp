@@ -22,7 +22,6 @@
 #include <fstream>
 #include <functional>
 
-#include "app/platform.h"
 #include "common/compmap.h"
 #include "common/settings.h"
 #include "common/shortintmap.h"
@@ -36,6 +35,7 @@
 #include "rating/why_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
+#include "ui/program_services.h"
 #include "ui/qtext.h"
 
 namespace zibu {
@@ -73,8 +73,7 @@ class FeedsScanTest : public ::testing::Test {
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(home_);
     fs::create_directories(home_);
-    previousHome_ = ProgramFolder();
-    SetProgramFolder(home_.string() + "/");
+    program_.SetHomeFolder(home_.string());
     DialogScript script;
     script.onMessage = [this](const std::string& m) { messages_.push_back(m); };
     script.onQuestion = [this](const std::string& q) {
@@ -98,8 +97,8 @@ class FeedsScanTest : public ::testing::Test {
         << "[main]\nfeedCount=2\nshowRelevance=10\nresultsFormat=0\n[rss]\nfeed.0.url="
         << server_.Url("/sport.xml") << "\nfeed.0.refreshInterval=60\nfeed.1.url=" << server_.Url("/news.xml")
         << "\nfeed.1.keywords=1:volcanoCRLF\nfeed.1.refreshInterval=60\n";
-    session_ = std::make_unique<FeedsSession>(ProgramFolder());
-    window_ = std::make_unique<TfrmFeeds>(*session_);
+    session_ = std::make_unique<FeedsSession>(program_.HomeFolder());
+    window_ = std::make_unique<TfrmFeeds>(*session_, program_);
     GlobalSettings settings;
     settings.showNagScreens = false;
     settings.verboseOutput = true;
@@ -118,7 +117,6 @@ class FeedsScanTest : public ::testing::Test {
     window_.reset();
     session_.reset();
     ClearDialogScript();
-    SetProgramFolder(previousHome_);
     fs::remove_all(home_);
   }
 
@@ -199,7 +197,7 @@ class FeedsScanTest : public ::testing::Test {
   }
 
   fs::path home_;
-  std::string previousHome_;
+  ProgramServices program_{"/"};
   test::LoopbackServer server_;
   ManualClock clock_;
   std::unique_ptr<FeedsSession> session_;

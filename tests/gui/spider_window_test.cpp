@@ -30,7 +30,6 @@
 #include <vector>
 
 #include "app/main_form.h"
-#include "app/platform.h"
 #include "common/ports.h"
 #include "feeds/feeds_window.h"
 #include "feeds_fixture.h"
@@ -40,6 +39,7 @@
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
+#include "ui/program_services.h"
 #include "ui/qtext.h"
 #include "themes.h"
 
@@ -61,8 +61,7 @@ std::string S(const QString& q) {
 class SpiderWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetShutdownRequested(false);
-    SetProcessMessagesInterval(0);  // every yield handles the clicks waiting for it
+    program.SetProcessMessagesInterval(0);  // every yield handles the clicks waiting for it
     SetDialogScript({.onMessage = [this](const std::string& t) { messages.push_back(t); },
                      .onQuestion = [](const std::string&) { return false; },
                      .onOpenUrl = [this](const std::string& u) { opened.push_back(u); },
@@ -82,6 +81,7 @@ class SpiderWindowTest : public ::testing::Test {
     server.ServeStatus("/missing.html", 404);
 
     window = new TfrmSpider(nullptr);
+    window->SetProgram(&program);
     window->SetEngine(&engine);
     window->Crawl().SetRandomSource([](int) { return 0; });  // always the best link
     window->SetVerbose([] { return false; });
@@ -101,8 +101,6 @@ class SpiderWindowTest : public ::testing::Test {
   void TearDown() override {
     delete window.data();
     ClearDialogScript();
-    SetProcessMessagesInterval(60000);
-    SetShutdownRequested(false);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
@@ -135,6 +133,7 @@ class SpiderWindowTest : public ::testing::Test {
   SilentUserPort silent;
   LearningEngine engine{silent};
   test::LoopbackServer server;
+  ProgramServices program{"/"};
   QPointer<TfrmSpider> window;
   std::vector<std::string> fetched;
   std::function<void(const std::string&)> onFetch;
@@ -491,11 +490,11 @@ TEST_F(SpiderWindowTest, TheFeedsTimerIsHeldForTheWholeCrawl) {
   const fs::path home = fs::temp_directory_path() / ("zibu_spider_" + std::to_string(::getpid()));
   fs::remove_all(home);
   fs::create_directories(home);
-  SetProgramFolder(home.string());
+  program.SetHomeFolder(home.string());
   {
-    FeedsSession session(ProgramFolder());
-    TfrmFeeds feeds(session);
-    TMainForm frame;
+    FeedsSession session(program.HomeFolder());
+    TfrmFeeds feeds(session, program);
+    TMainForm frame(program);
     frame.AttachFeeds(&session, &feeds);
     feeds.StartTimer();
     session.ClearCancel();

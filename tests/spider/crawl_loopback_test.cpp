@@ -46,7 +46,8 @@ std::string Link(const std::string& path, const std::string& text) {
 class LoopbackCrawl : public ::testing::Test {
  protected:
   LoopbackCrawl()
-      : engine(silent), spider(port, view, fetcher, [this](std::string_view t) { return engine.GetRelevance(t); }) {
+      : engine(silent),
+        spider(port, view, fetcher, [this](std::string_view t) { return engine.GetRelevance(t); }) {
     Learn(engine);
     spider.SetRandomSource(random.Source());
     server.ServeBody("/", "<html><body>" + Link("/jordan.html", "Jordan and Abdullah") +
@@ -67,7 +68,8 @@ class LoopbackCrawl : public ::testing::Test {
   std::string Url(const std::string& path) const { return server.Url(path); }
 
   const std::string jordanPage = "<html><body><h1>King Abdullah of Jordan</h1><p>Jordan news.</p>" +
-                                 std::string(60, '.') + Link("/jordan2.html", "More Jordan") + "</body></html>";
+                                 std::string(60, '.') + Link("/jordan2.html", "More Jordan") +
+                                 "</body></html>";
 
   SilentUserPort silent;
   LearningEngine engine;
@@ -146,8 +148,8 @@ TEST(LinksCommand, PrintsTheRowsTheSpiderWouldQueue) {
   std::ofstream(home / "zibu.conf") << "[main]\nmaxWordWeight=50\n";
 
   const std::string file = (home / "page.html").string();
-  auto learned = test::RunProcess(cli, {"links", "--base", "http://site.example/news/index.html", "--home",
-                                        home.string(), file});
+  auto learned = test::RunProcess(
+      cli, {"links", "--base", "http://site.example/news/index.html", "--home", home.string(), file});
   ASSERT_EQ(learned.exitStatus, 0) << learned.err;
   SilentUserPort silent;
   LearningEngine engine(silent);
@@ -156,28 +158,33 @@ TEST(LinksCommand, PrintsTheRowsTheSpiderWouldQueue) {
   const int katie = engine.GetRelevance("Caf\xE9 \"Katie\"");
   EXPECT_GT(jordan, 0);
   EXPECT_LT(katie, 0);
-  EXPECT_EQ(learned.out,
-            "{\"url\": \"http://site.example/a.html\", \"description\": \"Jordan and abdullah\", \"relevance\": " +
-                std::to_string(jordan) +
-                "}\n"
-                "{\"url\": \"http://site.example/news/b.html\", \"description\": \"Caf\\u00e9 \\\"Katie\\\"\", "
-                "\"relevance\": " +
-                std::to_string(katie) +
-                "}\n"
-                "{\"url\": \"http://other.example/c\", \"description\": \"Other\", \"relevance\": 0}\n");
+  EXPECT_EQ(
+      learned.out,
+      "{\"url\": \"http://site.example/a.html\", \"description\": \"Jordan and abdullah\", \"relevance\": " +
+          std::to_string(jordan) +
+          "}\n"
+          "{\"url\": \"http://site.example/news/b.html\", \"description\": \"Caf\\u00e9 \\\"Katie\\\"\", "
+          "\"relevance\": " +
+          std::to_string(katie) +
+          "}\n"
+          "{\"url\": \"http://other.example/c\", \"description\": \"Other\", \"relevance\": 0}\n");
 
-  auto plain = test::RunProcess(cli, {"links", "--base", "http://site.example/news/index.html", "--no-offsite", file});
+  auto plain =
+      test::RunProcess(cli, {"links", "--base", "http://site.example/news/index.html", "--no-offsite", file});
   ASSERT_EQ(plain.exitStatus, 0) << plain.err;
   EXPECT_EQ(plain.out,
-            "{\"url\": \"http://site.example/a.html\", \"description\": \"Jordan and abdullah\", \"relevance\": 0}\n"
+            "{\"url\": \"http://site.example/a.html\", \"description\": \"Jordan and abdullah\", "
+            "\"relevance\": 0}\n"
             "{\"url\": \"http://site.example/news/b.html\", \"description\": \"Caf\\u00e9 \\\"Katie\\\"\", "
             "\"relevance\": 0}\n");
 
   // A page the scan fails on: the rows before the failure, then the error and status 1.
-  std::ofstream(home / "bad.html", std::ios::binary) << Link("/ok.html", "Fine") + Link("/bad.html", "&#abc;");
+  std::ofstream(home / "bad.html", std::ios::binary)
+      << Link("/ok.html", "Fine") + Link("/bad.html", "&#abc;");
   auto bad = test::RunProcess(cli, {"links", "--base", "http://site.example/", (home / "bad.html").string()});
   EXPECT_EQ(bad.exitStatus, 1);
-  EXPECT_EQ(bad.out, "{\"url\": \"http://site.example/ok.html\", \"description\": \"Fine\", \"relevance\": 0}\n");
+  EXPECT_EQ(bad.out,
+            "{\"url\": \"http://site.example/ok.html\", \"description\": \"Fine\", \"relevance\": 0}\n");
   EXPECT_FALSE(bad.err.empty());
 
   EXPECT_EQ(test::RunProcess(cli, {"links", file}).exitStatus, 2);

@@ -12,7 +12,6 @@
 namespace zibu {
 
 class UserPort;
-struct TFeed;
 
 inline constexpr const char* kKeywordLinesFixedMessage =
     "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
@@ -55,6 +54,5 @@ KeywordMatch MatchKeywordLine(const std::vector<std::string>& rules, std::string
 // The upper-cased term list of the first active rule line that matches `text`, or "" when none
 // does. Writes the verbose trace of which lines were tried to `port`.
 std::string MatchKeywords(const std::vector<std::string>& rules, std::string_view text, UserPort& port);
-std::string MatchKeywords(const TFeed& feed, std::string_view text, UserPort& port);
 
 }  // namespace zibu

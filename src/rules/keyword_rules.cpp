@@ -1,8 +1,7 @@
-#include "feeds/keyword_rules.h"
+#include "rules/keyword_rules.h"
 
 #include "common/ports.h"
 #include "common/text.h"
-#include "feeds/feed.h"
 
 namespace zibu {
 
@@ -131,10 +130,6 @@ KeywordMatch MatchKeywordLine(const std::vector<std::string>& rules, std::string
 
 std::string MatchKeywords(const std::vector<std::string>& rules, std::string_view text, UserPort& port) {
   return MatchKeywordLine(rules, text, port).terms;
-}
-
-std::string MatchKeywords(const TFeed& feed, std::string_view text, UserPort& port) {
-  return MatchKeywords(feed.keywords, text, port);
 }
 
 }  // namespace zibu

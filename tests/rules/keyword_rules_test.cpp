@@ -1,9 +1,8 @@
-#include "feeds/keyword_rules.h"
+#include "rules/keyword_rules.h"
 
 #include <gtest/gtest.h>
 
-#include "feeds/feed.h"
-#include "recording_port.h"
+#include "feeds/recording_port.h"
 
 namespace zibu {
 namespace {
@@ -45,9 +44,8 @@ TEST(KeywordRules, EmptyTermsAndTrailingComma) {
 
 TEST(KeywordRules, MatchKeywordsLogsEachLineTriedAndStopsAtTheFirstMatch) {
   RecordingPort port;
-  TFeed feed;
-  feed.keywords = {"0:nuclear", "x", "1:", "1:talks,!peace", "1:nuclear", "1:talks"};
-  EXPECT_EQ(MatchKeywords(feed, "Nuclear talks", port), "TALKS,!PEACE");
+  const std::vector<std::string> rules = {"0:nuclear", "x", "1:", "1:talks,!peace", "1:nuclear", "1:talks"};
+  EXPECT_EQ(MatchKeywords(rules, "Nuclear talks", port), "TALKS,!PEACE");
   // Nothing is written for the lines after the first match.
   EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Ignoring inactive keywords: 0:nuclear",
                                                     "Ignoring inactive keywords: x", "No keywords",
@@ -56,15 +54,15 @@ TEST(KeywordRules, MatchKeywordsLogsEachLineTriedAndStopsAtTheFirstMatch) {
 
   // The line that matched, as written, with the same trace.
   port.lines.clear();
-  const KeywordMatch match = MatchKeywordLine(feed.keywords, "Nuclear talks", port);
+  const KeywordMatch match = MatchKeywordLine(rules, "Nuclear talks", port);
   EXPECT_EQ(match.terms, "TALKS,!PEACE");
   EXPECT_EQ(match.line, "1:talks,!peace");
   EXPECT_EQ(port.lines.size(), 4u);
-  const KeywordMatch none = MatchKeywordLine(feed.keywords, "Weather", port);
+  const KeywordMatch none = MatchKeywordLine(rules, "Weather", port);
   EXPECT_EQ(none.terms + none.line, "");
 
   port.lines.clear();
-  EXPECT_EQ(MatchKeywords(feed, "Nuclear peace talks", port), "NUCLEAR");
+  EXPECT_EQ(MatchKeywords(rules, "Nuclear peace talks", port), "NUCLEAR");
   EXPECT_EQ(port.Texts(),
             (std::vector<std::string>{
                 "Ignoring inactive keywords: 0:nuclear", "Ignoring inactive keywords: x", "No keywords",
