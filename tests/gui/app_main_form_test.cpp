@@ -265,7 +265,7 @@ TEST_F(MainFormTest, TheFrameAndItsWindowsFitOnASmallScreen) {
 
 TEST_F(MainFormTest, TheKeyboardClosesTheActiveChildAndQuits) {
   WriteConf(kQuiet);
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   frame.show();
   frame.activateWindow();
