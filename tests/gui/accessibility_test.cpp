@@ -2,6 +2,7 @@
 // control a user works with, and the texts that carry meaning in colour stay readable.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
@@ -18,10 +19,8 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include "app/platform.h"
 #include "feeds/feed.h"
 #include "feeds/feeds_session.h"
 #include "feeds/feeds_window.h"
@@ -32,11 +31,12 @@
 #include "rating/pagefound_window.h"
 #include "rating/why_window.h"
 #include "spider/spider_window.h"
+#include "themes.h"
 #include "ui/dialogs.h"
 #include "ui/link_label.h"
+#include "ui/program_services.h"
 #include "ui/qtext.h"
 #include "ui/readable_colour.h"
-#include "themes.h"
 
 namespace zibu {
 namespace {
@@ -124,11 +124,12 @@ class WindowsFixture : public ::testing::Test {
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(home_);
     std::filesystem::create_directories(home_);
-    previousHome_ = ProgramFolder();
-    SetProgramFolder(home_.string() + "/");
-    session = std::make_unique<FeedsSession>(ProgramFolder());
-    SetDialogScript({.onMessage = [](const std::string&) {}, .onQuestion = [](const std::string&) { return false; },
-                     .onOpenUrl = [](const std::string&) {}, .onChooseFile = nullptr});
+    program.SetHomeFolder(home_.string());
+    session = std::make_unique<FeedsSession>(program.HomeFolder());
+    SetDialogScript({.onMessage = [](const std::string&) {},
+                     .onQuestion = [](const std::string&) { return false; },
+                     .onOpenUrl = [](const std::string&) {},
+                     .onChooseFile = nullptr});
     for (int i = 0; i < 3; ++i) {
       engine.LearnFromRating("jordan sand abdullah", 9);
       engine.LearnFromRating("katie", -8);
@@ -138,7 +139,6 @@ class WindowsFixture : public ::testing::Test {
     ClearDialogScript();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     session.reset();
-    SetProgramFolder(previousHome_);
     std::filesystem::remove_all(home_);
   }
 
@@ -165,7 +165,7 @@ class WindowsFixture : public ::testing::Test {
     out.push_back({"spider", std::move(spider)});
     auto monitor = std::make_unique<TfrmPageMonitor>(nullptr);
     out.push_back({"page monitor", std::move(monitor)});
-    out.push_back({"feeds", std::make_unique<TfrmFeeds>(*session)});
+    out.push_back({"feeds", std::make_unique<TfrmFeeds>(*session, program)});
     for (Shown& s : out) {
       s.window->resize(900, 640);
       s.window->show();
@@ -175,7 +175,7 @@ class WindowsFixture : public ::testing::Test {
   }
 
   std::filesystem::path home_;
-  std::string previousHome_;
+  ProgramServices program{"/"};
   std::unique_ptr<FeedsSession> session;
   SilentUserPort port;
   LearningEngine engine{port};
@@ -232,7 +232,7 @@ TEST_F(AccessibilityTest, TheScaleStepsSliderTablesAndTextsSayWhatTheyAre) {
   TfrmLearnedWords learned(engine, {});
   learned.show();
   EXPECT_EQ(QAccessible::queryAccessibleInterface(&learned)->role(), QAccessible::Window);
-  TfrmFeeds feeds(*session);
+  TfrmFeeds feeds(*session, program);
   feeds.show();
   EXPECT_EQ(QAccessible::queryAccessibleInterface(&feeds)->role(), QAccessible::Window);
   // The common intervals show only beside the interval box, named all the same.
@@ -327,11 +327,23 @@ TEST_P(ThemeTest, EveryColouredTextReachesFourAndAHalfToOne) {
   };
   ASSERT_GE(learned.sgWords->model()->rowCount(), 2);
   for (const Text& t : std::vector<Text>{
-           {"Totally irrelevant", [&] { return std::pair<QWidget*, QRect>{pageFound->Scale().lblIrrelevant, {}}; }},
-           {"Very relevant", [&] { return std::pair<QWidget*, QRect>{pageFound->Scale().lblTotallyRelevant, {}}; }},
+           {"Totally irrelevant",
+            [&] {
+              return std::pair<QWidget*, QRect>{pageFound->Scale().lblIrrelevant, {}};
+            }},
+           {"Very relevant",
+            [&] {
+              return std::pair<QWidget*, QRect>{pageFound->Scale().lblTotallyRelevant, {}};
+            }},
            // The link label lets its panel's background through.
-           {"the link", [&] { return std::pair{pageFound->pnlButtons, pageFound->LinkLabel->geometry()}; }},
-           {"the table's link", [&] { return std::pair{table->pnlHyperlink, table->LinkLabel->geometry()}; }},
+           {"the link",
+            [&] {
+              return std::pair{pageFound->pnlButtons, pageFound->LinkLabel->geometry()};
+            }},
+           {"the table's link",
+            [&] {
+              return std::pair{table->pnlHyperlink, table->LinkLabel->geometry()};
+            }},
            {"Words that raised it", [&] { return titleOf(why->gbRaised); }},
            {"Words that lowered it", [&] { return titleOf(why->gbLowered); }},
            {"a raising word", [&] { return row(why->sgRaised, 0, 0); }},
@@ -343,7 +355,8 @@ TEST_P(ThemeTest, EveryColouredTextReachesFourAndAHalfToOne) {
        }) {
     const auto [widget, area] = t.where();
     ASSERT_NE(widget, nullptr) << t.what;
-    EXPECT_GE(DrawnContrast(widget, area), kReadableContrast) << t.what << (GetParam() ? " (dark)" : " (light)");
+    EXPECT_GE(DrawnContrast(widget, area), kReadableContrast)
+        << t.what << (GetParam() ? " (dark)" : " (light)");
   }
 }
 
