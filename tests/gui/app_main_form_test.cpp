@@ -245,12 +245,12 @@ TEST_F(MainFormTest, TheFrameAndItsWindowsFitOnASmallScreen) {
   WriteConf(kQuiet);
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   ASSERT_TRUE(screen.width() < 960 || screen.height() < 680) << "the test needs a screen smaller than the usual sizes";
-  TMainForm frame;
+  TMainForm frame(program);
   frame.StartUp();
   frame.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-  FeedsSession session(ProgramFolder());
-  TfrmFeeds feeds(session);
+  FeedsSession session(program.HomeFolder());
+  TfrmFeeds feeds(session, program);
   feeds.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&feeds));
   frame.btnNewWebPage->trigger();
