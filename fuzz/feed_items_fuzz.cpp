@@ -62,7 +62,7 @@ std::vector<Read> ReadAll(TXmlParser& parser) {
                    [&](TItem& item) {
                      items.push_back({item.Title, item.Description, item.Link});
                    },
-                   {"https://feeds.example/dir/feed.xml", nullptr});
+                   {"https://feeds.example/dir/feed.xml", "", nullptr});
   return items;
 }
 
