@@ -599,6 +599,13 @@ TEST(FeedItems, TheLongerOfDescriptionAndFullTextIsTheItemsText) {
       {"fullitem counts as the full story",
        rss("<description>Teaser</description><fullitem>The whole story, told.</fullitem>"),
        {{"", "The whole story, told.", ""}}},
+      {"references count as one character each",
+       rss("<description>Fish and chips</description>"
+           "<content:encoded><![CDATA[Fish&#32;&amp;&#32;chips]]></content:encoded>"),
+       {{"", "Fish and chips", ""}}},
+      {"a reference that is not a number costs neither text",
+       rss("<description>Teaser</description><content:encoded><![CDATA[The &#abc; whole story]]></content:encoded>"),
+       {{"", "The &#abc; whole story", ""}}},
       {"Atom content is not compared with a longer summary",
        Atom("<entry><content>C</content><summary>A longer summary</summary></entry>"),
        {{"", "C", ""}}},
