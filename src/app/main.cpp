@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QSocketNotifier>
 #include <chrono>
@@ -110,7 +111,10 @@ int main(int argc, char** argv) {
   QCoreApplication::processEvents();
 
   // What every window needs of the program: its home, the idle source, shutdown, pacing.
-  ProgramServices program(home.folder, X11ScreenSaverIdleSource::Open());
+  // The idle source is chosen once, for the toolkit's platform, and named in the status log.
+  ChosenIdleSource idle = OpenIdleSource(QGuiApplication::platformName().toStdString(),
+                                         QDBusConnection::sessionBus());
+  ProgramServices program(home.folder, std::move(idle.source));
   const auto seeded = SeedHome(program.HomeFolder(), DeliveredFolder(exeDir));
 
   // The feeds session holds the program's feed state; the windows only show it.
@@ -121,6 +125,7 @@ int main(int argc, char** argv) {
   auto feeds = std::make_unique<TfrmFeeds>(session, program);
   frame->AttachFeeds(&session, feeds.get());
 
+  session.Log(idle.logLine);
   for (const auto& file : seeded)
     session.Log("Copied the delivered " + file + " into " + program.HomeFolder());
   if (runningAsRoot) {

@@ -38,6 +38,7 @@
 
 #include "app/desktop_notifier.h"
 #include "app/main_form.h"
+#include "private_bus.h"
 #include "app/version_check.h"
 #include "common/compmap.h"
 #include "common/settings.h"
@@ -452,29 +453,6 @@ TEST_F(MainFormTest, AlertUserBringsTheFrameBackAndKeepsFeedsInFront) {
   EXPECT_FALSE(frame.TrayIconVisible());
   EXPECT_TRUE(frame.FeedsInFront());
 }
-
-// A session bus of the test's own (dbus-run-session), so no desktop's service is disturbed.
-class PrivateBus {
- public:
-  PrivateBus() {
-    proc_.start("dbus-run-session",
-                {"--", "sh", "-c", "echo \"$$ $DBUS_SESSION_BUS_ADDRESS\"; exec sleep 120"});
-    if (!proc_.waitForReadyRead(10000)) return;
-    const QString line = QString::fromUtf8(proc_.readLine()).trimmed();
-    holder_ = line.section(' ', 0, 0).toInt();
-    address = line.section(' ', 1);
-  }
-  ~PrivateBus() {
-    // The session ends, and its bus with it, when the program it runs ends.
-    if (holder_ > 0) ::kill(holder_, SIGTERM);
-    proc_.waitForFinished(5000);
-  }
-  QString address;
-
- private:
-  QProcess proc_;
-  int holder_ = 0;
-};
 
 // Stands in for the desktop's notification service: records each Notify and answers with an id.
 class NotificationStandIn : public QDBusVirtualObject {

@@ -1,18 +1,27 @@
-// Paced message processing, waiting for idleness, grid rows, the command line and the home folder.
+// Paced message processing, the idle sources and waiting for idleness, grid rows, the command line
+// and the home folder.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QTableWidget>
 #include <QTest>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "app/command_line.h"
+#include "app/idle_sources.h"
+#include "private_bus.h"
 #include "ui/program_services.h"
 #include "ui/qtext.h"
 #include "ui/widget_helpers.h"
@@ -116,6 +125,223 @@ TEST(ProgramServicesTest, HomeFoldersAndTheChosenIdleSource) {
   program.SetShutdownRequested(true);
   EXPECT_TRUE(program.ShutdownRequested());
   EXPECT_FALSE(other.ShutdownRequested());
+}
+
+// The X extension is taken only where the toolkit draws on X11: elsewhere DISPLAY names an
+// Xwayland that sees only X11 windows' input. The desktop services come next, in order, and the
+// program's own windows last.
+TEST(IdleSourceTest, TheChoiceFollowsThePlatformAndWhatTheDesktopOffers) {
+  using K = IdleSourceKind;
+  struct Case {
+    const char* platform;
+    bool x11, mutter, screenSaver;
+    K expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"xcb", true, true, true, K::X11ScreenSaver},
+           {"xcb", true, false, false, K::X11ScreenSaver},
+           {"xcb", false, true, true, K::MutterIdleMonitor},  // an X server without the extension
+           {"xcb", false, false, true, K::FreedesktopScreenSaver},
+           {"xcb", false, false, false, K::OwnWindows},
+           {"wayland", true, true, true, K::MutterIdleMonitor},  // DISPLAY names Xwayland
+           {"wayland", true, false, true, K::FreedesktopScreenSaver},
+           {"wayland", true, false, false, K::OwnWindows},
+           {"wayland", false, false, false, K::OwnWindows},
+           {"offscreen", true, false, false, K::OwnWindows},
+           {"offscreen", false, true, false, K::MutterIdleMonitor},
+           {"", true, false, false, K::OwnWindows},
+       }) {
+    SCOPED_TRACE(std::string(c.platform) + (c.x11 ? " x11" : "") + (c.mutter ? " mutter" : "") +
+                 (c.screenSaver ? " screensaver" : ""));
+    IdleSourceOffer offer;
+    offer.platform = c.platform;
+    offer.x11ScreenSaver = c.x11;
+    offer.mutterIdleMonitor = c.mutter;
+    offer.freedesktopScreenSaver = c.screenSaver;
+    EXPECT_EQ(ChooseIdleSource(offer), c.expected);
+  }
+}
+
+// Stands in for one desktop idle service on the test's bus: answers its one method with the idle
+// time the test sets (nothing set: an answer of the wrong type), and counts the calls. It lives on
+// a thread, because the program asks with a blocking call from the test's thread.
+class IdleServiceStandIn : public QDBusVirtualObject {
+ public:
+  IdleServiceStandIn(QString method, bool wide) : method_(std::move(method)), wide_(wide) {}
+  bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+    if (m.member() != method_) return false;
+    ++calls;
+    const int64_t ms = answer.load();
+    if (ms == kStall) {
+      stalling = true;
+      QThread::msleep(600);  // longer than the program waits
+      stalling = false;
+      return true;
+    }
+    if (ms < 0)
+      bus.send(m.createReply(QVariant(QStringLiteral("idle"))));
+    else if (wide_)
+      bus.send(m.createReply(QVariant::fromValue(static_cast<qulonglong>(ms))));
+    else
+      bus.send(m.createReply(QVariant::fromValue(static_cast<uint>(ms))));
+    return true;
+  }
+  QString introspect(const QString&) const override { return {}; }
+  static constexpr int64_t kStall = -2;
+  std::atomic<int64_t> answer{0};
+  std::atomic<int> calls{0};
+  std::atomic<bool> stalling{false};
+
+ private:
+  QString method_;
+  bool wide_;
+};
+
+// An X display of the test's making: the idle time it is set to, and whether it was opened.
+class StandInX11 : public IdleSource {
+ public:
+  explicit StandInX11(const uint32_t& ms) : ms_(ms) {}
+  uint32_t IdleMs() const override { return ms_; }
+  std::string Name() const override { return "a stand-in X display"; }
+
+ private:
+  const uint32_t& ms_;
+};
+
+// Start-up opens the source the choice names, and only what the choice needs; the log line names
+// the source or warns; the source then follows what its service answers, and a service that stops
+// answering counts as input just now.
+TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
+  if (QStandardPaths::findExecutable("dbus-run-session").isEmpty())
+    GTEST_SKIP() << "dbus-run-session missing";
+  PrivateBus bus;
+  ASSERT_FALSE(bus.address.isEmpty());
+  // A thread for each stand-in, so a stalled one holds up only itself.
+  QThread mutterThread, screenSaverThread;
+  mutterThread.start();
+  screenSaverThread.start();
+  {
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "zibu-idle-service");
+    QDBusConnection program = QDBusConnection::connectToBus(bus.address, "zibu-idle-program");
+    ASSERT_TRUE(service.isConnected() && program.isConnected());
+    IdleServiceStandIn mutter("GetIdletime", true), screenSaver("GetSessionIdleTime", false);
+    mutter.moveToThread(&mutterThread);
+    screenSaver.moveToThread(&screenSaverThread);
+    ASSERT_TRUE(service.registerVirtualObject("/org/gnome/Mutter/IdleMonitor/Core", &mutter));
+    ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/ScreenSaver", &screenSaver));
+
+    const std::string ownWindowsWarning =
+        "Warning: idle time is only known for Zibu's own windows, so scheduled scans and page reloads "
+        "may run while you work in other programs";
+    using K = IdleSourceKind;
+    constexpr int64_t kWrongType = -1, kNotServed = -3;
+    struct Case {
+      const char* name;
+      const char* platform;
+      std::optional<uint32_t> x11;    // the X display's idle time; nothing: no display
+      int64_t mutterMs, screenSaverMs;  // an idle time, or kNotServed, kWrongType, kStall
+      K kind;
+      std::string logLine;
+      uint32_t idleMs;
+      bool mutterAsked, screenSaverAsked;  // whether the stand-in heard a call
+    };
+    const int64_t kStall = IdleServiceStandIn::kStall;
+    const std::vector<Case> cases{
+        {"X11 with the extension", "xcb", 4321, 10, 20, K::X11ScreenSaver,
+         "Idle time comes from a stand-in X display", 4321, false, false},
+        {"X11 without it, on GNOME", "xcb", std::nullopt, 7000, 20, K::MutterIdleMonitor,
+         "Idle time comes from GNOME's idle monitor (org.gnome.Mutter.IdleMonitor)", 7000, true, false},
+        {"GNOME on Wayland", "wayland", 5, 90061, 20, K::MutterIdleMonitor,
+         "Idle time comes from GNOME's idle monitor (org.gnome.Mutter.IdleMonitor)", 90061, true, false},
+        {"KDE on Wayland", "wayland", 5, kNotServed, 25000, K::FreedesktopScreenSaver,
+         "Idle time comes from the desktop's screen saver service (org.freedesktop.ScreenSaver)", 25000, false,
+         true},
+        {"a service answering nonsense is passed over", "wayland", std::nullopt, kWrongType, 600,
+         K::FreedesktopScreenSaver,
+         "Idle time comes from the desktop's screen saver service (org.freedesktop.ScreenSaver)", 600, true,
+         true},
+        {"a stalled service is passed over", "wayland", std::nullopt, kStall, 601, K::FreedesktopScreenSaver,
+         "Idle time comes from the desktop's screen saver service (org.freedesktop.ScreenSaver)", 601, true,
+         true},
+        {"nothing on Wayland", "wayland", 5, kNotServed, kNotServed, K::OwnWindows, ownWindowsWarning, 0,
+         false, false},
+        {"nothing but nonsense", "offscreen", std::nullopt, kWrongType, kWrongType, K::OwnWindows,
+         ownWindowsWarning, 0, true, true},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      ASSERT_TRUE(QTest::qWaitFor([&] { return !mutter.stalling && !screenSaver.stalling; }, 5000));
+      service.unregisterService("org.gnome.Mutter.IdleMonitor");
+      service.unregisterService("org.freedesktop.ScreenSaver");
+      if (c.mutterMs != kNotServed) {
+        ASSERT_TRUE(service.registerService("org.gnome.Mutter.IdleMonitor"));
+      }
+      if (c.screenSaverMs != kNotServed) {
+        ASSERT_TRUE(service.registerService("org.freedesktop.ScreenSaver"));
+      }
+      mutter.answer = c.mutterMs;
+      screenSaver.answer = c.screenSaverMs;
+      mutter.calls = 0;
+      screenSaver.calls = 0;
+      uint32_t x11Ms = c.x11.value_or(0);
+      int x11Opened = 0;
+      IdleSourceOpeners openers;
+      openers.x11ScreenSaver = [&]() -> std::unique_ptr<IdleSource> {
+        ++x11Opened;
+        if (!c.x11) return nullptr;
+        return std::make_unique<StandInX11>(x11Ms);
+      };
+
+      ChosenIdleSource chosen = OpenIdleSource(c.platform, program, openers);
+      EXPECT_EQ(chosen.kind, c.kind);
+      EXPECT_EQ(chosen.logLine, c.logLine);
+      ASSERT_NE(chosen.source, nullptr);
+      EXPECT_EQ(x11Opened, std::string(c.platform) == "xcb" ? 1 : 0);
+      EXPECT_EQ(mutter.calls > 0, c.mutterAsked);
+      EXPECT_EQ(screenSaver.calls > 0, c.screenSaverAsked);
+      if (c.kind == K::OwnWindows) {
+        EXPECT_EQ(chosen.source->Name(), "input to Zibu's own windows");
+        EXPECT_LT(chosen.source->IdleMs(), 1000u);  // just made: no time to be idle yet
+        continue;
+      }
+      EXPECT_EQ(chosen.source->IdleMs(), c.idleMs);
+
+      // Later answers are followed; a service that stops answering, or answers nonsense, reads
+      // as input just now, so a waiting scan goes on waiting.
+      std::atomic<int64_t>* answer = c.kind == K::MutterIdleMonitor ? &mutter.answer
+                                     : c.kind == K::FreedesktopScreenSaver ? &screenSaver.answer
+                                                                           : nullptr;
+      if (!answer) {
+        x11Ms = 99;
+        EXPECT_EQ(chosen.source->IdleMs(), 99u);
+        continue;
+      }
+      *answer = 123456;
+      EXPECT_EQ(chosen.source->IdleMs(), 123456u);
+      *answer = 0xFFFFFFFFll;  // the largest an unsigned 32-bit answer can say
+      EXPECT_EQ(chosen.source->IdleMs(), 0xFFFFFFFFu);
+      *answer = kWrongType;
+      EXPECT_EQ(chosen.source->IdleMs(), 0u);
+      *answer = 3000;
+      EXPECT_EQ(chosen.source->IdleMs(), 3000u);
+      service.unregisterService(c.kind == K::MutterIdleMonitor ? "org.gnome.Mutter.IdleMonitor"
+                                                               : "org.freedesktop.ScreenSaver");
+      EXPECT_EQ(chosen.source->IdleMs(), 0u);
+    }
+
+    // Without any bus the choice falls to the program's own windows, with the warning.
+    ChosenIdleSource none = OpenIdleSource("wayland", QDBusConnection("zibu-idle-no-bus"), {});
+    EXPECT_EQ(none.kind, K::OwnWindows);
+    EXPECT_EQ(none.logLine, ownWindowsWarning);
+    service.unregisterObject("/org/gnome/Mutter/IdleMonitor/Core");
+    service.unregisterObject("/org/freedesktop/ScreenSaver");
+  }
+  for (QThread* t : {&mutterThread, &screenSaverThread}) {
+    t->quit();
+    t->wait();
+  }
+  QDBusConnection::disconnectFromBus("zibu-idle-service");
+  QDBusConnection::disconnectFromBus("zibu-idle-program");
 }
 
 TEST(IdleTest, WaitForIdleReturnsAtOnceWhenAlreadyIdleEnough) {
