@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "common/errors.h"
 #include "common/settings.h"
@@ -85,7 +87,12 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   void ProcessMessages() override {}
   void WaitForIdle(int64_t) override {}
   void SaveFeedConfig() override { s_.SaveFeedConfig(); }
-  void SaveData() override { s_.SaveData(); }
+  void SaveData() override {
+    if (s_.saveWake_)
+      s_.StartSave();
+    else
+      s_.SaveData();
+  }
   void ShowItemsInTable(Items& items) override {
     if (s_.view_) s_.view_->ShowItemsInTable(items);
   }
@@ -103,6 +110,33 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
 
  private:
   FeedsSession& s_;
+};
+
+// A save on a worker: it writes a snapshot of the learned data and a copy of the shown-article
+// memory, and touches nothing else of the session. Its lines wait here for the driver's thread.
+struct FeedsSession::Saver : UserPort {
+  std::mutex mutex;
+  std::vector<std::pair<std::string, bool>> lines;
+  bool done = false;
+  std::string failure;  // the cause of a failed write
+  std::string error;    // any other error
+  std::unique_ptr<LearningEngine> snapshot;
+  TCompMap shownUrls;
+  std::thread thread;
+
+  void Log(const std::string& message, bool verbose) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines.emplace_back(message, verbose);
+  }
+  void ShowProgress(const std::string&, int) override {}
+  void HideProgress() override {}
+  void ShowMessage(const std::string& text) override { Log(text, false); }
+  bool AskYesNo(const std::string&) override { return false; }
+  void ProcessMessagesPaced() override {}
+  bool Done() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return done;
+  }
 };
 
 FeedsSession::FeedsSession(std::string home, bool readOnly) : home_(std::move(home)), readOnly_(readOnly) {
@@ -128,7 +162,10 @@ FeedsSession::FeedsSession(std::string home, bool readOnly) : home_(std::move(ho
   scanner_->Touch();
 }
 
-FeedsSession::~FeedsSession() = default;
+FeedsSession::~FeedsSession() {
+  // A save under way is let finish: stopping it would leave only the last one's files.
+  if (saver_ && saver_->thread.joinable()) saver_->thread.join();
+}
 
 void FeedsSession::AttachView(FeedsView* view) {
   view_ = view;
@@ -251,6 +288,8 @@ void FeedsSession::SaveFeedConfig() {
 }
 
 void FeedsSession::SaveData() {
+  // One save at a time, in the order asked for.
+  WaitForSave();
   if (SaveHeld("the learned data")) return;
   engine_->SetBackupDataFiles(Settings().backupDataFiles);
   for (;;) {
@@ -263,6 +302,69 @@ void FeedsSession::SaveData() {
       if (!Port().AskYesNo(SaveFailedQuestion(cause))) throw IoError(SaveFailedText(cause));
       Log("Trying again to save the learned data");
     }
+  }
+}
+
+void FeedsSession::StartSave() {
+  if (saver_) {
+    saveAgain_ = true;
+    return;
+  }
+  if (SaveHeld("the learned data")) return;
+  engine_->SetBackupDataFiles(Settings().backupDataFiles);
+  auto saver = std::make_unique<Saver>();
+  saver->snapshot = engine_->SaveSnapshot(*saver);
+  saver->shownUrls = shownUrls_;
+  Saver* job = saver.get();
+  std::function<void()> wake = saveWake_;
+  saver_ = std::move(saver);
+  job->thread = std::thread([job, wake] {
+    std::string failure, error;
+    try {
+      job->snapshot->SaveData(&job->shownUrls);
+    } catch (const IoError& e) {
+      failure = ErrorText(e);
+    } catch (const std::exception& e) {
+      error = ErrorText(e);
+    }
+    {
+      std::lock_guard<std::mutex> lock(job->mutex);
+      job->failure = failure;
+      job->error = error;
+      job->done = true;
+    }
+    if (wake) wake();
+  });
+}
+
+void FeedsSession::FinishSave() {
+  if (!saver_ || !saver_->Done()) return;
+  std::unique_ptr<Saver> saver = std::move(saver_);
+  if (saver->thread.joinable()) saver->thread.join();
+  for (const auto& [line, verbose] : saver->lines) Log(line, verbose);
+  // What the worker wrote, or found unchanged, is what the next save compares with; after a
+  // failure the files are as the last save left them, which the snapshot also says.
+  engine_->AdoptSaveState(*saver->snapshot);
+  if (!saver->error.empty()) Log(saver->error);
+  if (!saver->failure.empty()) {
+    if (Port().AskYesNo(SaveFailedQuestion(saver->failure))) {
+      Log("Trying again to save the learned data");
+      saveAgain_ = false;
+      StartSave();
+      return;
+    }
+    Log(SaveFailedText(saver->failure));
+  }
+  if (saveAgain_) {
+    saveAgain_ = false;
+    StartSave();
+  }
+}
+
+void FeedsSession::WaitForSave() {
+  while (saver_) {
+    if (saver_->thread.joinable()) saver_->thread.join();
+    FinishSave();
   }
 }
 

@@ -111,6 +111,23 @@ class FeedsSession : public ScanControl {
   // The shown-article memory and the learned data, with their backups. A write that fails
   // (a full disk) is named and offered again until the user declines; then IoError.
   void SaveData();
+  // ---- saves off the driver's thread ----
+  // With a wake set (a window), the saves of scans, learning runs and the feeds timer are taken
+  // from a snapshot and written by a worker, while the engine goes on learning and scoring; a
+  // rating given meanwhile is in the next save. `wake` is called on the worker when it is done:
+  // the driver then calls FinishSave on its own thread. An empty wake: every save blocks.
+  void SetBackgroundSaves(std::function<void()> wake) { saveWake_ = std::move(wake); }
+  // Starts a save on a worker; while one runs, another follows it. Held saves are logged as by
+  // SaveData.
+  void StartSave();
+  bool SaveRunning() const { return saver_ != nullptr; }
+  // After the wake, on the driver's thread: what the worker logged goes to the view, and a failed
+  // write is offered again (on a worker) until the user declines, then logged. Nothing when the
+  // worker is not done.
+  void FinishSave();
+  // Waits for the worker (and any save queued behind it) to end, finishing each (exit does so
+  // before its own last save).
+  void WaitForSave();
   static std::string SaveFailedQuestion(const std::string& cause);
   static std::string SaveFailedText(const std::string& cause);
 
@@ -158,6 +175,7 @@ class FeedsSession : public ScanControl {
   class SessionClock;
   // True (after logging it) when saves are held.
   bool SaveHeld(const std::string& what);
+  struct Saver;
 
   std::string home_;
   std::string tempDir_;
@@ -186,6 +204,9 @@ class FeedsSession : public ScanControl {
   std::unique_ptr<TScanJob> job_;
   bool advancing_ = false;
   int scanHolds_ = 0;  // HoldScans not yet released
+  std::function<void()> saveWake_;
+  std::unique_ptr<Saver> saver_;  // the save on a worker, while one runs or waits to be finished
+  bool saveAgain_ = false;        // a save asked for while one ran
 };
 
 }  // namespace zibu

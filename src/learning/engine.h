@@ -228,6 +228,12 @@ class LearningEngine {
   // Called with the name of each step of SaveData before it runs (tests use it to stop a save
   // at every step).
   void SetSaveStepHook(std::function<void(const std::string& step)> hook) { saveStepHook_ = std::move(hook); }
+  // A copy of everything a save writes and of what is known of the files, to be saved with
+  // SaveData on another thread while this engine goes on learning and scoring; it reports to
+  // `port`. Afterwards AdoptSaveState tells this engine what the copy wrote, so that the next save
+  // writes what changed since the copy was taken.
+  std::unique_ptr<LearningEngine> SaveSnapshot(UserPort& port) const;
+  void AdoptSaveState(const LearningEngine& saved);
 
  private:
   struct PendingRating {
@@ -240,6 +246,7 @@ class LearningEngine {
     bool good = false;     // the data folder's copy loaded whole: it may become the backup
     uint64_t version = 0;  // the content's stamp when last read or written (0: differs)
     std::string stamp;     // the file's size, time and inode then ("" for no file)
+    bool operator==(const FileState&) const = default;
   };
   FileState& State(LearnedFile f) { return files_[static_cast<int>(f)]; }
   uint64_t ContentVersion(LearnedFile f, const TCompMap* shownUrls) const;
@@ -285,6 +292,7 @@ class LearningEngine {
   bool durableSave_ = true;
   std::function<void(const std::string&)> saveStepHook_;
   FileState files_[4];
+  FileState takenFrom_[4];  // of a save snapshot: its original's files when it was taken
   TRatedArticles ratedArticles_;
   // Scoring for the record writes no status line.
   bool quiet_ = false;

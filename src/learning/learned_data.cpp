@@ -270,6 +270,27 @@ bool LearningEngine::Unchanged(LearnedFile f, const TCompMap* shownUrls) const {
 
 // ---- save ------------------------------------------------------------------------------------
 
+std::unique_ptr<LearningEngine> LearningEngine::SaveSnapshot(UserPort& port) const {
+  auto copy = std::make_unique<LearningEngine>(port);
+  *copy->wordWeights_ = *wordWeights_;
+  copy->relTable_ = relTable_.Clone();
+  copy->ratedArticles_ = ratedArticles_;
+  copy->dataDir_ = dataDir_;
+  copy->backupDataFiles_ = backupDataFiles_;
+  copy->durableSave_ = durableSave_;
+  copy->saveStepHook_ = saveStepHook_;
+  for (int i = 0; i < 4; ++i) copy->files_[i] = copy->takenFrom_[i] = files_[i];
+  copy->quiet_ = quiet_;
+  return copy;
+}
+
+void LearningEngine::AdoptSaveState(const LearningEngine& saved) {
+  // A file loaded or cleared meanwhile keeps what that found: above all, a file that did not
+  // load must not be taken as loaded from the copy.
+  for (int i = 0; i < 4; ++i)
+    if (files_[i] == saved.takenFrom_[i]) files_[i] = saved.files_[i];
+}
+
 void LearningEngine::SaveData(const TCompMap* shownUrls) {
   port_->ShowProgress("Saving data...", 0);
   port_->Log("Saving data...", false);

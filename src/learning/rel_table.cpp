@@ -95,6 +95,28 @@ T2DRelTypeArray& T2DRelTypeArray::operator=(T2DRelTypeArray&& o) noexcept {
   return *this;
 }
 
+T2DRelTypeArray T2DRelTypeArray::Clone() const {
+  T2DRelTypeArray copy;
+  copy.rows_.resize(rows_.size());
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    const Row& from = rows_[i];
+    Row& to = copy.rows_[i];
+    to.length = from.length;
+    to.held = from.held;
+    to.nonZero = from.nonZero;
+    to.dense = from.dense;
+    if (from.held == 0 || !from.block) continue;
+    const size_t bytes = static_cast<size_t>(from.held) * (from.dense ? sizeof(int8_t) : sizeof(uint32_t));
+    to.block = std::malloc(bytes);
+    if (!to.block) throw std::bad_alloc();
+    std::memcpy(to.block, from.block, bytes);
+    to.capacity = from.held;
+  }
+  copy.squareN_ = squareN_;
+  copy.version_ = version_;
+  return copy;
+}
+
 void T2DRelTypeArray::Free(Row& r) {
   std::free(r.block);
   r.block = nullptr;

@@ -28,6 +28,8 @@ class T2DRelTypeArray {
   T2DRelTypeArray& operator=(T2DRelTypeArray&& o) noexcept;
   T2DRelTypeArray(const T2DRelTypeArray&) = delete;
   T2DRelTypeArray& operator=(const T2DRelTypeArray&) = delete;
+  // A deliberate copy (a save taken off the user's thread): same cells, same shape, same stamp.
+  T2DRelTypeArray Clone() const;
 
   int RowCount() const { return static_cast<int>(rows_.size()); }
   int RowLength(int row) const { return rows_[static_cast<size_t>(row)].length; }

@@ -8,11 +8,18 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <future>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "common/errors.h"
 #include "common/settings.h"
+#include "common/shortintmap.h"
 #include "learning/engine.h"
 #include "support/loopback_server.h"
 #include "triage_fakes.h"
@@ -277,6 +284,137 @@ TEST_F(FeedsSessionTest, AScanThroughTheViewAndTheHoldOfScans) {
     EXPECT_FALSE(view_.timer);
     control.ReleaseScans();
     EXPECT_TRUE(view_.timer);
+  }
+}
+
+// Saves on a worker. The worker is held at its first write until the test lets it go; what the
+// user does meanwhile goes to the live engine and memory, is not in the files of that save, and
+// is in those of the next one, whoever starts it.
+TEST_F(FeedsSessionTest, ASaveOnAWorkerTakesASnapshotAndWhatComesMeanwhileGoesInTheNextSave) {
+  auto upper = [](std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
+  };
+  auto words = [&] { return upper(Read("data/wordweightings.dat")); };
+  auto shown = [&] { return Read("data/shownfeedurls.dat"); };
+  enum class Next { kAskedDuringTheSave, kStartedAfterIt, kExitSave };
+  const struct Case {
+    const char* name;
+    Next next;
+  } cases[] = {
+      {"a save asked for while one runs follows it", Next::kAskedDuringTheSave},
+      {"a save started after it", Next::kStartedAfterIt},
+      {"exit's own save waits for the worker first", Next::kExitSave},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Write("zibu.conf", "[main]\nfeedCount=0\n");
+    Load();
+    std::atomic<int> wakes{0};
+    session_->SetBackgroundSaves([&wakes] { ++wakes; });
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> held{false};
+    std::atomic<int> firstWrites{0};
+    session_->Engine().SetSaveStepHook([&, released](const std::string& step) {
+      if (step.rfind("write ", 0) == 0 && firstWrites++ == 0) {
+        held = true;
+        released.wait();
+      }
+    });
+    session_->Engine().LearnFromRating("alphaword betaword gammaword", 5);
+    session_->ShownUrls().Add("http://a.example/before", clock_.now);
+    session_->StartSave();
+    ASSERT_TRUE(session_->SaveRunning());
+    for (int i = 0; i < 500 && !held; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(held);
+
+    // The engine is free while the worker writes: scoring and rating answer at once.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_GT(session_->Engine().GetRelevance("alphaword betaword"), 0);
+    session_->Engine().LearnFromRating("deltaword epsilonword", 5);
+    session_->ShownUrls().Add("http://a.example/during", clock_.now);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+    EXPECT_NE(session_->Engine().WordWeights().IndexOf("deltaword"), -1);
+    // Nothing is finished before the worker is done.
+    session_->FinishSave();
+    EXPECT_TRUE(session_->SaveRunning());
+
+    if (c.next == Next::kExitSave) {
+      std::thread releaser([&release] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        release.set_value();
+      });
+      session_->SetBackgroundSaves({});
+      session_->SaveData();
+      releaser.join();
+      EXPECT_FALSE(session_->SaveRunning());
+      EXPECT_NE(words().find("ALPHAWORD"), std::string::npos);
+      EXPECT_NE(words().find("DELTAWORD"), std::string::npos);
+      EXPECT_NE(shown().find("http://a.example/during="), std::string::npos);
+      continue;
+    }
+    if (c.next == Next::kAskedDuringTheSave) session_->StartSave();
+    release.set_value();
+    for (int i = 0; i < 1000 && wakes == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(wakes, 1);
+    session_->FinishSave();
+    // The first save holds the state of its start alone.
+    EXPECT_NE(words().find("ALPHAWORD"), std::string::npos);
+    EXPECT_NE(shown().find("http://a.example/before="), std::string::npos);
+    if (c.next == Next::kStartedAfterIt) {
+      EXPECT_FALSE(session_->SaveRunning());
+      EXPECT_EQ(words().find("DELTAWORD"), std::string::npos);
+      EXPECT_EQ(shown().find("http://a.example/during="), std::string::npos);
+      session_->StartSave();
+    }
+    EXPECT_TRUE(session_->SaveRunning());
+    session_->WaitForSave();
+    EXPECT_FALSE(session_->SaveRunning());
+    EXPECT_NE(words().find("ALPHAWORD"), std::string::npos);
+    EXPECT_NE(words().find("DELTAWORD"), std::string::npos);
+    EXPECT_NE(shown().find("http://a.example/before="), std::string::npos);
+    EXPECT_NE(shown().find("http://a.example/during="), std::string::npos);
+    EXPECT_TRUE(view_.port.Logged("Finished saving data..."));
+  }
+}
+
+// A full disk met by a worker is asked about on the driver's thread when the save is finished
+// (the worker's own questions go nowhere):
+// a yes writes again on a worker, a no logs that this run's learning is not saved.
+TEST_F(FeedsSessionTest, AWorkerSaveOnAFullDiskAsksOnTheDriversThread) {
+  Write("zibu.conf", "[main]\nfeedCount=0\n");
+  Load();
+  session_->ShownUrls().Add("http://a.example/1", clock_.now);
+  session_->SaveData();
+  const std::string lastSave = Read("data/shownfeedurls.dat");
+  session_->SetBackgroundSaves([] {});
+  const struct {
+    bool tryAgain;
+  } cases[] = {{false}, {true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tryAgain);
+    session_->ShownUrls().Add("http://a.example/" + std::to_string(c.tryAgain) + "x", clock_.now);
+    fs::create_symlink("/dev/full", home_ + "data/shownfeedurls.dat.new.tmp");
+    view_.port.questions.clear();
+    view_.port.lines.clear();
+    view_.port.answer = c.tryAgain;
+    session_->StartSave();
+    session_->WaitForSave();
+    ASSERT_EQ(view_.port.questions.size(), 1u);
+    EXPECT_NE(view_.port.questions[0].find("No space left on device"), std::string::npos);
+    EXPECT_EQ(view_.port.Logged("Trying again to save the learned data"), c.tryAgain);
+    bool toldNotSaved = false;
+    for (const auto& l : view_.port.lines)
+      toldNotSaved |= l.text.rfind("I have not saved the learned data of this run: ", 0) == 0;
+    EXPECT_EQ(toldNotSaved, !c.tryAgain);
+    if (c.tryAgain)
+      EXPECT_NE(Read("data/shownfeedurls.dat").find("http://a.example/1x="), std::string::npos);
+    else
+      EXPECT_EQ(Read("data/shownfeedurls.dat"), lastSave);
+    EXPECT_FALSE(fs::is_symlink(home_ + "data/shownfeedurls.dat.new.tmp"));
   }
 }
 
