@@ -106,6 +106,13 @@ TfrmFeeds::TfrmFeeds(FeedsSession& session, ProgramPort& program, QWidget* paren
 
   session_.AttachView(this);
   session_.ClearCancel();
+  // Saves of scans and of the timer are written by a worker; its end is finished here.
+  QPointer<TfrmFeeds> self(this);
+  session_.SetBackgroundSaves([self] {
+    if (self)
+      QMetaObject::invokeMethod(
+          self, [self] { if (self) self->session_.FinishSave(); }, Qt::QueuedConnection);
+  });
   ShowFeedList(false);
   Touch();
 
@@ -116,6 +123,8 @@ TfrmFeeds::~TfrmFeeds() {
   // A scan still running lends this window's controls: it ends here, its downloads abandoned.
   if (session_.View() == this) {
     session_.AbandonScan();
+    // A save still on its worker is finished by the next blocking save (exit's).
+    session_.SetBackgroundSaves({});
     session_.AttachView(nullptr);
   }
 }

@@ -18,9 +18,14 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <thread>
 
 #include "common/compmap.h"
 #include "common/settings.h"
@@ -329,6 +334,70 @@ TEST_F(FeedsScanTest, SlowServersLeaveNoGapInTheWindowsEvents) {
   }
   EXPECT_TRUE(StatusHas("Finished scanning feed " + more[2].Url("/slow11.xml")));
   EXPECT_EQ(messages_.back().rfind("Learning finished for this feed.", 0), 0u);
+}
+
+// The learned data is written by a worker: during a slow save (every step of the writer made
+// slow) the 20 ms probe sees no gap over 100 ms, a rating given meanwhile is learned at once, and
+// the save's end reaches the window's log.
+TEST_F(FeedsScanTest, ASlowSaveLeavesNoGapInTheWindowsEvents) {
+  std::atomic<int> steps{0};
+  session_->Engine().SetSaveStepHook([&steps](const std::string&) {
+    ++steps;
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  });
+  session_->Engine().LearnFromRating("football final tonight", 5);
+  const struct {
+    const char* name;
+    std::function<void()> start;
+  } runs[] = {
+      {"the save of a learning run", [&] {
+         Ui(window_).lbFeeds->setCurrentRow(0);
+         Ui(window_).btnLearn->click();
+       }},
+      {"the save of a scheduled scan", [&] {
+         session_->Engine().LearnFromRating("volcano village erupts", 5);
+         session_->Scanner().lastSaveTime = clock_.now - session_->Scanner().saveConfigIntervalMs - 1;
+         window_->Timer1Timer();
+       }},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.name);
+    steps = 0;
+    QElapsedTimer clock;
+    int64_t lastTick = -1, longestGap = 0;
+    bool sawSave = false, ratedDuring = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      const int64_t now = clock.elapsed();
+      if (lastTick >= 0) longestGap = std::max(longestGap, now - lastTick);
+      lastTick = now;
+      if (session_->SaveRunning() && !ratedDuring) {
+        sawSave = true;
+        const int words = session_->LearnedWordCount();
+        session_->Engine().LearnFromRating("rated meanwhile" + std::to_string(words), 5);
+        ratedDuring = session_->LearnedWordCount() > words;
+      }
+    });
+    clock.start();
+    probe.start(20);
+    run.start();
+    while ((window_->ScanRunning() || session_->SaveRunning()) && clock.elapsed() < 30000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    const int64_t took = clock.elapsed();
+    probe.stop();
+    EXPECT_FALSE(session_->SaveRunning()) << "the save did not end";
+    EXPECT_TRUE(sawSave);
+    EXPECT_TRUE(ratedDuring) << "a rating during the save was not learned at once";
+    EXPECT_GE(steps, 5);
+    EXPECT_GE(took, 40 * 5);
+    EXPECT_LT(longestGap, 100) << "the window did not answer for that long";
+    EXPECT_TRUE(StatusHas("Finished saving data...")) << Status();
+  }
+  std::ifstream in(home_ / "data" / "wordweightings.dat", std::ios::binary);
+  std::string words((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::transform(words.begin(), words.end(), words.begin(), [](unsigned char c) { return std::toupper(c); });
+  EXPECT_NE(words.find("FOOTBALL="), std::string::npos);
+  EXPECT_NE(words.find("VOLCANO="), std::string::npos);
 }
 
 // Every rating window offers "Why?" beside the reason; it opens over the window without
