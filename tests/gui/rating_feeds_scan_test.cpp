@@ -125,13 +125,15 @@ class FeedsScanTest : public ::testing::Test {
     fs::remove_all(home_);
   }
 
-  // A scan runs as a job driven by the window's events: the test lets them run until it ends.
+  // A scan runs as a job driven by the window's events, and its save on a worker: the test lets
+  // them run until both have ended.
   void WaitForScan() {
     QElapsedTimer waited;
     waited.start();
-    while (window_->ScanRunning() && waited.elapsed() < 30000)
+    while ((window_->ScanRunning() || session_->SaveRunning()) && waited.elapsed() < 30000)
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     EXPECT_FALSE(window_->ScanRunning()) << "the scan did not end";
+    EXPECT_FALSE(session_->SaveRunning()) << "the save did not end";
   }
   void Click(QPushButton* button) {
     button->click();
@@ -345,23 +347,18 @@ TEST_F(FeedsScanTest, ASlowSaveLeavesNoGapInTheWindowsEvents) {
     ++steps;
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
   });
-  session_->Engine().LearnFromRating("football final tonight", 5);
   const struct {
     const char* name;
-    std::function<void()> start;
+    int feed;
+    const char* rated;   // before the run
+    const char* during;  // during its save
   } runs[] = {
-      {"the save of a learning run", [&] {
-         Ui(window_).lbFeeds->setCurrentRow(0);
-         Ui(window_).btnLearn->click();
-       }},
-      {"the save of a scheduled scan", [&] {
-         session_->Engine().LearnFromRating("volcano village erupts", 5);
-         session_->Scanner().lastSaveTime = clock_.now - session_->Scanner().saveConfigIntervalMs - 1;
-         window_->Timer1Timer();
-       }},
+      {"the first save of the run", 0, "football final tonight", "meanwhile ratedfirst"},
+      {"a later save, after a save on a worker", 1, "volcano village erupts", "meanwhile ratedsecond"},
   };
   for (const auto& run : runs) {
     SCOPED_TRACE(run.name);
+    session_->Engine().LearnFromRating(run.rated, 5);
     steps = 0;
     QElapsedTimer clock;
     int64_t lastTick = -1, longestGap = 0;
@@ -374,13 +371,14 @@ TEST_F(FeedsScanTest, ASlowSaveLeavesNoGapInTheWindowsEvents) {
       if (session_->SaveRunning() && !ratedDuring) {
         sawSave = true;
         const int words = session_->LearnedWordCount();
-        session_->Engine().LearnFromRating("rated meanwhile" + std::to_string(words), 5);
+        session_->Engine().LearnFromRating(run.during, 5);
         ratedDuring = session_->LearnedWordCount() > words;
       }
     });
     clock.start();
     probe.start(20);
-    run.start();
+    Ui(window_).lbFeeds->setCurrentRow(run.feed);
+    Ui(window_).btnLearn->click();
     while ((window_->ScanRunning() || session_->SaveRunning()) && clock.elapsed() < 30000)
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     const int64_t took = clock.elapsed();
