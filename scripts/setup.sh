@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev libbrotli-dev
   nlohmann-json3-dev
   libxss-dev libx11-dev
+  libwayland-dev libwayland-bin wayland-protocols
   libxml2-dev libexpat1-dev
   tinyproxy xvfb xauth xdotool x11-apps imagemagick openbox
   clang libclang-rt-dev

@@ -74,8 +74,18 @@ std::string DBusIdleSource::Name() const {
   return AddressOf(service_).name;
 }
 
+namespace {
+
+bool IsWayland(const std::string& platform) {
+  // Qt names its Wayland platforms "wayland", "wayland-egl", ...
+  return platform.rfind("wayland", 0) == 0;
+}
+
+}  // namespace
+
 IdleSourceKind ChooseIdleSource(const IdleSourceOffer& offer) {
   if (offer.platform == "xcb" && offer.x11ScreenSaver) return IdleSourceKind::X11ScreenSaver;
+  if (IsWayland(offer.platform) && offer.waylandIdleNotify) return IdleSourceKind::WaylandIdleNotify;
   if (offer.mutterIdleMonitor) return IdleSourceKind::MutterIdleMonitor;
   if (offer.freedesktopScreenSaver) return IdleSourceKind::FreedesktopScreenSaver;
   return IdleSourceKind::OwnWindows;
@@ -87,9 +97,11 @@ ChosenIdleSource OpenIdleSource(const std::string& platform, const QDBusConnecti
   // service it will not use.
   IdleSourceOffer offer;
   offer.platform = platform;
-  std::unique_ptr<IdleSource> x11, mutter, screenSaver;
+  std::unique_ptr<IdleSource> x11, wayland, mutter, screenSaver;
   if (platform == "xcb" && openers.x11ScreenSaver) x11 = openers.x11ScreenSaver();
   offer.x11ScreenSaver = x11 != nullptr;
+  if (IsWayland(platform) && openers.waylandIdleNotify) wayland = openers.waylandIdleNotify();
+  offer.waylandIdleNotify = wayland != nullptr;
   if (ChooseIdleSource(offer) == IdleSourceKind::OwnWindows) {
     mutter = DBusIdleSource::Open(DBusIdleSource::Service::MutterIdleMonitor, bus);
     offer.mutterIdleMonitor = mutter != nullptr;
@@ -103,6 +115,9 @@ ChosenIdleSource OpenIdleSource(const std::string& platform, const QDBusConnecti
   switch (chosen.kind) {
     case IdleSourceKind::X11ScreenSaver:
       chosen.source = std::move(x11);
+      break;
+    case IdleSourceKind::WaylandIdleNotify:
+      chosen.source = std::move(wayland);
       break;
     case IdleSourceKind::MutterIdleMonitor:
       chosen.source = std::move(mutter);

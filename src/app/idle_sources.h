@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/wayland_idle.h"
 #include "common/ports.h"
 
 namespace zibu {
@@ -43,20 +44,29 @@ class DBusIdleSource : public IdleSource {
 struct IdleSourceOffer {
   std::string platform;  // the toolkit's platform: "xcb", "wayland", "offscreen", ...
   bool x11ScreenSaver = false;
+  bool waylandIdleNotify = false;  // the compositor's ext-idle-notify-v1, with a seat
   bool mutterIdleMonitor = false;
   bool freedesktopScreenSaver = false;
 };
 
-enum class IdleSourceKind { X11ScreenSaver, MutterIdleMonitor, FreedesktopScreenSaver, OwnWindows };
+enum class IdleSourceKind {
+  X11ScreenSaver,
+  WaylandIdleNotify,
+  MutterIdleMonitor,
+  FreedesktopScreenSaver,
+  OwnWindows
+};
 
 // The X extension only on X11 (elsewhere DISPLAY names an Xwayland that sees only X11 windows'
-// input), then the desktop's D-Bus services, and the program's own windows last.
+// input), the compositor's idle notifications only on Wayland, then the desktop's D-Bus services
+// (GNOME's compositor offers no idle notifications), and the program's own windows last.
 IdleSourceKind ChooseIdleSource(const IdleSourceOffer& offer);
 
 // How start-up reaches the sources that do not live on the bus; each opener gives null when its
 // source is not there. Tests hand in stand-ins.
 struct IdleSourceOpeners {
   std::function<std::unique_ptr<IdleSource>()> x11ScreenSaver = [] { return X11ScreenSaverIdleSource::Open(); };
+  std::function<std::unique_ptr<IdleSource>()> waylandIdleNotify = [] { return WaylandIdleNotifySource::Open(); };
 };
 
 // The source chosen for `platform`, looking for the services on `bus`, with the status-log line

@@ -1,6 +1,7 @@
 // Paced message processing, the idle sources and waiting for idleness, grid rows, the command line
 // and the home folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,7 +12,9 @@
 #include <QKeyEvent>
 #include <QTableWidget>
 #include <QTest>
+#include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -128,39 +131,172 @@ TEST(ProgramServicesTest, HomeFoldersAndTheChosenIdleSource) {
 }
 
 // The X extension is taken only where the toolkit draws on X11: elsewhere DISPLAY names an
-// Xwayland that sees only X11 windows' input. The desktop services come next, in order, and the
-// program's own windows last.
+// Xwayland that sees only X11 windows' input. The compositor's idle notifications only on Wayland;
+// the desktop services come next, in order, and the program's own windows last.
 TEST(IdleSourceTest, TheChoiceFollowsThePlatformAndWhatTheDesktopOffers) {
   using K = IdleSourceKind;
   struct Case {
     const char* platform;
-    bool x11, mutter, screenSaver;
+    bool x11, wayland, mutter, screenSaver;
     K expected;
   };
   for (const Case& c : std::vector<Case>{
-           {"xcb", true, true, true, K::X11ScreenSaver},
-           {"xcb", true, false, false, K::X11ScreenSaver},
-           {"xcb", false, true, true, K::MutterIdleMonitor},  // an X server without the extension
-           {"xcb", false, false, true, K::FreedesktopScreenSaver},
-           {"xcb", false, false, false, K::OwnWindows},
-           {"wayland", true, true, true, K::MutterIdleMonitor},  // DISPLAY names Xwayland
-           {"wayland", true, false, true, K::FreedesktopScreenSaver},
-           {"wayland", true, false, false, K::OwnWindows},
-           {"wayland", false, false, false, K::OwnWindows},
-           {"offscreen", true, false, false, K::OwnWindows},
-           {"offscreen", false, true, false, K::MutterIdleMonitor},
-           {"", true, false, false, K::OwnWindows},
+           {"xcb", true, true, true, true, K::X11ScreenSaver},
+           {"xcb", true, false, false, false, K::X11ScreenSaver},
+           {"xcb", false, true, true, true, K::MutterIdleMonitor},  // an X server without the extension
+           {"xcb", false, false, false, true, K::FreedesktopScreenSaver},
+           {"xcb", false, true, false, false, K::OwnWindows},
+           {"wayland", true, true, true, true, K::WaylandIdleNotify},  // KDE Plasma, wlroots
+           {"wayland-egl", false, true, false, false, K::WaylandIdleNotify},
+           {"wayland", true, false, true, true, K::MutterIdleMonitor},  // GNOME; DISPLAY names Xwayland
+           {"wayland", true, false, false, true, K::FreedesktopScreenSaver},
+           {"wayland", true, false, false, false, K::OwnWindows},
+           {"wayland", false, false, false, false, K::OwnWindows},
+           {"offscreen", true, true, false, false, K::OwnWindows},
+           {"offscreen", false, false, true, false, K::MutterIdleMonitor},
+           {"", true, true, false, false, K::OwnWindows},
        }) {
-    SCOPED_TRACE(std::string(c.platform) + (c.x11 ? " x11" : "") + (c.mutter ? " mutter" : "") +
-                 (c.screenSaver ? " screensaver" : ""));
+    SCOPED_TRACE(std::string(c.platform) + (c.x11 ? " x11" : "") + (c.wayland ? " idle-notify" : "") +
+                 (c.mutter ? " mutter" : "") + (c.screenSaver ? " screensaver" : ""));
     IdleSourceOffer offer;
     offer.platform = c.platform;
     offer.x11ScreenSaver = c.x11;
+    offer.waylandIdleNotify = c.wayland;
     offer.mutterIdleMonitor = c.mutter;
     offer.freedesktopScreenSaver = c.screenSaver;
     EXPECT_EQ(ChooseIdleSource(offer), c.expected);
   }
 }
+
+// The compositor tells only when the seat has had no input for the notification's timeout and
+// when input came again; the idle time is 0 below the timeout, then the timeout plus the time
+// since "idled".
+TEST(IdleSourceTest, IdleNotificationsBecomeAnIdleTime) {
+  struct Step {
+    char event;  // 'i' idled, 'r' resumed, '-' none
+    int64_t at;
+    uint32_t idleMs;  // asked at `at`, after the event
+  };
+  struct Case {
+    const char* name;
+    uint32_t timeout;
+    std::vector<Step> steps;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"not idle at first", 1000, {{'-', 0, 0}, {'-', 999, 0}, {'-', 50000, 0}}},
+           {"idled, then time passes", 1000, {{'i', 5000, 1000}, {'-', 5001, 1001}, {'-', 65000, 61000}}},
+           {"resumed: back to nothing known",
+            1000,
+            {{'i', 5000, 1000}, {'-', 7000, 3000}, {'r', 7100, 0}, {'-', 9000, 0}, {'i', 10000, 1000}}},
+           {"a second idled keeps the first's time", 1000, {{'i', 5000, 1000}, {'i', 6000, 2000}}},
+           {"a clock read before idled", 1000, {{'i', 5000, 1000}, {'-', 4000, 1000}}},
+           {"a zero timeout", 0, {{'i', 100, 0}, {'-', 350, 250}}},
+           {"a long timeout", 300000, {{'-', 0, 0}, {'i', 300000, 300000}, {'-', 300500, 300500}}},
+           {"days idle end at the largest idle time", 1000, {{'i', 0, 1000}, {'-', int64_t{1} << 33, 0xFFFFFFFFu}}},
+       }) {
+    SCOPED_TRACE(c.name);
+    IdleNotificationClock clock(c.timeout);
+    EXPECT_EQ(clock.TimeoutMs(), c.timeout);
+    for (const Step& step : c.steps) {
+      SCOPED_TRACE(step.at);
+      if (step.event == 'i') clock.Idled(step.at);
+      if (step.event == 'r') clock.Resumed();
+      EXPECT_EQ(clock.IdleMs(step.at), step.idleMs);
+    }
+  }
+}
+
+#ifdef ZIBU_WAYLAND_STANDIN
+// A compositor of the test's own, driven line by line.
+class StandInCompositor {
+ public:
+  StandInCompositor(const QString& runtimeDir, const QString& socket, const QStringList& options) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtimeDir);
+    proc_.setProcessEnvironment(env);
+    proc_.start(ZIBU_WAYLAND_STANDIN, QStringList{socket} + options);
+    ready = Expect("ready");
+  }
+  ~StandInCompositor() {
+    proc_.closeWriteChannel();
+    if (!proc_.waitForFinished(5000)) proc_.kill();
+    proc_.waitForFinished(2000);
+  }
+  // The next line the compositor prints, or "" when none comes within 5 s.
+  std::string NextLine() {
+    while (!proc_.canReadLine())
+      if (!proc_.waitForReadyRead(5000)) return {};
+    return proc_.readLine().trimmed().toStdString();
+  }
+  bool Expect(const std::string& line) { return NextLine() == line; }
+  // Sends a command and waits until the compositor has sent its events.
+  bool Tell(const std::string& command) {
+    proc_.write((command + "\n").c_str());
+    proc_.waitForBytesWritten(2000);
+    return Expect("done " + command);
+  }
+  bool ready = false;
+
+ private:
+  QProcess proc_;
+};
+
+// The Wayland source on a compositor that offers what it needs, and on ones that do not.
+TEST(IdleSourceTest, TheWaylandSourceFollowsTheCompositorsIdleNotifications) {
+  QTemporaryDir runtime;
+  ASSERT_TRUE(runtime.isValid());
+  ::chmod(runtime.path().toLocal8Bit().constData(), 0700);
+  struct Case {
+    const char* name;
+    QStringList options;
+    bool opens;
+  };
+  int n = 0;
+  for (const Case& c : std::vector<Case>{
+           {"a seat and an idle notifier", {}, true},
+           {"no idle notifier (GNOME)", {"--no-notifier"}, false},
+           {"no seat", {"--no-seat"}, false},
+       }) {
+    SCOPED_TRACE(c.name);
+    const QString socket = QString("wayland-zibu-%1").arg(++n);
+    StandInCompositor compositor(runtime.path(), socket, c.options);
+    ASSERT_TRUE(compositor.ready);
+    const std::string path = (runtime.path() + "/" + socket).toStdString();
+    std::unique_ptr<WaylandIdleNotifySource> source = WaylandIdleNotifySource::Open(path.c_str());
+    ASSERT_EQ(source != nullptr, c.opens);
+    if (!source) continue;
+    EXPECT_EQ(compositor.NextLine(), "notification " + std::to_string(WaylandIdleNotifySource::kTimeoutMs));
+    EXPECT_EQ(source->Name(), "the compositor's idle notifications (ext-idle-notify-v1)");
+    EXPECT_EQ(source->IdleMs(), 0u);
+
+    // "idled" read by the event loop: the idle time grows from the timeout on.
+    ASSERT_TRUE(compositor.Tell("idle"));
+    QElapsedTimer sinceIdled;
+    sinceIdled.start();
+    QTest::qWait(50);  // the event loop reads it
+    QThread::msleep(300);
+    const uint32_t idle = source->IdleMs();
+    EXPECT_GE(idle, WaylandIdleNotifySource::kTimeoutMs + 300);
+    EXPECT_LE(idle, WaylandIdleNotifySource::kTimeoutMs + sinceIdled.elapsed() + 1);  // +1: whole ms each
+
+    // "resumed" read when the idle time is asked, with no event loop running.
+    ASSERT_TRUE(compositor.Tell("resume"));
+    EXPECT_EQ(source->IdleMs(), 0u);
+    ASSERT_TRUE(compositor.Tell("idle"));
+    EXPECT_GE(source->IdleMs(), WaylandIdleNotifySource::kTimeoutMs);
+
+    // A compositor gone counts as input just now, and stays so.
+    ASSERT_TRUE(compositor.Tell("quit"));
+    QTest::qWait(200);
+    EXPECT_EQ(source->IdleMs(), 0u);
+    QThread::msleep(100);
+    EXPECT_EQ(source->IdleMs(), 0u);
+  }
+  // No compositor at all.
+  const std::string nowhere = (runtime.path() + "/wayland-nobody").toStdString();
+  EXPECT_EQ(WaylandIdleNotifySource::Open(nowhere.c_str()), nullptr);
+}
+#endif
 
 // Stands in for one desktop idle service on the test's bus: answers its one method with the idle
 // time the test sets (nothing set: an answer of the wrong type), and counts the calls. It lives on
@@ -198,14 +334,15 @@ class IdleServiceStandIn : public QDBusVirtualObject {
 };
 
 // An X display of the test's making: the idle time it is set to, and whether it was opened.
-class StandInX11 : public IdleSource {
+class StandInSource : public IdleSource {
  public:
-  explicit StandInX11(const uint32_t& ms) : ms_(ms) {}
+  StandInSource(const uint32_t& ms, std::string name) : ms_(ms), name_(std::move(name)) {}
   uint32_t IdleMs() const override { return ms_; }
-  std::string Name() const override { return "a stand-in X display"; }
+  std::string Name() const override { return name_; }
 
  private:
   const uint32_t& ms_;
+  std::string name_;
 };
 
 // Start-up opens the source the choice names, and only what the choice needs; the log line names
@@ -238,7 +375,8 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
     struct Case {
       const char* name;
       const char* platform;
-      std::optional<uint32_t> x11;    // the X display's idle time; nothing: no display
+      std::optional<uint32_t> x11;      // the X display's idle time; nothing: no display
+      std::optional<uint32_t> wayland;  // the compositor's; nothing: no idle notifications
       int64_t mutterMs, screenSaverMs;  // an idle time, or kNotServed, kWrongType, kStall
       K kind;
       std::string logLine;
@@ -247,25 +385,29 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
     };
     const int64_t kStall = IdleServiceStandIn::kStall;
     const std::vector<Case> cases{
-        {"X11 with the extension", "xcb", 4321, 10, 20, K::X11ScreenSaver,
+        {"X11 with the extension", "xcb", 4321, 77, 10, 20, K::X11ScreenSaver,
          "Idle time comes from a stand-in X display", 4321, false, false},
-        {"X11 without it, on GNOME", "xcb", std::nullopt, 7000, 20, K::MutterIdleMonitor,
+        {"X11 without it, on GNOME", "xcb", std::nullopt, 77, 7000, 20, K::MutterIdleMonitor,
          "Idle time comes from GNOME's idle monitor (org.gnome.Mutter.IdleMonitor)", 7000, true, false},
-        {"GNOME on Wayland", "wayland", 5, 90061, 20, K::MutterIdleMonitor,
+        {"KDE Plasma or wlroots on Wayland", "wayland", 5, 8765, 10, 20, K::WaylandIdleNotify,
+         "Idle time comes from a stand-in compositor", 8765, false, false},
+        {"GNOME on Wayland", "wayland", 5, std::nullopt, 90061, 20, K::MutterIdleMonitor,
          "Idle time comes from GNOME's idle monitor (org.gnome.Mutter.IdleMonitor)", 90061, true, false},
-        {"KDE on Wayland", "wayland", 5, kNotServed, 25000, K::FreedesktopScreenSaver,
+        {"a screen saver service on Wayland", "wayland-egl", 5, std::nullopt, kNotServed, 25000,
+         K::FreedesktopScreenSaver,
          "Idle time comes from the desktop's screen saver service (org.freedesktop.ScreenSaver)", 25000, false,
          true},
-        {"a service answering nonsense is passed over", "wayland", std::nullopt, kWrongType, 600,
+        {"a service answering nonsense is passed over", "wayland", std::nullopt, std::nullopt, kWrongType, 600,
          K::FreedesktopScreenSaver,
          "Idle time comes from the desktop's screen saver service (org.freedesktop.ScreenSaver)", 600, true,
          true},
-        {"a stalled service is passed over", "wayland", std::nullopt, kStall, 601, K::FreedesktopScreenSaver,
+        {"a stalled service is passed over", "wayland", std::nullopt, std::nullopt, kStall, 601,
+         K::FreedesktopScreenSaver,
          "Idle time comes from the desktop's screen saver service (org.freedesktop.ScreenSaver)", 601, true,
          true},
-        {"nothing on Wayland", "wayland", 5, kNotServed, kNotServed, K::OwnWindows, ownWindowsWarning, 0,
-         false, false},
-        {"nothing but nonsense", "offscreen", std::nullopt, kWrongType, kWrongType, K::OwnWindows,
+        {"nothing on Wayland", "wayland", 5, std::nullopt, kNotServed, kNotServed, K::OwnWindows,
+         ownWindowsWarning, 0, false, false},
+        {"nothing but nonsense", "offscreen", std::nullopt, 77, kWrongType, kWrongType, K::OwnWindows,
          ownWindowsWarning, 0, true, true},
     };
     for (const Case& c : cases) {
@@ -283,13 +425,18 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
       screenSaver.answer = c.screenSaverMs;
       mutter.calls = 0;
       screenSaver.calls = 0;
-      uint32_t x11Ms = c.x11.value_or(0);
-      int x11Opened = 0;
+      uint32_t x11Ms = c.x11.value_or(0), waylandMs = c.wayland.value_or(0);
+      int x11Opened = 0, waylandOpened = 0;
       IdleSourceOpeners openers;
       openers.x11ScreenSaver = [&]() -> std::unique_ptr<IdleSource> {
         ++x11Opened;
         if (!c.x11) return nullptr;
-        return std::make_unique<StandInX11>(x11Ms);
+        return std::make_unique<StandInSource>(x11Ms, "a stand-in X display");
+      };
+      openers.waylandIdleNotify = [&]() -> std::unique_ptr<IdleSource> {
+        ++waylandOpened;
+        if (!c.wayland) return nullptr;
+        return std::make_unique<StandInSource>(waylandMs, "a stand-in compositor");
       };
 
       ChosenIdleSource chosen = OpenIdleSource(c.platform, program, openers);
@@ -297,6 +444,7 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
       EXPECT_EQ(chosen.logLine, c.logLine);
       ASSERT_NE(chosen.source, nullptr);
       EXPECT_EQ(x11Opened, std::string(c.platform) == "xcb" ? 1 : 0);
+      EXPECT_EQ(waylandOpened, std::string(c.platform).rfind("wayland", 0) == 0 ? 1 : 0);
       EXPECT_EQ(mutter.calls > 0, c.mutterAsked);
       EXPECT_EQ(screenSaver.calls > 0, c.screenSaverAsked);
       if (c.kind == K::OwnWindows) {
@@ -312,7 +460,7 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
                                      : c.kind == K::FreedesktopScreenSaver ? &screenSaver.answer
                                                                            : nullptr;
       if (!answer) {
-        x11Ms = 99;
+        x11Ms = waylandMs = 99;
         EXPECT_EQ(chosen.source->IdleMs(), 99u);
         continue;
       }
