@@ -28,6 +28,7 @@
 #include "rules/keyword_rules.h"
 #include "ui/big_text_window.h"
 #include "ui/dialogs.h"
+#include "ui/idle_wait.h"
 #include "ui/qtext.h"
 #include "ui/status_log.h"
 
@@ -64,12 +65,13 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
     : QWidget(parent), frame_(frame), matcher_(clock_) {
   setObjectName("frmPageMonitor");
   setWindowTitle("Browser window");
-  waitForIdle_ = [this](int64_t ms) {
-    if (ProgramPort* p = program()) p->WaitForIdle(ms);
-  };
-  processMessages_ = [this] {
-    if (ProgramPort* p = program()) p->ProcessMessagesPaced();
-  };
+  idleWait_ = new IdleWait(
+      clock_,
+      [this] {
+        ProgramPort* p = program();
+        return p && p->ShutdownRequested();
+      },
+      this);
 
   lblAddress = new QLabel("Address", this);
   txtAddress = new QLineEdit(this);
@@ -309,6 +311,10 @@ const Clock& TfrmPageMonitor::ClockProxy::Resolve() const {
   return system_;
 }
 
+bool TfrmPageMonitor::WaitingForIdle() const {
+  return idleWait_->Waiting();
+}
+
 bool TfrmPageMonitor::inScanWindow() const {
   return InScanWindow(clock_.NowMs(), FromQ(txtStartTime->text()), FromQ(txtEndTime->text()));
 }
@@ -318,16 +324,14 @@ void TfrmPageMonitor::Timer1Timer() {
     Log("Not time to scan", true);
     return;
   }
+  // A tick while the idle wait runs changes nothing: the wait loads the page when it ends.
+  if (idleWait_->Waiting()) return;
   const int64_t runAfterIdleFor = settings().runAfterIdleForMs;
   if (TickStepFor(runAfterIdleFor, clock_.IdleMs()) == TickStep::WaitForIdleThenLoad) {
     Log("User is busy, waiting for idle...");
-    QPointer<TfrmPageMonitor> self(this);
-    waitForIdle_(runAfterIdleFor);
-    if (!self) return;
+    idleWait_->Start(runAfterIdleFor, [this] { loadPage(); });
+    return;
   }
-  QPointer<TfrmPageMonitor> self(this);
-  processMessages_();
-  if (!self) return;
   loadPage();
 }
 

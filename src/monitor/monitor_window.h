@@ -29,6 +29,8 @@ class QWebEngineView;
 
 namespace zibu {
 
+class IdleWait;
+
 class SettingsFile;
 class StatusLog;
 
@@ -82,8 +84,8 @@ class TfrmPageMonitor : public QWidget {
   void SetSettings(const GlobalSettings& settings) { settings_ = settings; }
   // The idle wait and the paced message step of a tick (default: the program's; nothing
   // without a frame).
-  void SetWaitForIdle(std::function<void(int64_t)> wait) { waitForIdle_ = std::move(wait); }
-  void SetProcessMessages(std::function<void()> process) { processMessages_ = std::move(process); }
+  // Whether a tick waits for the user to go idle before it loads the page.
+  bool WaitingForIdle() const;
 
   // ---- controls, named as the user interface names them ----
   QLabel* lblAddress = nullptr;
@@ -146,8 +148,7 @@ class TfrmPageMonitor : public QWidget {
   PageFoundPort* pageFound_ = nullptr;
   ClockProxy clock_{*this};
   std::optional<GlobalSettings> settings_;
-  std::function<void(int64_t)> waitForIdle_;
-  std::function<void()> processMessages_;
+  IdleWait* idleWait_ = nullptr;
   std::unique_ptr<StatusLog> status_;
   TPageMatcher matcher_;
   // The bad start and end time texts already reported.

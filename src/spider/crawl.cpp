@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <random>
+#include <stdexcept>
 
 #include "common/errors.h"
 #include "common/text.h"
@@ -42,7 +43,14 @@ TSpiderCrawl::TSpiderCrawl(UserPort& port, SpiderView& view, PageFetcher& fetche
                            RelevanceFunction relevance)
     : port_(port),
       view_(view),
-      fetcher_(fetcher),
+      fetcher_(&fetcher),
+      relevance_(std::move(relevance)),
+      random_(ClockSeededRandom()) {}
+
+TSpiderCrawl::TSpiderCrawl(UserPort& port, SpiderView& view, RelevanceFunction relevance)
+    : port_(port),
+      view_(view),
+      fetcher_(nullptr),
       relevance_(std::move(relevance)),
       random_(ClockSeededRandom()) {}
 
@@ -51,11 +59,52 @@ void TSpiderCrawl::setCurrentPage(std::string address, std::string description) 
   currentDescription_ = std::move(description);
 }
 
+namespace {
+
+// Fetches inline: the whole crawl runs inside crawl(), as tools and tests want it.
+class InlineDownloads : public PageDownloads {
+ public:
+  InlineDownloads(TSpiderCrawl& crawl, PageFetcher& fetcher) : crawl_(crawl), fetcher_(fetcher) {}
+  void BeginDownload(const std::string& address) override {
+    std::string page;
+    try {
+      page = fetcher_.Fetch(address);
+    } catch (const std::exception& e) {
+      crawl_.downloadFailed(e);
+      return;
+    }
+    crawl_.downloadFinished(std::move(page));
+  }
+
+ private:
+  TSpiderCrawl& crawl_;
+  PageFetcher& fetcher_;
+};
+
+}  // namespace
+
 void TSpiderCrawl::crawl(const std::string& startingAddress) {
   if (running_) return;
+  if (!fetcher_) throw std::logic_error("this crawl is driven by events and has no fetcher of its own");
+  InlineDownloads downloads(*this, *fetcher_);
+  inline_ = true;
+  start(startingAddress, downloads);
+  // Every download has come back inside start(); only a pause holds the crawl here.
+  while (running_ && suspended_) {
+    while (paused_) view_.PausedWait();
+    resumeFromCheckpoint();
+  }
+  inline_ = false;
+  downloads_ = nullptr;
+}
+
+void TSpiderCrawl::start(const std::string& startingAddress, PageDownloads& downloads) {
+  if (running_) return;
+  downloads_ = &downloads;
   running_ = true;
   searching_ = true;
   paused_ = false;
+  suspended_ = false;
   view_.SetBusyCursor(true);
   view_.SetGui(false);
   knownUrls_.Clear();
@@ -70,53 +119,134 @@ void TSpiderCrawl::crawl(const std::string& startingAddress) {
   currentDescription_.clear();
   view_.CurrentPageChanged();
   view_.HoldFeeds();
+  stage_ = Stage::Download;
+  advance();
+}
 
+void TSpiderCrawl::downloadFinished(std::string page) {
+  if (stage_ != Stage::Downloading) return;
+  Log("Downloaded " + currentAddress_ + " ok", true);
+  page_ = std::move(page);
+  stage_ = Stage::Downloaded;
+  if (!advancing_) advance();
+}
+
+void TSpiderCrawl::downloadFailed(const std::exception& e) {
+  if (stage_ != Stage::Downloading) return;
+  Log(ErrorLine("Error downloading " + currentAddress_ + ": ", e));
+  page_.clear();
+  stage_ = Stage::Downloaded;
+  if (!advancing_) advance();
+}
+
+TSpiderCrawl::Checkpoint TSpiderCrawl::checkpoint(Stage next) {
+  port_.ProcessMessagesPaced();
+  if (!searching_) return Checkpoint::Leave;
+  stage_ = next;
+  if (paused_) {
+    suspended_ = true;
+    return Checkpoint::Hold;
+  }
+  return Checkpoint::Go;
+}
+
+void TSpiderCrawl::resumeFromCheckpoint() {
+  if (!suspended_ || paused_ || advancing_) return;
+  suspended_ = false;
+  // Closing the window while paused stops the crawl; nothing more is fetched then.
+  if (!searching_) {
+    endCrawl();
+    return;
+  }
+  advance();
+}
+
+void TSpiderCrawl::advance() {
+  advancing_ = true;
+  // The stages of one cycle run in order until a download is wanted, a pause holds the crawl at
+  // a checkpoint, or the crawl ends. A download reported inside BeginDownload goes on here.
   try {
-    while (searching_) {
-      std::string page;
-      Log("Downloading " + currentAddress_, true);
-      try {
-        page = fetcher_.Fetch(currentAddress_);
-        Log("Downloaded " + currentAddress_ + " ok", true);
-      } catch (const std::exception& e) {
-        Log(ErrorLine("Error downloading " + currentAddress_ + ": ", e));
-        page.clear();
-      }
-
-      // A page that fails while it is scored or searched is left behind like a failed
-      // download: the next link is still chosen, so it is not fetched again.
-      leave_ = false;
-      try {
-        if (!checkpoint()) break;
-        if (!page.empty()) {
-          // Only pages reached through a link are scored; the starting page never is.
-          if (!currentDescription_.empty()) scorePage(page);
-          if (leave_ || !checkpoint()) break;
-          searchPageForLinks(page);
+    for (;;) {
+      if (stage_ == Stage::Download) {
+        if (!searching_) break;
+        Log("Downloading " + currentAddress_, true);
+        stage_ = Stage::Downloading;
+        try {
+          downloads_->BeginDownload(currentAddress_);
+        } catch (const std::exception& e) {
+          downloadFailed(e);
         }
-        if (!checkpoint()) break;
-      } catch (const std::exception& e) {
-        Log(ErrorLine("Error: ", e));
-      }
-
-      try {
-        if (!chooseNextLink()) {
-          Log("Ran out of links!");
-          searching_ = false;
+        if (stage_ == Stage::Downloading) {
+          advancing_ = false;
+          return;
         }
-        view_.CountsChanged(links_.Count(), static_cast<int>(found_.size()));
-        if (!checkpoint()) break;
-      } catch (const std::exception& e) {
-        Log(ErrorLine("Error: ", e));
+        continue;
+      }
+      if (stage_ == Stage::Downloading) {
+        advancing_ = false;
+        return;
+      }
+      Checkpoint step = Checkpoint::Go;
+      if (stage_ == Stage::Choose) {
+        try {
+          if (!chooseNextLink()) {
+            Log("Ran out of links!");
+            searching_ = false;
+          }
+          view_.CountsChanged(links_.Count(), static_cast<int>(found_.size()));
+          step = checkpoint(Stage::Download);
+        } catch (const std::exception& e) {
+          Log(ErrorLine("Error: ", e));
+          stage_ = Stage::Download;
+        }
+      } else {
+        // A page that fails while it is scored or searched is left behind like a failed
+        // download: the next link is still chosen, so it is not fetched again.
+        try {
+          step = pageStage();
+        } catch (const std::exception& e) {
+          Log(ErrorLine("Error: ", e));
+          stage_ = Stage::Choose;
+        }
+      }
+      if (step == Checkpoint::Leave) break;
+      if (step == Checkpoint::Hold) {
+        advancing_ = false;
+        return;
       }
     }
   } catch (const std::exception& e) {
     Log(ErrorLine("Error: ", e));
   }
+  advancing_ = false;
   endCrawl();
 }
 
-void TSpiderCrawl::scorePage(const std::string& page) {
+TSpiderCrawl::Checkpoint TSpiderCrawl::pageStage() {
+  switch (stage_) {
+    case Stage::Downloaded:
+      return checkpoint(page_.empty() ? Stage::AfterPage : Stage::Score);
+    case Stage::Score:
+      // Only pages reached through a link are scored; the starting page never is.
+      if (!currentDescription_.empty() && scorePage(page_)) return checkpoint(Stage::Sort);
+      return checkpoint(Stage::SearchLinks);
+    case Stage::Sort:
+      sortFoundPages();
+      return checkpoint(Stage::SearchLinks);
+    case Stage::SearchLinks:
+      searchPageForLinks(page_);
+      stage_ = Stage::AfterPage;
+      return Checkpoint::Go;
+    case Stage::AfterPage:
+      page_.clear();
+      return checkpoint(Stage::Choose);
+    default:
+      stage_ = Stage::Choose;
+      return Checkpoint::Go;
+  }
+}
+
+bool TSpiderCrawl::scorePage(const std::string& page) {
   Log("Checking page relevance");
   ++pagesChecked_;
   view_.PagesCheckedChanged(pagesChecked_);
@@ -125,19 +255,17 @@ void TSpiderCrawl::scorePage(const std::string& page) {
   Log("Page relevance=" + std::to_string(relevance) + "%");
   port_.ProcessMessagesPaced();
   // The slider is read now: the user may have moved it during the crawl.
-  if (relevance > view_.ShowRelevance()) {
-    found_.push_back({currentAddress_, currentDescription_ + "- " + PageExcerpt(text), relevance, text});
-    view_.FoundPagesChanged();
-    if (!checkpoint()) {
-      leave_ = true;
-      return;
-    }
-    sortFoundPages();
-  }
+  if (relevance <= view_.ShowRelevance()) return false;
+  found_.push_back({currentAddress_, currentDescription_ + "- " + PageExcerpt(text), relevance, text});
+  view_.FoundPagesChanged();
+  return true;
 }
 
 void TSpiderCrawl::endCrawl() {
   knownUrls_.Clear();
+  page_.clear();
+  suspended_ = false;
+  stage_ = Stage::Idle;
   view_.ReleaseFeeds();
   // A Pause handled in the last yields of an ending crawl would otherwise leave Start disabled.
   paused_ = false;
@@ -148,26 +276,14 @@ void TSpiderCrawl::endCrawl() {
   view_.SetGui(true);
   Log("Stopped searching");
   port_.ProcessMessagesPaced();
-}
-
-bool TSpiderCrawl::checkpoint() {
-  port_.ProcessMessagesPaced();
-  if (!searching_) return false;
-  if (paused_) {
-    waitWhilePaused();
-    // Closing the window while paused stops the crawl; nothing more is fetched then.
-    if (!searching_) return false;
-  }
-  return true;
-}
-
-void TSpiderCrawl::waitWhilePaused() {
-  while (paused_) view_.PausedWait();
+  view_.CrawlEnded();
 }
 
 void TSpiderCrawl::stop() {
   searching_ = false;
   paused_ = false;
+  // Held at a checkpoint by a pause: nothing else would wake the crawl up to end it.
+  if (suspended_ && downloads_ && !inlineCrawl()) resumeFromCheckpoint();
 }
 
 void TSpiderCrawl::togglePause() {
@@ -176,12 +292,14 @@ void TSpiderCrawl::togglePause() {
     view_.SetPauseCaption("Pause");
     view_.SetBusyCursor(true);
     Log("Resumed");
-  } else {
-    paused_ = true;
-    view_.SetPauseCaption("Resume");
-    view_.SetBusyCursor(false);
-    Log("Paused");
+    view_.SetGui(false);
+    if (!inlineCrawl()) resumeFromCheckpoint();
+    return;
   }
+  paused_ = true;
+  view_.SetPauseCaption("Resume");
+  view_.SetBusyCursor(false);
+  Log("Paused");
   view_.SetGui(false);
 }
 

@@ -24,8 +24,9 @@ class SpiderView {
   virtual bool SearchOffsiteLinks() const = 0;
   virtual bool SearchHigherLinks() const = 0;
 
-  // One round of the wait while paused: process the pending window messages, then sleep 500 ms.
-  virtual void PausedWait() = 0;
+  // One round of the wait while paused, for a crawl run whole inside crawl(): let the user's
+  // clicks through, then wait a little. A crawl driven by events never calls it.
+  virtual void PausedWait() {}
 
   // Changes to show; the defaults ignore them.
   virtual void SetBusyCursor(bool /*busy*/) {}
@@ -40,6 +41,8 @@ class SpiderView {
   virtual void FoundPagesChanged() {}
   // The "Links found (n)" and "Pages found (n)" counts are due.
   virtual void CountsChanged(int /*links*/, int /*pages*/) {}
+  // The crawl is over ("Stopped searching" has been written).
+  virtual void CrawlEnded() {}
 };
 
 // Downloads one page; throws on any failure.
@@ -47,6 +50,14 @@ class PageFetcher {
  public:
   virtual ~PageFetcher() = default;
   virtual std::string Fetch(const std::string& address) = 0;
+};
+
+// Downloads for a crawl driven by events: BeginDownload starts one and returns; its outcome goes
+// to the crawl's downloadFinished or downloadFailed, later from the event loop or at once.
+class PageDownloads {
+ public:
+  virtual ~PageDownloads() = default;
+  virtual void BeginDownload(const std::string& address) = 0;
 };
 
 // The learned relevance of a text, -100 to 100.
@@ -68,14 +79,25 @@ class TSpiderCrawl {
  public:
   // `port` takes the status lines and the paced yields.
   TSpiderCrawl(UserPort& port, SpiderView& view, PageFetcher& fetcher, RelevanceFunction relevance);
+  // For a crawl only ever driven by events (start()); crawl() then has nothing to fetch with.
+  TSpiderCrawl(UserPort& port, SpiderView& view, RelevanceFunction relevance);
   TSpiderCrawl(const TSpiderCrawl&) = delete;
   TSpiderCrawl& operator=(const TSpiderCrawl&) = delete;
 
   void SetRandomSource(RandomSource random) { random_ = std::move(random); }
 
-  // One whole crawl from `startingAddress`; returns when it has ended (Stop, or no links left).
-  // Does nothing when a crawl of this object is already running.
+  // One whole crawl from `startingAddress`, each page from the fetcher; returns when it has
+  // ended (Stop, or no links left). Does nothing when a crawl of this object is already running.
   void crawl(const std::string& startingAddress);
+  // The same crawl driven by events: asks `downloads` for each page and returns; every outcome
+  // handed back moves it on to the next download, to a pause, or to its end (CrawlEnded).
+  // `downloads` must outlive the crawl.
+  void start(const std::string& startingAddress, PageDownloads& downloads);
+  void downloadFinished(std::string page);
+  void downloadFailed(const std::exception& e);
+  bool downloadPending() const { return stage_ == Stage::Downloading; }
+  // Stop and Pause act at the crawl's next checkpoint; a crawl held by a pause goes on (or ends,
+  // after Stop) at once.
   void stop();
   void togglePause();
 
@@ -101,23 +123,39 @@ class TSpiderCrawl {
   TKnownUrls& knownUrls() { return knownUrls_; }
 
  private:
-  // Yield; false when the crawl is to be left. Waits here while paused.
-  bool checkpoint();
-  void waitWhilePaused();
-  void scorePage(const std::string& page);
+  // Where a cycle stands: download, then the page's work with a checkpoint between each step,
+  // then the choice of the next link.
+  enum class Stage { Idle, Download, Downloading, Downloaded, Score, Sort, SearchLinks, AfterPage, Choose };
+  enum class Checkpoint { Go, Leave, Hold };
+
+  // Yield; Leave when the crawl is to be left, Hold (held until resumed) when paused; the
+  // crawl goes on with `next`.
+  Checkpoint checkpoint(Stage next);
+  void resumeFromCheckpoint();
+  // Runs stages until a download is out, a pause holds the crawl, or it ends.
+  void advance();
+  Checkpoint pageStage();
+  // Scores the current page; true when it was listed.
+  bool scorePage(const std::string& page);
   void endCrawl();
+  bool inlineCrawl() const { return inline_; }
   void Log(const std::string& message, bool verbose = false) { port_.Log(message, verbose); }
 
   UserPort& port_;
   SpiderView& view_;
-  PageFetcher& fetcher_;
+  PageFetcher* fetcher_;
   RelevanceFunction relevance_;
   RandomSource random_;
 
   bool running_ = false;
   bool searching_ = false;
   bool paused_ = false;
-  bool leave_ = false;  // a checkpoint inside a page's work asked to leave the loop
+  bool suspended_ = false;  // held at a checkpoint by a pause
+  bool advancing_ = false;
+  bool inline_ = false;  // run whole inside crawl()
+  Stage stage_ = Stage::Idle;
+  std::string page_;  // the page of the current cycle, as downloaded
+  PageDownloads* downloads_ = nullptr;
   int pagesChecked_ = 0;
   std::string currentAddress_;
   std::string currentDescription_;

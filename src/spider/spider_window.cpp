@@ -18,7 +18,7 @@
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTableView>
-#include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <utility>
 #include <vector>
@@ -26,9 +26,9 @@
 #include "http/fetch.h"
 #include "learning/engine.h"
 #include "rating/why_window.h"
+#include "ui/background_task.h"
 #include "ui/column_fit.h"
 #include "ui/dialogs.h"
-#include "ui/off_thread.h"
 #include "ui/qtext.h"
 #include "ui/readable_colour.h"
 #include "ui/status_log.h"
@@ -160,7 +160,8 @@ T* Named(T* widget, const char* name) {
 
 }  // namespace
 
-// The crawl's status lines and yields.
+// The crawl's status lines and yields. The crawl is driven by events, so a yield handles none: it
+// only notices the program's shutdown.
 class TfrmSpider::Port : public UserPort {
  public:
   explicit Port(TfrmSpider& window) : window_(window) {}
@@ -170,8 +171,7 @@ class TfrmSpider::Port : public UserPort {
   void ShowMessage(const std::string& text) override { zibu::ShowMessage(text); }
   bool AskYesNo(const std::string& text) override { return zibu::AskYesNo(text); }
   void ProcessMessagesPaced() override {
-    if (ProgramPort* p = window_.program()) p->ProcessMessagesPaced();
-    // The main frame is closing: the crawl must end for the program to end.
+    // The main frame is closing: the crawl ends at this checkpoint.
     if (window_.shutdownRequested()) window_.crawl_->stop();
   }
 
@@ -187,10 +187,9 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
 
   port_ = std::make_unique<Port>(*this);
   SpiderView& view = *this;
-  PageFetcher& fetcher = *this;
-  crawl_ = std::make_unique<TSpiderCrawl>(*port_, view, fetcher, [this](std::string_view text) {
-    return engine_ ? engine_->GetRelevance(text) : 0;
-  });
+  crawl_ = std::make_unique<TSpiderCrawl>(
+      *port_, view, [this](std::string_view text) { return engine_ ? engine_->GetRelevance(text) : 0; });
+  download_ = std::make_unique<BackgroundTask>();
 
   // ---- top panel: address, buttons, current page, slider, check boxes ----
   auto* root = new QVBoxLayout(this);
@@ -330,9 +329,10 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   // tables leave Tab to the window and move between rows with the arrow keys.
   sgLinksFound->setTabKeyNavigation(false);
   sgPagesFound->setTabKeyNavigation(false);
-  const std::vector<QWidget*> tabOrder = {txtStartingAddress, btnStart, btnStop, btnPause, tbShowRelevance,
-                                          cbSearchOffsiteLinks, cbSearchHigherLinks, cbShowLinks, btnOpenLink,
-                                          sgLinksFound, btnWhy, btnOpenPage, sgPagesFound, txtResults};
+  const std::vector<QWidget*> tabOrder = {
+      txtStartingAddress,  btnStart,    btnStop,     btnPause,     tbShowRelevance, cbSearchOffsiteLinks,
+      cbSearchHigherLinks, cbShowLinks, btnOpenLink, sgLinksFound, btnWhy,          btnOpenPage,
+      sgPagesFound,        txtResults};
   for (size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   status_ = std::make_unique<StatusLog>(txtResults, [this] {
@@ -411,16 +411,18 @@ void TfrmSpider::setColWidths() {
 
 void TfrmSpider::btnStartClick() {
   if (crawl_->running()) return;
+  // The crawl goes on from the events of its downloads; this handler returns at once.
   try {
-    crawl_->crawl(FromQ(txtStartingAddress->text()));
+    crawl_->start(FromQ(txtStartingAddress->text()), *this);
   } catch (const std::exception& e) {
     Log("Error: " + ErrorClassName(e) + ": " + e.what());
   }
-  if (closeRequested_) closeNow();
 }
 
 void TfrmSpider::btnStopClick() {
   crawl_->stop();
+  // The download out now is abandoned; its failure brings the crawl to its end.
+  download_->Cancel();
 }
 
 void TfrmSpider::btnPauseClick() {
@@ -486,11 +488,11 @@ void TfrmSpider::Log(const std::string& message, bool verbose) {
 }
 
 void TfrmSpider::closeEvent(QCloseEvent* event) {
-  // The crawl runs inside the Start handler, further up this very call stack: it is stopped
-  // first, and the window closes once that handler has returned.
+  // A running crawl is stopped first (its download abandoned); the window closes once it has
+  // ended with its usual last line.
   if (crawl_->running()) {
     closeRequested_ = true;
-    crawl_->stop();
+    btnStopClick();
     event->ignore();
     return;
   }
@@ -561,15 +563,6 @@ bool TfrmSpider::SearchHigherLinks() const {
   return cbSearchHigherLinks->isChecked();
 }
 
-void TfrmSpider::PausedWait() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  if (shutdownRequested()) {
-    crawl_->stop();
-    return;
-  }
-  QThread::msleep(500);
-}
-
 void TfrmSpider::SetPauseCaption(const std::string& caption) {
   // Alt+U pauses and resumes alike: the letter stays where the caption changes.
   const size_t u = caption.find('u');
@@ -608,20 +601,50 @@ void TfrmSpider::CountsChanged(int links, int pages) {
   lblPagesFound->setText(QString("Pages found (%1)").arg(pages));
 }
 
-std::string TfrmSpider::Fetch(const std::string& address) {
-  if (fetch_) return fetch_(address);
-  // The request runs on a worker while this thread keeps every window alive; Stop (or closing
-  // the window or the program) abandons it.
+void TfrmSpider::CrawlEnded() {
+  // Closed during the crawl: now it may close, from the event loop rather than from under the
+  // crawl's last call.
+  if (closeRequested_) QTimer::singleShot(0, this, [this] { closeNow(); });
+}
+
+void TfrmSpider::BeginDownload(const std::string& address) {
+  auto deliver = [this](std::string page, std::exception_ptr error) {
+    if (!error) {
+      crawl_->downloadFinished(std::move(page));
+      return;
+    }
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      crawl_->downloadFailed(e);
+    }
+  };
+  if (fetch_) {
+    // The stand-in downloads on this thread, from the event loop, and its outcome comes back as
+    // one more event, after whatever the user did meanwhile.
+    QTimer::singleShot(0, this, [this, address, deliver] {
+      std::string page;
+      std::exception_ptr error;
+      try {
+        page = fetch_(address);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      QTimer::singleShot(
+          0, this, [page = std::move(page), error, deliver]() mutable { deliver(std::move(page), error); });
+    });
+    return;
+  }
   HttpOptions options;
   options.proxy = frame_ ? frame_->Settings().proxy : ProxySettings{};
   if (frame_) options.extraCaFile = frame_->Settings().caFile;
-  return RunOffThread(
-      [&](const std::atomic<bool>& cancel) {
+  download_->Start(
+      [address, options](const std::atomic<bool>& cancel) {
         HttpOptions cancellable = options;
         cancellable.cancel = &cancel;
         return FetchPage(address, cancellable);
       },
-      [this] { return !crawl_->searching() || closeRequested_ || shutdownRequested(); });
+      deliver);
 }
 
 }  // namespace zibu

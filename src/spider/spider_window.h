@@ -24,6 +24,7 @@ class QTableView;
 
 namespace zibu {
 
+class BackgroundTask;
 class LearningEngine;
 class StatusLog;
 class TSpiderTableModel;
@@ -34,7 +35,7 @@ inline constexpr const char* kDefaultStartingAddress = "http://news.bbc.co.uk/";
 // The hint the threshold slider shares with its two labels.
 std::string SpiderRelevanceHint();
 
-class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
+class TfrmSpider : public QWidget, private SpiderView, private PageDownloads {
   Q_OBJECT
 
  public:
@@ -119,7 +120,6 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   int ShowRelevance() const override;
   bool SearchOffsiteLinks() const override;
   bool SearchHigherLinks() const override;
-  void PausedWait() override;
   void SetBusyCursor(bool busy) override { setBusy(busy); }
   void SetGui(bool idle) override { setGui(idle); }
   void SetPauseCaption(const std::string& caption) override;
@@ -130,8 +130,9 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   void LinkQueueChanged() override;
   void FoundPagesChanged() override;
   void CountsChanged(int links, int pages) override;
-  // PageFetcher
-  std::string Fetch(const std::string& address) override;
+  void CrawlEnded() override;
+  // PageDownloads: each download on a worker, its outcome back as an event.
+  void BeginDownload(const std::string& address) override;
 
   ProgramPort* program() const { return program_ ? program_ : frame_ ? &frame_->Program() : nullptr; }
   bool shutdownRequested() const { return program() && program()->ShutdownRequested(); }
@@ -145,6 +146,8 @@ class TfrmSpider : public QWidget, private SpiderView, private PageFetcher {
   std::unique_ptr<StatusLog> status_;
   std::unique_ptr<Port> port_;
   std::unique_ptr<TSpiderCrawl> crawl_;
+  // After the crawl, so that it goes first: its worker is waited for and its outcome dropped.
+  std::unique_ptr<BackgroundTask> download_;
   TSpiderTableModel* linksModel_ = nullptr;
   TSpiderTableModel* pagesModel_ = nullptr;
   QWidget* pnlCurrentPage_ = nullptr;

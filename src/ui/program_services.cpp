@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QThread>
 
 #include "ui/widget_helpers.h"
 
@@ -89,16 +88,6 @@ void ProgramServices::SetIdleSource(std::unique_ptr<IdleSource> idle) {
 
 void ProgramServices::ProcessMessagesPaced() {
   pacer_.Run();
-}
-
-void ProgramServices::WaitForIdle(int64_t ms) {
-  while (!ShutdownRequested() && ms > static_cast<int64_t>(clock_.IdleMs())) {
-    BusyCursor busy;
-    for (int i = 0; i < 5 && !ShutdownRequested(); ++i) {
-      QThread::msleep(500);
-      QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-  }
 }
 
 bool ProgramServices::BringToFront(QWidget* window) {

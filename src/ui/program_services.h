@@ -62,7 +62,6 @@ class ProgramServices : public ProgramPort {
   void SetShutdownRequested(bool requested) { shutdown_.store(requested); }
   void ProcessMessagesPaced() override;
   void SetProcessMessagesInterval(int64_t ms) { pacer_.SetInterval(ms); }
-  void WaitForIdle(int64_t ms) override;
   bool BringToFront(QWidget* window) override;
 
   const IdleSource& Idle() const { return *idle_; }

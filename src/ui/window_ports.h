@@ -30,9 +30,6 @@ class ProgramPort {
   virtual bool ShutdownRequested() const = 0;
   // Lets pending window events run, at most once per processMessagesInterval.
   virtual void ProcessMessagesPaced() = 0;
-  // Waits, keeping the windows alive under the busy cursor, until the user has been idle for
-  // `ms`; ends at once on shutdown.
-  virtual void WaitForIdle(int64_t ms) = 0;
   // Restores a minimised window, raises and activates it; returns whether it is now active.
   virtual bool BringToFront(QWidget* window) = 0;
 };

@@ -53,6 +53,7 @@
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
+#include "ui/idle_wait.h"
 #include "ui/program_services.h"
 #include "ui/qtext.h"
 #include "ui/splash_window.h"
@@ -769,10 +770,13 @@ TEST_F(MainFormTest, ClosingDuringAWaitEndsItAndSavesOnce) {
   frame.show();
   QSignalSpy done(&frame, &TMainForm::shutdownComplete);
   QTimer::singleShot(300, &frame, [&] { frame.close(); });
-  QElapsedTimer t;
-  t.start();
-  program.WaitForIdle(int64_t{1} << 40);  // a scan waiting for an idle user that never comes
-  EXPECT_LT(t.elapsed(), 1500);
+  // A page reload waiting for an idle user that never comes.
+  bool loaded = false;
+  IdleWait wait(
+      program.ProgramClock(), [&] { return program.ShutdownRequested(); }, nullptr, 50);
+  wait.Start(int64_t{1} << 40, [&] { loaded = true; });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !wait.Waiting(); }, 1500));
+  EXPECT_FALSE(loaded);
   EXPECT_TRUE(program.ShutdownRequested());
   EXPECT_EQ(frame.SaveCount(), 1);
   EXPECT_EQ(done.count(), 1);

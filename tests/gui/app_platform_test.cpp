@@ -25,6 +25,7 @@
 #include "app/command_line.h"
 #include "app/idle_sources.h"
 #include "private_bus.h"
+#include "ui/idle_wait.h"
 #include "ui/program_services.h"
 #include "ui/qtext.h"
 #include "ui/widget_helpers.h"
@@ -492,33 +493,49 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
   QDBusConnection::disconnectFromBus("zibu-idle-program");
 }
 
-TEST(IdleTest, WaitForIdleReturnsAtOnceWhenAlreadyIdleEnough) {
-  ProgramServices program("/tmp");
-  QElapsedTimer t;
-  t.start();
-  program.WaitForIdle(-5);
-  program.WaitForIdle(0);
-  EXPECT_LT(t.elapsed(), 200);
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-}
-
-TEST(IdleTest, WaitForIdleKeepsEventsFlowingAndEndsOnShutdown) {
-  // Waiting for an idleness that never comes; a timer inside the wait stands for the main
-  // frame closing.
-  int ticks = 0;
-  QTimer ticker;
-  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-  ticker.start(100);
-  ProgramServices program("/tmp");
-  QTimer::singleShot(700, [&] { program.SetShutdownRequested(true); });
-  QElapsedTimer t;
-  t.start();
-  program.WaitForIdle(int64_t{1} << 40);
-  const qint64 took = t.elapsed();
-  EXPECT_GE(took, 500);
-  EXPECT_LT(took, 1600);
-  EXPECT_GE(ticks, 1);                                 // events ran inside the wait
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // busy cursor restored
+// The wait for an idle user is a timer: the thread goes on handling events, the work runs once the
+// user has been idle long enough (at once when that is so already), and shutdown abandons it.
+TEST(IdleTest, TheIdleWaitRunsItsWorkOnceTheUserIsIdleAndNeverBlocks) {
+  struct Case {
+    const char* name;
+    int64_t required;
+    uint32_t idleAtStart, idleLater;  // idleLater is set 300 ms in
+    bool shutdownLater;               // the frame closes 300 ms in
+    bool runsAtOnce, runs;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"a negative requirement never waits", -5, 0, 0, false, true, true},
+           {"no requirement", 0, 0, 0, false, true, true},
+           {"idle long enough already", 5000, 5000, 5000, false, true, true},
+           {"the user goes idle", 5000, 1000, 6000, false, false, true},
+           {"the user never goes idle", int64_t{1} << 40, 0, 0, false, false, false},
+           {"the frame closes during the wait", int64_t{1} << 40, 0, 0, true, false, false},
+       }) {
+    SCOPED_TRACE(c.name);
+    uint32_t idle = c.idleAtStart;
+    ProgramServices program("/tmp", std::make_unique<FixedIdle>(idle));
+    IdleWait wait(
+        program.ProgramClock(), [&] { return program.ShutdownRequested(); }, nullptr, 50);
+    int ran = 0, ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    QElapsedTimer t;
+    t.start();
+    wait.Start(c.required, [&] { ++ran; });
+    EXPECT_LT(t.elapsed(), 100);  // Start returns at once
+    EXPECT_EQ(ran, c.runsAtOnce ? 1 : 0);
+    EXPECT_EQ(wait.Waiting(), !c.runsAtOnce);
+    QTimer::singleShot(300, [&] {
+      idle = c.idleLater;
+      if (c.shutdownLater) program.SetShutdownRequested(true);
+    });
+    QTest::qWait(700);
+    EXPECT_EQ(ran, c.runs ? 1 : 0);  // once, never again
+    EXPECT_EQ(wait.Waiting(), !c.runs && !c.shutdownLater);
+    EXPECT_GE(ticks, 15);  // events ran all along
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  }
 }
 
 TEST(IdleTest, InputResetsTheInProgramIdleTime) {

@@ -11,11 +11,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -38,6 +40,7 @@
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
 #include "rating/why_window.h"
+#include "spider/spider_window.h"
 #include "support/loopback_server.h"
 #include "ui/dialogs.h"
 #include "ui/program_services.h"
@@ -302,17 +305,35 @@ TEST_F(FeedsScanTest, SlowServersLeaveNoGapInTheWindowsEvents) {
   Ui(window_).txtAddFeedURL->setText(ToQ(server_.Url("/learnslow.xml")));
   Ui(window_).btnAddFeed->click();
   const int learnRow = Ui(window_).lbFeeds->count() - 1;
+  // A site for the spider: a slow start page whose four links lead to slow pages, fetched one at
+  // a time by its worker.
+  std::string start = "<html><body>";
+  int spiderMs = 200;
+  for (int i = 0; i < 4; ++i) {
+    const std::string path = "/site/page" + std::to_string(i) + ".html";
+    server_.ServeDelayed(path, 150 + 50 * i, "<p>Football page " + std::to_string(i) + "</p>");
+    spiderMs += 150 + 50 * i;
+    start += "<a href=\"" + path + "\">Football story number " + std::to_string(i) + "</a>" + std::string(60, '.');
+  }
+  server_.ServeDelayed("/site/", 200, start + "</body></html>");
+  QPointer<TfrmSpider> spider = new TfrmSpider(nullptr);
+  spider->SetProgram(&program_);
+  spider->SetEngine(&session_->Engine());
+  spider->txtStartingAddress->setText(ToQ(server_.Url("/site/")));
 
   const struct {
     const char* name;
     std::function<void()> start;
+    std::function<bool()> running;
     int atLeastMs;
   } runs[] = {
-      {"Search Act.", [&] { Ui(window_).btnSearchAllFeeds->click(); }, 150 * 3},
+      {"Search Act.", [&] { Ui(window_).btnSearchAllFeeds->click(); }, [&] { return window_->ScanRunning(); },
+       150 * 3},
       {"Learn", [&] {
          Ui(window_).lbFeeds->setCurrentRow(learnRow);
          Ui(window_).btnLearn->click();
-       }, 600},
+       }, [&] { return window_->ScanRunning(); }, 600},
+      {"Spider crawl", [&] { spider->btnStart->click(); }, [&] { return spider->Crawl().running(); }, spiderMs},
   };
   for (const auto& run : runs) {
     SCOPED_TRACE(run.name);
@@ -327,7 +348,8 @@ TEST_F(FeedsScanTest, SlowServersLeaveNoGapInTheWindowsEvents) {
     clock.start();
     probe.start(20);
     run.start();
-    EXPECT_TRUE(window_->ScanRunning()) << "the click returned before the downloads ended";
+    EXPECT_TRUE(run.running()) << "the click returned before the downloads ended";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !run.running(); }, 30000));
     WaitForScan();
     const int64_t took = clock.elapsed();
     probe.stop();
@@ -336,6 +358,10 @@ TEST_F(FeedsScanTest, SlowServersLeaveNoGapInTheWindowsEvents) {
   }
   EXPECT_TRUE(StatusHas("Finished scanning feed " + more[2].Url("/slow11.xml")));
   EXPECT_EQ(messages_.back().rfind("Learning finished for this feed.", 0), 0u);
+  const std::string spiderLog = FromQ(spider->txtResults->toPlainText());
+  EXPECT_NE(spiderLog.find("Ran out of links!"), std::string::npos) << spiderLog;
+  EXPECT_EQ(FromQ(spider->lblPagesChecked->text()), "Pages checked:4");
+  delete spider.data();
 }
 
 // The learned data is written by a worker: during a slow save (every step of the writer made

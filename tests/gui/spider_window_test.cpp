@@ -38,10 +38,10 @@
 #include "rating/why_window.h"
 #include "spider/spider_window.h"
 #include "support/loopback_server.h"
+#include "themes.h"
 #include "ui/dialogs.h"
 #include "ui/program_services.h"
 #include "ui/qtext.h"
-#include "themes.h"
 
 namespace fs = std::filesystem;
 
@@ -112,6 +112,19 @@ class SpiderWindowTest : public ::testing::Test {
     QThread::msleep(20);
   }
 
+  // Handles events until the crawl has ended and a close it held back has happened (or the
+  // window is gone).
+  void WaitForTheCrawl() {
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] { return window.isNull() || (!window->Crawl().running() && !window->CloseRequested()); },
+        20000))
+        << "the crawl did not end";
+  }
+  void StartAndWait() {
+    window->btnStart->click();
+    WaitForTheCrawl();
+  }
+
   std::string Log() const { return S(window->txtResults->toPlainText()); }
   int LogCount(const std::string& text) const {
     int n = 0;
@@ -178,7 +191,7 @@ TEST_F(SpiderWindowTest, StartsIdleWithItsControlsAsDesigned) {
 }
 
 TEST_F(SpiderWindowTest, CrawlsTheLoopbackSiteAndListsRelevantPagesSortedByRelevance) {
-  window->btnStart->click();
+  StartAndWait();
 
   QTableView* pages = window->sgPagesFound;
   ASSERT_EQ(pages->model()->rowCount(), 2);
@@ -211,7 +224,7 @@ TEST_F(SpiderWindowTest, CrawlsTheLoopbackSiteAndListsRelevantPagesSortedByRelev
 
   // The next Start empties the tables first: a start page that fails leaves them empty.
   window->txtStartingAddress->setText(ToQ(server.Url("/missing.html")));
-  window->btnStart->click();
+  StartAndWait();
   EXPECT_EQ(pages->model()->rowCount(), 0);
   EXPECT_EQ(LogCount("Stopped searching"), 2);
 }
@@ -224,7 +237,7 @@ TEST_F(SpiderWindowTest, StopClickedDuringADownloadActsWhenItReturns) {
       DuringDownload([this] { window->btnStop->click(); });
     }
   };
-  window->btnStart->click();
+  StartAndWait();
   EXPECT_EQ(window->sgPagesFound->model()->rowCount(), 0);  // the page was not scored
   EXPECT_EQ(S(window->lblPagesChecked->text()), "Pages checked:0");
   EXPECT_EQ(LogCount("Ran out of links!"), 0);
@@ -252,7 +265,7 @@ TEST_F(SpiderWindowTest, PauseHoldsTheCrawlUntilResume) {
       window->btnPause->click();
     });
   };
-  window->btnStart->click();
+  StartAndWait();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_FALSE(seen[0].start);
   EXPECT_FALSE(seen[0].stop);
@@ -270,12 +283,17 @@ TEST_F(SpiderWindowTest, ClosingDuringACrawlStopsItAndThenCloses) {
   onFetch = [this](const std::string& address) {
     if (address == server.Url("/jordan.html")) DuringDownload([this] { window->close(); });
   };
-  QPointer<QPlainTextEdit> memo = window->txtResults;
-  window->btnStart->click();
+  // The log as it last was: the window may be gone by the time the wait ends.
+  std::string lastLog;
+  QPlainTextEdit* memo = window->txtResults;
+  QObject::connect(memo, &QPlainTextEdit::textChanged, memo, [&lastLog, memo] { lastLog = S(memo->toPlainText()); });
+  bool closedWhileRunning = false;
+  QObject::connect(window, &QObject::destroyed, [&] { closedWhileRunning = !lastLog.empty() && lastLog.find("Stopped searching") == std::string::npos; });
+  StartAndWait();
   // The close waited for the crawl: it ended with its usual last line, without another download.
   EXPECT_EQ(fetched.size(), 2u);
-  ASSERT_FALSE(memo.isNull());
-  EXPECT_NE(S(memo->toPlainText()).find("Stopped searching"), std::string::npos);
+  EXPECT_FALSE(closedWhileRunning);
+  EXPECT_NE(lastLog.find("Stopped searching"), std::string::npos);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(window.isNull());
 }
@@ -291,7 +309,7 @@ TEST_F(SpiderWindowTest, ClosingItsChildWindowDuringACrawlClosesBothAfterTheCraw
   onFetch = [&sub, this](const std::string& address) {
     if (address == server.Url("/jordan.html")) DuringDownload([&sub] { sub->close(); });
   };
-  window->btnStart->click();
+  StartAndWait();
   EXPECT_EQ(fetched.size(), 2u);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -306,7 +324,7 @@ TEST_F(SpiderWindowTest, OpenButtonsNeedASelectedRow) {
   onFetch = [this](const std::string& address) {
     if (address == server.Url("/sand.html")) DuringDownload([this] { window->btnStop->click(); });
   };
-  window->btnStart->click();
+  StartAndWait();
   window->sgPagesFound->setCurrentIndex(QModelIndex());
   window->sgLinksFound->setCurrentIndex(QModelIndex());
   window->btnOpenPage->click();
@@ -406,7 +424,7 @@ TEST_F(SpiderWindowTest, ShowLinksSplitsTheHolderAndColumnsFollowThePanels) {
 }
 
 TEST_F(SpiderWindowTest, TheSelectedFoundPageIsHighlightedAndEveryTextStaysInItsRow) {
-  window->btnStart->click();
+  StartAndWait();
   QTableView* pages = window->sgPagesFound;
   ASSERT_EQ(pages->model()->rowCount(), 2);
   pages->setCurrentIndex(pages->model()->index(1, 0));
@@ -475,9 +493,16 @@ TEST_F(SpiderWindowTest, ASilentServerFreezesNothingAndStopEndsTheCrawlAtOnce) {
   });
   clock.start();
   probe.start(20);
-  window->btnStart->click();
+  window->btnStart->click();  // returns at once
+  const int64_t clickTook = clock.elapsed();
+  const bool crawlingAfterClick = window->Crawl().running();
+  WaitForTheCrawl();
   const int64_t ended = clock.elapsed();
   probe.stop();
+
+  // Start hands the download to a worker and returns: nothing waits on this thread.
+  EXPECT_LT(clickTook, 100);
+  EXPECT_TRUE(crawlingAfterClick);
 
   ASSERT_GE(stoppedAt, 0) << "the crawl ended before Stop, after " << ended << " ms";
   EXPECT_LT(longestGap, 200) << "the window did not answer for that long during the download";
@@ -502,7 +527,7 @@ TEST_F(SpiderWindowTest, TheFeedsTimerIsHeldForTheWholeCrawl) {
     window->SetScanControl(&session);
     bool heldDuringCrawl = true;
     onFetch = [&](const std::string&) { heldDuringCrawl = heldDuringCrawl && !Ui(feeds).Timer1->isActive(); };
-    window->btnStart->click();
+    StartAndWait();
     EXPECT_TRUE(heldDuringCrawl);
     EXPECT_TRUE(session.CancelRequested());
     EXPECT_TRUE(Ui(feeds).Timer1->isActive());

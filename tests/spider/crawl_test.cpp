@@ -32,8 +32,8 @@ class Crawl : public ::testing::Test {
                         Link("/empty.html", "empty good") + Link("/fail.html", "broken") +
                         Link("/broken.html", "bad markup") + Link("/img.html", "<img src=\"i.gif\">") +
                         "</body></html>";
-    web.pages[kSite + "/good.html"] =
-        "<p>good good good good</p>" + std::string(60, '.') + Link("/deep.html", "deep") + Link("/start", "home");
+    web.pages[kSite + "/good.html"] = "<p>good good good good</p>" + std::string(60, '.') +
+                                      Link("/deep.html", "deep") + Link("/start", "home");
     web.pages[kSite + "/ok.html"] = "good good";  // equal to the slider: not listed
     web.pages[kSite + "/empty.html"] = "";
     web.failing.insert(kSite + "/fail.html");
@@ -212,6 +212,79 @@ TEST_F(Crawl, CountsAreReportedEachCycle) {
   ASSERT_FALSE(countingView.counts.empty());
   EXPECT_EQ(countingView.counts.front(), std::make_pair(5, 0));  // six queued, one taken
   EXPECT_EQ(countingView.counts.back(), std::make_pair(0, 2));
+}
+
+// Driven by events (each download handed back later, the user's clicks between events), the
+// crawl writes the same lines, fetches the same pages and lists the same ones as a crawl run
+// whole, with a Stop or a Pause at the same moment; a pause holds it without a wait of its own.
+TEST_F(Crawl, DrivenByEventsItDoesExactlyWhatTheWholeCrawlDoes) {
+  enum class Act { None, Stop, PauseResume, PauseStop };
+  struct Case {
+    const char* name;
+    Act act;
+    int atFetch;  // during which download (1 = the starting page)
+  };
+  for (const Case& c : std::vector<Case>{{"undisturbed", Act::None, 0},
+                                         {"stop during the second download", Act::Stop, 2},
+                                         {"stop during the last download", Act::Stop, 8},
+                                         {"pause and resume", Act::PauseResume, 2},
+                                         {"pause during the start page, then resume", Act::PauseResume, 1},
+                                         {"pause, then stop while paused", Act::PauseStop, 3}}) {
+    SCOPED_TRACE(c.name);
+    int fetches = 0;
+    web.onFetch = [&](const std::string&) {
+      if (++fetches != c.atFetch) return;
+      if (c.act == Act::Stop) spider.stop();
+      if (c.act == Act::PauseResume || c.act == Act::PauseStop) spider.togglePause();
+    };
+    // The user's click that ends a pause.
+    auto unpause = [&] {
+      if (c.act == Act::PauseResume)
+        spider.togglePause();
+      else
+        spider.stop();
+    };
+
+    port.lines.clear();
+    web.fetched.clear();
+    view.onPausedWait = unpause;
+    spider.crawl(kStart);
+    const auto wholeLines = port.Texts();
+    const auto wholeFetched = web.fetched;
+    const auto wholeFound = FoundUrls();
+    const int wholeWaits = view.pausedWaits;
+
+    port.lines.clear();
+    web.fetched.clear();
+    fetches = 0;
+    test::QueuedDownloads downloads(web);
+    spider.start(kStart, downloads);
+    int events = 0, heldAt = 0;
+    while (spider.running() && ++events < 1000) {
+      EXPECT_LE(downloads.pending.size(), 1u);  // one download at a time
+      if (downloads.DeliverOne(spider)) continue;
+      // Nothing out and still running: a pause holds the crawl, and nothing is downloaded.
+      ASSERT_TRUE(spider.paused());
+      heldAt = static_cast<int>(web.fetched.size());
+      unpause();
+    }
+    EXPECT_FALSE(spider.running());
+    EXPECT_EQ(port.Texts(), wholeLines);
+    EXPECT_EQ(web.fetched, wholeFetched);
+    EXPECT_EQ(FoundUrls(), wholeFound);
+    EXPECT_EQ(view.pausedWaits, wholeWaits);  // no wait of the whole crawl's kind
+    if (c.act == Act::PauseResume || c.act == Act::PauseStop) {
+      EXPECT_EQ(heldAt, c.atFetch);
+    }
+    EXPECT_EQ(view.pauseCaption, "Pause");
+    EXPECT_TRUE(view.guiIdle.back());
+    EXPECT_EQ(view.holds, view.releases);
+    EXPECT_EQ(port.Last(), "Stopped searching");
+    // An outcome handed back after the end changes nothing.
+    spider.downloadFinished("<a href=\"/late.html\">late</a>");
+    EXPECT_EQ(port.Last(), "Stopped searching");
+    EXPECT_FALSE(spider.running());
+  }
 }
 
 }  // namespace

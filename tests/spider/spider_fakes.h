@@ -105,6 +105,34 @@ class FakeWeb : public PageFetcher {
   std::function<void(const std::string&)> onFetch;
 };
 
+// Downloads for a crawl driven by events: each stays out until the test hands its outcome back
+// (from the web above), as the event of a finished download would.
+class QueuedDownloads : public PageDownloads {
+ public:
+  explicit QueuedDownloads(FakeWeb& web) : web_(web) {}
+  void BeginDownload(const std::string& address) override { pending.push_back(address); }
+  // Hands back the oldest download's outcome; false when none is out.
+  bool DeliverOne(TSpiderCrawl& crawl) {
+    if (pending.empty()) return false;
+    const std::string address = pending.front();
+    pending.erase(pending.begin());
+    std::string page;
+    try {
+      page = web_.Fetch(address);
+    } catch (const std::exception& e) {
+      crawl.downloadFailed(e);
+      return true;
+    }
+    crawl.downloadFinished(std::move(page));
+    return true;
+  }
+
+  std::vector<std::string> pending;
+
+ private:
+  FakeWeb& web_;
+};
+
 // A stand-in for the learned relevance: 10 points for each "good", -10 for each "bad",
 // limited to -100..100.
 inline int WordCountRelevance(std::string_view text) {
