@@ -3,8 +3,10 @@
 suggests from those ratings is measured on articles the reader never rated, beside the delivered 30 %.
 
 The articles are generated here, deterministically: five topics, each with its own vocabulary, over a
-large shared vocabulary with a long tail of rare words, as news text is. An article is a title and a
-first paragraph. The reader likes one topic and rates its articles +7..+10, the others -4..-10, in
+large shared vocabulary with a long tail of rare words, as news text is once its common words are left
+out. An article is a title and a first paragraph. By default 40 % of an article's words come from its
+topic and 5 % from another topic; the rest are shared. The shape can be changed (see --help): the
+share of topic words decides how far above 0 the liked articles score at all. The reader likes one topic and rates its articles +7..+10, the others -4..-10, in
 batches of ten (one scan's worth) through `zibu-cli rate --lines`, so each rating is scored just
 before it is learned, as in the windows. Every reader starts from a new home (the delivered zibu.conf
 and commonwords.dat).
@@ -148,10 +150,10 @@ def main():
     ap.add_argument("--seeds", type=int, default=2)
     ap.add_argument("--json", action="store_true")
     ap.add_argument("--readers", type=int, nargs="+", default=list(range(TOPICS)), help="liked topics")
-    ap.add_argument("--topic-share", type=float, default=0.22)
+    ap.add_argument("--topic-share", type=float, default=0.40)
     ap.add_argument("--overlap", type=float, default=0.05)
-    ap.add_argument("--general-words", type=int, default=6000)
-    ap.add_argument("--general-exponent", type=float, default=1.05)
+    ap.add_argument("--general-words", type=int, default=20000)
+    ap.add_argument("--general-exponent", type=float, default=0.9)
     ap.add_argument("--topic-words", type=int, default=400)
     a = ap.parse_args()
     runs = []
