@@ -30,6 +30,7 @@ GlobalSettings ReadGlobalSettings(const SettingsFile& f) {
   // Below one nothing would ever download; far above, a scan would only open sockets faster
   // than any server answers them.
   g.maxParallelDownloads = std::clamp(f.ReadInteger(m, "maxParallelDownloads", 8), 1, 64);
+  g.followSuggestedThreshold = f.ReadFlag(m, "followSuggestedThreshold", false);
   return g;
 }
 

@@ -40,6 +40,10 @@ struct GlobalSettings {
   std::string caFile;
   // Feed downloads a scan runs at once (1..64); never more than two to one server.
   int maxParallelDownloads = 8;
+  // The relevance slider moves to the threshold the user's ratings suggest after every
+  // presentation of scan results (and so after every learning run). Homes made from the
+  // delivered zibu.conf have it on; a file without the key keeps the slider where the user put it.
+  bool followSuggestedThreshold = false;
 };
 
 // Reads section "main" with every default and conversion: flags true only for exactly "true",

@@ -96,6 +96,11 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   void ShowItemsInTable(Items& items) override {
     if (s_.view_) s_.view_->ShowItemsInTable(items);
   }
+  std::optional<int> SuggestedThreshold() const override { return s_.Suggestion().suggested; }
+  void ResultsPresented() override {
+    s_.FollowSuggestedThreshold();
+    s_.ShowSuggestion();
+  }
   // Without a view nobody rates: every article counts as shown and unrated.
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link,
@@ -263,6 +268,7 @@ void FeedsSession::LoadConfig(SettingsFile& file) {
     throw stopped;
   }
   showList();
+  ShowSuggestion();
 }
 
 bool FeedsSession::SaveHeld(const std::string& what) {
@@ -376,6 +382,41 @@ std::string FeedsSession::SaveFailedQuestion(const std::string& cause) {
 
 std::string FeedsSession::SaveFailedText(const std::string& cause) {
   return "I have not saved the learned data of this run: " + cause;
+}
+
+ThresholdSuggestion FeedsSession::Suggestion() const {
+  return engine_->SuggestedThreshold();
+}
+
+int FeedsSession::Threshold() const {
+  return host_->Threshold();
+}
+
+void FeedsSession::ShowSuggestion() {
+  if (!view_) return;
+  const ThresholdSuggestion s = Suggestion();
+  const int now = Threshold();
+  view_->ShowThresholdSuggestion(SuggestionText(s, now), s.suggested && *s.suggested != now);
+}
+
+bool FeedsSession::UseSuggestedThreshold() {
+  const std::optional<int> to = Suggestion().suggested;
+  if (!to || *to == Threshold()) return false;
+  // Without a view the position is the one the next save writes.
+  if (view_)
+    view_->SetThreshold(*to);
+  else
+    showRelevance_ = *to;
+  ShowSuggestion();
+  return true;
+}
+
+void FeedsSession::FollowSuggestedThreshold() {
+  if (!Settings().followSuggestedThreshold) return;
+  const int from = Threshold();
+  if (UseSuggestedThreshold())
+    Log("I have moved the relevance threshold from " + std::to_string(from) + "% to " +
+        std::to_string(Threshold()) + "%, where the articles you rated suggest it belongs");
 }
 
 HttpOptions FeedsSession::FeedHttpOptions() const {

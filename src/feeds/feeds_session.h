@@ -19,6 +19,7 @@
 #include "feeds/scan_job.h"
 #include "feeds/scheduler.h"
 #include "learning/explanation.h"
+#include "learning/rated_articles.h"
 
 namespace zibu {
 
@@ -50,6 +51,11 @@ class FeedsView : public PageFoundPort {
   virtual void ShowDisplaySettings(int showRelevance, int resultsFormat) = 0;
   // Alerts the user and shows all items in the table window until it is closed.
   virtual void ShowItemsInTable(Items& items) = 0;
+  // Moves the relevance slider (0..100).
+  virtual void SetThreshold(int threshold) = 0;
+  // The threshold the ratings suggest, in the user's terms (SuggestionText), and whether the
+  // button that moves the slider there has anything to do.
+  virtual void ShowThresholdSuggestion(const std::string& text, bool usable) = 0;
 };
 
 class FeedsSession : public ScanControl {
@@ -130,6 +136,19 @@ class FeedsSession : public ScanControl {
   void WaitForSave();
   static std::string SaveFailedQuestion(const std::string& cause);
   static std::string SaveFailedText(const std::string& cause);
+
+  // ---- the suggested threshold ----
+  // What the record of rated articles suggests (see SuggestThreshold).
+  ThresholdSuggestion Suggestion() const;
+  // The current slider position (the view's, or the one last read or written without a view).
+  int Threshold() const;
+  // Tells the view the suggestion as it stands against the slider now.
+  void ShowSuggestion();
+  // Moves the slider to the suggestion; false when there is none or it is there already.
+  bool UseSuggestedThreshold();
+  // With followSuggestedThreshold: moves the slider to the suggestion and logs that it did.
+  // Called after every presentation of results.
+  void FollowSuggestedThreshold();
 
   // ---- scanning ----
   // One feed: download (through `get` when given), every item to the triage hook (the

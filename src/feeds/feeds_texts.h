@@ -23,6 +23,9 @@ inline constexpr const char* kFeedsIntroMessage =
     "change the 'Results Format' to 'As a table'\r\n\r\nFeeds marked as 'active' are scanned at defined "
     "intervals, but you can also scan a feed manually using the 'Search' buttons at the top";
 
+// The button beside the relevance slider that moves it to the threshold the user's ratings suggest.
+inline constexpr const char* kUseSuggestionCaption = "Use suggestion";
+
 // The hint the feeds window's relevance slider shares with its two labels.
 inline constexpr const char* kThresholdHint =
     "As you provide feedback on each article's relevance, Zibu will learn about the kind of articles you "

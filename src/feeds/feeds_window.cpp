@@ -117,6 +117,7 @@ TfrmFeeds::TfrmFeeds(FeedsSession& session, ProgramPort& program, QWidget* paren
   Touch();
 
   ConnectHandlers();
+  session_.ShowSuggestion();
 }
 
 TfrmFeeds::~TfrmFeeds() {
@@ -187,6 +188,15 @@ void TfrmFeeds::BuildControls() {
   // As wide as the widest value, so that the row does not shift while the slider moves.
   lblShowRelevanceValue->setMinimumWidth(lblShowRelevanceValue->fontMetrics().horizontalAdvance("100%"));
   ShowThresholdValue();
+  lblSuggestedThreshold = new QLabel(this);
+  lblSuggestedThreshold->setWordWrap(true);
+  lblSuggestedThreshold->setToolTip(
+      "Read from how the articles you rated had scored just before you rated them; it changes as you rate more");
+  // The caption the empty-scan advice names, with Alt+G.
+  btnUseSuggestedThreshold =
+      Button("Use su&ggestion", "Move the slider to the threshold your ratings suggest", this);
+  btnUseSuggestedThreshold->setAccessibleName(kUseSuggestionCaption);
+  btnUseSuggestedThreshold->setEnabled(false);
   for (QWidget* w : {static_cast<QWidget*>(lblShowRelevance), static_cast<QWidget*>(tbShowRelevance),
                      static_cast<QWidget*>(lblShowRelevanceHigh), static_cast<QWidget*>(lblShowRelevanceValue)})
     w->setToolTip(Hint(kThresholdHint));
@@ -231,6 +241,11 @@ void TfrmFeeds::BuildControls() {
   top->addLayout(searchRow, 1, 0);
   top->addLayout(sliderRow, 0, 1);
   top->addWidget(rgResultsFormat, 1, 1);
+  // The suggestion is a sentence: it gets the whole width under both columns.
+  auto* suggestionRow = new QHBoxLayout;
+  suggestionRow->addWidget(lblSuggestedThreshold, 1);
+  suggestionRow->addWidget(btnUseSuggestedThreshold, 0, Qt::AlignTop);
+  top->addLayout(suggestionRow, 2, 0, 1, 2);
   // Extra width goes to the address box; the threshold column keeps its natural width.
   top->setColumnStretch(0, 1);
   top->setColumnStretch(1, 0);
@@ -366,6 +381,8 @@ void TfrmFeeds::BuildControls() {
            {lblAddFeedURL, "lblAddFeedURL"},
            {lblShowRelevance, "lblShowRelevance"},
            {lblShowRelevanceHigh, "lblShowRelevanceHigh"},
+           {lblSuggestedThreshold, "lblSuggestedThreshold"},
+           {btnUseSuggestedThreshold, "btnUseSuggestedThreshold"},
            {lblStatus, "lblStatus"}})
     w->setObjectName(name);
 
@@ -437,7 +454,9 @@ void TfrmFeeds::ConnectHandlers() {
   connect(tbShowRelevance, &QSlider::valueChanged, this, [this] {
     ShowThresholdValue();
     Touch();
+    session_.ShowSuggestion();
   });
+  connect(btnUseSuggestedThreshold, &QPushButton::clicked, this, [this] { btnUseSuggestedThresholdClick(); });
   connect(rgResultsFormatButtons, &QButtonGroup::idClicked, this, [this] { Touch(); });
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 
@@ -574,6 +593,23 @@ void TfrmFeeds::EnableControls(bool enabled) {
            btnImportOpml, btnExportOpml, cbActive, tbShowRelevance, rgResultsFormat})
     w->setEnabled(enabled);
   btnCancel->setEnabled(!enabled);
+  controlsEnabled_ = enabled;
+  btnUseSuggestedThreshold->setEnabled(enabled && suggestionUsable_);
+}
+
+void TfrmFeeds::SetThreshold(int threshold) {
+  tbShowRelevance->setValue(threshold);
+}
+
+void TfrmFeeds::ShowThresholdSuggestion(const std::string& text, bool usable) {
+  lblSuggestedThreshold->setText(ToQ(text));
+  suggestionUsable_ = usable;
+  btnUseSuggestedThreshold->setEnabled(controlsEnabled_ && usable);
+}
+
+void TfrmFeeds::btnUseSuggestedThresholdClick() {
+  Touch();
+  session_.UseSuggestedThreshold();
 }
 
 std::vector<std::string> TfrmFeeds::KeywordEditorLines() const {

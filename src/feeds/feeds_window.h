@@ -78,6 +78,8 @@ class TfrmFeeds : public QWidget, public FeedsView {
   void ShowDisplaySettings(int showRelevance, int resultsFormat) override;
   // Alerts the user and shows the table window, owned by this window, until it is closed.
   void ShowItemsInTable(Items& items) override;
+  void SetThreshold(int threshold) override;
+  void ShowThresholdSuggestion(const std::string& text, bool usable) override;
   // Through the main frame (which alerts the user first); without one, the window directly.
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link,
@@ -115,6 +117,8 @@ class TfrmFeeds : public QWidget, public FeedsView {
   // The feed list from and to OPML files of other feed readers.
   void btnImportOpmlClick();
   void btnExportOpmlClick();
+  // Moves the slider to the threshold the ratings suggest.
+  void btnUseSuggestedThresholdClick();
   // Shows the two hidden diagnostic buttons exactly while Shift and Alt are held.
   void FormKeyDown(Qt::KeyboardModifiers modifiers);
   void Timer1Timer();
@@ -161,6 +165,8 @@ class TfrmFeeds : public QWidget, public FeedsView {
   QSlider* tbShowRelevance;
   QLabel* lblShowRelevanceHigh;  // "HIGH"
   QLabel* lblShowRelevanceValue;  // the threshold in per cent, "30%"
+  QLabel* lblSuggestedThreshold;  // the suggestion in the user's terms
+  QPushButton* btnUseSuggestedThreshold;
   QGroupBox* rgResultsFormat;
   QButtonGroup* rgResultsFormatButtons;
   QLabel* lblStatus;
@@ -202,6 +208,9 @@ class TfrmFeeds : public QWidget, public FeedsView {
   // Row i of the feed list shows feed rowFeed_[i]; -1 is a folder heading.
   std::vector<int> rowFeed_;
   int lastSelectedFeed_ = -1;
+  // The suggestion button is enabled only while the controls are and it has something to do.
+  bool controlsEnabled_ = true;
+  bool suggestionUsable_ = false;
   std::unique_ptr<TfrmLearnedWords> learnedWords_;
 };
 

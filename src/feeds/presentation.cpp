@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "common/global_settings.h"
+#include "feeds/feeds_texts.h"
 #include "feeds/scheduler.h"
 
 namespace zibu {
@@ -18,11 +19,15 @@ bool RatingReminderDue(int itemCount, int rated) {
   return itemCount > 1 && itemCount / 3 >= rated;
 }
 
-std::string ThresholdAdvice(int threshold) {
+std::string ThresholdAdvice(int threshold, std::optional<int> suggested) {
+  std::string fromRatings;
+  if (suggested && *suggested != threshold)
+    fromRatings = " From the articles you have rated, I suggest " + std::to_string(*suggested) +
+                  "%: the \"" + kUseSuggestionCaption + "\" button under the slider moves it there.";
   return "You may want to consider lowering the alert threshold by using the slider on the top right, it is "
          "currently set to only show articles with a relevance of at least " +
-         std::to_string(threshold) +
-         "%.\r\nYou could also run the learning process on more feeds - the more times you do this, the more "
+         std::to_string(threshold) + "%." + fromRatings +
+         "\r\nYou could also run the learning process on more feeds - the more times you do this, the more "
          "I "
          "will learn about the type of content that interests you";
 }
@@ -37,7 +42,9 @@ std::string RatingReminder(int rated, int itemCount) {
 void TFeedScanner::PresentResults(Items& items) {
   if (items.empty()) {
     port_.Log("No new matching items found");
-    if (host_.Settings().firstTime) port_.Log(ThresholdAdvice(host_.Threshold()));
+    // A slider that follows the suggestion has moved before the advice names where it stands.
+    host_.ResultsPresented();
+    if (host_.Settings().firstTime) port_.Log(ThresholdAdvice(host_.Threshold(), host_.SuggestedThreshold()));
     return;
   }
   SortByRelevance(items);
@@ -45,6 +52,7 @@ void TFeedScanner::PresentResults(Items& items) {
     PresentAsTable(items);
   else
     PresentOneByOne(items);
+  host_.ResultsPresented();
 }
 
 void TFeedScanner::PresentOneByOne(Items& items) {

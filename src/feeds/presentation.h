@@ -1,6 +1,7 @@
 // Putting the articles of a scan before the user: their order and the reminders.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "feeds/feed.h"
@@ -16,8 +17,9 @@ void SortByRelevance(Items& items);
 // them (rounded down) were rated.
 bool RatingReminderDue(int itemCount, int rated);
 
-// "No new matching items found" is followed by this on a first run.
-std::string ThresholdAdvice(int threshold);
+// "No new matching items found" is followed by this on a first run. With a threshold suggested
+// by the user's ratings (0..100) the advice names it.
+std::string ThresholdAdvice(int threshold, std::optional<int> suggested = std::nullopt);
 
 // Shown after a one-by-one presentation in which few articles were rated.
 std::string RatingReminder(int rated, int itemCount);

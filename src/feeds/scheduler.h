@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ class ScanHost {
   // Alerts the user and shows all items in the table window until it is closed; the user's
   // ratings are written into the items.
   virtual void ShowItemsInTable(Items& items) = 0;
+  // The threshold the user's ratings suggest (0..100), none with too little evidence.
+  virtual std::optional<int> SuggestedThreshold() const { return std::nullopt; }
+  // After every presentation of results, empty or not, once the ratings are learned.
+  virtual void ResultsPresented() {}
 };
 
 class TFeedScanner {

@@ -52,6 +52,7 @@ TEST_F(GlobalSettingsTest, MissingFileGivesEveryDefault) {
   EXPECT_TRUE(g.desktopNotifications);
   EXPECT_EQ(g.caFile, "");
   EXPECT_EQ(g.maxParallelDownloads, 8);
+  EXPECT_FALSE(g.followSuggestedThreshold);  // a home older than the option keeps its slider
 }
 
 TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
@@ -62,7 +63,7 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
       "repeatInterval=0\nrunAfterIdleFor=90\nprocessMessagesInterval=2\n"
       "verboseOutput=True\nforceToForeground=TRUE\nshowNagScreens=1\nbackupDataFiles=yes\n"
       "loadPagesOnStartup=false\nfirstTime=true\ncheckForNewVersion=false\nbrowserWindowCount=2\n"
-      "desktopNotifications=False\ncafile=/etc/zibu/company ca.pem\n"
+      "desktopNotifications=False\ncafile=/etc/zibu/company ca.pem\nfollowSuggestedThreshold=true\n"
       "[window_0]\n[Window_1]\naddress=http://b/\n");
   const GlobalSettings g = ReadGlobalSettings(SettingsFile(path_));
   EXPECT_EQ(g.proxy.server, "proxy.lan");
@@ -83,6 +84,7 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
   EXPECT_FALSE(g.desktopNotifications);
   // ...and "true" is true.
   EXPECT_TRUE(g.firstTime);
+  EXPECT_TRUE(g.followSuggestedThreshold);
   EXPECT_EQ(g.browserWindowCount, 2);
   EXPECT_EQ(g.caFile, "/etc/zibu/company ca.pem");
 }
@@ -97,6 +99,14 @@ TEST_F(GlobalSettingsTest, ParallelDownloadsStayBetweenOneAndSixtyFour) {
     Write(std::string("[main]\nmaxParallelDownloads=") + c.text + "\n");
     EXPECT_EQ(ReadGlobalSettings(SettingsFile(path_)).maxParallelDownloads, c.expected);
   }
+}
+
+// A new home starts from the delivered file: there the slider follows the ratings.
+TEST_F(GlobalSettingsTest, TheDeliveredFileLetsTheSliderFollowTheSuggestion) {
+  const GlobalSettings g =
+      ReadGlobalSettings(SettingsFile(std::string(ZIBU_TEST_DATA_DIR) + "/../../data/zibu.conf"));
+  EXPECT_TRUE(g.followSuggestedThreshold);
+  EXPECT_TRUE(g.firstTime);
 }
 
 TEST_F(GlobalSettingsTest, NonNumericIntegersGiveTheirDefaults) {

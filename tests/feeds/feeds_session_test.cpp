@@ -50,6 +50,10 @@ class RecordingView : public FeedsView {
     resultsFormat = format;
   }
   void ShowItemsInTable(Items& items) override { tables.push_back(items.size()); }
+  void SetThreshold(int t) override { threshold = t; }
+  void ShowThresholdSuggestion(const std::string& text, bool usable) override {
+    suggestions.push_back(text + (usable ? " [usable]" : ""));
+  }
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title, const std::string&,
                                 const std::string&, bool) override {
     shown.push_back(reason + ": " + title);
@@ -67,6 +71,7 @@ class RecordingView : public FeedsView {
   std::vector<std::string> lists;
   std::vector<size_t> tables;
   std::vector<std::string> shown;
+  std::vector<std::string> suggestions;
 };
 
 class FeedsSessionTest : public ::testing::Test {
@@ -416,6 +421,79 @@ TEST_F(FeedsSessionTest, AWorkerSaveOnAFullDiskAsksOnTheDriversThread) {
       EXPECT_EQ(Read("data/shownfeedurls.dat"), lastSave);
     EXPECT_FALSE(fs::is_symlink(home_ + "data/shownfeedurls.dat.new.tmp"));
   }
+}
+
+// The slider and the suggestion the ratings make: shown to the view, followed after a
+// presentation only with followSuggestedThreshold, and each move the option makes logged.
+TEST_F(FeedsSessionTest, TheSliderFollowsTheSuggestionOnlyWhenAskedTo) {
+  // Relevant articles scored 5, irrelevant ones 0: every threshold from 1 to 5 separates them.
+  std::string separable;
+  for (int k = 0; k < 6; ++k) separable += "7 5\r\n-7 0\r\n";
+  const std::string moved = "I have moved the relevance threshold from 30% to 3%, where the articles you rated "
+                            "suggest it belongs";
+  const std::string at3 =
+      "Suggested: 3 % - of your last 10 rated articles, it would have shown 5 of the 5 you rated relevant and "
+      "0 of the 5 you rated irrelevant";
+  struct Case {
+    const char* name;
+    std::string record;
+    bool follow;
+    int threshold;
+    int after;
+    bool logged;
+    std::string shown;  // the view's last suggestion
+  } cases[] = {
+      {"followed", separable, true, 30, 3, true, at3},
+      {"not asked to", separable, false, 30, 30, false, at3 + "; at 30 % it would have shown 0 of 5 [usable]"},
+      {"already there", separable, true, 3, 3, false, at3},
+      {"too little evidence", "7 5\r\n-7 0\r\n-7 0\r\n", true, 30, 30, false,
+       "No suggested threshold yet: I need 4 more articles rated relevant and 3 more rated irrelevant to "
+       "suggest one"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    view_.port.lines.clear();
+    view_.suggestions.clear();
+    Write("data/ratedarticles.dat", c.record);
+    session_->Engine().LoadRatedArticles();
+    view_.settings.followSuggestedThreshold = c.follow;
+    view_.settings.firstTime = true;
+    view_.threshold = c.threshold;
+    Items none;
+    session_->Scanner().PresentResults(none);
+    EXPECT_EQ(view_.threshold, c.after);
+    EXPECT_EQ(view_.port.Logged(moved), c.logged);
+    ASSERT_FALSE(view_.suggestions.empty());
+    EXPECT_EQ(view_.suggestions.back(), c.shown);
+    // The advice after the empty scan comes after the move and names a suggestion still apart.
+    const bool named = view_.port.Logged("You may want to consider lowering the alert threshold by using the "
+                                         "slider on the top right, it is currently set to only show articles "
+                                         "with a relevance of at least 30%. From the articles you have rated, "
+                                         "I suggest 3%: the \"Use suggestion\" button under the slider moves it "
+                                         "there.\r\nYou could also run the learning process on more feeds - the "
+                                         "more times you do this, the more I will learn about the type of "
+                                         "content that interests you");
+    EXPECT_EQ(named, c.after == 30 && c.record == separable);
+  }
+
+  // The button's way: once to the suggestion, then nothing left to do.
+  view_.threshold = 50;
+  EXPECT_FALSE(session_->UseSuggestedThreshold());  // the last case has no suggestion
+  EXPECT_EQ(view_.threshold, 50);
+  TearDown();
+  SetUp();
+  view_.port.lines.clear();
+  Write("data/ratedarticles.dat", separable);
+  session_->Engine().LoadRatedArticles();
+  view_.threshold = 50;
+  EXPECT_TRUE(session_->UseSuggestedThreshold());
+  EXPECT_EQ(view_.threshold, 3);
+  EXPECT_FALSE(session_->UseSuggestedThreshold());
+  EXPECT_EQ(view_.suggestions.back(), at3);
+  EXPECT_FALSE(view_.port.Logged("I have moved the relevance threshold from 50% to 3%, where the articles you "
+                                 "rated suggest it belongs"));
 }
 
 }  // namespace

@@ -169,5 +169,53 @@ TEST_F(PresentTest, EmptyScanLogsNothingFoundAndOnAFirstRunTheAdvice) {
   EXPECT_FALSE(first.port.lines[1].verbose);
 }
 
+// The advice names a suggestion that differs from the slider; every presentation, empty or in
+// either format, is reported once.
+TEST_F(PresentTest, TheAdviceNamesTheSuggestionAndEveryPresentationIsReported) {
+  const std::string head =
+      "You may want to consider lowering the alert threshold by using the slider on the top right, it is "
+      "currently set to only show articles with a relevance of at least ";
+  const std::string tail =
+      "\r\nYou could also run the learning process on more feeds - the more times you do this, the more I "
+      "will learn about the type of content that interests you";
+  struct Case {
+    int threshold;
+    std::optional<int> suggested;
+    std::string advice;  // after the head, up to the tail
+  } cases[] = {
+      {30, 2,
+       "30%. From the articles you have rated, I suggest 2%: the \"Use suggestion\" button under the slider "
+       "moves it there."},
+      {0, 45,
+       "0%. From the articles you have rated, I suggest 45%: the \"Use suggestion\" button under the slider "
+       "moves it there."},
+      {7, 7, "7%."},
+      {30, std::nullopt, "30%."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.advice);
+    ScanBench b;
+    b.host.settings.firstTime = true;
+    b.host.threshold = c.threshold;
+    b.host.suggested = c.suggested;
+    Items none;
+    b.scanner.PresentResults(none);
+    ASSERT_EQ(b.port.lines.size(), 2u);
+    EXPECT_EQ(b.port.lines[1].text, head + c.advice + tail);
+    EXPECT_EQ(b.host.presentations, 1);
+  }
+
+  for (int format : {0, 1}) {
+    ScanBench b;
+    b.host.resultsFormat = format;
+    b.host.tableRatings = {5, 5};
+    b.user.answers = {{5, false}, {5, false}};
+    Items items = Relevances({{10, "a"}, {20, "b"}});
+    b.scanner.PresentResults(items);
+    EXPECT_EQ(b.host.presentations, 1) << format;
+    EXPECT_EQ(b.learner.learned.size(), 2u) << format;
+  }
+}
+
 }  // namespace
 }  // namespace zibu::test

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -166,6 +167,8 @@ class FakeHost : public ScanHost {
   bool failDataSave = false;
   int tablesShown = 0;
   std::vector<std::string> tableTitles;
+  std::optional<int> suggested;
+  int presentations = 0;
 
   void StopTimer() override {
     timerRunning = false;
@@ -210,6 +213,8 @@ class FakeHost : public ScanHost {
     if (failDataSave) throw std::runtime_error("Cannot create file data/reltable.dat");
     ++dataSaves;
   }
+  std::optional<int> SuggestedThreshold() const override { return suggested; }
+  void ResultsPresented() override { ++presentations; }
   void ShowItemsInTable(Items& items) override {
     ++tablesShown;
     for (size_t i = 0; i < items.size(); ++i) {
