@@ -54,6 +54,8 @@ struct FeedsControls {
         tbShowRelevance(Find<QSlider>(w, "tbShowRelevance")),
         lblShowRelevanceHigh(Find<QLabel>(w, "lblShowRelevanceHigh")),
         lblShowRelevanceValue(Find<QLabel>(w, "lblShowRelevanceValue")),
+        lblSuggestedThreshold(Find<QLabel>(w, "lblSuggestedThreshold")),
+        btnUseSuggestedThreshold(Find<QPushButton>(w, "btnUseSuggestedThreshold")),
         rgResultsFormat(Find<QGroupBox>(w, "rgResultsFormat")),
         rgResultsFormatButtons(Find<QButtonGroup>(w, "rgResultsFormatButtons")),
         lblStatus(Find<QLabel>(w, "lblStatus")),
@@ -96,6 +98,8 @@ struct FeedsControls {
   QSlider* tbShowRelevance;
   QLabel* lblShowRelevanceHigh;
   QLabel* lblShowRelevanceValue;
+  QLabel* lblSuggestedThreshold;
+  QPushButton* btnUseSuggestedThreshold;
   QGroupBox* rgResultsFormat;
   QButtonGroup* rgResultsFormatButtons;
   QLabel* lblStatus;

@@ -556,6 +556,67 @@ TEST_F(FeedsWindowTest, DisplaySettingsAreWrittenAndReadBack) {
   EXPECT_EQ(w->window->ResultsFormat(), 1);
 }
 
+// Beside the slider: what the recorded ratings suggest, in the user's terms, against where the
+// slider stands; the button moves it there and has nothing to do once it is there or while a
+// scan holds the controls.
+TEST_F(FeedsWindowTest, TheSuggestionBesideTheSliderAndItsButton) {
+  std::string separable;  // relevant articles scored 5, irrelevant ones 0
+  for (int k = 0; k < 6; ++k) separable += "7 5\r\n-7 0\r\n";
+  const std::string at3 =
+      "Suggested: 3 % - of your last 10 rated articles, it would have shown 5 of the 5 you rated relevant and "
+      "0 of the 5 you rated irrelevant";
+  struct Case {
+    const char* name;
+    const char* record;  // nullptr: no file
+    std::string text;
+    bool usable;
+  } cases[] = {
+      {"no ratings yet", nullptr,
+       "No suggested threshold yet: I need 5 more articles rated relevant and 5 more rated irrelevant to "
+       "suggest one",
+       false},
+      {"only irrelevant ones", "-3 0\r\n-3 0\r\n-3 0\r\n-3 0\r\n-3 0\r\n-3 0\r\n",
+       "No suggested threshold yet: I need 5 more articles rated relevant to suggest one", false},
+      {"enough", separable.c_str(), at3 + "; at 30 % it would have shown 0 of 5", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(home_ / "data" / "ratedarticles.dat");
+    if (c.record) std::ofstream(home_ / "data" / "ratedarticles.dat", std::ios::binary) << c.record;
+    WriteConf("[main]\nshowRelevance=30\n");
+    auto w = Reload();
+    EXPECT_EQ(FromQ(Ui(w).lblSuggestedThreshold->text()), c.text);
+    EXPECT_EQ(Ui(w).btnUseSuggestedThreshold->isEnabled(), c.usable);
+    EXPECT_EQ(Ui(w).btnUseSuggestedThreshold->text(), "Use su&ggestion");
+  }
+
+  auto w = Reload();  // the last case's record
+  w->window->EnableControls(false);
+  EXPECT_FALSE(Ui(w).btnUseSuggestedThreshold->isEnabled());
+  w->window->EnableControls(true);
+  ASSERT_TRUE(Ui(w).btnUseSuggestedThreshold->isEnabled());
+  Ui(w).btnUseSuggestedThreshold->click();
+  EXPECT_EQ(Ui(w).tbShowRelevance->value(), 3);
+  EXPECT_EQ(FromQ(Ui(w).lblSuggestedThreshold->text()), at3);
+  EXPECT_FALSE(Ui(w).btnUseSuggestedThreshold->isEnabled());
+  // Moved by hand, the text says what the new position would have shown.
+  Ui(w).tbShowRelevance->setValue(1);
+  EXPECT_EQ(FromQ(Ui(w).lblSuggestedThreshold->text()), at3 + "; at 1 % it would have shown 5 of 5");
+  EXPECT_TRUE(Ui(w).btnUseSuggestedThreshold->isEnabled());
+
+  // With the option the next presentation moves it back, and the status log says so.
+  GlobalSettings follow;
+  follow.followSuggestedThreshold = true;
+  w->window->SetSettings(follow);
+  Items none;
+  w->session->Scanner().PresentResults(none);
+  EXPECT_EQ(Ui(w).tbShowRelevance->value(), 3);
+  EXPECT_NE(FromQ(Ui(w).txtResults->toPlainText())
+                .find("I have moved the relevance threshold from 1% to 3%, where the articles you rated suggest "
+                      "it belongs"),
+            std::string::npos);
+}
+
 TEST_F(FeedsWindowTest, FirstActivationShowsTheIntroductionOnce) {
   GlobalSettings s;
   s.firstTime = true;
