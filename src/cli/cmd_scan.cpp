@@ -96,6 +96,9 @@ class CliView : public FeedsView {
     format_ = resultsFormat;
   }
   void ShowItemsInTable(Items&) override {}
+  // With followSuggestedThreshold the scan's threshold follows the ratings, as the window's does.
+  void SetThreshold(int threshold) override { threshold_ = threshold; }
+  void ShowThresholdSuggestion(const std::string&, bool) override {}
   PageFoundResult ShowPageFound(const std::string&, const std::string&, const std::string&, const std::string&,
                                 bool) override {
     return {};
