@@ -57,9 +57,13 @@ std::vector<std::pair<int, int>> ScanThreadRanges(int n, int processors);
 struct LearnedWord {
   std::string word;
   int weight = 0;
+  // The words it has a relationship with: the evidence behind the weight. After thousands of
+  // ratings many words stand at the weight limit, and this tells the seasoned ones from the lucky.
+  int relationships = 0;
 };
 enum class LearnedWordOrder { kByWord, kByWeightDescending, kByWeightAscending };
-// Sorts a list of learned words (by word without regard to letter case; by weight, ties by word).
+// Sorts a list of learned words (by word without regard to letter case; by weight, equal weights
+// by the most relationships first, then by word).
 void SortLearnedWords(std::vector<LearnedWord>& words, LearnedWordOrder order);
 // The words that contain `search` (letter case ignored), in the list's order; all for "".
 std::vector<LearnedWord> FilterLearnedWords(const std::vector<LearnedWord>& words, std::string_view search);

@@ -20,12 +20,15 @@ void SortLearnedWords(std::vector<LearnedWord>& words, LearnedWordOrder order) {
       break;
     case LearnedWordOrder::kByWeightDescending:
       std::stable_sort(words.begin(), words.end(), [&](const LearnedWord& x, const LearnedWord& y) {
-        return x.weight != y.weight ? x.weight > y.weight : byWord(x, y);
+        if (x.weight != y.weight) return x.weight > y.weight;
+        return x.relationships != y.relationships ? x.relationships > y.relationships : byWord(x, y);
       });
       break;
     case LearnedWordOrder::kByWeightAscending:
+      // Either way the best-founded of equal weights come first.
       std::stable_sort(words.begin(), words.end(), [&](const LearnedWord& x, const LearnedWord& y) {
-        return x.weight != y.weight ? x.weight < y.weight : byWord(x, y);
+        if (x.weight != y.weight) return x.weight < y.weight;
+        return x.relationships != y.relationships ? x.relationships > y.relationships : byWord(x, y);
       });
       break;
   }
@@ -43,7 +46,14 @@ std::vector<LearnedWord> FilterLearnedWords(const std::vector<LearnedWord>& word
 std::vector<LearnedWord> LearningEngine::LearnedWords() const {
   std::vector<LearnedWord> words;
   words.reserve(static_cast<size_t>(WordCount()));
-  for (int i = 0; i < WordCount(); ++i) words.push_back({wordWeights_->KeyAt(i), wordWeights_->ValueAt(i)});
+  for (int i = 0; i < WordCount(); ++i) {
+    int related = 0;
+    if (i < relTable_.RowCount()) {
+      related = relTable_.RowNonZero(i);
+      if (i < relTable_.RowLength(i) && relTable_.Get(i, i) != 0) --related;  // a word with itself is no evidence
+    }
+    words.push_back({wordWeights_->KeyAt(i), wordWeights_->ValueAt(i), related});
+  }
   return words;
 }
 

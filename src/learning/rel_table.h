@@ -33,6 +33,8 @@ class T2DRelTypeArray {
 
   int RowCount() const { return static_cast<int>(rows_.size()); }
   int RowLength(int row) const { return rows_[static_cast<size_t>(row)].length; }
+  // Cells of the row that are not 0.
+  int RowNonZero(int row) const { return rows_[static_cast<size_t>(row)].nonZero; }
   // True when there are n rows of n cells.
   bool IsSquare(int n) const;
   // The shortest row's length, capped at the row count: the words every row has cells for.

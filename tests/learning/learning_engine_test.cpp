@@ -726,6 +726,45 @@ TEST(Explanation, PartsAddUpToTheScorersSumsOnRandomTextsAndVocabularies) {
   }
 }
 
+// Equal weights: the word with the most relationships first, whichever way the weight is
+// sorted; then by word.
+TEST(LearnedWordsList, EqualWeightsAreRankedByTheirRelationships) {
+  SilentUserPort port;
+  LearningEngine e(port);
+  e.LearnFromRating("zulu yankee xray", 10);  // two relationships each
+  e.LearnFromRating("mike lima", 10);         // one each
+  e.LearnFromRating("alpha", 10);             // none
+  e.LearnFromRating("bravo", -10);
+  e.LearnFromRating("charlie delta", -10);
+  auto names = [](const std::vector<LearnedWord>& v) {
+    std::vector<std::string> n;
+    for (const auto& w : v) n.push_back(w.word + ":" + std::to_string(w.relationships));
+    return n;
+  };
+  const struct {
+    LearnedWordOrder order;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {LearnedWordOrder::kByWeightDescending,
+       {"XRAY:2", "YANKEE:2", "ZULU:2", "LIMA:1", "MIKE:1", "ALPHA:0", "CHARLIE:1", "DELTA:1", "BRAVO:0"}},
+      {LearnedWordOrder::kByWeightAscending,
+       {"CHARLIE:1", "DELTA:1", "BRAVO:0", "XRAY:2", "YANKEE:2", "ZULU:2", "LIMA:1", "MIKE:1", "ALPHA:0"}},
+      {LearnedWordOrder::kByWord,
+       {"ALPHA:0", "BRAVO:0", "CHARLIE:1", "DELTA:1", "LIMA:1", "MIKE:1", "XRAY:2", "YANKEE:2", "ZULU:2"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<LearnedWord> words = e.LearnedWords();
+    SortLearnedWords(words, c.order);
+    EXPECT_EQ(names(words), c.expected) << static_cast<int>(c.order);
+  }
+  // Forgetting a word takes its relationships from the others' evidence.
+  ASSERT_TRUE(e.ForgetWord("zulu"));
+  std::vector<LearnedWord> words = e.LearnedWords();
+  SortLearnedWords(words, LearnedWordOrder::kByWeightDescending);
+  EXPECT_EQ(names(words)[0], "LIMA:1");
+  EXPECT_EQ(names(words)[2], "XRAY:1");
+}
+
 TEST(LearnedWordsList, SnapshotSortsSearchesAndShowsAWordsStrongestPairs) {
   SilentUserPort port;
   LearningEngine e(port);
