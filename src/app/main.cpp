@@ -6,12 +6,10 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QSocketNotifier>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <thread>
 
 #include "app/command_line.h"
 #include "app/desktop_notifier.h"
@@ -112,8 +110,8 @@ int main(int argc, char** argv) {
 
   // What every window needs of the program: its home, the idle source, shutdown, pacing.
   // The idle source is chosen once, for the toolkit's platform, and named in the status log.
-  ChosenIdleSource idle = OpenIdleSource(QGuiApplication::platformName().toStdString(),
-                                         QDBusConnection::sessionBus());
+  ChosenIdleSource idle =
+      OpenIdleSource(QGuiApplication::platformName().toStdString(), QDBusConnection::sessionBus());
   ProgramServices program(home.folder, std::move(idle.source));
   const auto seeded = SeedHome(program.HomeFolder(), DeliveredFolder(exeDir));
 
@@ -136,25 +134,21 @@ int main(int argc, char** argv) {
   }
 
   CloseOnTerminateSignal(frame.get());
-  QObject::connect(frame.get(), &TMainForm::shutdownComplete, &app, [] {
-    // Everything is saved. A loop that does not notice the shutdown must not keep the
-    // process alive: it gets a few seconds, then the process ends regardless.
-    std::thread([] {
-      std::this_thread::sleep_for(std::chrono::seconds(5));
-      std::fflush(nullptr);
-      ::_exit(0);
-    }).detach();
-    QCoreApplication::quit();
-  });
+  // Everything is saved: every loop ends when asked, so leaving the event loop ends the program.
+  QObject::connect(frame.get(), &TMainForm::shutdownComplete, &app, [] { QCoreApplication::quit(); });
 
   // 6. Start-up, then 7. the event loop until the frame is closed.
   frame->StartUp();
-  frame->show();
-  // Without a window manager nobody else hands the new frame the focus.
-  frame->raise();
-  frame->activateWindow();
-  const int rc = app.exec();
-
+  int rc = 0;
+  // Closed during start-up (a termination signal handled while the version check was out): the
+  // quit came before there was an event loop to leave, so none is entered.
+  if (!program.ShutdownRequested()) {
+    frame->show();
+    // Without a window manager nobody else hands the new frame the focus.
+    frame->raise();
+    frame->activateWindow();
+    rc = app.exec();
+  }
   frame->AttachFeeds(nullptr, nullptr);
   feeds.reset();
   frame.reset();

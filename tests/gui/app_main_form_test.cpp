@@ -1,6 +1,10 @@
 // The main frame: start-up, restoring and saving page monitors, the commands, the spider gate,
 // the tray, alerting, shutdown, and the version check.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <signal.h>
@@ -12,9 +16,10 @@
 #include <QDBusMetaType>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -38,7 +43,6 @@
 
 #include "app/desktop_notifier.h"
 #include "app/main_form.h"
-#include "private_bus.h"
 #include "app/version_check.h"
 #include "common/compmap.h"
 #include "common/settings.h"
@@ -48,6 +52,7 @@
 #include "feeds_fixture.h"
 #include "learning/engine.h"
 #include "monitor/monitor_window.h"
+#include "private_bus.h"
 #include "rating/learned_words_window.h"
 #include "spider/spider_gate.h"
 #include "spider/spider_window.h"
@@ -150,11 +155,11 @@ TEST_F(MainFormTest, StartUpSetsCaptionSettingsAndCommands) {
     for (QAction* item : m->menu()->actions())
       if (!item->isSeparator()) menus.push_back("  " + FromQ(item->text()));
   }
-  EXPECT_EQ(menus, (std::vector<std::string>{"&File", "  &RSS/Atom feeds", "  New web &page monitor window",
-                                             "  New web &search window", "  &Learned words...", "  E&xit",
-                                             "&Window", "  &Cascade", "  Tile &Horizontally",
-                                             "  Tile &Vertically", "  &Minimize All", "  &Arrange All",
-                                             "  Cl&ose"}));
+  EXPECT_EQ(menus,
+            (std::vector<std::string>{"&File", "  &RSS/Atom feeds", "  New web &page monitor window",
+                                      "  New web &search window", "  &Learned words...", "  E&xit", "&Window",
+                                      "  &Cascade", "  Tile &Horizontally", "  Tile &Vertically",
+                                      "  &Minimize All", "  &Arrange All", "  Cl&ose"}));
   auto* bar = frame.findChild<QToolBar*>("ToolBar1");
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(bar->actions().size(), 5);
@@ -246,7 +251,8 @@ TEST_F(MainFormTest, NewWindowsAreNumberedByTheChildCount) {
 TEST_F(MainFormTest, TheFrameAndItsWindowsFitOnASmallScreen) {
   WriteConf(kQuiet);
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-  ASSERT_TRUE(screen.width() < 960 || screen.height() < 680) << "the test needs a screen smaller than the usual sizes";
+  ASSERT_TRUE(screen.width() < 960 || screen.height() < 680)
+      << "the test needs a screen smaller than the usual sizes";
   TMainForm frame(program);
   frame.StartUp();
   frame.show();
@@ -786,6 +792,195 @@ TEST_F(MainFormTest, ClosingDuringAWaitEndsItAndSavesOnce) {
   frame.close();
   EXPECT_EQ(frame.SaveCount(), 1);
   EXPECT_EQ(done.count(), 1);
+}
+
+// A server that takes every connection and never says a word: the kernel accepts for it.
+class SilentServer {
+ public:
+  SilentServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd_ >= 0) ::fcntl(fd_, F_SETFL, O_NONBLOCK);
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd_, 64) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      return;
+    port_ = ntohs(a.sin_port);
+  }
+  ~SilentServer() {
+    for (int c : held_) ::close(c);
+    if (fd_ >= 0) ::close(fd_);
+  }
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  int Port() const { return port_; }
+  // Takes the connections that have come (and holds them open, unanswered); true once one has.
+  bool WaitForConnection(int ms) {
+    QElapsedTimer t;
+    t.start();
+    do {
+      const int c = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK);
+      if (c >= 0) {
+        held_.push_back(c);
+        return true;
+      }
+      QTest::qWait(20);
+    } while (t.elapsed() < ms);
+    return false;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::vector<int> held_;
+};
+
+// Worker threads of this process that carry its own name (std::thread's; Qt names its own).
+int UnnamedThreads() {
+  auto name = [](const fs::path& comm) {
+    std::string n;
+    std::getline(std::ifstream(comm), n);
+    return n;
+  };
+  const std::string own = name("/proc/self/comm");
+  int n = 0;
+  for (const auto& task : fs::directory_iterator("/proc/self/task"))
+    if (name(task.path() / "comm") == own) ++n;
+  return n;
+}
+
+// Quitting (as the close box or a termination signal does) with a download out to a server that
+// never answers: the event loop is left at once, and taking the program down as the program entry
+// does (the feeds window, the frame, then the session) ends every worker within seconds, long
+// before the download's own time-outs; no thread is left behind to be killed.
+TEST_F(MainFormTest, QuittingWithADownloadOutEndsEveryLoopWithinSeconds) {
+  SilentServer silent;
+  ASSERT_NE(silent.Port(), 0);
+  WriteConf(std::string(kQuiet) + "feedCount=1\n[rss]\nfeed.0.url=" + silent.Url("/feed.xml") + "\n");
+  struct Case {
+    const char* name;
+    std::function<void(TMainForm&, TfrmFeeds&)> start;
+    std::function<bool(TMainForm&, TfrmFeeds&)> inFlight;
+  };
+  auto spiderOf = [](TMainForm& frame) { return frame.findChild<TfrmSpider*>(); };
+  const std::vector<Case> cases{
+      {"Search Act.", [](TMainForm&, TfrmFeeds& feeds) { Ui(feeds).btnSearchAllFeeds->click(); },
+       [](TMainForm&, TfrmFeeds& feeds) { return feeds.ScanRunning(); }},
+      {"a learning run",
+       [](TMainForm&, TfrmFeeds& feeds) {
+         Ui(feeds).lbFeeds->setCurrentRow(0);
+         Ui(feeds).btnLearn->click();
+       },
+       [](TMainForm&, TfrmFeeds& feeds) { return feeds.ScanRunning(); }},
+      {"a spider crawl",
+       [&](TMainForm& frame, TfrmFeeds&) {
+         frame.SetWordCountSource([] { return 1000; });  // enough learned words to open it
+         frame.btnSpider->trigger();
+         TfrmSpider* spider = spiderOf(frame);
+         ASSERT_NE(spider, nullptr);
+         spider->txtStartingAddress->setText(ToQ(silent.Url("/")));
+         spider->btnStart->click();
+       },
+       [&](TMainForm& frame, TfrmFeeds&) { return spiderOf(frame) && spiderOf(frame)->Crawl().running(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    program.SetShutdownRequested(false);
+    const int threadsBefore = UnnamedThreads();
+    auto session = std::make_unique<FeedsSession>(program.HomeFolder());
+    session->SetClock(&program.ProgramClock());
+    auto frame = std::make_unique<TMainForm>(program);
+    auto feeds = std::make_unique<TfrmFeeds>(*session, program);
+    frame->AttachFeeds(session.get(), feeds.get());
+    frame->StartUp();
+    frame->show();
+    c.start(*frame, *feeds);
+    // Long enough for the request to be out and waiting on the server.
+    QTest::qWait(300);
+    ASSERT_TRUE(c.inFlight(*frame, *feeds));
+
+    QElapsedTimer t;
+    t.start();
+    QEventLoop loop;
+    QObject::connect(frame.get(), &TMainForm::shutdownComplete, &loop, &QEventLoop::quit);
+    QTimer::singleShot(0, frame.get(), [&] { frame->close(); });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const int64_t loopLeft = t.elapsed();
+    frame->AttachFeeds(nullptr, nullptr);
+    feeds.reset();
+    frame.reset();
+    session.reset();
+    FlushDeletes();
+    const int64_t down = t.elapsed();
+    EXPECT_LT(loopLeft, 1000) << "the close took that long to be handled";
+    EXPECT_LT(down, 3000) << "taking the program down took that long";
+    EXPECT_LE(UnnamedThreads(), threadsBefore) << "a worker outlived the program's objects";
+  }
+}
+
+// The program itself, started with a home and asked to end by a termination signal while a
+// request waits on a server that never answers: it exits at once, all by itself, having saved.
+TEST_F(MainFormTest, TheProgramAskedToEndExitsAtOnceWhateverIsOut) {
+  const QString zibu = QString(ZIBU_BIN_DIR) + "/zibu";
+  if (!fs::exists(FromQ(zibu))) GTEST_SKIP() << "zibu is not built in " << ZIBU_BIN_DIR;
+  struct Case {
+    const char* name;
+    std::string conf;    // {silent} stands for the silent server's port
+    bool waitsOnServer;  // the signal comes once the server has the request
+  };
+  const std::vector<Case> cases{
+      {"nothing out", "[main]\ncheckForNewVersion=false\n", false},
+      // The start-up's version check goes through the proxy; the signal comes before the event
+      // loop has started.
+      {"the version check, during start-up",
+       "[main]\ncheckForNewVersion=true\nproxyHost=127.0.0.1\nproxyPort={silent}\n", true},
+      {"a page monitor loading its page",
+       "[main]\ncheckForNewVersion=false\nbrowserWindowCount=1\n[window_0]\nurl=http://127.0.0.1:{silent}/"
+       "page\n",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SilentServer silent;
+    ASSERT_NE(silent.Port(), 0);
+    std::string conf = c.conf;
+    for (size_t at; (at = conf.find("{silent}")) != std::string::npos;)
+      conf.replace(at, 8, std::to_string(silent.Port()));
+    WriteConf(conf);
+    QProcess proc;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    proc.setProcessEnvironment(env);
+    proc.setProcessChannelMode(QProcess::MergedChannels);
+    proc.start(zibu, {"--home", ToQ(dir_.string())});
+    ASSERT_TRUE(proc.waitForStarted(5000));
+    if (c.waitsOnServer) {
+      EXPECT_TRUE(silent.WaitForConnection(20000)) << "the request never came";
+    } else {
+      QTest::qWait(1500);
+    }
+    ASSERT_EQ(proc.state(), QProcess::Running) << proc.readAll().toStdString();
+    QElapsedTimer t;
+    t.start();
+    proc.terminate();
+    const bool exited = proc.waitForFinished(4000);
+    const int64_t took = t.elapsed();
+    if (!exited) {
+      proc.kill();
+      proc.waitForFinished(5000);
+    }
+    EXPECT_TRUE(exited) << "still running " << took << " ms after the signal";
+    EXPECT_EQ(proc.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(proc.exitCode(), 0);
+    // Closed like the close box: the configuration was saved on the way out.
+    EXPECT_EQ(SettingsFile(ConfPath()).ReadString("main", "appVersion", ""), "1.13");
+  }
 }
 
 TEST_F(MainFormTest, VisitHomePageOpensTheHomePage) {

@@ -313,7 +313,8 @@ TEST_F(FeedsScanTest, SlowServersLeaveNoGapInTheWindowsEvents) {
     const std::string path = "/site/page" + std::to_string(i) + ".html";
     server_.ServeDelayed(path, 150 + 50 * i, "<p>Football page " + std::to_string(i) + "</p>");
     spiderMs += 150 + 50 * i;
-    start += "<a href=\"" + path + "\">Football story number " + std::to_string(i) + "</a>" + std::string(60, '.');
+    start +=
+        "<a href=\"" + path + "\">Football story number " + std::to_string(i) + "</a>" + std::string(60, '.');
   }
   server_.ServeDelayed("/site/", 200, start + "</body></html>");
   QPointer<TfrmSpider> spider = new TfrmSpider(nullptr);
@@ -329,11 +330,14 @@ TEST_F(FeedsScanTest, SlowServersLeaveNoGapInTheWindowsEvents) {
   } runs[] = {
       {"Search Act.", [&] { Ui(window_).btnSearchAllFeeds->click(); }, [&] { return window_->ScanRunning(); },
        150 * 3},
-      {"Learn", [&] {
+      {"Learn",
+       [&] {
          Ui(window_).lbFeeds->setCurrentRow(learnRow);
          Ui(window_).btnLearn->click();
-       }, [&] { return window_->ScanRunning(); }, 600},
-      {"Spider crawl", [&] { spider->btnStart->click(); }, [&] { return spider->Crawl().running(); }, spiderMs},
+       },
+       [&] { return window_->ScanRunning(); }, 600},
+      {"Spider crawl", [&] { spider->btnStart->click(); }, [&] { return spider->Crawl().running(); },
+       spiderMs},
   };
   for (const auto& run : runs) {
     SCOPED_TRACE(run.name);

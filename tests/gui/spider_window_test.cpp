@@ -286,9 +286,12 @@ TEST_F(SpiderWindowTest, ClosingDuringACrawlStopsItAndThenCloses) {
   // The log as it last was: the window may be gone by the time the wait ends.
   std::string lastLog;
   QPlainTextEdit* memo = window->txtResults;
-  QObject::connect(memo, &QPlainTextEdit::textChanged, memo, [&lastLog, memo] { lastLog = S(memo->toPlainText()); });
+  QObject::connect(memo, &QPlainTextEdit::textChanged, memo,
+                   [&lastLog, memo] { lastLog = S(memo->toPlainText()); });
   bool closedWhileRunning = false;
-  QObject::connect(window, &QObject::destroyed, [&] { closedWhileRunning = !lastLog.empty() && lastLog.find("Stopped searching") == std::string::npos; });
+  QObject::connect(window, &QObject::destroyed, [&] {
+    closedWhileRunning = !lastLog.empty() && lastLog.find("Stopped searching") == std::string::npos;
+  });
   StartAndWait();
   // The close waited for the crawl: it ended with its usual last line, without another download.
   EXPECT_EQ(fetched.size(), 2u);
