@@ -19,7 +19,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShowEvent>
 #include <QSlider>
+#include <QStyle>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -130,14 +134,113 @@ TfrmFeeds::~TfrmFeeds() {
   }
 }
 
-void TfrmFeeds::BuildControls() {
-  // The smallest size is the layout's own, so no caption is ever cut.
-  resize(1000, 680);
-  // Never larger than the screen, which a strong scaling makes small.
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QSize room = screen->availableGeometry().size() - QSize(16, 40);
-    if (room.isValid()) resize(size().boundedTo(room));
+namespace {
+
+// The room a screen leaves for the window inside its frame and title bar.
+QSize RoomOn(const QScreen* screen) {
+  if (!screen) return {};
+  return screen->availableGeometry().size() - QSize(16, 40);
+}
+
+}  // namespace
+
+// Holds the window's controls. Its smallest size is theirs, so no caption is ever cut; when the
+// controls may scroll, it is as wide as they are (plus the scroll bar) but may be lower.
+class ControlsArea : public QScrollArea {
+ public:
+  explicit ControlsArea(QWidget* parent) : QScrollArea(parent) {
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Not a stop of its own for Tab; the controls inside are.
+    setFocusPolicy(Qt::NoFocus);
   }
+  void SetScrolls(bool scrolls) {
+    scrolls_ = scrolls;
+    setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    updateGeometry();
+  }
+  bool Scrolls() const { return scrolls_; }
+  int BarWidth() const { return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar()); }
+  QSize minimumSizeHint() const override {
+    const QSize controls = widget() ? widget()->minimumSizeHint() : QSize();
+    if (!scrolls_) return controls;
+    return {controls.width() + BarWidth(), std::min(controls.height(), kLowest)};
+  }
+  QSize sizeHint() const override {
+    const QSize controls = widget() ? widget()->sizeHint() : QSize();
+    return scrolls_ ? controls + QSize(BarWidth(), 0) : controls;
+  }
+
+ private:
+  // The lowest the window goes when its controls scroll: still a few lines of each part.
+  static constexpr int kLowest = 200;
+  bool scrolls_ = false;
+};
+
+bool TfrmFeeds::Scrolls() const {
+  return area_->Scrolls();
+}
+
+void TfrmFeeds::ArrangeControls(bool narrow) {
+  for (QLayout* row : {static_cast<QLayout*>(urlRow_), static_cast<QLayout*>(searchRow_),
+                       static_cast<QLayout*>(sliderRow_)}) {
+    top_->removeItem(row);
+    row->setParent(nullptr);
+  }
+  top_->removeWidget(rgResultsFormat);
+  top_->addLayout(urlRow_, 0, 0);
+  top_->addLayout(searchRow_, 1, 0);
+  if (narrow) {
+    top_->addLayout(sliderRow_, 2, 0);
+    top_->addWidget(rgResultsFormat, 3, 0);
+  } else {
+    top_->addLayout(sliderRow_, 0, 1);
+    top_->addWidget(rgResultsFormat, 1, 1);
+  }
+  intervalRow_->setDirection(narrow ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+  narrow_ = narrow;
+}
+
+void TfrmFeeds::FitInto(QSize room) {
+  if (!room.isValid()) return;
+  fittedRoom_ = room;
+  QWidget* controls = area_->widget();
+  // The sizes the controls need are known once the cached sizes of the panes and splitters they
+  // are nested in have been dropped (the panes' layouts set no sizes of their own that could lag
+  // behind).
+  const auto settle = [controls] {
+    for (QWidget* w : controls->findChildren<QWidget*>()) {
+      if (w->layout()) w->layout()->invalidate();
+      w->updateGeometry();
+    }
+    controls->layout()->invalidate();
+  };
+  ArrangeControls(false);
+  settle();
+  // Side by side, scrolling up and down takes the scroll bar's width too.
+  const QSize sideBySide = controls->minimumSizeHint();
+  const int bar = room.height() < sideBySide.height() ? area_->BarWidth() : 0;
+  const bool narrow = room.width() < sideBySide.width() + bar;
+  if (narrow) {
+    ArrangeControls(true);
+    settle();
+  }
+  area_->SetScrolls(room.height() < controls->minimumSizeHint().height());
+  layout()->invalidate();
+  layout()->activate();
+  resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
+}
+
+void TfrmFeeds::showEvent(QShowEvent* event) {
+  // Moved to a screen of another size since the controls were arranged (or the screen changed).
+  const QSize room = RoomOn(screen());
+  if (room.isValid() && room != fittedRoom_) FitInto(room);
+  QWidget::showEvent(event);
+}
+
+void TfrmFeeds::BuildControls() {
+  resize(1000, 680);
 
   // Top: the address of a feed with the list commands, and the threshold on the right.
   lblAddFeedURL = new QLabel("&Feed URL", this);
@@ -216,12 +319,15 @@ void TfrmFeeds::BuildControls() {
   auto* top = new QGridLayout;
   top->setHorizontalSpacing(6);
   auto* urlRow = new QHBoxLayout;
+  top_ = top;
+  urlRow_ = urlRow;
   urlRow->addWidget(lblAddFeedURL);
   urlRow->addWidget(txtAddFeedURL, 1);
   urlRow->addWidget(btnAddFeed);
   urlRow->addWidget(btnDelete);
   urlRow->addWidget(btnOpenFeedInBrowser);
   auto* searchRow = new QHBoxLayout;
+  searchRow_ = searchRow;
   searchRow->addWidget(btnSearchAllFeeds);
   searchRow->addWidget(btnSearchSelectedFeed);
   searchRow->addWidget(btnCancel);
@@ -233,6 +339,7 @@ void TfrmFeeds::BuildControls() {
   searchRow->addWidget(btnCheckRel);
   searchRow->addStretch(1);
   auto* sliderRow = new QHBoxLayout;
+  sliderRow_ = sliderRow;
   sliderRow->addWidget(lblShowRelevance);
   sliderRow->addWidget(tbShowRelevance, 1);
   sliderRow->addWidget(lblShowRelevanceHigh);
@@ -263,6 +370,7 @@ void TfrmFeeds::BuildControls() {
   btnExportOpml =
       Button("E&xport...", "Save every feed in an OPML file, for another feed reader or a backup", listPane);
   auto* listLayout = new QVBoxLayout(listPane);
+  listLayout->setSizeConstraint(QLayout::SetNoConstraint);
   listLayout->setContentsMargins(0, 0, 0, 0);
   auto* lblFeeds = new QLabel("F&eeds", listPane);
   lblFeeds->setBuddy(lbFeeds);
@@ -310,14 +418,18 @@ void TfrmFeeds::BuildControls() {
   btnUpdate->setEnabled(false);
 
   auto* detailLayout = new QVBoxLayout(detailPane);
+  detailLayout->setSizeConstraint(QLayout::SetNoConstraint);
   detailLayout->setContentsMargins(0, 0, 0, 0);
   detailLayout->addWidget(cbActive);
-  auto* intervalRow = new QHBoxLayout;
-  intervalRow->addWidget(lblRefreshInterval);
-  intervalRow->addWidget(txtRefreshInterval);
-  intervalRow->addWidget(cbCommonIntervals);
-  intervalRow->addStretch(1);
-  detailLayout->addLayout(intervalRow);
+  // The label, and the box with its drop-down: beside it, or under it in a narrow window.
+  intervalRow_ = new QBoxLayout(QBoxLayout::LeftToRight);
+  intervalRow_->addWidget(lblRefreshInterval);
+  auto* intervalBoxes = new QHBoxLayout;
+  intervalBoxes->addWidget(txtRefreshInterval);
+  intervalBoxes->addWidget(cbCommonIntervals);
+  intervalBoxes->addStretch(1);
+  intervalRow_->addLayout(intervalBoxes, 1);
+  detailLayout->addLayout(intervalRow_);
   detailLayout->addWidget(lblKeywords);
   detailLayout->addWidget(txtKeywords, 1);
   auto* updateRow = new QHBoxLayout;
@@ -340,6 +452,7 @@ void TfrmFeeds::BuildControls() {
   txtResults->setAccessibleName("Status");
   lblStatus->setBuddy(txtResults);
   auto* statusLayout = new QVBoxLayout(statusPane);
+  statusLayout->setSizeConstraint(QLayout::SetNoConstraint);
   statusLayout->setContentsMargins(0, 0, 0, 0);
   statusLayout->addWidget(lblStatus);
   statusLayout->addWidget(txtResults, 1);
@@ -351,9 +464,23 @@ void TfrmFeeds::BuildControls() {
   vertical->setStretchFactor(1, 2);
   vertical->setChildrenCollapsible(false);
 
-  auto* outer = new QVBoxLayout(this);
+  auto* controls = new QWidget(this);
+  auto* outer = new QVBoxLayout(controls);
+  outer->setSizeConstraint(QLayout::SetNoConstraint);
+  // The margins of a window, as the controls had when they stood in it directly.
+  outer->setContentsMargins(style()->pixelMetric(QStyle::PM_LayoutLeftMargin, nullptr, this),
+                            style()->pixelMetric(QStyle::PM_LayoutTopMargin, nullptr, this),
+                            style()->pixelMetric(QStyle::PM_LayoutRightMargin, nullptr, this),
+                            style()->pixelMetric(QStyle::PM_LayoutBottomMargin, nullptr, this));
   outer->addLayout(top);
   outer->addWidget(vertical, 1);
+  area_ = new ControlsArea(this);
+  area_->setWidget(controls);
+  auto* window = new QVBoxLayout(this);
+  window->setContentsMargins(0, 0, 0, 0);
+  window->addWidget(area_);
+  // Never larger than the screen, which a strong scaling makes small.
+  FitInto(RoomOn(QGuiApplication::primaryScreen()));
 
   // Object names for every control, as the window has always called them.
   for (auto [w, name] : std::initializer_list<std::pair<QObject*, const char*>>{

@@ -19,8 +19,11 @@
 #include "learning/explanation.h"
 #include "ui/window_ports.h"
 
+class QBoxLayout;
 class QButtonGroup;
 class QCheckBox;
+class QGridLayout;
+class QHBoxLayout;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -34,6 +37,7 @@ class QTimer;
 
 namespace zibu {
 
+class ControlsArea;
 class StatusLog;
 class TfrmLearnedWords;
 class WindowUserPort;
@@ -124,12 +128,20 @@ class TfrmFeeds : public QWidget, public FeedsView {
   void Timer1Timer();
   // A scan job runs (started by a search button or the timer, driven from this window's events).
   bool ScanRunning() const;
+  // Arranges the controls for a screen with `room` for the window (done at creation and when the
+  // window is shown on a screen of another size): side by side where the width allows, else the
+  // threshold under the commands and the refresh interval under its label; where the controls
+  // are still too large for the room, they scroll up and down, never sideways.
+  void FitInto(QSize room);
+  bool Narrow() const { return narrow_; }
+  bool Scrolls() const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   // The threshold slider's value beside it, in per cent.
@@ -177,6 +189,7 @@ class TfrmFeeds : public QWidget, public FeedsView {
   void StartScan(ScanKind kind);
   void AdvanceScan();
   void BuildControls();
+  void ArrangeControls(bool narrow);
   void ConnectHandlers();
   // The rule lines in the keyword editor.
   std::vector<std::string> KeywordEditorLines() const;
@@ -212,6 +225,15 @@ class TfrmFeeds : public QWidget, public FeedsView {
   bool controlsEnabled_ = true;
   bool suggestionUsable_ = false;
   std::unique_ptr<TfrmLearnedWords> learnedWords_;
+  // The arrangement FitInto chose, and the pieces it moves.
+  ControlsArea* area_ = nullptr;
+  QGridLayout* top_ = nullptr;
+  QHBoxLayout* urlRow_ = nullptr;
+  QHBoxLayout* searchRow_ = nullptr;
+  QHBoxLayout* sliderRow_ = nullptr;
+  QBoxLayout* intervalRow_ = nullptr;
+  bool narrow_ = false;
+  QSize fittedRoom_;
 };
 
 }  // namespace zibu

@@ -247,7 +247,7 @@ TEST_F(MainFormTest, NewWindowsAreNumberedByTheChildCount) {
 // Keys only: Ctrl+W and Ctrl+F4 (and Window > Close) close the active child window, whatever
 // control inside it has the focus; Ctrl+Q is Exit.
 // The frame and a new page monitor stay on a screen smaller than the frame's usual size (as
-// 1366x768 is at 2x), so no bottom edge leaves it; the feeds window's height stays on it too.
+// 1366x768 is at 2x), so no bottom edge leaves it; the feeds window stays on it too.
 TEST_F(MainFormTest, TheFrameAndItsWindowsFitOnASmallScreen) {
   WriteConf(kQuiet);
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -266,6 +266,8 @@ TEST_F(MainFormTest, TheFrameAndItsWindowsFitOnASmallScreen) {
   EXPECT_LE(frame.width(), screen.width());
   EXPECT_LE(frame.height(), screen.height());
   EXPECT_LE(feeds.height(), screen.height());
+  EXPECT_LE(feeds.width(), screen.width());
+  EXPECT_LE(feeds.minimumSizeHint().width(), screen.width());
   ASSERT_FALSE(frame.MdiArea()->subWindowList().isEmpty());
   for (QMdiSubWindow* sub : frame.MdiArea()->subWindowList())
     EXPECT_LE(sub->geometry().bottom(), frame.MdiArea()->viewport()->rect().bottom());

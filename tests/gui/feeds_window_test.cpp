@@ -10,12 +10,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QGroupBox>
+#include <QLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QStyle>
 #include <QTest>
 #include <QTextCursor>
 #include <QTimer>
@@ -693,6 +698,94 @@ TEST_F(FeedsWindowTest, NoCaptionIsCutAtTheDefaultOrSmallestSizeAndTheAddressBox
   checkAt(window_->minimumSizeHint());
   EXPECT_GT(checkAt(QSize(1400, 800)), atDefault + 300);
   EXPECT_LE(window_->minimumSizeHint().width(), 1000);
+}
+
+// On every screen the window fits: on a normal one the controls stand side by side as always; where
+// the width is short (1366x768 at 2x leaves 683x384) the threshold goes under the commands and the
+// refresh interval under its label; where the height is short too the controls scroll up and down.
+// Nothing is cut, nothing sticks out sideways, every control can be scrolled into view.
+TEST_F(FeedsWindowTest, TheWindowFitsEveryScreenWithNothingCutOrOutOfReach) {
+  window_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  const auto ui = Ui(window_);
+  auto* area = window_->findChild<QScrollArea*>();
+  ASSERT_NE(area, nullptr);
+  // What the controls need side by side, measured on a screen with room to spare.
+  window_->FitInto(QSize(3000, 2000));
+  ASSERT_FALSE(window_->Narrow());
+  ASSERT_FALSE(window_->Scrolls());
+  const QSize sideBySide = window_->minimumSizeHint();
+  const int bar = area->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area->verticalScrollBar());
+
+  struct Case {
+    const char* screen;
+    QSize room;  // the screen's size in the toolkit's pixels, less a frame and title bar
+  };
+  for (const Case& c : std::vector<Case>{
+           {"1920x1080", {1904, 1040}},
+           {"1366x768", {1350, 728}},
+           {"1920x1080 at 2x", {944, 500}},
+           {"800x600", {784, 560}},
+           {"1366x768 at 2x", {667, 344}},
+           {"side by side just fits", {sideBySide.width(), sideBySide.height()}},
+           {"one pixel short of side by side", {sideBySide.width() - 1, sideBySide.height() + 100}},
+           {"side by side is too low", {sideBySide.width(), 344}},
+           {"side by side fits with the scroll bar", {sideBySide.width() + bar, 344}},
+       }) {
+    SCOPED_TRACE(c.screen);
+    window_->resize(1000, 680);
+    window_->FitInto(c.room);
+    QApplication::processEvents();
+    // Scrolling side by side takes the scroll bar's width.
+    const bool narrow = c.room.width() < sideBySide.width() + (c.room.height() < sideBySide.height() ? bar : 0);
+    EXPECT_EQ(window_->Narrow(), narrow);
+    EXPECT_EQ(window_->Scrolls(), c.room.height() < area->widget()->minimumSizeHint().height());
+    if (!window_->Scrolls()) {
+      EXPECT_EQ(area->verticalScrollBar()->maximum(), 0);
+    }
+    // It fits, and it may be made as small as the room.
+    EXPECT_LE(window_->width(), c.room.width());
+    EXPECT_LE(window_->height(), c.room.height());
+    EXPECT_LE(window_->minimumSizeHint().width(), c.room.width());
+    EXPECT_LE(window_->minimumSizeHint().height(), c.room.height());
+
+    // The threshold beside the address, or under the commands.
+    const auto top = [&](QWidget* w) { return w->mapTo(area->widget(), QPoint(0, 0)).y(); };
+    if (narrow) {
+      EXPECT_GT(top(ui.lblShowRelevance), top(ui.btnSearchAllFeeds));
+      EXPECT_GT(top(ui.txtRefreshInterval), top(ui.lblRefreshInterval));
+    } else {
+      EXPECT_LT(top(ui.lblShowRelevance), top(ui.btnSearchAllFeeds));
+      EXPECT_LT(top(ui.txtRefreshInterval), top(ui.lblRefreshInterval) + ui.lblRefreshInterval->height());
+    }
+
+    // At the room's size and at the smallest: no caption cut, nothing beyond the right edge, and
+    // each control scrolled into view lies wholly inside it.
+    for (QSize size : {c.room, window_->minimumSizeHint()}) {
+      window_->resize(size);
+      QApplication::processEvents();
+      const QRect view = area->viewport()->rect();
+      for (QWidget* w : area->widget()->findChildren<QWidget*>()) {
+        if (!w->isVisible() || !w->isVisibleTo(window_.get()) || w->parentWidget() == nullptr) continue;
+        if (!qobject_cast<QPushButton*>(w) && !qobject_cast<QLabel*>(w) && !qobject_cast<QLineEdit*>(w) &&
+            !qobject_cast<QSlider*>(w) && !qobject_cast<QCheckBox*>(w) && !qobject_cast<QGroupBox*>(w) &&
+            !qobject_cast<QListWidget*>(w) && !qobject_cast<QPlainTextEdit*>(w))
+          continue;
+        const std::string name = FromQ(w->objectName()) + " " + FromQ(w->accessibleName());
+        if (qobject_cast<QPushButton*>(w) || qobject_cast<QLabel*>(w) || qobject_cast<QCheckBox*>(w)) {
+          EXPECT_GE(w->width(), w->sizeHint().width()) << name << " at " << size.width();
+        }
+        // Scrolled so that its bottom edge is at the view's, or as far as the bar goes.
+        const QRect inControls(w->mapTo(area->widget(), QPoint(0, 0)), w->size());
+        area->verticalScrollBar()->setValue(inControls.bottom() + 1 - view.height());
+        const QRect shown(w->mapTo(area->viewport(), QPoint(0, 0)), w->size());
+        EXPECT_GE(shown.left(), view.left()) << name << " at " << size.width();
+        EXPECT_LE(shown.right(), view.right()) << name << " at " << size.width();
+        EXPECT_GE(shown.top(), std::min(view.top(), view.bottom() + 1 - shown.height())) << name << " at " << size.height();
+        EXPECT_LE(shown.bottom(), view.bottom()) << name << " at " << size.height();
+      }
+    }
+  }
 }
 
 // The threshold's number stands beside the slider and follows it; the arrow keys move it by one,
