@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <functional>
 
 #include "common/errors.h"
 #include "common/file_io.h"
@@ -145,36 +147,71 @@ QSize RoomOn(const QScreen* screen) {
 }  // namespace
 
 // Holds the window's controls. Its smallest size is theirs, so no caption is ever cut; when the
-// controls may scroll, it is as wide as they are (plus the scroll bar) but may be lower.
+// controls may scroll, it is as wide as they are (plus the scroll bar) but may be lower. The
+// controls are given the height they need at the width they get: a sentence that wraps needs
+// more lines in a narrow window.
 class ControlsArea : public QScrollArea {
  public:
   explicit ControlsArea(QWidget* parent) : QScrollArea(parent) {
     setFrameShape(QFrame::NoFrame);
-    setWidgetResizable(true);
+    // Sized here, not by the scroll area: it would give them their preferred height, not the
+    // least they need.
+    setWidgetResizable(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Not a stop of its own for Tab; the controls inside are.
     setFocusPolicy(Qt::NoFocus);
+  }
+  // The least height the controls need at a width.
+  void SetHeightFor(std::function<int(int)> heightFor) { heightFor_ = std::move(heightFor); }
+  int HeightFor(int width) const {
+    const int least = widget() ? widget()->minimumSizeHint().height() : 0;
+    return heightFor_ ? std::max(least, heightFor_(width)) : least;
   }
   void SetScrolls(bool scrolls) {
     scrolls_ = scrolls;
     setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     updateGeometry();
+    FitControls();
   }
   bool Scrolls() const { return scrolls_; }
   int BarWidth() const { return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar()); }
   QSize minimumSizeHint() const override {
-    const QSize controls = widget() ? widget()->minimumSizeHint() : QSize();
-    if (!scrolls_) return controls;
-    return {controls.width() + BarWidth(), std::min(controls.height(), kLowest)};
+    if (!widget()) return {};
+    const int width = widget()->minimumSizeHint().width();
+    // At its narrowest the window needs the most lines.
+    const int height = HeightFor(width);
+    if (!scrolls_) return {width, height};
+    return {width + BarWidth(), std::min(height, kLowest)};
   }
   QSize sizeHint() const override {
     const QSize controls = widget() ? widget()->sizeHint() : QSize();
     return scrolls_ ? controls + QSize(BarWidth(), 0) : controls;
   }
+  // The controls as wide as the view (never narrower than they can be), as high as they need.
+  void FitControls() {
+    if (!widget()) return;
+    const int width = std::max(viewport()->width(), widget()->minimumSizeHint().width());
+    widget()->resize(width, std::max(viewport()->height(), HeightFor(width)));
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QScrollArea::resizeEvent(event);
+    FitControls();
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // The controls' needs changed (a longer sentence, another arrangement).
+    if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+      updateGeometry();
+      QTimer::singleShot(0, this, [this] { FitControls(); });
+    }
+    return QScrollArea::eventFilter(watched, event);
+  }
 
  private:
   // The lowest the window goes when its controls scroll: still a few lines of each part.
   static constexpr int kLowest = 200;
+  std::function<int(int)> heightFor_;
   bool scrolls_ = false;
 };
 
@@ -184,7 +221,7 @@ bool TfrmFeeds::Scrolls() const {
 
 void TfrmFeeds::ArrangeControls(bool narrow) {
   for (QLayout* row : {static_cast<QLayout*>(urlRow_), static_cast<QLayout*>(searchRow_),
-                       static_cast<QLayout*>(sliderRow_)}) {
+                       static_cast<QLayout*>(sliderRow_), static_cast<QLayout*>(suggestionRow_)}) {
     top_->removeItem(row);
     row->setParent(nullptr);
   }
@@ -194,9 +231,12 @@ void TfrmFeeds::ArrangeControls(bool narrow) {
   if (narrow) {
     top_->addLayout(sliderRow_, 2, 0);
     top_->addWidget(rgResultsFormat, 3, 0);
+    top_->addLayout(suggestionRow_, 4, 0);
   } else {
     top_->addLayout(sliderRow_, 0, 1);
     top_->addWidget(rgResultsFormat, 1, 1);
+    // The suggestion is a sentence: it gets the whole width under both columns.
+    top_->addLayout(suggestionRow_, 2, 0, 1, 2);
   }
   intervalRow_->setDirection(narrow ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
   narrow_ = narrow;
@@ -220,13 +260,13 @@ void TfrmFeeds::FitInto(QSize room) {
   settle();
   // Side by side, scrolling up and down takes the scroll bar's width too.
   const QSize sideBySide = controls->minimumSizeHint();
-  const int bar = room.height() < sideBySide.height() ? area_->BarWidth() : 0;
+  const int bar = room.height() < area_->HeightFor(room.width()) ? area_->BarWidth() : 0;
   const bool narrow = room.width() < sideBySide.width() + bar;
   if (narrow) {
     ArrangeControls(true);
     settle();
   }
-  area_->SetScrolls(room.height() < controls->minimumSizeHint().height());
+  area_->SetScrolls(room.height() < area_->HeightFor(room.width()));
   layout()->invalidate();
   layout()->activate();
   resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
@@ -350,6 +390,7 @@ void TfrmFeeds::BuildControls() {
   top->addWidget(rgResultsFormat, 1, 1);
   // The suggestion is a sentence: it gets the whole width under both columns.
   auto* suggestionRow = new QHBoxLayout;
+  suggestionRow_ = suggestionRow;
   suggestionRow->addWidget(lblSuggestedThreshold, 1);
   suggestionRow->addWidget(btnUseSuggestedThreshold, 0, Qt::AlignTop);
   top->addLayout(suggestionRow, 2, 0, 1, 2);
@@ -476,6 +517,13 @@ void TfrmFeeds::BuildControls() {
   outer->addWidget(vertical, 1);
   area_ = new ControlsArea(this);
   area_->setWidget(controls);
+  // Only the top rows hold a sentence that wraps; the rest needs the same height at any width.
+  area_->SetHeightFor([this, controls, outer](int width) {
+    const QMargins m = outer->contentsMargins();
+    const int topLeast = top_->minimumSize().height();
+    const int topNeeds = top_->hasHeightForWidth() ? top_->minimumHeightForWidth(width - m.left() - m.right()) : 0;
+    return controls->minimumSizeHint().height() + std::max(0, topNeeds - topLeast);
+  });
   auto* window = new QVBoxLayout(this);
   window->setContentsMargins(0, 0, 0, 0);
   window->addWidget(area_);

@@ -231,6 +231,7 @@ class TfrmFeeds : public QWidget, public FeedsView {
   QHBoxLayout* urlRow_ = nullptr;
   QHBoxLayout* searchRow_ = nullptr;
   QHBoxLayout* sliderRow_ = nullptr;
+  QHBoxLayout* suggestionRow_ = nullptr;
   QBoxLayout* intervalRow_ = nullptr;
   bool narrow_ = false;
   QSize fittedRoom_;
