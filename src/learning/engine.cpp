@@ -63,6 +63,7 @@ void LearningEngine::ClearLearnedData() {
   wordWeights_->Clear();
   relTable_.Clear();
   ratedArticles_.Clear();
+  recentScores_.Clear();
 }
 
 void LearningEngine::Verbose(const std::string& line) {

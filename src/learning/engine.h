@@ -16,6 +16,7 @@
 #include "common/ports.h"
 #include "learning/explanation.h"
 #include "learning/rated_articles.h"
+#include "learning/recent_scores.h"
 #include "learning/rel_table.h"
 
 namespace zibu {
@@ -68,7 +69,8 @@ void SortLearnedWords(std::vector<LearnedWord>& words, LearnedWordOrder order);
 // The words that contain `search` (letter case ignored), in the list's order; all for "".
 std::vector<LearnedWord> FilterLearnedWords(const std::vector<LearnedWord>& words, std::string_view search);
 
-enum class LearnedFile { kShownUrls = 0, kWordWeightings = 1, kRelTable = 2, kRatedArticles = 3 };
+enum class LearnedFile { kShownUrls = 0, kWordWeightings = 1, kRelTable = 2, kRatedArticles = 3, kRecentScores = 4 };
+inline constexpr int kLearnedFileCount = 5;
 
 // How the waiting thread of a multi-threaded scan learns that the workers are done.
 enum class ScanWait {
@@ -106,13 +108,18 @@ class LearningEngine {
   std::vector<std::string>& CommonWords() { return commonWords_; }
   const std::vector<std::string>& CommonWords() const { return commonWords_; }
   int WordCount() const;
-  // Empties the word weightings, the relationship table and the record of rated articles (not
-  // the common words).
+  // Empties the word weightings, the relationship table, the record of rated articles and the
+  // recent scores (not the common words).
   void ClearLearnedData();
   // How each rated article scored just before its rating was learned, the most recent last.
   // Every rating learned adds to it, whichever window or command gave it.
   const TRatedArticles& RatedArticles() const { return ratedArticles_; }
   ThresholdSuggestion SuggestedThreshold() const { return SuggestThreshold(ratedArticles_.Entries()); }
+  // The relevances the triage and the spider gave the texts they scored lately; whoever scores
+  // an article or page for the user adds to it (scoring alone does not, so that "Check Rel",
+  // "Why?" and the rating record leave it alone).
+  TRecentScores& RecentScores() { return recentScores_; }
+  const TRecentScores& RecentScores() const { return recentScores_; }
 
   // ---- words, learning and scoring -----------------------------------------------------------
   std::vector<std::string> GetWordList(std::string_view text) const;
@@ -208,7 +215,10 @@ class LearningEngine {
   // line, every other kept; a file that cannot be read at all is reported and is then never
   // written over in this run.
   void LoadRatedArticles();
-  // Writes the shown-article memory (when given), the record of rated articles, the word
+  // recentscores.dat alone, by the same rules (LoadWordData runs it).
+  void LoadRecentScores();
+  // Writes the shown-article memory (when given), the record of rated articles, the recent
+  // scores, the word
   // weightings and the relationship table, the previous files moving to the backup folder. A crash at any moment leaves every
   // file complete, as of this save or the previous one, and the pair loads consistently.
   // Only what changed is written: a file whose content is the same as when this run last read
@@ -260,6 +270,8 @@ class LearningEngine {
   bool Unchanged(LearnedFile f, const TCompMap* shownUrls) const;
   // The word file, refused before anything is read when it holds more than kMaxWordCount words.
   void LoadWordWeightingsBounded(const std::string& path);
+  template <typename Record>
+  void LoadRecord(LearnedFile f, Record& record);
   void ApplyRating(std::string_view text, int rating);
   void Verbose(const std::string& line);
   // The multi-threaded sum; with `pairs`, each worker also keeps its range's strongest pairs
@@ -295,9 +307,10 @@ class LearningEngine {
   bool backupDataFiles_ = true;
   bool durableSave_ = true;
   std::function<void(const std::string&)> saveStepHook_;
-  FileState files_[4];
-  FileState takenFrom_[4];  // of a save snapshot: its original's files when it was taken
+  FileState files_[kLearnedFileCount];
+  FileState takenFrom_[kLearnedFileCount];  // of a save snapshot: its original's files when it was taken
   TRatedArticles ratedArticles_;
+  TRecentScores recentScores_;
   // Scoring for the record writes no status line.
   bool quiet_ = false;
   std::string shownUrlsProblem_;

@@ -53,6 +53,8 @@ const char* FileName(LearnedFile f) {
       return kWordWeightsFile;
     case LearnedFile::kRatedArticles:
       return kRatedArticlesFile;
+    case LearnedFile::kRecentScores:
+      return kRecentScoresFile;
     default:
       return kRelTableFile;
   }
@@ -122,7 +124,8 @@ std::vector<std::string> ReadCommitRecord(const std::string& path) {
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     // Only our own file names: a damaged record must not rename anything else.
-    if (line == kShownUrlsFile || line == kWordWeightsFile || line == kRelTableFile || line == kRatedArticlesFile)
+    if (line == kShownUrlsFile || line == kWordWeightsFile || line == kRelTableFile || line == kRatedArticlesFile ||
+        line == kRecentScoresFile)
       names.push_back(line);
   }
   return names;
@@ -227,7 +230,7 @@ bool LearningEngine::CompleteInterruptedSave() {
     port_->Log("I have finished the save of learned data that was interrupted", false);
   }
   // Files of a save that never reached its commit point are incomplete or unwanted.
-  for (const char* name : {kShownUrlsFile, kWordWeightsFile, kRelTableFile, kRatedArticlesFile})
+  for (const char* name : {kShownUrlsFile, kWordWeightsFile, kRelTableFile, kRatedArticlesFile, kRecentScoresFile})
     RemoveQuietly(dataDir_ + name + kNewSuffix);
   RemoveQuietly(record + kNewSuffix);
   return committed;
@@ -250,6 +253,8 @@ uint64_t LearningEngine::ContentVersion(LearnedFile f, const TCompMap* shownUrls
       return wordWeights_->Version();
     case LearnedFile::kRatedArticles:
       return ratedArticles_.Version();
+    case LearnedFile::kRecentScores:
+      return recentScores_.Version();
     default:
       return relTable_.Version();
   }
@@ -275,11 +280,12 @@ std::unique_ptr<LearningEngine> LearningEngine::SaveSnapshot(UserPort& port) con
   *copy->wordWeights_ = *wordWeights_;
   copy->relTable_ = relTable_.Clone();
   copy->ratedArticles_ = ratedArticles_;
+  copy->recentScores_ = recentScores_;
   copy->dataDir_ = dataDir_;
   copy->backupDataFiles_ = backupDataFiles_;
   copy->durableSave_ = durableSave_;
   copy->saveStepHook_ = saveStepHook_;
-  for (int i = 0; i < 4; ++i) copy->files_[i] = copy->takenFrom_[i] = files_[i];
+  for (int i = 0; i < kLearnedFileCount; ++i) copy->files_[i] = copy->takenFrom_[i] = files_[i];
   copy->quiet_ = quiet_;
   return copy;
 }
@@ -287,7 +293,7 @@ std::unique_ptr<LearningEngine> LearningEngine::SaveSnapshot(UserPort& port) con
 void LearningEngine::AdoptSaveState(const LearningEngine& saved) {
   // A file loaded or cleared meanwhile keeps what that found: above all, a file that did not
   // load must not be taken as loaded from the copy.
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < kLearnedFileCount; ++i)
     if (files_[i] == saved.takenFrom_[i]) files_[i] = saved.files_[i];
 }
 
@@ -324,12 +330,14 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
       if (State(LearnedFile::kShownUrls).good) rotate.push_back(LearnedFile::kShownUrls);
     }
   }
-  // The record stands alone: it scores nothing, so it need not pair with the word files.
-  if (!DataLoaded(LearnedFile::kRatedArticles)) {
-    notLoaded(kRatedArticlesFile);
-  } else if (!Unchanged(LearnedFile::kRatedArticles, shownUrls)) {
-    write.push_back(LearnedFile::kRatedArticles);
-    if (State(LearnedFile::kRatedArticles).good) rotate.push_back(LearnedFile::kRatedArticles);
+  // The records stand alone: they score nothing, so they need not pair with the word files.
+  for (LearnedFile f : {LearnedFile::kRatedArticles, LearnedFile::kRecentScores}) {
+    if (!DataLoaded(f)) {
+      notLoaded(FileName(f));
+    } else if (!Unchanged(f, shownUrls)) {
+      write.push_back(f);
+      if (State(f).good) rotate.push_back(f);
+    }
   }
   if (!DataLoaded(LearnedFile::kWordWeightings) || !DataLoaded(LearnedFile::kRelTable)) {
     notLoaded(std::string(kWordWeightsFile) + " and " + kRelTableFile);
@@ -377,6 +385,9 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
         if (durableSave_) SyncPath(fresh, false);
       } else if (f == LearnedFile::kRatedArticles) {
         ratedArticles_.SaveToFile(fresh);
+        if (durableSave_) SyncPath(fresh, false);
+      } else if (f == LearnedFile::kRecentScores) {
+        recentScores_.SaveToFile(fresh);
         if (durableSave_) SyncPath(fresh, false);
       } else {
         WriteRelTableFile(relTable_, fresh, port_, name, durableSave_);
@@ -496,28 +507,35 @@ void LearningEngine::LoadShownUrls(TCompMap& shownUrls) {
   Remember(LearnedFile::kShownUrls, dropped == 0 ? shownUrls.Version() : 0, true);
 }
 
-void LearningEngine::LoadRatedArticles() {
-  State(LearnedFile::kRatedArticles).loaded = false;
-  const std::string path = CurrentFile(kRatedArticlesFile);
+// One of the two stand-alone records: a damaged line costs that line, a file that cannot be read
+// at all is reported and never written over in this run.
+template <typename Record>
+void LearningEngine::LoadRecord(LearnedFile f, Record& record) {
+  State(f).loaded = false;
+  const std::string name = FileName(f);
+  const std::string path = CurrentFile(name);
   int logged = 0;
   int dropped = 0;
   try {
-    dropped = ratedArticles_.LoadFromFile(path, [&](int line, const std::string& problem) {
+    dropped = record.LoadFromFile(path, [&](int line, const std::string& problem) {
       if (++logged <= kMaxLoggedLines)
-        port_->Log(std::string(kRatedArticlesFile) + " line " + std::to_string(line) + ": " + problem +
-                       "; I have dropped that line",
-                   false);
+        port_->Log(name + " line " + std::to_string(line) + ": " + problem + "; I have dropped that line", false);
     });
   } catch (const std::exception& e) {
-    // Not read: kept out of every save of this run, so that it is not lost.
     port_->Log(ErrorText(e), false);
     return;
   }
-  if (logged > kMaxLoggedLines)
-    port_->Log(std::string(kRatedArticlesFile) + ": " + std::to_string(logged) + " lines in all were dropped",
-               false);
+  if (logged > kMaxLoggedLines) port_->Log(name + ": " + std::to_string(logged) + " lines in all were dropped", false);
   // With lines dropped the file differs from memory and is written at the next save.
-  Remember(LearnedFile::kRatedArticles, dropped == 0 ? ratedArticles_.Version() : 0, true);
+  Remember(f, dropped == 0 ? record.Version() : 0, true);
+}
+
+void LearningEngine::LoadRatedArticles() {
+  LoadRecord(LearnedFile::kRatedArticles, ratedArticles_);
+}
+
+void LearningEngine::LoadRecentScores() {
+  LoadRecord(LearnedFile::kRecentScores, recentScores_);
 }
 
 void LearningEngine::LoadWordData(bool readOnly) {
@@ -525,6 +543,7 @@ void LearningEngine::LoadWordData(bool readOnly) {
     throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
   if (!readOnly) CompleteInterruptedSave();
   LoadRatedArticles();
+  LoadRecentScores();
   // Until this load has finished, no save may touch the pair.
   State(LearnedFile::kWordWeightings).loaded = false;
   State(LearnedFile::kRelTable).loaded = false;

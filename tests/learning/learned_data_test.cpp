@@ -1161,64 +1161,150 @@ TEST_F(LearnedData, DamagedRatedArticlesFiles) {
   EXPECT_TRUE(port.Logged("ratedarticles.dat: 15 lines in all were dropped"));
 }
 
-TEST_F(LearnedData, RatedArticlesFollowTheSaveRulesOfTheLearnedFiles) {
+// The two records that stand beside the word files: the rated articles and the recent scores.
+TEST_F(LearnedData, TheRecordsFollowTheSaveRulesOfTheLearnedFiles) {
+  struct Record {
+    const char* file;
+    LearnedFile kind;
+    std::function<void(LearningEngine&)> fill;    // before the first two saves
+    std::function<void(LearningEngine&)> change;  // after the load of each case
+    const char* added;                            // the line the change adds
+    int lines;                                    // of the first engine's file
+    std::function<int(const LearningEngine&)> count;
+  };
+  const Record records[] = {
+      {"ratedarticles.dat", LearnedFile::kRatedArticles, [](LearningEngine&) {},
+       [](LearningEngine& e) { e.LearnFromRating(5, "zebra quokka"); }, "5 0\r\n", 13,
+       [](const LearningEngine& e) { return e.RatedArticles().Count(); }},
+      {"recentscores.dat", LearnedFile::kRecentScores,
+       [](LearningEngine& e) {
+         for (int k = 0; k < 4; ++k) e.RecentScores().Add(1765152000000 + k, k * 10 - 5);
+       },
+       [](LearningEngine& e) { e.RecentScores().Add(1765152000100, 3); }, "1765152000100 3\r\n", 4,
+       [](const LearningEngine& e) { return e.RecentScores().Count(); }},
+  };
+  for (const Record& r : records) {
+    SCOPED_TRACE(r.file);
+    struct Case {
+      const char* what;
+      std::function<void(LearningEngine&)> start;
+      bool saved;
+    };
+    const Case cases[] = {
+        {"no load at all", [](LearningEngine&) {}, false},
+        {"only the shown-article memory loaded",
+         [](LearningEngine& e) {
+           TCompMap s;
+           e.LoadShownUrls(s);
+         },
+         false},
+        {"the record unreadable",
+         [&](LearningEngine& e) {
+           fs::remove(Data(r.file));
+           fs::create_directory(Data(r.file));
+           e.LoadData();
+         },
+         false},
+        {"everything loaded", [](LearningEngine& e) { e.LoadData(); }, true},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      fs::remove_all(dir.path() + "data");
+      {
+        auto first = NewEngine();
+        LearnExample(*first);
+        r.fill(*first);
+        first->SaveData();
+        first->LearnFromRating(4, "newer words appear");
+        first->SaveData();
+      }
+      const std::string firstRecord = ReadBytes(Data(r.file));
+      EXPECT_EQ(std::count(firstRecord.begin(), firstRecord.end(), '\n'), r.lines);
+      auto e = NewEngine(false);
+      c.start(*e);
+      EXPECT_EQ(e->DataLoaded(r.kind), c.saved);
+      const auto before = FolderBytes(dir.path() + "data");
+      r.change(*e);
+      port.Reset();
+      e->SaveData();
+      const auto after = FolderBytes(dir.path() + "data");
+      const std::string data = Data(r.file), backup = Backup(r.file);
+      if (c.saved) {
+        EXPECT_EQ(after.at(data), firstRecord + r.added);
+        EXPECT_EQ(after.at(backup), firstRecord);
+      } else {
+        EXPECT_EQ(after.count(data), before.count(data));
+        if (before.count(data)) {
+          EXPECT_EQ(after.at(data), before.at(data));
+        }
+        EXPECT_EQ(after.count(backup), before.count(backup));
+        if (before.count(backup)) {
+          EXPECT_EQ(after.at(backup), before.at(backup));
+        }
+        EXPECT_TRUE(port.Logged(std::string("I have not saved ") + r.file +
+                                ", as it was not loaded in full when I started"));
+      }
+    }
+    // Forgotten with the learned data: the next save writes an empty record.
+    auto e = NewEngine();
+    EXPECT_GT(r.count(*e), 0);
+    e->ClearLearnedData();
+    e->SaveData();
+    EXPECT_EQ(ReadBytes(Data(r.file)), "");
+    auto loaded = NewEngine();
+    EXPECT_EQ(r.count(*loaded), 0);
+  }
+}
+
+TEST_F(LearnedData, DamagedRecentScoresFiles) {
   struct Case {
-    const char* what;
-    std::function<void(LearningEngine&)> start;
-    bool saved;
+    const char* line;
+    bool kept;
   };
   const Case cases[] = {
-      {"no load at all", [](LearningEngine&) {}, false},
-      {"only the shown-article memory loaded",
-       [](LearningEngine& e) {
-         TCompMap s;
-         e.LoadShownUrls(s);
-       },
-       false},
-      {"the record unreadable",
-       [this](LearningEngine& e) {
-         fs::remove(Data("ratedarticles.dat"));
-         fs::create_directory(Data("ratedarticles.dat"));
-         e.LoadData();
-       },
-       false},
-      {"everything loaded", [](LearningEngine& e) { e.LoadData(); }, true},
+      {"1765152000000 12", true},  {"1765152000001 -100", true}, {"1765152000002 101", false},
+      {"1765152000003", false},    {"x 4", false},               {"-1 4", false},
+      {"1000000000000000 4", false}, {"0 100", true},            {"+1765152000004 4", false},
+      {"1765152000005  4", false}, {"1765152000006 4x", false},  {"", true},
+      {"999999999999999 -7", true},
   };
+  std::string file, kept;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    fs::remove_all(dir.path() + "data");
-    {
-      auto first = NewEngine();
-      SaveTwoGenerations(*first);
-    }
-    const std::string firstRecord = ReadBytes(Data("ratedarticles.dat"));
-    EXPECT_EQ(std::count(firstRecord.begin(), firstRecord.end(), '\n'), 13);
-    auto e = NewEngine(false);
-    c.start(*e);
-    EXPECT_EQ(e->DataLoaded(LearnedFile::kRatedArticles), c.saved);
-    const auto before = FolderBytes(dir.path() + "data");
-    e->LearnFromRating(5, "zebra quokka");
-    port.Reset();
-    e->SaveData();
-    const auto after = FolderBytes(dir.path() + "data");
-    const std::string data = Data("ratedarticles.dat"), backup = Backup("ratedarticles.dat");
-    if (c.saved) {
-      EXPECT_EQ(after.at(data), firstRecord + "5 0\r\n");
-      EXPECT_EQ(after.at(backup), firstRecord);
-    } else {
-      EXPECT_EQ(after.count(data), before.count(data));
-      if (before.count(data)) {
-        EXPECT_EQ(after.at(data), before.at(data));
-      }
-      EXPECT_EQ(after.at(backup), before.at(backup));
-      EXPECT_TRUE(port.Logged("I have not saved ratedarticles.dat, as it was not loaded in full when I started"));
-    }
+    file += std::string(c.line) + "\r\n";
+    if (c.kept && *c.line) kept += std::string(c.line) + "\r\n";
   }
-  // Forgotten with the learned data: the next save writes an empty record.
-  auto e = NewEngine();
-  e->ClearLearnedData();
+  fs::create_directories(dir.path() + "data/backup");
+  WriteBytes(Data("recentscores.dat"), file);
+  auto e = NewEngine(false);
+  port.Reset();
+  e->LoadData();
+  EXPECT_EQ(e->RecentScores().Count(), 4);
+  EXPECT_TRUE(port.Logged("recentscores.dat line 3: 101 is not a relevance; I have dropped that line"));
+  EXPECT_TRUE(port.Logged("recentscores.dat line 6: -1 is not a time; I have dropped that line"));
+  EXPECT_TRUE(port.Logged(
+      "recentscores.dat line 4: '1765152000003' is not a time and a relevance; I have dropped that line"));
+  EXPECT_TRUE(port.messages.empty());
+  // The save writes the good lines alone, the damaged file going to the backup as it was.
   e->SaveData();
-  EXPECT_EQ(ReadBytes(Data("ratedarticles.dat")), "");
-  auto loaded = NewEngine();
-  EXPECT_EQ(loaded->RatedArticles().Count(), 0);
+  EXPECT_EQ(ReadBytes(Data("recentscores.dat")), kept);
+  EXPECT_EQ(ReadBytes(Backup("recentscores.dat")), file);
+  auto loaded = NewEngine(false);
+  port.Reset();
+  loaded->LoadData();
+  EXPECT_EQ(loaded->RecentScores().Entries(), e->RecentScores().Entries());
+  EXPECT_TRUE(port.logs.empty());
+
+  // A long file keeps its most recent lines.
+  std::string longFile;
+  for (int k = 0; k < kRecentScoresKept + 30; ++k)
+    longFile += (k < 12 ? std::string("bad") : std::to_string(1765152000000 + k) + " " + std::to_string(k % 100)) +
+                "\r\n";
+  WriteBytes(Data("recentscores.dat"), longFile);
+  auto many = NewEngine(false);
+  port.Reset();
+  many->LoadData();
+  ASSERT_EQ(many->RecentScores().Count(), kRecentScoresKept);
+  EXPECT_EQ(many->RecentScores().Entries().front(), (RecentScore{1765152000030, 30}));
+  EXPECT_EQ(many->RecentScores().Entries().back(), (RecentScore{1765152000000 + kRecentScoresKept + 29, 29}));
+  EXPECT_TRUE(port.Logged("recentscores.dat: 12 lines in all were dropped"));
 }

@@ -962,3 +962,119 @@ TEST(SuggestedThreshold, InTheUsersOwnTerms) {
   };
   for (const Case& c : cases) EXPECT_EQ(SuggestionText(SuggestThreshold(c.record), c.current), c.text);
 }
+
+// ---- the recent scores -----------------------------------------------------------------------
+
+namespace {
+
+constexpr int64_t kDay = int64_t{24} * 60 * 60 * 1000;
+constexpr int64_t kMonday = int64_t{1765152000000};  // 2025-12-08 00:00
+
+TRecentScores Scores(std::initializer_list<std::pair<int64_t, int>> scores) {
+  TRecentScores r;
+  for (const auto& s : scores) r.Add(s.first, s.second);
+  return r;
+}
+
+}  // namespace
+
+TEST(RecentScores, StandingCountsOnlyTheLastSevenDaysAndOnlyScoresStrictlyBelow) {
+  // Ten scores one hour apart from Monday on, and one a week and a minute before the last.
+  TRecentScores r;
+  r.Add(kMonday - 7 * kDay + 9 * 3600000 - 60000, 50);
+  for (int i = 0; i < 10; ++i) r.Add(kMonday + i * 3600000, i * 10 - 20);  // -20, -10, 0, ..., 70
+  const int64_t last = kMonday + 9 * 3600000;
+  struct Case {
+    int relevance;
+    int64_t now;
+    ScoreStanding standing;
+  };
+  const Case cases[] = {
+      {-20, last, {0, 10}},          // the lowest: nothing strictly below it
+      {-21, last, {0, 10}},
+      {0, last, {2, 10}},            // ties do not count as below
+      {1, last, {3, 10}},
+      {71, last, {10, 10}},
+      {100, last, {10, 10}},
+      {-100, last, {0, 10}},
+      {71, last + 7 * kDay, {1, 1}},  // a week after the last: only the last is recent
+      {71, last + 7 * kDay + 1, {0, 0}},
+      {35, kMonday - kDay, {6, 10}},  // a clock set back counts the later stamps as recent
+  };
+  // The entry older than a week when the first of Monday's scores came has left the record.
+  EXPECT_EQ(r.Count(), 10);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.relevance) + " at " + std::to_string(c.now));
+    EXPECT_EQ(r.StandingOf(c.relevance, c.now), c.standing);
+  }
+}
+
+TEST(RecentScores, BoundedByCountAndAgeAndLimitedToTheRelevanceRange) {
+  struct Case {
+    const char* what;
+    int adds;
+    int64_t step;  // between two adds
+    int kept;
+    RecentScore first;
+  };
+  const int64_t minute = 60000;
+  const Case cases[] = {
+      {"a few", 3, minute, 3, {kMonday, -100}},
+      {"more than are kept", kRecentScoresKept + 5, 1, kRecentScoresKept, {kMonday + 5, -95}},
+      // One an hour for eight days: the first day's leave as the eighth begins.
+      {"older than a week", 8 * 24, 3600000, 7 * 24 + 1, {kMonday + 23 * 3600000, -77}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TRecentScores r;
+    const uint64_t before = r.Version();
+    for (int i = 0; i < c.adds; ++i) r.Add(kMonday + i * c.step, i % 201 - 100);
+    EXPECT_NE(r.Version(), before);
+    EXPECT_EQ(r.Count(), c.kept);
+    EXPECT_EQ(r.Entries().front(), c.first);
+  }
+  const TRecentScores limited = Scores({{kMonday, 250}, {kMonday, -101}, {kMonday, 7}});
+  EXPECT_EQ(limited.Entries(), (std::deque<RecentScore>{{kMonday, 100}, {kMonday, -100}, {kMonday, 7}}));
+}
+
+TEST(RecentScores, TheStandingInWords) {
+  struct Case {
+    ScoreStanding standing;
+    int minimum;
+    const char* text;
+  };
+  const Case cases[] = {
+      {{2208, 2300}, kMinScoresForStanding, "higher than 96 % of the 2,300 articles of the last 7 days"},
+      {{2299, 2300}, kMinScoresForStanding, "higher than 99 % of the 2,300 articles of the last 7 days"},
+      {{20, 20}, kMinScoresForStanding, "higher than 100 % of the 20 articles of the last 7 days"},
+      {{0, 20}, kMinScoresForStanding, "higher than 0 % of the 20 articles of the last 7 days"},
+      {{5, 19}, kMinScoresForStanding, ""},  // too few to compare with
+      {{0, 0}, kMinScoresForStanding, ""},
+      {{0, 0}, 0, ""},
+      {{1, 1}, 1, "higher than 100 % of the 1 article of the last 7 days"},
+      {{1234, 20000}, kMinScoresForStanding, "higher than 6 % of the 20,000 articles of the last 7 days"},
+      {{999, 1000}, kMinScoresForStanding, "higher than 99 % of the 1,000 articles of the last 7 days"},
+      {{0, 999}, kMinScoresForStanding, "higher than 0 % of the 999 articles of the last 7 days"},
+      {{1, 3}, 1, "higher than 33 % of the 3 articles of the last 7 days"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.standing.below) + "/" + std::to_string(c.standing.count));
+    EXPECT_EQ(StandingText(c.standing, c.minimum), c.text);
+  }
+  EXPECT_EQ(RelevanceStandingLine(4, "higher than 96 % of the 2,300 articles of the last 7 days"),
+            "Relevance 4 %: higher than 96 % of the 2,300 articles of the last 7 days");
+  EXPECT_EQ(RelevanceStandingLine(4, ""), "");
+}
+
+TEST(RecentScores, ScoringAloneAndRatingsLeaveThemAloneAndResetForgetsThem) {
+  RecordingPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+  e.RecentScores().Add(kMonday, 12);
+  e.GetRelevance("Katie Jordan ran the mill");
+  e.ExplainRelevance("Katie Jordan ran the mill");
+  e.LearnFromRating(5, "zebra quokka");
+  EXPECT_EQ(e.RecentScores().Entries(), (std::deque<RecentScore>{{kMonday, 12}}));
+  e.ClearLearnedData();
+  EXPECT_EQ(e.RecentScores().Count(), 0);
+}
