@@ -36,6 +36,9 @@ struct FoundArticle {
   int relevance = 0;        // 100 for a keyword match
   std::string matchedRule;  // the keyword rule line that took it, as written; "" when none did
   bool learning = false;    // shown in a learning run, whatever it scored
+  // Where its relevance stands among the recent scores, as the window shows it beside the
+  // percentage ("" for none).
+  std::string standing;
 };
 
 // Shows one found article (or page line) to the user and asks for a rating; the main frame

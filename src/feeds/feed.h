@@ -36,6 +36,11 @@ struct TItem {
   std::string MatchedRule;
   int32_t Relevance = 0;
   int32_t Rating = 0;  // -10..10; 0 = not rated
+  // Taken for its learned relevance (not by a keyword rule), so that Relevance is a score.
+  bool Scored = false;
+  // Where that score stands among the recent ones, for the rating windows ("" when it is not a
+  // score or there are too few to compare with); filled when the results are presented.
+  std::string Standing;
 };
 
 // The result list of one scan.

@@ -24,6 +24,10 @@ void EngineLearner::LearnFromRating(int rating, std::string_view text) {
   engine_.LearnFromRating(text, rating);
 }
 
+TRecentScores* EngineLearner::RecentScores() {
+  return &engine_.RecentScores();
+}
+
 std::string CheckRelMessage(LearningEngine& engine, std::string_view text) {
   std::vector<std::string> words = engine.GetWordList(text);
   const int simple = engine.GetSimpleRelevance(words);

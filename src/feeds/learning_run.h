@@ -30,6 +30,7 @@ class EngineLearner : public RelevanceLearner {
   explicit EngineLearner(LearningEngine& engine) : engine_(engine) {}
   int GetRelevance(std::string_view text) override;
   void LearnFromRating(int rating, std::string_view text) override;
+  TRecentScores* RecentScores() override;
 
  private:
   LearningEngine& engine_;

@@ -5,6 +5,7 @@
 #include "common/global_settings.h"
 #include "feeds/feeds_texts.h"
 #include "feeds/scheduler.h"
+#include "learning/recent_scores.h"
 
 namespace zibu {
 
@@ -48,6 +49,12 @@ void TFeedScanner::PresentResults(Items& items) {
     return;
   }
   SortByRelevance(items);
+  // Told against every score of this scan too, not only those before the article's own.
+  if (const TRecentScores* recent = learner_.RecentScores()) {
+    const int64_t now = clock_.NowMs();
+    for (TItem& item : items)
+      if (item.Scored) item.Standing = StandingText(recent->StandingOf(item.Relevance, now));
+  }
   if (host_.ResultsFormat() != 0)
     PresentAsTable(items);
   else
@@ -61,7 +68,8 @@ void TFeedScanner::PresentOneByOne(Items& items) {
   for (const TItem& item : items) {
     port_.Log("Showing " + item.Title + ", link=" + item.Link, true);
     const PageFoundResult answer = pageFound_.ShowArticle(
-        {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule, isLearning});
+        {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule, isLearning,
+         item.Standing});
     learner_.LearnFromRating(answer.rating, item.Title + " " + item.Description);
     if (answer.rating != 0) ++rated;
     MarkPresented(item.Link, answer.rating);

@@ -5,6 +5,7 @@
 #include "common/ports.h"
 #include "common/text.h"
 #include "feeds/shown_memory.h"
+#include "learning/recent_scores.h"
 #include "rules/keyword_rules.h"
 
 namespace zibu {
@@ -51,6 +52,8 @@ void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, It
   const KeywordMatch match = MatchKeywordLine(feed.keywords, text, context.port);
   // The working record may carry the line of an earlier article.
   item.MatchedRule.clear();
+  item.Scored = false;
+  item.Standing.clear();
   if (!match.terms.empty()) {
     if (context.isLearning) {
       item.Reason = "Learning";
@@ -64,7 +67,9 @@ void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, It
     return;
   }
   const int relevance = context.learner.GetRelevance(text);
+  if (TRecentScores* recent = context.learner.RecentScores()) recent->Add(context.clock.NowMs(), relevance);
   if (relevance >= context.threshold) {
+    item.Scored = true;
     item.Reason = "Article found, relevance=" + std::to_string(relevance) + "%";
     context.port.Log(item.Reason);
     item.Relevance = relevance;

@@ -13,6 +13,7 @@ namespace zibu {
 
 class Clock;
 class TCompMap;
+class TRecentScores;
 class UserPort;
 
 // What triage and presentation need of the learning engine.
@@ -23,6 +24,8 @@ class RelevanceLearner {
   virtual int GetRelevance(std::string_view text) = 0;
   // A rating of 0 teaches nothing.
   virtual void LearnFromRating(int rating, std::string_view text) = 0;
+  // Where the relevances the triage gives are recorded; none for a learner that keeps no record.
+  virtual TRecentScores* RecentScores() { return nullptr; }
 };
 
 // The Title and Link pairs of a result list in a hashed set, so the duplicate check of an

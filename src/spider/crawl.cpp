@@ -7,6 +7,7 @@
 
 #include "common/errors.h"
 #include "common/text.h"
+#include "learning/recent_scores.h"
 #include "spider/links.h"
 
 namespace zibu {
@@ -252,11 +253,18 @@ bool TSpiderCrawl::scorePage(const std::string& page) {
   view_.PagesCheckedChanged(pagesChecked_);
   const std::string text = HtmlToText(page);
   const int relevance = relevance_(text);
+  std::string standing;
+  if (recentScores_ && clock_) {
+    const int64_t now = clock_->NowMs();
+    recentScores_->Add(now, relevance);
+    standing = StandingText(recentScores_->StandingOf(relevance, now));
+  }
   Log("Page relevance=" + std::to_string(relevance) + "%");
   port_.ProcessMessagesPaced();
   // The slider is read now: the user may have moved it during the crawl.
   if (relevance <= view_.ShowRelevance()) return false;
-  found_.push_back({currentAddress_, currentDescription_ + "- " + PageExcerpt(text), relevance, text});
+  found_.push_back(
+      {currentAddress_, currentDescription_ + "- " + PageExcerpt(text), relevance, text, std::move(standing)});
   view_.FoundPagesChanged();
   return true;
 }

@@ -14,6 +14,8 @@
 
 namespace zibu {
 
+class TRecentScores;
+
 // What the crawl reads from and tells its window (or a test playing one).
 class SpiderView {
  public:
@@ -85,6 +87,12 @@ class TSpiderCrawl {
   TSpiderCrawl& operator=(const TSpiderCrawl&) = delete;
 
   void SetRandomSource(RandomSource random) { random_ = std::move(random); }
+  // Where the relevance of every page scored goes, with the time of `clock` (none: nowhere, and
+  // the found pages carry no standing). Link descriptions are estimates and are not recorded.
+  void SetRecentScores(TRecentScores* scores, const Clock* clock) {
+    recentScores_ = scores;
+    clock_ = clock;
+  }
 
   // One whole crawl from `startingAddress`, each page from the fetcher; returns when it has
   // ended (Stop, or no links left). Does nothing when a crawl of this object is already running.
@@ -146,6 +154,8 @@ class TSpiderCrawl {
   PageFetcher* fetcher_;
   RelevanceFunction relevance_;
   RandomSource random_;
+  TRecentScores* recentScores_ = nullptr;
+  const Clock* clock_ = nullptr;
 
   bool running_ = false;
   bool searching_ = false;

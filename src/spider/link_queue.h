@@ -40,6 +40,8 @@ struct FoundPage {
   std::string text;
   int relevance = 0;
   std::string scoredText;  // the page's plain text its relevance was computed on, for "Why?"
+  // Where its relevance stood among the recent scores when it was found ("" for none).
+  std::string standing;
 };
 
 // The link queue. Rows are numbered from 0 here (the grid shows row k as its data row k + 1).

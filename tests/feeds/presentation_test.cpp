@@ -217,5 +217,51 @@ TEST_F(PresentTest, TheAdviceNamesTheSuggestionAndEveryPresentationIsReported) {
   }
 }
 
+// Beside each scored article the windows show where it stands among the recent scores, told
+// against every score up to the presentation; keyword matches and learning articles have no
+// score to tell.
+TEST_F(PresentTest, ScoredArticlesComeWithTheirStandingAmongTheRecentScores) {
+  const std::string of40 = " of the 40 articles of the last 7 days";
+  struct Case {
+    const char* what;
+    int format;
+    int64_t presentedAt;  // the recent scores were given at kT0
+    std::vector<std::string> standings;  // by presentation order: key (100), 30, 0, -5
+  };
+  const Case cases[] = {
+      {"one by one", 0, kT0 + kMinute, {"", "higher than 75 %" + of40, "higher than 0 %" + of40, ""}},
+      {"as a table", 1, kT0 + kMinute, {"", "higher than 75 %" + of40, "higher than 0 %" + of40, ""}},
+      {"a week later the scores are gone", 0, kT0 + 7 * 24 * 60 * kMinute + 1, {"", "", "", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScanBench b;
+    TRecentScores recent;
+    for (int k = 0; k < 40; ++k) recent.Add(kT0, k);  // 0..39
+    b.learner.recent = &recent;
+    b.host.resultsFormat = c.format;
+    Items items = Relevances({{0, "zero"}, {100, "key"}, {30, "thirty"}, {-5, "negative"}});
+    for (TItem& item : items) item.Scored = item.Title == "zero" || item.Title == "thirty";
+    items[1].Reason = "Keyword match on KEY";
+    b.clock.now = c.presentedAt;
+    b.scanner.PresentResults(items);
+    std::vector<std::string> standings;
+    if (c.format == 0) {
+      for (const FoundArticle& a : b.user.articles) standings.push_back(a.standing);
+    } else {
+      standings = b.host.tableStandings;
+    }
+    EXPECT_EQ(standings, c.standings);
+    EXPECT_EQ(recent.Count(), 40);  // presenting scores nothing
+  }
+  // Without a record nothing is told.
+  ScanBench none;
+  Items items = Relevances({{30, "thirty"}});
+  items[0].Scored = true;
+  none.scanner.PresentResults(items);
+  ASSERT_EQ(none.user.articles.size(), 1u);
+  EXPECT_EQ(none.user.articles[0].standing, "");
+}
+
 }  // namespace
 }  // namespace zibu::test

@@ -17,6 +17,7 @@
 #include "feeds/feed.h"
 #include "feeds/scheduler.h"
 #include "feeds/triage.h"
+#include "learning/recent_scores.h"
 
 namespace zibu::test {
 
@@ -78,6 +79,7 @@ class FixedLearner : public RelevanceLearner {
   std::vector<std::pair<std::string, int>> relevanceOf;
   int otherwise = 0;
   std::vector<std::pair<int, std::string>> learned;  // every call, rating 0 included
+  TRecentScores* recent = nullptr;                    // where scores go; none: nowhere
 
   int GetRelevance(std::string_view text) override {
     for (const auto& [word, r] : relevanceOf)
@@ -85,6 +87,7 @@ class FixedLearner : public RelevanceLearner {
     return otherwise;
   }
   void LearnFromRating(int rating, std::string_view text) override { learned.emplace_back(rating, text); }
+  TRecentScores* RecentScores() override { return recent; }
 };
 
 // The user in front of the single-article window: answers from a script, then closes untouched.
@@ -167,6 +170,7 @@ class FakeHost : public ScanHost {
   bool failDataSave = false;
   int tablesShown = 0;
   std::vector<std::string> tableTitles;
+  std::vector<std::string> tableStandings;
   std::optional<int> suggested;
   int presentations = 0;
 
@@ -219,6 +223,7 @@ class FakeHost : public ScanHost {
     ++tablesShown;
     for (size_t i = 0; i < items.size(); ++i) {
       tableTitles.push_back(items[i].Title);
+      tableStandings.push_back(items[i].Standing);
       items[i].Rating = i < tableRatings.size() ? tableRatings[i] : 0;
     }
   }

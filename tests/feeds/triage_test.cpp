@@ -197,5 +197,45 @@ TEST_F(TriageTest, ShownMemoryFileKeepsLinksWithEqualsSigns) {
   EXPECT_TRUE(WasShownRecently(loaded, "http://x/a?id=1&b=2", kT0 + kMinute, 60 * kMinute));
 }
 
+// Every article the triage scores goes into the recent scores, taken or not; an article that is
+// not scored (shown recently, a duplicate, a keyword match) leaves them alone.
+TEST_F(TriageTest, EveryScoredArticleAndOnlyThoseGoIntoTheRecentScores) {
+  TRecentScores recent;
+  bench.learner.recent = &recent;
+  bench.learner.relevanceOf = {{"favourite", 12}, {"boring", -3}, {"film", 90}};
+  bench.host.threshold = 10;
+  bench.shownUrls.Add("http://x/shown", kT0);
+  const TFeed feed = Feed("http://feed", {"1:film"});
+  struct Case {
+    TItem article;
+    int64_t at;
+    bool recorded;
+    int relevance;  // when recorded
+    bool taken, scored;
+  };
+  const Case cases[] = {
+      {Article("favourite one", "http://x/1"), kT0, true, 12, true, true},
+      {Article("plain one", "http://x/2"), kT0 + 1, true, 0, false, false},
+      {Article("boring one", "http://x/3"), kT0 + 2, true, -3, false, false},
+      {Article("a film", "http://x/4"), kT0 + 3, false, 0, true, false},            // keyword match
+      {Article("favourite one", "http://x/1"), kT0 + 4, false, 0, false, false},    // duplicate
+      {Article("favourite again", "http://x/shown"), kT0 + 5, false, 0, false, false},  // shown
+  };
+  std::deque<RecentScore> expected;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.article.Title + " " + c.article.Link);
+    bench.clock.now = c.at;
+    const size_t before = results.size();
+    Triage(feed, c.article);
+    if (c.recorded) expected.push_back({c.at, c.relevance});
+    EXPECT_EQ(recent.Entries(), expected);
+    ASSERT_EQ(results.size(), before + (c.taken ? 1 : 0));
+    if (c.taken) {
+      EXPECT_EQ(results.back().Scored, c.scored);
+      EXPECT_EQ(results.back().Standing, "");  // filled when the results are presented
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zibu::test

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "learning/recent_scores.h"
 #include "spider/crawl.h"
 #include "spider_fakes.h"
 
@@ -102,6 +103,47 @@ TEST_F(Crawl, ListsRelevantPagesReachedThroughLinksUntilTheLinksRunOut) {
   EXPECT_FALSE(view.busy);
   EXPECT_FALSE(spider.running());
   EXPECT_EQ(spider.knownUrls().Count(), 0);
+}
+
+// Every page scored goes into the recent scores (link descriptions are estimates and do not),
+// and a listed page carries where it stood among them when it was scored.
+TEST_F(Crawl, ScoredPagesGoIntoTheRecentScoresAndListedOnesCarryTheirStanding) {
+  struct FixedClock : Clock {
+    int64_t NowMs() const override { return 1765152000000; }
+    uint32_t IdleMs() const override { return 0; }
+  } clock;
+  struct Case {
+    const char* what;
+    bool record;
+    int earlier;               // scores 0, 1, 2, ... recorded before the crawl
+    const char* goodStanding;  // of good.html, the first page scored
+  };
+  const Case cases[] = {
+      {"twenty earlier scores", true, 20, "higher than 95 % of the 21 articles of the last 7 days"},
+      {"too few to compare with", true, 3, ""},
+      {"no record", false, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TRecentScores recent;
+    for (int k = 0; k < c.earlier; ++k) recent.Add(clock.NowMs(), k);
+    spider.SetRecentScores(c.record ? &recent : nullptr, &clock);
+    spider.crawl(kStart);
+    // good 40, ok 20, deep -10, fromimg 50; broken.html fails before it is scored.
+    std::vector<int> scored;
+    for (size_t i = static_cast<size_t>(c.earlier); i < recent.Entries().size(); ++i)
+      scored.push_back(recent.Entries()[i].relevance);
+    std::sort(scored.begin(), scored.end());
+    EXPECT_EQ(scored, c.record ? (std::vector<int>{-10, 20, 40, 50}) : std::vector<int>{});
+    ASSERT_EQ(FoundUrls(), (std::vector<std::string>{kSite + "/fromimg.html", kSite + "/good.html"}));
+    EXPECT_EQ(spider.foundPages()[1].standing, c.goodStanding);
+    // The best page stands above everything scored before it.
+    if (c.earlier >= kMinScoresForStanding) {
+      EXPECT_EQ(spider.foundPages()[0].standing.rfind("higher than 9", 0), 0u) << spider.foundPages()[0].standing;
+    } else {
+      EXPECT_EQ(spider.foundPages()[0].standing, "");
+    }
+  }
 }
 
 TEST_F(Crawl, FollowsTheBestQueuedLinkFirst) {
