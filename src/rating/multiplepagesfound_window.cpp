@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "feeds/presentation.h"
+#include "learning/recent_scores.h"
 #include "ui/column_fit.h"
 #include "ui/link_label.h"
 #include "ui/qtext.h"
@@ -71,6 +72,15 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
   pnlContent->setObjectName("pnlContent");
   auto* contentLayout = new QVBoxLayout(pnlContent);
   contentLayout->setContentsMargins(4, 0, 4, 0);
+  lblStanding = new QLabel(pnlContent);
+  lblStanding->setObjectName("lblStanding");
+  lblStanding->setTextFormat(Qt::PlainText);
+  lblStanding->setWordWrap(true);
+  lblStanding->setToolTip(
+      ToQ("Where this article's relevance stands among the articles and pages I have scored lately: a few per "
+          "cent can be a high relevance"));
+  lblStanding->setVisible(false);
+  contentLayout->addWidget(lblStanding);
   txtContents = new QPlainTextEdit(pnlContent);
   txtContents->setObjectName("txtContents");
   txtContents->setReadOnly(true);
@@ -128,7 +138,9 @@ void TfrmMultiplePagesFound::SetItems(Items& items) {
   for (size_t i = 0; i < items.size(); ++i) {
     const int row = static_cast<int>(i);
     sgArticles->setItem(row, 0, new QTableWidgetItem(ToQ(items[i].Title)));
-    sgArticles->setItem(row, 1, new QTableWidgetItem(ToQ(items[i].Reason)));
+    auto* reason = new QTableWidgetItem(ToQ(items[i].Reason));
+    reason->setToolTip(ToQ(items[i].Standing));
+    sgArticles->setItem(row, 1, reason);
     items[i].Rating = 0;
     sgArticles->setItem(row, 2, new QTableWidgetItem(QStringLiteral("0")));
   }
@@ -143,6 +155,8 @@ void TfrmMultiplePagesFound::ShowItem(int index) {
   if (!items_ || index < 0 || index >= static_cast<int>(items_->size())) return;
   const TItem& item = (*items_)[index];
   txtContents->setPlainText(ToQ(item.Description));
+  lblStanding->setText(ToQ(RelevanceStandingLine(item.Relevance, item.Standing)));
+  lblStanding->setVisible(!item.Standing.empty());
   LinkLabel->Url = item.Link;
   FitLink();
   updating_ = true;

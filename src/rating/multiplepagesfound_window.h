@@ -52,6 +52,8 @@ class TfrmMultiplePagesFound : public QDialog {
   QTableWidget* sgArticles = nullptr;
   QWidget* pnlContent = nullptr;
   QPlainTextEdit* txtContents = nullptr;
+  // Where the selected article's relevance stands among the recent scores; hidden for none.
+  QLabel* lblStanding = nullptr;
   QWidget* pnlHyperlink = nullptr;
   TLinkLabel* LinkLabel = nullptr;
   QWidget* pnlBottom = nullptr;

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "common/text.h"
+#include "learning/recent_scores.h"
 #include "ui/link_label.h"
 #include "ui/placement.h"
 #include "ui/qtext.h"
@@ -38,12 +39,21 @@ TfrmPageFound::TfrmPageFound(QWidget* owner) : QDialog(owner) {
   Label1->setFixedHeight(58);
   Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Label1->setTextFormat(Qt::PlainText);
+  lblStanding = new QLabel(upper);
+  lblStanding->setObjectName("lblStanding");
+  lblStanding->setTextFormat(Qt::PlainText);
+  lblStanding->setWordWrap(true);
+  lblStanding->setToolTip(
+      ToQ("Where this article's relevance stands among the articles and pages I have scored lately: a few per "
+          "cent can be a high relevance"));
+  lblStanding->setVisible(false);
   Memo1 = new QPlainTextEdit(upper);
   Memo1->setObjectName("Memo1");
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setAccessibleName(ToQ("Article text"));
   upperLayout->addWidget(Label1);
+  upperLayout->addWidget(lblStanding);
   upperLayout->addWidget(Memo1, 1);
   layout->addWidget(upper, 1);
 
@@ -182,6 +192,11 @@ PageFoundResult ShowModally(TfrmPageFound& window) {
 
 }  // namespace
 
+void TfrmPageFound::SetStanding(int relevance, const std::string& standing) {
+  lblStanding->setText(ToQ(RelevanceStandingLine(relevance, standing)));
+  lblStanding->setVisible(!standing.empty());
+}
+
 PageFoundResult ShowPageFoundWindow(QWidget* owner, const std::string& reason, const std::string& title,
                                     const std::string& description, const std::string& link,
                                     bool ratingPanelVisible) {
@@ -197,6 +212,7 @@ PageFoundResult ShowPageFoundWindow(QWidget* owner, const FoundArticle& article,
   window.setWindowState(Qt::WindowNoState);
   PlaceInsideScreen(&window);
   window.SetArticle(article.reason, article.link, article.title, article.description, true);
+  window.SetStanding(article.relevance, article.standing);
   WhySubject why;
   why.reason = article.reason;
   // The text its relevance was computed on.

@@ -33,9 +33,13 @@ class TfrmPageFound : public QDialog {
   bool Enough() const;
   // Offers "Why?", which explains the article with `explain`; without this the button is hidden.
   void SetWhy(const WhySubject& subject, Explainer explain);
+  // Where the article's relevance stands among the recent scores (see StandingText); the line
+  // is hidden when `standing` is empty.
+  void SetStanding(int relevance, const std::string& standing);
   void btnWhyClick();
 
   QLabel* Label1 = nullptr;
+  QLabel* lblStanding = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
   QWidget* pnlButtons = nullptr;
   QPushButton* Button1 = nullptr;

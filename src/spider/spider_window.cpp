@@ -300,8 +300,14 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   btnOpenPage->setToolTip("Open the selected page in your web browser");
   btnWhy = Named(new QPushButton("W&hy?", pnlFoundPages), "btnWhy");
   btnWhy->setToolTip("Why the selected page was found: the words that raised or lowered its relevance");
+  lblPageStanding = Named(new QLabel(pnlFoundPages), "lblPageStanding");
+  lblPageStanding->setTextFormat(Qt::PlainText);
+  lblPageStanding->setToolTip(
+      "Where the selected page's relevance stands among the articles and pages I have scored lately: a few per "
+      "cent can be a high relevance");
   pagesBar->addWidget(lblPagesFound);
-  pagesBar->addStretch(1);
+  pagesBar->addSpacing(12);
+  pagesBar->addWidget(lblPageStanding, 1);
   pagesBar->addWidget(btnWhy);
   pagesBar->addWidget(btnOpenPage);
   pagesLayout->addLayout(pagesBar);
@@ -362,6 +368,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
   // The highlighted row follows the current row.
   connect(sgPagesFound->selectionModel(), &QItemSelectionModel::currentChanged, sgPagesFound->viewport(),
           [this] { sgPagesFound->viewport()->update(); });
+  connect(sgPagesFound->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this] { showPageStanding(); });
 
   // The column widths follow the panels, which the layouts size after this window's own resize.
   pnlFoundLinks->installEventFilter(this);
@@ -594,6 +602,23 @@ void TfrmSpider::LinkQueueChanged() {
 
 void TfrmSpider::FoundPagesChanged() {
   pagesModel_->Refresh();
+  showPageStanding();
+}
+
+void TfrmSpider::showPageStanding() {
+  const QModelIndex current = sgPagesFound->currentIndex();
+  const std::vector<FoundPage>& found = crawl_->foundPages();
+  if (!current.isValid() || current.row() >= static_cast<int>(found.size())) {
+    lblPageStanding->clear();
+    return;
+  }
+  const FoundPage& page = found[static_cast<size_t>(current.row())];
+  lblPageStanding->setText(ToQ(RelevanceStandingLine(page.relevance, page.standing)));
+}
+
+void TfrmSpider::SetEngine(LearningEngine* engine, const Clock* clock) {
+  engine_ = engine;
+  crawl_->SetRecentScores(engine ? &engine->RecentScores() : nullptr, clock ? clock : &systemClock_);
 }
 
 void TfrmSpider::CountsChanged(int links, int pages) {

@@ -69,7 +69,8 @@ class TfrmSpider : public QWidget, private SpiderView, private PageDownloads {
   // The learning engine that scores (none: every text scores 0), and for tests and tools the
   // downloader (default: FetchPage with the frame's proxy settings) and whether verbose lines
   // are written (default: the frame's verboseOutput).
-  void SetEngine(LearningEngine* engine) { engine_ = engine; }
+  // Pages scored go into the engine's recent scores, timed by `clock` (default: the system's).
+  void SetEngine(LearningEngine* engine, const Clock* clock = nullptr);
   void SetFetcher(std::function<std::string(const std::string&)> fetch) { fetch_ = std::move(fetch); }
   void SetVerbose(std::function<bool()> verbose) { verbose_ = std::move(verbose); }
 
@@ -92,6 +93,8 @@ class TfrmSpider : public QWidget, private SpiderView, private PageDownloads {
   QPushButton* btnOpenPage = nullptr;
   QPushButton* btnOpenLink = nullptr;
   QPushButton* btnWhy = nullptr;
+  // Where the selected found page's relevance stands among the recent scores.
+  QLabel* lblPageStanding = nullptr;
   QPlainTextEdit* txtResults = nullptr;
   QTableView* sgLinksFound = nullptr;
   QTableView* sgPagesFound = nullptr;
@@ -115,6 +118,7 @@ class TfrmSpider : public QWidget, private SpiderView, private PageDownloads {
   void placeCurrentPageLabels();
   void setBusy(bool busy);
   void closeNow();
+  void showPageStanding();
 
   // SpiderView
   int ShowRelevance() const override;
@@ -141,6 +145,7 @@ class TfrmSpider : public QWidget, private SpiderView, private PageDownloads {
   ProgramPort* program_ = nullptr;
   ScanControl* scans_ = nullptr;
   LearningEngine* engine_ = nullptr;
+  SystemClock systemClock_;
   std::function<std::string(const std::string&)> fetch_;
   std::function<bool()> verbose_;
   std::unique_ptr<StatusLog> status_;

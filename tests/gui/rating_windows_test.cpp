@@ -200,6 +200,42 @@ TEST(PageFoundWindowTest, ShowsTheArticleAsPlainTextWithItsReasonAndLink) {
   EXPECT_EQ(window.Scale().lblRateHeading->toolTip(), window.Scale().gbRelevance->toolTip());
 }
 
+// Beside the relevance, where it stands among the recent scores; nothing for an article without.
+TEST(PageFoundWindowTest, ShowsWhereTheRelevanceStandsAmongTheRecentScores) {
+  const std::string standing = "higher than 96 % of the 2,300 articles of the last 7 days";
+  struct Case {
+    std::string standing;
+    int relevance;
+    bool shown;
+    const char* line;
+  };
+  const Case cases[] = {
+      {standing, 4, true, "Relevance 4 %: higher than 96 % of the 2,300 articles of the last 7 days"},
+      {"", 4, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    bool visible = !c.shown;
+    std::string text = "unset";
+    WhenModal([&](QWidget* w) {
+      auto* page = static_cast<TfrmPageFound*>(w);
+      visible = page->lblStanding->isVisible();
+      text = FromQ(page->lblStanding->text());
+      page->Button1->click();
+    });
+    FoundArticle article;
+    article.reason = "Article found, relevance=4%";
+    article.title = "Jordan and Katie";
+    article.link = "http://x/1";
+    article.relevance = c.relevance;
+    article.standing = c.standing;
+    ShowPageFoundWindow(nullptr, article, {});
+    EXPECT_EQ(visible, c.shown);
+    EXPECT_EQ(text, c.line);
+  }
+  ClearDialogScript();
+}
+
 // A title longer than the label's lines or a link wider than the window is cut with "..." and
 // shown whole in a tool tip; the link still opens the whole address.
 TEST(PageFoundWindowTest, ALongTitleOrLinkShowsItWasCutAndKeepsTheWholeInItsToolTip) {
@@ -314,6 +350,33 @@ TEST(MultiplePagesFoundWindowTest, FillsTheGridAndStartsEveryRatingAtZero) {
   }
   EXPECT_EQ(FromQ(window.txtContents->toPlainText()), "Description 0");
   EXPECT_EQ(window.LinkLabel->Url, "http://x/0");
+}
+
+TEST(MultiplePagesFoundWindowTest, TheSelectedArticleShowsWhereItsRelevanceStands) {
+  Items items = TenItems();
+  for (size_t i = 0; i < items.size(); ++i) items[i].Relevance = 90 - static_cast<int>(i);
+  items[0].Standing = "higher than 99 % of the 40 articles of the last 7 days";
+  items[2].Standing = "higher than 50 % of the 40 articles of the last 7 days";
+  TfrmMultiplePagesFound window;
+  window.SetItems(items);
+  struct Case {
+    int row;
+    bool shown;
+    std::string line;
+  };
+  const Case cases[] = {
+      {0, true, "Relevance 90 %: higher than 99 % of the 40 articles of the last 7 days"},
+      {1, false, ""},
+      {2, true, "Relevance 88 %: higher than 50 % of the 40 articles of the last 7 days"},
+      {1, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.row);
+    window.sgArticles->setCurrentCell(c.row, 0);
+    EXPECT_EQ(window.lblStanding->isVisibleTo(&window), c.shown);
+    EXPECT_EQ(FromQ(window.lblStanding->text()), c.line);
+    EXPECT_EQ(FromQ(window.sgArticles->item(c.row, 1)->toolTip()), items[c.row].Standing);
+  }
 }
 
 TEST(MultiplePagesFoundWindowTest, RatingARowWritesItIntoTheCallersItemAndTheGrid) {
