@@ -1,5 +1,8 @@
 #include "app/idle_sources.h"
 
+#include <cstdlib>
+#include <string_view>
+
 #include <QDBusMessage>
 #include <QDBusReply>
 
@@ -83,11 +86,19 @@ bool IsWayland(const std::string& platform) {
 
 }  // namespace
 
+bool IsWaylandSession() {
+  const char* display = std::getenv("WAYLAND_DISPLAY");
+  const char* type = std::getenv("XDG_SESSION_TYPE");
+  return (display && *display) || (type && std::string_view(type) == "wayland");
+}
+
 IdleSourceKind ChooseIdleSource(const IdleSourceOffer& offer) {
-  if (offer.platform == "xcb" && offer.x11ScreenSaver) return IdleSourceKind::X11ScreenSaver;
+  const bool x11 = offer.platform == "xcb" && offer.x11ScreenSaver;
+  if (x11 && !offer.waylandSession) return IdleSourceKind::X11ScreenSaver;
   if (IsWayland(offer.platform) && offer.waylandIdleNotify) return IdleSourceKind::WaylandIdleNotify;
   if (offer.mutterIdleMonitor) return IdleSourceKind::MutterIdleMonitor;
   if (offer.freedesktopScreenSaver) return IdleSourceKind::FreedesktopScreenSaver;
+  if (x11) return IdleSourceKind::X11ScreenSaver;  // an Xwayland's
   return IdleSourceKind::OwnWindows;
 }
 
@@ -97,16 +108,24 @@ ChosenIdleSource OpenIdleSource(const std::string& platform, const QDBusConnecti
   // service it will not use.
   IdleSourceOffer offer;
   offer.platform = platform;
+  offer.waylandSession = openers.waylandSession && openers.waylandSession();
   std::unique_ptr<IdleSource> x11, wayland, mutter, screenSaver;
   if (platform == "xcb" && openers.x11ScreenSaver) x11 = openers.x11ScreenSaver();
   offer.x11ScreenSaver = x11 != nullptr;
   if (IsWayland(platform) && openers.waylandIdleNotify) wayland = openers.waylandIdleNotify();
   offer.waylandIdleNotify = wayland != nullptr;
-  if (ChooseIdleSource(offer) == IdleSourceKind::OwnWindows) {
+  // Whether a service of the bus could still beat what was found: only the program's own
+  // windows, or an Xwayland's X extension, can be beaten.
+  const auto servicesCouldBeBetter = [&offer] {
+    const IdleSourceKind kind = ChooseIdleSource(offer);
+    return kind == IdleSourceKind::OwnWindows ||
+           (kind == IdleSourceKind::X11ScreenSaver && offer.waylandSession);
+  };
+  if (servicesCouldBeBetter()) {
     mutter = DBusIdleSource::Open(DBusIdleSource::Service::MutterIdleMonitor, bus);
     offer.mutterIdleMonitor = mutter != nullptr;
   }
-  if (ChooseIdleSource(offer) == IdleSourceKind::OwnWindows) {
+  if (servicesCouldBeBetter()) {
     screenSaver = DBusIdleSource::Open(DBusIdleSource::Service::FreedesktopScreenSaver, bus);
     offer.freedesktopScreenSaver = screenSaver != nullptr;
   }
@@ -133,6 +152,10 @@ ChosenIdleSource OpenIdleSource(const std::string& platform, const QDBusConnecti
       return chosen;
   }
   chosen.logLine = "Idle time comes from " + chosen.source->Name();
+  if (chosen.kind == IdleSourceKind::X11ScreenSaver && offer.waylandSession)
+    chosen.logLine =
+        "Warning: idle time comes from the X screen-saver extension of Xwayland, which sees only input to "
+        "X11 programs, so scheduled scans and page reloads may run while you work in other programs";
   return chosen;
 }
 

@@ -40,9 +40,14 @@ class DBusIdleSource : public IdleSource {
   QDBusConnection bus_;
 };
 
+// Whether the desktop session is a Wayland one (WAYLAND_DISPLAY or XDG_SESSION_TYPE say so).
+bool IsWaylandSession();
+
 // What the desktop offers.
 struct IdleSourceOffer {
   std::string platform;  // the toolkit's platform: "xcb", "wayland", "offscreen", ...
+  // A Wayland session, whatever the platform: an X11 program there talks to an Xwayland.
+  bool waylandSession = false;
   bool x11ScreenSaver = false;
   bool waylandIdleNotify = false;  // the compositor's ext-idle-notify-v1, with a seat
   bool mutterIdleMonitor = false;
@@ -59,7 +64,9 @@ enum class IdleSourceKind {
 
 // The X extension only on X11 (elsewhere DISPLAY names an Xwayland that sees only X11 windows'
 // input), the compositor's idle notifications only on Wayland, then the desktop's D-Bus services
-// (GNOME's compositor offers no idle notifications), and the program's own windows last.
+// (GNOME's compositor offers no idle notifications), and the program's own windows last. Drawn
+// on X11 in a Wayland session, the X extension is an Xwayland's: behind the desktop's services,
+// though still ahead of the program's own windows, as it sees every X11 program's input.
 IdleSourceKind ChooseIdleSource(const IdleSourceOffer& offer);
 
 // How start-up reaches the sources that do not live on the bus; each opener gives null when its
@@ -67,6 +74,7 @@ IdleSourceKind ChooseIdleSource(const IdleSourceOffer& offer);
 struct IdleSourceOpeners {
   std::function<std::unique_ptr<IdleSource>()> x11ScreenSaver = [] { return X11ScreenSaverIdleSource::Open(); };
   std::function<std::unique_ptr<IdleSource>()> waylandIdleNotify = [] { return WaylandIdleNotifySource::Open(); };
+  std::function<bool()> waylandSession = [] { return IsWaylandSession(); };
 };
 
 // The source chosen for `platform`, looking for the services on `bus`, with the status-log line

@@ -140,6 +140,7 @@ TEST(IdleSourceTest, TheChoiceFollowsThePlatformAndWhatTheDesktopOffers) {
     const char* platform;
     bool x11, wayland, mutter, screenSaver;
     K expected;
+    bool waylandSession = false;  // the program drawn on X11 all the same, through an Xwayland
   };
   for (const Case& c : std::vector<Case>{
            {"xcb", true, true, true, true, K::X11ScreenSaver},
@@ -156,8 +157,13 @@ TEST(IdleSourceTest, TheChoiceFollowsThePlatformAndWhatTheDesktopOffers) {
            {"offscreen", true, true, false, false, K::OwnWindows},
            {"offscreen", false, false, true, false, K::MutterIdleMonitor},
            {"", true, true, false, false, K::OwnWindows},
+           {"xcb", true, false, true, true, K::MutterIdleMonitor, true},
+           {"xcb", true, true, false, true, K::FreedesktopScreenSaver, true},
+           {"xcb", true, true, false, false, K::X11ScreenSaver, true},  // still more than own windows
+           {"xcb", false, true, false, false, K::OwnWindows, true},
+           {"wayland", true, true, true, true, K::WaylandIdleNotify, true},
        }) {
-    SCOPED_TRACE(std::string(c.platform) + (c.x11 ? " x11" : "") + (c.wayland ? " idle-notify" : "") +
+    SCOPED_TRACE(std::string(c.platform) + (c.waylandSession ? " in a Wayland session" : "") + (c.x11 ? " x11" : "") + (c.wayland ? " idle-notify" : "") +
                  (c.mutter ? " mutter" : "") + (c.screenSaver ? " screensaver" : ""));
     IdleSourceOffer offer;
     offer.platform = c.platform;
@@ -165,6 +171,7 @@ TEST(IdleSourceTest, TheChoiceFollowsThePlatformAndWhatTheDesktopOffers) {
     offer.waylandIdleNotify = c.wayland;
     offer.mutterIdleMonitor = c.mutter;
     offer.freedesktopScreenSaver = c.screenSaver;
+    offer.waylandSession = c.waylandSession;
     EXPECT_EQ(ChooseIdleSource(offer), c.expected);
   }
 }
@@ -383,6 +390,7 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
       std::string logLine;
       uint32_t idleMs;
       bool mutterAsked, screenSaverAsked;  // whether the stand-in heard a call
+      bool waylandSession = false;         // drawn on X11 through an Xwayland
     };
     const int64_t kStall = IdleServiceStandIn::kStall;
     const std::vector<Case> cases{
@@ -406,6 +414,14 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
          K::FreedesktopScreenSaver,
          "Idle time comes from the desktop's screen saver service (org.freedesktop.ScreenSaver)", 601, true,
          true},
+        {"Xwayland on GNOME: the idle monitor before the X extension", "xcb", 4321, 77, 7000, 20,
+         K::MutterIdleMonitor, "Idle time comes from GNOME's idle monitor (org.gnome.Mutter.IdleMonitor)", 7000,
+         true, false, true},
+        {"Xwayland without desktop services: its X extension, with a warning", "xcb", 4321, 77, kNotServed,
+         kNotServed, K::X11ScreenSaver,
+         "Warning: idle time comes from the X screen-saver extension of Xwayland, which sees only input to "
+         "X11 programs, so scheduled scans and page reloads may run while you work in other programs",
+         4321, false, false, true},
         {"nothing on Wayland", "wayland", 5, std::nullopt, kNotServed, kNotServed, K::OwnWindows,
          ownWindowsWarning, 0, false, false},
         {"nothing but nonsense", "offscreen", std::nullopt, 77, kWrongType, kWrongType, K::OwnWindows,
@@ -434,6 +450,7 @@ TEST(IdleSourceTest, StartUpOpensTheChosenSourceWhichFollowsItsService) {
         if (!c.x11) return nullptr;
         return std::make_unique<StandInSource>(x11Ms, "a stand-in X display");
       };
+      openers.waylandSession = [&] { return c.waylandSession; };
       openers.waylandIdleNotify = [&]() -> std::unique_ptr<IdleSource> {
         ++waylandOpened;
         if (!c.wayland) return nullptr;
