@@ -195,6 +195,11 @@ std::string Utf8ToWin1252(std::string_view text) {
 std::string Win1252ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
+  AppendWin1252AsUtf8(text, out);
+  return out;
+}
+
+void AppendWin1252AsUtf8(std::string_view text, std::string& out) {
   for (unsigned char b : text) {
     const uint32_t cp = kCp1252[b];
     if (cp < 0x80) {
@@ -208,7 +213,62 @@ std::string Win1252ToUtf8(std::string_view text) {
       out += static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
-  return out;
+}
+
+namespace {
+
+size_t AsciiRun(const unsigned char* s, size_t i, size_t n) {
+  while (i + 8 <= n) {
+    uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    if (w & 0x8080808080808080ull) break;
+    i += 8;
+  }
+  while (i < n && s[i] < 0x80) ++i;
+  return i;
+}
+
+// Well-formed sequences are copied; every other byte is given to `other`.
+template <class Other>
+void AppendWellFormed(std::string_view text, std::string& out, Other other) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    size_t j = AsciiRun(s, i, n);
+    while (j < n) {
+      const size_t len = Utf8SequenceLength(s + j, n - j);
+      if (len == 0) break;
+      j = AsciiRun(s, j + len, n);
+    }
+    if (j > i) out.append(text.data() + i, j - i);
+    i = j;
+    if (i >= n) break;
+    other(s[i], out);
+    ++i;
+  }
+}
+
+}  // namespace
+
+bool IsAscii(std::string_view text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  return AsciiRun(s, 0, text.size()) == text.size();
+}
+
+void AppendUtf8Checked(std::string_view text, std::string& out) {
+  AppendWellFormed(text, out, [](unsigned char, std::string& o) { o += "\xEF\xBF\xBD"; });
+}
+
+void AppendUtf8OrWin1252AsUtf8(std::string_view text, std::string& out) {
+  AppendWellFormed(text, out, [](unsigned char b, std::string& o) {
+    const char c = static_cast<char>(b);
+    AppendWin1252AsUtf8(std::string_view(&c, 1), o);
+  });
+}
+
+std::string DisplayUtf8(std::string_view win1252, std::string_view utf8) {
+  return utf8.empty() ? Win1252ToUtf8(win1252) : std::string(utf8);
 }
 
 }  // namespace zibu

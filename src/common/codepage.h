@@ -39,5 +39,20 @@ void AppendUtf8OrWin1252AsWin1252(std::string_view text, std::string& out);
 size_t Utf8SequenceLength(const unsigned char* s, size_t n);
 // Windows-1252 to UTF-8, for documents this program writes.
 std::string Win1252ToUtf8(std::string_view text);
+void AppendWin1252AsUtf8(std::string_view text, std::string& out);
+
+// Whether every byte is below 0x80, so the text reads the same in Windows-1252 and in UTF-8.
+bool IsAscii(std::string_view text);
+
+// Text of a UTF-8 document in UTF-8, for showing: well-formed sequences (four-byte ones too) as
+// they are, every other byte as U+FFFD.
+void AppendUtf8Checked(std::string_view text, std::string& out);
+// The same for text that may or may not be UTF-8: a byte outside a well-formed sequence is the
+// Windows-1252 character it stands for, as the single-byte text has it.
+void AppendUtf8OrWin1252AsUtf8(std::string_view text, std::string& out);
+
+// What to show of a text held twice: its UTF-8 form where it has one, else the single-byte text
+// in UTF-8 (an empty UTF-8 form means the two are the same).
+std::string DisplayUtf8(std::string_view win1252, std::string_view utf8);
 
 }  // namespace zibu

@@ -189,6 +189,23 @@ std::string UrlEncode(std::string_view text) {
   return out;
 }
 
+std::string IriToUri(std::string_view utf8) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(utf8.size() + utf8.size() / 2);
+  for (char ch : utf8) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    }
+  }
+  return out;
+}
+
 std::string SiteRoot(std::string_view address) {
   if (address.size() < 8) return {};
   // The host begins after "://": byte 8 for a four-letter scheme, byte 9 for https.

@@ -41,6 +41,13 @@ struct TItem {
   // Where that score stands among the recent ones, for the rating windows ("" when it is not a
   // score or there are too few to compare with); filled when the results are presented.
   std::string Standing;
+  // Title, description and link as the document wrote them, in UTF-8 with the characters that
+  // Windows-1252 lacks, for showing; each empty where it is its single-byte field itself (plain
+  // ASCII), so DisplayUtf8 (common/codepage.h) gives what to show. Learning, keyword rules and
+  // the shown-article memory never look at them. Where LinkUtf8 is set, Link is its URI form.
+  std::string TitleUtf8;
+  std::string DescriptionUtf8;
+  std::string LinkUtf8;
 };
 
 // The result list of one scan.

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/codepage.h"
 #include "common/text.h"
 #include "http/url_resolve.h"
 #include "xml/xml_parser.h"
@@ -140,16 +141,19 @@ enum Role : uint8_t {
 
 struct AtomLink {
   std::string rel;
-  std::string href;  // resolved
+  std::string href;      // resolved
+  std::string hrefUtf8;  // the same in UTF-8; empty when it is href itself
 };
 
 struct ItemState {
   bool atom = false;
   size_t frame = 0;  // stack index of the item element
   std::array<std::optional<std::string>, kRoleCount> fields;
+  std::array<std::string, kRoleCount> utf8;  // each field in UTF-8; empty when it is the field itself
   bool guidIsPermalink = true;
   std::vector<AtomLink> links;
   std::string itemHref;  // the href of the item element itself (Channel Definition Format)
+  std::string itemHrefUtf8;
 };
 
 // Text of one element, as pieces: text and CDATA, and the tags of markup inside it. A text
@@ -160,6 +164,7 @@ struct Piece {
   std::string text;
   bool blankBefore = false;
   bool blankAfter = false;
+  std::string utf8;  // the text in UTF-8; empty when it is the text itself
 };
 
 // The XML blanks: tab, line feed, carriage return, space.
@@ -167,20 +172,28 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-Piece TextPiece(const std::string& raw) {
+// `out` starts empty; its runs of non-blanks go in whole.
+void TrimInto(std::string_view raw, std::string& out) {
+  out.reserve(raw.size());
+  const size_t n = raw.size();
+  size_t i = 0;
+  for (;;) {
+    while (i < n && IsBlank(raw[i])) ++i;
+    if (i >= n) break;
+    size_t j = i + 1;
+    while (j < n && !IsBlank(raw[j])) ++j;
+    if (!out.empty()) out += ' ';
+    out.append(raw.data() + i, j - i);
+    i = j;
+  }
+}
+
+Piece TextPiece(const std::string& raw, const std::string& rawUtf8) {
   Piece piece;
   piece.blankBefore = !raw.empty() && IsBlank(raw.front());
   piece.blankAfter = !raw.empty() && IsBlank(raw.back());
-  bool blank = false;
-  for (char c : raw) {
-    if (IsBlank(c)) {
-      blank = true;
-      continue;
-    }
-    if (blank && !piece.text.empty()) piece.text += ' ';
-    blank = false;
-    piece.text += c;
-  }
+  TrimInto(raw, piece.text);
+  if (!rawUtf8.empty()) TrimInto(rawUtf8, piece.utf8);
   return piece;
 }
 
@@ -294,28 +307,38 @@ std::string DecodeBase64(std::string_view text) {
 
 // The element's text: one text piece as the scanner would trim it, a CDATA section as it is,
 // and between pieces one blank where the document had blanks. With markup inside, the texts
-// are escaped again so that they are not taken for tags later.
-std::string JoinPieces(const std::vector<Piece>& pieces) {
+// are escaped again so that they are not taken for tags later. `outUtf8` gets the same in
+// UTF-8 when a piece has a UTF-8 form of its own, else it is left empty.
+void JoinPieces(const std::vector<Piece>& pieces, std::string& out, std::string& outUtf8) {
   bool markup = false;
-  for (const Piece& p : pieces) markup = markup || p.tag;
-  std::string out;
+  bool utf8 = false;
+  for (const Piece& p : pieces) {
+    markup = markup || p.tag;
+    utf8 = utf8 || !p.utf8.empty();
+  }
   bool blankPending = false;
   for (const Piece& p : pieces) {
     if (!p.tag && p.text.empty()) {
       blankPending = blankPending || p.blankBefore || p.blankAfter;
       continue;
     }
-    if ((blankPending || p.blankBefore) && !out.empty()) out += ' ';
+    if ((blankPending || p.blankBefore) && !out.empty()) {
+      out += ' ';
+      if (utf8) outUtf8 += ' ';
+    }
     out += p.tag || !markup ? p.text : EscapeMarkup(p.text);
+    if (utf8) {
+      const std::string& u = p.utf8.empty() ? p.text : p.utf8;
+      outUtf8 += p.tag || !markup ? u : EscapeMarkup(u);
+    }
     blankPending = p.blankAfter;
   }
-  return out;
 }
 
-const std::string* FirstNonEmpty(const ItemState& item, std::initializer_list<Role> roles) {
+Role FirstNonEmpty(const ItemState& item, std::initializer_list<Role> roles) {
   for (Role r : roles)
-    if (item.fields[r] && !item.fields[r]->empty()) return &*item.fields[r];
-  return nullptr;
+    if (item.fields[r] && !item.fields[r]->empty()) return r;
+  return kNoRole;
 }
 
 bool IsWebAddress(std::string_view address) {
@@ -365,40 +388,62 @@ size_t VisibleLength(std::string_view html) {
   return length;
 }
 
-TItem MakeItem(const ItemState& s) {
+// Sets the item's link; one the document wrote with characters beyond ASCII is kept as written
+// for showing and sent (and remembered as shown) in its URI form.
+void SetLink(TItem& item, const std::string& link, const std::string& utf8) {
+  if (utf8.empty()) {
+    item.Link = link;
+  } else {
+    item.LinkUtf8 = utf8;
+    item.Link = IriToUri(utf8);
+  }
+}
+
+// Takes the texts out of `s`, which is done with.
+TItem MakeItem(ItemState& s) {
   TItem item;
-  if (const std::string* t = FirstNonEmpty(s, {kTitle, kDcTitle, kMediaTitle})) item.Title = *t;
-  const std::string* d =
-      s.atom ? FirstNonEmpty(
-                   s, {kDescription, kSummary, kEncoded, kDcDescription, kITunesSummary, kMediaDescription})
-             : FirstNonEmpty(s, {kDescription, kEncoded, kFullItem, kAtomContent, kXhtmlBody, kDcDescription,
-                                 kITunesSummary, kMediaDescription, kAbstract});
-  if (!s.atom && d && s.fields[kDescription] && d == &*s.fields[kDescription]) {
+  if (const Role t = FirstNonEmpty(s, {kTitle, kDcTitle, kMediaTitle}); t != kNoRole) {
+    item.Title = std::move(*s.fields[t]);
+    item.TitleUtf8 = std::move(s.utf8[t]);
+  }
+  Role d = s.atom ? FirstNonEmpty(s, {kDescription, kSummary, kEncoded, kDcDescription, kITunesSummary,
+                                      kMediaDescription})
+                  : FirstNonEmpty(s, {kDescription, kEncoded, kFullItem, kAtomContent, kXhtmlBody, kDcDescription,
+                                      kITunesSummary, kMediaDescription, kAbstract});
+  if (!s.atom && d == kDescription) {
     // Many feeds give a teaser as the description and the story as content:encoded: the item's
     // text is the longer, so the same story scores alike whatever the feed's format. Lengths are
     // of the text a reader sees, as markup differs between the two; a tie keeps the description.
-    if (const std::string* full = FirstNonEmpty(s, {kEncoded, kFullItem}))
-      if (VisibleLength(*full) > VisibleLength(*d)) d = full;
+    if (const Role full = FirstNonEmpty(s, {kEncoded, kFullItem}); full != kNoRole)
+      if (VisibleLength(*s.fields[full]) > VisibleLength(*s.fields[d])) d = full;
   }
-  if (d) item.Description = *d;
+  if (d != kNoRole) {
+    item.Description = std::move(*s.fields[d]);
+    item.DescriptionUtf8 = std::move(s.utf8[d]);
+  }
   if (s.atom) {
-    if (const AtomLink* chosen = ChooseLink(s.links, false)) item.Link = chosen->href;
+    if (const AtomLink* chosen = ChooseLink(s.links, false)) SetLink(item, chosen->href, chosen->hrefUtf8);
   } else if (s.fields[kLink] && !s.fields[kLink]->empty()) {
-    item.Link = *s.fields[kLink];
+    SetLink(item, *s.fields[kLink], s.utf8[kLink]);
   } else if (const AtomLink* alternate = ChooseLink(s.links, true)) {
-    item.Link = alternate->href;  // atom:link in an RSS item
+    SetLink(item, alternate->href, alternate->hrefUtf8);  // atom:link in an RSS item
   } else if (s.fields[kGuid] && s.guidIsPermalink && IsWebAddress(*s.fields[kGuid])) {
-    item.Link = *s.fields[kGuid];
+    SetLink(item, *s.fields[kGuid], s.utf8[kGuid]);
   } else if (const AtomLink* any = ChooseLink(s.links, false)) {
-    item.Link = any->href;
+    SetLink(item, any->href, any->hrefUtf8);
   } else {
-    item.Link = s.itemHref;
+    SetLink(item, s.itemHref, s.itemHrefUtf8);
   }
   return item;
 }
 
 std::string Resolved(const std::string& base, const std::string& link) {
   return link.empty() || base.empty() ? link : ResolveReference(base, link);
+}
+
+// The UTF-8 form of a resolved link; empty where the link has none of its own.
+std::string ResolvedUtf8(const std::string& base, const std::string& utf8) {
+  return utf8.empty() ? utf8 : Resolved(base, utf8);
 }
 
 // ---- the walk ---------------------------------------------------------------------------------
@@ -433,9 +478,13 @@ class ItemWalker {
     // Blanks between the pieces of a field matter ("for <em>you</em>"), so the scanner hands
     // over text untrimmed and TextPiece trims it the same way.
     const bool normalized = parser_.NormalizeText();
+    const bool keepUtf8 = parser_.KeepUtf8(), keepAttrUtf8 = parser_.KeepAttributeUtf8();
     parser_.SetNormalizeText(false);
+    // Attributes carry links; text is wanted in UTF-8 only while a field is being gathered.
+    parser_.SetKeepUtf8(true, false);
     Walk();
     parser_.SetNormalizeText(normalized);
+    parser_.SetKeepUtf8(keepAttrUtf8, keepUtf8);
   }
 
  private:
@@ -452,10 +501,11 @@ class ItemWalker {
           Close(parser_.PartName());
           break;
         case PartText:
-          if (capture_) capture_->pieces.push_back(TextPiece(parser_.PartContent()));
+          if (capture_) capture_->pieces.push_back(TextPiece(parser_.PartContent(), parser_.PartContentUtf8()));
           break;
         case PartCData:
-          if (capture_) capture_->pieces.push_back({false, parser_.PartContent()});
+          if (capture_)
+            capture_->pieces.push_back({false, parser_.PartContent(), false, false, parser_.PartContentUtf8()});
           break;
         default:
           break;
@@ -464,6 +514,16 @@ class ItemWalker {
     // An item cut short by the end of the document (or by Cancel, after its last part) still
     // counts, as it always did.
     if (item_) EndItem();
+  }
+
+  void StartCapture() {
+    capture_.emplace();
+    parser_.SetKeepUtf8(true, true);
+  }
+
+  void StopCapture() {
+    capture_.reset();
+    parser_.SetKeepUtf8(true, false);
   }
 
   bool Cancelled() const { return options_.cancelRequested && *options_.cancelRequested; }
@@ -497,17 +557,23 @@ class ItemWalker {
     if (capture_) {
       // Markup inside a field's text, with its attributes (namespace declarations aside).
       std::string tag = "<" + LocalName(qname);
+      std::string tagUtf8;  // built once an attribute value has a UTF-8 form of its own
       for (int i = 0; i < attrs.Count(); ++i) {
         const std::string attrName = attrs.NameAt(i);
         if (attrName == "xmlns" || attrName.rfind("xmlns:", 0) == 0) continue;
+        const TAttr& attr = *attrs.At(i);
+        if (!attr.ValueUtf8.empty() && tagUtf8.empty()) tagUtf8 = tag;
         tag += ' ';
         tag += attrName;
         tag += "=\"";
-        tag += EscapeAttribute(attrs.ValueAt(i));
+        tag += EscapeAttribute(attr.Value);
         tag += '"';
+        if (!tagUtf8.empty())
+          tagUtf8 += ' ' + attrName + "=\"" + EscapeAttribute(attrs.ValueUtf8At(i)) + '"';
       }
       tag += empty ? "/>" : ">";
-      capture_->pieces.push_back({true, std::move(tag)});
+      if (!tagUtf8.empty()) tagUtf8 += empty ? "/>" : ">";
+      capture_->pieces.push_back({true, std::move(tag), false, false, std::move(tagUtf8)});
     } else if (isItem) {
       // Items do not nest: an item that begins inside another ends that one.
       if (item_) EndItem();
@@ -515,8 +581,10 @@ class ItemWalker {
       item_->atom = name.local == "ENTRY";
       item_->frame = stack_.size();
       for (int i = 0; i < attrs.Count(); ++i)
-        if (UpperCase(attrs.NameAt(i)) == "HREF" && item_->itemHref.empty())
+        if (UpperCase(attrs.NameAt(i)) == "HREF" && item_->itemHref.empty()) {
           item_->itemHref = Resolved(base, attrs.ValueAt(i));
+          item_->itemHrefUtf8 = ResolvedUtf8(base, attrs.At(i)->ValueUtf8);
+        }
     } else if (item_) {
       Consider(name, attrs, base, stack_.size() - item_->frame, empty);
     } else if (options_.feedTitle && !feedTitleSeen_ && !empty && name.space == Space::Feed &&
@@ -524,7 +592,7 @@ class ItemWalker {
       const std::string parent = LocalName(stack_.back().key);
       if (parent == "CHANNEL" || parent == "FEED") {
         feedTitleSeen_ = true;
-        capture_.emplace();
+        StartCapture();
         capture_->role = kTitle;
         capture_->feedTitle = true;
         capture_->frame = stack_.size();
@@ -608,9 +676,10 @@ class ItemWalker {
     }
     if (empty) {
       item_->fields[role] = std::string();  // an element with no text gives an empty field
+      item_->utf8[role].clear();
       return;
     }
-    capture_.emplace();
+    StartCapture();
     capture_->role = role;
     capture_->frame = stack_.size();
     if (name.space == Space::Feed) {
@@ -629,8 +698,10 @@ class ItemWalker {
     AtomLink link;
     for (int i = 0; i < attrs.Count(); ++i) {
       const std::string name = UpperCase(attrs.NameAt(i));
-      if (name == "HREF" && link.href.empty())
+      if (name == "HREF" && link.href.empty()) {
         link.href = Resolved(base, attrs.ValueAt(i));
+        link.hrefUtf8 = ResolvedUtf8(base, attrs.At(i)->ValueUtf8);
+      }
       else if (name == "REL")
         link.rel = LowerCase(Trim(attrs.ValueAt(i)));
     }
@@ -658,7 +729,7 @@ class ItemWalker {
   void Pop() {
     const size_t index = stack_.size() - 1;
     if (capture_ && index > capture_->frame) {
-      capture_->pieces.push_back({true, "</" + LocalName(stack_.back().qname) + ">"});
+      capture_->pieces.push_back({true, "</" + LocalName(stack_.back().qname) + ">", false, false, {}});
     } else if (capture_ && index == capture_->frame) {
       EndCapture();
     } else if (item_ && index == item_->frame) {
@@ -672,21 +743,28 @@ class ItemWalker {
 
   void EndCapture() {
     if (capture_->xhtml) DropWrappingDiv(capture_->pieces);
-    std::string text = JoinPieces(capture_->pieces);
+    std::string text, utf8;
+    JoinPieces(capture_->pieces, text, utf8);
     if (capture_->feedTitle) {
       *options_.feedTitle = std::move(text);
-      capture_.reset();
+      StopCapture();
       return;
     }
     if (capture_->base64) {
       // The encoded bytes are the document's own: converted as its text is.
       const std::string bytes = DecodeBase64(text);
       text.clear();
+      utf8.clear();
       parser_.ConvertText(bytes, text);
+      if (!IsAscii(bytes)) parser_.ConvertTextUtf8(bytes, utf8);
     }
-    if (capture_->role == kLink) text = Resolved(stack_[capture_->frame].base, text);
+    if (capture_->role == kLink) {
+      text = Resolved(stack_[capture_->frame].base, text);
+      utf8 = ResolvedUtf8(stack_[capture_->frame].base, utf8);
+    }
     item_->fields[capture_->role] = std::move(text);
-    capture_.reset();
+    item_->utf8[capture_->role] = std::move(utf8);
+    StopCapture();
   }
 
   void EndItem() {
@@ -713,6 +791,17 @@ std::string JsonText(const nlohmann::json& object, const char* key) {
   const auto it = object.find(key);
   if (it == object.end() || !it->is_string()) return {};
   return Utf8ToWin1252(it->get_ref<const std::string&>());
+}
+
+// The same in UTF-8 (as JSON has it); empty when that is the single-byte text itself.
+std::string JsonTextUtf8(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_string()) return {};
+  const std::string& text = it->get_ref<const std::string&>();
+  if (IsAscii(text)) return {};
+  std::string out;
+  AppendUtf8Checked(text, out);
+  return out;
 }
 
 }  // namespace
@@ -759,13 +848,15 @@ void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem, con
     if (!entry.is_object()) continue;
     TItem item;
     item.Title = JsonText(entry, "title");
+    item.TitleUtf8 = JsonTextUtf8(entry, "title");
     for (const char* key : {"content_text", "content_html", "summary"}) {
       item.Description = JsonText(entry, key);
+      item.DescriptionUtf8 = JsonTextUtf8(entry, key);
       if (!item.Description.empty()) break;
     }
-    std::string link = JsonText(entry, "url");
-    if (link.empty()) link = JsonText(entry, "external_url");
-    item.Link = Resolved(options.documentUrl, link);
+    const char* linkKey = JsonText(entry, "url").empty() ? "external_url" : "url";
+    SetLink(item, Resolved(options.documentUrl, JsonText(entry, linkKey)),
+            ResolvedUtf8(options.documentUrl, JsonTextUtf8(entry, linkKey)));
     onItem(item);
   }
 }

@@ -60,7 +60,7 @@ const char* TXmlParser::ScanDtd(const char* p) {
   entityStack_.Clear();
   partKind_ = PartDtd;
   partName_.clear();
-  partContent_.clear();
+  BeginContent();
   // Declarations are read once per load; a later pass skips to the remembered end.
   const bool inDocument = buffer_ && p >= buffer_.get() && p < buffer_.get() + bufferSize_;
   if (inDocument) {
@@ -118,7 +118,7 @@ const char* TXmlParser::ScanDtd(const char* p) {
     }
   }
   partName_.clear();
-  partContent_.clear();
+  BeginContent();
   partKind_ = PartDtd;
   entityStack_.Clear();
   if (inDocument) dtdEnds_.emplace_back(p, q);

@@ -35,6 +35,12 @@ std::string TAttrList::ValueAt(int index) const {
   return index < 0 || index >= Count() ? "" : At(index)->Value;
 }
 
+std::string TAttrList::ValueUtf8At(int index) const {
+  if (index < 0 || index >= Count()) return "";
+  const TAttr* a = At(index);
+  return a->ValueUtf8.empty() ? a->Value : a->ValueUtf8;
+}
+
 std::string TAttrList::ValueOf(std::string_view name) const {
   const TAttr* a = Find(name);
   return a ? a->Value : std::string();
@@ -141,6 +147,8 @@ void TXmlParser::ResetScanState() {
   partKind_ = PartNone;
   partName_.clear();
   partContent_.clear();
+  partUtf8_.clear();
+  utf8Own_ = false;
   partStart_ = next_ = nullptr;
   partAttributes_.Clear();
   entityStack_.Clear();
@@ -352,7 +360,7 @@ const char* TXmlParser::ScanProlog(const char* p) {
   else if (!document)
     SetTextEncoding("UTF-8");
   partName_.clear();
-  partContent_.clear();
+  BeginContent();
   const char* q = std::strstr(stop, "?>");
   return q ? q + 2 : TextEnd(stop);
 }
@@ -370,10 +378,8 @@ const char* TXmlParser::ScanPI(const char* p) {
   const char* target = p + 2;
   const char* targetEnd = NameEnd(target, kPiTargetEnd);
   partName_.assign(target, targetEnd);
-  if (end > targetEnd)
-    partContent_.assign(targetEnd, end);
-  else
-    partContent_.clear();
+  BeginContent();
+  if (end > targetEnd) partContent_.assign(targetEnd, end);
   ParseAttributes(targetEnd);
   return q ? q + 2 : end;
 }
@@ -383,8 +389,8 @@ const char* TXmlParser::ScanCData(const char* p) {
   const char* s = p + 9;
   const char* q = std::strstr(s, "]]>");
   const char* e = q ? q : TextEnd(s);
-  partContent_.clear();
-  ConvertText(std::string_view(s, static_cast<size_t>(e - s)), partContent_);
+  BeginContent();
+  AppendRun(std::string_view(s, static_cast<size_t>(e - s)));
   return q ? q + 3 : e;
 }
 
@@ -430,64 +436,133 @@ void TXmlParser::ApplyDeclaredAttributes() {
 }
 
 void TXmlParser::FinishAttribute(TAttr& attr) {
-  std::string v = attr.Value;
-  if (v.find('&') != std::string::npos) v = ReplaceCharRefs(ExpandAttrEntities(v, 0), 0, ConvertsUtf8());
-  if (attr.AttrType != AttrUnknown && attr.AttrType != AttrCData) {
-    std::string t;
-    bool space = false;
-    for (char c : v) {
-      if (IsWhite(c)) {
-        space = true;
-      } else {
-        if (space && !t.empty()) t += ' ';
-        space = false;
-        t += c;
+  const bool refs = attr.Value.find('&') != std::string::npos;
+  std::string expanded = refs ? ExpandAttrEntities(attr.Value, 0) : attr.Value;
+  // The UTF-8 form is made from the same expanded value, its character references as UTF-8.
+  const bool utf8 = keepAttrUtf8_ && !(IsAscii(expanded) && expanded.find("&#") == std::string::npos);
+  std::string u;
+  if (utf8) u = ReplaceCharRefs(ConvertsUtf8() ? expanded : Win1252ToUtf8(expanded), 0, true);
+  std::string v = refs ? ReplaceCharRefs(expanded, 0, ConvertsUtf8()) : std::move(expanded);
+  const bool tokens = attr.AttrType != AttrUnknown && attr.AttrType != AttrCData;
+  auto blanks = [tokens](std::string& text) {
+    if (tokens) {
+      std::string t;
+      bool space = false;
+      for (char c : text) {
+        if (IsWhite(c)) {
+          space = true;
+        } else {
+          if (space && !t.empty()) t += ' ';
+          space = false;
+          t += c;
+        }
       }
+      text.swap(t);
+    } else {
+      for (char& c : text)
+        if (IsWhite(c)) c = ' ';
     }
-    v.swap(t);
-  } else {
-    for (char& c : v)
-      if (IsWhite(c)) c = ' ';
-  }
+  };
+  blanks(v);
   attr.Value.clear();
   ConvertText(v, attr.Value);
+  attr.ValueUtf8.clear();
+  if (utf8) {
+    blanks(u);
+    if (ConvertsUtf8())
+      ConvertTextUtf8(u, attr.ValueUtf8);
+    else
+      attr.ValueUtf8 = std::move(u);
+    if (attr.ValueUtf8 == attr.Value) attr.ValueUtf8.clear();
+  }
+}
+
+namespace {
+
+// Trims, and turns every run of white space into one space.
+void CollapseWhite(std::string& s) {
+  size_t w = 0;
+  bool space = false;
+  for (size_t r = 0; r < s.size(); ++r) {
+    char c = s[r];
+    if (IsWhite(c)) {
+      space = true;
+    } else {
+      if (space && w > 0) s[w++] = ' ';
+      space = false;
+      s[w++] = c;
+    }
+  }
+  s.resize(w);
+}
+
+}  // namespace
+
+void TXmlParser::BeginContent() {
+  partContent_.clear();
+  partUtf8_.clear();
+  utf8Own_ = false;
+}
+
+void TXmlParser::Diverge() {
+  // Everything so far was ASCII, which reads the same in both.
+  if (!utf8Own_) {
+    partUtf8_ = partContent_;
+    utf8Own_ = true;
+  }
+}
+
+void TXmlParser::AppendRun(std::string_view documentText) {
+  if (keepUtf8_ && (utf8Own_ || !IsAscii(documentText))) {
+    Diverge();
+    ConvertTextUtf8(documentText, partUtf8_);
+  }
+  ConvertText(documentText, partContent_);
+}
+
+void TXmlParser::AppendRaw(std::string_view bytes) {
+  if (keepUtf8_ && (utf8Own_ || !IsAscii(bytes))) {
+    Diverge();
+    ConvertTextUtf8(bytes, partUtf8_);
+  }
+  partContent_.append(bytes);
+}
+
+void TXmlParser::AppendAscii(char c) {
+  if (utf8Own_) partUtf8_ += c;
+  partContent_ += c;
+}
+
+void TXmlParser::AppendReference(char byte, uint32_t codePoint) {
+  if (keepUtf8_ && (utf8Own_ || codePoint >= 0x80)) {
+    Diverge();
+    AppendUtf8(codePoint, partUtf8_);
+  }
+  partContent_ += byte;
 }
 
 const char* TXmlParser::ScanText(const char* p) {
   partKind_ = PartText;
-  partContent_.clear();
+  BeginContent();
   const char* run = p;
   for (;;) {
     while (!Is(*p, kTextStop)) ++p;
     if (*p == '&') {
-      if (p > run) ConvertText(std::string_view(run, static_cast<size_t>(p - run)), partContent_);
+      if (p > run) AppendRun(std::string_view(run, static_cast<size_t>(p - run)));
       p = run = TextReference(p);
       continue;
     }
     if (*p == '\0' && entityStack_.Count() > 0) {
-      if (p > run) ConvertText(std::string_view(run, static_cast<size_t>(p - run)), partContent_);
+      if (p > run) AppendRun(std::string_view(run, static_cast<size_t>(p - run)));
       p = run = entityStack_.Pop();
       continue;
     }
     break;
   }
-  if (p > run) ConvertText(std::string_view(run, static_cast<size_t>(p - run)), partContent_);
+  if (p > run) AppendRun(std::string_view(run, static_cast<size_t>(p - run)));
   if (normalizeText_) {
-    // Trim, and turn every run of white space into one space.
-    std::string& s = partContent_;
-    size_t w = 0;
-    bool space = false;
-    for (size_t r = 0; r < s.size(); ++r) {
-      char c = s[r];
-      if (IsWhite(c)) {
-        space = true;
-      } else {
-        if (space && w > 0) s[w++] = ' ';
-        space = false;
-        s[w++] = c;
-      }
-    }
-    s.resize(w);
+    CollapseWhite(partContent_);
+    if (utf8Own_) CollapseWhite(partUtf8_);
   }
   return p;
 }
@@ -547,27 +622,27 @@ const char* TXmlParser::TextReference(const char* amp) {
       v = CharRefValue(name.substr(2), true, 32);
     else
       v = CharRefValue(name.substr(1), false, 32);
-    partContent_ += CharRefByte(v);
+    AppendReference(CharRefByte(v), CharRefCodePoint(v));
     return after;
   }
   if (name == "lt") {
-    partContent_ += '<';
+    AppendAscii('<');
   } else if (name == "gt") {
-    partContent_ += '>';
+    AppendAscii('>');
   } else if (name == "amp") {
-    partContent_ += '&';
+    AppendAscii('&');
   } else if (name == "apos") {
-    partContent_ += '\'';
+    AppendAscii('\'');
   } else if (name == "quot") {
-    partContent_ += '"';
+    AppendAscii('"');
   } else {
     const TEntityDef* e = generalEntities_.Count() ? generalEntities_.Find(name) : nullptr;
     if (!e && IsEntityName(name)) {
       // Most often an HTML entity (&nbsp;): kept as written, for the HTML-to-text step.
       NoteUndefined(name);
-      partContent_ += '&';
-      partContent_.append(name);
-      partContent_ += ';';
+      AppendAscii('&');
+      AppendRaw(name);
+      AppendAscii(';');
       return after;
     }
     if (e && entityStack_.Count() < kMaxEntityDepth) {
@@ -585,7 +660,7 @@ const char* TXmlParser::TextReference(const char* amp) {
         }
       }
     }
-    partContent_.append(name);  // no name at all ("AT&T ... ;"), or past a limit: the bare name
+    AppendRaw(name);  // no name at all ("AT&T ... ;"), or past a limit: the bare name
   }
   return after;
 }
@@ -692,6 +767,20 @@ void TXmlParser::ConvertText(std::string_view text, std::string& out) {
       break;
     case Decoding::Utf8OrWin1252:
       AppendUtf8OrWin1252AsWin1252(text, out);
+      break;
+  }
+}
+
+void TXmlParser::ConvertTextUtf8(std::string_view text, std::string& out) const {
+  switch (decoding_) {
+    case Decoding::Bytes:
+      AppendWin1252AsUtf8(text, out);
+      break;
+    case Decoding::Utf8:
+      AppendUtf8Checked(text, out);
+      break;
+    case Decoding::Utf8OrWin1252:
+      AppendUtf8OrWin1252AsUtf8(text, out);
       break;
   }
 }

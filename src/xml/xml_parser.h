@@ -118,6 +118,9 @@ class TAttr : public TNvpNode {
   using TNvpNode::TNvpNode;
   TValueOrigin ValueOrigin = OriginNormal;
   TAttrType AttrType = AttrUnknown;
+  // With the scanner's KeepUtf8: the value in UTF-8, every character the document gives; empty
+  // when that is Value itself (plain ASCII).
+  std::string ValueUtf8;
 };
 
 // Attributes of one part, in name order.
@@ -126,6 +129,8 @@ class TAttrList : public TNvpListOf<TAttr> {
   // Empty for an index outside 0..Count()-1.
   std::string NameAt(int index) const;
   std::string ValueAt(int index) const;
+  // The value in UTF-8 (with the scanner's KeepUtf8): ValueUtf8, or Value where that is empty.
+  std::string ValueUtf8At(int index) const;
   // Value of the attribute with exactly this name; empty when there is none.
   std::string ValueOf(std::string_view name) const;
   // Adds an attribute written in a tag (origin Normal, type Unknown).
@@ -275,6 +280,18 @@ class TXmlParser {
   // document that starts with a UTF-8 byte-order mark, or whose prolog names an encoding,
   // is read as that says instead.
   void SetDefaultEncoding(std::string_view encoding);
+  // Whether text, CDATA and attribute values also come in UTF-8, with the characters that
+  // Windows-1252 lacks (for showing them; off after creation, kept by Clear). Costs little on
+  // plain ASCII text, which is the same in both.
+  void SetKeepUtf8(bool on) { keepUtf8_ = keepAttrUtf8_ = on; }
+  // The same for text and CDATA parts and for attribute values apart, so a caller that needs
+  // the UTF-8 of a few texts only pays for those.
+  void SetKeepUtf8(bool attributes, bool text) {
+    keepAttrUtf8_ = attributes;
+    keepUtf8_ = text;
+  }
+  bool KeepUtf8() const { return keepUtf8_; }
+  bool KeepAttributeUtf8() const { return keepAttrUtf8_; }
   // Names of the entities referred to in this pass that the document does not declare, each
   // once, in the order met (at most kMaxUndefinedNames). Their references stay as written.
   const std::vector<std::string>& UndefinedEntities() const { return undefinedEntities_; }
@@ -288,6 +305,9 @@ class TXmlParser {
   const char* PartKindDisplayName() const { return PartKindName(partKind_); }
   const std::string& PartName() const { return partName_; }
   const std::string& PartContent() const { return partContent_; }
+  // With KeepUtf8: the content of the current text or CDATA part in UTF-8; empty when that is
+  // PartContent itself (plain ASCII). Other parts keep or empty it as they do PartContent.
+  const std::string& PartContentUtf8() const { return partUtf8_; }
   const char* PartStart() const { return partStart_; }
   const char* PartEnd() const { return next_ ? next_ - 1 : nullptr; }
   const TAttrList& PartAttributes() const { return partAttributes_; }
@@ -300,6 +320,8 @@ class TXmlParser {
                                                          const std::string& notation);
   // Appends `text`, converted from TextEncoding() to Windows-1252, to `out`.
   virtual void ConvertText(std::string_view text, std::string& out);
+  // Appends the same text in UTF-8 instead: every character the document's bytes give.
+  void ConvertTextUtf8(std::string_view text, std::string& out) const;
   // Every declaration, processing instruction, comment and stray text of the DTD.
   virtual void DtdItemFound(const TDtdItem& item);
 
@@ -340,6 +362,14 @@ class TXmlParser {
   const char* BeginPass(const char* p);
   void NoteUndefined(std::string_view name);
   bool ConvertsUtf8() const { return decoding_ != Decoding::Bytes; }
+  // Appending to the part's content, and with KeepUtf8 to its UTF-8 form, which is built only
+  // once something that is not ASCII comes (until then it is the content itself).
+  void BeginContent();
+  void Diverge();
+  void AppendRun(std::string_view documentText);
+  void AppendRaw(std::string_view bytes);
+  void AppendAscii(char c);
+  void AppendReference(char byte, uint32_t codePoint);
 
   std::unique_ptr<char[]> buffer_;
   size_t bufferSize_ = 0;
@@ -371,6 +401,10 @@ class TXmlParser {
   TPartKind partKind_ = PartNone;
   std::string partName_;
   std::string partContent_;
+  std::string partUtf8_;
+  bool utf8Own_ = false;  // partUtf8_ is built (the content is not plain ASCII)
+  bool keepUtf8_ = false;
+  bool keepAttrUtf8_ = false;
   const char* partStart_ = nullptr;
   const char* next_ = nullptr;  // the byte after the current part
   TAttrList partAttributes_;
