@@ -2,6 +2,8 @@
 // item through triage as a scan does. The first byte picks the threshold, the keyword rules and
 // whether it is a learning run; the rest is the document.
 //  - Reading the document twice gives the same items, and leaves the scanner's text rule as it was.
+//  - The texts to show are well-formed UTF-8, given only where they differ from the single-byte
+//    ones, through triage too; a link given in UTF-8 is sent as its ASCII URI form.
 //  - Triage takes an item only when a rule matched (relevance 100) or the relevance reached the
 //    threshold, never the same title and link twice, and never a link shown a minute ago.
 #include <cstdint>
@@ -10,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "common/codepage.h"
 #include "common/compmap.h"
 #include "common/errors.h"
 #include "common/ports.h"
+#include "common/text.h"
 #include "feeds/feed_items.h"
 #include "feeds/triage.h"
 #include "learning/engine.h"
@@ -53,6 +57,7 @@ class Learner : public RelevanceLearner {
 
 struct Read {
   std::string title, description, link;
+  std::string titleUtf8, descriptionUtf8, linkUtf8;
   bool operator==(const Read&) const = default;
 };
 
@@ -60,10 +65,39 @@ std::vector<Read> ReadAll(TXmlParser& parser) {
   std::vector<Read> items;
   ReadFeedDocument(parser,
                    [&](TItem& item) {
-                     items.push_back({item.Title, item.Description, item.Link});
+                     items.push_back({item.Title, item.Description, item.Link, item.TitleUtf8,
+                                      item.DescriptionUtf8, item.LinkUtf8});
                    },
                    {"https://feeds.example/dir/feed.xml", "", nullptr});
   return items;
+}
+
+bool WellFormedUtf8(std::string_view text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    if (s[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t len = Utf8SequenceLength(s + i, text.size() - i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+// A text to show: UTF-8, and given only where it is not the single-byte text itself.
+void CheckShown(const std::string& single, const std::string& utf8, const char* what) {
+  if (!WellFormedUtf8(utf8)) Fail(std::string("the ") + what + " to show is not UTF-8");
+  if (!utf8.empty() && utf8 == single) Fail(std::string("the ") + what + " to show repeats the single-byte one");
+}
+
+void CheckItem(const TItem& item) {
+  CheckShown(item.Title, item.TitleUtf8, "title");
+  CheckShown(item.Description, item.DescriptionUtf8, "description");
+  CheckShown(item.Link, item.LinkUtf8, "link");
+  if (!item.LinkUtf8.empty() && item.Link != IriToUri(item.LinkUtf8))
+    Fail("a link given in UTF-8 is not sent as its URI form");
 }
 
 }  // namespace
@@ -103,6 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     item.Title = r.title;
     item.Description = r.description;
     item.Link = r.link;
+    item.TitleUtf8 = r.titleUtf8;
+    item.DescriptionUtf8 = r.descriptionUtf8;
+    item.LinkUtf8 = r.linkUtf8;
+    CheckItem(item);
     const size_t before = results.size();
     try {
       TriageItem(context, feed, item, results);
@@ -113,6 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (results.size() == before) continue;
     if (results.size() != before + 1) Fail("triage appended more than one item");
     const TItem& taken = results.back();
+    CheckItem(taken);
     if (taken.Link == "https://feeds.example/shown") Fail("took a link shown a minute ago");
     if (taken.Relevance != 100 && taken.Relevance < threshold) Fail("took an item below the threshold");
     for (size_t k = 0; k + 1 < results.size(); ++k)

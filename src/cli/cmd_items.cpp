@@ -20,7 +20,7 @@ const std::string kHelp =
     std::string(
         "usage: zibu-cli items FILE_OR_URL [--base URL] [--proxy HOST:PORT] [--proxy-user U]\n"
         "                                  [--proxy-password P] [--connect-timeout MS] [--read-timeout MS]\n"
-        "                                  [--total-timeout MS]\n"
+        "                                  [--total-timeout MS] [--utf8]\n"
         "\n"
         "Reads an RSS, Atom or JSON Feed document the way a feed scan does and prints every item it\n"
         "would hand to triage, one JSON object per line: {\"title\": ..., \"description\": ..., \"link\": "
@@ -34,7 +34,9 @@ const std::string kHelp =
         "for a file against --base. A document that declares no encoding is read in the charset the\n"
         "response names, else as UTF-8 (bytes that are not UTF-8 taken as Windows-1252).\n"
         "\n"
-        "  --base URL              the address a FILE was downloaded from\n") +
+        "  --base URL              the address a FILE was downloaded from\n"
+        "  --utf8                  print the texts a window shows instead: UTF-8 with every character\n"
+        "                          the document gives, the link as the document wrote it\n") +
     kHttpOptionsHelp;
 
 int Usage(const std::string& problem) {
@@ -51,9 +53,12 @@ int Run(const std::vector<std::string>& args) {
   HttpOptions options = FeedRequestOptions(ProxySettings{});
   std::string source;
   FeedReadOptions read;
+  bool utf8 = false;
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--base" || args[i].rfind("--base=", 0) == 0) {
+    if (args[i] == "--utf8") {
+      utf8 = true;
+    } else if (args[i] == "--base" || args[i].rfind("--base=", 0) == 0) {
       if (args[i] == "--base" && i + 1 >= args.size()) return Usage("--base needs a value");
       read.documentUrl = args[i] == "--base" ? args[++i] : args[i].substr(7);
     } else {
@@ -75,10 +80,13 @@ int Run(const std::vector<std::string>& args) {
     std::fprintf(stderr, "zibu-cli items: cannot read '%s'\n", source.c_str());
     return 1;
   }
-  const auto print = [](TItem& item) {
-    std::string line = "{\"title\": " + JsonBytes(item.Title) +
-                       ", \"description\": " + JsonBytes(item.Description) +
-                       ", \"link\": " + JsonBytes(item.Link) + "}\n";
+  const auto print = [utf8](TItem& item) {
+    const std::string line =
+        utf8 ? "{\"title\": " + JsonUtf8(DisplayUtf8(item.Title, item.TitleUtf8)) +
+                   ", \"description\": " + JsonUtf8(DisplayUtf8(item.Description, item.DescriptionUtf8)) +
+                   ", \"link\": " + JsonUtf8(DisplayUtf8(item.Link, item.LinkUtf8)) + "}\n"
+             : "{\"title\": " + JsonBytes(item.Title) + ", \"description\": " + JsonBytes(item.Description) +
+                   ", \"link\": " + JsonBytes(item.Link) + "}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
   };
   ReadFeedDocument(parser, print, read);

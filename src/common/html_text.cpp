@@ -174,9 +174,9 @@ std::string RemoveTags(std::string_view text) {
 }
 
 // Decodes "&#...;" references, each to the byte the character gives when written literally
-// in a UTF-8 document (CharRefByte). A decoded "&" or "#" can start a new reference with the bytes
-// around it, which is then decoded in turn.
-std::string DecodeNumeric(std::string_view text) {
+// in a UTF-8 document (CharRefByte), or with `utf8` to that character in UTF-8. A decoded "&" or
+// "#" can start a new reference with the bytes around it, which is then decoded in turn.
+std::string DecodeNumeric(std::string_view text, bool utf8) {
   std::string out;
   out.reserve(text.size());
   const size_t n = text.size();
@@ -207,7 +207,8 @@ std::string DecodeNumeric(std::string_view text) {
       }
       // text[i] is the "#" (or, after a decoded "#", the first digit).
       const size_t digits = pending.size() == 1 ? i + 1 : i;
-      const char b = CharRefByte(StrToInt(text.substr(digits, e - digits)));
+      const int32_t value = StrToInt(text.substr(digits, e - digits));
+      const char b = CharRefByte(value);
       i = e + 1;
       if (b == '#' && !out.empty() && out.back() == '&') {
         out.pop_back();
@@ -218,7 +219,10 @@ std::string DecodeNumeric(std::string_view text) {
         pending = "&";
         continue;
       }
-      out.push_back(b);
+      if (utf8)
+        AppendUtf8(CharRefCodePoint(value), out);
+      else
+        out.push_back(b);
       break;
     }
   }
@@ -245,9 +249,14 @@ const NamedRef* MatchRef(std::string_view text, size_t pos, const NamedRef (&ref
   return nullptr;
 }
 
+// The one replacement beyond ASCII, the pound sign, in the text's own form.
+std::string_view Replacement(const NamedRef& ref, bool utf8) {
+  return utf8 && ref.replacement == "\xA3" ? std::string_view("\xC2\xA3") : ref.replacement;
+}
+
 // Every reference starts with "&", holds no other "&" and ends with ";", and no replacement
 // but the "&" of "&amp;" contains any of these, so each "&" of the text is decided on its own.
-std::string DecodeNamed(std::string_view text) {
+std::string DecodeNamed(std::string_view text, bool utf8) {
   std::string out;
   out.reserve(text.size());
   size_t i = 0;
@@ -265,13 +274,13 @@ std::string DecodeNamed(std::string_view text) {
     } else if (StartsNoCase(text, i, "amp;")) {
       i += 4;
       if (const NamedRef* r2 = MatchRef(text, i, kAfterAmp)) {
-        out.append(r2->replacement);
+        out.append(Replacement(*r2, utf8));
         i += r2->name.size() + 1;
       } else {
         out.push_back('&');
       }
     } else if (const NamedRef* r3 = MatchRef(text, i, kAfterAmp)) {
-      out.append(r3->replacement);
+      out.append(Replacement(*r3, utf8));
       i += r3->name.size() + 1;
     } else {
       out.push_back('&');
@@ -295,14 +304,26 @@ bool IsBlockTag(std::string_view tag) {
   return std::binary_search(std::begin(kBlockElements), std::end(kBlockElements), std::string_view(name, n));
 }
 
-std::string HtmlToText(std::string_view html) {
+namespace {
+
+std::string ConvertHtml(std::string_view html, bool utf8) {
   std::string t = BalanceEnds(html);
   t = ReplaceBreaks(t);
   t = RemoveBlocks(t, "<script", "/script>");
   t = RemoveBlocks(t, "<style", "/style>");
   t = RemoveTags(t);
-  t = DecodeNumeric(t);
-  return DecodeNamed(t);
+  t = DecodeNumeric(t, utf8);
+  return DecodeNamed(t, utf8);
+}
+
+}  // namespace
+
+std::string HtmlToText(std::string_view html) {
+  return ConvertHtml(html, false);
+}
+
+std::string HtmlToTextUtf8(std::string_view html) {
+  return ConvertHtml(html, true);
 }
 
 }  // namespace zibu

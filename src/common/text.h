@@ -14,6 +14,10 @@ namespace zibu {
 // ConversionError when a numeric reference ("&#...;") does not hold an integer; there is no
 // partial result.
 std::string HtmlToText(std::string_view html);
+// The same for HTML in UTF-8, giving UTF-8: each reference becomes its character in UTF-8 (the
+// character HtmlToText's byte stands for, or one Windows-1252 lacks). The words of the two
+// texts are the same.
+std::string HtmlToTextUtf8(std::string_view html);
 // Whether a tag, given by what stands between its "<" and ">" ("/LI", "div class=x", "br/"),
 // opens or closes an element that starts a new block of text in a browser.
 bool IsBlockTag(std::string_view tag);
@@ -55,6 +59,9 @@ std::string UrlEncode(std::string_view text);
 // address to send: every byte of such a character percent-encoded ("%D0%9F"), the rest as it
 // is (the IRI-to-URI mapping of RFC 3987). An ASCII address comes back unchanged.
 std::string IriToUri(std::string_view utf8);
+// The way back, for showing an address: escapes that spell well-formed UTF-8 characters beyond
+// ASCII become those characters (RFC 3987, 3.2); every other escape stays as it is.
+std::string UriToIri(std::string_view uri);
 
 // The address up to (not including) the first "/" at or after its 8th byte, e.g.
 // "http://host/a/b" -> "http://host"; empty when there is none.

@@ -329,7 +329,10 @@ void JoinPieces(const std::vector<Piece>& pieces, std::string& out, std::string&
     out += p.tag || !markup ? p.text : EscapeMarkup(p.text);
     if (utf8) {
       const std::string& u = p.utf8.empty() ? p.text : p.utf8;
-      outUtf8 += p.tag || !markup ? u : EscapeMarkup(u);
+      if (p.tag)
+        AppendUtf8OrWin1252AsUtf8(u, outUtf8);  // element names stay as the document's bytes
+      else
+        outUtf8 += markup ? EscapeMarkup(u) : u;
     }
     blankPending = p.blankAfter;
   }
@@ -391,7 +394,7 @@ size_t VisibleLength(std::string_view html) {
 // Sets the item's link; one the document wrote with characters beyond ASCII is kept as written
 // for showing and sent (and remembered as shown) in its URI form.
 void SetLink(TItem& item, const std::string& link, const std::string& utf8) {
-  if (utf8.empty()) {
+  if (IsAscii(utf8)) {  // none of its own, or resolving left none of what it had
     item.Link = link;
   } else {
     item.LinkUtf8 = utf8;
@@ -441,9 +444,10 @@ std::string Resolved(const std::string& base, const std::string& link) {
   return link.empty() || base.empty() ? link : ResolveReference(base, link);
 }
 
-// The UTF-8 form of a resolved link; empty where the link has none of its own.
+// The UTF-8 form of a resolved link; empty where the link has none of its own. Resolving works
+// on the URI form, as the resolver encodes what is not ASCII; the characters come back after.
 std::string ResolvedUtf8(const std::string& base, const std::string& utf8) {
-  return utf8.empty() ? utf8 : Resolved(base, utf8);
+  return utf8.empty() || base.empty() ? utf8 : UriToIri(Resolved(base, IriToUri(utf8)));
 }
 
 // ---- the walk ---------------------------------------------------------------------------------

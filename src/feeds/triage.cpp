@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/codepage.h"
 #include "common/ports.h"
 #include "common/text.h"
 #include "feeds/shown_memory.h"
@@ -9,6 +10,18 @@
 #include "rules/keyword_rules.h"
 
 namespace zibu {
+
+namespace {
+
+// The UTF-8 form of a text follows it through the conversion to plain text. A text without a form
+// of its own reads the same in both, and needs one only where a reference gives a character.
+void ConvertDisplay(const std::string& html, const std::string& text, std::string& utf8) {
+  if (utf8.empty() && html.find('&') == std::string::npos) return;
+  utf8 = HtmlToTextUtf8(utf8.empty() ? Win1252ToUtf8(html) : utf8);
+  if (utf8 == text) utf8.clear();
+}
+
+}  // namespace
 
 bool IsDuplicate(const TItem& item, const Items& results) {
   for (const TItem& other : results)
@@ -40,8 +53,12 @@ void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, It
     context.port.Log("URL " + item.Link + " has been shown recently, ignoring it", true);
     return;
   }
-  item.Title = HtmlToText(item.Title);
-  item.Description = HtmlToText(item.Description);
+  std::string title = HtmlToText(item.Title);
+  std::string description = HtmlToText(item.Description);
+  ConvertDisplay(item.Title, title, item.TitleUtf8);
+  ConvertDisplay(item.Description, description, item.DescriptionUtf8);
+  item.Title = std::move(title);
+  item.Description = std::move(description);
   const bool duplicate =
       context.resultKeys ? context.resultKeys->Contains(item, results) : IsDuplicate(item, results);
   if (duplicate) {

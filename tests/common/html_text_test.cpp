@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/codepage.h"
 #include "common/errors.h"
 #include "common/text.h"
 
@@ -180,4 +181,33 @@ TEST(HtmlToText, WhichTagsAreBlockTags) {
                           "!-- div --", "!DOCTYPE html", "?xml", "p:x", "li=1", " p", "//p", "script",
                           "abbreviationsthatarelong"})
     EXPECT_FALSE(IsBlockTag(tag)) << tag;
+}
+
+// The UTF-8 conversion shows what HtmlToText's bytes stand for, and the characters Windows-1252
+// lacks as themselves; markup and blanks are handled exactly alike.
+TEST(HtmlToTextUtf8, ReferencesGiveTheirCharactersAndTheRestIsAsHtmlToText) {
+  struct Case {
+    const char* what;
+    std::string html;      // UTF-8
+    std::string expected;  // UTF-8
+  };
+  const Case cases[] = {
+      {"curly quotes and dashes", "&#8220;Hi&#8221; &#8211; &#x2014;", "\u201CHi\u201D \u2013 \u2014"},
+      {"a byte reference shows the Windows-1252 character", "&#150;&#146;", "\u2013\u2019"},
+      {"Cyrillic and Greek references", "&#1055;&#1088;&#1080; &#931;&#945;", "\u041F\u0440\u0438 \u03A3\u03B1"},
+      {"an emoji, decimal and hexadecimal", "&#128517;&#x1F605;", "\U0001F605\U0001F605"},
+      {"literal text of any script is kept", "<b>\u041A\u043E\u0442</b> \u4E2D\u6587 \U0001F605",
+       "\u041A\u043E\u0442 \u4E2D\u6587 \U0001F605"},
+      {"a code point that is no character", "&#1114112;&#xD800;", "\u00BF\u00BF"},
+      {"named references, the pound sign in UTF-8", "&pound;5&nbsp;&amp;euro;", "\u00A35 EURO"},
+      {"a decoded ampersand still starts a reference", "&#38;#1060;", "\u0424"},
+      {"block tags leave a blank, scripts go", "<p>\u0410</p><script>x</script><div>\u0411</div>",
+       " \u0410 \u0411 "},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HtmlToTextUtf8(c.html), c.expected) << c.what;
+    // Back in Windows-1252 it is what HtmlToText gives for the same text in Windows-1252.
+    EXPECT_EQ(Utf8ToWin1252(HtmlToTextUtf8(c.html)), HtmlToText(Utf8ToWin1252(c.html))) << c.what;
+  }
+  EXPECT_THROW(HtmlToTextUtf8("&#12x;"), ConversionError);
 }

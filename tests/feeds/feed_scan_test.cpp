@@ -12,6 +12,7 @@
 #include <functional>
 #include <sstream>
 
+#include "common/codepage.h"
 #include "common/ports.h"
 #include "common/text.h"
 #include "recording_port.h"
@@ -840,6 +841,88 @@ TEST(FeedItems, JsonFeed) {
        R"({"version": "https://jsonfeed.org/version/1", "items": {"title": "T"}})",
        {}},
   });
+}
+
+// What a window shows of each item: the document's own characters in UTF-8, whatever script,
+// from literals and references, in every feed form; the single-byte texts stay as they were,
+// and the link is sent in its URI form.
+struct Shown {
+  std::string title, description, link;  // UTF-8, as shown
+  std::string sent;                       // the single-byte link: what is fetched and remembered
+  bool operator==(const Shown&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Shown& s) {
+  return os << "{" << s.title << " | " << s.description << " | " << s.link << " | " << s.sent << "}";
+}
+
+TEST(FeedItems, EveryScriptIsKeptForShowing) {
+  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+  const std::string cyrillicLink = "https://example.org/\u0441\u0442\u0430\u0442\u044C\u044F?q=\u0442\u0435\u0441\u0442";
+  const std::string cyrillicUri = "https://example.org/%D1%81%D1%82%D0%B0%D1%82%D1%8C%D1%8F?q=%D1%82%D0%B5%D1%81%D1%82";
+  struct Case {
+    const char* what;
+    std::string document;
+    std::vector<Shown> items;
+    std::string documentUrl = "";
+  };
+  const Case cases[] = {
+      {"Cyrillic, Greek, Chinese and an emoji written literally",
+       utf8 + Rss("<item><title>\u041F\u0440\u0438\u0432\u0435\u0442 \U0001F605</title>"
+                  "<description>\u0395\u03BB\u03BB\u03AC\u03B4\u03B1 \u4E2D\u6587</description>"
+                  "<link>http://a/1</link></item>"),
+       {{"\u041F\u0440\u0438\u0432\u0435\u0442 \U0001F605", "\u0395\u03BB\u03BB\u03AC\u03B4\u03B1 \u4E2D\u6587", "http://a/1", "http://a/1"}}},
+      {"curly quotes and an emoji as references, without a declaration",
+       Rss("<item><title>&#8220;Quoted&#8221; &#8212; &#128517;</title><link>http://a/2</link></item>"),
+       {{"\u201CQuoted\u201D \u2014 \U0001F605", "", "http://a/2", "http://a/2"}}},
+      {"a link with a Cyrillic path and query", Rss("<item><title>T</title><link>" + cyrillicLink + "</link></item>"),
+       {{"T", "", cyrillicLink, cyrillicUri}}},
+      {"an Atom link and a relative one beyond ASCII",
+       Atom("<entry><title>&#931;</title><link href=\"https://h/\u0444\"/></entry>"
+            "<entry><title>B</title><link href=\"\u0444/&#1093;\"/></entry>"),
+       {{"\u03A3", "", "https://h/\u0444", "https://h/%D1%84"},
+        {"B", "", "https://f.example/dir/\u0444/\u0445", "https://f.example/dir/%D1%84/%D1%85"}},
+       "https://f.example/dir/feed"},
+      {"a single-byte document gives its characters, references beyond it too",
+       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" +
+           Rss("<item><title>Caf\xE9 &#1060;</title><description>na\xEFve</description>"
+               "<link>http://a/caf\xE9</link></item>"),
+       {{"Caf\u00E9 \u0424", "na\u00EFve", "http://a/caf\u00E9", "http://a/caf%C3%A9"}}},
+      {"CDATA and markup inside a description keep their characters",
+       utf8 + Rss("<item><title><![CDATA[\u041A\u043E\u0442]]></title>"
+                  "<description>&lt;b&gt;\u0416&lt;/b&gt; <![CDATA[<i>\u03A9</i>]]></description></item>"),
+       {{"\u041A\u043E\u0442", "<b>\u0416</b> <i>\u03A9</i>", "", ""}}},
+      {"inline XHTML with an attribute beyond ASCII",
+       Atom("<entry><title type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">"
+            "<a href=\"/\u0444\">\u0421\u0441\u044B\u043B\u043A\u0430</a></div></title></entry>"),
+       {{"<a href=\"/\u0444\">\u0421\u0441\u044B\u043B\u043A\u0430</a>", "", "", ""}}},
+      {"JSON Feed",
+       R"({"version": "https://jsonfeed.org/version/1.1", "items": [{"title": "\u041C\u0438\u0440", "content_text": "\ud83d\ude05", "url": "https://j/\u043c"}]})",
+       {{"\u041C\u0438\u0440", "\U0001F605", "https://j/\u043C", "https://j/%D0%BC"}}},
+      {"an item with nothing beyond ASCII, after one that had",
+       utf8 + Rss("<item><title>\u0424</title><link>http://a/\u0444</link></item>"
+                  "<item><title>Plain</title><description>Text</description><link>http://a/p</link></item>"),
+       {{"\u0424", "", "http://a/\u0444", "http://a/%D1%84"}, {"Plain", "Text", "http://a/p", "http://a/p"}}},
+  };
+  for (const Case& c : cases) {
+    TXmlParser parser;
+    parser.LoadFromBuffer(c.document);
+    FeedReadOptions options;
+    options.documentUrl = c.documentUrl;
+    std::vector<Shown> shown;
+    ReadFeedDocument(
+        parser,
+        [&](TItem& item) {
+          shown.push_back({DisplayUtf8(item.Title, item.TitleUtf8), DisplayUtf8(item.Description, item.DescriptionUtf8),
+                           DisplayUtf8(item.Link, item.LinkUtf8), item.Link});
+          // A UTF-8 form is given only where it is not the single-byte text itself.
+          for (const std::string* own : {&item.TitleUtf8, &item.DescriptionUtf8, &item.LinkUtf8})
+            EXPECT_FALSE(!own->empty() && IsAscii(*own)) << c.what;
+          // The single-byte texts are those of the document in Windows-1252, as always.
+          EXPECT_EQ(item.Title, Utf8ToWin1252(DisplayUtf8(item.Title, item.TitleUtf8))) << c.what;
+        },
+        options);
+    EXPECT_EQ(shown, c.items) << c.what;
+  }
 }
 
 TEST(FeedItems, CancelStopsBeforeTheNextItem) {

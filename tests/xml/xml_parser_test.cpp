@@ -339,6 +339,112 @@ TEST(XmlReferences, AboveU00FFAsTheLiteralCharacter) {
   }
 }
 
+// With KeepUtf8 every text, CDATA section and attribute value also comes in UTF-8 with the
+// characters Windows-1252 lacks, from literals and references alike, while the single-byte text
+// stays exactly as without it. Plain ASCII has no UTF-8 form of its own.
+struct Shown {
+  std::vector<std::string> texts;  // text and CDATA parts in UTF-8 (own form, else the content)
+  std::vector<std::string> attrs;  // "name=value" in UTF-8
+  std::vector<std::string> own;    // the parts and values that have a UTF-8 form of their own
+  bool operator==(const Shown&) const = default;
+};
+
+Shown ShownParts(const std::string& doc, bool keep = true) {
+  TXmlParser p;
+  p.LoadFromBuffer(doc);
+  p.SetKeepUtf8(keep);
+  p.Rewind();
+  Shown shown;
+  while (p.NextPart()) {
+    if (p.PartKind() == PartText || p.PartKind() == PartCData) {
+      shown.texts.push_back(p.PartContentUtf8().empty() ? p.PartContent() : p.PartContentUtf8());
+      if (!p.PartContentUtf8().empty()) shown.own.push_back(p.PartContentUtf8());
+    }
+    const TAttrList& attrs = p.PartAttributes();
+    if (p.PartKind() == PartStartTag || p.PartKind() == PartEmptyTag)
+      for (int i = 0; i < attrs.Count(); ++i) {
+        shown.attrs.push_back(attrs.NameAt(i) + "=" + attrs.ValueUtf8At(i));
+        if (!attrs.At(i)->ValueUtf8.empty()) shown.own.push_back(attrs.At(i)->ValueUtf8);
+      }
+  }
+  return shown;
+}
+
+TEST(XmlKeepUtf8, EveryCharacterBesideTheSingleByteText) {
+  const std::string utf8 = "<?xml version='1.0' encoding='UTF-8'?>";
+  const std::string latin1 = "<?xml version='1.0' encoding='ISO-8859-1'?>";
+  const std::string cp1252 = "<?xml version='1.0' encoding='windows-1252'?>";
+  struct Case {
+    const char* what;
+    std::string document;
+    Strings texts;
+    Strings attrs;
+  };
+  const Case cases[] = {
+      {"Cyrillic literal", utf8 + "<a>\u041F\u0440\u0438\u0432\u0435\u0442</a>", {"\u041F\u0440\u0438\u0432\u0435\u0442"}, {}},
+      {"Greek references in a UTF-8 document", utf8 + "<a>&#931;&#x3b1;</a>", {"\u03A3\u03B1"}, {}},
+      {"references in a Latin-1 document", latin1 + "<a>&#1055;&#x440; \xE9</a>", {"\u041F\u0440 \u00E9"}, {}},
+      {"references without a declaration", "<a>&#8220;&#20013;&#25991;&#8221;</a>", {"\u201C\u4E2D\u6587\u201D"}, {}},
+      {"an emoji, literal and as a reference", utf8 + "<a>\U0001F605 &#128517;</a>", {"\U0001F605 \U0001F605"}, {}},
+      {"a declared single-byte document is mapped", cp1252 + "<a>\x80 \x93x\x94</a>", {"\u20AC \u201Cx\u201D"}, {}},
+      {"an undeclared document that is not UTF-8", "<a>caf\xE9 \xC3\xA9</a>", {"caf\u00E9 \u00E9"}, {}},
+      {"bytes a UTF-8 document should not hold", utf8 + "<a>a\xFF" "b</a>", {"a\uFFFD" "b"}, {}},
+      {"CDATA", utf8 + "<a><![CDATA[<b>\u03A9</b>]]></a>", {"<b>\u03A9</b>"}, {}},
+      {"a declared entity's value", utf8 + "<!DOCTYPE a [<!ENTITY c '\u041A\u043E\u0442 &#1060;'>]><a>(&c;)</a>",
+       {"(\u041A\u043E\u0442 \u0424)"}, {}},
+      {"undefined entities stay as written", utf8 + "<a>\u041A&nbsp;&amp;&lt;\u041F</a>", {"\u041A&nbsp;&<\u041F"}, {}},
+      {"blanks are collapsed alike", utf8 + "<a>  \u041A \n\t \u041F  </a>", {"\u041A \u041F"}, {}},
+      {"ASCII after the first character beyond it", utf8 + "<a>\u0424 &#65;&lt;b</a>", {"\u0424 A<b"}, {}},
+      {"attribute values", utf8 + "<a href='/\u0441\u0442?q=&#1090;' t=\"&#8217;&amp;\" x='plain'/>",
+       {}, {"href=/\u0441\u0442?q=\u0442", "t=\u2019&", "x=plain"}},
+      {"an attribute value in a Latin-1 document", latin1 + "<a t='\xE9&#931;'/>", {}, {"t=\u00E9\u03A3"}},
+      {"plain ASCII", utf8 + "<a t='v'>text &#65;</a>", {"text A"}, {"t=v"}},
+  };
+  for (const Case& c : cases) {
+    const Shown shown = ShownParts(c.document);
+    EXPECT_EQ(shown.texts, c.texts) << c.what;
+    EXPECT_EQ(shown.attrs, c.attrs) << c.what;
+    // A form of its own only where it differs from the single-byte text.
+    for (const std::string& own : shown.own) EXPECT_FALSE(IsAscii(own)) << c.what;
+    // The single-byte parts are exactly those of a scan without UTF-8.
+    TXmlParser plain;
+    plain.LoadFromBuffer(c.document);
+    TXmlParser keeping;
+    keeping.LoadFromBuffer(c.document);
+    keeping.SetKeepUtf8(true);
+    const auto a = xmltest::Walk(plain), b = xmltest::Walk(keeping);
+    ASSERT_EQ(a.size(), b.size()) << c.what;
+    for (size_t i = 0; i < a.size(); ++i) {
+      EXPECT_EQ(a[i].content, b[i].content) << c.what << " part " << i;
+      EXPECT_EQ(a[i].attrs, b[i].attrs) << c.what << " part " << i;
+    }
+    // Back in Windows-1252 the UTF-8 form is the single-byte text: where that has the character
+    // it is the same, and where it lacks it both hold the one stand-in byte.
+    Strings single, back;
+    for (const auto& part : a)
+      if (part.kind == PartText || part.kind == PartCData) single.push_back(part.content);
+    for (const std::string& text : shown.texts) back.push_back(Utf8ToWin1252(text));
+    EXPECT_EQ(back, single) << c.what;
+    const Shown off = ShownParts(c.document, false);
+    EXPECT_TRUE(off.own.empty()) << c.what << ": no UTF-8 without KeepUtf8";
+  }
+  // Only text wanted: attributes come without, and the other way round.
+  TXmlParser p;
+  p.LoadFromBuffer(utf8 + "<a t='\u0424'>\u0424</a>");
+  p.SetKeepUtf8(false, true);
+  p.Rewind();
+  ASSERT_TRUE(p.NextPart() && p.NextPart());
+  EXPECT_TRUE(p.PartAttributes().At(0)->ValueUtf8.empty());
+  ASSERT_TRUE(p.NextPart());
+  EXPECT_EQ(p.PartContentUtf8(), "\u0424");
+  p.SetKeepUtf8(true, false);
+  p.Rewind();
+  ASSERT_TRUE(p.NextPart() && p.NextPart());
+  EXPECT_EQ(p.PartAttributes().At(0)->ValueUtf8, "\u0424");
+  ASSERT_TRUE(p.NextPart());
+  EXPECT_EQ(p.PartContentUtf8(), "");
+}
+
 // Without an encoding declaration a document is UTF-8, XML's default; bytes that are not UTF-8
 // are taken as Windows-1252. The charset of the download's response decides where the document
 // says nothing; a declaration keeps the encoding it names.
