@@ -46,6 +46,45 @@ TEST_F(ItemsCli, FileGivesOneJsonLinePerItemWithBytesAsCodePoints) {
             "\"http://127.0.0.1/a/2\"}\n");
 }
 
+// --utf8 prints what a window shows: real UTF-8 with every character the document gives, the
+// link as written; without it the output is the single-byte one, the link in its URI form.
+TEST_F(ItemsCli, Utf8PrintsTheTextsAWindowShows) {
+  struct Case {
+    const char* what;
+    std::string document;
+    std::string shown;  // with --utf8
+    std::string bytes;  // without
+  };
+  const Case cases[] = {
+      {"Latin letters and the euro sign",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss><channel><item><title>Caf\u00E9 \u20AC5</title>"
+       "<description>na\u00EFve</description><link>http://127.0.0.1/u8</link></item></channel></rss>",
+       "{\"title\": \"Caf\u00E9 \u20AC5\", \"description\": \"na\u00EFve\", \"link\": \"http://127.0.0.1/u8\"}\n",
+       "{\"title\": \"Caf\\u00e9 \\u00805\", \"description\": \"na\\u00efve\", \"link\": \"http://127.0.0.1/u8\"}\n"},
+      {"Cyrillic, references and an emoji, a Cyrillic link",
+       "<rss><channel><item><title>&#8220;\u041A\u043E\u0442&#8221; \U0001F605</title>"
+       "<link>http://h/\u043A?q=\u0442</link></item></channel></rss>",
+       "{\"title\": \"\u201C\u041A\u043E\u0442\u201D \U0001F605\", \"description\": \"\", \"link\": \"http://h/\u043A?q=\u0442\"}\n",
+       "{\"title\": \"\\u0093\\u00bf\\u00bf\\u00bf\\u0094 \\u00bf\", \"description\": \"\", \"link\": "
+       "\"http://h/%D0%BA?q=%D1%82\"}\n"},
+      {"JSON's own escapes",
+       "<rss><channel><item><title>&quot;\u03A9\\&#1;</title></item></channel></rss>",
+       "{\"title\": \"\\\"\u03A9\\\\\\u0001\", \"description\": \"\", \"link\": \"\"}\n",
+       "{\"title\": \"\\\"\\u00bf\\\\\\u0001\", \"description\": \"\", \"link\": \"\"}\n"},
+  };
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("zibu_items_utf8_" + std::to_string(::getpid()) + ".xml")).string();
+  for (const Case& c : cases) {
+    std::ofstream(file, std::ios::binary) << c.document;
+    auto r = RunProcess(cli_, {"items", file, "--utf8"});
+    EXPECT_EQ(r.exitStatus, 0) << c.what << ": " << r.err;
+    EXPECT_EQ(r.out, c.shown) << c.what;
+    r = RunProcess(cli_, {"items", file});
+    EXPECT_EQ(r.out, c.bytes) << c.what;
+  }
+  std::filesystem::remove(file);
+}
+
 // Feeds shaped like the ones people subscribe to (a WordPress blog, an Atom blog with
 // summaries only, prefixed RSS 1.0, a podcast, a JSON Feed, xml:base, a video channel): each
 // gives the items written beside it in <name>.items.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "common/codepage.h"
 #include "feeds/shown_memory.h"
 #include "feeds/triage.h"
 #include "triage_fakes.h"
@@ -125,6 +126,60 @@ TEST_F(TriageTest, TitleAndDescriptionBecomePlainTextBeforeTheDuplicateTest) {
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Title, "Fish & chips");
   EXPECT_EQ(results[0].Description.find('<'), std::string::npos);
+}
+
+// The UTF-8 texts follow the single-byte ones into plain text, references turned into their
+// characters, while what triage decides and keeps of the single-byte texts does not change.
+TEST_F(TriageTest, TextsToShowBecomePlainTextBesideTheSingleByteOnes) {
+  struct Case {
+    const char* what;
+    TItem article;  // as item reading gives it
+    std::string title, description;            // the single-byte plain texts
+    std::string titleShown, descriptionShown;  // UTF-8
+  };
+  auto article = [](std::string title, std::string titleUtf8, std::string description, std::string descriptionUtf8) {
+    TItem item = Article(std::move(title), "http://x/" + std::to_string(std::hash<std::string>()(titleUtf8 + title)),
+                         std::move(description));
+    item.TitleUtf8 = std::move(titleUtf8);
+    item.DescriptionUtf8 = std::move(descriptionUtf8);
+    return item;
+  };
+  const Case cases[] = {
+      {"markup around Cyrillic and an emoji",
+       article("<b>\xBF\xBF\xBF</b> \xBF", "<b>\u041A\u043E\u0442</b> \U0001F605", "<p>\xBF&nbsp;fish</p>",
+               "<p>\u03A9&nbsp;fish</p>"),
+       "\xBF\xBF\xBF \xBF", " \xBF fish ", "\u041A\u043E\u0442 \U0001F605", " \u03A9 fish "},
+      {"references in an ASCII text give the characters a window shows",
+       article("It&#8217;s &#1060; &amp;#931;", "", "&pound;5 &#x1F605;", ""), "It\x92s \xBF &#931;", "\xA3" "5 \xBF",
+       "It\u2019s \u0424 &#931;", "\u00A3" "5 \U0001F605"},
+      {"a text with a character Windows-1252 has", article("Caf\xE9", "", "na&iuml;ve &#233;", ""), "Caf\xE9",
+       "na&iuml;ve \xE9", "Caf\u00E9", "na&iuml;ve \u00E9"},
+      {"plain ASCII needs nothing of its own", article("<i>Plain</i>", "", "Text &amp; more", ""), "Plain",
+       "Text & more", "Plain", "Text & more"},
+  };
+  const TFeed feed = Feed("http://feed");
+  bench.host.threshold = 0;
+  for (const Case& c : cases) {
+    results.clear();
+    TItem item = c.article;
+    bench.scanner.TriageItem(feed, item, results);
+    ASSERT_EQ(results.size(), 1u) << c.what;
+    const TItem& taken = results[0];
+    EXPECT_EQ(taken.Title, c.title) << c.what;
+    EXPECT_EQ(taken.Description, c.description) << c.what;
+    EXPECT_EQ(DisplayUtf8(taken.Title, taken.TitleUtf8), c.titleShown) << c.what;
+    EXPECT_EQ(DisplayUtf8(taken.Description, taken.DescriptionUtf8), c.descriptionShown) << c.what;
+    // Without the UTF-8 texts triage decides the same.
+    Items plain;
+    TItem bare = Article(c.article.Title, c.article.Link, c.article.Description);
+    bench.shownUrls.Clear();
+    bench.scanner.TriageItem(feed, bare, plain);
+    ASSERT_EQ(plain.size(), 1u) << c.what;
+    EXPECT_EQ(plain[0].Title, taken.Title) << c.what;
+    EXPECT_EQ(plain[0].Description, taken.Description) << c.what;
+    EXPECT_EQ(plain[0].Relevance, taken.Relevance) << c.what;
+    EXPECT_EQ(plain[0].Reason, taken.Reason) << c.what;
+  }
 }
 
 TEST_F(TriageTest, ThresholdZeroTakesEveryArticleThatIsNotNegative) {
