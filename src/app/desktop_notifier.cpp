@@ -25,14 +25,14 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent) : 
   bus_.connect(QString(), kPath, kInterface, "NotificationClosed", this, SLOT(OnClosed(uint, uint)));
 }
 
-bool DesktopNotifier::Notify(const std::string& reason, const std::string& title) {
+bool DesktopNotifier::Notify(const std::string& reason, const QString& title) {
   if (!enabled_ || !bus_.isConnected()) return false;
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
   QVariantMap hints;
   hints.insert("desktop-entry", QString(kDesktopAppId));
   hints.insert("urgency", QVariant::fromValue<uchar>(1));
   // The body may be read as markup.
-  call << QString("Zibu") << shownId_ << QString(kDesktopAppId) << ToQ(reason) << ToQ(title).toHtmlEscaped()
+  call << QString("Zibu") << shownId_ << QString(kDesktopAppId) << ToQ(reason) << title.toHtmlEscaped()
        << QStringList{"default", "Show Zibu"} << hints << -1;
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCallTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {

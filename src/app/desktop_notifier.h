@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QSet>
+#include <QString>
 #include <string>
 
 namespace zibu {
@@ -23,7 +24,7 @@ class DesktopNotifier : public QObject {
   bool Enabled() const { return enabled_; }
   // Shows `reason` over `title` (Windows-1252 texts), in place of the previous notification while
   // that one is still shown. False when nothing was sent (switched off, or no bus).
-  bool Notify(const std::string& reason, const std::string& title);
+  bool Notify(const std::string& reason, const QString& title);
 
  signals:
   // The user clicked one of this program's notifications.

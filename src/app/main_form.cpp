@@ -27,6 +27,7 @@
 #include "rating/pagefound_window.h"
 #include "spider/spider_gate.h"
 #include "spider/spider_window.h"
+#include "ui/qtext.h"
 #include "ui/dialogs.h"
 #include "ui/icons.h"
 #include "ui/placement.h"
@@ -498,7 +499,7 @@ void TMainForm::ArrangeAll() {
   }
 }
 
-void TMainForm::AlertUser(const std::string& reason, const std::string& title) {
+void TMainForm::AlertUser(const std::string& reason, const std::string& title, const std::string& titleUtf8) {
   const bool wasInFront = feedsInFront_;
   feedsInFront_ = false;
   QApplication::beep();
@@ -511,7 +512,7 @@ void TMainForm::AlertUser(const std::string& reason, const std::string& title) {
   raise();
   if (settings_.forceToForeground) program_.BringToFront(this);
   feedsInFront_ = wasInFront;
-  notifier_->Notify(reason, title);
+  notifier_->Notify(reason, ToQ(title, titleUtf8));
 }
 
 PageFoundResult TMainForm::ShowPageFound(const std::string& reason, const std::string& title,
@@ -522,7 +523,7 @@ PageFoundResult TMainForm::ShowPageFound(const std::string& reason, const std::s
 }
 
 PageFoundResult TMainForm::ShowArticle(const FoundArticle& article) {
-  AlertUser(article.reason, article.title);
+  AlertUser(article.reason, article.title, article.titleUtf8);
   Explainer explain;
   if (session_) {
     explain = [session = session_](const std::string& text) { return session->Explain(text); };

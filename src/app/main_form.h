@@ -59,7 +59,8 @@ class TMainForm : public QMainWindow, public FramePort {
   QWidget* NewPageMonitorWindow();
   // The spider command with its gate on the number of learned words.
   void NewSpiderWindow();
-  void AlertUser(const std::string& reason, const std::string& title) override;
+  void AlertUser(const std::string& reason, const std::string& title,
+                 const std::string& titleUtf8 = std::string()) override;
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
                                 const std::string& description, const std::string& link,
                                 bool ratingPanelVisible) override;

@@ -39,6 +39,11 @@ struct FoundArticle {
   // Where its relevance stands among the recent scores, as the window shows it beside the
   // percentage ("" for none).
   std::string standing;
+  // Title, description and link in UTF-8 with every character the feed gave, for showing; each
+  // empty where it is the single-byte text itself.
+  std::string titleUtf8;
+  std::string descriptionUtf8;
+  std::string linkUtf8;
 };
 
 // Shows one found article (or page line) to the user and asks for a rating; the main frame

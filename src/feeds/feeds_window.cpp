@@ -1146,7 +1146,7 @@ void TfrmFeeds::ShowItemsInTable(Items& items) {
   if (frame_) {
     frame_->AlertUser(
         std::to_string(items.size()) + (items.size() == 1 ? " article" : " articles") + " to rate",
-        items.empty() ? std::string() : items.front().Title);
+        items.empty() ? std::string() : items.front().Title, items.empty() ? std::string() : items.front().TitleUtf8);
   }
   ShowItemsTableWindow(
       this, items, Settings().showNagScreens,

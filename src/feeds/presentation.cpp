@@ -69,7 +69,7 @@ void TFeedScanner::PresentOneByOne(Items& items) {
     port_.Log("Showing " + item.Title + ", link=" + item.Link, true);
     const PageFoundResult answer = pageFound_.ShowArticle(
         {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule, isLearning,
-         item.Standing});
+         item.Standing, item.TitleUtf8, item.DescriptionUtf8, item.LinkUtf8});
     learner_.LearnFromRating(answer.rating, item.Title + " " + item.Description);
     if (answer.rating != 0) ++rated;
     MarkPresented(item.Link, answer.rating);

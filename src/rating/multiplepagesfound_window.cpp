@@ -137,7 +137,7 @@ void TfrmMultiplePagesFound::SetItems(Items& items) {
   sgArticles->setRowCount(static_cast<int>(items.size()));
   for (size_t i = 0; i < items.size(); ++i) {
     const int row = static_cast<int>(i);
-    sgArticles->setItem(row, 0, new QTableWidgetItem(ToQ(items[i].Title)));
+    sgArticles->setItem(row, 0, new QTableWidgetItem(ToQ(items[i].Title, items[i].TitleUtf8)));
     auto* reason = new QTableWidgetItem(ToQ(items[i].Reason));
     reason->setToolTip(ToQ(items[i].Standing));
     sgArticles->setItem(row, 1, reason);
@@ -154,10 +154,11 @@ void TfrmMultiplePagesFound::SetItems(Items& items) {
 void TfrmMultiplePagesFound::ShowItem(int index) {
   if (!items_ || index < 0 || index >= static_cast<int>(items_->size())) return;
   const TItem& item = (*items_)[index];
-  txtContents->setPlainText(ToQ(item.Description));
+  txtContents->setPlainText(ToQ(item.Description, item.DescriptionUtf8));
   lblStanding->setText(ToQ(RelevanceStandingLine(item.Relevance, item.Standing)));
   lblStanding->setVisible(!item.Standing.empty());
   LinkLabel->Url = item.Link;
+  shownLink_ = ToQ(item.Link, item.LinkUtf8);
   FitLink();
   updating_ = true;
   SetRating(item.Rating);
@@ -187,7 +188,7 @@ void TfrmMultiplePagesFound::FormResize() {
 // A link wider than the window ends in "..." in the middle and shows whole in its tool tip.
 void TfrmMultiplePagesFound::FitLink() {
   if (!LinkLabel) return;
-  const QString whole = ToQ(LinkLabel->Url);
+  const QString whole = shownLink_;
   const QString shown = LinkLabel->fontMetrics().elidedText(whole, Qt::ElideMiddle,
                                                             std::max(40, width() - LinkLabel->x() - 20));
   LinkLabel->setText(shown);

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <QString>
 #include <string>
 
 #include "feeds/feed.h"
@@ -78,6 +79,7 @@ class TfrmMultiplePagesFound : public QDialog {
   RatingScale scale_;
   Items* items_ = nullptr;
   bool updating_ = false;
+  QString shownLink_;  // the current article's link as shown; LinkLabel->Url is what opens
   Explainer explain_;
   bool learning_ = false;
 };

@@ -109,6 +109,15 @@ void TfrmPageFound::SetArticle(const std::string& caption, const std::string& li
   cbEnough->setVisible(true);
 }
 
+void TfrmPageFound::SetShownTexts(const std::string& titleUtf8, const std::string& descriptionUtf8,
+                                  const std::string& linkUtf8) {
+  // The same conversion to plain text as the single-byte texts had.
+  if (!titleUtf8.empty()) title_ = ToQ(std::string(), HtmlToTextUtf8(titleUtf8));
+  if (!descriptionUtf8.empty()) Memo1->setPlainText(ToQ(std::string(), HtmlToTextUtf8(descriptionUtf8)));
+  if (!linkUtf8.empty()) link_ = ToQ(std::string(), linkUtf8);  // opened in its URI form, Url
+  FitTitleAndLink();
+}
+
 QString ElideToLines(const QString& text, const QFont& font, int width, int lines) {
   if (width <= 0 || lines <= 0) return text;
   QTextLayout layout(text, font);
@@ -213,6 +222,7 @@ PageFoundResult ShowPageFoundWindow(QWidget* owner, const FoundArticle& article,
   PlaceInsideScreen(&window);
   window.SetArticle(article.reason, article.link, article.title, article.description, true);
   window.SetStanding(article.relevance, article.standing);
+  window.SetShownTexts(article.titleUtf8, article.descriptionUtf8, article.linkUtf8);
   WhySubject why;
   why.reason = article.reason;
   // The text its relevance was computed on.

@@ -28,6 +28,9 @@ class TfrmPageFound : public QDialog {
   // Fills the window; title and description arrive as HTML and are shown as plain text.
   void SetArticle(const std::string& caption, const std::string& link, const std::string& title,
                   const std::string& description, bool ratingPanelVisible);
+  // What the window shows instead where the feed gave characters beyond Windows-1252 (UTF-8;
+  // an empty text keeps the single-byte one). The link still opens in its URI form.
+  void SetShownTexts(const std::string& titleUtf8, const std::string& descriptionUtf8, const std::string& linkUtf8);
   // Tag of the checked scale button; 0 when the user did not touch the scale.
   int GetRating() const { return scale_.GetRating(); }
   bool Enough() const;

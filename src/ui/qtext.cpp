@@ -34,6 +34,10 @@ QString ToQ(std::string_view cp1252) {
   return out;
 }
 
+QString ToQ(std::string_view cp1252, std::string_view utf8) {
+  return utf8.empty() ? ToQ(cp1252) : QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
 std::string FromQ(const QString& text) {
   std::string out;
   out.reserve(static_cast<size_t>(text.size()));

@@ -41,8 +41,10 @@ class FramePort : public PageFoundPort {
  public:
   virtual ProgramPort& Program() = 0;
   virtual const GlobalSettings& Settings() const = 0;
-  // `reason` and `title` say what the alert is about (a notification shows them).
-  virtual void AlertUser(const std::string& reason, const std::string& title) = 0;
+  // `reason` and `title` say what the alert is about (a notification shows them); `titleUtf8` is
+  // the title with every character the feed gave, where it has more than `title`.
+  virtual void AlertUser(const std::string& reason, const std::string& title,
+                         const std::string& titleUtf8 = std::string()) = 0;
 };
 
 }  // namespace zibu

@@ -236,6 +236,68 @@ TEST(PageFoundWindowTest, ShowsWhereTheRelevanceStandsAmongTheRecentScores) {
   ClearDialogScript();
 }
 
+// A title in any script shows as the feed wrote it, in both rating windows; the link shows its
+// characters and opens in its URI form. Texts without UTF-8 of their own show as before.
+TEST(PageFoundWindowTest, TitlesInAnyScriptShowAsWrittenInBothRatingWindows) {
+  struct Case {
+    const char* what;
+    TItem item;  // as triage leaves it
+    QString title, description, link;
+  };
+  auto item = [](std::string title, std::string titleUtf8, std::string description, std::string descriptionUtf8,
+                 std::string link, std::string linkUtf8) {
+    TItem i;
+    i.Title = std::move(title);
+    i.TitleUtf8 = std::move(titleUtf8);
+    i.Description = std::move(description);
+    i.DescriptionUtf8 = std::move(descriptionUtf8);
+    i.Link = std::move(link);
+    i.LinkUtf8 = std::move(linkUtf8);
+    i.Reason = "Keyword match on X";
+    return i;
+  };
+  const Case cases[] = {
+      {"Cyrillic and an emoji",
+       item("\xBF\xBF\xBF\xBF\xBF\xBF \xBF", "\u041F\u0440\u0438\u0432\u0435\u0442 \U0001F605", "\xBF\xBF", "\u03A3\u03B1",
+            "http://h/%D1%84", "http://h/\u0444"),
+       QString::fromUtf8("\u041F\u0440\u0438\u0432\u0435\u0442 \U0001F605"), QString::fromUtf8("\u03A3\u03B1"),
+       QString::fromUtf8("http://h/\u0444")},
+      {"curly quotes Windows-1252 has", item("\x93Quoted\x94", "", "Caf\xE9", "", "http://h/q", ""),
+       QString::fromUtf8("\u201CQuoted\u201D"), QString::fromUtf8("Caf\u00E9"), QStringLiteral("http://h/q")},
+      {"Chinese title, plain description", item("\xBF\xBF", "\u4E2D\u6587", "Plain", "", "http://h/c", ""),
+       QString::fromUtf8("\u4E2D\u6587"), QStringLiteral("Plain"), QStringLiteral("http://h/c")},
+  };
+  for (const Case& c : cases) {
+    QString title, description, link;
+    std::string opens;
+    WhenModal([&](QWidget* w) {
+      auto* page = static_cast<TfrmPageFound*>(w);
+      title = page->Label1->text();
+      description = page->Memo1->toPlainText();
+      link = page->LinkLabel->text();
+      opens = page->LinkLabel->Url;
+      page->Button1->click();
+    });
+    const TItem& i = c.item;
+    ShowPageFoundWindow(nullptr,
+                        FoundArticle{i.Reason, i.Title, i.Description, i.Link, 100, "", false, "", i.TitleUtf8,
+                                     i.DescriptionUtf8, i.LinkUtf8},
+                        {});
+    EXPECT_EQ(title, c.title) << c.what;
+    EXPECT_EQ(description, c.description) << c.what;
+    EXPECT_EQ(link, c.link) << c.what;
+    EXPECT_EQ(opens, i.Link) << c.what;
+
+    Items items{c.item, c.item};
+    TfrmMultiplePagesFound table;
+    table.SetItems(items);
+    EXPECT_EQ(table.sgArticles->item(1, 0)->text(), c.title) << c.what;
+    EXPECT_EQ(table.txtContents->toPlainText(), c.description) << c.what;
+    EXPECT_EQ(table.LinkLabel->text(), c.link) << c.what;
+    EXPECT_EQ(table.LinkLabel->Url, i.Link) << c.what;
+  }
+}
+
 // A title longer than the label's lines or a link wider than the window is cut with "..." and
 // shown whole in a tool tip; the link still opens the whole address.
 TEST(PageFoundWindowTest, ALongTitleOrLinkShowsItWasCutAndKeepsTheWholeInItsToolTip) {
