@@ -137,18 +137,21 @@ int main(int argc, char** argv) {
   // Everything is saved: every loop ends when asked, so leaving the event loop ends the program.
   QObject::connect(frame.get(), &TMainForm::shutdownComplete, &app, [] { QCoreApplication::quit(); });
 
-  // 6. Start-up, then 7. the event loop until the frame is closed.
-  frame->StartUp();
-  int rc = 0;
-  // Closed during start-up (a termination signal handled while the version check was out): the
-  // quit came before there was an event loop to leave, so none is entered.
-  if (!program.ShutdownRequested()) {
+  // 6. Start-up, then 7. the event loop until the frame is closed. The frame shows once start-up
+  // is over; the version check may still be out when the event loop begins.
+  QObject::connect(frame.get(), &TMainForm::startUpFinished, frame.get(), [&frame, &program] {
+    // Closed while the version check was out: the frame never shows.
+    if (program.ShutdownRequested()) return;
     frame->show();
     // Without a window manager nobody else hands the new frame the focus.
     frame->raise();
     frame->activateWindow();
-    rc = app.exec();
-  }
+  });
+  frame->StartUp();
+  int rc = 0;
+  // Closed during start-up's own steps (a termination signal handled while the splash was being
+  // painted): the quit came before there was an event loop to leave, so none is entered.
+  if (!program.ShutdownRequested()) rc = app.exec();
   frame->AttachFeeds(nullptr, nullptr);
   feeds.reset();
   frame.reset();

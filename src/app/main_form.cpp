@@ -267,9 +267,15 @@ void TMainForm::StartUp() {
     // After a stop the settings may be the defaults rather than the user's: no version check.
     if (stopped.empty() && settings_.checkForNewVersion) {
       ShowProgress("Checking for new version", 0);
+      // Everything after the check waits for its answer, which comes through the event loop.
       RunVersionCheck();
+      return;
     }
   }
+  FinishStartUp();
+}
+
+void TMainForm::FinishStartUp() {
   // The frame is usually still hidden here and its client area not laid out: tile once it shows.
   if (isVisible())
     TileHorizontally();
@@ -277,6 +283,7 @@ void TMainForm::StartUp() {
     tileOnShow_ = true;
   startupDone_ = true;
   HideProgress();
+  emit startUpFinished();
 }
 
 void TMainForm::Log(const std::string& message) {
@@ -289,11 +296,17 @@ void TMainForm::RunVersionCheck() {
   options.extraCaFile = settings_.caFile;
   // Events are handled while the request is out; the feeds timer, started by the load, must
   // not begin a scan in the middle of start-up.
+  if (!versionCheck_) versionCheck_ = std::make_unique<VersionCheck>();
+  // A start-up begun again while the first one's check is out ends with that check.
+  if (versionCheck_->Running()) return;
   const bool timerWasOn = session_ && session_->ScanTimerActive();
   if (timerWasOn) session_->HoldScans();
-  CheckForNewVersion(versionDocumentAddress_, options, kHomePageAddress,
-                     [this] { return program_.ShutdownRequested(); });
-  if (timerWasOn && session_ && !program_.ShutdownRequested()) session_->ReleaseScans();
+  versionCheck_->Start(versionDocumentAddress_, options, kHomePageAddress,
+                       [this] { return program_.ShutdownRequested(); },
+                       [this, timerWasOn] {
+                         if (timerWasOn && session_ && !program_.ShutdownRequested()) session_->ReleaseScans();
+                         FinishStartUp();
+                       });
 }
 
 std::vector<QMdiSubWindow*> TMainForm::ChildWindows() const {
@@ -574,6 +587,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     closing_ = true;
     // Waits and paced loops running under this call end promptly from here on.
     program_.SetShutdownRequested(true);
+    if (versionCheck_) versionCheck_->Abandon();
     if (session_) session_->HoldScans();
     try {
       SaveAllConfig();

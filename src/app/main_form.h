@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ class FeedsSession;
 class ProgramServices;
 class SettingsFile;
 class TfrmFeeds;
+class VersionCheck;
 
 // The first-run welcome text.
 std::string WelcomeMessage();
@@ -51,6 +53,9 @@ class TMainForm : public QMainWindow, public FramePort {
   TfrmFeeds* Feeds() const;
   FeedsSession* Session() const { return session_; }
 
+  // Reads the settings and loads every window's data; the version check, when asked for, runs
+  // with the event loop going, and start-up ends from its answer. `startUpFinished` tells when
+  // the whole start-up is over (at once when there is no check).
   void StartUp();
   // False, writing nothing, when start-up stopped early (the reason goes to the status log).
   bool SaveAllConfig();
@@ -110,6 +115,8 @@ class TMainForm : public QMainWindow, public FramePort {
  signals:
   // The frame was closed and everything is saved; the program may end.
   void shutdownComplete();
+  // Start-up is over: the children are tiled, the splash is hidden, and StartupDone() is true.
+  void startUpFinished();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -122,6 +129,8 @@ class TMainForm : public QMainWindow, public FramePort {
   void CreateActions();
   void ShowWelcomeOnce();
   void RunVersionCheck();
+  // What start-up does after the version check.
+  void FinishStartUp();
   QMdiSubWindow* AddChild(QWidget* child);
   void RestoreFromTray();
   void Tile(bool sideBySide);
@@ -146,6 +155,7 @@ class TMainForm : public QMainWindow, public FramePort {
   bool feedsInFront_ = false;
   bool closing_ = false;
   bool tileOnShow_ = false;
+  std::unique_ptr<VersionCheck> versionCheck_;
   int saveCount_ = 0;
   std::string savesHeld_;
 

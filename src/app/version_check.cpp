@@ -4,28 +4,62 @@
 #include "common/numbers.h"
 #include "http/fetch.h"
 #include "ui/dialogs.h"
-#include "ui/off_thread.h"
 
 namespace zibu {
 
-void CheckForNewVersion(const std::string& documentAddress, const HttpOptions& options,
-                        const std::string& homePage, const std::function<bool()>& closing) {
+namespace {
+// How often a request out is checked against the program's closing: short against the time a
+// user waits for a closed window to go, long against the cost of asking.
+constexpr int kClosingWatchMs = 20;
+}  // namespace
+
+VersionCheck::VersionCheck() {
+  closingWatch_.setInterval(kClosingWatchMs);
+  QObject::connect(&closingWatch_, &QTimer::timeout, &task_, [this] {
+    if (closing_ && closing_()) Abandon();
+  });
+}
+
+VersionCheck::~VersionCheck() = default;
+
+bool VersionCheck::Start(const std::string& documentAddress, const HttpOptions& options, std::string homePage,
+                         std::function<bool()> closing, std::function<void()> finished) {
+  if (task_.Running()) return false;
+  homePage_ = std::move(homePage);
+  closing_ = std::move(closing);
+  finished_ = std::move(finished);
+  const bool started = task_.Start(
+      [documentAddress, options](const std::atomic<bool>& cancel) {
+        HttpOptions cancellable = options;
+        cancellable.cancel = &cancel;
+        return FetchPage(documentAddress, cancellable);
+      },
+      [this](std::string document, std::exception_ptr error) { Done(document, error); });
+  if (started) closingWatch_.start();
+  return started;
+}
+
+void VersionCheck::Abandon() {
+  closingWatch_.stop();
+  task_.Cancel();
+}
+
+void VersionCheck::Done(const std::string& document, std::exception_ptr error) {
+  closingWatch_.stop();
+  const bool closing = closing_ && closing_();
   try {
-    const double current = StrToFloat(kAppVersion);
-    // The request runs on a worker while this thread keeps the splash painted: a network that
-    // does not answer costs its time-outs, not a frozen screen. Closing the program abandons it.
-    const std::string document = RunOffThread(
-        [&](const std::atomic<bool>& cancel) {
-          HttpOptions cancellable = options;
-          cancellable.cancel = &cancel;
-          return FetchPage(documentAddress, cancellable);
-        },
-        closing);
-    if (PublishedVersionIsNewer(document, current) && AskYesNo(kNewerVersionQuestion)) OpenUrl(homePage);
-  } catch (const std::exception&) {
+    if (error) std::rethrow_exception(error);
+    // A program closing has no one left to ask.
+    if (!closing && PublishedVersionIsNewer(document, StrToFloat(kAppVersion)) &&
+        AskYesNo(kNewerVersionQuestion))
+      OpenUrl(homePage_);
+  } catch (...) {
     // A program closing during the check has nothing more to tell about it.
-    if (!(closing && closing())) ShowMessage(kUnableToCheckMessage);
+    if (!closing) ShowMessage(kUnableToCheckMessage);
   }
+  // `finished` may destroy this object: nothing here runs after it.
+  std::function<void()> finished = std::move(finished_);
+  if (finished) finished();
 }
 
 }  // namespace zibu
