@@ -13,6 +13,12 @@ class UserPort {
   virtual ~UserPort() = default;
   // One status-log line; verbose lines are dropped unless verbose output is on.
   virtual void Log(const std::string& message, bool verbose = false) = 0;
+  // A line that quotes a feed's text: `message` as always, and `messageUtf8` the same with every
+  // character the feed gave, for a log that can show them (empty when `message` is all of it).
+  virtual void LogQuoting(const std::string& message, const std::string& messageUtf8, bool verbose = false) {
+    (void)messageUtf8;
+    Log(message, verbose);
+  }
   virtual void ShowProgress(const std::string& message, int percent) = 0;
   virtual void HideProgress() = 0;
   virtual void ShowMessage(const std::string& text) = 0;

@@ -101,6 +101,7 @@ TfrmFeeds::TfrmFeeds(FeedsSession& session, ProgramPort& program, QWidget* paren
   statusLog_ =
       std::make_unique<StatusLog>(txtResults, [this] { return forceVerbose_ || Settings().verboseOutput; });
   port_ = std::make_unique<WindowUserPort>([this](const std::string& m, bool v) { Log(m, v); }, &program_);
+  port_->SetUtf8Log([this](const std::string& m, bool v) { statusLog_->LogUtf8(m, v); });
 
   // Creation, as the feeds window always began: nothing to cancel, the user counts as active
   // now, and the interval box holds the smallest interval.

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "common/codepage.h"
 #include "common/global_settings.h"
 #include "feeds/feeds_texts.h"
 #include "feeds/scheduler.h"
@@ -66,7 +67,12 @@ void TFeedScanner::PresentOneByOne(Items& items) {
   int rated = 0;
   bool enough = false;
   for (const TItem& item : items) {
-    port_.Log("Showing " + item.Title + ", link=" + item.Link, true);
+    const bool ownCharacters = !item.TitleUtf8.empty() || !item.LinkUtf8.empty();
+    port_.LogQuoting("Showing " + item.Title + ", link=" + item.Link,
+                     ownCharacters ? "Showing " + DisplayUtf8(item.Title, item.TitleUtf8) +
+                                         ", link=" + DisplayUtf8(item.Link, item.LinkUtf8)
+                                   : std::string(),
+                     true);
     const PageFoundResult answer = pageFound_.ShowArticle(
         {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule, isLearning,
          item.Standing, item.TitleUtf8, item.DescriptionUtf8, item.LinkUtf8});

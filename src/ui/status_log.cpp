@@ -44,6 +44,14 @@ int StatusLog::LineCount() const {
 }
 
 void StatusLog::Log(const std::string& message, bool verbose) {
+  Append(message, verbose, false);
+}
+
+void StatusLog::LogUtf8(const std::string& message, bool verbose) {
+  Append(message, verbose, true);
+}
+
+void StatusLog::Append(const std::string& message, bool verbose, bool utf8) {
   if (verbose && !(verboseEnabled_ && verboseEnabled_())) return;
   if (LineCount() > kMaxLines) memo_->clear();
   std::string line = StatusTimeStamp() + ": ";
@@ -52,7 +60,7 @@ void StatusLog::Log(const std::string& message, bool verbose) {
     if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') continue;
     line += message[i];
   }
-  memo_->appendPlainText(ToQ(line));
+  memo_->appendPlainText(utf8 ? QString::fromStdString(line) : ToQ(line));
   memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
 }
 

@@ -17,6 +17,8 @@ class StatusLog {
   // Appends "<short date> <long time>: <message>"; the memo is emptied first once it holds
   // more than kMaxLines lines, and scrolls to show the new line.
   void Log(const std::string& message, bool verbose = false);
+  // The same for a message in UTF-8.
+  void LogUtf8(const std::string& message, bool verbose = false);
 
   // Lines held by the memo (0 when empty).
   int LineCount() const;
@@ -25,6 +27,7 @@ class StatusLog {
   static constexpr int kMaxLines = 10000;
 
  private:
+  void Append(const std::string& message, bool verbose, bool utf8);
   QPlainTextEdit* memo_;
   std::function<bool()> verboseEnabled_;
 };

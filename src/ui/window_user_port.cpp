@@ -11,6 +11,9 @@ WindowUserPort::WindowUserPort(StatusLog* log, ProgramPort* program)
     : log_([log](const std::string& m, bool v) {
         if (log) log->Log(m, v);
       }),
+      logUtf8_([log](const std::string& m, bool v) {
+        if (log) log->LogUtf8(m, v);
+      }),
       program_(program) {}
 
 WindowUserPort::WindowUserPort(std::function<void(const std::string&, bool)> log, ProgramPort* program)
@@ -18,6 +21,12 @@ WindowUserPort::WindowUserPort(std::function<void(const std::string&, bool)> log
 
 void WindowUserPort::Log(const std::string& message, bool verbose) {
   if (log_) log_(message, verbose);
+}
+void WindowUserPort::LogQuoting(const std::string& message, const std::string& messageUtf8, bool verbose) {
+  if (messageUtf8.empty() || !logUtf8_)
+    Log(message, verbose);
+  else
+    logUtf8_(messageUtf8, verbose);
 }
 void WindowUserPort::ShowProgress(const std::string& message, int percent) {
   zibu::ShowProgress(message, percent);

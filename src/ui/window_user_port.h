@@ -20,6 +20,9 @@ class WindowUserPort : public UserPort {
   WindowUserPort(std::function<void(const std::string&, bool)> log, ProgramPort* program);
 
   void Log(const std::string& message, bool verbose = false) override;
+  void LogQuoting(const std::string& message, const std::string& messageUtf8, bool verbose = false) override;
+  // Where LogQuoting's UTF-8 lines go; without it they go to Log in Windows-1252.
+  void SetUtf8Log(std::function<void(const std::string&, bool)> log) { logUtf8_ = std::move(log); }
   void ShowProgress(const std::string& message, int percent) override;
   void HideProgress() override;
   void ShowMessage(const std::string& text) override;
@@ -28,6 +31,7 @@ class WindowUserPort : public UserPort {
 
  private:
   std::function<void(const std::string&, bool)> log_;
+  std::function<void(const std::string&, bool)> logUtf8_;
   ProgramPort* program_;
 };
 

@@ -25,6 +25,7 @@
 #include "ui/qtext.h"
 #include "ui/splash_window.h"
 #include "ui/status_log.h"
+#include "ui/window_user_port.h"
 
 using namespace zibu;
 
@@ -75,6 +76,38 @@ TEST(StatusLogTest, VerboseLinesOnlyWithVerboseOutput) {
   StatusLog noFlag(&other, nullptr);
   noFlag.Log("detail", true);
   EXPECT_EQ(noFlag.LineCount(), 0);
+}
+
+// A line quoting a feed's text shows its characters where it has a UTF-8 form, through a
+// window's port; without one, or through a port that cannot show them, it is the usual line.
+TEST(StatusLogTest, LinesQuotingAFeedShowItsOwnCharacters) {
+  struct Case {
+    const char* what;
+    std::string message, messageUtf8;
+    bool verbose;
+    QString shown;  // what follows the time stamp; empty: no line
+  };
+  const Case cases[] = {
+      {"Cyrillic and an emoji", "Showing \xBF\xBF\xBF \xBF, link=http://h/%D1%84",
+       "Showing \u041A\u043E\u0442 \U0001F605, link=http://h/\u0444", false,
+       QString::fromUtf8("Showing \u041A\u043E\u0442 \U0001F605, link=http://h/\u0444")},
+      {"no UTF-8 of its own", "Showing Caf\xE9", "", false, QString::fromUtf8("Showing Caf\u00E9")},
+      {"a verbose line stays out without verbose output", "Showing \xBF", "Showing \u0424", true, QString()},
+  };
+  for (const Case& c : cases) {
+    QPlainTextEdit memo;
+    StatusLog log(&memo, [] { return false; });
+    WindowUserPort port(&log, nullptr);
+    UserPort& user = port;
+    user.LogQuoting(c.message, c.messageUtf8, c.verbose);
+    const QStringList lines = memo.toPlainText().split('\n', Qt::SkipEmptyParts);
+    if (c.shown.isEmpty()) {
+      EXPECT_TRUE(lines.isEmpty()) << c.what;
+      continue;
+    }
+    ASSERT_EQ(lines.size(), 1) << c.what;
+    EXPECT_TRUE(lines[0].endsWith(": " + c.shown)) << c.what << ": " << lines[0].toStdString();
+  }
 }
 
 TEST(StatusLogTest, EmptiedOnceItHoldsMoreThanTenThousandLines) {
