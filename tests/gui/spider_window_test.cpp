@@ -229,6 +229,36 @@ TEST_F(SpiderWindowTest, CrawlsTheLoopbackSiteAndListsRelevantPagesSortedByRelev
   EXPECT_EQ(LogCount("Stopped searching"), 2);
 }
 
+// The selected found page shows where its relevance stood among the recent scores.
+TEST_F(SpiderWindowTest, TheSelectedFoundPageShowsWhereItsRelevanceStands) {
+  struct Case {
+    int earlier;  // scores of -100 recorded before the crawl
+    bool told;
+  };
+  for (const Case& c : {Case{20, true}, Case{0, false}}) {
+    SCOPED_TRACE(c.earlier);
+    engine.RecentScores().Clear();
+    for (int k = 0; k < c.earlier; ++k) engine.RecentScores().Add(NowMs(), -100);
+    StartAndWait();
+    // Scored: jordan, sand, the weather page and katie, in the order of their links.
+    EXPECT_EQ(engine.RecentScores().Count(), c.earlier + 4);
+    QTableView* pages = window->sgPagesFound;
+    ASSERT_EQ(pages->model()->rowCount(), 2);
+    const int jordanRow = Cell(pages, 0, 0) == server.Url("/jordan.html") ? 0 : 1;
+    pages->setCurrentIndex(pages->model()->index(jordanRow, 0));
+    // Jordan was the first page scored: above everything before it.
+    EXPECT_EQ(S(window->lblPageStanding->text()),
+              c.told ? "Relevance " + Cell(pages, jordanRow, 2) + " %: higher than 95 % of the 21 articles of the last "
+                                                                  "7 days"
+                     : "");
+    pages->setCurrentIndex(pages->model()->index(1 - jordanRow, 0));
+    EXPECT_EQ(S(window->lblPageStanding->text()).rfind("Relevance " + Cell(pages, 1 - jordanRow, 2) + " %: higher than ", 0),
+              c.told ? 0u : std::string::npos);
+    pages->setCurrentIndex(QModelIndex());
+    EXPECT_EQ(S(window->lblPageStanding->text()), "");
+  }
+}
+
 TEST_F(SpiderWindowTest, StopClickedDuringADownloadActsWhenItReturns) {
   window->cbShowLinks->click();
   onFetch = [this](const std::string& address) {
