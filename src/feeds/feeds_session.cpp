@@ -25,6 +25,12 @@ class FeedsSession::SessionPort : public UserPort {
     else if (!verbose || s_.Settings().verboseOutput)
       std::fprintf(stderr, "%s\n", message.c_str());
   }
+  void LogQuoting(const std::string& message, const std::string& messageUtf8, bool verbose) override {
+    if (s_.view_)
+      s_.view_->Port().LogQuoting(message, messageUtf8, verbose);
+    else
+      Log(message, verbose);
+  }
   void ShowProgress(const std::string& message, int percent) override {
     if (s_.view_) s_.view_->Port().ShowProgress(message, percent);
   }

@@ -151,6 +151,18 @@ TEST_F(FeedsSessionTest, TheLoadFillsTheSessionAndShowsItAndTheSaveWritesItBack)
 
 // A save that finds the disk full names the cause, says that this run's learning is not saved,
 // and offers to try again; the files of the last save stay as they were until a save succeeds.
+// A line quoting a feed's text reaches the view with its UTF-8 form, so the window can show it.
+TEST_F(FeedsSessionTest, LinesQuotingAFeedReachTheViewWithTheirUtf8) {
+  Write("zibu.conf", "[main]\nfeedCount=0\n");
+  Load();
+  const struct {
+    std::string message, utf8;
+  } cases[] = {{"Showing \xBF", "Showing \u0424"}, {"Showing plain", ""}};
+  for (const auto& c : cases) session_->Port().LogQuoting(c.message, c.utf8, false);
+  EXPECT_EQ(view_.port.quoting, (std::vector<std::string>{"Showing \u0424", ""}));
+  EXPECT_TRUE(view_.port.Logged("Showing \xBF"));
+}
+
 TEST_F(FeedsSessionTest, ASaveOnAFullDiskNamesTheCauseAndOffersToTryAgain) {
   Write("zibu.conf", "[main]\nfeedCount=0\n");
   Load();

@@ -46,6 +46,12 @@ class ScriptedPort : public UserPort {
   int pacedCalls = 0;
 
   void Log(const std::string& message, bool verbose = false) override { lines.push_back({message, verbose}); }
+  // A line like any other, its UTF-8 form recorded besides.
+  void LogQuoting(const std::string& message, const std::string& messageUtf8, bool verbose = false) override {
+    Log(message, verbose);
+    quoting.push_back(messageUtf8);
+  }
+  std::vector<std::string> quoting;
   void ShowProgress(const std::string&, int) override {}
   void HideProgress() override {}
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
