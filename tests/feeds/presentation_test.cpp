@@ -85,6 +85,39 @@ TEST_F(PresentTest, OneByOneShowsMostRelevantFirstLearnsAndMarksEveryArticle) {
   EXPECT_TRUE(bench.port.messages.empty());  // two of three rated
 }
 
+// An article shown with characters Windows-1252 lacks: its window and its log line get them,
+// while what is learned and remembered is the single-byte text and the URI form of the link.
+TEST_F(PresentTest, OneByOneHandsOnTheTextsToShow) {
+  struct Case {
+    const char* what;
+    std::string titleUtf8, linkUtf8;
+    std::string logged;  // the log line's UTF-8 form
+  };
+  const Case cases[] = {
+      {"Cyrillic title and link", "\u041A\u043E\u0442", "http://x/\u0444",
+       "Showing \u041A\u043E\u0442, link=http://x/\u0444"},
+      {"only the title", "\u041A\u043E\u0442", "", "Showing \u041A\u043E\u0442, link=http://x/%D1%84"},
+      {"nothing of its own", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    bench.port.quoting.clear();
+    bench.user.articles.clear();
+    bench.shownUrls.Clear();
+    Items items = Relevances({{100, "\xBF\xBF\xBF"}});
+    items[0].Link = "http://x/%D1%84";
+    items[0].TitleUtf8 = c.titleUtf8;
+    items[0].LinkUtf8 = c.linkUtf8;
+    Rate({1});
+    bench.scanner.PresentResults(items);
+    ASSERT_EQ(bench.user.articles.size(), 1u) << c.what;
+    EXPECT_EQ(bench.user.articles[0].titleUtf8, c.titleUtf8) << c.what;
+    EXPECT_EQ(bench.user.articles[0].linkUtf8, c.linkUtf8) << c.what;
+    EXPECT_EQ(bench.port.quoting, std::vector<std::string>{c.logged}) << c.what;
+    EXPECT_TRUE(bench.port.LoggedVerbose("Showing \xBF\xBF\xBF, link=http://x/%D1%84")) << c.what;
+    EXPECT_EQ(bench.ShownKeys(), std::vector<std::string>{"http://x/%D1%84"}) << c.what;
+  }
+}
+
 TEST_F(PresentTest, ReminderAfterTooFewRatings) {
   Items items = Relevances({{50, "a"}, {50, "b"}, {50, "c"}});
   Rate({0, 0, 5});
