@@ -126,6 +126,8 @@ void TMainForm::CreateActions() {
 
   FileExit1 = makeAction("E&xit", "FileExit1", "Exit|Exit application");
   FileExit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  // From the feeds window too, which is a window of its own; a modal question still holds it.
+  FileExit1->setShortcutContext(Qt::ApplicationShortcut);
   connect(FileExit1, &QAction::triggered, this, &QWidget::close);
 
   WindowCascade1 = makeAction("&Cascade", "WindowCascade1");

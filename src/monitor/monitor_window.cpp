@@ -73,7 +73,7 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
       },
       this);
 
-  lblAddress = new QLabel("Address", this);
+  lblAddress = new QLabel("&Address", this);
   txtAddress = new QLineEdit(this);
   txtAddress->setObjectName("txtAddress");
   txtAddress->setToolTip("Enter the address of a website to monitor");
@@ -95,7 +95,7 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
   txtRefreshInterval->setMaximumWidth(70);
   txtRefreshInterval->setAccessibleName("Refresh interval in seconds");
   lblRefreshInterval->setBuddy(txtRefreshInterval);
-  lblStartTime = new QLabel("Only scan between", this);
+  lblStartTime = new QLabel("Only &scan between", this);
   txtStartTime = new QLineEdit("00:00", this);
   txtStartTime->setObjectName("txtStartTime");
   txtStartTime->setMaximumWidth(60);
@@ -108,7 +108,7 @@ TfrmPageMonitor::TfrmPageMonitor(FramePort* frame, QWidget* parent)
   txtEndTime->setAccessibleName("Only scan until");
   lblEndTime->setBuddy(txtEndTime);
 
-  lblAlerts = new QLabel("Keywords", this);
+  lblAlerts = new QLabel("&Keywords", this);
   txtAlerts = new QPlainTextEdit(this);
   txtAlerts->setObjectName("txtAlerts");
   txtAlerts->setLineWrapMode(QPlainTextEdit::NoWrap);
