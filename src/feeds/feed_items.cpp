@@ -336,6 +336,9 @@ void JoinPieces(const std::vector<Piece>& pieces, std::string& out, std::string&
     }
     blankPending = p.blankAfter;
   }
+  // What held the characters beyond ASCII may have been dropped on the way (an empty text, markup
+  // left out): then there is nothing of its own to show, and an empty form says so.
+  if (utf8 && outUtf8 == out) outUtf8.clear();
 }
 
 Role FirstNonEmpty(const ItemState& item, std::initializer_list<Role> roles) {
@@ -393,8 +396,29 @@ size_t VisibleLength(std::string_view html) {
 
 // Sets the item's link; one the document wrote with characters beyond ASCII is kept as written
 // for showing and sent (and remembered as shown) in its URI form.
+// A form to show is kept only when it is UTF-8 throughout: a damaged document can bring bytes that
+// are not (a base address given in another encoding than the one declared, say); the single-byte
+// text is then what is shown, as for a document without characters of its own.
+bool WellFormedUtf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    if (bytes[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(bytes + i, text.size() - i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+void KeepIfUtf8(std::string& utf8) {
+  if (!utf8.empty() && !WellFormedUtf8(utf8)) utf8.clear();
+}
+
 void SetLink(TItem& item, const std::string& link, const std::string& utf8) {
-  if (IsAscii(utf8)) {  // none of its own, or resolving left none of what it had
+  if (IsAscii(utf8) || !WellFormedUtf8(utf8)) {  // none of its own, resolving left none, or damaged
     item.Link = link;
   } else {
     item.LinkUtf8 = utf8;
@@ -408,6 +432,7 @@ TItem MakeItem(ItemState& s) {
   if (const Role t = FirstNonEmpty(s, {kTitle, kDcTitle, kMediaTitle}); t != kNoRole) {
     item.Title = std::move(*s.fields[t]);
     item.TitleUtf8 = std::move(s.utf8[t]);
+    KeepIfUtf8(item.TitleUtf8);
   }
   Role d = s.atom ? FirstNonEmpty(s, {kDescription, kSummary, kEncoded, kDcDescription, kITunesSummary,
                                       kMediaDescription})
@@ -423,6 +448,7 @@ TItem MakeItem(ItemState& s) {
   if (d != kNoRole) {
     item.Description = std::move(*s.fields[d]);
     item.DescriptionUtf8 = std::move(s.utf8[d]);
+    KeepIfUtf8(item.DescriptionUtf8);
   }
   if (s.atom) {
     if (const AtomLink* chosen = ChooseLink(s.links, false)) SetLink(item, chosen->href, chosen->hrefUtf8);
