@@ -14,6 +14,7 @@
 
 #include "feeds/presentation.h"
 #include "learning/recent_scores.h"
+#include "rating/standing_label.h"
 #include "ui/column_fit.h"
 #include "ui/link_label.h"
 #include "ui/qtext.h"
@@ -72,14 +73,7 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
   pnlContent->setObjectName("pnlContent");
   auto* contentLayout = new QVBoxLayout(pnlContent);
   contentLayout->setContentsMargins(4, 0, 4, 0);
-  lblStanding = new QLabel(pnlContent);
-  lblStanding->setObjectName("lblStanding");
-  lblStanding->setTextFormat(Qt::PlainText);
-  lblStanding->setWordWrap(true);
-  lblStanding->setToolTip(
-      ToQ("Where this article's relevance stands among the articles and pages I have scored lately: a few per "
-          "cent can be a high relevance"));
-  lblStanding->setVisible(false);
+  lblStanding = NewStandingLabel(pnlContent);
   contentLayout->addWidget(lblStanding);
   txtContents = new QPlainTextEdit(pnlContent);
   txtContents->setObjectName("txtContents");

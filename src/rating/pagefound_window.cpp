@@ -11,6 +11,7 @@
 
 #include "common/text.h"
 #include "learning/recent_scores.h"
+#include "rating/standing_label.h"
 #include "ui/link_label.h"
 #include "ui/placement.h"
 #include "ui/qtext.h"
@@ -39,14 +40,7 @@ TfrmPageFound::TfrmPageFound(QWidget* owner) : QDialog(owner) {
   Label1->setFixedHeight(58);
   Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Label1->setTextFormat(Qt::PlainText);
-  lblStanding = new QLabel(upper);
-  lblStanding->setObjectName("lblStanding");
-  lblStanding->setTextFormat(Qt::PlainText);
-  lblStanding->setWordWrap(true);
-  lblStanding->setToolTip(
-      ToQ("Where this article's relevance stands among the articles and pages I have scored lately: a few per "
-          "cent can be a high relevance"));
-  lblStanding->setVisible(false);
+  lblStanding = NewStandingLabel(upper);
   Memo1 = new QPlainTextEdit(upper);
   Memo1->setObjectName("Memo1");
   Memo1->setReadOnly(true);
