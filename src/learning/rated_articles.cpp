@@ -8,22 +8,10 @@
 #include "common/data_version.h"
 #include "common/errors.h"
 #include "common/file_io.h"
-#include "common/map_file.h"
+#include "learning/record_lines.h"
 
 namespace zibu {
 
-namespace {
-
-// A whole decimal number (optional minus sign), nothing else around it.
-std::optional<int> Decimal(std::string_view text) {
-  int v = 0;
-  const char* end = text.data() + text.size();
-  const auto [at, ec] = std::from_chars(text.data(), end, v);
-  if (ec != std::errc() || at != end || text.empty() || text.front() == '+') return std::nullopt;
-  return v;
-}
-
-}  // namespace
 
 TRatedArticles::TRatedArticles() : version_(NextDataVersion()) {}
 
@@ -54,32 +42,22 @@ void TRatedArticles::SaveToFile(const std::string& fileName) const {
 int TRatedArticles::LoadFromFile(const std::string& fileName,
                                  const std::function<void(int line, const std::string& problem)>& damaged) {
   Clear();
-  std::vector<std::string> lines;
-  if (!mapfile::ReadLines(fileName, lines)) return 0;
-  int dropped = 0;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (line.empty()) continue;
-    const size_t blank = line.find(' ');
-    std::optional<int> rating, relevance;
-    if (blank != std::string::npos) {
-      rating = Decimal(std::string_view(line).substr(0, blank));
-      relevance = Decimal(std::string_view(line).substr(blank + 1));
-    }
-    std::string problem;
-    if (!rating || !relevance)
-      problem = "'" + Excerpt(line) + "' is not a rating and a relevance";
-    else if (*rating == 0 || *rating < -10 || *rating > 10)
-      problem = std::to_string(*rating) + " is not a rating";
-    else if (*relevance < -100 || *relevance > 100)
-      problem = std::to_string(*relevance) + " is not a relevance";
-    if (!problem.empty()) {
-      ++dropped;
-      if (damaged) damaged(static_cast<int>(i) + 1, problem);
-      continue;
-    }
-    entries_.push_back({*rating, *relevance});
-  }
+  int dropped = ReadRecordLines(
+      fileName,
+      [this](std::string_view line) -> std::string {
+        const size_t blank = line.find(' ');
+        std::optional<int> rating, relevance;
+        if (blank != std::string_view::npos) {
+          rating = Decimal<int>(line.substr(0, blank));
+          relevance = Decimal<int>(line.substr(blank + 1));
+        }
+        if (!rating || !relevance) return "'" + Excerpt(line) + "' is not a rating and a relevance";
+        if (*rating == 0 || *rating < -10 || *rating > 10) return std::to_string(*rating) + " is not a rating";
+        if (*relevance < -100 || *relevance > 100) return std::to_string(*relevance) + " is not a relevance";
+        entries_.push_back({*rating, *relevance});
+        return "";
+      },
+      damaged);
   // A longer file (written by hand, say) keeps its most recent part, as the record would have.
   while (Count() > kRatedArticlesKept) {
     entries_.pop_front();

@@ -9,7 +9,7 @@
 #include "common/data_version.h"
 #include "common/errors.h"
 #include "common/file_io.h"
-#include "common/map_file.h"
+#include "learning/record_lines.h"
 
 namespace zibu {
 
@@ -17,16 +17,6 @@ namespace {
 
 // Times the file writes and reads back exactly (as the shown-article memory keeps them).
 constexpr int64_t kLatestTime = 999999999999999;
-
-// A whole decimal number (optional minus sign), nothing else around it.
-template <typename T>
-std::optional<T> Decimal(std::string_view text) {
-  T v = 0;
-  const char* end = text.data() + text.size();
-  const auto [at, ec] = std::from_chars(text.data(), end, v);
-  if (ec != std::errc() || at != end || text.empty() || text.front() == '+') return std::nullopt;
-  return v;
-}
 
 // 2300 -> "2,300".
 std::string Grouped(int n) {
@@ -83,33 +73,23 @@ void TRecentScores::SaveToFile(const std::string& fileName) const {
 int TRecentScores::LoadFromFile(const std::string& fileName,
                                 const std::function<void(int line, const std::string& problem)>& damaged) {
   Clear();
-  std::vector<std::string> lines;
-  if (!mapfile::ReadLines(fileName, lines)) return 0;
-  int dropped = 0;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (line.empty()) continue;
-    const size_t blank = line.find(' ');
-    std::optional<int64_t> time;
-    std::optional<int> relevance;
-    if (blank != std::string::npos) {
-      time = Decimal<int64_t>(std::string_view(line).substr(0, blank));
-      relevance = Decimal<int>(std::string_view(line).substr(blank + 1));
-    }
-    std::string problem;
-    if (!time || !relevance)
-      problem = "'" + Excerpt(line) + "' is not a time and a relevance";
-    else if (*time < 0 || *time > kLatestTime)
-      problem = std::to_string(*time) + " is not a time";
-    else if (*relevance < -100 || *relevance > 100)
-      problem = std::to_string(*relevance) + " is not a relevance";
-    if (!problem.empty()) {
-      ++dropped;
-      if (damaged) damaged(static_cast<int>(i) + 1, problem);
-      continue;
-    }
-    entries_.push_back({*time, *relevance});
-  }
+  int dropped = ReadRecordLines(
+      fileName,
+      [this](std::string_view line) -> std::string {
+        const size_t blank = line.find(' ');
+        std::optional<int64_t> time;
+        std::optional<int> relevance;
+        if (blank != std::string_view::npos) {
+          time = Decimal<int64_t>(line.substr(0, blank));
+          relevance = Decimal<int>(line.substr(blank + 1));
+        }
+        if (!time || !relevance) return "'" + Excerpt(line) + "' is not a time and a relevance";
+        if (*time < 0 || *time > kLatestTime) return std::to_string(*time) + " is not a time";
+        if (*relevance < -100 || *relevance > 100) return std::to_string(*relevance) + " is not a relevance";
+        entries_.push_back({*time, *relevance});
+        return "";
+      },
+      damaged);
   while (Count() > kRecentScoresKept) {
     entries_.pop_front();
     ++dropped;
