@@ -197,7 +197,8 @@ Piece TextPiece(const std::string& raw, const std::string& rawUtf8) {
   return piece;
 }
 
-std::string EscapeMarkup(std::string_view text) {
+// Text kept as markup; an attribute value inside such a tag also has its quotes escaped.
+std::string Escaped(std::string_view text, bool quotes) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
@@ -207,30 +208,16 @@ std::string EscapeMarkup(std::string_view text) {
       out += "&lt;";
     else if (c == '>')
       out += "&gt;";
-    else
-      out += c;
-  }
-  return out;
-}
-
-// An attribute value inside a tag that is kept as markup.
-std::string EscapeAttribute(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
+    else if (c == '"' && quotes)
       out += "&quot;";
     else
       out += c;
   }
   return out;
 }
+
+std::string EscapeMarkup(std::string_view text) { return Escaped(text, false); }
+std::string EscapeAttribute(std::string_view text) { return Escaped(text, true); }
 
 bool NamesDiv(std::string_view tag) {
   // "<div", "</div", then the end of the name.
