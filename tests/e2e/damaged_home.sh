@@ -159,8 +159,9 @@ chmod +x "$inner"
 xvfb-run -a -s "-screen 0 1280x900x24" "$inner"
 
 problems=()
+failed=()
 for run in counts1 counts2 alloc1 alloc2 data1 data2; do
-  [ "$(cat "$OUT/$run.rc")" = 0 ] || problems+=("$run ended with $(cat "$OUT/$run.rc")")
+  [ "$(cat "$OUT/$run.rc")" = 0 ] || { problems+=("$run ended with $(cat "$OUT/$run.rc")"); failed+=("$run"); }
 done
 # Counts: no box, one status line each, every feed and the window kept, the learned data as it was.
 for run in counts1 counts2; do
@@ -196,6 +197,11 @@ grep -qa '^feed.0.url=http://a.example/rss' "$DATA/zibu.conf" || problems+=("dat
 
 if [ ${#problems[@]} -gt 0 ]; then
   printf '%s\n' "${problems[@]}" >&2
+  # The temporary folder is gone on a CI machine: what a run that died wrote is kept here.
+  for run in "${failed[@]}"; do
+    echo "--- the end of $run.log:" >&2
+    grep -av '^  \*' "$OUT/$run.log" | tail -40 >&2
+  done
   fail "see above (screenshots and logs in $OUT)"
 fi
 echo "PASS (screenshots in $OUT)"
