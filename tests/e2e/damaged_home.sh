@@ -113,9 +113,9 @@ inner="$OUT/inner.sh"
 cat >"$inner" <<INNER
 #!/usr/bin/env bash
 set -u
-# run <name> <home> [env assignments...]: start, answer every box until the frame is up (a
+# attempt <name> <home> [env assignments...]: start, answer every box until the frame is up (a
 # screenshot of each), screenshot the frame, end with SIGTERM. Writes <name>.boxes and <name>.rc.
-run() {
+attempt() {
   local name=\$1 home=\$2
   shift 2
   env "\$@" "$ZIBU" --home "\$home" >"$OUT/\$name.log" 2>&1 &
@@ -148,6 +148,15 @@ run() {
   fi
   echo \$boxes >"$OUT/\$name.boxes"
 }
+# A start the X server turned away never reached the program's code: it is tried once more.
+run() {
+  attempt "\$@"
+  if grep -q 'could not connect to display' "$OUT/\$1.log"; then
+    echo "\$1: the X server refused the connection; started again" | tee -a "$OUT/retries"
+    sleep 1
+    attempt "\$@"
+  fi
+}
 run counts1 "$COUNTS"
 run counts2 "$COUNTS"
 run alloc1 "$ALLOC" LD_PRELOAD="$OUT/fail_alloc.so" FAIL_ALLOC_ABOVE=67108864
@@ -156,7 +165,8 @@ run data1 "$DATA" LD_PRELOAD="$OUT/fail_alloc.so" FAIL_ALLOC_ABOVE=67108864
 run data2 "$DATA" LD_PRELOAD="$OUT/fail_alloc.so" FAIL_ALLOC_ABOVE=67108864
 INNER
 chmod +x "$inner"
-xvfb-run -a -s "-screen 0 1280x900x24" "$inner"
+# -noreset: the server keeps its state between the runs instead of resetting when the last one ends.
+xvfb-run -a -s "-screen 0 1280x900x24 -noreset" "$inner"
 
 problems=()
 failed=()

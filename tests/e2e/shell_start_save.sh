@@ -80,7 +80,7 @@ wait \$pid; rc=\$?
 echo "rc=\$rc ms=\$(( (\$(date +%s%N) - start) / 1000000 ))" >"$OUT/result"
 INNER
 chmod +x "$inner"
-xvfb-run -a -s "-screen 0 1280x900x24" "$inner"
+xvfb-run -a -s "-screen 0 1280x900x24 -noreset" "$inner"
 
 cat "$OUT/result"
 [ ! -s "$OUT/problems" ] || { cat "$OUT/problems"; fail "see above"; }
