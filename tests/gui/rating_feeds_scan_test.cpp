@@ -34,6 +34,7 @@
 #include "common/shortintmap.h"
 #include "feeds/feeds_window.h"
 #include "feeds/scheduler.h"
+#include "event_gap_probe.h"
 #include "feeds_fixture.h"
 #include "learning/engine.h"
 #include "rating/learned_words_window.h"
@@ -262,26 +263,20 @@ TEST_F(FeedsScanTest, ASilentServerFreezesNothingAndCancelEndsTheScanAtOnce) {
   Ui(window_).lbFeeds->setCurrentRow(2);
   ASSERT_EQ(window_->SelectedFeed(), 2);
 
-  QElapsedTimer clock;
-  int64_t lastTick = -1, longestGap = 0, cancelledAt = -1;
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    const int64_t now = clock.elapsed();
-    if (lastTick >= 0) longestGap = std::max(longestGap, now - lastTick);
-    lastTick = now;
+  int64_t cancelledAt = -1;
+  test::EventGapProbe probe([&](int64_t now) {
     if (cancelledAt < 0 && now >= 600) {
       cancelledAt = now;
       Ui(window_).btnCancel->click();
     }
   });
-  clock.start();
-  probe.start(20);
+  probe.Start();
   Click(Ui(window_).btnSearchSelectedFeed);
-  const int64_t ended = clock.elapsed();
-  probe.stop();
+  const int64_t ended = probe.Elapsed();
+  probe.Stop();
 
   ASSERT_GE(cancelledAt, 0) << "the scan ended before Cancel, after " << ended << " ms";
-  EXPECT_LT(longestGap, 200) << "the window did not answer for that long during the download";
+  EXPECT_LT(probe.UnexplainedGap(), 200) << probe.Describe();
   EXPECT_LT(ended - cancelledAt, 1000) << "Cancel took that long to end the scan";
   EXPECT_TRUE(StatusHas("cancelled")) << Status();
   EXPECT_TRUE(Ui(window_).btnSearchSelectedFeed->isEnabled());
@@ -341,24 +336,16 @@ TEST_F(FeedsScanTest, SlowServersLeaveNoGapInTheWindowsEvents) {
   };
   for (const auto& run : runs) {
     SCOPED_TRACE(run.name);
-    QElapsedTimer clock;
-    int64_t lastTick = -1, longestGap = 0;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-      const int64_t now = clock.elapsed();
-      if (lastTick >= 0) longestGap = std::max(longestGap, now - lastTick);
-      lastTick = now;
-    });
-    clock.start();
-    probe.start(20);
+    test::EventGapProbe probe;
+    probe.Start();
     run.start();
     EXPECT_TRUE(run.running()) << "the click returned before the downloads ended";
     EXPECT_TRUE(QTest::qWaitFor([&] { return !run.running(); }, 30000));
     WaitForScan();
-    const int64_t took = clock.elapsed();
-    probe.stop();
+    const int64_t took = probe.Elapsed();
+    probe.Stop();
     EXPECT_GE(took, run.atLeastMs);
-    EXPECT_LT(longestGap, 100) << "the window did not answer for that long";
+    EXPECT_LT(probe.UnexplainedGap(), 100) << probe.Describe();
   }
   EXPECT_TRUE(StatusHas("Finished scanning feed " + more[2].Url("/slow11.xml")));
   EXPECT_EQ(messages_.back().rfind("Learning finished for this feed.", 0), 0u);
@@ -390,14 +377,8 @@ TEST_F(FeedsScanTest, ASlowSaveLeavesNoGapInTheWindowsEvents) {
     SCOPED_TRACE(run.name);
     session_->Engine().LearnFromRating(run.rated, 5);
     steps = 0;
-    QElapsedTimer clock;
-    int64_t lastTick = -1, longestGap = 0;
     bool sawSave = false, ratedDuring = false;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-      const int64_t now = clock.elapsed();
-      if (lastTick >= 0) longestGap = std::max(longestGap, now - lastTick);
-      lastTick = now;
+    test::EventGapProbe probe([&](int64_t) {
       if (session_->SaveRunning() && !ratedDuring) {
         sawSave = true;
         const int words = session_->LearnedWordCount();
@@ -405,20 +386,19 @@ TEST_F(FeedsScanTest, ASlowSaveLeavesNoGapInTheWindowsEvents) {
         ratedDuring = session_->LearnedWordCount() > words;
       }
     });
-    clock.start();
-    probe.start(20);
+    probe.Start();
     Ui(window_).lbFeeds->setCurrentRow(run.feed);
     Ui(window_).btnLearn->click();
-    while ((window_->ScanRunning() || session_->SaveRunning()) && clock.elapsed() < 30000)
+    while ((window_->ScanRunning() || session_->SaveRunning()) && probe.Elapsed() < 30000)
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    const int64_t took = clock.elapsed();
-    probe.stop();
+    const int64_t took = probe.Elapsed();
+    probe.Stop();
     EXPECT_FALSE(session_->SaveRunning()) << "the save did not end";
     EXPECT_TRUE(sawSave);
     EXPECT_TRUE(ratedDuring) << "a rating during the save was not learned at once";
     EXPECT_GE(steps, 5);
     EXPECT_GE(took, 40 * 5);
-    EXPECT_LT(longestGap, 100) << "the window did not answer for that long";
+    EXPECT_LT(probe.UnexplainedGap(), 100) << probe.Describe();
     EXPECT_TRUE(StatusHas("Finished saving data...")) << Status();
   }
   std::ifstream in(home_ / "data" / "wordweightings.dat", std::ios::binary);
