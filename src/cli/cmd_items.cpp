@@ -20,7 +20,7 @@ const std::string kHelp =
     std::string(
         "usage: zibu-cli items FILE_OR_URL [--base URL] [--proxy HOST:PORT] [--proxy-user U]\n"
         "                                  [--proxy-password P] [--connect-timeout MS] [--read-timeout MS]\n"
-        "                                  [--total-timeout MS] [--utf8]\n"
+        "                                  [--total-timeout MS] [--charset NAME] [--utf8]\n"
         "\n"
         "Reads an RSS, Atom or JSON Feed document the way a feed scan does and prints every item it\n"
         "would hand to triage, one JSON object per line: {\"title\": ..., \"description\": ..., \"link\": "
@@ -32,9 +32,12 @@ const std::string kHelp =
         "deadline, direct unless --proxy is given). Relative links are resolved against xml:base, else\n"
         "against the response's Content-Location, else the address the document finally came from, or\n"
         "for a file against --base. A document that declares no encoding is read in the charset the\n"
-        "response names, else as UTF-8 (bytes that are not UTF-8 taken as Windows-1252).\n"
+        "response names, else as UTF-8 (bytes that are not UTF-8 taken as Windows-1252). A document in\n"
+        "another encoding is turned into UTF-8 first; where that cannot be done, a line on standard\n"
+        "error says why and the document is read as Windows-1252.\n"
         "\n"
         "  --base URL              the address a FILE was downloaded from\n"
+        "  --charset NAME          the charset a response named for a FILE\n"
         "  --utf8                  print the texts a window shows instead: UTF-8 with every character\n"
         "                          the document gives, the link as the document wrote it\n") +
     kHttpOptionsHelp;
@@ -61,6 +64,9 @@ int Run(const std::vector<std::string>& args) {
     } else if (args[i] == "--base" || args[i].rfind("--base=", 0) == 0) {
       if (args[i] == "--base" && i + 1 >= args.size()) return Usage("--base needs a value");
       read.documentUrl = args[i] == "--base" ? args[++i] : args[i].substr(7);
+    } else if (args[i] == "--charset" || args[i].rfind("--charset=", 0) == 0) {
+      if (args[i] == "--charset" && i + 1 >= args.size()) return Usage("--charset needs a value");
+      read.charset = args[i] == "--charset" ? args[++i] : args[i].substr(10);
     } else {
       rest.push_back(args[i]);
     }
@@ -89,7 +95,11 @@ int Run(const std::vector<std::string>& args) {
                    ", \"link\": " + JsonBytes(item.Link) + "}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
   };
+  TXmlParser::CharsetTrouble trouble;
+  read.charsetTrouble = &trouble;
   ReadFeedDocument(parser, print, read);
+  if (const std::string m = CharsetTroubleMessage(source, trouble); !m.empty())
+    std::fprintf(stderr, "zibu-cli items: %s\n", m.c_str());
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

@@ -827,6 +827,21 @@ void ReadFeedItems(TXmlParser& parser, const ItemHandler& onItem, const FeedRead
   if (!options.charset.empty()) parser.SetDefaultEncoding(options.charset);
   ItemWalker(parser, onItem, options).Run();
   if (options.undefinedEntities) *options.undefinedEntities = parser.UndefinedEntities();
+  if (options.charsetTrouble) *options.charsetTrouble = parser.Trouble();
+}
+
+std::string CharsetTroubleMessage(const std::string& url, const TXmlParser::CharsetTrouble& trouble) {
+  switch (trouble.status) {
+    case TranscodeResult::Ok:
+      return {};
+    case TranscodeResult::UnknownCharset:
+      return "The feed " + url + " is in an encoding I do not know (\"" + trouble.charset +
+             "\"); I read it as Windows-1252";
+    case TranscodeResult::InvalidBytes:
+      return "The feed " + url + " is not " + trouble.charset + " text (from byte " +
+             std::to_string(trouble.offset) + " on); I read it as Windows-1252";
+  }
+  return {};
 }
 
 std::string UndefinedEntitiesMessage(const std::string& url, const std::vector<std::string>& names) {

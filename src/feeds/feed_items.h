@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "feeds/feed.h"
+#include "xml/xml_parser.h"
 
 namespace zibu {
-
-class TXmlParser;
 
 // Called once per article; the item is the reader's own, so the callee may change it.
 using ItemHandler = std::function<void(TItem&)>;
@@ -30,10 +29,15 @@ struct FeedReadOptions {
   // When set, receives the names of the entities the document uses without declaring them
   // (kept in the texts as written), each once.
   std::vector<std::string>* undefinedEntities = nullptr;
+  // When set, receives why the document's encoding could not be read (status Ok when it could
+  // or when nothing had to be read).
+  TXmlParser::CharsetTrouble* charsetTrouble = nullptr;
 };
 
 // The status log line for a document's undefined entities.
 std::string UndefinedEntitiesMessage(const std::string& url, const std::vector<std::string>& names);
+// The status log line for a document whose encoding could not be read; empty when there is none.
+std::string CharsetTroubleMessage(const std::string& url, const TXmlParser::CharsetTrouble& trouble);
 
 // Walks a loaded XML document and hands every RSS item and Atom entry to `onItem`.
 //

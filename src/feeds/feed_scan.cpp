@@ -157,6 +157,8 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   if (feed.title.empty()) read.feedTitle = &ownTitle;
   std::vector<std::string> undefined;
   read.undefinedEntities = &undefined;
+  TXmlParser::CharsetTrouble charsetTrouble;
+  read.charsetTrouble = &charsetTrouble;
   try {
     if (readable)
       ReadFeedFile(
@@ -178,6 +180,7 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   // A feed with no title yet is named by its own; a title given in an OPML file stays.
   if (feed.title.empty() && !ownTitle.empty()) feed.title = FeedTitleText(ownTitle);
   if (!undefined.empty()) port.Log(UndefinedEntitiesMessage(feed.url, undefined));
+  if (const std::string m = CharsetTroubleMessage(feed.url, charsetTrouble); !m.empty()) port.Log(m);
   port.Log("Finished scanning feed " + feed.url);
 }
 

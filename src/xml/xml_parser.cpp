@@ -106,7 +106,14 @@ void TEntityStack::Push(const char* returnPos) {
 }
 
 void TEntityStack::PushExternal(std::unique_ptr<TXmlParser> parser, const char* returnPos) {
+  const bool utf8 = parser && parser->transcoded_;
   nodes_.push_back(Node{std::move(parser), owner_.textEncoding_, owner_.decoding_, returnPos});
+  // Its text is UTF-8 now, whatever the text around the reference is in.
+  if (utf8) owner_.decoding_ = TXmlParser::Decoding::Utf8;
+}
+
+bool TEntityStack::TopTranscoded() const {
+  return !nodes_.empty() && nodes_.back().parser && nodes_.back().parser->transcoded_;
 }
 
 const char* TEntityStack::Pop() {
@@ -176,6 +183,10 @@ void TXmlParser::Clear() {
   retiredDefs_.clear();
   expansionBudget_ = kMinExpansionBudget;
   defaultEncoding_.clear();
+  defaultEncodingGiven_.clear();
+  prepared_ = transcoded_ = false;
+  transcodedFrom_.clear();
+  trouble_ = CharsetTrouble{};
 }
 
 bool TXmlParser::LoadFile(const std::string& fileName) {
@@ -236,12 +247,91 @@ void TXmlParser::SetTextEncoding(std::string encoding) {
 }
 
 void TXmlParser::SetDefaultEncoding(std::string_view encoding) {
+  defaultEncodingGiven_ = std::string(encoding);
   defaultEncoding_.clear();
   for (char c : encoding) defaultEncoding_ += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   if (defaultEncoding_ == "UTF8") defaultEncoding_ = "UTF-8";
 }
 
-const char* TXmlParser::BeginPass(const char* p) {
+namespace {
+
+std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+}  // namespace
+
+void TXmlParser::PrepareText() {
+  prepared_ = true;
+  if (bufferSize_ <= 1) return;
+  const std::string_view doc(buffer_.get(), bufferSize_ - 1);
+  if (doc.substr(0, 3) == "\xEF\xBB\xBF") return;  // UTF-8 by its own mark
+  std::string charset;
+  bool asciiPrologue = true;  // the encoding writes ASCII as ASCII, so its prolog could be read
+  if ((doc.substr(0, 2) == "\xFF\xFE" && doc.substr(0, 4) != std::string_view("\xFF\xFE\0\0", 4)) ||
+      doc.substr(0, 2) == "\xFE\xFF") {
+    charset = "UTF-16";  // iconv reads the order from the mark and drops it
+    asciiPrologue = false;
+  } else if (doc.substr(0, 4) == std::string_view("<\0?\0", 4)) {
+    charset = "UTF-16LE";
+    asciiPrologue = false;
+  } else if (doc.substr(0, 4) == std::string_view("\0<\0?", 4)) {
+    charset = "UTF-16BE";
+    asciiPrologue = false;
+  } else {
+    const char* p = doc.data();
+    while (IsWhite(*p)) ++p;
+    if (StartsWith(p, "<?xml") && IsWhite(p[5])) {
+      ParseAttributes(p + 5);
+      const TAttr* enc = partAttributes_.Find("encoding");
+      if (enc) charset = enc->Value;
+      partAttributes_.Clear();
+    }
+    if (charset.empty()) {
+      if (defaultEncoding_ == "UTF-8") return;  // as a document without a declaration is read
+      charset = defaultEncodingGiven_;
+    }
+    const CharsetFamily family = ClassifyCharset(charset);
+    // UTF-8 itself is read as it always was; another name of it goes through the check below.
+    if (family == CharsetFamily::None || family == CharsetFamily::Windows1252 ||
+        (family == CharsetFamily::Utf8 && UpperAscii(charset) == "UTF-8"))
+      return;
+  }
+  TranscodeResult r = TranscodeToUtf8(doc, charset);
+  if (r.status == TranscodeResult::Ok && asciiPrologue) {
+    // A name the bytes belie (UTF-16 named in an ASCII prolog, say) would turn the whole
+    // document into other characters: the ASCII it begins with must come out as it went in.
+    size_t n = 0;
+    while (n < doc.size() && n < 64 && static_cast<unsigned char>(doc[n]) < 0x80 && doc[n] != '\0') ++n;
+    if (r.text.compare(0, n, doc.substr(0, n)) != 0) {
+      r.status = TranscodeResult::InvalidBytes;
+      r.badOffset = 0;
+    }
+  }
+  if (r.status != TranscodeResult::Ok) {
+    trouble_ = CharsetTrouble{r.status, charset, r.badOffset};
+    return;
+  }
+  buffer_.reset(new char[r.text.size() + 1]);
+  std::memcpy(buffer_.get(), r.text.data(), r.text.size());
+  buffer_[r.text.size()] = '\0';
+  bufferSize_ = r.text.size() + 1;
+  expansionBudget_ = std::max(expansionBudget_, kExpansionFactor * bufferSize_);
+  transcoded_ = true;
+  transcodedFrom_ = UpperAscii(charset);
+}
+
+const char* TXmlParser::BeginPass() {
+  if (!prepared_) PrepareText();
+  const char* p = DocumentText();
+  if (transcoded_) {
+    textEncoding_ = transcodedFrom_;
+    decoding_ = Decoding::Utf8;  // iconv's output is well-formed
+    return p;
+  }
   // XML's default encoding is UTF-8, and a document may say so with a byte-order mark alone.
   // Where the bytes of a document that declares nothing are not UTF-8 they are taken as they
   // are, as the many old Latin-1 feeds that never said so need.
@@ -267,7 +357,7 @@ void TXmlParser::NoteUndefined(std::string_view name) {
 
 bool TXmlParser::NextPart() {
   for (;;) {
-    const char* p = partStart_ == nullptr ? BeginPass(DocumentText()) : next_;
+    const char* p = partStart_ == nullptr ? BeginPass() : next_;
     // At the end of an included entity's text, go back to where it was referred to. An entity
     // that ends right at the end of another one returns through both.
     while (p && *p == '\0' && entityStack_.Count() > 0) p = entityStack_.Pop();
@@ -351,14 +441,14 @@ const char* TXmlParser::ScanProlog(const char* p) {
     declaredEncoding_ = enc ? enc->Value : std::string();
     isStandalone_ = partAttributes_.ValueOf("standalone") == "yes";
   }
-  std::string upper = enc ? enc->Value : std::string();
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const std::string upper = UpperAscii(enc ? enc->Value : std::string());
   // A prolog that names no encoding leaves the document's as the start of the pass found it.
   if (!upper.empty())
     SetTextEncoding(upper);
   else if (!document)
     SetTextEncoding("UTF-8");
+  // Text turned into UTF-8 is UTF-8, whatever its prolog still says.
+  if (document ? transcoded_ : entityStack_.TopTranscoded()) decoding_ = Decoding::Utf8;
   partName_.clear();
   BeginContent();
   const char* q = std::strstr(stop, "?>");
@@ -608,6 +698,7 @@ bool TXmlParser::ChargeExpansion(size_t bytes) {
 std::unique_ptr<TXmlParser> TXmlParser::OpenEntity(const TEntityDef& entity) {
   std::unique_ptr<TXmlParser> ext = OpenExternalEntity(entity.SystemId, entity.PublicId, entity.NotationName);
   if (!ext) ext = std::make_unique<TXmlParser>();
+  if (!ext->prepared_) ext->PrepareText();  // its own text declaration names its encoding
   return ext;
 }
 

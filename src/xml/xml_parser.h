@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/charset.h"
 #include "common/codepage.h"
 
 namespace zibu {
@@ -223,6 +224,8 @@ class TEntityStack {
   const char* Pop();
   void Clear();
   int Count() const;
+  // Whether the newest node's text is an external entity that was turned into UTF-8.
+  bool TopTranscoded() const;
 
  private:
   struct Node;
@@ -296,6 +299,19 @@ class TXmlParser {
   // once, in the order met (at most kMaxUndefinedNames). Their references stay as written.
   const std::vector<std::string>& UndefinedEntities() const { return undefinedEntities_; }
   static constexpr size_t kMaxUndefinedNames = 16;
+  // A document in an encoding other than UTF-8 and Windows-1252 (Latin-1, ASCII) is turned into
+  // UTF-8 when its first pass begins, and read as a UTF-8 document is: DocumentText() is then
+  // the UTF-8 text. The encoding is the prolog's, else the one SetDefaultEncoding named; a
+  // UTF-16 document is told by its first bytes. Where that cannot be done the document is read
+  // byte for byte as before, and this says why.
+  struct CharsetTrouble {
+    TranscodeResult::Status status = TranscodeResult::Ok;  // Ok: none
+    std::string charset;                                   // as the document or response named it
+    size_t offset = 0;                                     // InvalidBytes: where in the document
+  };
+  const CharsetTrouble& Trouble() const { return trouble_; }
+  // Whether the document was turned into UTF-8 from the encoding TextEncoding() names.
+  bool Transcoded() const { return transcoded_; }
   const TElemList& ElementDefs() const { return elementDefs_; }
   const TNvpListOf<TEntityDef>& GeneralEntities() const { return generalEntities_; }
   const TNvpListOf<TEntityDef>& ParameterEntities() const { return parameterEntities_; }
@@ -359,7 +375,8 @@ class TXmlParser {
   void Report(TDtdItemKind kind, const char* start, const char* end);
   void RetireParser(std::unique_ptr<TXmlParser> parser);
   void ResetScanState();
-  const char* BeginPass(const char* p);
+  const char* BeginPass();
+  void PrepareText();
   void NoteUndefined(std::string_view name);
   bool ConvertsUtf8() const { return decoding_ != Decoding::Bytes; }
   // Appending to the part's content, and with KeepUtf8 to its UTF-8 form, which is built only
@@ -388,6 +405,11 @@ class TXmlParser {
   enum class Decoding : uint8_t { Bytes, Utf8, Utf8OrWin1252 };
   Decoding decoding_ = Decoding::Bytes;
   std::string defaultEncoding_;  // upper case
+  std::string defaultEncodingGiven_;
+  bool prepared_ = false;        // the first pass since the load has looked at the encoding
+  bool transcoded_ = false;      // the buffer holds the document turned into UTF-8
+  std::string transcodedFrom_;   // upper case
+  CharsetTrouble trouble_;
   std::vector<std::string> undefinedEntities_;
   TElemList elementDefs_;
   TNvpListOf<TEntityDef> generalEntities_;

@@ -172,7 +172,8 @@ TEST_F(FeedScanTest, Utf8AndLatin1DocumentsArriveAsWindows1252) {
 }
 
 // What the response says about its document: the charset for a document that declares none,
-// and Content-Location as the base of relative links. The log names undefined entities once.
+// and Content-Location as the base of relative links. The log names undefined entities once, and
+// once an encoding it could not read.
 TEST_F(FeedScanTest, TheResponseNamesCharsetAndBase) {
   struct Case {
     const char* what;
@@ -180,6 +181,7 @@ TEST_F(FeedScanTest, TheResponseNamesCharsetAndBase) {
     std::string contentType;
     std::string contentLocation;
     Seen item;
+    std::string logged = {};  // the line about the encoding; empty: none
   };
   const std::string utf8Item = "<item><title>caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D</title><link>a/1</link></item>";
   const Case cases[] = {
@@ -198,16 +200,34 @@ TEST_F(FeedScanTest, TheResponseNamesCharsetAndBase) {
        "/elsewhere/feed.xml", {"caf\xE9 \x93q\x94", "", "/elsewhere/a/1"}},
       {"an absolute Content-Location", "<rss><channel>" + utf8Item + "</channel></rss>", "text/xml",
        "http://other.example/x/rss", {"caf\xE9 \x93q\x94", "", "http://other.example/x/a/1"}},
+      {"charset=windows-1251 decides for an undeclared document",
+       "<rss><channel><item><title>\xCF\xF0\xE8 \x84q\x93</title></item></channel></rss>",
+       "text/xml; charset=windows-1251", "", {"\xBF\xBF\xBF \x84q\x93", "", ""}},
+      {"a charset I do not know",
+       "<rss><channel><item><title>\xCF\xF0\xE8</title></item></channel></rss>", "text/xml; charset=x-nothing",
+       "", {"\xCF\xF0\xE8", "", ""}, "is in an encoding I do not know (\"x-nothing\"); I read it as Windows-1252"},
+      {"bytes the declared encoding rejects",
+       "<?xml version=\"1.0\" encoding=\"windows-1251\"?><rss><channel><item><title>\xCF\x98</title></item>"
+       "</channel></rss>",
+       "text/xml", "", {"\xCF\x98", "", ""}, "is not windows-1251 text (from byte 73 on); I read it as Windows-1252"},
   };
   for (const Case& c : cases) {
     server_.Serve("/feeds/rss", [&](const httplib::Request&, httplib::Response& res) {
       if (!c.contentLocation.empty()) res.set_header("Content-Location", c.contentLocation);
       res.set_content(c.body, c.contentType);
     });
+    port_.lines.clear();
     const auto items = Scan(server_.Url("/feeds/rss"));
     Seen want = c.item;
     if (!want.link.empty() && want.link[0] == '/') want.link = server_.Url(want.link);
     EXPECT_EQ(items, std::vector<Seen>{want}) << c.what;
+    std::vector<std::string> about;
+    for (const auto& line : port_.lines)
+      if (line.text.find("I read it as") != std::string::npos) about.push_back(line.text);
+    EXPECT_EQ(about, c.logged.empty() ? std::vector<std::string>{}
+                                      : std::vector<std::string>{"The feed " + server_.Url("/feeds/rss") + " " +
+                                                                 c.logged})
+        << c.what;
   }
   server_.ServeBody("/feeds/ent",
                     "<rss><channel><item><title>a&nbsp;b&hellip;</title></item><item><title>&nbsp;</title>"

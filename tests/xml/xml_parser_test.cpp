@@ -495,6 +495,119 @@ TEST(XmlProlog, UndeclaredDocumentsAreUtf8ElseWindows1252) {
   }
 }
 
+// A document in another encoding is turned into UTF-8 and read as a UTF-8 document is: the
+// single-byte text is what the same characters written literally in UTF-8 give, the UTF-8 form
+// the characters themselves. A name iconv does not know, bytes it rejects, or a name the bytes
+// belie leave the document read byte for byte as before, and the scanner says why.
+TEST(XmlProlog, OtherEncodingsAreReadAsTheirCharacters) {
+  struct Case {
+    const char* what;
+    std::string document;
+    std::string responseCharset;
+    std::string shown;   // the text (and the attribute t) in UTF-8
+    std::string single;  // the single-byte text; empty: what the shown text gives in Windows-1252
+    TranscodeResult::Status trouble;
+    size_t troubleAt;
+  };
+  const auto doc = [](const std::string& encoding, const std::string& bytes) {
+    return "<?xml version='1.0' encoding='" + encoding + "'?>\n<a t='" + bytes + "'>" + bytes + "</a>";
+  };
+  const auto utf16 = [](const std::string& ascii, const std::string& units, bool bigEndian) {
+    // `ascii` as UTF-16 code units, then `units` (already two bytes each, little-endian).
+    std::string out;
+    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    for (size_t i = 0; i + 1 < units.size(); i += 2)
+      out += bigEndian ? std::string{units[i + 1], units[i]} : units.substr(i, 2);
+    return out;
+  };
+  const std::string privet = "\u041F\u0440\u0438\u0432\u0435\u0442";
+  const std::string cp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2", koi8 = "\xF0\xD2\xC9\xD7\xC5\xD4";
+  const std::string privet16 = "\x1F\x04" "@\x04" "8\x04" "2\x04" "5\x04" "B\x04";
+  const std::string body16 = "<a t='x'>";
+  const auto ok = TranscodeResult::Ok;
+  const Case cases[] = {
+      {"windows-1251", doc("windows-1251", cp1251), "", privet, "", ok, 0},
+      {"KOI8-R", doc("KOI8-R", koi8), "", privet, "", ok, 0},
+      {"ISO-8859-5", doc("iso-8859-5", "\xBF\xE0\xD8\xD2\xD5\xE2"), "", privet, "", ok, 0},
+      {"ISO-8859-7", doc("ISO-8859-7", "\xD3\xE1\xEB\xDC\xF4\xE1"), "",
+       "\u03A3\u03B1\u03BB\u03AC\u03C4\u03B1", "", ok, 0},
+      {"Shift_JIS keeps \\ and ~ the ASCII they are", doc("Shift_JIS", "\x93\xFA\x96{~\\"), "",
+       "\u65E5\u672C~\\", "", ok, 0},
+      {"GB2312", doc("gb2312", "\xD6\xD0\xCE\xC4"), "", "\u4E2D\u6587", "", ok, 0},
+      {"EUC-KR", doc("EUC-KR", "\xC7\xD1\xB1\xB9"), "", "\uD55C\uAD6D", "", ok, 0},
+      {"Big5", doc("big5", "\xA4\xA4\xA4\xE5"), "", "\u4E2D\u6587", "", ok, 0},
+      {"ISO-8859-15's euro is Windows-1252's", doc("ISO-8859-15", "\xA4" "5"), "", "\u20AC" "5", "\x80" "5", ok,
+       0},
+      {"UTF-8 under another name", doc("utf8", "caf\xC3\xA9 \xD0\x9F"), "", "caf\u00E9 \u041F", "", ok, 0},
+      {"no prolog, the response's charset",
+       "<a t='" + cp1251 + "'>" + cp1251 + "</a>", "windows-1251", privet, "", ok, 0},
+      {"a prolog without encoding, the response's charset",
+       "<?xml version='1.0'?><a t='" + koi8 + "'>" + koi8 + "</a>", "koi8-r", privet, "", ok, 0},
+      {"the declaration outweighs the response", doc("windows-1251", cp1251), "KOI8-R", privet, "", ok, 0},
+      {"a declared entity's value",
+       "<?xml version='1.0' encoding='windows-1251'?><!DOCTYPE a [<!ENTITY c '" + cp1251 +
+           "'>]><a t='&c;'>&c;</a>",
+       "", privet, "", ok, 0},
+      {"UTF-16 with its byte-order mark",
+       "\xFF\xFE" + utf16("<?xml version='1.0' encoding='UTF-16'?><a t='", privet16, false) +
+           utf16("'>", privet16, false) + utf16("</a>", "", false),
+       "", privet, "", ok, 0},
+      {"big-endian UTF-16 without one",
+       utf16("<?xml version='1.0' encoding='UTF-16BE'?><a t='", privet16, true) + utf16("'>", privet16, true) +
+           utf16("</a>", "", true),
+       "", privet, "", ok, 0},
+      {"a character cut off at the end is dropped",
+       "<?xml version='1.0' encoding='Shift_JIS'?><a t='\x93\xFA'>\x93\xFA\x93", "", "\u65E5", "", ok, 0},
+      {"a name iconv does not know", doc("x-no-such-charset", cp1251), "", "", cp1251,
+       TranscodeResult::UnknownCharset, 0},
+      {"a byte windows-1251 does not define", doc("windows-1251", "\xCF\x98"), "", "", "\xCF\x98",
+       TranscodeResult::InvalidBytes, 53},
+      {"UTF-16 named in a prolog written in ASCII", doc("UTF-16", "caf\xE9"), "", "", "caf\xE9",
+       TranscodeResult::InvalidBytes, 0},
+  };
+  for (const Case& c : cases) {
+    TXmlParser p;
+    p.LoadFromBuffer(c.document);
+    p.SetDefaultEncoding(c.responseCharset);
+    p.SetKeepUtf8(true);
+    p.Rewind();
+    Strings texts, shownTexts, attrs, shownAttrs;
+    while (p.NextPart()) {
+      if (p.PartKind() == PartText) {
+        texts.push_back(p.PartContent());
+        shownTexts.push_back(p.PartContentUtf8().empty() ? p.PartContent() : p.PartContentUtf8());
+      }
+      if (p.PartKind() == PartStartTag) {
+        attrs.push_back(p.PartAttributes().ValueOf("t"));
+        shownAttrs.push_back(p.PartAttributes().ValueUtf8At(0));
+      }
+    }
+    const bool read = c.trouble == TranscodeResult::Ok;
+    const std::string single = c.single.empty() ? Utf8ToWin1252(c.shown) : c.single;
+    const std::string shown = read ? c.shown : Win1252ToUtf8(c.single);
+    EXPECT_EQ(texts, Strings{single}) << c.what;
+    EXPECT_EQ(shownTexts, Strings{shown}) << c.what;
+    EXPECT_EQ(attrs, Strings{single}) << c.what;
+    EXPECT_EQ(shownAttrs, Strings{shown}) << c.what;
+    EXPECT_EQ(p.Transcoded(), read) << c.what;
+    EXPECT_EQ(p.Trouble().status, c.trouble) << c.what;
+    EXPECT_EQ(p.Trouble().offset, c.troubleAt) << c.what;
+    // A second pass reads the same.
+    const auto again = xmltest::Walk(p);
+    Strings againTexts;
+    for (const Part& part : again)
+      if (part.kind == PartText) againTexts.push_back(part.content);
+    EXPECT_EQ(againTexts, texts) << c.what;
+  }
+  // The declaration is kept as written; the text is in the encoding it names, turned into UTF-8.
+  TXmlParser p;
+  p.LoadFromBuffer(doc("Windows-1251", cp1251));
+  xmltest::Walk(p);
+  EXPECT_EQ(p.DeclaredEncoding(), "Windows-1251");
+  EXPECT_EQ(p.TextEncoding(), "WINDOWS-1251");
+  EXPECT_TRUE(p.Transcoded());
+}
+
 // An entity the document does not declare stays as written, for the HTML-to-text step, and the
 // scanner names it once per pass.
 TEST(XmlReferences, UndefinedEntitiesStayAsWritten) {
