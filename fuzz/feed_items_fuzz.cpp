@@ -19,6 +19,7 @@
 #include "common/text.h"
 #include "feeds/feed_items.h"
 #include "feeds/triage.h"
+#include "http/url_resolve.h"
 #include "learning/engine.h"
 #include "xml/xml_parser.h"
 

@@ -6,7 +6,7 @@ PACKAGES=(
   build-essential cmake pkg-config ninja-build git
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   libqt6opengl6-dev qt6-tools-dev qt6-wayland
-  libcurl4-openssl-dev libsimpleini-dev
+  libcurl4-openssl-dev libsimpleini-dev libidn2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev libbrotli-dev
   nlohmann-json3-dev
   libxss-dev libx11-dev

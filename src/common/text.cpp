@@ -191,68 +191,6 @@ std::string UrlEncode(std::string_view text) {
   return out;
 }
 
-std::string IriToUri(std::string_view utf8) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(utf8.size() + utf8.size() / 2);
-  for (char ch : utf8) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out.push_back(ch);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    }
-  }
-  return out;
-}
-
-std::string UriToIri(std::string_view uri) {
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  // The bytes the escapes from `at` on spell, as long as each is one ("%D1%84...").
-  auto escaped = [&](size_t at, std::string& bytes, std::vector<size_t>& ends) {
-    while (at + 2 < uri.size() && uri[at] == '%' && hex(uri[at + 1]) >= 0 && hex(uri[at + 2]) >= 0) {
-      bytes += static_cast<char>(hex(uri[at + 1]) * 16 + hex(uri[at + 2]));
-      at += 3;
-      ends.push_back(at);
-    }
-  };
-  std::string out;
-  out.reserve(uri.size());
-  size_t i = 0;
-  while (i < uri.size()) {
-    std::string bytes;
-    std::vector<size_t> ends;
-    if (uri[i] == '%') escaped(i, bytes, ends);
-    size_t k = 0;  // bytes taken from the run
-    size_t from = i;
-    while (k < bytes.size()) {
-      const auto* b = reinterpret_cast<const unsigned char*>(bytes.data()) + k;
-      const size_t len = *b >= 0x80 ? Utf8SequenceLength(b, bytes.size() - k) : 0;
-      const size_t to = ends[k + (len ? len : 1) - 1];
-      if (len)
-        out.append(bytes, k, len);
-      else
-        out.append(uri.substr(from, to - from));  // ASCII, or not a character: kept escaped
-      k += len ? len : 1;
-      from = to;
-    }
-    if (bytes.empty()) {
-      out += uri[i];
-      ++i;
-    } else {
-      i = from;
-    }
-  }
-  return out;
-}
-
 std::string SiteRoot(std::string_view address) {
   if (address.size() < 8) return {};
   // The host begins after "://": byte 8 for a four-letter scheme, byte 9 for https.

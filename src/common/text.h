@@ -55,14 +55,6 @@ std::string JoinStrings(const std::vector<std::string>& list, std::string_view s
 // an address the user gave already encoded is fetched as given.
 std::string UrlEncode(std::string_view text);
 
-// An address as a document writes it, in UTF-8 with characters beyond ASCII (an IRI), as the
-// address to send: every byte of such a character percent-encoded ("%D0%9F"), the rest as it
-// is (the IRI-to-URI mapping of RFC 3987). An ASCII address comes back unchanged.
-std::string IriToUri(std::string_view utf8);
-// The way back, for showing an address: escapes that spell well-formed UTF-8 characters beyond
-// ASCII become those characters (RFC 3987, 3.2); every other escape stays as it is.
-std::string UriToIri(std::string_view uri);
-
 // The address up to (not including) the first "/" at or after its 8th byte, e.g.
 // "http://host/a/b" -> "http://host"; empty when there is none.
 std::string SiteRoot(std::string_view address);

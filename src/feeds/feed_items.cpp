@@ -407,6 +407,13 @@ void KeepIfUtf8(std::string& utf8) {
 void SetLink(TItem& item, const std::string& link, const std::string& utf8) {
   if (IsAscii(utf8) || !WellFormedUtf8(utf8)) {  // none of its own, resolving left none, or damaged
     item.Link = link;
+    // An address the document wrote as a URI is shown with its characters (a host of A-labels,
+    // escapes of UTF-8) where that form goes back to exactly the address sent.
+    if (IsAscii(link) && (link.find('%') != std::string::npos || link.find("xn--") != std::string::npos ||
+                          link.find("XN--") != std::string::npos)) {
+      std::string shown = UriToIri(link);
+      if (shown != link && IriToUri(shown) == link) item.LinkUtf8 = std::move(shown);
+    }
   } else {
     item.LinkUtf8 = utf8;
     item.Link = IriToUri(utf8);
@@ -831,14 +838,18 @@ void ReadFeedItems(TXmlParser& parser, const ItemHandler& onItem, const FeedRead
 }
 
 std::string CharsetTroubleMessage(const std::string& url, const TXmlParser::CharsetTrouble& trouble) {
+  // A damaged prolog can make anything a name: one line, and not too long.
+  std::string name;
+  for (char c : trouble.charset.substr(0, 40)) name += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  if (trouble.charset.size() > 40) name += "...";
   switch (trouble.status) {
     case TranscodeResult::Ok:
       return {};
     case TranscodeResult::UnknownCharset:
-      return "The feed " + url + " is in an encoding I do not know (\"" + trouble.charset +
+      return "The feed " + url + " is in an encoding I do not know (\"" + name +
              "\"); I read it as Windows-1252";
     case TranscodeResult::InvalidBytes:
-      return "The feed " + url + " is not " + trouble.charset + " text (from byte " +
+      return "The feed " + url + " is not " + name + " text (from byte " +
              std::to_string(trouble.offset) + " on); I read it as Windows-1252";
   }
   return {};

@@ -112,48 +112,6 @@ TEST(UrlEncode, ReservedBytesAndExistingEscapes) {
   EXPECT_EQ(UrlEncode("%%41"), "%25%41");
 }
 
-// Characters beyond ASCII in an address go as the percent-encoded bytes of their UTF-8.
-TEST(IriToUri, CharactersBeyondAsciiAsTheirUtf8Bytes) {
-  struct Case {
-    const char* what;
-    std::string iri;
-    std::string uri;
-  };
-  const Case cases[] = {
-      {"Cyrillic path and query", "https://example.org/\u0441\u0442\u0430\u0442\u044C\u044F?q=\u0442\u0435\u0441\u0442",
-       "https://example.org/%D1%81%D1%82%D0%B0%D1%82%D1%8C%D1%8F?q=%D1%82%D0%B5%D1%81%D1%82"},
-      {"Greek fragment", "http://h/a#\u03A3", "http://h/a#%CE%A3"},
-      {"Chinese and an emoji", "http://h/\u4E2D/\U0001F605", "http://h/%E4%B8%AD/%F0%9F%98%85"},
-      {"an ASCII address is unchanged, its escapes and blanks too", "http://h/a%20b c?x=1&y=%41",
-       "http://h/a%20b c?x=1&y=%41"},
-      {"nothing", "", ""},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(IriToUri(c.iri), c.uri) << c.what;
-    EXPECT_TRUE(IsAscii(IriToUri(c.iri))) << c.what;
-    EXPECT_EQ(UriToIri(c.uri), c.iri) << c.what;
-  }
-}
-
-// Showing an address: only escapes that spell characters beyond ASCII are decoded.
-TEST(UriToIri, EscapesOfCharactersBeyondAsciiOnly) {
-  struct Case {
-    std::string uri;
-    std::string iri;
-  };
-  const Case cases[] = {
-      {"http://h/%d1%84%D1%85", "http://h/\u0444\u0445"},
-      {"http://h/%F0%9F%98%85!", "http://h/\U0001F605!"},
-      {"http://h/a%20b%2F%41", "http://h/a%20b%2F%41"},                // ASCII escapes stay
-      {"http://h/%E9t%C3%A9", "http://h/%E9t\u00E9"},                 // not UTF-8: stays escaped
-      {"http://h/%D1", "http://h/%D1"},                               // cut short
-      {"http://h/%D1%2F%84", "http://h/%D1%2F%84"},                   // not one sequence
-      {"%E2%82%AC%", "\u20AC%"},
-      {"%zz%C3%A9x%4", "%zz\u00E9x%4"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(UriToIri(c.uri), c.iri) << c.uri;
-}
-
 TEST(SiteRootAndUrlParent, Addresses) {
   EXPECT_EQ(SiteRoot("http://news.example.com/world/uk.html"), "http://news.example.com");
   EXPECT_EQ(UrlParent("http://news.example.com/world/uk.html"), "http://news.example.com/world");

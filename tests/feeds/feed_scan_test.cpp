@@ -918,6 +918,21 @@ TEST(FeedItems, EveryScriptIsKeptForShowing) {
       {"JSON Feed",
        R"({"version": "https://jsonfeed.org/version/1.1", "items": [{"title": "\u041C\u0438\u0440", "content_text": "\ud83d\ude05", "url": "https://j/\u043c"}]})",
        {{"\u041C\u0438\u0440", "\U0001F605", "https://j/\u043C", "https://j/%D0%BC"}}},
+      {"a host beyond ASCII goes as its A-labels",
+       utf8 + Rss("<item><link>http://\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444/\u0430</link></item>"),
+       {{"", "", "http://\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444/\u0430",
+         "http://xn--e1afmkfd.xn--p1ai/%D0%B0"}}},
+      {"A-labels and escapes as written are shown as their characters",
+       Rss("<item><link>http://xn--e1afmkfd.xn--p1ai/%D0%B0</link></item>"
+           "<item><link>http://h/%d0%b0</link></item>"),
+       {{"", "", "http://\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444/\u0430",
+         "http://xn--e1afmkfd.xn--p1ai/%D0%B0"},
+        {"", "", "http://h/%d0%b0", "http://h/%d0%b0"}}},  // shown, it would go as other bytes
+      {"a windows-1251 document",
+       "<?xml version=\"1.0\" encoding=\"windows-1251\"?>" +
+           Rss("<item><title>\xCA\xEE\xF2 \x96 &#8470;</title><description>\xC4\xE0</description>"
+               "<link>http://h/\xEF</link></item>"),
+       {{"\u041A\u043E\u0442 \u2013 \u2116", "\u0414\u0430", "http://h/\u043F", "http://h/%D0%BF"}}},
       {"an item with nothing beyond ASCII, after one that had",
        utf8 + Rss("<item><title>\u0424</title><link>http://a/\u0444</link></item>"
                   "<item><title>Plain</title><description>Text</description><link>http://a/p</link></item>"),

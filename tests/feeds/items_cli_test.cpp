@@ -54,6 +54,8 @@ TEST_F(ItemsCli, Utf8PrintsTheTextsAWindowShows) {
     std::string document;
     std::string shown;  // with --utf8
     std::string bytes;  // without
+    std::string charset = {};  // --charset, the charset a response named
+    std::string err = {};      // what standard error says
   };
   const Case cases[] = {
       {"Latin letters and the euro sign",
@@ -71,16 +73,29 @@ TEST_F(ItemsCli, Utf8PrintsTheTextsAWindowShows) {
        "<rss><channel><item><title>&quot;\u03A9\\&#1;</title></item></channel></rss>",
        "{\"title\": \"\\\"\u03A9\\\\\\u0001\", \"description\": \"\", \"link\": \"\"}\n",
        "{\"title\": \"\\\"\\u00bf\\\\\\u0001\", \"description\": \"\", \"link\": \"\"}\n"},
+      {"a windows-1251 document the response names",
+       "<rss><channel><item><title>\xCA\xEE\xF2</title></item></channel></rss>",
+       "{\"title\": \"\u041A\u043E\u0442\", \"description\": \"\", \"link\": \"\"}\n",
+       "{\"title\": \"\\u00bf\\u00bf\\u00bf\", \"description\": \"\", \"link\": \"\"}\n", "windows-1251"},
+      {"an encoding nobody knows",
+       "<?xml version=\"1.0\" encoding=\"x-mine\"?><rss><channel><item><title>\xCA</title></item></channel></rss>",
+       "{\"title\": \"\u00CA\", \"description\": \"\", \"link\": \"\"}\n",
+       "{\"title\": \"\\u00ca\", \"description\": \"\", \"link\": \"\"}\n", "",
+       "is in an encoding I do not know (\"x-mine\"); I read it as Windows-1252\n"},
   };
   const std::string file = (std::filesystem::temp_directory_path() /
                             ("zibu_items_utf8_" + std::to_string(::getpid()) + ".xml")).string();
   for (const Case& c : cases) {
     std::ofstream(file, std::ios::binary) << c.document;
-    auto r = RunProcess(cli_, {"items", file, "--utf8"});
+    std::vector<std::string> args = {"items", file};
+    if (!c.charset.empty()) args.insert(args.end(), {"--charset", c.charset});
+    auto r = RunProcess(cli_, args);
+    EXPECT_EQ(r.out, c.bytes) << c.what;
+    EXPECT_EQ(r.err, c.err.empty() ? "" : "zibu-cli items: The feed " + file + " " + c.err) << c.what;
+    args.push_back("--utf8");
+    r = RunProcess(cli_, args);
     EXPECT_EQ(r.exitStatus, 0) << c.what << ": " << r.err;
     EXPECT_EQ(r.out, c.shown) << c.what;
-    r = RunProcess(cli_, {"items", file});
-    EXPECT_EQ(r.out, c.bytes) << c.what;
   }
   std::filesystem::remove(file);
 }

@@ -19,6 +19,7 @@
 #include <optional>
 #include <thread>
 
+#include "common/codepage.h"
 #include "support/loopback_server.h"
 
 namespace zibu {
@@ -718,6 +719,69 @@ TEST(HttpGet, ErrorTextsQuoteOnlyAnExcerptOfWhatTheyWereGiven) {
       EXPECT_NE(std::string(e.what()).find("bytes)"), std::string::npos) << i << ": " << e.what();
     }
   }
+}
+
+// Characters beyond ASCII in an address go as the percent-encoded bytes of their UTF-8, those of
+// a host as its IDNA A-labels, which name resolution knows; shown again, the address has its
+// characters back (a host in the form it is registered in).
+TEST(IriToUri, CharactersBeyondAsciiAsTheirUtf8Bytes) {
+  struct Case {
+    const char* what;
+    std::string iri;
+    std::string uri;
+    std::string shown = {};  // UriToIri of the URI; empty: the IRI itself
+  };
+  const Case cases[] = {
+      {"Cyrillic path and query", "https://example.org/\u0441\u0442\u0430\u0442\u044C\u044F?q=\u0442\u0435\u0441\u0442",
+       "https://example.org/%D1%81%D1%82%D0%B0%D1%82%D1%8C%D1%8F?q=%D1%82%D0%B5%D1%81%D1%82"},
+      {"Greek fragment", "http://h/a#\u03A3", "http://h/a#%CE%A3"},
+      {"Chinese and an emoji", "http://h/\u4E2D/\U0001F605", "http://h/%E4%B8%AD/%F0%9F%98%85"},
+      {"an ASCII address is unchanged, its escapes and blanks too", "http://h/a%20b c?x=1&y=%41",
+       "http://h/a%20b c?x=1&y=%41"},
+      {"nothing", "", ""},
+      {"a Cyrillic host", "http://\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444/\u043F?q=\u0442",
+       "http://xn--e1afmkfd.xn--p1ai/%D0%BF?q=%D1%82"},
+      {"user information and a port stay where they are", "https://ed:pw@b\u00FCcher.example:8080/a",
+       "https://ed:pw@xn--bcher-kva.example:8080/a"},
+      {"a Chinese host, an ASCII path", "https://\u4F8B\u5B50.\u6D4B\u8BD5/x?y", "https://xn--fsqu00a.xn--0zwm56d/x?y"},
+      {"a network-path reference", "//\u03B4\u03BF\u03BA\u03B9\u03BC\u03AE.gr/", "//xn--jxalpdlp.gr/"},
+      {"a host ending the address", "http://b\u00FCcher.example", "http://xn--bcher-kva.example"},
+      {"capitals are the name in small letters", "http://\u041F\u0420\u0418\u041C\u0415\u0420.\u0440\u0444/",
+       "http://xn--e1afmkfd.xn--p1ai/", "http://\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444/"},
+      {"a host libidn2 rejects goes as its bytes", "http://\u0301x.example/\u0444",
+       "http://%CC%81x.example/%D1%84"},
+      {"an IPv6 address and a Cyrillic path", "http://[::1]:8080/\u0444", "http://[::1]:8080/%D1%84"},
+      {"no host: a relative reference", "\u043F/b\u00FCcher.example", "%D0%BF/b%C3%BCcher.example"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IriToUri(c.iri), c.uri) << c.what;
+    EXPECT_TRUE(IsAscii(IriToUri(c.iri))) << c.what;
+    EXPECT_EQ(UriToIri(c.uri), c.shown.empty() ? c.iri : c.shown) << c.what;
+  }
+}
+
+// Showing an address: only escapes that spell characters beyond ASCII are decoded.
+TEST(UriToIri, EscapesOfCharactersBeyondAsciiOnly) {
+  struct Case {
+    std::string uri;
+    std::string iri;
+  };
+  const Case cases[] = {
+      {"http://h/%d1%84%D1%85", "http://h/\u0444\u0445"},
+      {"http://h/%F0%9F%98%85!", "http://h/\U0001F605!"},
+      {"http://h/a%20b%2F%41", "http://h/a%20b%2F%41"},                // ASCII escapes stay
+      {"http://h/%E9t%C3%A9", "http://h/%E9t\u00E9"},                 // not UTF-8: stays escaped
+      {"http://h/%D1", "http://h/%D1"},                               // cut short
+      {"http://h/%D1%2F%84", "http://h/%D1%2F%84"},                   // not one sequence
+      {"%E2%82%AC%", "\u20AC%"},
+      {"%zz%C3%A9x%4", "%zz\u00E9x%4"},
+      {"http://xn--e1afmkfd.xn--p1ai/", "http://\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444/"},
+      {"http://XN--E1AFMKFD.xn--p1ai:81/a", "http://\u043F\u0440\u0438\u043C\u0435\u0440.\u0440\u0444:81/a"},
+      {"http://xn--.example/", "http://xn--.example/"},                 // no name behind the prefix
+      {"http://xn--zz-ufa.xn--p1ai/", "http://xn--zz-ufa.xn--p1ai/"},   // not what it decodes to
+      {"http://axn--e1afmkfd.example/", "http://axn--e1afmkfd.example/"},  // no A-label
+  };
+  for (const Case& c : cases) EXPECT_EQ(UriToIri(c.uri), c.iri) << c.uri;
 }
 
 TEST(ResolveReference, TheStandardWayAndTheReferencesLeftAlone) {
