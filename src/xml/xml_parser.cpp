@@ -301,12 +301,21 @@ void TXmlParser::PrepareText() {
       return;
   }
   TranscodeResult r = TranscodeToUtf8(doc, charset);
-  if (r.status == TranscodeResult::Ok && asciiPrologue) {
-    // A name the bytes belie (UTF-16 named in an ASCII prolog, say) would turn the whole
-    // document into other characters: the ASCII it begins with must come out as it went in.
-    size_t n = 0;
-    while (n < doc.size() && n < 64 && static_cast<unsigned char>(doc[n]) < 0x80 && doc[n] != '\0') ++n;
-    if (r.text.compare(0, n, doc.substr(0, n)) != 0) {
+  if (r.status == TranscodeResult::Ok) {
+    // A name the bytes belie (UTF-16 named in an ASCII prolog, or single bytes behind what looks
+    // like a UTF-16 mark) would turn the whole document into other characters: the ASCII it
+    // begins with must come out as it went in, and UTF-16 must begin with markup.
+    bool belied;
+    if (asciiPrologue) {
+      size_t n = 0;
+      while (n < doc.size() && n < 64 && static_cast<unsigned char>(doc[n]) < 0x80 && doc[n] != '\0') ++n;
+      belied = r.text.compare(0, n, doc.substr(0, n)) != 0;
+    } else {
+      size_t i = 0;
+      while (i < r.text.size() && IsWhite(r.text[i])) ++i;
+      belied = i >= r.text.size() || r.text[i] != '<';
+    }
+    if (belied) {
       r.status = TranscodeResult::InvalidBytes;
       r.badOffset = 0;
     }

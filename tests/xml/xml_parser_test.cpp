@@ -599,6 +599,17 @@ TEST(XmlProlog, OtherEncodingsAreReadAsTheirCharacters) {
       if (part.kind == PartText) againTexts.push_back(part.content);
     EXPECT_EQ(againTexts, texts) << c.what;
   }
+  // Single bytes behind what looks like a UTF-16 mark are read as they always were.
+  for (const std::string mark : {"\xFF\xFE", "\xFE\xFF"}) {
+    TXmlParser p;
+    p.LoadFromBuffer(mark + doc("utf-8", "caf\xC3\xA9"));
+    Strings texts;
+    for (const Part& part : xmltest::Walk(p))
+      if (part.kind == PartText) texts.push_back(part.content);
+    EXPECT_EQ(texts, (Strings{mark, "caf\xE9"}));
+    EXPECT_FALSE(p.Transcoded());
+    EXPECT_EQ(p.Trouble().status, TranscodeResult::InvalidBytes);
+  }
   // The declaration is kept as written; the text is in the encoding it names, turned into UTF-8.
   TXmlParser p;
   p.LoadFromBuffer(doc("Windows-1251", cp1251));
