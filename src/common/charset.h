@@ -41,4 +41,18 @@ struct TranscodeResult {
 // a caller can go on reading it as before.
 TranscodeResult TranscodeToUtf8(std::string_view bytes, std::string_view name);
 
+// The charset a web page is in, as a browser decides it: a byte-order mark ("UTF-8",
+// "UTF-16LE", "UTF-16BE"); else the charset the response's Content-Type named, when it is one
+// iconv knows; else the page's own <meta charset="..."> or <meta http-equiv="Content-Type"
+// content="...; charset=..."> (UTF-16 named there means UTF-8, as the page could not have been
+// read that far otherwise); else "windows-1252", HTML's default.
+std::string HtmlPageCharset(std::string_view page, std::string_view responseCharset = {});
+// The charset the page's own meta element names, "" when none does (within its first 16 KiB).
+std::string HtmlMetaCharset(std::string_view page);
+
+// Bytes of a text in `charset`, for showing, in UTF-8: a UTF-8 text keeps its well-formed
+// sequences and gives other bytes the Windows-1252 characters they stand for; a Windows-1252
+// text, or one whose bytes the charset rejects, is read as Windows-1252.
+std::string TextToUtf8(std::string_view bytes, std::string_view charset);
+
 }  // namespace zibu

@@ -5,6 +5,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "common/charset.h"
+#include "common/codepage.h"
 #include "common/errors.h"
 #include "common/text.h"
 #include "learning/recent_scores.h"
@@ -32,7 +34,42 @@ std::string PageExcerpt(std::string_view plainText, size_t limit) {
   return excerpt;
 }
 
+std::string PageExcerptUtf8(std::string_view plainText, size_t limit) {
+  std::string flat(plainText);
+  for (char& c : flat)
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  std::string excerpt = CollapseSpaces(flat);
+  size_t chars = 0;
+  for (size_t i = 0; i < excerpt.size(); ++i) {
+    if ((static_cast<unsigned char>(excerpt[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (chars++ == limit) {
+      excerpt.resize(i);
+      break;
+    }
+  }
+  return excerpt;
+}
+
 namespace {
+
+// The UTF-8 form of a text to show beside its single-byte one; empty where it is what the
+// single-byte text shows anyway.
+std::string OwnForm(std::string utf8, std::string_view single) {
+  if (utf8 == Win1252ToUtf8(single)) return {};
+  return utf8;
+}
+
+// A piece of a UTF-8 page that ends inside a character, without that character: the text
+// before an anchor leaves out the byte right before it, which may be the last of several.
+std::string_view WholeCharacters(std::string_view piece, std::string_view page) {
+  if (piece.data() < page.data() || piece.data() + piece.size() > page.data() + page.size()) return piece;
+  const size_t end = static_cast<size_t>(piece.data() - page.data()) + piece.size();
+  if (end >= page.size() || (static_cast<unsigned char>(page[end]) & 0xC0) != 0x80) return piece;
+  size_t n = piece.size();
+  while (n > 0 && (static_cast<unsigned char>(piece[n - 1]) & 0xC0) == 0x80) --n;
+  if (n > 0 && static_cast<unsigned char>(piece[n - 1]) >= 0xC0) --n;
+  return piece.substr(0, n);
+}
 
 std::string ErrorLine(const std::string& prefix, const std::exception& e) {
   return prefix + ErrorClassName(e) + ": " + e.what();
@@ -58,6 +95,8 @@ TSpiderCrawl::TSpiderCrawl(UserPort& port, SpiderView& view, RelevanceFunction r
 void TSpiderCrawl::setCurrentPage(std::string address, std::string description) {
   currentAddress_ = std::move(address);
   currentDescription_ = std::move(description);
+  currentDescriptionUtf8_.clear();
+  responseCharset_.clear();
 }
 
 namespace {
@@ -74,7 +113,7 @@ class InlineDownloads : public PageDownloads {
       crawl_.downloadFailed(e);
       return;
     }
-    crawl_.downloadFinished(std::move(page));
+    crawl_.downloadFinished(std::move(page), fetcher_.ResponseCharset());
   }
 
  private:
@@ -118,16 +157,18 @@ void TSpiderCrawl::start(const std::string& startingAddress, PageDownloads& down
   currentAddress_ = startingAddress;
   knownUrls_.Add(startingAddress);
   currentDescription_.clear();
+  currentDescriptionUtf8_.clear();
   view_.CurrentPageChanged();
   view_.HoldFeeds();
   stage_ = Stage::Download;
   advance();
 }
 
-void TSpiderCrawl::downloadFinished(std::string page) {
+void TSpiderCrawl::downloadFinished(std::string page, std::string charset) {
   if (stage_ != Stage::Downloading) return;
   Log("Downloaded " + currentAddress_ + " ok", true);
   page_ = std::move(page);
+  responseCharset_ = std::move(charset);
   stage_ = Stage::Downloaded;
   if (!advancing_) advance();
 }
@@ -136,6 +177,7 @@ void TSpiderCrawl::downloadFailed(const std::exception& e) {
   if (stage_ != Stage::Downloading) return;
   Log(ErrorLine("Error downloading " + currentAddress_ + ": ", e));
   page_.clear();
+  responseCharset_.clear();
   stage_ = Stage::Downloaded;
   if (!advancing_) advance();
 }
@@ -263,8 +305,17 @@ bool TSpiderCrawl::scorePage(const std::string& page) {
   port_.ProcessMessagesPaced();
   // The slider is read now: the user may have moved it during the crawl.
   if (relevance <= view_.ShowRelevance()) return false;
-  found_.push_back(
-      {currentAddress_, currentDescription_ + "- " + PageExcerpt(text), relevance, text, std::move(standing)});
+  std::string shown = currentDescription_ + "- " + PageExcerpt(text);
+  std::string shownUtf8;
+  // Shown in the page's own characters; learning and the score keep the single-byte text.
+  try {
+    const std::string plainUtf8 = HtmlToTextUtf8(TextToUtf8(page, HtmlPageCharset(page, responseCharset_)));
+    shownUtf8 = OwnForm(DisplayUtf8(currentDescription_, currentDescriptionUtf8_) + "- " + PageExcerptUtf8(plainUtf8),
+                        shown);
+  } catch (const std::exception&) {
+    // The single-byte text stands.
+  }
+  found_.push_back({currentAddress_, std::move(shown), relevance, text, std::move(standing), std::move(shownUtf8)});
   view_.FoundPagesChanged();
   return true;
 }
@@ -355,6 +406,14 @@ void TSpiderCrawl::searchPageForLinks(std::string_view downloaded) {
   // the rest of the page. Anchors of ordinary pages end before the next begins, so for them
   // nothing changes.
   ForwardSearch quotes(upper, "\""), closers(upper, ">"), ends(upper, "</A>");
+  // Descriptions to show come in the page's own characters; a page of ASCII without character
+  // references has none of its own.
+  const bool showOwn = !IsAscii(page) || page.find("&#") != std::string::npos;
+  const std::string charset = showOwn ? HtmlPageCharset(downloaded, responseCharset_) : std::string();
+  const bool utf8Page = ClassifyCharset(charset) == CharsetFamily::Utf8;
+  const auto plainUtf8 = [&charset, &page, utf8Page](std::string_view html) {
+    return HtmlToTextUtf8(TextToUtf8(utf8Page ? WholeCharacters(html, page) : html, charset));
+  };
   bool added = false;
   try {
     size_t s = upper.find(kAnchorStart);
@@ -388,8 +447,18 @@ void TSpiderCrawl::searchPageForLinks(std::string_view downloaded) {
       if (knownUrls_.Contains(address)) continue;
       if (links_.DescriptionKnown(description)) continue;
       const int relevance = relevance_(description);
+      std::string descriptionUtf8;
+      if (showOwn) {
+        try {
+          const std::string anchorUtf8 =
+              g + 1 < textEnd ? plainUtf8(std::string_view(page).substr(g + 1, textEnd - g - 1)) : std::string();
+          descriptionUtf8 = OwnForm(DescribeLink(anchorUtf8, page, s, cut ? page.size() : e + 4, plainUtf8), description);
+        } catch (const std::exception&) {
+          // The single-byte description stands.
+        }
+      }
       knownUrls_.Add(address);
-      links_.Append({std::move(address), std::move(description), relevance});
+      links_.Append({std::move(address), std::move(description), relevance, std::move(descriptionUtf8)});
       added = true;
     }
   } catch (...) {
@@ -410,6 +479,7 @@ bool TSpiderCrawl::chooseNextLink() {
   currentAddress_ = row.url;
   Log("Next link is " + currentAddress_);
   currentDescription_ = row.description;
+  currentDescriptionUtf8_ = row.descriptionUtf8;
   view_.CurrentPageChanged();
   links_.Remove(chosen);
   view_.LinkQueueChanged();

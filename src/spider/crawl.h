@@ -52,6 +52,8 @@ class PageFetcher {
  public:
   virtual ~PageFetcher() = default;
   virtual std::string Fetch(const std::string& address) = 0;
+  // The charset the response of the last Fetch named in its Content-Type ("" for none).
+  virtual std::string ResponseCharset() const { return {}; }
 };
 
 // Downloads for a crawl driven by events: BeginDownload starts one and returns; its outcome goes
@@ -76,6 +78,8 @@ std::string ErrorClassName(const std::exception& e);
 // Every line of a text with CR, LF and TAB as blanks, runs of blanks collapsed, cut to `limit`
 // characters: the excerpt of a found page.
 std::string PageExcerpt(std::string_view plainText, size_t limit = 1000);
+// The same for a text in UTF-8, cut to `limit` characters rather than bytes.
+std::string PageExcerptUtf8(std::string_view plainText, size_t limit = 1000);
 
 class TSpiderCrawl {
  public:
@@ -101,7 +105,8 @@ class TSpiderCrawl {
   // handed back moves it on to the next download, to a pause, or to its end (CrawlEnded).
   // `downloads` must outlive the crawl.
   void start(const std::string& startingAddress, PageDownloads& downloads);
-  void downloadFinished(std::string page);
+  // `charset`: what the response's Content-Type named ("" for none), for showing the page's text.
+  void downloadFinished(std::string page, std::string charset = {});
   void downloadFailed(const std::exception& e);
   bool downloadPending() const { return stage_ == Stage::Downloading; }
   // Stop and Pause act at the crawl's next checkpoint; a crawl held by a pause goes on (or ends,
@@ -109,7 +114,9 @@ class TSpiderCrawl {
   void stop();
   void togglePause();
 
-  // Queues the new links of one downloaded page (the page as downloaded, not its text).
+  // Queues the new links of one downloaded page (the page as downloaded, not its text). The
+  // descriptions are shown in the page's charset: the response's (of the current cycle's
+  // download), else the one the page declares.
   void searchPageForLinks(std::string_view page);
   // Sorts the queue, takes the next link out of it and makes it current; false when it is empty.
   bool chooseNextLink();
@@ -123,6 +130,8 @@ class TSpiderCrawl {
   int pagesChecked() const { return pagesChecked_; }
   const std::string& currentAddress() const { return currentAddress_; }
   const std::string& currentDescription() const { return currentDescription_; }
+  // The current description in UTF-8, for showing; empty where it is the description itself.
+  const std::string& currentDescriptionUtf8() const { return currentDescriptionUtf8_; }
   // The base for relative links and the reference of the filters, for a single page scan.
   void setCurrentPage(std::string address, std::string description = {});
   const TLinkQueue& links() const { return links_; }
@@ -167,8 +176,10 @@ class TSpiderCrawl {
   std::string page_;  // the page of the current cycle, as downloaded
   PageDownloads* downloads_ = nullptr;
   int pagesChecked_ = 0;
+  std::string responseCharset_;  // of the current cycle's download
   std::string currentAddress_;
   std::string currentDescription_;
+  std::string currentDescriptionUtf8_;
   TLinkQueue links_;
   TKnownUrls knownUrls_;
   std::vector<FoundPage> found_;

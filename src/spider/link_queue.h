@@ -32,6 +32,9 @@ struct LinkRow {
   std::string url;
   std::string description;
   int relevance = 0;
+  // The description in UTF-8 with the characters of the page's own charset, for showing; empty
+  // where it is the single-byte description itself.
+  std::string descriptionUtf8 = {};
 };
 
 // One page listed as found: its address, the "description- excerpt" text and its relevance.
@@ -42,6 +45,9 @@ struct FoundPage {
   std::string scoredText;  // the page's plain text its relevance was computed on, for "Why?"
   // Where its relevance stood among the recent scores when it was found ("" for none).
   std::string standing;
+  // The text in UTF-8 with the characters of the pages' own charsets, for showing; empty where
+  // it is the single-byte text itself.
+  std::string textUtf8 = {};
 };
 
 // The link queue. Rows are numbered from 0 here (the grid shows row k as its data row k + 1).

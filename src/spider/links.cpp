@@ -42,6 +42,12 @@ std::string AbsoluteLinkAddress(std::string_view address, std::string_view curre
 
 std::string DescribeLink(std::string_view anchorText, std::string_view page, size_t anchorStart,
                          size_t afterAnchor) {
+  return DescribeLink(anchorText, page, anchorStart, afterAnchor,
+                      [](std::string_view html) { return HtmlToText(html); });
+}
+
+std::string DescribeLink(std::string_view anchorText, std::string_view page, size_t anchorStart,
+                         size_t afterAnchor, const std::function<std::string(std::string_view)>& plainText) {
   // Before the anchor: the lowest blank among the positions from the "<" back over 50 places,
   // never position 0; the text runs from that blank to two places before the "<", so the
   // character right before the anchor is left out.
@@ -50,7 +56,7 @@ std::string DescribeLink(std::string_view anchorText, std::string_view page, siz
     const size_t low = std::max<size_t>(1, anchorStart >= kContextReach ? anchorStart - kContextReach : 0);
     for (size_t k = low; k <= anchorStart; ++k) {
       if (page[k] != ' ') continue;
-      if (k + 1 < anchorStart) before = HtmlToText(page.substr(k, anchorStart - 1 - k));
+      if (k + 1 < anchorStart) before = plainText(page.substr(k, anchorStart - 1 - k));
       break;
     }
   }
@@ -61,7 +67,7 @@ std::string DescribeLink(std::string_view anchorText, std::string_view page, siz
     const size_t high = std::min(page.size() - 2, afterAnchor + kContextReach);
     for (size_t k = high + 1; k-- > afterAnchor;) {
       if (page[k] != ' ') continue;
-      after = HtmlToText(page.substr(afterAnchor, k - afterAnchor));
+      after = plainText(page.substr(afterAnchor, k - afterAnchor));
       break;
     }
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -30,5 +31,9 @@ std::string AbsoluteLinkAddress(std::string_view address, std::string_view curre
 // Raises what HtmlToText raises.
 std::string DescribeLink(std::string_view anchorText, std::string_view page, size_t anchorStart,
                          size_t afterAnchor);
+// The same with the plain text of each side made by `plainText` (HtmlToText above), so a
+// description can be made in the page's own characters from the same places.
+std::string DescribeLink(std::string_view anchorText, std::string_view page, size_t anchorStart,
+                         size_t afterAnchor, const std::function<std::string(std::string_view)>& plainText);
 
 }  // namespace zibu

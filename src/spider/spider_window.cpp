@@ -20,9 +20,11 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <memory>
 #include <utility>
 #include <vector>
 
+#include "common/text.h"
 #include "http/fetch.h"
 #include "learning/engine.h"
 #include "rating/why_window.h"
@@ -54,7 +56,8 @@ std::string SpiderRelevanceHint() {
 // A read-only three-column table over rows the crawl owns; the header is the grid's row 0.
 class TSpiderTableModel : public QAbstractTableModel {
  public:
-  using Cell = std::function<std::string(int row, int column)>;
+  // A cell's text held twice: single-byte, and in UTF-8 where it has a form of its own.
+  using Cell = std::function<std::pair<std::string, std::string>(int row, int column)>;
   TSpiderTableModel(std::vector<QString> headers, std::function<int()> count, Cell cell, QObject* parent)
       : QAbstractTableModel(parent),
         headers_(std::move(headers)),
@@ -69,7 +72,8 @@ class TSpiderTableModel : public QAbstractTableModel {
   }
   QVariant data(const QModelIndex& index, int role) const override {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
-    return ToQ(cell_(index.row(), index.column()));
+    const auto [single, utf8] = cell_(index.row(), index.column());
+    return ToQ(single, utf8);
   }
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
@@ -351,7 +355,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
       {"URL", "Description", "Relevance (%)"}, [&queue] { return queue.Count(); },
       [&queue](int row, int column) {
         const LinkRow& r = queue.Row(row);
-        return column == 0 ? r.url : column == 1 ? r.description : std::to_string(r.relevance);
+        if (column == 1) return std::make_pair(r.description, r.descriptionUtf8);
+        return std::make_pair(column == 0 ? r.url : std::to_string(r.relevance), std::string());
       },
       this);
   sgLinksFound->setModel(linksModel_);
@@ -360,7 +365,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
       {"URL", "Text", "Relevance (%)"}, [&found] { return static_cast<int>(found.size()); },
       [&found](int row, int column) {
         const FoundPage& p = found[static_cast<size_t>(row)];
-        return column == 0 ? p.url : column == 1 ? p.text : std::to_string(p.relevance);
+        if (column == 1) return std::make_pair(p.text, p.textUtf8);
+        return std::make_pair(column == 0 ? p.url : std::to_string(p.relevance), std::string());
       },
       this);
   sgPagesFound->setModel(pagesModel_);
@@ -588,7 +594,7 @@ void TfrmSpider::ReleaseFeeds() {
 
 void TfrmSpider::CurrentPageChanged() {
   lblCurrentPage->setText(ToQ(crawl_->currentAddress()));
-  lblCurrentPageDescription->setText(ToQ(crawl_->currentDescription()));
+  lblCurrentPageDescription->setText(ToQ(crawl_->currentDescription(), crawl_->currentDescriptionUtf8()));
   placeCurrentPageLabels();
 }
 
@@ -633,9 +639,11 @@ void TfrmSpider::CrawlEnded() {
 }
 
 void TfrmSpider::BeginDownload(const std::string& address) {
-  auto deliver = [this](std::string page, std::exception_ptr error) {
+  // The response's charset, written by the worker before its outcome comes back as an event.
+  auto charset = std::make_shared<std::string>();
+  auto deliver = [this, charset](std::string page, std::exception_ptr error) {
     if (!error) {
-      crawl_->downloadFinished(std::move(page));
+      crawl_->downloadFinished(std::move(page), *charset);
       return;
     }
     try {
@@ -664,10 +672,12 @@ void TfrmSpider::BeginDownload(const std::string& address) {
   options.proxy = frame_ ? frame_->Settings().proxy : ProxySettings{};
   if (frame_) options.extraCaFile = frame_->Settings().caFile;
   download_->Start(
-      [address, options](const std::atomic<bool>& cancel) {
+      [address, options, charset](const std::atomic<bool>& cancel) {
         HttpOptions cancellable = options;
         cancellable.cancel = &cancel;
-        return FetchPage(address, cancellable);
+        HttpResponse response = HttpGetResponse(UrlEncode(address), cancellable);
+        *charset = CharsetOf(response.contentType);
+        return std::move(response.body);
       },
       deliver);
 }

@@ -2,6 +2,7 @@
 
 #include "common/codepage.h"
 #include "common/errors.h"
+#include "common/charset.h"
 #include "common/text.h"
 
 using namespace zibu;
@@ -110,6 +111,42 @@ TEST(UrlEncode, ReservedBytesAndExistingEscapes) {
   EXPECT_EQ(UrlEncode("%2"), "%252");
   EXPECT_EQ(UrlEncode("%g0%0g"), "%25g0%250g");
   EXPECT_EQ(UrlEncode("%%41"), "%25%41");
+}
+
+// What a page's meta element says its charset is, as browsers read it.
+TEST(HtmlMetaCharset, TheFirstMetaElementThatNamesOne) {
+  struct Case {
+    std::string page;
+    std::string charset;
+  };
+  const Case cases[] = {
+      {"<html><head><meta charset=\"UTF-8\"><title>x</title>", "utf-8"},
+      {"<META CHARSET=koi8-r>", "koi8-r"},
+      {"<meta charset = 'windows-1251' />", "windows-1251"},
+      {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">", "shift_jis"},
+      {"<meta content='text/html;charset=\"euc-kr\"' http-equiv='content-type'>", "euc-kr"},
+      {"<meta http-equiv=\"refresh\" content=\"5; charset=koi8-r\"><meta charset=gbk>", "gbk"},
+      {"<meta name=\"viewport\" content=\"width=device-width\"><meta charset=big5>", "big5"},
+      {"<!-- <meta charset=koi8-r> --><meta charset=iso-8859-5>", "iso-8859-5"},
+      {"<metadata charset=koi8-r>", ""},
+      {"<meta charset=\"utf-16le\">", "utf-8"},  // the page could not be read this far otherwise
+      {std::string(17 * 1024, ' ') + "<meta charset=koi8-r>", ""},
+      {"<meta charset=", ""},
+      {"no markup at all", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HtmlMetaCharset(c.page), c.charset) << c.page.substr(0, 80);
+  // The charset decided: a mark, then a response's charset iconv knows, then the meta element.
+  EXPECT_EQ(HtmlPageCharset("\xEF\xBB\xBF<meta charset=koi8-r>", "windows-1251"), "UTF-8");
+  EXPECT_EQ(HtmlPageCharset("\xFF\xFEx", ""), "UTF-16LE");
+  EXPECT_EQ(HtmlPageCharset("<meta charset=koi8-r>", "\"Windows-1251\""), "windows-1251");
+  EXPECT_EQ(HtmlPageCharset("<meta charset=koi8-r>", "x-nothing"), "koi8-r");
+  EXPECT_EQ(HtmlPageCharset("<meta charset=x-nothing>", ""), "windows-1252");
+  // Text in UTF-8 keeps its characters, a byte outside one is the Windows-1252 character.
+  EXPECT_EQ(TextToUtf8("a\xD0\x9F\xD1", "utf-8"), "a\u041F\u00D1");
+  EXPECT_EQ(TextToUtf8("caf\xE9", "UTF8"), "caf\u00E9");
+  EXPECT_EQ(TextToUtf8("\xEA\xEE\xF2", "windows-1251"), "\u043A\u043E\u0442");
+  EXPECT_EQ(TextToUtf8("\xEA\xEE\xF2", "ISO-8859-1"), "\u00EA\u00EE\u00F2");
+  EXPECT_EQ(TextToUtf8("\xCF\x98", "windows-1251"), "\u00CF\u02DC");  // rejected: Windows-1252
 }
 
 TEST(SiteRootAndUrlParent, Addresses) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/codepage.h"
 #include "common/text.h"
 #include "learning/recent_scores.h"
 #include "spider/crawl.h"
@@ -103,6 +104,84 @@ TEST_F(Crawl, ListsRelevantPagesReachedThroughLinksUntilTheLinksRunOut) {
   EXPECT_FALSE(view.busy);
   EXPECT_FALSE(spider.running());
   EXPECT_EQ(spider.knownUrls().Count(), 0);
+}
+
+// A found page and a queued link are shown in the page's own characters, its charset told by a
+// byte-order mark, the response, the page's meta element or HTML's default; the single-byte
+// texts that are scored and learned stay exactly as they were.
+TEST_F(Crawl, PagesAreShownInTheirOwnCharset) {
+  struct Case {
+    const char* what;
+    std::string start;  // the page linking to /p.html
+    std::string page;   // /p.html
+    std::string responseCharset;
+    std::string shown;  // the found page's text as shown
+  };
+  const std::string link = "<a href=\"/p.html\">good link</a>";
+  const std::string privet = "\u041F\u0440\u0438\u0432\u0435\u0442";
+  const std::string cp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2", koi8 = "\xF0\xD2\xC9\xD7\xC5\xD4";
+  const Case cases[] = {
+      {"<meta charset>", link, "<meta charset=\"utf-8\">" + privet + " \U0001F605 good good good", "",
+       "good link- " + privet + " \U0001F605 good good good"},
+      {"<meta http-equiv>", link,
+       "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=windows-1251\">" + cp1251 + " good good good",
+       "", "good link- " + privet + " good good good"},
+      {"the response's charset", link, koi8 + " good good good", "KOI8-R", "good link- " + privet + " good good good"},
+      {"the response outweighs the meta element", link,
+       "<meta charset='iso-8859-1'>" + cp1251 + " good good good", "windows-1251",
+       "good link- " + privet + " good good good"},
+      {"a response's charset nobody knows gives way to the meta element", link,
+       "<meta charset=koi8-r>" + koi8 + " good good good", "x-nothing", "good link- " + privet + " good good good"},
+      {"a byte-order mark", link, "\xEF\xBB\xBF" + privet + " good good good", "windows-1251",
+       "good link- \uFEFF" + privet + " good good good"},
+      {"nothing: HTML's default, Windows-1252", link, "caf\xE9 \x93q\x94 good good good", "",
+       "good link- caf\u00E9 \u201Cq\u201D good good good"},
+      {"references in an ASCII page", link, "&#1055;&#x440; good good good", "",
+       "good link- \u041F\u0440 good good good"},
+      {"bytes the charset rejects are Windows-1252", link,
+       "<meta charset=windows-1251>\xCF\x98 good good good", "", "good link- \u00CF\u02DC good good good"},
+      {"a link described in its own page's characters",
+       "<meta charset=windows-1251><p>" + std::string(60, '.') + " \xEA\xEE\xF2 <a href=\"/p.html\">good " + cp1251 +
+           "</a> \xEA\xEE\xF2 " + std::string(60, '.'),
+       "good good good", "",
+       // The blank before the text after the anchor stays, as in the single-byte description.
+       "\u043A\u043E\u0442 good " + privet + "  \u043A\u043E\u0442- good good good"},
+      {"the character cut off before an anchor in a UTF-8 page is left out whole",
+       "<meta charset=utf-8><p>" + std::string(60, '.') + " \u043A\u043E\u0442<a href=\"/p.html\">good</a> " +
+           std::string(60, '.'),
+       "good good good", "", "\u043A\u043E good- good good good"},
+  };
+  for (const Case& c : cases) {
+    FakeWeb site;
+    site.pages[kStart] = c.start;
+    site.pages[kSite + "/p.html"] = c.page;
+    site.charsets[kSite + "/p.html"] = c.responseCharset;
+    RecordingPort quiet;
+    FakeView v;
+    TSpiderCrawl crawl(quiet, v, site, test::WordCountRelevance);
+    crawl.SetRandomSource(random.Source());
+    crawl.crawl(kStart);
+    ASSERT_EQ(crawl.foundPages().size(), 1u) << c.what;
+    const FoundPage& found = crawl.foundPages()[0];
+    EXPECT_EQ(DisplayUtf8(found.text, found.textUtf8), c.shown) << c.what;
+    EXPECT_TRUE(found.textUtf8.empty() || found.textUtf8 != Win1252ToUtf8(found.text)) << c.what;
+    // The single-byte texts are those of the page's bytes, as always.
+    EXPECT_EQ(found.scoredText, HtmlToText(c.page)) << c.what;
+    EXPECT_EQ(found.text.substr(found.text.find("- ")), "- " + PageExcerpt(HtmlToText(c.page))) << c.what;
+  }
+  // The description reached the current page and the queue in UTF-8 too.
+  FakeWeb site;
+  site.pages[kStart] = cases[9].start;
+  RecordingPort quiet;
+  FakeView v;
+  TSpiderCrawl crawl(quiet, v, site, test::WordCountRelevance);
+  crawl.setCurrentPage(kStart);
+  crawl.searchPageForLinks(cases[9].start);
+  ASSERT_EQ(crawl.links().Count(), 1);
+  EXPECT_EQ(DisplayUtf8(crawl.links().Row(0).description, crawl.links().Row(0).descriptionUtf8),
+            "\u043A\u043E\u0442 good " + privet + "  \u043A\u043E\u0442");
+  ASSERT_TRUE(crawl.chooseNextLink());
+  EXPECT_EQ(crawl.currentDescriptionUtf8(), "\u043A\u043E\u0442 good " + privet + "  \u043A\u043E\u0442");
 }
 
 // Every page scored goes into the recent scores (link descriptions are estimates and do not),

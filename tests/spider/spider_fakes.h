@@ -88,11 +88,14 @@ class FakeWeb : public PageFetcher {
   std::string Fetch(const std::string& address) override {
     fetched.push_back(address);
     if (onFetch) onFetch(address);
+    lastCharset.clear();
     if (failing.count(address)) throw Error("Connection refused", "ESocketError");
     auto it = pages.find(address);
     if (it == pages.end()) throw Error("HTTP/1.1 404 Not Found", "EHttpError");
+    if (auto c = charsets.find(address); c != charsets.end()) lastCharset = c->second;
     return it->second;
   }
+  std::string ResponseCharset() const override { return lastCharset; }
   int FetchCount(const std::string& address) const {
     int n = 0;
     for (const auto& a : fetched) n += a == address;
@@ -100,6 +103,8 @@ class FakeWeb : public PageFetcher {
   }
 
   std::map<std::string, std::string> pages;
+  std::map<std::string, std::string> charsets;  // what a response's Content-Type names
+  std::string lastCharset;
   std::set<std::string> failing;
   std::vector<std::string> fetched;
   std::function<void(const std::string&)> onFetch;
