@@ -230,6 +230,43 @@ TEST_F(SpiderWindowTest, CrawlsTheLoopbackSiteAndListsRelevantPagesSortedByRelev
   EXPECT_EQ(LogCount("Stopped searching"), 2);
 }
 
+// A page whose title holds Cyrillic and an emoji shows it as written in the found pages, in the
+// charset the page declares or the server names, and so does the description of the link to it.
+TEST_F(SpiderWindowTest, FoundPagesShowThePagesOwnCharacters) {
+  struct Case {
+    const char* what;
+    std::string page;
+    std::string contentType;
+    bool ownDownload;  // the window's own download, which hears the server's charset
+    std::string shown;
+  };
+  const std::string news = "\u041D\u043E\u0432\u043E\u0441\u0442\u0438";  // in windows-1251 below
+  const std::string news1251 = "\xCD\xEE\xE2\xEE\xF1\xF2\xE8";
+  const std::string kot = "\u041A\u043E\u0442";
+  const Case cases[] = {
+      {"a UTF-8 page's meta element",
+       "<html><head><meta charset=\"utf-8\"><title>" + news + " \U0001F605</title></head>Jordan Abdullah sand",
+       "text/html", false, "Jordan " + kot + "- " + news + " \U0001F605 Jordan Abdullah sand"},
+      {"the server's charset",
+       "<html><head><title>" + news1251 + " &#128517;</title></head>Jordan Abdullah sand",
+       "text/html; charset=windows-1251", true, "Jordan " + kot + "- " + news + " \U0001F605 Jordan Abdullah sand"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string dir = "/c" + std::to_string(++n) + "/";
+    server.ServeBody(dir, "<html><head><meta charset=\"utf-8\"></head><body>" +
+                              Link(dir + "p.html", "Jordan " + kot) + "</body></html>");
+    server.ServeBody(dir + "p.html", c.page, c.contentType);
+    if (c.ownDownload) window->SetFetcher(nullptr);
+    window->txtStartingAddress->setText(ToQ(server.Url(dir)));
+    StartAndWait();
+    QTableView* pages = window->sgPagesFound;
+    ASSERT_EQ(pages->model()->rowCount(), 1) << c.what;
+    EXPECT_EQ(pages->model()->index(0, 1).data().toString().toStdString(), c.shown) << c.what;
+    EXPECT_EQ(window->lblCurrentPageDescription->text().toStdString(), "Jordan " + kot) << c.what;
+  }
+}
+
 // The selected found page shows where its relevance stood among the recent scores.
 TEST_F(SpiderWindowTest, TheSelectedFoundPageShowsWhereItsRelevanceStands) {
   struct Case {
