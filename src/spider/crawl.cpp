@@ -448,7 +448,8 @@ void TSpiderCrawl::searchPageForLinks(std::string_view downloaded) {
       if (links_.DescriptionKnown(description)) continue;
       const int relevance = relevance_(description);
       std::string descriptionUtf8;
-      if (showOwn) {
+      // An ASCII description reads the same in any charset a page can be scanned in.
+      if (showOwn && !IsAscii(description)) {
         try {
           const std::string anchorUtf8 =
               g + 1 < textEnd ? plainUtf8(std::string_view(page).substr(g + 1, textEnd - g - 1)) : std::string();
