@@ -271,4 +271,18 @@ std::string DisplayUtf8(std::string_view win1252, std::string_view utf8) {
   return utf8.empty() ? Win1252ToUtf8(win1252) : std::string(utf8);
 }
 
+bool IsWellFormedUtf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    if (bytes[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(bytes + i, text.size() - i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace zibu

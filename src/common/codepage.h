@@ -41,6 +41,9 @@ size_t Utf8SequenceLength(const unsigned char* s, size_t n);
 std::string Win1252ToUtf8(std::string_view text);
 void AppendWin1252AsUtf8(std::string_view text, std::string& out);
 
+// Whether the text is UTF-8 throughout: every byte from 0x80 on in a well-formed sequence.
+bool IsWellFormedUtf8(std::string_view text);
+
 // Whether every byte is below 0x80, so the text reads the same in Windows-1252 and in UTF-8.
 bool IsAscii(std::string_view text);
 

@@ -17,6 +17,9 @@ struct TFeed {
   // The name the feed list shows: from an imported OPML file, else the feed's own title, taken
   // at its first scan ("" while it has none: the list shows the address).
   std::string title;
+  // The same name in UTF-8 where the feed's own title holds characters Windows-1252 lacks
+  // (Cyrillic, say), for showing; "" where the title shows as it is.
+  std::string titleUtf8;
   // The OPML folder the feed came in; the list shows the feeds of a folder under its name.
   std::string folder;
   // Validators of the last download ("" when the server sent none). They go back with the next

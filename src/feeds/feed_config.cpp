@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/codepage.h"
 #include "common/numbers.h"
 #include "common/ports.h"
 #include "common/settings.h"
@@ -18,7 +19,7 @@ BoundedCount StoredFeedCount(const SettingsFile& file) {
   const int present = EntriesPresent(
       file.Keys(kFeedSection), "feed.",
       {".url", ".active", ".keywords", ".refreshInterval", ".lastRefresh", ".etag", ".lastModified", ".title",
-       ".folder"},
+       ".titleUtf8", ".folder"},
       kMaxFeeds);
   return BoundCount("feedCount", file.ReadInteger(kMainSection, "feedCount", 0), present, kMaxFeeds, "feeds");
 }
@@ -36,6 +37,10 @@ TFeed ReadFeed(const SettingsFile& file, int n) {
   feed.etag = file.ReadString(kFeedSection, FeedKey(n, "etag"), "");
   feed.lastModified = file.ReadString(kFeedSection, FeedKey(n, "lastModified"), "");
   feed.title = file.ReadString(kFeedSection, FeedKey(n, "title"), "");
+  // Held apart from the title, which is Windows-1252 like every other key: the characters of a
+  // feed's own title that Windows-1252 lacks would otherwise be lost at the next start.
+  feed.titleUtf8 = file.ReadString(kFeedSection, FeedKey(n, "titleUtf8"), "");
+  if (feed.title.empty() || !IsWellFormedUtf8(feed.titleUtf8)) feed.titleUtf8.clear();
   feed.folder = file.ReadString(kFeedSection, FeedKey(n, "folder"), "");
   return feed;
 }
@@ -48,7 +53,8 @@ void WriteFeed(SettingsFile& file, int n, const TFeed& feed) {
   file.WriteString(kFeedSection, FeedKey(n, "lastRefresh"), std::to_string(feed.lastRefresh));
   for (const auto& [field, value] :
        {std::pair{"etag", &feed.etag}, std::pair{"lastModified", &feed.lastModified},
-        std::pair{"title", &feed.title}, std::pair{"folder", &feed.folder}}) {
+        std::pair{"title", &feed.title}, std::pair{"titleUtf8", &feed.titleUtf8},
+        std::pair{"folder", &feed.folder}}) {
     if (value->empty())
       file.DeleteKey(kFeedSection, FeedKey(n, field));
     else

@@ -387,17 +387,7 @@ size_t VisibleLength(std::string_view html) {
 // are not (a base address given in another encoding than the one declared, say); the single-byte
 // text is then what is shown, as for a document without characters of its own.
 bool WellFormedUtf8(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  for (size_t i = 0; i < text.size();) {
-    if (bytes[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    const size_t length = Utf8SequenceLength(bytes + i, text.size() - i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
+  return IsWellFormedUtf8(text);
 }
 
 void KeepIfUtf8(std::string& utf8) {
@@ -771,6 +761,10 @@ class ItemWalker {
     JoinPieces(capture_->pieces, text, utf8);
     if (capture_->feedTitle) {
       *options_.feedTitle = std::move(text);
+      if (options_.feedTitleUtf8) {
+        KeepIfUtf8(utf8);
+        *options_.feedTitleUtf8 = std::move(utf8);
+      }
       StopCapture();
       return;
     }
@@ -882,7 +876,10 @@ void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem, con
     return;
   if (options.feedTitle) {
     std::string title = JsonText(feed, "title");
-    if (!title.empty()) *options.feedTitle = std::move(title);
+    if (!title.empty()) {
+      *options.feedTitle = std::move(title);
+      if (options.feedTitleUtf8) *options.feedTitleUtf8 = JsonTextUtf8(feed, "title");
+    }
   }
   const auto items = feed.find("items");
   if (items == feed.end() || !items->is_array()) return;

@@ -26,6 +26,9 @@ struct FeedReadOptions {
   // When not null: receives the feed's own title (the channel's or the Atom feed's title, or a
   // JSON Feed's title), as written, markup kept; untouched when the feed has none.
   std::string* feedTitle = nullptr;
+  // When set beside feedTitle: that title in UTF-8 with every character the feed gave; "" where
+  // it is the single-byte title itself.
+  std::string* feedTitleUtf8 = nullptr;
   // When set, receives the names of the entities the document uses without declaring them
   // (kept in the texts as written), each once.
   std::vector<std::string>* undefinedEntities = nullptr;

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "common/codepage.h"
 #include "common/numbers.h"
 #include "common/ports.h"
 #include "common/text.h"
@@ -51,10 +52,19 @@ std::string FeedName(const TFeed& feed) {
   return feed.title.empty() ? feed.url : feed.title;
 }
 
+std::string FeedNameUtf8(const TFeed& feed) {
+  return feed.title.empty() ? Win1252ToUtf8(feed.url) : DisplayUtf8(feed.title, feed.titleUtf8);
+}
+
 std::string DeletedFeedLine(size_t index, const TFeed& feed) {
   std::string line = "Deleted feed " + std::to_string(index) + ": " + FeedName(feed);
   if (!feed.title.empty()) line += " (" + feed.url + ")";
   return line;
+}
+
+std::string DeletedFeedLineUtf8(size_t index, const TFeed& feed) {
+  if (feed.title.empty() || feed.titleUtf8.empty()) return {};
+  return "Deleted feed " + std::to_string(index) + ": " + feed.titleUtf8 + " (" + Win1252ToUtf8(feed.url) + ")";
 }
 
 std::vector<FeedListRow> FeedListRows(const std::vector<TFeed>& feeds) {
@@ -72,7 +82,10 @@ std::vector<FeedListRow> FeedListRows(const std::vector<TFeed>& feeds) {
     if (group.empty()) continue;
     const std::string& folder = feeds[static_cast<size_t>(group.front())].folder;
     if (!folder.empty()) rows.push_back({-1, folder, folder});
-    for (int i : group) rows.push_back({i, FeedName(feeds[static_cast<size_t>(i)]), feeds[static_cast<size_t>(i)].url});
+    for (int i : group) {
+      const TFeed& feed = feeds[static_cast<size_t>(i)];
+      rows.push_back({i, FeedName(feed), feed.url, feed.title.empty() ? std::string() : feed.titleUtf8});
+    }
   }
   return rows;
 }

@@ -44,10 +44,15 @@ void SetAllActive(std::vector<TFeed>& feeds, bool active);
 
 // What the feed list calls a feed: its title, or its address while it has none.
 std::string FeedName(const TFeed& feed);
+// The same name to show, in UTF-8: with the characters of the feed's own title.
+std::string FeedNameUtf8(const TFeed& feed);
 
 // The status line of a deletion: "Deleted feed " + its number, then its name, and its address
 // when the name is not the address.
 std::string DeletedFeedLine(size_t index, const TFeed& feed);
+// The same line with the name's own characters, for a log that shows them; "" where it is
+// DeletedFeedLine itself.
+std::string DeletedFeedLineUtf8(size_t index, const TFeed& feed);
 
 // One row of the feed list: a feed (its name, its address as the tool tip) or the heading of a
 // folder (feed -1).
@@ -55,6 +60,7 @@ struct FeedListRow {
   int feed = -1;
   std::string text;
   std::string toolTip;
+  std::string textUtf8 = {};  // the text with the feed title's own characters; "" where it is text
 };
 
 // The rows of the feed list: first the feeds in no folder, then each folder, in the order its

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/codepage.h"
 #include "common/errors.h"
 #include "common/file_io.h"
 #include "common/ports.h"
@@ -45,6 +46,25 @@ std::string FeedTitleText(std::string_view title) {
   }
   if (text.size() > kMaxFeedTitle) text = Trim(text.substr(0, kMaxFeedTitle));
   return text;
+}
+
+std::string FeedTitleTextUtf8(std::string_view title, std::string_view utf8) {
+  if (utf8.empty()) return {};
+  std::string text;
+  try {
+    text = Trim(CollapseSpaces(HtmlToTextUtf8(utf8)));
+  } catch (const ConversionError&) {
+    return {};
+  }
+  size_t chars = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (chars++ == kMaxFeedTitle) {
+      text = Trim(text.substr(0, i));
+      break;
+    }
+  }
+  return text == Win1252ToUtf8(FeedTitleText(title)) ? std::string() : text;
 }
 
 std::string CachedFeedFileName(const std::string& url) {
@@ -153,8 +173,14 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   read.documentUrl = download.baseUrl.empty() ? download.finalUrl : download.baseUrl;
   read.charset = download.charset;
   read.cancelRequested = settings.cancelRequested;
-  std::string ownTitle;
-  if (feed.title.empty()) read.feedTitle = &ownTitle;
+  std::string ownTitle, ownTitleUtf8;
+  // A title taken before its characters were kept ("???" for Cyrillic) gets them from the feed
+  // when the feed's title is still the one it was taken from.
+  const bool lacksCharacters = feed.titleUtf8.empty() && feed.title.find('\xBF') != std::string::npos;
+  if (feed.title.empty() || lacksCharacters) {
+    read.feedTitle = &ownTitle;
+    read.feedTitleUtf8 = &ownTitleUtf8;
+  }
   std::vector<std::string> undefined;
   read.undefinedEntities = &undefined;
   TXmlParser::CharsetTrouble charsetTrouble;
@@ -178,7 +204,10 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
     port.Log("Error reading feed " + feed.url + ": " + ErrorText(e));
   }
   // A feed with no title yet is named by its own; a title given in an OPML file stays.
-  if (feed.title.empty() && !ownTitle.empty()) feed.title = FeedTitleText(ownTitle);
+  if (!ownTitle.empty() && (feed.title.empty() || FeedTitleText(ownTitle) == feed.title)) {
+    feed.title = FeedTitleText(ownTitle);
+    feed.titleUtf8 = FeedTitleTextUtf8(ownTitle, ownTitleUtf8);
+  }
   if (!undefined.empty()) port.Log(UndefinedEntitiesMessage(feed.url, undefined));
   if (const std::string m = CharsetTroubleMessage(feed.url, charsetTrouble); !m.empty()) port.Log(m);
   port.Log("Finished scanning feed " + feed.url);

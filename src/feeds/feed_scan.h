@@ -46,6 +46,9 @@ inline constexpr size_t kMaxFeedTitle = 120;
 // A feed's own title as the list shows it: plain text on one line, blanks collapsed and trimmed,
 // cut to kMaxFeedTitle; empty when it holds a numeric reference that is not a number.
 std::string FeedTitleText(std::string_view title);
+// The same title to show, from its UTF-8 form (`utf8`, "" where it is `title` itself): cut to
+// kMaxFeedTitle characters; "" where it shows as FeedTitleText(title) does.
+std::string FeedTitleTextUtf8(std::string_view title, std::string_view utf8);
 // Removes the copy kept for `url` from `tempDir` unless a feed of `feeds` still has that address:
 // a deleted feed's copy would otherwise stay in the folder for good. Never throws.
 void DropKeptCopyUnlessUsed(const std::string& tempDir, const std::string& url,

@@ -686,7 +686,8 @@ void TfrmFeeds::FillFeedList() {
     } else {
       // Under a heading the feeds stand indented, so that the groups read as groups.
       const bool inFolder = !session_.Feeds()[static_cast<size_t>(row.feed)].folder.empty();
-      item->setText(ToQ((inFolder ? "    " : "") + row.text));
+      const std::string indent = inFolder ? "    " : "";
+      item->setText(ToQ(indent + row.text, row.textUtf8.empty() ? std::string() : indent + row.textUtf8));
     }
     item->setToolTip(ToQ(row.toolTip));
     rowFeed_.push_back(row.feed);
@@ -920,7 +921,8 @@ void TfrmFeeds::btnDeleteClick() {
   const TFeed deleted = session_.Feeds()[static_cast<size_t>(i)];
   DeleteFeedAt(session_.Feeds(), static_cast<size_t>(i));
   DropKeptCopyUnlessUsed(session_.TempDir(), deleted.url, session_.Feeds());
-  Log(DeletedFeedLine(static_cast<size_t>(i), deleted));
+  port_->LogQuoting(DeletedFeedLine(static_cast<size_t>(i), deleted),
+                    DeletedFeedLineUtf8(static_cast<size_t>(i), deleted));
   FillFeedList();
   SelectRowQuietly(-1);
   // No feed is selected now: the boxes must not go on showing the one just deleted.

@@ -50,7 +50,10 @@ bool TResultKeys::Contains(const TItem& item, const Items& results) {
 
 void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, Items& results) {
   if (WasShownRecently(context.shownUrls, item.Link, context.clock.NowMs(), context.repeatIntervalMs)) {
-    context.port.Log("URL " + item.Link + " has been shown recently, ignoring it", true);
+    context.port.LogQuoting("URL " + item.Link + " has been shown recently, ignoring it",
+                            item.LinkUtf8.empty() ? std::string()
+                                                  : "URL " + item.LinkUtf8 + " has been shown recently, ignoring it",
+                            true);
     return;
   }
   std::string title = HtmlToText(item.Title);
@@ -62,7 +65,9 @@ void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, It
   const bool duplicate =
       context.resultKeys ? context.resultKeys->Contains(item, results) : IsDuplicate(item, results);
   if (duplicate) {
-    context.port.Log("Duplicate URL " + item.Link + " found, ignoring it", true);
+    context.port.LogQuoting("Duplicate URL " + item.Link + " found, ignoring it",
+                            item.LinkUtf8.empty() ? std::string() : "Duplicate URL " + item.LinkUtf8 + " found, ignoring it",
+                            true);
     return;
   }
   const std::string text = item.Title + " " + item.Description;

@@ -131,16 +131,19 @@ TEST_F(FeedConfigTest, DeletingTheMiddleFeedLeavesTheStaleKeysUnread) {
   EXPECT_EQ(back[1].keywords, std::vector<std::string>{"1:two"});
 }
 
-// The validators, the title and the folder: each key only while its field is not empty.
+// The validators, the title (and its own characters) and the folder: each key only while its
+// field is not empty.
 TEST_F(FeedConfigTest, ValidatorsTravelWithTheirFeedAndEmptyOnesLeaveNoKey) {
   struct Case {
     std::string etag, lastModified, title, folder;
+    std::string titleUtf8 = {};
   };
   const std::vector<Case> cases = {
       {"\"5e1-6f0a\"", "Mon, 07 Dec 2026 18:04:11 GMT", "Coast News", "News"},
       {"W/\"weak;with=odd#chars\"", "", "Caf\xE9 & \"Bar\" = 1", "News/Regional"},
       {"", "Tue, 01 Dec 2026 09:30:00 GMT", "", "Tech"},
       {"", "", "Tides", ""},
+      {"", "", "\xBF\xBF\xBF \x96 \xBF", "", "\u041A\u043E\u0442 \u2013 \U0001F605"},
   };
   std::vector<TFeed> feeds;
   for (const Case& c : cases) {
@@ -149,6 +152,7 @@ TEST_F(FeedConfigTest, ValidatorsTravelWithTheirFeedAndEmptyOnesLeaveNoKey) {
     feeds.back().lastModified = c.lastModified;
     feeds.back().title = c.title;
     feeds.back().folder = c.folder;
+    feeds.back().titleUtf8 = c.titleUtf8;
   }
   auto back = RoundTrip(feeds);
   ASSERT_EQ(back.size(), cases.size());
@@ -157,7 +161,14 @@ TEST_F(FeedConfigTest, ValidatorsTravelWithTheirFeedAndEmptyOnesLeaveNoKey) {
     EXPECT_EQ(back[i].lastModified, cases[i].lastModified) << i;
     EXPECT_EQ(back[i].title, cases[i].title) << i;
     EXPECT_EQ(back[i].folder, cases[i].folder) << i;
+    EXPECT_EQ(back[i].titleUtf8, cases[i].titleUtf8) << i;
   }
+  // The title key holds the single-byte title as ever; only a title with characters of its own
+  // has the second key.
+  EXPECT_NE(ReadText().find("feed.4.title=\xBF\xBF\xBF \x96 \xBF"), std::string::npos) << ReadText();
+  EXPECT_NE(ReadText().find("feed.4.titleUtf8=\u041A\u043E\u0442"), std::string::npos) << ReadText();
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(ReadText().find("feed." + std::to_string(i) + ".titleUtf8"), std::string::npos) << ReadText();
   EXPECT_EQ(ReadText().find("feed.3.etag"), std::string::npos) << ReadText();
   EXPECT_EQ(ReadText().find("feed.1.lastModified"), std::string::npos) << ReadText();
   EXPECT_EQ(ReadText().find("feed.2.title"), std::string::npos) << ReadText();

@@ -15,6 +15,7 @@
 #include "common/codepage.h"
 #include "common/ports.h"
 #include "common/text.h"
+#include "feeds/feed_list.h"
 #include "recording_port.h"
 #include "support/loopback_server.h"
 #include "xml/xml_parser.h"
@@ -1044,6 +1045,47 @@ TEST_F(FeedScanTest, AScanNamesAFeedWithoutATitle) {
   server_.ServeStatus("/named.xml", 404, "gone");
   Scan(server_.Url("/named.xml"));
   EXPECT_EQ(feed_.title, "");
+}
+
+// A feed's own title keeps the characters Windows-1252 lacks beside its single-byte form, in
+// every encoding the feed is in; a name given otherwise stays as it is.
+TEST_F(FeedScanTest, AFeedsOwnTitleKeepsItsCharacters) {
+  struct Case {
+    const char* what;
+    std::string document;
+    std::string titleBefore, titleUtf8Before;
+    std::string title, titleUtf8;  // after the scan
+  };
+  const std::string kot = "\u041A\u043E\u0442 \U0001F605";
+  const auto rss = [](const std::string& prolog, const std::string& title) {
+    return prolog + "<rss><channel><title>" + title + "</title><item><title>I</title></item></channel></rss>";
+  };
+  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+  const Case cases[] = {
+      {"Cyrillic and an emoji", rss(utf8, kot), "", "", "\xBF\xBF\xBF \xBF", kot},
+      {"a windows-1251 feed", rss("<?xml version=\"1.0\" encoding=\"windows-1251\"?>", "\xCA\xEE\xF2 &#128517;"), "",
+       "", "\xBF\xBF\xBF \xBF", kot},
+      {"Latin letters have no second form", rss(utf8, "Caf\u00E9 \u201Cx\u201D"), "", "", "Caf\xE9 \x93x\x94", ""},
+      {"a name taken before its characters were kept gets them", rss(utf8, kot), "\xBF\xBF\xBF \xBF", "",
+       "\xBF\xBF\xBF \xBF", kot},
+      {"a name given otherwise stays", rss(utf8, kot), "My \xBF name", "", "My \xBF name", ""},
+      {"a name with its characters is not taken again", rss(utf8, "\u041F\u0451\u0441 \U0001F605"),
+       "\xBF\xBF\xBF \xBF", kot, "\xBF\xBF\xBF \xBF", kot},
+  };
+  for (const Case& c : cases) {
+    server_.ServeBody("/own.xml", c.document, "text/xml");
+    feed_.title = c.titleBefore;
+    feed_.titleUtf8 = c.titleUtf8Before;
+    Scan(server_.Url("/own.xml"));
+    EXPECT_EQ(feed_.title, c.title) << c.what;
+    EXPECT_EQ(feed_.titleUtf8, c.titleUtf8) << c.what;
+  }
+  // Shown in the list, and in the line of its deletion.
+  EXPECT_EQ(FeedNameUtf8(feed_), kot);
+  EXPECT_EQ(FeedListRows({feed_})[0].textUtf8, kot);
+  EXPECT_EQ(DeletedFeedLineUtf8(3, feed_), "Deleted feed 3: " + kot + " (" + feed_.url + ")");
+  EXPECT_EQ(DeletedFeedLine(3, feed_), "Deleted feed 3: \xBF\xBF\xBF \xBF (" + feed_.url + ")");
+  EXPECT_EQ(FeedTitleTextUtf8("x", std::string(200, 'a') + "\u0416"), std::string(kMaxFeedTitle, 'a'));
 }
 
 }  // namespace

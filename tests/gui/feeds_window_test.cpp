@@ -917,6 +917,28 @@ TEST_F(FeedsWindowTest, TheListShowsTitlesInFolders) {
   EXPECT_NE(ReadConf().find("feed.2.folder=Tech"), std::string::npos) << ReadConf();
 }
 
+// A feed's own title in Cyrillic with an emoji shows as written in the list and in the line of
+// its deletion; the single-byte title stays what the title key holds.
+TEST_F(FeedsWindowTest, TheListShowsATitlesOwnCharacters) {
+  WriteConf(
+      "[main]\nfeedCount=2\n[rss]\n"
+      "feed.0.url=http://a.example/\nfeed.0.title=\xBF\xBF\xBF \xBF\n"
+      "feed.0.titleUtf8=\u041A\u043E\u0442 \U0001F605\n"
+      "feed.1.url=http://b.example/\nfeed.1.title=Caf\xE9\nfeed.1.folder=News\n");
+  auto loaded = Reload();
+  QListWidget* list = Ui(loaded).lbFeeds;
+  ASSERT_EQ(list->count(), 3);
+  EXPECT_EQ(list->item(0)->text().toStdString(), "\u041A\u043E\u0442 \U0001F605");
+  EXPECT_EQ(list->item(2)->text().toStdString(), "    Caf\u00E9");
+  list->setCurrentRow(0);
+  Ui(loaded).btnDelete->click();
+  EXPECT_NE(Ui(loaded).txtResults->toPlainText().toStdString().find(
+                "Deleted feed 0: \u041A\u043E\u0442 \U0001F605 (http://a.example/)"),
+            std::string::npos)
+      << Ui(loaded).txtResults->toPlainText().toStdString();
+  EXPECT_EQ(ReadConf().find("titleUtf8"), std::string::npos) << ReadConf();
+}
+
 TEST_F(FeedsWindowTest, ClickingTheEmptyPartOfTheListKeepsTheSelection) {
   AddFeed("http://127.0.0.1/0");
   window_->resize(1000, 680);
