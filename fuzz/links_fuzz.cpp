@@ -5,6 +5,8 @@
 //    (an anchor's text never runs past the next anchor).
 //  - When every anchor closes before the next begins (an ordinary page), the rows are exactly
 //    those of the plain step-by-step extraction written out below.
+//  - A description to show (in the page's own charset) is well-formed UTF-8 and differs from
+//    what the single-byte description shows.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/codepage.h"
 #include "common/errors.h"
 #include "common/ports.h"
 #include "common/text.h"
@@ -128,6 +131,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!descriptions.insert(row.description).second) Fail("description queued twice: " + row.description);
     if (LinkAddressSkipped(row.url)) Fail("queued an address that is never followed: " + row.url);
     if (row.relevance != Relevance(row.description)) Fail("relevance not of the description");
+    // The description to show is UTF-8, and given only where it shows more than the bytes do.
+    if (!row.descriptionUtf8.empty() &&
+        (!IsWellFormedUtf8(row.descriptionUtf8) || row.descriptionUtf8 == Win1252ToUtf8(row.description)))
+      Fail("a description to show that is no UTF-8 or no form of its own: " + row.descriptionUtf8);
     descriptionBytes += row.description.size();
   }
   if (descriptionBytes > page.size() + 128 * spider.links().Rows().size())
