@@ -202,8 +202,15 @@ void TScanJob::ScanTurn(size_t index) {
     return std::move(download.response);
   };
   ScanFeed(FeedAt(index), scanner_.results, scan, port_);
-  // The learning run scans a copy: a title it found is the list's feed's too.
-  if (settings_.kind == ScanKind::Learning && feeds_[index].title.empty()) feeds_[index].title = learningCopy_.title;
+  // The learning run scans a copy: a title it found, or the characters it found for the title,
+  // are the list's feed's too.
+  if (settings_.kind == ScanKind::Learning) {
+    TFeed& listed = feeds_[index];
+    if (listed.title.empty() || (listed.titleUtf8.empty() && listed.title == learningCopy_.title)) {
+      listed.title = learningCopy_.title;
+      listed.titleUtf8 = learningCopy_.titleUtf8;
+    }
+  }
 }
 
 void TScanJob::Release() {

@@ -409,5 +409,37 @@ TEST_F(ScanJobLoopbackTest, LearningRunAsAJobEqualsTheOneAtATimeRun) {
   host.scanner = &scanner;
 }
 
+// A learning run scans a copy of the feed: the title it finds, with the characters Windows-1252
+// lacks, names the list's feed as an ordinary scan would.
+TEST_F(ScanJobLoopbackTest, ALearningRunNamesTheListsFeedWithItsTitlesCharacters) {
+  const std::string kot = "\u041A\u043E\u0442 \U0001F605";
+  server.ServeBody("/own.xml",
+                   "<?xml version=\"1.0\" encoding=\"utf-8\"?><rss><channel><title>" + kot +
+                       "</title><item><title>Football</title><link>" + server.Url("/o/1") + "</link></item></channel></rss>",
+                   "text/xml");
+  const struct {
+    const char* what;
+    std::string title, titleUtf8;  // before
+    std::string afterTitle, afterUtf8;
+  } cases[] = {
+      {"no name yet", "", "", "\xBF\xBF\xBF \xBF", kot},
+      {"a name taken before its characters were kept", "\xBF\xBF\xBF \xBF", "", "\xBF\xBF\xBF \xBF", kot},
+      {"a name given otherwise", "Mine", "", "Mine", ""},
+  };
+  for (const auto& c : cases) {
+    feeds = {Feed(server.Url("/own.xml"), {}, true, 60)};
+    feeds[0].title = c.title;
+    feeds[0].titleUtf8 = c.titleUtf8;
+    host.selected = 0;
+    user.answers = {{0, false}};
+    TScanJob job(feeds, scanner, host, port, clock, JobSettings(ScanKind::Learning, 2));
+    job.SetShownUrls(&shownUrls);
+    job.RunToEnd();
+    EXPECT_EQ(feeds[0].title, c.afterTitle) << c.what;
+    EXPECT_EQ(feeds[0].titleUtf8, c.afterUtf8) << c.what;
+    Take();
+  }
+}
+
 }  // namespace
 }  // namespace zibu::test
