@@ -3,6 +3,7 @@
 #include <set>
 #include <utility>
 
+#include "common/codepage.h"
 #include "common/numbers.h"
 #include "common/ports.h"
 #include "common/settings.h"
@@ -38,6 +39,18 @@ std::string OutlineName(const TAttrList& attrs) {
   std::string name = Trim(attrs.ValueOf("text"));
   if (name.empty()) name = Trim(attrs.ValueOf("title"));
   return name;
+}
+
+// The same name with every character the file gave, in UTF-8; "" where the single-byte name
+// shows it all.
+std::string OutlineNameUtf8(const TAttrList& attrs, const std::string& name) {
+  for (const char* key : {"text", "title"}) {
+    const TAttr* a = attrs.Find(key);
+    if (!a || Trim(a->Value).empty()) continue;
+    std::string utf8 = Trim(a->ValueUtf8.empty() ? a->Value : a->ValueUtf8);
+    return utf8 == Win1252ToUtf8(name) || !IsWellFormedUtf8(utf8) ? std::string() : utf8;
+  }
+  return {};
 }
 
 std::string LookUpPrefix(const std::vector<OpenElement>& open, const std::string& prefix) {
@@ -141,6 +154,7 @@ std::vector<OpmlFeed> ReadOpml(std::string_view bytes) {
   TXmlParser parser;
   // A name starting with "<": no file beside it, so no external entity is ever opened.
   parser.LoadFromBuffer(bytes, "<opml>");
+  parser.SetKeepUtf8(true, false);  // names with characters Windows-1252 lacks
   parser.Rewind();
   std::vector<OpenElement> open;
   std::vector<OpmlFeed> feeds;
@@ -176,7 +190,10 @@ std::vector<OpmlFeed> ReadOpml(std::string_view bytes) {
         found.feed.refreshInterval = kDefaultRefreshInterval;
         found.title = OutlineName(parser.PartAttributes());
         // Many readers write the address again as the name when there is no title.
-        if (found.title != url) found.feed.title = found.title;
+        if (found.title != url) {
+          found.feed.title = found.title;
+          found.feed.titleUtf8 = OutlineNameUtf8(parser.PartAttributes(), found.title);
+        }
         found.feed.folder = FolderOf(open);
         ReadZibuFields(parser.PartAttributes(), open, found);
         feeds.push_back(std::move(found));
@@ -208,6 +225,37 @@ std::vector<OpmlFeed> ReadOpml(std::string_view bytes) {
   return feeds;
 }
 
+namespace {
+
+// A feed's title as an attribute value of the file, which is written in Windows-1252 and turned
+// into UTF-8 as a whole: a character the code page lacks goes as a character reference.
+std::string TitleAttributeText(const TFeed& f) {
+  if (f.titleUtf8.empty()) return AttributeText(f.title);
+  std::string out;
+  const auto* s = reinterpret_cast<const unsigned char*>(f.titleUtf8.data());
+  const size_t n = f.titleUtf8.size();
+  for (size_t i = 0; i < n;) {
+    if (s[i] < 0x80) {
+      out += AttributeText(std::string_view(f.titleUtf8).substr(i, 1));
+      ++i;
+      continue;
+    }
+    const size_t len = Utf8SequenceLength(s + i, n - i);
+    if (len == 0) return AttributeText(f.title);  // not UTF-8 after all
+    uint32_t cp = s[i] & (0xFF >> (len + 1));
+    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    const char byte = CodePointToWin1252(cp);
+    if (byte != '\xBF' || cp == 0xBF)
+      out += byte;
+    else
+      out += "&#" + std::to_string(cp) + ";";
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string WriteOpml(const std::vector<TFeed>& feeds) {
   std::string doc;
   doc += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -224,7 +272,7 @@ std::string WriteOpml(const std::vector<TFeed>& feeds) {
     }
     const std::string indent = folder.empty() ? "    " : "      ";
     const std::string url = AttributeText(f.url);
-    const std::string text = f.title.empty() ? url : AttributeText(f.title);
+    const std::string text = f.title.empty() ? url : TitleAttributeText(f);
     doc += indent + "<outline type=\"rss\" text=\"" + text + "\" xmlUrl=\"" + url + "\" zibu:active=\"" +
            (f.active ? "1" : "0") + "\" zibu:refreshInterval=\"" + std::to_string(f.refreshInterval) +
            "\" zibu:keywords=\"" + AttributeText(EncodeCrlfLines(f.keywords)) + "\"/>\n";
@@ -254,6 +302,7 @@ OpmlImportSummary MergeOpmlFeeds(std::vector<TFeed>& feeds, const std::vector<Op
     TFeed feed;
     feed.url = f.feed.url;
     feed.title = f.feed.title;
+    feed.titleUtf8 = f.feed.titleUtf8;
     feed.folder = f.feed.folder;
     if (f.zibuFields) {
       feed.active = f.feed.active;

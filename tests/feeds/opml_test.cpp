@@ -33,12 +33,16 @@ TFeed Feed(std::string url, bool active, std::vector<std::string> keywords, int 
 // Odd characters where a writer could slip: markup characters, Windows-1252 letters and signs
 // outside ASCII, quotes of both kinds, tabs, the bytes the code page leaves undefined.
 std::vector<TFeed> OddFeeds() {
-  return {
+  std::vector<TFeed> feeds = {
       Feed("http://a.example/rss?x=1&y=<2>&z=\"3\"", true, {"1:iran,nuclear", "0:caf\xE9,!na\xEFve"}, 900),
       Feed("https://b.example/\x80/\xFC\x96.xml", false, {}, 60),
       Feed("http://c.example/'single'", true, {"1:a & b,<c>", "", "1:\"q\"\tt"}, 14440),
       Feed("HTTP://D.EXAMPLE/UPPER", true, {"1:\x81\x8D\x8F\x90\x9D"}, 1),
   };
+  // A feed's own title with characters the code page lacks, and markup characters among them.
+  feeds[1].title = "\xBF\xBF\xBF & \x80 <\xBF>";
+  feeds[1].titleUtf8 = "\u041A\u043E\u0442 & \u20AC <\U0001F605>";
+  return feeds;
 }
 
 void ExpectSameFeeds(const std::vector<TFeed>& got, const std::vector<TFeed>& want) {
@@ -50,6 +54,7 @@ void ExpectSameFeeds(const std::vector<TFeed>& got, const std::vector<TFeed>& wa
     EXPECT_EQ(got[i].keywords, want[i].keywords);
     EXPECT_EQ(got[i].refreshInterval, want[i].refreshInterval);
     EXPECT_EQ(got[i].title, want[i].title);
+    EXPECT_EQ(got[i].titleUtf8, want[i].titleUtf8);
     EXPECT_EQ(got[i].folder, want[i].folder);
     EXPECT_EQ(got[i].lastRefresh, 0);
   }
@@ -61,6 +66,9 @@ TEST(Opml, ZibusOwnFileRoundTripsNestedOrNot) {
   // UTF-8 throughout: no byte of the code page is written raw.
   EXPECT_NE(written.find("caf\xC3\xA9"), std::string::npos);
   EXPECT_NE(written.find("\xE2\x82\xAC"), std::string::npos);  // 0x80, the euro sign
+  // Characters the code page lacks as references, which every reader reads as the characters.
+  EXPECT_NE(written.find("text=\"&#1050;&#1086;&#1090; &amp; \xE2\x82\xAC &lt;&#128517;&gt;\""), std::string::npos)
+      << written;
 
   // The same outlines inside folders, with the namespace under another prefix, still count.
   std::string nested = written;
