@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/codepage.h"
 #include "common/text.h"
 #include "http/url_resolve.h"
 
@@ -21,6 +22,19 @@ bool IsHttps(std::string_view address) {
 }
 
 }  // namespace
+
+std::string SpiderRequestAddress(std::string_view address) {
+  const size_t scheme = address.find("://");
+  if (scheme != std::string_view::npos) {
+    const size_t start = scheme + 3;
+    const size_t end = std::min(address.find_first_of("/?#", start), address.size());
+    const std::string_view host = address.substr(start, end - start);
+    const bool beyondAscii =
+        std::any_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (beyondAscii && IsWellFormedUtf8(address)) return IriToUri(address);
+  }
+  return UrlEncode(address);
+}
 
 bool LinkAddressSkipped(std::string_view address) {
   if (StartsWith(address, "#")) return true;

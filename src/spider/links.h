@@ -24,6 +24,12 @@ bool LinkAddressSkipped(std::string_view address);
 // UrlParent(current) + "/". Dot segments are left as they are.
 std::string AbsoluteLinkAddress(std::string_view address, std::string_view current);
 
+// The address to request for a link: percent-encoded as every spider download is, except that
+// an address whose host has characters beyond ASCII, written in UTF-8, goes out with the host as
+// its IDNA A-labels (and those characters escaped as UTF-8), since no resolver knows the host
+// otherwise.
+std::string SpiderRequestAddress(std::string_view address);
+
 // A link's description: up to about 50 characters of page text before the anchor, the anchor
 // text, and up to about 50 after it, each side reaching to the farthest blank in its window so
 // it ends on a word boundary. `anchorStart` is the 0-based position of the anchor's "<" and

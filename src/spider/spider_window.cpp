@@ -24,8 +24,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/codepage.h"
 #include "common/text.h"
 #include "http/fetch.h"
+#include "spider/links.h"
 #include "learning/engine.h"
 #include "rating/why_window.h"
 #include "ui/background_task.h"
@@ -455,6 +457,16 @@ void TfrmSpider::cbShowLinksClick() {
   setColWidths();
 }
 
+namespace {
+
+// The browser gets the address the spider downloaded: bytes beyond ASCII, which the page gave in
+// its own encoding, would otherwise be read as Windows-1252 characters and make another address.
+void OpenAddress(const std::string& url) {
+  OpenUrl(IsAscii(url) ? url : SpiderRequestAddress(url));
+}
+
+}  // namespace
+
 void TfrmSpider::btnOpenPageClick() {
   const QModelIndex current = sgPagesFound->currentIndex();
   if (!current.isValid()) {
@@ -463,7 +475,7 @@ void TfrmSpider::btnOpenPageClick() {
   }
   const std::string url = crawl_->foundPages()[static_cast<size_t>(current.row())].url;
   Log("Opening " + url);
-  OpenUrl(url);
+  OpenAddress(url);
 }
 
 void TfrmSpider::btnWhyClick() {
@@ -494,7 +506,7 @@ void TfrmSpider::btnOpenLinkClick() {
   }
   const std::string url = crawl_->links().Row(current.row()).url;
   Log("Opening " + url);
-  OpenUrl(url);
+  OpenAddress(url);
 }
 
 void TfrmSpider::Log(const std::string& message, bool verbose) {
@@ -675,7 +687,7 @@ void TfrmSpider::BeginDownload(const std::string& address) {
       [address, options, charset](const std::atomic<bool>& cancel) {
         HttpOptions cancellable = options;
         cancellable.cancel = &cancel;
-        HttpResponse response = HttpGetResponse(UrlEncode(address), cancellable);
+        HttpResponse response = HttpGetResponse(SpiderRequestAddress(address), cancellable);
         *charset = CharsetOf(response.contentType);
         return std::move(response.body);
       },

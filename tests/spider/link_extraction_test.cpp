@@ -121,6 +121,26 @@ TEST(LinkAddress, AbsoluteRulesApplyInOrder) {
     EXPECT_FALSE(LinkAddressSkipped(followed)) << followed;
 }
 
+// What a link's download asks for: as every spider address, percent-encoded byte by byte, but
+// a host beyond ASCII in UTF-8 as its A-labels, or no resolver would find it.
+TEST(LinkAddress, RequestAddressesEncodeAHostBeyondAsciiAsItsALabels) {
+  const struct {
+    const char* what;
+    const char* address;
+    const char* request;
+  } cases[] = {
+      {"a host beyond ASCII", "http://\xD0\xBF\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80.\xD1\x80\xD1\x84/\xD0\xB0",
+       "http://xn--e1afmkfd.xn--p1ai/%D0%B0"},
+      {"and its port", "https://\xD0\xBF\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80.\xD1\x80\xD1\x84:8443/",
+       "https://xn--e1afmkfd.xn--p1ai:8443/"},
+      {"an ASCII host keeps byte-wise escaping", "http://h.example/\xD0\xB0 b~c", "http://h.example/%D0%B0%20b%7Ec"},
+      {"a host in single bytes is no UTF-8", "http://\xEF\xF0.example/", "http://%EF%F0.example/"},
+      {"beyond ASCII only after the host", "http://h.example/?q=\xD0\xB0", "http://h.example/?q=%D0%B0"},
+      {"no scheme", "\xD0\xB0.html", "%D0%B0.html"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SpiderRequestAddress(c.address), c.request) << c.what;
+}
+
 TEST_F(LinkScan, OffsiteFilterComparesSiteRootsExactly) {
   view.offsite = false;
   const std::string page = Anchor("<a href=\"/a.html\">", "a") +
