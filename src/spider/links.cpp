@@ -36,6 +36,11 @@ std::string SpiderRequestAddress(std::string_view address) {
   return UrlEncode(address);
 }
 
+std::string SpiderAddressShown(std::string_view address) {
+  if (IsAscii(address) || !IsWellFormedUtf8(address)) return {};
+  return std::string(address);
+}
+
 bool LinkAddressSkipped(std::string_view address) {
   if (StartsWith(address, "#")) return true;
   const std::string upper = UpperCase(address);

@@ -30,6 +30,11 @@ std::string AbsoluteLinkAddress(std::string_view address, std::string_view curre
 // otherwise.
 std::string SpiderRequestAddress(std::string_view address);
 
+// The form of an address to show beside its bytes: the address itself where it is UTF-8 with
+// characters beyond ASCII (as a UTF-8 page writes its links), else "" (its bytes read as
+// Windows-1252 are what shows).
+std::string SpiderAddressShown(std::string_view address);
+
 // A link's description: up to about 50 characters of page text before the anchor, the anchor
 // text, and up to about 50 after it, each side reaching to the farthest blank in its window so
 // it ends on a word boundary. `anchorStart` is the 0-based position of the anchor's "<" and

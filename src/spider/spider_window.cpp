@@ -358,7 +358,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
       [&queue](int row, int column) {
         const LinkRow& r = queue.Row(row);
         if (column == 1) return std::make_pair(r.description, r.descriptionUtf8);
-        return std::make_pair(column == 0 ? r.url : std::to_string(r.relevance), std::string());
+        if (column == 0) return std::make_pair(r.url, SpiderAddressShown(r.url));
+        return std::make_pair(std::to_string(r.relevance), std::string());
       },
       this);
   sgLinksFound->setModel(linksModel_);
@@ -368,7 +369,8 @@ TfrmSpider::TfrmSpider(FramePort* frame, QWidget* parent) : QWidget(parent), fra
       [&found](int row, int column) {
         const FoundPage& p = found[static_cast<size_t>(row)];
         if (column == 1) return std::make_pair(p.text, p.textUtf8);
-        return std::make_pair(column == 0 ? p.url : std::to_string(p.relevance), std::string());
+        if (column == 0) return std::make_pair(p.url, SpiderAddressShown(p.url));
+        return std::make_pair(std::to_string(p.relevance), std::string());
       },
       this);
   sgPagesFound->setModel(pagesModel_);
@@ -461,7 +463,12 @@ namespace {
 
 // The browser gets the address the spider downloaded: bytes beyond ASCII, which the page gave in
 // its own encoding, would otherwise be read as Windows-1252 characters and make another address.
-void OpenAddress(const std::string& url) {
+void OpenAddress(StatusLog& log, const std::string& url) {
+  const std::string shown = SpiderAddressShown(url);
+  if (shown.empty())
+    log.Log("Opening " + url);
+  else
+    log.LogUtf8("Opening " + shown);
   OpenUrl(IsAscii(url) ? url : SpiderRequestAddress(url));
 }
 
@@ -474,8 +481,7 @@ void TfrmSpider::btnOpenPageClick() {
     return;
   }
   const std::string url = crawl_->foundPages()[static_cast<size_t>(current.row())].url;
-  Log("Opening " + url);
-  OpenAddress(url);
+  OpenAddress(*status_, url);
 }
 
 void TfrmSpider::btnWhyClick() {
@@ -505,8 +511,7 @@ void TfrmSpider::btnOpenLinkClick() {
     return;
   }
   const std::string url = crawl_->links().Row(current.row()).url;
-  Log("Opening " + url);
-  OpenAddress(url);
+  OpenAddress(*status_, url);
 }
 
 void TfrmSpider::Log(const std::string& message, bool verbose) {
@@ -605,7 +610,7 @@ void TfrmSpider::ReleaseFeeds() {
 }
 
 void TfrmSpider::CurrentPageChanged() {
-  lblCurrentPage->setText(ToQ(crawl_->currentAddress()));
+  lblCurrentPage->setText(ToQ(crawl_->currentAddress(), SpiderAddressShown(crawl_->currentAddress())));
   lblCurrentPageDescription->setText(ToQ(crawl_->currentDescription(), crawl_->currentDescriptionUtf8()));
   placeCurrentPageLabels();
 }

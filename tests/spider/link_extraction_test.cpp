@@ -122,8 +122,9 @@ TEST(LinkAddress, AbsoluteRulesApplyInOrder) {
 }
 
 // What a link's download asks for: as every spider address, percent-encoded byte by byte, but
-// a host beyond ASCII in UTF-8 as its A-labels, or no resolver would find it.
-TEST(LinkAddress, RequestAddressesEncodeAHostBeyondAsciiAsItsALabels) {
+// a host beyond ASCII in UTF-8 as its A-labels, or no resolver would find it; and what the
+// window shows of it.
+TEST(LinkAddress, RequestAndShownAddressesOfLinksBeyondAscii) {
   const struct {
     const char* what;
     const char* address;
@@ -139,6 +140,11 @@ TEST(LinkAddress, RequestAddressesEncodeAHostBeyondAsciiAsItsALabels) {
       {"no scheme", "\xD0\xB0.html", "%D0%B0.html"},
   };
   for (const auto& c : cases) EXPECT_EQ(SpiderRequestAddress(c.address), c.request) << c.what;
+  // Shown in its characters only where the bytes are UTF-8 beyond ASCII.
+  EXPECT_EQ(SpiderAddressShown(cases[0].address), cases[0].address);
+  EXPECT_EQ(SpiderAddressShown(cases[2].address), cases[2].address);
+  EXPECT_EQ(SpiderAddressShown(cases[3].address), "");
+  EXPECT_EQ(SpiderAddressShown("http://h.example/a"), "");
 }
 
 TEST_F(LinkScan, OffsiteFilterComparesSiteRootsExactly) {
