@@ -73,23 +73,9 @@ std::vector<Read> ReadAll(TXmlParser& parser) {
   return items;
 }
 
-bool WellFormedUtf8(std::string_view text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  for (size_t i = 0; i < text.size();) {
-    if (s[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    const size_t len = Utf8SequenceLength(s + i, text.size() - i);
-    if (len == 0) return false;
-    i += len;
-  }
-  return true;
-}
-
 // A text to show: UTF-8, and given only where it is not the single-byte text itself.
 void CheckShown(const std::string& single, const std::string& utf8, const char* what) {
-  if (!WellFormedUtf8(utf8)) Fail(std::string("the ") + what + " to show is not UTF-8");
+  if (!IsWellFormedUtf8(utf8)) Fail(std::string("the ") + what + " to show is not UTF-8");
   if (!utf8.empty() && utf8 == single) Fail(std::string("the ") + what + " to show repeats the single-byte one");
 }
 

@@ -381,21 +381,17 @@ size_t VisibleLength(std::string_view html) {
   return length;
 }
 
-// Sets the item's link; one the document wrote with characters beyond ASCII is kept as written
-// for showing and sent (and remembered as shown) in its URI form.
 // A form to show is kept only when it is UTF-8 throughout: a damaged document can bring bytes that
 // are not (a base address given in another encoding than the one declared, say); the single-byte
 // text is then what is shown, as for a document without characters of its own.
-bool WellFormedUtf8(std::string_view text) {
-  return IsWellFormedUtf8(text);
-}
-
 void KeepIfUtf8(std::string& utf8) {
-  if (!utf8.empty() && !WellFormedUtf8(utf8)) utf8.clear();
+  if (!utf8.empty() && !IsWellFormedUtf8(utf8)) utf8.clear();
 }
 
+// Sets the item's link; one the document wrote with characters beyond ASCII is kept as written
+// for showing and sent (and remembered as shown) in its URI form.
 void SetLink(TItem& item, const std::string& link, const std::string& utf8) {
-  if (IsAscii(utf8) || !WellFormedUtf8(utf8)) {  // none of its own, resolving left none, or damaged
+  if (IsAscii(utf8) || !IsWellFormedUtf8(utf8)) {  // none of its own, resolving left none, or damaged
     item.Link = link;
     // An address the document wrote as a URI is shown with its characters (a host of A-labels,
     // escapes of UTF-8) where that form goes back to exactly the address sent.

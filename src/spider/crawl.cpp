@@ -25,20 +25,26 @@ std::string ErrorClassName(const std::exception& e) {
   return "Exception";
 }
 
-std::string PageExcerpt(std::string_view plainText, size_t limit) {
+namespace {
+
+// The page text on one line, its runs of blanks made one.
+std::string FlatText(std::string_view plainText) {
   std::string flat(plainText);
   for (char& c : flat)
     if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  std::string excerpt = CollapseSpaces(flat);
+  return CollapseSpaces(flat);
+}
+
+}  // namespace
+
+std::string PageExcerpt(std::string_view plainText, size_t limit) {
+  std::string excerpt = FlatText(plainText);
   if (excerpt.size() > limit) excerpt.resize(limit);
   return excerpt;
 }
 
 std::string PageExcerptUtf8(std::string_view plainText, size_t limit) {
-  std::string flat(plainText);
-  for (char& c : flat)
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  std::string excerpt = CollapseSpaces(flat);
+  std::string excerpt = FlatText(plainText);
   size_t chars = 0;
   for (size_t i = 0; i < excerpt.size(); ++i) {
     if ((static_cast<unsigned char>(excerpt[i]) & 0xC0) == 0x80) continue;  // inside a character
