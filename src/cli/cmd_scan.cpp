@@ -213,7 +213,7 @@ int RunScan(const std::vector<std::string>& args) {
   bool outputFailed = false;
   session.SetTriageHook([&](TFeed& feed, TItem& item, Items& into) {
     const size_t before = into.size();
-    session.Scanner().TriageItem(feed, item, into);
+    session.RunningScan()->TriageItem(feed, item, into);
     if (into.size() == before) return;
     ++taken;
     const std::string line = ArticleLine(feed.url, into.back());

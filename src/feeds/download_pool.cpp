@@ -33,7 +33,7 @@ TDownloadPool::~TDownloadPool() {
   for (std::thread& t : workers_) t.join();
 }
 
-void TDownloadPool::Submit(int ticket, const std::string& url, const HttpOptions& options) {
+void TDownloadPool::Submit(int ticket, const std::string& url, const HttpOptions& options, Digest digest) {
   if (abandon_) {
     PooledDownload cancelled;
     cancelled.error = std::make_exception_ptr(HttpError("Download of " + Excerpt(url) + " cancelled", kCancelledKind));
@@ -42,7 +42,7 @@ void TDownloadPool::Submit(int ticket, const std::string& url, const HttpOptions
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back({ticket, url, options, DownloadHostOf(url)});
+    queue_.push_back({ticket, url, options, DownloadHostOf(url), std::move(digest)});
     // A worker per download wanted, up to the limit; they stay for the pool's life.
     if (static_cast<int>(workers_.size()) < maxParallel_ &&
         static_cast<int>(workers_.size()) < running_ + static_cast<int>(queue_.size()))
@@ -86,6 +86,7 @@ void TDownloadPool::Work() {
     }
     // The host has room again: another worker may take a download that waited for it.
     work_.notify_all();
+    if (job.digest) job.digest(result, abandon_);
     Store(job.ticket, std::move(result));
   }
 }

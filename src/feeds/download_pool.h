@@ -1,6 +1,8 @@
 // Feed downloads on worker threads: several at once, at most a few to one host, each with the
-// deadline of its own request, all abandoned at once on demand. The pool only fetches; what a
-// result means is decided by whoever takes it, on its own thread and in its own order.
+// deadline of its own request, all abandoned at once on demand. The pool fetches, and lets the
+// worker turn the result into what needs no one else's state (a feed's items read from the
+// bytes); what a result means is decided by whoever takes it, on its own thread and in its own
+// order.
 #pragma once
 
 #include <atomic>
@@ -10,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,10 +27,14 @@ inline constexpr int kDefaultParallelDownloads = 8;
 // A feed reader that opens more connections to one server than this looks like an attack.
 inline constexpr int kDownloadsPerHost = 2;
 
-// What one download brought: the response, or the error it failed with.
+struct FeedDocument;
+
+// What one download brought: the response, or the error it failed with, and what the worker
+// made of it after the GET (the items of a feed document, say).
 struct PooledDownload {
   HttpResponse response;
   std::exception_ptr error;  // null on success
+  std::shared_ptr<FeedDocument> document;
 };
 
 // "http://Example.org:8080" of "http://Example.org:8080/feed?x": what the per-host limit counts,
@@ -38,6 +45,9 @@ class TDownloadPool {
  public:
   // One GET; the pool sets options.cancel to its own abandon flag.
   using Fetch = std::function<HttpResponse(const std::string& url, const HttpOptions& options)>;
+  // Runs on the worker after the GET, whatever its outcome; `abandoned` turns true when the pool
+  // abandons its work. Must not throw.
+  using Digest = std::function<void(PooledDownload& download, const std::atomic<bool>& abandoned)>;
 
   // `wake` is called after each download ends (on a worker, or in AbandonAll for queued ones), so an
   // event loop can be told; it must not call back into the pool. `fetch` null: HttpGetResponse.
@@ -49,14 +59,14 @@ class TDownloadPool {
 
   // Queues a download under a ticket of the caller's choosing (unique per pool). Downloads start
   // in the order they were queued, a later one first only while the earlier one's host is busy.
-  void Submit(int ticket, const std::string& url, const HttpOptions& options);
+  // `digest` (may be null) works on the result before it is stored.
+  void Submit(int ticket, const std::string& url, const HttpOptions& options, Digest digest = {});
   bool Finished(int ticket) const;
   // The result of a finished download; it leaves the pool.
   PooledDownload Take(int ticket);
   // Every download in flight is abandoned at once and every queued one fails without starting;
   // their results say "cancelled". Later submissions fail the same way.
   void AbandonAll();
-  bool Abandoned() const { return abandon_.load(); }
   // Waits until some download has ended since the last call, or `timeoutMs` has passed. For
   // callers without an event loop (the command line, tests).
   void WaitForAny(int timeoutMs);
@@ -70,6 +80,7 @@ class TDownloadPool {
     std::string url;
     HttpOptions options;
     std::string host;
+    Digest digest;
   };
   void Work();
   // The first queued download whose host has room; false when none. Called under the lock.

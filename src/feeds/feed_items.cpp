@@ -908,9 +908,9 @@ void ReadFeedDocument(TXmlParser& loaded, const ItemHandler& onItem, const FeedR
   ReadFeedItems(loaded, onItem, options);
 }
 
-void ReadFeedFile(const std::string& path, const ItemHandler& onItem, const FeedReadOptions& options) {
+void ReadFeedBytes(std::string_view document, const ItemHandler& onItem, const FeedReadOptions& options) {
   TXmlParser parser;
-  parser.LoadFile(path);  // a failed load leaves an empty document
+  parser.LoadFromBuffer(document, "<download>");
   ReadFeedDocument(parser, onItem, options);
 }
 

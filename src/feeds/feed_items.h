@@ -77,7 +77,8 @@ void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem,
 
 // A loaded document of either kind: JSON Feed when it looks like JSON, else XML.
 void ReadFeedDocument(TXmlParser& loaded, const ItemHandler& onItem, const FeedReadOptions& options = {});
-// The same over a file; a file that cannot be read gives no items.
-void ReadFeedFile(const std::string& path, const ItemHandler& onItem, const FeedReadOptions& options = {});
+// The same over a downloaded document held in memory. Its external entities are never opened: a
+// download has no folder of its own, and the files beside the download file belong to other feeds.
+void ReadFeedBytes(std::string_view document, const ItemHandler& onItem, const FeedReadOptions& options = {});
 
 }  // namespace zibu

@@ -105,112 +105,155 @@ HttpOptions FeedRequestOptions(const ProxySettings& proxy) {
   return options;
 }
 
-FeedDownload DownloadFeed(const std::string& url, const std::string& downloadFile, const HttpOptions& options,
-                          UserPort& port, const HttpGetFunction& get) {
-  port.Log("Downloading " + url, true);
-  std::string encoded = url;
-  FeedDownload result;
-  try {
-    encoded = UrlEncode(url);
-    std::remove(downloadFile.c_str());
-    const HttpResponse response = get ? get(encoded, options) : HttpGetResponse(encoded, options);
-    result.finalUrl = response.finalUrl;
-    result.baseUrl = DocumentBase(response);
-    result.charset = CharsetOf(response.contentType);
-    result.etag = response.etag;
-    result.lastModified = response.lastModified;
-    if (response.status == 304) {
-      result.notModified = true;
-      port.Log("Downloaded " + encoded + " ok: not modified since the last download", true);
-    } else {
-      WriteWholeFile(downloadFile, response.body);
-      port.Log("Downloaded " + encoded + " ok", true);
+namespace {
+// Thrown out of the reader's item handler when the pool is abandoned: reading stops there.
+struct ReadAbandoned {};
+}  // namespace
+
+void ReadDownloadedFeed(PooledDownload& download, const std::string& keptCopyPath,
+                        const std::atomic<bool>* abandoned) {
+  auto document = std::make_shared<FeedDocument>();
+  download.document = document;
+  if (download.error) return;
+  const HttpResponse& response = download.response;
+  std::string_view bytes = response.body;
+  if (response.status == 304) {
+    try {
+      document->keptBytes = ReadFileBytes(keptCopyPath);
+    } catch (const std::exception& e) {
+      document->keptCopyError = ErrorText(e);
+      return;
     }
-  } catch (const std::exception& e) {
-    result.error = ErrorText(e);
-    port.Log("Error downloading " + encoded + ": " + result.error);
+    bytes = document->keptBytes;
   }
-  return result;
+  FeedReadOptions read;
+  const std::string base = DocumentBase(response);
+  read.documentUrl = base.empty() ? response.finalUrl : base;
+  read.charset = CharsetOf(response.contentType);
+  read.feedTitle = &document->ownTitle;
+  read.feedTitleUtf8 = &document->ownTitleUtf8;
+  read.undefinedEntities = &document->undefinedEntities;
+  read.charsetTrouble = &document->charsetTrouble;
+  document->read = true;
+  try {
+    ReadFeedBytes(
+        bytes,
+        [&](TItem& item) {
+          if (abandoned && abandoned->load()) throw ReadAbandoned{};
+          document->items.push_back(std::move(item));
+        },
+        read);
+  } catch (const ReadAbandoned&) {
+    document->abandoned = true;
+  } catch (const std::exception& e) {
+    document->readError = ErrorText(e);
+  } catch (...) {
+    document->readError = "Unknown error";
+  }
 }
 
-void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, UserPort& port) {
-  port.Log("Scanning feed " + feed.url);
-  feed.lastRefresh = settings.clock ? settings.clock->NowMs() : NowMs();
-  const std::string downloadFile = settings.tempDir + kDownloadFileName;
-  const std::string keptCopy = settings.tempDir + CachedFeedFileName(feed.url);
-  const FeedDownload download =
-      DownloadFeed(feed.url, downloadFile, FeedDownloadOptions(feed, settings), port, settings.httpGet);
-  // Whatever an earlier download left in the folder (a download file that could not be removed,
-  // say) belongs to another feed: after a failed download nothing is read.
-  bool readable = download.error.empty();
-  if (download.notModified) {
+TFeedTurn::TFeedTurn(TFeed& feed, PooledDownload download, const FeedScanSettings& settings, UserPort& port)
+    : settings_(settings), port_(port), document_(std::move(download.document)) {
+  port_.Log("Scanning feed " + feed.url);
+  feed.lastRefresh = settings_.clock ? settings_.clock->NowMs() : NowMs();
+  if (!document_) document_ = std::make_shared<FeedDocument>();
+  const std::string downloadFile = settings_.tempDir + kDownloadFileName;
+  const std::string keptCopy = settings_.tempDir + CachedFeedFileName(feed.url);
+  port_.Log("Downloading " + feed.url, true);
+  std::string encoded = feed.url;
+  std::string error;
+  const HttpResponse& response = download.response;
+  try {
+    encoded = UrlEncode(feed.url);
+    // The download file is the record of this feed's download alone: after a failed one it does
+    // not exist.
+    std::remove(downloadFile.c_str());
+    if (download.error) std::rethrow_exception(download.error);
+    if (response.status == 304) {
+      port_.Log("Downloaded " + encoded + " ok: not modified since the last download", true);
+    } else {
+      WriteWholeFile(downloadFile, response.body);
+      port_.Log("Downloaded " + encoded + " ok", true);
+    }
+  } catch (const std::exception& e) {
+    error = ErrorText(e);
+    port_.Log("Error downloading " + encoded + ": " + error);
+  }
+  // Whatever the worker read belongs to this feed only when its download went well.
+  bool readable = error.empty() && document_->read;
+  if (error.empty() && response.status == 304) {
     try {
-      WriteWholeFile(downloadFile, ReadFileBytes(keptCopy));
+      if (!document_->keptCopyError.empty()) throw IoError(document_->keptCopyError);
+      WriteWholeFile(downloadFile, document_->keptBytes);
     } catch (const std::exception& e) {
       // The copy went between the check and now: ask unconditionally next time.
-      port.Log("Error downloading " + feed.url +
-               ": the feed has not changed, but I cannot read the copy kept from " + "the last download (" +
-               ErrorText(e) + ")");
+      port_.Log("Error downloading " + feed.url +
+                ": the feed has not changed, but I cannot read the copy kept from " + "the last download (" +
+                ErrorText(e) + ")");
       feed.etag.clear();
       feed.lastModified.clear();
       readable = false;
     }
-  } else if (download.error.empty()) {
-    feed.etag = download.etag;
-    feed.lastModified = download.lastModified;
+  } else if (error.empty()) {
+    feed.etag = response.etag;
+    feed.lastModified = response.lastModified;
     try {
       if (feed.etag.empty() && feed.lastModified.empty())
         std::filesystem::remove(keptCopy);
       else
-        WriteWholeFile(keptCopy, ReadFileBytes(downloadFile));
+        WriteWholeFile(keptCopy, response.body);
     } catch (const std::exception& e) {
-      port.Log("Cannot keep a copy of " + feed.url + ": " + ErrorText(e));
+      port_.Log("Cannot keep a copy of " + feed.url + ": " + ErrorText(e));
       feed.etag.clear();
       feed.lastModified.clear();
     }
   }
-  FeedReadOptions read;
-  read.documentUrl = download.baseUrl.empty() ? download.finalUrl : download.baseUrl;
-  read.charset = download.charset;
-  read.cancelRequested = settings.cancelRequested;
-  std::string ownTitle, ownTitleUtf8;
-  // A title taken before its characters were kept ("???" for Cyrillic) gets them from the feed
-  // when the feed's title is still the one it was taken from.
+  if (!readable) document_ = std::make_shared<FeedDocument>();
+  document_->keptBytes.clear();
+}
+
+bool TFeedTurn::Triage(TFeed& feed, Items& results, std::chrono::steady_clock::time_point until) {
+  std::vector<TItem>& items = document_->items;
+  bool first = true;
+  while (next_ < items.size()) {
+    if (settings_.cancelRequested && *settings_.cancelRequested) {
+      next_ = items.size();
+      break;
+    }
+    if (!first && std::chrono::steady_clock::now() >= until) return false;
+    first = false;
+    TItem& item = items[next_++];
+    if (!settings_.triage) continue;
+    // One bad item (say, a character reference that is not a number) must not lose the rest of
+    // the feed, nor the other feeds of the scan.
+    try {
+      settings_.triage(feed, item, results);
+    } catch (const std::exception& e) {
+      port_.Log("Skipping item " + Excerpt(item.Link) + ": " + ErrorText(e));
+    }
+    item = TItem();  // triaged: its texts are no longer needed
+  }
+  return true;
+}
+
+void TFeedTurn::Finish(TFeed& feed) {
+  const FeedDocument& document = *document_;
+  if (!document.readError.empty()) port_.Log("Error reading feed " + feed.url + ": " + document.readError);
+  // A feed with no title yet is named by its own; a title given in an OPML file stays. A title
+  // taken before its characters were kept ("???" for Cyrillic) gets them from the feed when the
+  // feed's title is still the one it was taken from.
   const bool lacksCharacters = feed.titleUtf8.empty() && feed.title.find('\xBF') != std::string::npos;
-  if (feed.title.empty() || lacksCharacters) {
-    read.feedTitle = &ownTitle;
-    read.feedTitleUtf8 = &ownTitleUtf8;
+  const std::string& own = document.ownTitle;
+  if ((feed.title.empty() || lacksCharacters) && !own.empty() &&
+      (feed.title.empty() || FeedTitleText(own) == feed.title)) {
+    feed.title = FeedTitleText(own);
+    feed.titleUtf8 = FeedTitleTextUtf8(own, document.ownTitleUtf8);
   }
-  std::vector<std::string> undefined;
-  read.undefinedEntities = &undefined;
-  TXmlParser::CharsetTrouble charsetTrouble;
-  read.charsetTrouble = &charsetTrouble;
-  try {
-    if (readable)
-      ReadFeedFile(
-        downloadFile,
-        [&](TItem& item) {
-          if (!settings.triage) return;
-          // One bad item (say, a character reference that is not a number) must not lose the
-          // rest of the feed, nor the other feeds of the scan.
-          try {
-            settings.triage(feed, item, results);
-          } catch (const std::exception& e) {
-            port.Log("Skipping item " + Excerpt(item.Link) + ": " + ErrorText(e));
-          }
-        },
-        read);
-  } catch (const std::exception& e) {
-    port.Log("Error reading feed " + feed.url + ": " + ErrorText(e));
-  }
-  // A feed with no title yet is named by its own; a title given in an OPML file stays.
-  if (!ownTitle.empty() && (feed.title.empty() || FeedTitleText(ownTitle) == feed.title)) {
-    feed.title = FeedTitleText(ownTitle);
-    feed.titleUtf8 = FeedTitleTextUtf8(ownTitle, ownTitleUtf8);
-  }
-  if (!undefined.empty()) port.Log(UndefinedEntitiesMessage(feed.url, undefined));
-  if (const std::string m = CharsetTroubleMessage(feed.url, charsetTrouble); !m.empty()) port.Log(m);
-  port.Log("Finished scanning feed " + feed.url);
+  if (!document.undefinedEntities.empty())
+    port_.Log(UndefinedEntitiesMessage(feed.url, document.undefinedEntities));
+  if (const std::string m = CharsetTroubleMessage(feed.url, document.charsetTrouble); !m.empty())
+    port_.Log(m);
+  port_.Log("Finished scanning feed " + feed.url);
 }
 
 }  // namespace zibu

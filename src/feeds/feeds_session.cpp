@@ -87,11 +87,6 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   int Threshold() const override { return s_.view_ ? s_.view_->Threshold() : s_.showRelevance_; }
   int ResultsFormat() const override { return s_.view_ ? s_.view_->ResultsFormat() : s_.resultsFormat_; }
   const GlobalSettings& Settings() const override { return s_.Settings(); }
-  // The scanner's own one-at-a-time scan (tests, tools): it blocks, so no window drives it;
-  // windows run the scan as a job instead.
-  void ScanFeed(TFeed& feed, Items& results) override { s_.ScanFeed(feed, results); }
-  void ProcessMessages() override {}
-  void WaitForIdle(int64_t) override {}
   void SaveFeedConfig() override { s_.SaveFeedConfig(); }
   void SaveData() override {
     if (s_.saveWake_)
@@ -169,7 +164,6 @@ FeedsSession::FeedsSession(std::string home, bool readOnly) : home_(std::move(ho
   learner_ = std::make_unique<EngineLearner>(*engine_);
   scanner_ = std::make_unique<TFeedScanner>(feeds_, shownUrls_, *learner_, *ownPort_, *sessionClock_, *host_,
                                             *host_);
-  scanner_->cancelRequested = false;
   scanner_->Touch();
 }
 
@@ -438,23 +432,14 @@ void FeedsSession::SetHttpTimeouts(int connectMs, int readMs) {
   readTimeoutMs_ = readMs;
 }
 
-void FeedsSession::ScanFeed(TFeed& feed, Items& results, const HttpGetFunction& get) {
-  FeedScanSettings settings = ScanSettings();
-  settings.httpGet = get;
-  zibu::ScanFeed(feed, results, settings, Port());
-}
-
 FeedScanSettings FeedsSession::ScanSettings() {
   FeedScanSettings settings;
   settings.tempDir = TempDir();
   settings.http = FeedHttpOptions();
-  settings.cancelRequested = &scanner_->cancelRequested;
   settings.clock = clock_;
-  // Without a hook of its own (tests set one), every item goes through the scanner's triage.
-  if (triageHook_)
-    settings.triage = triageHook_;
-  else
-    settings.triage = [this](TFeed& f, TItem& item, Items& into) { scanner_->TriageItem(f, item, into); };
+  // Without a hook of its own (the command line and tests set one), every item goes through the
+  // scanner's triage with the scan's state.
+  settings.triage = triageHook_;
   return settings;
 }
 
@@ -509,10 +494,7 @@ void FeedsSession::AbandonScan() {
 }
 
 void FeedsSession::RequestCancel() {
-  if (job_)
-    job_->Cancel();
-  else
-    scanner_->Cancel();
+  if (job_) job_->Cancel();
 }
 
 void FeedsSession::HoldScans() {

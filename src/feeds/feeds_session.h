@@ -151,12 +151,11 @@ class FeedsSession : public ScanControl {
   void FollowSuggestedThreshold();
 
   // ---- scanning ----
-  // One feed: download (through `get` when given), every item to the triage hook (the
-  // scanner's triage unless a hook was set), stopping before the next item on cancel.
-  void ScanFeed(TFeed& feed, Items& results, const HttpGetFunction& get = {});
+  // Every item of a scan goes to `hook` instead of the scanner's triage (which the hook may call
+  // through RunningScan()->TriageItem).
   void SetTriageHook(TriageHook hook) { triageHook_ = std::move(hook); }
-  // What a scan of one feed works with: the temporary folder, the request settings, the cancel
-  // flag, the clock and the triage.
+  // What a scan of one feed works with: the temporary folder, the request settings, the clock
+  // and the triage hook.
   FeedScanSettings ScanSettings();
 
   // ---- the scan as a job ----
@@ -180,8 +179,10 @@ class FeedsSession : public ScanControl {
   void SetHttpTimeouts(int connectMs, int readMs);
   // Cancels the running scan: its downloads in flight are abandoned at once.
   void RequestCancel();
-  bool CancelRequested() const { return scanner_->cancelRequested; }
-  void ClearCancel() { scanner_->cancelRequested = false; }
+  // The running scan was cancelled (false when none runs).
+  bool CancelRequested() const { return job_ && job_->State().cancelRequested; }
+  // A learning run is under way.
+  bool Learning() const { return job_ && job_->State().isLearning; }
   // ScanControl: the feeds timer of the view, and a cancel of the running scan. Holds nest; the
   // timer starts again (also at the end of a scan) only when the last one is released.
   void HoldScans() override;

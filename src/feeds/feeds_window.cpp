@@ -112,7 +112,6 @@ TfrmFeeds::TfrmFeeds(FeedsSession& session, ProgramPort& program, QWidget* paren
   lblRefreshInterval->setText(lblRefreshInterval->text() + "60" + ")");
 
   session_.AttachView(this);
-  session_.ClearCancel();
   // Saves of scans and of the timer are written by a worker; its end is finished here.
   QPointer<TfrmFeeds> self(this);
   session_.SetBackgroundSaves([self] {
@@ -1153,7 +1152,7 @@ void TfrmFeeds::ShowItemsInTable(Items& items) {
   }
   ShowItemsTableWindow(
       this, items, Settings().showNagScreens,
-      [this](const std::string& text) { return session_.Explain(text); }, session_.Scanner().isLearning);
+      [this](const std::string& text) { return session_.Explain(text); }, session_.Learning());
 }
 
 PageFoundResult TfrmFeeds::ShowPageFound(const std::string& reason, const std::string& title,

@@ -1,5 +1,5 @@
-// The learning run over one feed, the relevance check, and the bridge from the scanner to the
-// learning engine.
+// The rules and messages of the learning run over one feed (the run itself is a scan job), the
+// relevance check, and the bridge from the scanner to the learning engine.
 #pragma once
 
 #include <string>

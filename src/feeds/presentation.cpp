@@ -41,7 +41,7 @@ std::string RatingReminder(int rated, int itemCount) {
          "interests you and show you relevant content";
 }
 
-void TFeedScanner::PresentResults(Items& items) {
+void TFeedScanner::PresentResults(ScanState& scan, Items& items) {
   if (items.empty()) {
     port_.Log("No new matching items found");
     // A slider that follows the suggestion has moved before the advice names where it stands.
@@ -57,13 +57,13 @@ void TFeedScanner::PresentResults(Items& items) {
       if (item.Scored) item.Standing = StandingText(recent->StandingOf(item.Relevance, now));
   }
   if (host_.ResultsFormat() != 0)
-    PresentAsTable(items);
+    PresentAsTable(scan, items);
   else
-    PresentOneByOne(items);
+    PresentOneByOne(scan, items);
   host_.ResultsPresented();
 }
 
-void TFeedScanner::PresentOneByOne(Items& items) {
+void TFeedScanner::PresentOneByOne(ScanState& scan, Items& items) {
   int rated = 0;
   bool enough = false;
   for (const TItem& item : items) {
@@ -74,11 +74,11 @@ void TFeedScanner::PresentOneByOne(Items& items) {
                                    : std::string(),
                      true);
     const PageFoundResult answer = pageFound_.ShowArticle(
-        {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule, isLearning,
-         item.Standing, item.TitleUtf8, item.DescriptionUtf8, item.LinkUtf8});
+        {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule,
+         scan.isLearning, item.Standing, item.TitleUtf8, item.DescriptionUtf8, item.LinkUtf8});
     learner_.LearnFromRating(answer.rating, item.Title + " " + item.Description);
     if (answer.rating != 0) ++rated;
-    MarkPresented(item.Link, answer.rating);
+    MarkPresented(scan, item.Link, answer.rating);
     if (answer.enough) {
       // No feed is due again before its full interval; the rest stays unseen and unmarked.
       enough = true;
@@ -92,12 +92,12 @@ void TFeedScanner::PresentOneByOne(Items& items) {
     port_.ShowMessage(RatingReminder(rated, count));
 }
 
-void TFeedScanner::PresentAsTable(Items& items) {
+void TFeedScanner::PresentAsTable(ScanState& scan, Items& items) {
   host_.ShowItemsInTable(items);
   port_.Log("Updating relevance tables");
   for (const TItem& item : items) {
     learner_.LearnFromRating(item.Rating, item.Title + " " + item.Description);
-    MarkPresented(item.Link, item.Rating);
+    MarkPresented(scan, item.Link, item.Rating);
     port_.ProcessMessagesPaced();
   }
   port_.Log("Finished updating relevance tables");

@@ -30,12 +30,19 @@ TScanJob::TScanJob(std::vector<TFeed>& feeds, TFeedScanner& scanner, ScanHost& h
       settings_.maxParallel, settings_.perHost,
       [fetch](const std::string& url, const HttpOptions& options) { return fetch(UrlEncode(url), options); },
       settings_.wake);
+  settings_.scan.cancelRequested = &state_.cancelRequested;
+  if (!settings_.scan.triage)
+    settings_.scan.triage = [this](TFeed& feed, TItem& item, Items& into) { TriageItem(feed, item, into); };
 }
 
 TScanJob::~TScanJob() = default;
 
+void TScanJob::TriageItem(const TFeed& feed, TItem& item, Items& into) {
+  scanner_.TriageItem(state_, feed, item, into);
+}
+
 void TScanJob::Cancel() {
-  scanner_.Cancel();
+  state_.cancelRequested = true;
   pool_->AbandonAll();
 }
 
@@ -59,13 +66,13 @@ TFeed& TScanJob::FeedAt(size_t index) {
 
 void TScanJob::RestoreMemory() {
   if (!setAside_ || !shownUrls_) return;
-  RestoreAfterLearning(*shownUrls_, *setAside_, scanner_.ratedWhileLearning);
-  scanner_.ratedWhileLearning.Clear();
+  RestoreAfterLearning(*shownUrls_, *setAside_, state_.ratedWhileLearning);
+  state_.ratedWhileLearning.Clear();
   setAside_.reset();
 }
 
 void TScanJob::BeginLearning() {
-  scanner_.cancelRequested = false;
+  state_.cancelRequested = false;
   host_.StopTimer();
   stage_ = Stage::Walking;
   const int selected = host_.SelectedFeed();
@@ -75,24 +82,24 @@ void TScanJob::BeginLearning() {
     return;
   }
   if (host_.Settings().firstTime) port_.ShowMessage(kLearningIntro);
-  scanner_.isLearning = true;
+  state_.isLearning = true;
   if (shownUrls_) {
     setAside_ = std::make_unique<TCompMap>();
     setAside_->AddAll(*shownUrls_);
     shownUrls_->Clear();
-    scanner_.ratedWhileLearning.Clear();
+    state_.ratedWhileLearning.Clear();
   }
   // A copy: the feed in the list keeps its own rules and its time of last refresh.
   learningCopy_ = feeds_[selected];
   learningCopy_.keywords = LearningRules();
-  scanner_.results.clear();
+  state_.results.clear();
   order_.push_back(static_cast<size_t>(selected));
 }
 
 void TScanJob::FinishLearning() {
   if (!order_.empty()) {
-    scanner_.PresentResults(scanner_.results);
-    scanner_.results.clear();
+    scanner_.PresentResults(state_, state_.results);
+    state_.results.clear();
     RestoreMemory();
     host_.SaveFeedConfig();
     host_.SaveData();
@@ -108,9 +115,9 @@ void TScanJob::Begin() {
   }
   if (settings_.kind == ScanKind::Scheduled) host_.HideCommonIntervals();
   host_.StopTimer();
-  scanner_.cancelRequested = false;
+  state_.cancelRequested = false;
   host_.EnableControls(false);
-  scanner_.results.clear();
+  state_.results.clear();
   stage_ = Stage::Walking;
   next_ = 0;
   if (settings_.kind != ScanKind::SelectedFeed) {
@@ -137,7 +144,12 @@ void TScanJob::Begin() {
 void TScanJob::Submit(size_t index) {
   const int ticket = nextTicket_++;
   tickets_[index] = ticket;
-  pool_->Submit(ticket, FeedAt(index).url, FeedDownloadOptions(FeedAt(index), settings_.scan));
+  // The worker reads the items too: they depend on nothing but the bytes it fetched.
+  const std::string keptCopy = settings_.scan.tempDir + CachedFeedFileName(FeedAt(index).url);
+  pool_->Submit(ticket, FeedAt(index).url, FeedDownloadOptions(FeedAt(index), settings_.scan),
+                [keptCopy](PooledDownload& download, const std::atomic<bool>& abandoned) {
+                  ReadDownloadedFeed(download, keptCopy, &abandoned);
+                });
 }
 
 void TScanJob::StartDueDownloads(size_t from) {
@@ -154,7 +166,7 @@ ScanStep TScanJob::Walk() {
     TFeed& feed = FeedAt(index);
     if (!turnStarted_) {
       // As between two feeds of a one-at-a-time scan: a Cancel scans no further feed.
-      if (scanner_.cancelRequested) break;
+      if (state_.cancelRequested) break;
       if (everyFeed) {
         if (!feed.active) {
           port_.Log("Ignoring inactive feed " + feed.url);
@@ -181,8 +193,9 @@ ScanStep TScanJob::Walk() {
       if (tickets_.count(index) == 0) Submit(index);
       turnStarted_ = true;
     }
-    if (!pool_->Finished(tickets_[index])) return ScanStep::Download;
-    ScanTurn(index);
+    if (!turn_ && !pool_->Finished(tickets_[index])) return ScanStep::Download;
+    // A long feed's triage goes on at the next step, after the events that came meanwhile.
+    if (!ScanTurn(index)) return ScanStep::Ready;
     turnStarted_ = false;
     ++next_;
     // One feed per step, so a Cancel click (or anything else) is seen between two feeds.
@@ -192,16 +205,16 @@ ScanStep TScanJob::Walk() {
   return ScanStep::Ready;
 }
 
-void TScanJob::ScanTurn(size_t index) {
-  PooledDownload download = pool_->Take(tickets_[index]);
-  tickets_.erase(index);
-  FeedScanSettings scan = settings_.scan;
-  // The download has happened; the scan of the feed takes its outcome as if it came now.
-  scan.httpGet = [&download](const std::string&, const HttpOptions&) -> HttpResponse {
-    if (download.error) std::rethrow_exception(download.error);
-    return std::move(download.response);
-  };
-  ScanFeed(FeedAt(index), scanner_.results, scan, port_);
+bool TScanJob::ScanTurn(size_t index) {
+  if (!turn_) {
+    PooledDownload download = pool_->Take(tickets_[index]);
+    tickets_.erase(index);
+    turn_ = std::make_unique<TFeedTurn>(FeedAt(index), std::move(download), settings_.scan, port_);
+  }
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.triageSliceMs);
+  if (!turn_->Triage(FeedAt(index), state_.results, until)) return false;
+  turn_->Finish(FeedAt(index));
+  turn_.reset();
   // The learning run scans a copy: a title it found, or the characters it found for the title,
   // are the list's feed's too.
   if (settings_.kind == ScanKind::Learning) {
@@ -211,17 +224,18 @@ void TScanJob::ScanTurn(size_t index) {
       listed.titleUtf8 = learningCopy_.titleUtf8;
     }
   }
+  return true;
 }
 
 void TScanJob::Release() {
   if (released_) return;
   released_ = true;
-  scanner_.results.clear();
+  state_.results.clear();
   if (settings_.kind == ScanKind::Learning) {
     // Whatever ended the run, the memory is as it was before it but for the articles rated so
     // far: articles seen only while learning can still be shown by later scans.
     RestoreMemory();
-    scanner_.isLearning = false;
+    state_.isLearning = false;
   } else {
     host_.EnableControls(true);
   }
@@ -235,11 +249,11 @@ void TScanJob::Finish() {
   }
   if (settings_.kind == ScanKind::SelectedFeed) {
     // What was found before a cancel is presented all the same.
-    if (!order_.empty()) scanner_.PresentResults(scanner_.results);
+    if (!order_.empty()) scanner_.PresentResults(state_, state_.results);
     Release();
     return;
   }
-  if (!scanner_.cancelRequested) scanner_.PresentResults(scanner_.results);
+  if (!state_.cancelRequested) scanner_.PresentResults(state_, state_.results);
   port_.Log("Finished searching active feeds");
   Release();
   if (settings_.kind == ScanKind::Scheduled && clock_.NowMs() - scanner_.lastSaveTime > scanner_.saveConfigIntervalMs) {

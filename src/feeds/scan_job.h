@@ -1,8 +1,12 @@
-// A feed scan as a job: the scheduled scan and the two search buttons, advanced step by step
-// from events instead of waiting in a loop. The downloads of every due feed run on the pool's
-// workers, several at once, as soon as the scan starts; their results are taken strictly in list
-// order, each feed's items triaged only when its turn comes, so the log, the results and every
-// lastRefresh are those of a scan that downloads one feed at a time.
+// A feed scan as a job: the scheduled scan, the two search buttons and the learning run, advanced
+// step by step from events instead of waiting in a loop. The downloads of every due feed run on
+// the pool's workers, several at once, as soon as the scan starts, and each worker reads its
+// feed's items from the bytes it fetched; the results are taken strictly in list order, each
+// feed's items triaged only when its turn comes, so the log, the results and every lastRefresh
+// are those of a scan that downloads one feed at a time. The triage stays on the driver's thread,
+// since the learned data and the shown-article memory it reads may change between two events (a
+// rating given in another window); a long feed is triaged in slices, each ending after
+// `triageSliceMs`, with the driver's events handled in between.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +25,9 @@
 
 namespace zibu {
 
+// Well under the 100 ms a window may stand still.
+inline constexpr int kTriageSliceMs = 25;
+
 enum class ScanKind {
   Scheduled,    // the feeds timer: all due active feeds, waiting for an idle user, then the periodic save
   ActiveFeeds,  // "&Search Act.": all due active feeds now
@@ -38,13 +45,15 @@ enum class ScanStep {
 
 struct ScanJobSettings {
   ScanKind kind = ScanKind::ActiveFeeds;
-  FeedScanSettings scan;  // its httpGet is not used; downloads go through `fetch`
+  FeedScanSettings scan;  // its cancelRequested is the job's own
   int maxParallel = kDefaultParallelDownloads;
   int perHost = kDownloadsPerHost;
   TDownloadPool::Fetch fetch;  // null: HttpGetResponse
   std::function<void()> wake;  // called on a worker thread whenever a download ends
   // For SelectedFeed: the feeds to scan (indices into the list), instead of the view's selection.
   std::vector<size_t> chosen;
+  // The longest one step triages before it lets the driver's events run; 0: one item a step.
+  int triageSliceMs = kTriageSliceMs;
 };
 
 class TScanJob {
@@ -54,13 +63,19 @@ class TScanJob {
   // The learning run also needs the shown-article memory, set aside while it runs.
   void SetShownUrls(TCompMap* shownUrls) { shownUrls_ = shownUrls; }
   ~TScanJob();
+  // The scan's own state: its cancel flag, its results, whether it is a learning run.
+  ScanState& State() { return state_; }
+  const ScanState& State() const { return state_; }
+  // The scanner's triage with this scan's state (what a triage hook calls).
+  void TriageItem(const TFeed& feed, TItem& item, Items& into);
   TScanJob(const TScanJob&) = delete;
   TScanJob& operator=(const TScanJob&) = delete;
 
-  // Does everything that can be done now without waiting: at most one feed's triage, or the
-  // presentation and the end. Errors end the job and go to the status log. Never throws.
+  // Does everything that can be done now without waiting: at most one slice of one feed's
+  // triage, or the presentation and the end. Errors end the job and go to the status log. Never
+  // throws.
   ScanStep Advance();
-  // Sets the scanner's cancel flag and abandons every download in flight at once.
+  // Sets the scan's cancel flag and abandons every download in flight at once.
   void Cancel();
   bool Done() const { return stage_ == Stage::Done; }
   ScanKind Kind() const { return settings_.kind; }
@@ -77,7 +92,9 @@ class TScanJob {
   ScanStep Walk();
   void StartDueDownloads(size_t from);
   void Submit(size_t index);
-  void ScanTurn(size_t index);
+  // The feed's turn: begun when its download is taken, then triaged slice by slice; true when
+  // its items are done.
+  bool ScanTurn(size_t index);
   bool Due(const TFeed& feed) const;
   // The feed at `index`: the learning run's copy stands in for the list's feed.
   TFeed& FeedAt(size_t index);
@@ -97,7 +114,9 @@ class TScanJob {
   ScanJobSettings settings_;
   std::unique_ptr<TDownloadPool> pool_;
   Stage stage_ = Stage::NotStarted;
+  ScanState state_;
   std::vector<size_t> order_;  // the feeds the walk looks at, in list order
+  std::unique_ptr<TFeedTurn> turn_;  // the feed being triaged
   size_t next_ = 0;            // into order_
   bool turnStarted_ = false;  // the next feed passed its checks and waits for its download
   bool busyLogged_ = false;

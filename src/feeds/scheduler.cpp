@@ -1,9 +1,6 @@
 #include "feeds/scheduler.h"
 
-#include <exception>
-
 #include "common/compmap.h"
-#include "common/errors.h"
 #include "common/global_settings.h"
 #include "feeds/shown_memory.h"
 
@@ -28,112 +25,21 @@ void TFeedScanner::Touch() {
   lastUserActivity = clock_.NowMs();
 }
 
-void TFeedScanner::TriageItem(const TFeed& feed, TItem& item, Items& into) {
+void TFeedScanner::TriageItem(ScanState& scan, const TFeed& feed, TItem& item, Items& into) {
   const TriageContext context{
-      shownUrls_,        learner_,   port_,       clock_, host_.Settings().repeatIntervalMs,
-      host_.Threshold(), isLearning, &resultKeys_};
+      shownUrls_,        learner_,        port_,           clock_, host_.Settings().repeatIntervalMs,
+      host_.Threshold(), scan.isLearning, &scan.resultKeys};
   zibu::TriageItem(context, feed, item, into);
 }
 
-bool TFeedScanner::WasShownRecently(const std::string& link) {
-  return zibu::WasShownRecently(shownUrls_, link, clock_.NowMs(), host_.Settings().repeatIntervalMs);
-}
-
-void TFeedScanner::MarkShown(const std::string& link) {
-  zibu::MarkShown(shownUrls_, link, clock_.NowMs());
-}
-
-void TFeedScanner::MarkPresented(const std::string& link, int rating) {
+void TFeedScanner::MarkPresented(ScanState& scan, const std::string& link, int rating) {
   const int64_t now = clock_.NowMs();
   zibu::MarkShown(shownUrls_, link, now);
-  if (isLearning && rating != 0) ratedWhileLearning.Add(link, now);
+  if (scan.isLearning && rating != 0) scan.ratedWhileLearning.Add(link, now);
 }
 
 bool TFeedScanner::UserLeftAlone() const {
   return clock_.NowMs() - lastUserActivity >= kActivityHoldMs;
-}
-
-void TFeedScanner::Timer1Timer() {
-  if (!UserLeftAlone()) return;
-  try {
-    host_.HideCommonIntervals();
-    SearchActiveFeeds(false);
-    if (clock_.NowMs() - lastSaveTime > saveConfigIntervalMs) {
-      host_.SaveFeedConfig();
-      host_.SaveData();
-      lastSaveTime = clock_.NowMs();
-    }
-  } catch (const std::exception& e) {
-    port_.Log(ErrorText(e));
-  }
-}
-
-void TFeedScanner::SearchActiveFeeds(bool manual) {
-  host_.StopTimer();
-  cancelRequested = false;
-  host_.EnableControls(false);
-  results.clear();
-  auto finish = [this] {
-    results.clear();
-    host_.EnableControls(true);
-    host_.StartTimer();
-  };
-  try {
-    port_.Log("Searching all active feeds");
-    const GlobalSettings& settings = host_.Settings();
-    // By index: the list is locked during the scan, but messages are processed between feeds.
-    for (size_t i = 0; i < feeds_.size(); ++i) {
-      TFeed& feed = feeds_[i];
-      if (!feed.active) {
-        port_.Log("Ignoring inactive feed " + feed.url);
-        continue;
-      }
-      if (static_cast<int64_t>(feed.refreshInterval) * 1000 > clock_.NowMs() - feed.lastRefresh) {
-        port_.Log("Ignoring feed " + feed.url + " as recently scanned", true);
-        continue;
-      }
-      if (!manual && settings.runAfterIdleForMs >= 0 &&
-          static_cast<int64_t>(clock_.IdleMs()) < settings.runAfterIdleForMs) {
-        port_.Log("User is busy, waiting for idle...");
-        host_.WaitForIdle(settings.runAfterIdleForMs);
-      }
-      host_.ScanFeed(feed, results);
-      host_.ProcessMessages();
-      if (cancelRequested) break;
-    }
-    if (!cancelRequested) PresentResults(results);
-    port_.Log("Finished searching active feeds");
-  } catch (...) {
-    finish();
-    throw;
-  }
-  finish();
-}
-
-void TFeedScanner::SearchSelectedFeed() {
-  cancelRequested = false;
-  results.clear();
-  host_.StopTimer();
-  host_.EnableControls(false);
-  auto finish = [this] {
-    results.clear();
-    host_.StartTimer();
-    host_.EnableControls(true);
-  };
-  try {
-    const int selected = host_.SelectedFeed();
-    if (selected < 0 || selected >= static_cast<int>(feeds_.size())) {
-      port_.ShowMessage("Please select a feed to search");
-    } else {
-      host_.ScanFeed(feeds_[selected], results);
-      // What was found before a cancel is presented all the same.
-      PresentResults(results);
-    }
-  } catch (...) {
-    finish();
-    throw;
-  }
-  finish();
 }
 
 void TFeedScanner::ResetClick() {

@@ -1,6 +1,7 @@
-// Scanning the feeds: the scheduled scan on the feeds timer, the two search buttons, cancel,
-// the periodic save, the presentation of what was found, Reset and the learning run. The feeds
-// window owns one TFeedScanner and stands behind its ScanHost; tests put a scripted user there.
+// What the scans of the feeds share: when the window was last touched and the data last saved,
+// the triage of one article and the presentation of what a scan found, and Reset. The scans
+// themselves are jobs (TScanJob), each with its own ScanState. The session owns one TFeedScanner
+// and stands behind its ScanHost; tests put a scripted user there.
 #pragma once
 
 #include <cstdint>
@@ -33,12 +34,6 @@ class ScanHost {
   virtual int Threshold() const = 0;
   virtual int ResultsFormat() const = 0;
   virtual const GlobalSettings& Settings() const = 0;
-  // Scans one feed: sets its lastRefresh, downloads it, and hands every item to
-  // TFeedScanner::TriageItem until the scanner's cancelRequested is set.
-  virtual void ScanFeed(TFeed& feed, Items& results) = 0;
-  // Processes all pending window messages.
-  virtual void ProcessMessages() = 0;
-  virtual void WaitForIdle(int64_t requiredIdleMs) = 0;
   virtual void SaveFeedConfig() = 0;
   virtual void SaveData() = 0;
   // Alerts the user and shows all items in the table window until it is closed; the user's
@@ -50,54 +45,50 @@ class ScanHost {
   virtual void ResultsPresented() {}
 };
 
+// What one scan works with from its start to its end; the scan's job owns it.
+struct ScanState {
+  bool cancelRequested = false;
+  // A learning run: keyword matches get the reason "Learning", and ratings are recorded below.
+  bool isLearning = false;
+  // The result list of the scan.
+  Items results;
+  // The articles rated during a learning run, with the time each was shown: they stay
+  // remembered as shown when the run gives the memory back.
+  TCompMap ratedWhileLearning;
+  // The duplicate check's index of `results`.
+  TResultKeys resultKeys;
+};
+
 class TFeedScanner {
  public:
   TFeedScanner(std::vector<TFeed>& feeds, TCompMap& shownUrls, RelevanceLearner& learner, UserPort& port,
                const Clock& clock, ScanHost& host, PageFoundPort& pageFound);
 
-  // ---- state shared with the window ----
-  bool cancelRequested = false;
-  bool isLearning = false;
+  // ---- the schedule, which outlives every scan ----
   int64_t lastUserActivity = 0;
   int64_t lastSaveTime = 0;
   int64_t saveConfigIntervalMs = 10 * 60000LL;
-  // The result list of the running scan; empty between scans.
-  Items results;
 
   // The user touched the window: the scheduled scan waits 30 s from now.
   void Touch();
   // The user has left the window alone long enough for a scheduled scan.
   bool UserLeftAlone() const;
 
-  // ---- triage and the shown-article memory ----
-  void TriageItem(const TFeed& feed, TItem& item, Items& into);
-  bool WasShownRecently(const std::string& link);
-  void MarkShown(const std::string& link);
-  // The articles rated during the learning run in progress, with the time each was shown: they
-  // stay remembered as shown when the run gives the memory back.
-  TCompMap ratedWhileLearning;
+  // ---- triage ----
+  void TriageItem(ScanState& scan, const TFeed& feed, TItem& item, Items& into);
 
-  // ---- scheduling ----
-  // One tick of the feeds timer.
-  void Timer1Timer();
-  // All active feeds that are due; the scheduled scan (manual false) waits for an idle user.
-  void SearchActiveFeeds(bool manual);
-  void SearchSelectedFeed();
-  void Cancel() { cancelRequested = true; }
   // "&Reset": asks, then forgets every shown article and every feed's last refresh.
   void ResetClick();
 
   // ---- presentation ----
-  void PresentResults(Items& items);
-
-  // ---- learning run ("&Learn") ----
-  void LearnClick();
+  void PresentResults(ScanState& scan, Items& items);
 
  private:
-  void PresentOneByOne(Items& items);
-  void PresentAsTable(Items& items);
-  // The presented article goes into the memory; rated while learning, also into ratedWhileLearning.
-  void MarkPresented(const std::string& link, int rating);
+  void PresentOneByOne(ScanState& scan, Items& items);
+  void PresentAsTable(ScanState& scan, Items& items);
+  // The presented article goes into the memory; rated while learning, also into the scan's
+  // ratedWhileLearning.
+  void MarkPresented(ScanState& scan, const std::string& link, int rating);
 
   std::vector<TFeed>& feeds_;
   TCompMap& shownUrls_;
@@ -106,7 +97,6 @@ class TFeedScanner {
   const Clock& clock_;
   ScanHost& host_;
   PageFoundPort& pageFound_;
-  TResultKeys resultKeys_;
 };
 
 }  // namespace zibu

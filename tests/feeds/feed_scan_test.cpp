@@ -15,6 +15,7 @@
 #include "common/codepage.h"
 #include "common/ports.h"
 #include "common/text.h"
+#include "feeds/download_pool.h"
 #include "feeds/feed_list.h"
 #include "recording_port.h"
 #include "support/loopback_server.h"
@@ -74,12 +75,25 @@ class FeedScanTest : public ::testing::Test {
     return server_.Url("/" + name);
   }
 
-  // Scans a feed at `url` and returns the items the hook saw.
+  // Scans a feed at `url` as a scan job does, and returns the items the hook saw: the GET and the
+  // item reader on the download's worker (this thread here), then the feed's turn, triaged one
+  // item a slice.
   std::vector<Seen> Scan(const std::string& url) {
     feed_.url = url;
     seen_.clear();
     Items results;
-    ScanFeed(feed_, results, settings_, port_);
+    PooledDownload download;
+    try {
+      const HttpOptions options = FeedDownloadOptions(feed_, settings_);
+      download.response = fetch_ ? fetch_(UrlEncode(url), options) : HttpGetResponse(UrlEncode(url), options);
+    } catch (...) {
+      download.error = std::current_exception();
+    }
+    ReadDownloadedFeed(download, settings_.tempDir + CachedFeedFileName(url));
+    TFeedTurn turn(feed_, std::move(download), settings_, port_);
+    while (!turn.Triage(feed_, results, std::chrono::steady_clock::now())) {
+    }
+    turn.Finish(feed_);
     EXPECT_EQ(results.size(), seen_.size());
     return seen_;
   }
@@ -94,6 +108,7 @@ class FeedScanTest : public ::testing::Test {
   RecordingPort port_;
   TFeed feed_;
   std::vector<Seen> seen_;
+  TDownloadPool::Fetch fetch_;  // null: HttpGetResponse
 };
 
 TEST_F(FeedScanTest, Rss2ItemsWithCdataAndEntities) {
@@ -428,7 +443,7 @@ TEST_F(FeedScanTest, AfterAFailedDownloadNothingIsReadWhateverTheFolderHolds) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    settings_.httpGet = [&](const std::string&, const HttpOptions&) {
+    fetch_ = [&](const std::string&, const HttpOptions&) {
       std::ofstream(DownloadFile(), std::ios::binary) << other;  // left behind, not removable
       return c.fail();
     };
@@ -442,10 +457,38 @@ TEST_F(FeedScanTest, AfterAFailedDownloadNothingIsReadWhateverTheFolderHolds) {
   }
 }
 
-TEST(FeedFile, MissingFileGivesNoItems) {
+TEST(FeedBytes, AnEmptyDocumentGivesNoItems) {
   int calls = 0;
-  ReadFeedFile("/nonexistent/zibu/temp.xml", [&](TItem&) { ++calls; });
+  ReadFeedBytes("", [&](TItem&) { ++calls; });
   EXPECT_EQ(calls, 0);
+}
+
+// The copies kept for conditional requests sit beside the download file: a feed that names one
+// as an external entity gets none of it, nor of any other file.
+TEST_F(FeedScanTest, AFeedCannotReadAnotherFeedsKeptCopy) {
+  server_.Serve("/private.xml", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_header("ETag", "\"p1\"");
+    res.set_content(
+        "<rss><channel><item><title>Secret plans</title><link>http://127.0.0.1/secret</link></item>"
+        "</channel></rss>",
+        "application/rss+xml");
+  });
+  const std::string privateUrl = server_.Url("/private.xml");
+  ASSERT_EQ(Scan(privateUrl).size(), 1u);
+  const std::string kept = CachedFeedFileName(privateUrl);
+  ASSERT_TRUE(fs::exists(settings_.tempDir + kept));
+  std::ofstream(settings_.tempDir + "plain.txt") << "Secret plans";
+  for (const std::string& name : {kept, std::string("plain.txt"), settings_.tempDir + "plain.txt"}) {
+    SCOPED_TRACE(name);
+    server_.ServeBody("/nosy.xml",
+                      "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY o SYSTEM \"" + name +
+                          "\">]><rss><channel><item><title>Nosy &o;</title><link>http://127.0.0.1/n</link>"
+                          "</item></channel></rss>",
+                      "application/rss+xml");
+    const auto items = Scan(server_.Url("/nosy.xml"));
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].title.find("Secret"), std::string::npos) << items[0].title;
+  }
 }
 
 // ---- reading items from small documents --------------------------------------------------

@@ -262,7 +262,7 @@ TEST_F(FeedsSessionTest, AScanThroughTheViewAndTheHoldOfScans) {
   session_->Feeds() = {Feed(server.Url("/news.xml"), {"1:volcano"})};
   session_->SetHttpTimeouts(2000, 2000);
   view_.threshold = 100;
-  session_->Scanner().SearchActiveFeeds(true);
+  ASSERT_TRUE(session_->RunScan(ScanKind::ActiveFeeds));
   EXPECT_EQ(view_.shown, std::vector<std::string>{"Keyword match on VOLCANO: Volcano erupts"});
   ASSERT_EQ(session_->ShownUrls().Count(), 1);
   EXPECT_EQ(session_->ShownUrls().KeyAt(0), server.Url("/n/1"));
@@ -270,30 +270,35 @@ TEST_F(FeedsSessionTest, AScanThroughTheViewAndTheHoldOfScans) {
   EXPECT_EQ(view_.enabled_, (std::vector<bool>{false, true}));
   EXPECT_TRUE(view_.port.Logged("Finished scanning feed " + server.Url("/news.xml")));
 
-  session_->ClearCancel();
+  // A hold cancels the scan that runs.
   view_.timer = true;
   ScanControl& control = *session_;
+  ASSERT_NE(session_->StartScan(ScanKind::ActiveFeeds), nullptr);
+  EXPECT_FALSE(session_->CancelRequested());
   control.HoldScans();
   EXPECT_FALSE(view_.timer);
   EXPECT_TRUE(session_->CancelRequested());
+  session_->AbandonScan();
+  EXPECT_FALSE(session_->CancelRequested());
   EXPECT_FALSE(session_->ScanTimerActive());
   control.ReleaseScans();
   EXPECT_TRUE(session_->ScanTimerActive());
 
   // A scan that ends while a crawl holds the scans leaves the timer stopped until the release,
-  // the last of two holds included; the one-at-a-time scan and the job alike.
+  // the last of two holds included; a scan of the buttons and a scheduled one alike.
   const struct {
     const char* name;
     std::function<void()> scan;
   } scans[] = {
-      {"one at a time", [&] { session_->Scanner().SearchActiveFeeds(true); }},
-      {"job", [&] { ASSERT_TRUE(session_->RunScan(ScanKind::ActiveFeeds)); }},
+      {"search", [&] { ASSERT_TRUE(session_->RunScan(ScanKind::ActiveFeeds)); }},
+      {"scheduled", [&] { ASSERT_TRUE(session_->RunScan(ScanKind::Scheduled)); }},
   };
   for (const auto& s : scans) {
     SCOPED_TRACE(s.name);
     control.HoldScans();
     control.HoldScans();
     clock_.now += 3600 * 1000;
+    session_->Scanner().lastUserActivity = 0;
     s.scan();
     EXPECT_TRUE(view_.port.Logged("Finished searching active feeds"));
     EXPECT_FALSE(view_.timer);
@@ -302,6 +307,38 @@ TEST_F(FeedsSessionTest, AScanThroughTheViewAndTheHoldOfScans) {
     control.ReleaseScans();
     EXPECT_TRUE(view_.timer);
   }
+}
+
+// The feeds timer's scan waits until the user has left the feeds window alone for 30 s; a tick
+// held back neither scans nor saves, and the first one after that does both.
+TEST_F(FeedsSessionTest, AScheduledScanWaitsThirtySecondsAfterTheUserTouchedTheWindow) {
+  session_->Feeds() = {Feed("http://a.example/rss")};
+  session_->SetDownloadFetch([](const std::string& url, const HttpOptions&) {
+    HttpResponse response;
+    response.status = 200;
+    response.finalUrl = url;
+    response.body =
+        "<rss><channel><item><title>One</title><link>http://a.example/1</link></item></channel></rss>";
+    return response;
+  });
+  session_->Scanner().saveConfigIntervalMs = 10 * kMinute;
+  session_->Scanner().lastSaveTime = clock_.now - 11 * kMinute;
+  const int64_t touched = clock_.now;
+  session_->Scanner().Touch();
+  const struct {
+    int64_t after;
+    bool scans;
+  } ticks[] = {{0, false}, {20000, false}, {29999, false}, {80000, true}};
+  for (const auto& tick : ticks) {
+    SCOPED_TRACE(tick.after);
+    clock_.now = touched + tick.after;
+    EXPECT_EQ(session_->RunScan(ScanKind::Scheduled), tick.scans);
+    EXPECT_EQ(view_.port.Logged("Searching all active feeds"), tick.scans);
+    EXPECT_EQ(session_->Feeds()[0].lastRefresh, tick.scans ? clock_.now : 0);
+    EXPECT_EQ(fs::exists(home_ + "zibu.conf"), tick.scans);
+    EXPECT_EQ(session_->Scanner().lastSaveTime, tick.scans ? clock_.now : touched - 11 * kMinute);
+  }
+  EXPECT_TRUE(view_.port.Logged("Finished scanning feed http://a.example/rss"));
 }
 
 // Saves on a worker. The worker is held at its first write until the test lets it go; what the
@@ -474,7 +511,8 @@ TEST_F(FeedsSessionTest, TheSliderFollowsTheSuggestionOnlyWhenAskedTo) {
     view_.settings.firstTime = true;
     view_.threshold = c.threshold;
     Items none;
-    session_->Scanner().PresentResults(none);
+    ScanState scan;
+    session_->Scanner().PresentResults(scan, none);
     EXPECT_EQ(view_.threshold, c.after);
     EXPECT_EQ(view_.port.Logged(moved), c.logged);
     ASSERT_FALSE(view_.suggestions.empty());

@@ -39,7 +39,7 @@ TEST_F(LearningRunTest, ShowsEveryArticleWithAVowelEvenIfShownBeforeAndRestoresT
   const auto before = Memory();
   bench.user.answers = {{6, false}, {-3, false}, {2, false}};
   bench.clock.now = kT0 + 10;
-  bench.scanner.LearnClick();
+  bench.Run(ScanKind::Learning);
 
   // "PSST! HM. 1984 XKCD 2025" has none of a, e, i, o, u, y; "Brrr Dry myth" has a y.
   EXPECT_EQ(bench.user.Titles(), (std::vector<std::string>{"Storm over the city", "Nuclear talks", "Brrr"}));
@@ -63,7 +63,7 @@ TEST_F(LearningRunTest, ShowsEveryArticleWithAVowelEvenIfShownBeforeAndRestoresT
   EXPECT_EQ(bench.port.messages.back(),
             "Learning finished for this feed.\r\nYou can repeat this process at any time with this or other "
             "feeds.\r\nThe more I learn, the more relevant the articles I show you will be.");
-  EXPECT_FALSE(bench.scanner.isLearning);
+  EXPECT_FALSE(bench.learningAtEnd);
   EXPECT_TRUE(bench.host.timerRunning);
   EXPECT_FALSE(bench.port.Logged("Keyword match on NUCLEAR"));
 }
@@ -74,7 +74,7 @@ TEST_F(LearningRunTest, TheRulesAreSixOneLetterLines) {
 
 TEST_F(LearningRunTest, IntroductionOnlyOnAFirstRunAndNothingWithoutASelection) {
   bench.host.settings.firstTime = true;
-  bench.scanner.LearnClick();
+  bench.Run(ScanKind::Learning);
   // Introduction, the reminder (nothing was rated), the final message.
   ASSERT_EQ(bench.port.messages.size(), 3u);
   EXPECT_EQ(bench.port.messages[0].rfind("I will now show you all the articles from this feed.", 0), 0u);
@@ -84,9 +84,9 @@ TEST_F(LearningRunTest, IntroductionOnlyOnAFirstRunAndNothingWithoutASelection) 
   ScanBench none;
   none.feeds = {Feed("http://a/rss")};
   none.shownUrls.Add("http://a/1", kT0);
-  none.scanner.LearnClick();
+  none.Run(ScanKind::Learning);
   EXPECT_EQ(none.port.messages, std::vector<std::string>{"Please select a feed to use for learning"});
-  EXPECT_TRUE(none.host.scanned.empty());
+  EXPECT_TRUE(none.Scanned().empty());
   EXPECT_EQ(none.host.dataSaves, 0);
   EXPECT_EQ(none.shownUrls.Count(), 1);
   EXPECT_TRUE(none.host.timerRunning);
@@ -98,27 +98,34 @@ TEST_F(LearningRunTest, AnErrorDuringThePresentationStillRestoresTheMemoryAndIsL
   bench.user.onShow = [&] {
     if (++shownCount == 2) throw std::runtime_error("Rating window failed");
   };
-  bench.scanner.LearnClick();
+  bench.Run(ScanKind::Learning);
   EXPECT_EQ(Memory(), before);
   EXPECT_TRUE(bench.port.Logged("Rating window failed"));
-  EXPECT_FALSE(bench.scanner.isLearning);
+  EXPECT_FALSE(bench.learningAtEnd);
   EXPECT_TRUE(bench.host.timerRunning);
   EXPECT_EQ(bench.host.dataSaves, 0);  // the run ended before its save
 }
 
-TEST_F(LearningRunTest, AnErrorDuringTheScanStillRestoresTheMemory) {
+// A download error is logged by the scan and does not end the run: nothing is found, and the
+// run still restores the memory, saves and says it is finished.
+TEST_F(LearningRunTest, ADownloadErrorStillRestoresTheMemoryAndEndsTheRunNormally) {
   const auto before = Memory();
-  bench.host.onScan = [](const TFeed&) { throw std::runtime_error("EHttpError"); };
-  bench.scanner.LearnClick();
+  bench.host.onScan = [](const std::string&) { throw std::runtime_error("EHttpError"); };
+  bench.Run(ScanKind::Learning);
   EXPECT_EQ(Memory(), before);
-  EXPECT_TRUE(bench.port.Logged("EHttpError"));
+  EXPECT_TRUE(bench.port.Logged("Error downloading http://a/rss: EHttpError"));
+  EXPECT_TRUE(bench.port.Logged("No new matching items found"));
+  EXPECT_EQ(bench.host.dataSaves, 1);
+  EXPECT_EQ(bench.port.messages.back().rfind("Learning finished for this feed.", 0), 0u);
+  EXPECT_FALSE(bench.learningAtEnd);
+  EXPECT_TRUE(bench.host.timerRunning);
 }
 
 TEST_F(LearningRunTest, AsATableEveryArticleIsRatedAndTheMemoryIsStillRestored) {
   const auto before = Memory();
   bench.host.resultsFormat = 1;
   bench.host.tableRatings = {4, 0, -1};
-  bench.scanner.LearnClick();
+  bench.Run(ScanKind::Learning);
   EXPECT_EQ(bench.host.tablesShown, 1);
   EXPECT_EQ(bench.host.tableTitles.size(), 3u);
   // The unrated middle row is not remembered.
@@ -131,7 +138,7 @@ TEST_F(LearningRunTest, AsATableEveryArticleIsRatedAndTheMemoryIsStillRestored) 
 TEST_F(LearningRunTest, EnoughForNowEndsTheRunNormally) {
   bench.user.answers = {{5, true}};
   bench.clock.now = kT0 + 99;
-  bench.scanner.LearnClick();
+  bench.Run(ScanKind::Learning);
   EXPECT_EQ(bench.user.shown.size(), 1u);
   EXPECT_EQ(bench.feeds[0].lastRefresh, kT0 + 99);
   EXPECT_EQ(bench.feeds[1].lastRefresh, kT0 + 99);
@@ -177,7 +184,7 @@ TEST_F(LearningRunTest, RatedArticlesStayRememberedAfterTheRun) {
       if (++shows == c.failAtShow) throw std::runtime_error("Rating window failed");
     };
     run.clock.now = kT0 + 10;
-    run.scanner.LearnClick();
+    run.Run(ScanKind::Learning);
 
     std::vector<std::pair<std::string, int64_t>> expected;
     for (int i = 0; i < bench.shownUrls.Count(); ++i)
@@ -190,8 +197,8 @@ TEST_F(LearningRunTest, RatedArticlesStayRememberedAfterTheRun) {
     std::vector<std::pair<std::string, int64_t>> memory;
     for (int i = 0; i < run.shownUrls.Count(); ++i) memory.emplace_back(run.shownUrls.KeyAt(i), run.shownUrls.ValueAt(i));
     EXPECT_EQ(memory, expected);
-    EXPECT_EQ(run.scanner.ratedWhileLearning.Count(), 0) << "nothing carried into the next run";
-    EXPECT_FALSE(run.scanner.isLearning);
+    EXPECT_EQ(run.ratedAtEnd, 0) << "nothing carried into the next run";
+    EXPECT_FALSE(run.learningAtEnd);
   }
 }
 
@@ -200,9 +207,9 @@ TEST_F(LearningRunTest, RatedArticlesStayRememberedAfterTheRun) {
 TEST_F(LearningRunTest, AnOrdinaryScanRecordsNoLearningRatings) {
   bench.host.threshold = 0;
   bench.user.answers = {{5, false}, {5, false}, {5, false}, {5, false}};
-  bench.scanner.SearchSelectedFeed();
+  bench.Run(ScanKind::SelectedFeed);
   EXPECT_FALSE(bench.user.shown.empty());
-  EXPECT_EQ(bench.scanner.ratedWhileLearning.Count(), 0);
+  EXPECT_EQ(bench.ratedAtEnd, 0);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST_F(PresentTest, OneByOneShowsMostRelevantFirstLearnsAndMarksEveryArticle) {
   items[1].MatchedRule = "1:key";
   Rate({3, 0, -2});
   bench.clock.now = kT0 + 5;
-  bench.scanner.PresentResults(items);
+  bench.scanner.PresentResults(bench.state, items);
   ASSERT_EQ(bench.user.shown.size(), 3u);
   // Each comes with what its "Why?" needs: the relevance it was found with and the rule line.
   ASSERT_EQ(bench.user.articles.size(), 3u);
@@ -108,7 +108,7 @@ TEST_F(PresentTest, OneByOneHandsOnTheTextsToShow) {
     items[0].TitleUtf8 = c.titleUtf8;
     items[0].LinkUtf8 = c.linkUtf8;
     Rate({1});
-    bench.scanner.PresentResults(items);
+    bench.scanner.PresentResults(bench.state, items);
     ASSERT_EQ(bench.user.articles.size(), 1u) << c.what;
     EXPECT_EQ(bench.user.articles[0].titleUtf8, c.titleUtf8) << c.what;
     EXPECT_EQ(bench.user.articles[0].linkUtf8, c.linkUtf8) << c.what;
@@ -121,7 +121,7 @@ TEST_F(PresentTest, OneByOneHandsOnTheTextsToShow) {
 TEST_F(PresentTest, ReminderAfterTooFewRatings) {
   Items items = Relevances({{50, "a"}, {50, "b"}, {50, "c"}});
   Rate({0, 0, 5});
-  bench.scanner.PresentResults(items);
+  bench.scanner.PresentResults(bench.state, items);
   ASSERT_EQ(bench.port.messages.size(), 1u);
   EXPECT_EQ(
       bench.port.messages[0],
@@ -131,18 +131,18 @@ TEST_F(PresentTest, ReminderAfterTooFewRatings) {
   ScanBench second;
   Items again = Relevances({{50, "a"}, {50, "b"}, {50, "c"}});
   second.user.answers = {{5, false}, {5, false}, {0, false}};
-  second.scanner.PresentResults(again);
+  second.scanner.PresentResults(second.state, again);
   EXPECT_TRUE(second.port.messages.empty());
 
   ScanBench single;
   Items one = Relevances({{50, "a"}});
-  single.scanner.PresentResults(one);
+  single.scanner.PresentResults(single.state, one);
   EXPECT_TRUE(single.port.messages.empty());
 
   ScanBench quiet;
   quiet.host.settings.showNagScreens = false;
   Items unrated = Relevances({{50, "a"}, {50, "b"}});
-  quiet.scanner.PresentResults(unrated);
+  quiet.scanner.PresentResults(quiet.state, unrated);
   EXPECT_TRUE(quiet.port.messages.empty());
 }
 
@@ -152,7 +152,7 @@ TEST_F(PresentTest, EnoughForNowOnTheFirstOfFourStopsAndDelaysEveryFeed) {
   Items items = Relevances({{90, "one"}, {80, "two"}, {70, "three"}, {60, "four"}});
   bench.user.answers = {{0, true}};
   bench.clock.now = kT0 + 1234;
-  bench.scanner.PresentResults(items);
+  bench.scanner.PresentResults(bench.state, items);
   EXPECT_EQ(bench.user.Titles(), std::vector<std::string>{"one"});
   EXPECT_EQ(bench.ShownKeys(), std::vector<std::string>{"http://x/one"});
   EXPECT_EQ(bench.feeds[0].lastRefresh, kT0 + 1234);
@@ -165,7 +165,7 @@ TEST_F(PresentTest, AsATableLearnsEveryRatingAndMarksEveryItemAfterTheWindowClos
   bench.host.resultsFormat = 1;
   bench.host.tableRatings = {0, 7, -4};
   Items items = Relevances({{10, "c"}, {90, "a"}, {50, "b"}});
-  bench.scanner.PresentResults(items);
+  bench.scanner.PresentResults(bench.state, items);
   EXPECT_EQ(bench.host.tablesShown, 1);
   EXPECT_TRUE(bench.user.shown.empty());
   EXPECT_EQ(bench.host.tableTitles, (std::vector<std::string>{"a", "b", "c"}));
@@ -184,14 +184,14 @@ TEST_F(PresentTest, AsATableLearnsEveryRatingAndMarksEveryItemAfterTheWindowClos
 
 TEST_F(PresentTest, EmptyScanLogsNothingFoundAndOnAFirstRunTheAdvice) {
   Items none;
-  bench.scanner.PresentResults(none);
+  bench.scanner.PresentResults(bench.state, none);
   ASSERT_EQ(bench.port.lines.size(), 1u);
   EXPECT_EQ(bench.port.lines[0].text, "No new matching items found");
 
   ScanBench first;
   first.host.settings.firstTime = true;
   first.host.threshold = 30;
-  first.scanner.PresentResults(none);
+  first.scanner.PresentResults(first.state, none);
   ASSERT_EQ(first.port.lines.size(), 2u);
   EXPECT_EQ(
       first.port.lines[1].text,
@@ -232,7 +232,7 @@ TEST_F(PresentTest, TheAdviceNamesTheSuggestionAndEveryPresentationIsReported) {
     b.host.threshold = c.threshold;
     b.host.suggested = c.suggested;
     Items none;
-    b.scanner.PresentResults(none);
+    b.scanner.PresentResults(b.state, none);
     ASSERT_EQ(b.port.lines.size(), 2u);
     EXPECT_EQ(b.port.lines[1].text, head + c.advice + tail);
     EXPECT_EQ(b.host.presentations, 1);
@@ -244,7 +244,7 @@ TEST_F(PresentTest, TheAdviceNamesTheSuggestionAndEveryPresentationIsReported) {
     b.host.tableRatings = {5, 5};
     b.user.answers = {{5, false}, {5, false}};
     Items items = Relevances({{10, "a"}, {20, "b"}});
-    b.scanner.PresentResults(items);
+    b.scanner.PresentResults(b.state, items);
     EXPECT_EQ(b.host.presentations, 1) << format;
     EXPECT_EQ(b.learner.learned.size(), 2u) << format;
   }
@@ -277,7 +277,7 @@ TEST_F(PresentTest, ScoredArticlesComeWithTheirStandingAmongTheRecentScores) {
     for (TItem& item : items) item.Scored = item.Title == "zero" || item.Title == "thirty";
     items[1].Reason = "Keyword match on KEY";
     b.clock.now = c.presentedAt;
-    b.scanner.PresentResults(items);
+    b.scanner.PresentResults(b.state, items);
     std::vector<std::string> standings;
     if (c.format == 0) {
       for (const FoundArticle& a : b.user.articles) standings.push_back(a.standing);
@@ -291,7 +291,7 @@ TEST_F(PresentTest, ScoredArticlesComeWithTheirStandingAmongTheRecentScores) {
   ScanBench none;
   Items items = Relevances({{30, "thirty"}});
   items[0].Scored = true;
-  none.scanner.PresentResults(items);
+  none.scanner.PresentResults(none.state, items);
   ASSERT_EQ(none.user.articles.size(), 1u);
   EXPECT_EQ(none.user.articles[0].standing, "");
 }

@@ -1,11 +1,12 @@
-// The scanner with the real feed scan and the real learning engine, against feeds served from
-// 127.0.0.1: what a scheduled scan finds before and after a learning run.
+// The scan jobs with the real downloads, the real item reader and the real learning engine,
+// against feeds served from 127.0.0.1: what a scheduled scan finds before and after a learning run.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -28,26 +29,19 @@ std::string Rss(const std::vector<std::array<std::string, 3>>& items) {
   return out + "</channel></rss>";
 }
 
-// The window's scan: download into the temporary folder and triage every item.
+// The window: the scans' temporary folder and request settings.
 class LoopbackHost : public FakeHost {
  public:
   LoopbackHost(ManualClock& clock, std::string tempDir)
       : FakeHost(clock), clock_(clock), tempDir_(std::move(tempDir)) {}
-  UserPort* port = nullptr;
   int timeoutMs = 2000;
-  void ScanFeed(TFeed& feed, Items& results) override {
-    scanned.push_back(feed.url);
-    zibu::ScanFeed(feed, results, ScanSettings(), *port);
-  }
   FeedScanSettings ScanSettings() {
     FeedScanSettings settings;
     settings.tempDir = tempDir_;
     settings.http = FeedRequestOptions(ProxySettings{});
     settings.http.connectTimeoutMs = timeoutMs;
     settings.http.readTimeoutMs = timeoutMs;
-    settings.cancelRequested = &scanner->cancelRequested;
     settings.clock = &clock_;
-    settings.triage = [this](TFeed& f, TItem& item, Items& into) { scanner->TriageItem(f, item, into); };
     return settings;
   }
 
@@ -73,8 +67,6 @@ class SchedulerLoopbackTest : public ::testing::Test {
 
   void SetUp() override {
     std::filesystem::create_directories(temp);
-    host.scanner = &scanner;
-    host.port = &port;
     scanner.lastUserActivity = clock.now - kMinute;
     scanner.lastSaveTime = clock.now;
     host.threshold = 10;
@@ -92,10 +84,30 @@ class SchedulerLoopbackTest : public ::testing::Test {
              Feed(server.Url("/news.xml"), {"1:volcano"}, true, 60)};
   }
   void TearDown() override { std::filesystem::remove_all(temp); }
+
+  ScanJobSettings JobSettings(ScanKind kind, int parallel) {
+    ScanJobSettings settings;
+    settings.kind = kind;
+    settings.scan = host.ScanSettings();
+    settings.maxParallel = parallel;
+    return settings;
+  }
+  // A scan as the window runs it, to its end; with `scanner` or another.
+  void RunJob(ScanKind kind, int parallel = 8) { RunJob(scanner, JobSettings(kind, parallel)); }
+  void RunJob(TFeedScanner& with, ScanJobSettings settings) {
+    TScanJob job(feeds, with, host, port, clock, std::move(settings));
+    job.SetShownUrls(&shownUrls);
+    job.RunToEnd();
+  }
+  int ScannedCount() const {
+    int n = 0;
+    for (const auto& line : port.lines) n += line.text.rfind("Scanning feed ", 0) == 0;
+    return n;
+  }
 };
 
 TEST_F(SchedulerLoopbackTest, ScheduledScanFindsTheKeywordMatchAndAfterLearningTheRelevantArticle) {
-  scanner.Timer1Timer();
+  RunJob(ScanKind::Scheduled);
   EXPECT_EQ(user.Titles(), std::vector<std::string>{"Volcano erupts near village"});
   EXPECT_EQ(user.shown[0].reason, "Keyword match on VOLCANO");
   EXPECT_EQ(feeds[0].lastRefresh, clock.now);
@@ -105,7 +117,7 @@ TEST_F(SchedulerLoopbackTest, ScheduledScanFindsTheKeywordMatchAndAfterLearningT
   user.answers = {{10, false}, {-8, false}};
   shownUrls.Clear();
   shownUrls.Add(server.Url("/n/1"), clock.now);
-  scanner.LearnClick();
+  RunJob(ScanKind::Learning);
   EXPECT_EQ(user.Titles(), (std::vector<std::string>{"Football cup final tonight", "Stock market report"}));
   EXPECT_GT(engine.WordWeights().Get("FOOTBALL"), 0);
   EXPECT_LT(engine.WordWeights().Get("STOCK"), 0);
@@ -117,7 +129,7 @@ TEST_F(SchedulerLoopbackTest, ScheduledScanFindsTheKeywordMatchAndAfterLearningT
   // none of them comes back.
   clock.now += kMinute + 1;
   user.shown.clear();
-  scanner.Timer1Timer();
+  RunJob(ScanKind::Scheduled);
   EXPECT_TRUE(user.Titles().empty());
   for (const char* path : {"/n/1", "/s/1", "/s/2"})
     EXPECT_TRUE(port.Logged("URL " + server.Url(path) + " has been shown recently, ignoring it")) << path;
@@ -131,7 +143,7 @@ TEST_F(SchedulerLoopbackTest, ScheduledScanFindsTheKeywordMatchAndAfterLearningT
                    "text/xml");
   server.ServeBody("/news.xml", Rss({football}), "text/xml");
   clock.now += kMinute + 1;
-  scanner.Timer1Timer();
+  RunJob(ScanKind::Scheduled);
   ASSERT_EQ(user.Titles(), std::vector<std::string>{"Football cup final replay"});
   EXPECT_EQ(user.shown[0].reason.rfind("Article found, relevance=", 0), 0u);
   EXPECT_TRUE(port.Logged("Duplicate URL " + server.Url("/s/4") + " found, ignoring it"));
@@ -142,22 +154,23 @@ TEST_F(SchedulerLoopbackTest, CancelDuringTheFirstFeedScansNoFurtherFeed) {
   host.threshold = 0;
   // Cancel as the first item is looked at: the real scan stops before the next one.
   struct CancellingLearner : RelevanceLearner {
-    TFeedScanner* scanner = nullptr;
+    TScanJob* job = nullptr;
     int* count = nullptr;
     int GetRelevance(std::string_view) override {
       ++*count;
-      scanner->Cancel();
+      job->Cancel();
       return 50;
     }
     void LearnFromRating(int, std::string_view) override {}
   } cancelling;
   cancelling.count = &triaged;
   TFeedScanner cancellable{feeds, shownUrls, cancelling, port, clock, host, user};
-  host.scanner = &cancellable;
-  cancelling.scanner = &cancellable;
-  cancellable.SearchActiveFeeds(true);
+  TScanJob job(feeds, cancellable, host, port, clock, JobSettings(ScanKind::ActiveFeeds, 8));
+  cancelling.job = &job;
+  job.RunToEnd();
   EXPECT_EQ(triaged, 1);
-  EXPECT_EQ(host.scanned.size(), 1u);
+  EXPECT_EQ(ScannedCount(), 1);
+  EXPECT_EQ(feeds[1].lastRefresh, 0);
   EXPECT_TRUE(user.shown.empty());
 }
 
@@ -169,14 +182,6 @@ class ScanJobLoopbackTest : public SchedulerLoopbackTest {
   int refusedPort = 0;
 
   LoopbackServer& ServerFor(int i) { return i % 4 == 0 ? server : more[i % 4 - 1]; }
-
-  ScanJobSettings JobSettings(ScanKind kind, int parallel) {
-    ScanJobSettings settings;
-    settings.kind = kind;
-    settings.scan = host.ScanSettings();
-    settings.maxParallel = parallel;
-    return settings;
-  }
 
   // `count` feeds: shared and own articles, keyword rules on some, failures, an inactive feed and
   // one scanned moments ago.
@@ -232,8 +237,9 @@ class ScanJobLoopbackTest : public SchedulerLoopbackTest {
   }
 };
 
-// However many downloads run at once, the job decides what the one-at-a-time scan decides: the
-// same lines in the same order, the same articles presented and remembered, the same lastRefresh.
+// However many downloads run at once, and however its triage is sliced, the job decides what
+// the scan that downloads one feed at a time decides: the same lines in the same order, the same
+// articles presented and remembered, the same lastRefresh.
 TEST_F(ScanJobLoopbackTest, ParallelScansEqualTheOneAtATimeScan) {
   host.threshold = 0;
   host.timeoutMs = 500;
@@ -242,8 +248,11 @@ TEST_F(ScanJobLoopbackTest, ParallelScansEqualTheOneAtATimeScan) {
   std::vector<int64_t> before;
   for (const TFeed& f : feeds) before.push_back(f.lastRefresh);
 
+  // One download at a time, each feed triaged in one go.
+  ScanJobSettings oneAtATime = JobSettings(ScanKind::ActiveFeeds, 1);
+  oneAtATime.triageSliceMs = 1000000;
   const auto referenceStart = std::chrono::steady_clock::now();
-  scanner.SearchActiveFeeds(true);
+  RunJob(scanner, oneAtATime);
   const auto referenceMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                std::chrono::steady_clock::now() - referenceStart)
                                .count();
@@ -252,22 +261,35 @@ TEST_F(ScanJobLoopbackTest, ParallelScansEqualTheOneAtATimeScan) {
   ASSERT_TRUE(std::count_if(reference.lines.begin(), reference.lines.end(), [](const auto& l) {
     return l.first.rfind("Error downloading ", 0) == 0;
   }) >= 5);
+  // Each feed scanned has its lines in one piece: the next feed's begin after its last.
+  std::vector<std::string> scanLines;
+  for (const auto& [text, verbose] : reference.lines)
+    if (text.rfind("Scanning feed ", 0) == 0 || text.rfind("Finished scanning feed ", 0) == 0)
+      scanLines.push_back(text.substr(0, text.find(' ', 9)));
+  for (size_t i = 0; i < scanLines.size(); ++i)
+    EXPECT_EQ(scanLines[i], i % 2 == 0 ? "Scanning feed" : "Finished scanning") << i;
 
   const struct {
     ScanKind kind;
     int parallel;
-  } runs[] = {{ScanKind::ActiveFeeds, 1}, {ScanKind::ActiveFeeds, 8}, {ScanKind::Scheduled, 3}};
+    int sliceMs;
+  } runs[] = {{ScanKind::ActiveFeeds, 1, kTriageSliceMs},
+              {ScanKind::ActiveFeeds, 8, kTriageSliceMs},
+              {ScanKind::ActiveFeeds, 8, 0},
+              {ScanKind::Scheduled, 3, kTriageSliceMs}};
   for (const auto& run : runs) {
-    SCOPED_TRACE("parallel " + std::to_string(run.parallel));
+    SCOPED_TRACE("parallel " + std::to_string(run.parallel) + ", slice " + std::to_string(run.sliceMs));
     Rewind(before);
     scanner.lastUserActivity = clock.now - kMinute;
-    TScanJob job(feeds, scanner, host, port, clock, JobSettings(run.kind, run.parallel));
+    ScanJobSettings settings = JobSettings(run.kind, run.parallel);
+    settings.triageSliceMs = run.sliceMs;
+    TScanJob job(feeds, scanner, host, port, clock, settings);
     const auto started = std::chrono::steady_clock::now();
     job.RunToEnd();
     const auto tookMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
     EXPECT_LE(job.Pool().MostRunning(), run.parallel);
-    if (run.parallel == 8) {
+    if (run.parallel == 8 && run.sliceMs > 0) {
       EXPECT_GE(job.Pool().MostRunning(), 5);
       // Everything overlaps the silent feed's time-out: far less than the one-at-a-time sum.
       EXPECT_LT(tookMs, referenceMs * 3 / 4);
@@ -279,7 +301,7 @@ TEST_F(ScanJobLoopbackTest, ParallelScansEqualTheOneAtATimeScan) {
     EXPECT_EQ(parallel.remembered, reference.remembered);
     EXPECT_TRUE(host.timerRunning);
     EXPECT_TRUE(host.controlsEnabled);
-    EXPECT_TRUE(scanner.results.empty());
+    EXPECT_TRUE(job.State().results.empty());
   }
 }
 
@@ -339,17 +361,17 @@ TEST_F(ScanJobLoopbackTest, IdleGateHoldsDownloadsAndThenEachFeedsTriage) {
   EXPECT_TRUE(server.Requests().empty()) << "nothing is downloaded while the user is busy";
 
   clock.idle = 300000;
-  while (scanner.results.empty()) {
+  while (job.State().results.empty()) {
     ASSERT_NE(job.Advance(), ScanStep::Done);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  const size_t afterFirst = scanner.results.size();
+  const size_t afterFirst = job.State().results.size();
   clock.idle = 10;
   for (int i = 0; i < 20; ++i) {
     EXPECT_EQ(job.Advance(), ScanStep::Idle);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(scanner.results.size(), afterFirst);
+  EXPECT_EQ(job.State().results.size(), afterFirst);
   EXPECT_EQ(server.RequestCount("/news.xml"), 1u) << "the second feed's download was not held";
   EXPECT_EQ(port.Count("User is busy, waiting for idle..."), 2);
   clock.idle = 300000;
@@ -359,37 +381,31 @@ TEST_F(ScanJobLoopbackTest, IdleGateHoldsDownloadsAndThenEachFeedsTriage) {
   EXPECT_TRUE(port.Logged("Finished searching active feeds"));
 }
 
-// The learning run as a job does what the one-at-a-time run does: the same lines, the same
-// articles offered for rating, the same words learned, the memory set aside and given back.
-TEST_F(ScanJobLoopbackTest, LearningRunAsAJobEqualsTheOneAtATimeRun) {
-  host.selected = 0;
-  shownUrls.Add(server.Url("/n/1"), clock.now);
-  user.answers = {{10, false}, {-8, false}};
-  scanner.LearnClick();
-  const int referenceSaves = host.dataSaves;
-  const int football = engine.WordWeights().Get("FOOTBALL");
-  ASSERT_GT(football, 0);
-  const Outcome reference = Take();
-  ASSERT_EQ(reference.shown.size(), 2u);
-
+// The learning run as a job: the articles of the selected feed offered for rating whether shown
+// before or not, the words learned, the memory set aside and given back, the list's feed keeping
+// its time; the same however its triage is sliced. Without a selection nothing happens but the
+// message.
+TEST_F(ScanJobLoopbackTest, LearningRunAsAJob) {
   const struct {
     int selected;
-    size_t lines;  // 0: as the reference
-  } runs[] = {{0, 0}, {-1, 0}};
+    int sliceMs;
+  } runs[] = {{0, 1000000}, {0, 0}, {-1, kTriageSliceMs}};
+  std::optional<Outcome> reference;
   for (const auto& run : runs) {
-    SCOPED_TRACE(run.selected);
+    SCOPED_TRACE(std::to_string(run.selected) + ", slice " + std::to_string(run.sliceMs));
     LearningEngine fresh{port};
     EngineLearner freshLearner{fresh};
     TFeedScanner learning{feeds, shownUrls, freshLearner, port, clock, host, user};
-    host.scanner = &learning;
     host.selected = run.selected;
     host.dataSaves = 0;
     shownUrls.Add(server.Url("/n/1"), clock.now);
     user.answers = {{10, false}, {-8, false}};
-    TScanJob job(feeds, learning, host, port, clock, JobSettings(ScanKind::Learning, 8));
+    ScanJobSettings settings = JobSettings(ScanKind::Learning, 8);
+    settings.triageSliceMs = run.sliceMs;
+    TScanJob job(feeds, learning, host, port, clock, settings);
     job.SetShownUrls(&shownUrls);
     job.RunToEnd();
-    EXPECT_FALSE(learning.isLearning);
+    EXPECT_FALSE(job.State().isLearning);
     EXPECT_TRUE(host.timerRunning);
     const Outcome outcome = Take();
     if (run.selected < 0) {
@@ -399,14 +415,22 @@ TEST_F(ScanJobLoopbackTest, LearningRunAsAJobEqualsTheOneAtATimeRun) {
       EXPECT_EQ(host.dataSaves, 0);
       continue;
     }
-    EXPECT_EQ(outcome.lines, reference.lines);
-    EXPECT_EQ(outcome.shown, reference.shown);
-    EXPECT_EQ(outcome.remembered, reference.remembered);
-    EXPECT_EQ(outcome.lastRefresh, reference.lastRefresh) << "the list's feed keeps its time";
-    EXPECT_EQ(fresh.WordWeights().Get("FOOTBALL"), football);
-    EXPECT_EQ(host.dataSaves, referenceSaves);
+    EXPECT_EQ(outcome.shown, (std::vector<std::string>{"Football cup final tonight " + server.Url("/s/1"),
+                                                       "Stock market report " + server.Url("/s/2")}));
+    EXPECT_EQ(outcome.remembered,
+              (std::vector<std::string>{server.Url("/n/1"), server.Url("/s/1"), server.Url("/s/2")}));
+    EXPECT_EQ(outcome.lastRefresh, (std::vector<int64_t>{0, 0})) << "the list's feed keeps its time";
+    EXPECT_GT(fresh.WordWeights().Get("FOOTBALL"), 0);
+    EXPECT_LT(fresh.WordWeights().Get("STOCK"), 0);
+    EXPECT_EQ(host.dataSaves, 1);
+    EXPECT_EQ(port.messages.back().rfind("Learning finished for this feed.", 0), 0u);
+    if (!reference) {
+      reference = outcome;
+      continue;
+    }
+    EXPECT_EQ(outcome.lines, reference->lines);
+    EXPECT_EQ(outcome.shown, reference->shown);
   }
-  host.scanner = &scanner;
 }
 
 // A learning run scans a copy of the feed: the title it finds, with the characters Windows-1252

@@ -1,4 +1,5 @@
-// The scheduled scan, the search buttons, cancel, the periodic save and Reset.
+// The scans as jobs: the scheduled scan, the search buttons, cancel, the idle wait, the periodic
+// save and Reset.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -21,27 +22,18 @@ class SchedulerTest : public ::testing::Test {
   }
 };
 
-TEST_F(SchedulerTest, TickWithinThirtySecondsOfActivityDoesNothingAndTheNextTickScans) {
-  bench.clock.now = kT0;
-  bench.scanner.Touch();
-  bench.clock.now = kT0 + 20000;
-  bench.scanner.Timer1Timer();
-  EXPECT_TRUE(bench.host.scanned.empty());
-  EXPECT_TRUE(bench.port.lines.empty());
-  bench.clock.now = kT0 + 29999;
-  bench.scanner.Timer1Timer();
-  EXPECT_TRUE(bench.host.scanned.empty());
-  bench.clock.now = kT0 + 80000;
-  bench.scanner.Timer1Timer();
-  EXPECT_EQ(bench.host.scanned, (std::vector<std::string>{"http://a/rss", "http://b/rss"}));
+TEST_F(SchedulerTest, AScheduledScanScansEveryDueFeedAndPresentsWhatItFound) {
+  bench.Run(ScanKind::Scheduled);
+  EXPECT_EQ(bench.Scanned(), (std::vector<std::string>{"http://a/rss", "http://b/rss"}));
   EXPECT_EQ(bench.user.Titles(), (std::vector<std::string>{"Alpha one", "Alpha two", "Beta one"}));
+  EXPECT_EQ(bench.ShownKeys(), (std::vector<std::string>{"http://a/1", "http://a/2", "http://b/1"}));
 }
 
 TEST_F(SchedulerTest, OnlyActiveDueFeedsAreScannedAndEachRunLocksAndRestartsEverything) {
   bench.feeds.push_back(Feed("http://c/rss", {}, false));
   bench.feeds[1].lastRefresh = kT0 - 299 * 1000;  // due at 300 s: one second to go
-  bench.scanner.SearchActiveFeeds(true);
-  EXPECT_EQ(bench.host.scanned, std::vector<std::string>{"http://a/rss"});
+  bench.Run(ScanKind::ActiveFeeds);
+  EXPECT_EQ(bench.Scanned(), std::vector<std::string>{"http://a/rss"});
   EXPECT_TRUE(bench.port.Logged("Ignoring inactive feed http://c/rss"));
   EXPECT_FALSE(bench.port.LoggedVerbose("Ignoring inactive feed http://c/rss"));
   EXPECT_TRUE(bench.port.LoggedVerbose("Ignoring feed http://b/rss as recently scanned"));
@@ -49,18 +41,18 @@ TEST_F(SchedulerTest, OnlyActiveDueFeedsAreScannedAndEachRunLocksAndRestartsEver
   EXPECT_EQ(bench.host.enableCalls, (std::vector<bool>{false, true}));
   EXPECT_TRUE(bench.host.timerRunning);
   EXPECT_EQ(bench.host.timerStops, 1);
-  EXPECT_TRUE(bench.scanner.results.empty());
+  EXPECT_EQ(bench.resultsAtEnd, 0u);
   EXPECT_TRUE(bench.port.Logged("Searching all active feeds"));
   EXPECT_TRUE(bench.port.Logged("Finished searching active feeds"));
 
   // A second press a second later finds nothing due, the first feed included.
   bench.clock.now += 1000;
-  bench.host.scanned.clear();
-  bench.scanner.SearchActiveFeeds(true);
-  EXPECT_EQ(bench.host.scanned, std::vector<std::string>{"http://b/rss"});
-  bench.host.scanned.clear();
-  bench.scanner.SearchActiveFeeds(true);
-  EXPECT_TRUE(bench.host.scanned.empty());
+  bench.port.lines.clear();
+  bench.Run(ScanKind::ActiveFeeds);
+  EXPECT_EQ(bench.Scanned(), std::vector<std::string>{"http://b/rss"});
+  bench.port.lines.clear();
+  bench.Run(ScanKind::ActiveFeeds);
+  EXPECT_TRUE(bench.Scanned().empty());
   EXPECT_EQ(bench.port.lines.back().text, "Finished searching active feeds");
   EXPECT_EQ(bench.port.lines[bench.port.lines.size() - 2].text, "No new matching items found");
 }
@@ -68,61 +60,64 @@ TEST_F(SchedulerTest, OnlyActiveDueFeedsAreScannedAndEachRunLocksAndRestartsEver
 TEST_F(SchedulerTest, IdleWaitOnlyOnScheduledScansAndOnlyWhileTheUserIsBusy) {
   bench.host.settings.runAfterIdleForMs = 300000;
   bench.clock.idle = 1000;
-  bench.scanner.SearchActiveFeeds(true);
-  EXPECT_TRUE(bench.host.waits.empty());
+  bench.Run(ScanKind::ActiveFeeds);
+  EXPECT_TRUE(bench.waits.empty());
   EXPECT_FALSE(bench.port.Logged("User is busy, waiting for idle..."));
 
   for (TFeed& feed : bench.feeds) feed.lastRefresh = 0;
   bench.clock.idle = 1000;
-  bench.scanner.Timer1Timer();
+  bench.Run(ScanKind::Scheduled);
   // The wait leaves the user idle long enough, so the second feed does not wait again.
-  EXPECT_EQ(bench.host.waits, std::vector<int64_t>{300000});
+  EXPECT_EQ(bench.waits, std::vector<int64_t>{300000});
   EXPECT_EQ(bench.port.Count("User is busy, waiting for idle..."), 1);
-  EXPECT_EQ(bench.host.scanned.size(), 4u);
+  EXPECT_EQ(bench.Scanned().size(), 4u);
 
   // Input came in between the feeds: the second waits again.
   for (TFeed& feed : bench.feeds) feed.lastRefresh = 0;
-  bench.host.waits.clear();
+  bench.waits.clear();
   bench.clock.idle = 5;
   bench.host.afterItem = [&](const std::string&, int) { bench.clock.idle = 5; };
-  bench.scanner.Timer1Timer();
-  EXPECT_EQ(bench.host.waits.size(), 2u);
+  bench.Run(ScanKind::Scheduled);
+  EXPECT_EQ(bench.waits.size(), 2u);
+  EXPECT_EQ(bench.port.Count("User is busy, waiting for idle..."), 3);
 }
 
 TEST_F(SchedulerTest, IdleThresholdZeroNeverWaits) {
   bench.host.settings.runAfterIdleForMs = 0;
   bench.clock.idle = 0;
-  bench.scanner.Timer1Timer();
-  EXPECT_TRUE(bench.host.waits.empty());
-  EXPECT_EQ(bench.host.scanned.size(), 2u);
+  bench.Run(ScanKind::Scheduled);
+  EXPECT_TRUE(bench.waits.empty());
+  EXPECT_EQ(bench.Scanned().size(), 2u);
 }
 
 TEST_F(SchedulerTest, CancelDuringSearchActiveStopsBeforeTheNextItemAndPresentsNothing) {
   bench.host.afterItem = [&](const std::string& url, int index) {
-    if (url == "http://a/rss" && index == 0) bench.scanner.Cancel();
+    if (url == "http://a/rss" && index == 0) bench.job->Cancel();
   };
-  bench.scanner.SearchActiveFeeds(true);
-  EXPECT_EQ(bench.host.scanned, std::vector<std::string>{"http://a/rss"});
+  bench.Run(ScanKind::ActiveFeeds);
+  EXPECT_EQ(bench.Scanned(), std::vector<std::string>{"http://a/rss"});
   EXPECT_TRUE(bench.user.shown.empty());
   EXPECT_EQ(bench.shownUrls.Count(), 0);
   EXPECT_FALSE(bench.port.Logged("No new matching items found"));
+  EXPECT_TRUE(bench.port.Logged("Finished scanning feed http://a/rss"));
   EXPECT_TRUE(bench.port.Logged("Finished searching active feeds"));
-  EXPECT_TRUE(bench.scanner.results.empty());
+  EXPECT_EQ(bench.resultsAtEnd, 0u);
   EXPECT_TRUE(bench.host.controlsEnabled);
   EXPECT_TRUE(bench.host.timerRunning);
+  EXPECT_EQ(bench.feeds[1].lastRefresh, 0) << "no further feed was scanned";
   // The next run starts with the flag cleared.
   bench.host.afterItem = nullptr;
   bench.clock.now += 3600 * 1000;
-  bench.scanner.SearchActiveFeeds(true);
+  bench.Run(ScanKind::ActiveFeeds);
   EXPECT_EQ(bench.user.shown.size(), 3u);
 }
 
 TEST_F(SchedulerTest, CancelDuringSearchSelectedStillPresentsWhatWasFound) {
   bench.host.selected = 0;
   bench.host.afterItem = [&](const std::string&, int index) {
-    if (index == 0) bench.scanner.Cancel();
+    if (index == 0) bench.job->Cancel();
   };
-  bench.scanner.SearchSelectedFeed();
+  bench.Run(ScanKind::SelectedFeed);
   EXPECT_EQ(bench.user.Titles(), std::vector<std::string>{"Alpha one"});
   EXPECT_EQ(bench.ShownKeys(), std::vector<std::string>{"http://a/1"});
   EXPECT_TRUE(bench.host.timerRunning);
@@ -134,65 +129,99 @@ TEST_F(SchedulerTest, SearchSelectedScansAnInactiveFeedThatIsNotDueAndWithoutWai
   bench.feeds[1].lastRefresh = kT0;
   bench.host.settings.runAfterIdleForMs = 300000;
   bench.host.selected = 1;
-  bench.scanner.SearchSelectedFeed();
-  EXPECT_EQ(bench.host.scanned, std::vector<std::string>{"http://b/rss"});
-  EXPECT_TRUE(bench.host.waits.empty());
+  bench.Run(ScanKind::SelectedFeed);
+  EXPECT_EQ(bench.Scanned(), std::vector<std::string>{"http://b/rss"});
+  EXPECT_TRUE(bench.waits.empty());
   EXPECT_EQ(bench.user.Titles(), std::vector<std::string>{"Beta one"});
 
   bench.host.selected = -1;
-  bench.host.scanned.clear();
-  bench.scanner.SearchSelectedFeed();
+  bench.port.lines.clear();
+  bench.Run(ScanKind::SelectedFeed);
   EXPECT_EQ(bench.port.messages.back(), "Please select a feed to search");
-  EXPECT_TRUE(bench.host.scanned.empty());
+  EXPECT_TRUE(bench.Scanned().empty());
   EXPECT_TRUE(bench.host.timerRunning);
 }
 
-TEST_F(SchedulerTest, PeriodicSaveOnlyOnATickThatScansAfterTheInterval) {
+// Only a scheduled scan saves, and only once the interval has passed since the last save.
+TEST_F(SchedulerTest, PeriodicSaveOnlyOnAScheduledScanAfterTheInterval) {
   bench.scanner.saveConfigIntervalMs = 10 * kMinute;
   bench.scanner.lastSaveTime = kT0 - 11 * kMinute;
-  bench.scanner.Touch();  // held back by activity: no save either
-  bench.scanner.Timer1Timer();
+  bench.Run(ScanKind::ActiveFeeds);
   EXPECT_EQ(bench.host.dataSaves, 0);
   EXPECT_EQ(bench.host.feedConfigSaves, 0);
 
   bench.clock.now += 31000;
-  bench.scanner.Timer1Timer();
+  bench.Run(ScanKind::Scheduled);
   EXPECT_EQ(bench.host.feedConfigSaves, 1);
   EXPECT_EQ(bench.host.dataSaves, 1);
   EXPECT_EQ(bench.scanner.lastSaveTime, bench.clock.now);
 
   bench.clock.now += 9 * kMinute;
-  bench.scanner.Timer1Timer();
+  bench.Run(ScanKind::Scheduled);
   EXPECT_EQ(bench.host.dataSaves, 1);
 }
 
+// An error inside a scheduled scan is logged and the timer keeps running: a failed download
+// costs its feed only, a failed rating window ends the scan, a failed periodic save is logged;
+// the next scan runs normally.
 TEST_F(SchedulerTest, ErrorInsideAScheduledScanIsLoggedAndTheTimerKeepsRunning) {
-  bench.host.onScan = [](const TFeed&) { throw std::runtime_error("Disk full"); };
-  bench.scanner.Timer1Timer();
-  EXPECT_TRUE(bench.port.Logged("Disk full"));
-  EXPECT_FALSE(bench.port.LoggedVerbose("Disk full"));
-  EXPECT_TRUE(bench.host.timerRunning);
-  EXPECT_TRUE(bench.host.controlsEnabled);
-  EXPECT_TRUE(bench.scanner.results.empty());
+  bench.scanner.saveConfigIntervalMs = 1000 * 24 * 3600 * 1000LL;  // only the save case saves
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::string logged;
+    std::vector<std::string> presented;
+  } cases[] = {
+      {"download",
+       [&] {
+         bench.host.onScan = [](const std::string& url) {
+           if (url == "http://a/rss") throw std::runtime_error("Disk full");
+         };
+       },
+       "Error downloading http://a/rss: Disk full",
+       {"Beta one"}},
+      {"rating window",
+       [&] { bench.user.onShow = [] { throw std::runtime_error("Rating window failed"); }; },
+       "Rating window failed",
+       {"Alpha one"}},
+      {"periodic save",
+       [&] {
+         bench.host.failDataSave = true;
+         bench.scanner.lastSaveTime = 0;
+       },
+       "Cannot create file data/reltable.dat",
+       {"Alpha one", "Alpha two", "Beta one"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    bench.clock.now += 3600 * 1000;
+    bench.port.lines.clear();
+    bench.user.shown.clear();
+    bench.shownUrls.Clear();
+    c.arrange();
+    bench.Run(ScanKind::Scheduled);
+    EXPECT_TRUE(bench.port.Logged(c.logged));
+    EXPECT_FALSE(bench.port.LoggedVerbose(c.logged));
+    EXPECT_EQ(bench.user.Titles(), c.presented);
+    EXPECT_TRUE(bench.host.timerRunning);
+    EXPECT_TRUE(bench.host.controlsEnabled);
+    EXPECT_EQ(bench.resultsAtEnd, 0u);
 
-  // An error of the periodic save, too; the next tick runs normally.
-  bench.host.onScan = nullptr;
-  bench.host.failDataSave = true;
-  bench.scanner.lastSaveTime = 0;
-  bench.clock.now += 3600 * 1000;
-  bench.scanner.Timer1Timer();
-  EXPECT_TRUE(bench.port.Logged("Cannot create file data/reltable.dat"));
-  EXPECT_TRUE(bench.host.timerRunning);
-  bench.host.failDataSave = false;
-  bench.clock.now += 3600 * 1000;
-  bench.host.scanned.clear();
-  bench.scanner.Timer1Timer();
-  EXPECT_EQ(bench.host.scanned.size(), 2u);
-  EXPECT_EQ(bench.host.dataSaves, 1);
+    bench.host.onScan = nullptr;
+    bench.user.onShow = nullptr;
+    bench.host.failDataSave = false;
+    bench.clock.now += 3600 * 1000;
+    bench.port.lines.clear();
+    bench.shownUrls.Clear();
+    bench.Run(ScanKind::Scheduled);
+    EXPECT_EQ(bench.Scanned().size(), 2u);
+    EXPECT_TRUE(bench.port.Logged("Finished searching active feeds"));
+  }
+  EXPECT_EQ(bench.host.dataSaves, 1) << "the scan after the failed save saved";
 }
 
 TEST_F(SchedulerTest, ResetForgetsShownArticlesAndLastRefreshOnlyOnYes) {
-  bench.scanner.SearchActiveFeeds(true);
+  bench.Run(ScanKind::ActiveFeeds);
   ASSERT_EQ(bench.shownUrls.Count(), 3);
   bench.port.answer = false;
   bench.scanner.ResetClick();
@@ -210,10 +239,10 @@ TEST_F(SchedulerTest, ResetForgetsShownArticlesAndLastRefreshOnlyOnYes) {
   EXPECT_TRUE(bench.host.timerRunning);
   EXPECT_EQ(bench.host.dataSaves, 0);
 
-  // A minute later the next tick scans both feeds again and shows the same articles again.
+  // A minute later the next scheduled scan scans both feeds again and shows the same articles again.
   bench.clock.now += kMinute;
   bench.user.shown.clear();
-  bench.scanner.Timer1Timer();
+  bench.Run(ScanKind::Scheduled);
   EXPECT_EQ(bench.user.shown.size(), 3u);
 }
 

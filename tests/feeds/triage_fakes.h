@@ -1,13 +1,21 @@
 // Stand-ins for everything around the feed scanner: a clock the test sets, a user who answers
-// from a script, a learner with fixed relevances, and a window whose feeds are lists of items.
+// from a script, a learner with fixed relevances, a window, and feeds whose documents are made
+// from lists of items and fetched by the scan job as a server's would be.
 #pragma once
 
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +23,7 @@
 #include "common/global_settings.h"
 #include "common/ports.h"
 #include "feeds/feed.h"
+#include "feeds/scan_job.h"
 #include "feeds/scheduler.h"
 #include "feeds/triage.h"
 #include "learning/recent_scores.h"
@@ -147,20 +156,20 @@ inline TFeed Feed(std::string url, std::vector<std::string> keywords = {}, bool 
 }
 
 // The feeds window as the scanner sees it. Each feed address maps to the items its document
-// holds; scanning one hands them to the scanner's triage, as the real scan does.
+// holds; a scan job fetches that document and reads them, as from a server.
 class FakeHost : public ScanHost {
  public:
-  explicit FakeHost(ManualClock& clock) : clock_(clock) {}
-  TFeedScanner* scanner = nullptr;
+  explicit FakeHost(ManualClock&) {}
 
   GlobalSettings settings;
   int threshold = 30;
   int resultsFormat = 0;
   int selected = -1;
   std::map<std::string, std::vector<TItem>> documents;
-  // Called after each item is triaged (feed url, item index); may set the scanner's cancel flag.
+  // Called after each item is triaged (feed url, item index); may cancel the scan.
   std::function<void(const std::string&, int)> afterItem;
-  std::function<void(const TFeed&)> onScan;  // before the items; may throw
+  // On the download's worker, before the document is sent; may throw (the download fails).
+  std::function<void(const std::string& url)> onScan;
   // Ratings the user gives in the table window, by row.
   std::vector<int> tableRatings;
 
@@ -168,10 +177,7 @@ class FakeHost : public ScanHost {
   int timerStops = 0, timerStarts = 0;
   bool controlsEnabled = true;
   std::vector<bool> enableCalls;
-  std::vector<std::string> scanned;
-  std::vector<std::string> scannedKeywordsFirst;
-  std::vector<int64_t> waits;
-  int messageRounds = 0;
+  std::vector<std::string> scannedKeywordsFirst;  // the first rule of each feed whose items were triaged
   int feedConfigSaves = 0, dataSaves = 0;
   bool failDataSave = false;
   int tablesShown = 0;
@@ -197,27 +203,6 @@ class FakeHost : public ScanHost {
   int Threshold() const override { return threshold; }
   int ResultsFormat() const override { return resultsFormat; }
   const GlobalSettings& Settings() const override { return settings; }
-  void ScanFeed(TFeed& feed, Items& results) override {
-    scanned.push_back(feed.url);
-    scannedKeywordsFirst.push_back(feed.keywords.empty() ? "" : feed.keywords.front());
-    feed.lastRefresh = clock_.now;
-    if (onScan) onScan(feed);
-    TItem working;
-    const std::vector<TItem>& items = documents[feed.url];
-    for (size_t i = 0; i < items.size(); ++i) {
-      if (scanner->cancelRequested) break;
-      working.Title = items[i].Title;
-      working.Description = items[i].Description;
-      working.Link = items[i].Link;
-      scanner->TriageItem(feed, working, results);
-      if (afterItem) afterItem(feed.url, static_cast<int>(i));
-    }
-  }
-  void ProcessMessages() override { ++messageRounds; }
-  void WaitForIdle(int64_t ms) override {
-    waits.push_back(ms);
-    clock_.idle = static_cast<uint32_t>(ms);
-  }
   void SaveFeedConfig() override { ++feedConfigSaves; }
   void SaveData() override {
     if (failDataSave) throw std::runtime_error("Cannot create file data/reltable.dat");
@@ -233,12 +218,36 @@ class FakeHost : public ScanHost {
       items[i].Rating = i < tableRatings.size() ? tableRatings[i] : 0;
     }
   }
-
- private:
-  ManualClock& clock_;
 };
 
-// Everything wired together, as the feeds window wires it.
+// Markup in a text, written so that the reader gives the text back.
+inline std::string XmlEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else
+      out += c;
+  }
+  return out;
+}
+
+// An RSS document of the items (single-byte texts, as the tests write them).
+inline std::string RssOf(const std::vector<TItem>& items) {
+  std::string out = "<?xml version=\"1.0\" encoding=\"windows-1252\"?><rss version=\"2.0\"><channel>";
+  for (const TItem& item : items) {
+    out += "<item><title>" + XmlEscaped(item.Title) + "</title>";
+    if (!item.Description.empty()) out += "<description>" + XmlEscaped(item.Description) + "</description>";
+    out += "<link>" + XmlEscaped(item.Link) + "</link></item>";
+  }
+  return out + "</channel></rss>";
+}
+
+// Everything wired together, as the feeds window wires it; scans run as jobs.
 struct ScanBench {
   ManualClock clock;
   ScriptedPort port;
@@ -248,12 +257,96 @@ struct ScanBench {
   TCompMap shownUrls;
   std::vector<TFeed> feeds;
   TFeedScanner scanner{feeds, shownUrls, learner, port, clock, host, user};
+  // State for calling the scanner's triage and presentation outside a job.
+  ScanState state;
+  // The job that runs now, while Run runs.
+  TScanJob* job = nullptr;
+  // The idle time each wait for an idle user asked for; the user then leaves the machine alone
+  // for as long.
+  std::vector<int64_t> waits;
+  std::string tempDir;
+  // What the last job's state held when it was done.
+  size_t resultsAtEnd = 0;
+  bool learningAtEnd = false;
+  int ratedAtEnd = 0;
 
   ScanBench() {
-    host.scanner = &scanner;
+    static std::atomic<int> benches{0};
+    tempDir = (std::filesystem::temp_directory_path() /
+               ("zibu_bench_" + std::to_string(::getpid()) + "_" + std::to_string(benches++)))
+                  .string() +
+              "/";
+    std::filesystem::create_directories(tempDir);
     // The window was last touched long ago and saved just now.
     scanner.lastUserActivity = clock.now - 10 * kMinute;
     scanner.lastSaveTime = clock.now;
+  }
+  ~ScanBench() {
+    std::error_code ignored;
+    std::filesystem::remove_all(tempDir, ignored);
+  }
+  ScanBench(const ScanBench&) = delete;
+  ScanBench& operator=(const ScanBench&) = delete;
+
+  ScanJobSettings JobSettings(ScanKind kind) {
+    ScanJobSettings settings;
+    settings.kind = kind;
+    settings.scan.tempDir = tempDir;
+    settings.scan.clock = &clock;
+    settings.maxParallel = 2;
+    settings.fetch = [this](const std::string& url, const HttpOptions&) {
+      if (host.onScan) host.onScan(url);
+      HttpResponse response;
+      response.status = 200;
+      response.finalUrl = url;
+      const auto it = host.documents.find(url);
+      if (it != host.documents.end()) response.body = RssOf(it->second);
+      return response;
+    };
+    auto itemIndex = std::make_shared<std::map<std::string, int>>();
+    settings.scan.triage = [this, itemIndex](TFeed& feed, TItem& item, Items& into) {
+      const int index = (*itemIndex)[feed.url]++;
+      if (index == 0) host.scannedKeywordsFirst.push_back(feed.keywords.empty() ? "" : feed.keywords.front());
+      job->TriageItem(feed, item, into);
+      if (host.afterItem) host.afterItem(feed.url, index);
+    };
+    return settings;
+  }
+
+  // Runs a scan of `kind` to its end, the way the feeds window drives it.
+  void Run(ScanJobSettings settings) {
+    TScanJob running(feeds, scanner, host, port, clock, std::move(settings));
+    running.SetShownUrls(&shownUrls);
+    job = &running;
+    for (bool done = false; !done;) {
+      switch (running.Advance()) {
+        case ScanStep::Done:
+          done = true;
+          resultsAtEnd = running.State().results.size();
+          learningAtEnd = running.State().isLearning;
+          ratedAtEnd = running.State().ratedWhileLearning.Count();
+          break;
+        case ScanStep::Ready:
+          break;
+        case ScanStep::Idle:
+          waits.push_back(host.settings.runAfterIdleForMs);
+          clock.idle = static_cast<uint32_t>(host.settings.runAfterIdleForMs);
+          break;
+        case ScanStep::Download:
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          break;
+      }
+    }
+    job = nullptr;
+  }
+  void Run(ScanKind kind) { Run(JobSettings(kind)); }
+
+  // The feeds scanned, in the order of their "Scanning feed" lines.
+  std::vector<std::string> Scanned() const {
+    std::vector<std::string> out;
+    for (const auto& line : port.lines)
+      if (line.text.rfind("Scanning feed ", 0) == 0) out.push_back(line.text.substr(14));
+    return out;
   }
   std::vector<std::string> ShownKeys() const {
     std::vector<std::string> out;

@@ -24,7 +24,7 @@ class TriageTest : public ::testing::Test {
     working.Title = article.Title;
     working.Description = article.Description;
     working.Link = article.Link;
-    bench.scanner.TriageItem(feed, working, results);
+    bench.scanner.TriageItem(bench.state, feed, working, results);
   }
 };
 
@@ -162,7 +162,7 @@ TEST_F(TriageTest, TextsToShowBecomePlainTextBesideTheSingleByteOnes) {
   for (const Case& c : cases) {
     results.clear();
     TItem item = c.article;
-    bench.scanner.TriageItem(feed, item, results);
+    bench.scanner.TriageItem(bench.state, feed, item, results);
     ASSERT_EQ(results.size(), 1u) << c.what;
     const TItem& taken = results[0];
     EXPECT_EQ(taken.Title, c.title) << c.what;
@@ -173,7 +173,7 @@ TEST_F(TriageTest, TextsToShowBecomePlainTextBesideTheSingleByteOnes) {
     Items plain;
     TItem bare = Article(c.article.Title, c.article.Link, c.article.Description);
     bench.shownUrls.Clear();
-    bench.scanner.TriageItem(feed, bare, plain);
+    bench.scanner.TriageItem(bench.state, feed, bare, plain);
     ASSERT_EQ(plain.size(), 1u) << c.what;
     EXPECT_EQ(plain[0].Title, taken.Title) << c.what;
     EXPECT_EQ(plain[0].Description, taken.Description) << c.what;
@@ -226,7 +226,7 @@ TEST_F(TriageTest, KeywordMatchIsTakenAtHundredWhateverItsLearnedRelevance) {
 
 TEST_F(TriageTest, DuringALearningRunAMatchIsReasonedLearningWithoutALogLine) {
   const TFeed feed = Feed("http://feed", {"1:film"});
-  bench.scanner.isLearning = true;
+  bench.state.isLearning = true;
   Triage(feed, Article("A new film", "http://x/1"));
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0].Reason, "Learning");

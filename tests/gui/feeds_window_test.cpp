@@ -614,7 +614,8 @@ TEST_F(FeedsWindowTest, TheSuggestionBesideTheSliderAndItsButton) {
   follow.followSuggestedThreshold = true;
   w->window->SetSettings(follow);
   Items none;
-  w->session->Scanner().PresentResults(none);
+  ScanState scan;
+  w->session->Scanner().PresentResults(scan, none);
   EXPECT_EQ(Ui(w).tbShowRelevance->value(), 3);
   EXPECT_NE(FromQ(Ui(w).txtResults->toPlainText())
                 .find("I have moved the relevance threshold from 1% to 3%, where the articles you rated suggest "

@@ -587,7 +587,9 @@ TEST_F(SpiderWindowTest, TheFeedsTimerIsHeldForTheWholeCrawl) {
     TMainForm frame(program);
     frame.AttachFeeds(&session, &feeds);
     feeds.StartTimer();
-    session.ClearCancel();
+    // A scan under way when the crawl starts is cancelled by it.
+    ASSERT_NE(session.StartScan(ScanKind::ActiveFeeds), nullptr);
+    EXPECT_FALSE(session.CancelRequested());
     window->SetFrame(&frame);
     window->SetScanControl(&session);
     bool heldDuringCrawl = true;
