@@ -210,6 +210,8 @@ bool TScanJob::ScanTurn(size_t index) {
     PooledDownload download = pool_->Take(tickets_[index]);
     tickets_.erase(index);
     turn_ = std::make_unique<TFeedTurn>(FeedAt(index), std::move(download), settings_.scan, port_);
+    // Writing a large download file takes a while of its own: the triage begins at the next step.
+    if (settings_.triageSliceMs > 0) return false;
   }
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.triageSliceMs);
   if (!turn_->Triage(FeedAt(index), state_.results, until)) return false;

@@ -26,7 +26,7 @@
 namespace zibu {
 
 // Well under the 100 ms a window may stand still.
-inline constexpr int kTriageSliceMs = 25;
+inline constexpr int kTriageSliceMs = 10;
 
 enum class ScanKind {
   Scheduled,    // the feeds timer: all due active feeds, waiting for an idle user, then the periodic save

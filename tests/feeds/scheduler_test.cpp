@@ -2,7 +2,10 @@
 // save and Reset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "triage_fakes.h"
 
@@ -244,6 +247,38 @@ TEST_F(SchedulerTest, ResetForgetsShownArticlesAndLastRefreshOnlyOnYes) {
   bench.user.shown.clear();
   bench.Run(ScanKind::Scheduled);
   EXPECT_EQ(bench.user.shown.size(), 3u);
+}
+
+// A feed whose triage takes long is triaged in slices: no step of the job runs much past its
+// slice, and the driver's events get their turn in between; what is found is the same.
+TEST_F(SchedulerTest, ALongTriageIsCutIntoSlicesBetweenEvents) {
+  std::vector<TItem> many;
+  for (int i = 0; i < 40; ++i)
+    many.push_back(Article("Slow " + std::to_string(i), "http://a/s" + std::to_string(i)));
+  bench.host.documents["http://a/rss"] = many;
+  bench.host.afterItem = [](const std::string&, int) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  ScanJobSettings settings = bench.JobSettings(ScanKind::ActiveFeeds);
+  settings.triageSliceMs = 10;
+  TScanJob job(bench.feeds, bench.scanner, bench.host, bench.port, bench.clock, settings);
+  bench.job = &job;
+  int steps = 0;
+  int64_t longestMs = 0;
+  for (ScanStep step = ScanStep::Ready; step != ScanStep::Done;) {
+    const auto started = std::chrono::steady_clock::now();
+    step = job.Advance();
+    longestMs = std::max<int64_t>(longestMs, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - started)
+                                                 .count());
+    if (step == ScanStep::Download) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ++steps;
+  }
+  bench.job = nullptr;
+  // 40 items of 5 ms each: 200 ms of triage in slices of 10 ms.
+  EXPECT_GE(steps, 10);
+  EXPECT_LT(longestMs, 100);
+  EXPECT_EQ(bench.user.shown.size(), 41u);
 }
 
 }  // namespace
