@@ -144,7 +144,7 @@ void ReadDownloadedFeed(PooledDownload& download, const std::string& keptCopyPat
         },
         read);
   } catch (const ReadAbandoned&) {
-    document->abandoned = true;
+    // The scan was cancelled: its turn triages nothing of what was read.
   } catch (const std::exception& e) {
     document->readError = ErrorText(e);
   } catch (...) {

@@ -72,8 +72,7 @@ struct FeedDocument {
   std::string ownTitle, ownTitleUtf8;  // the feed's own title, as written, "" when it has none
   std::vector<std::string> undefinedEntities;
   TXmlParser::CharsetTrouble charsetTrouble;
-  std::string readError;   // the reader stopped on an error after the items it had read
-  bool abandoned = false;  // the pool was abandoned while the items were read
+  std::string readError;  // the reader stopped on an error after the items it had read
 };
 
 // On the download's worker, after the GET: reads the items of the document the response brought
