@@ -13,6 +13,7 @@
 #include "common/errors.h"
 #include "common/numbers.h"
 #include "common/shortintmap.h"
+#include "learning/reltable_file.h"
 
 namespace zibu::cli {
 namespace {
@@ -157,19 +158,60 @@ int RunRate(const std::vector<std::string>& args) {
 
 const char* kLearnedHelp =
     "usage: zibu-cli learned [--home DIR] [--sort word|weight|-weight] [--search TEXT]\n"
+    "       zibu-cli learned [--home DIR] --export-dense FILE\n"
     "\n"
     "Lists the learned words of DIR/data with their weights, one {\"word\": W, \"weight\": N} per\n"
     "line: in the order they were learned, or sorted by word, by weight (strongest first) or by\n"
     "-weight (weakest first); with --search only the words that contain TEXT (letter case ignored).\n"
-    "Nothing is written.\n";
+    "Nothing is written.\n"
+    "\n"
+    "With --export-dense the word relationship table is written to FILE in the dense form of\n"
+    "reltable.dat (one byte for every pair of words, as older versions saved it); it pairs with\n"
+    "DIR/data/wordweightings.dat. Nothing in DIR is written. Refused when the learned data could\n"
+    "only be loaded by recovering from damage. Prints {\"words\": W, \"bytes\": B}.\n";
+
+// Writes the table in the dense form, to a temporary name renamed into place.
+int ExportDense(const std::string& home, const std::string& file) {
+  HomeData data;
+  LoadForReading(data, home);
+  if (data.port.messages > 0) {
+    std::fprintf(stderr, "zibu-cli learned: I have not exported the relationship table, as it could not be loaded as "
+                         "it is (see above)\n");
+    return 1;
+  }
+  const std::string temp = file + ".tmp";
+  try {
+    WriteRelTableFile(data.engine.RelTable(), temp, nullptr, {}, true);
+    std::error_code ec;
+    std::filesystem::rename(temp, file, ec);
+    if (ec) throw IoError("Cannot rename \"" + temp + "\" to \"" + file + "\". " + ec.message());
+  } catch (const std::exception& e) {
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
+    return 1;
+  }
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(file, ec);
+  std::printf("{\"words\": %d, \"bytes\": %llu}\n", data.engine.WordCount(),
+              static_cast<unsigned long long>(ec ? 0 : bytes));
+  return 0;
+}
 
 int RunLearned(const std::vector<std::string>& args) {
   Parsed p;
   std::string problem;
-  if (!Parse(args, {"--sort", "--search"}, p, problem)) return Usage("learned", problem, kLearnedHelp);
+  if (!Parse(args, {"--sort", "--search", "--export-dense"}, p, problem))
+    return Usage("learned", problem, kLearnedHelp);
   if (!p.rest.empty()) return Usage("learned", "unexpected " + p.rest.front(), kLearnedHelp);
   const std::string home = ProgramHome(p.home);
   if (!std::filesystem::is_directory(home)) return Usage("learned", "no folder " + home, kLearnedHelp);
+  if (HasOption(p, "--export-dense")) {
+    if (HasOption(p, "--sort") || HasOption(p, "--search"))
+      return Usage("learned", "--export-dense takes no --sort or --search", kLearnedHelp);
+    if (Option(p, "--export-dense").empty()) return Usage("learned", "--export-dense needs a file name", kLearnedHelp);
+    return ExportDense(home, Option(p, "--export-dense"));
+  }
   const std::string sort = Option(p, "--sort");
   if (!sort.empty() && sort != "word" && sort != "weight" && sort != "-weight")
     return Usage("learned", "--sort takes word, weight or -weight", kLearnedHelp);

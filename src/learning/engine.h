@@ -33,9 +33,9 @@ inline constexpr int kDefaultMaxWordLength = 12;
 inline constexpr int kDefaultMaxWordWeight = 50;
 // Lists of up to this many distinct words are summed on the calling thread.
 inline constexpr int kSingleThreadScanLimit = 50;
-// The most words the engine keeps. reltable.dat holds every cell of the square, so 200,000
-// words make a 40 GB file; a word file with more is refused before anything is allocated, and
-// ratings add no word beyond it.
+// The most words the engine keeps: the dense form of reltable.dat holds every cell of the square,
+// so 200,000 words make a 40 GB file there; a word file with more is refused before anything is
+// allocated, and ratings add no word beyond it.
 inline constexpr int kMaxWordCount = 200000;
 // The shown-article memory keeps times from 1970 to 10^15 ms (the year 33658), which its file
 // writes and reads back exactly; any other value is not a time and its line is dropped.
@@ -193,8 +193,8 @@ class LearningEngine {
   // Replaces the word weightings with the file's (a missing file gives none) and limits every
   // weight to +-maxWordWeight.
   void LoadWordWeightings(const std::string& path);
-  // Reads the relationship table; false (and a status line for a read error) when the file is
-  // missing, damaged, or not as large as the word weightings.
+  // Reads the relationship table, in either form of reltable.dat; false (and a status line for a
+  // read error) when the file is missing, damaged, or not as large as the word weightings.
   bool LoadRelTable(const std::string& path);
 
   // The start-up load: the shown-article memory (when given), the common words, the word
@@ -317,6 +317,7 @@ class LearningEngine {
   bool commonWordsLoaded_ = false;
   bool toldWordLimit_ = false;
   int lastWordFileBadValues_ = 0;  // of the last LoadWordWeightings
+  bool lastTableDense_ = false;    // the last LoadRelTable read the dense form
 };
 
 }  // namespace zibu

@@ -204,9 +204,10 @@ void LearningEngine::LoadWordWeightingsBounded(const std::string& path) {
 bool LearningEngine::LoadRelTable(const std::string& path) {
   if (scanDepth_ > 0)
     throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
+  lastTableDense_ = false;
   if (!Exists(path)) return false;
   try {
-    ReadRelTableFile(relTable_, path, port_);
+    lastTableDense_ = ReadRelTableFile(relTable_, path, port_) == RelTableForm::kDense;
   } catch (const Error& e) {
     port_->Log(e.Kind() + ": " + e.what(), false);
     return false;
@@ -390,7 +391,7 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
         recentScores_.SaveToFile(fresh);
         if (durableSave_) SyncPath(fresh, false);
       } else {
-        WriteRelTableFile(relTable_, fresh, port_, name, durableSave_);
+        WriteCompactRelTableFile(relTable_, fresh, port_, name, durableSave_);
       }
       step("written " + name);
     }
@@ -574,7 +575,8 @@ void LearningEngine::LoadWordData(bool readOnly) {
     }
     if (LoadRelTable(dataTable)) {
       Remember(LearnedFile::kWordWeightings, wordsVersion, wordsWhole);
-      Remember(LearnedFile::kRelTable, relTable_.Version(), true);
+      // A table of an old home, in the dense form, is written compact by the next save.
+      Remember(LearnedFile::kRelTable, lastTableDense_ ? 0 : relTable_.Version(), true);
       return;
     }
   } else {

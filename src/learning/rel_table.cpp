@@ -505,6 +505,31 @@ void T2DRelTypeArray::EndRowRead(int a, bool ok) {
   Settle(r, spare_, c.end);
 }
 
+// ---- building from cells -------------------------------------------------------------------
+
+void T2DRelTypeArray::PrepareRow(int a, int length, int cells, int end) {
+  Row& r = rows_[static_cast<size_t>(a)];
+  Free(r);
+  r.length = std::max(length, 0);
+  if (cells <= 0) return;
+  if (DenseSuits(end, cells)) {
+    r.block = Allocate(static_cast<size_t>(end));
+    std::memset(r.block, 0, static_cast<size_t>(end));
+    r.held = r.capacity = end;
+    r.dense = true;
+  } else {
+    r.block = Allocate(sizeof(uint32_t) * static_cast<size_t>(cells));
+    r.held = 0;
+    r.capacity = cells;
+  }
+  r.nonZero = cells;
+}
+
+void T2DRelTypeArray::FinishFill() {
+  squareN_ = -1;
+  Changed();
+}
+
 // ---- figures ---------------------------------------------------------------------------------
 
 int64_t T2DRelTypeArray::NonZeroCells() const {

@@ -82,6 +82,20 @@ class T2DRelTypeArray {
   int8_t* BeginRowRead(int a, int length);
   void EndRowRead(int a, bool ok);
 
+  // Building rows straight from their cells (the compact file): PrepareRow makes row a `length`
+  // long with room for `cells` cells that are not 0, all below column `end` (below
+  // kSparseColumns); FillCell then puts each in, a row's cells in ascending column order and
+  // none of them 0; FinishFill ends the building. The row takes the same form as a row read whole.
+  void PrepareRow(int a, int length, int cells, int end);
+  void FillCell(int a, int b, int8_t v) {
+    Row& r = rows_[static_cast<size_t>(a)];
+    if (r.dense)
+      static_cast<int8_t*>(r.block)[b] = v;
+    else
+      static_cast<uint32_t*>(r.block)[r.held++] = (static_cast<uint32_t>(b) << 8) | static_cast<uint8_t>(v);
+  }
+  void FinishFill();
+
   // Cells that are not 0.
   int64_t NonZeroCells() const;
   // Bytes held by the cells and the row bookkeeping (not counting the allocator's own headers).
