@@ -2,9 +2,9 @@
 """The relationship table of a heavy user's home: the dense reltable.dat beside the compact one.
 
 Builds, through zibu-cli's own learning, the home of a user who has rated about a year of
-full-text news articles (default: 1,925 generated articles of about 250 distinct words each, drawn
-from a 20,000-word vocabulary with the skewed frequencies of real text, giving about 7 million
-pairs of words), saved in the compact form. An old home with the same learned data in the dense
+full-text news articles (default: 1,925 generated articles of about 135 distinct words each, drawn
+from a 22,000-word vocabulary with the skewed frequencies of real text: about 20,000 words learned
+and 7.4 million pairs of words set), saved in the compact form. An old home with the same learned data in the dense
 form is made from it with `zibu-cli learned --export-dense`. Then, in the same run, for both:
   - the data folder after two saves (compact: two ratings, each saved; dense: the dense pair in
     the data folder and the same pair in the backup folder, which is what two saves of the dense
@@ -20,8 +20,9 @@ folder <= 48 MB, rating with save <= 0.3 s, load with one score <= 0.2 s, peak <
 
 Not part of the test suite: building the home takes a minute or two.
 
-usage: bench/reltable_bench.py [--cli build/bin/zibu-cli] [--articles 1925] [--vocabulary 20000]
-                               [--distinct 250] [--repeat 3] [--seed 1] [--keep DIR]
+usage: bench/reltable_bench.py [--cli build/bin/zibu-cli] [--articles 1925] [--vocabulary 22000]
+                               [--distinct 135] [--exponent 1.05] [--repeat 3] [--seed 1]
+                               [--keep DIR] [--build-only]
 """
 
 import argparse
@@ -51,9 +52,9 @@ def words(count, rnd):
     return out
 
 
-def articles(vocabulary, count, distinct, rnd):
-    # Zipf-like frequencies: the k-th word is drawn with weight 1 / (k + 10).
-    weights = [1.0 / (k + 10) for k in range(len(vocabulary))]
+def articles(vocabulary, count, distinct, exponent, rnd):
+    # Zipf-like frequencies: the k-th word is drawn with weight 1 / (k + 1) ** exponent.
+    weights = [1.0 / (k + 1) ** exponent for k in range(len(vocabulary))]
     cumulative = []
     total = 0.0
     for w in weights:
@@ -117,9 +118,11 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--cli", default=os.path.join(os.path.dirname(__file__), "..", "build", "bin", "zibu-cli"))
     ap.add_argument("--articles", type=int, default=1925)
-    ap.add_argument("--vocabulary", type=int, default=20000)
-    ap.add_argument("--distinct", type=int, default=250)
+    ap.add_argument("--vocabulary", type=int, default=22000)
+    ap.add_argument("--distinct", type=int, default=135)
+    ap.add_argument("--exponent", type=float, default=1.05)
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--build-only", action="store_true", help="build the home, report its size and stop")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--keep", help="build the homes in DIR and keep them")
     args = ap.parse_args()
@@ -130,7 +133,7 @@ def main():
     os.makedirs(work, exist_ok=True)
     try:
         vocabulary = words(args.vocabulary, rnd)
-        texts = articles(vocabulary, args.articles, args.distinct, rnd)
+        texts = articles(vocabulary, args.articles, args.distinct, args.exponent, rnd)
         lines_file = os.path.join(work, "articles.txt")
         with open(lines_file, "w") as f:
             for t in texts:
@@ -156,6 +159,8 @@ def main():
         word_count = sum(1 for line in open(os.path.join(compact, "data", "wordweightings.dat"), "rb") if b"=" in line)
         pairs = stored_pairs(os.path.join(compact, "data", "reltable.dat"))
         print("home: %d articles learned in %.1f s, %d words, %d pairs set" % (len(texts), built, word_count, pairs))
+        if args.build_only:
+            return 0
 
         one_text = texts[len(texts) // 2]
         rating_text = " ".join(rnd.sample(vocabulary, 200))

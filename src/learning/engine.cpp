@@ -132,6 +132,9 @@ void LearningEngine::ApplyRating(std::string_view text, int rating) {
 void LearningEngine::UpdateRelTable(std::vector<std::string>& words, int rating) {
   port_->Log("Updating rel table", true);
   relTable_.Resize(WordCount());
+  // Both cells of each pair take the same value, so a symmetric table stays so (and its file
+  // then needs no check).
+  const bool symmetric = relTable_.KnownSymmetric();
   SortUnique(words);
   const std::vector<int> at = WordPositions(words);
   const int k = static_cast<int>(words.size());
@@ -169,6 +172,7 @@ void LearningEngine::UpdateRelTable(std::vector<std::string>& words, int rating)
     EndScan();
     throw;
   }
+  if (symmetric) relTable_.MarkSymmetric();
   EndScan();
 }
 

@@ -1,6 +1,7 @@
 #include "learning/reltable_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -532,6 +533,8 @@ uint32_t EntryOf(int column, int8_t v) {
 // symmetric; seen[b] then counts the cells of row b left of the diagonal that the rows above
 // have matched (for a sparse row also the index of its next unmatched entry).
 bool WriteCompactBody(FileWriter& file, const T2DRelTypeArray& table, bool mirrored, RowProgress& progress) {
+  // A table known symmetric needs no check.
+  const bool check = mirrored && !table.KnownSymmetric();
   using Table = T2DRelTypeArray;
   CompactOut out(file);
   const int rows = table.RowCount();
@@ -547,7 +550,7 @@ bool WriteCompactBody(FileWriter& file, const T2DRelTypeArray& table, bool mirro
     out.Varint(static_cast<uint32_t>(length));
     a = b;
   }
-  std::vector<int32_t> seen(mirrored ? static_cast<size_t>(rows) : 0, 0);
+  std::vector<int32_t> seen(check ? static_cast<size_t>(rows) : 0, 0);
   // Whether cell [b][a] (a < b) is v, counting it as matched.
   auto mirror = [&](int b, int a, int8_t v) {
     const Table::RowView r = table.View(b);
@@ -560,46 +563,62 @@ bool WriteCompactBody(FileWriter& file, const T2DRelTypeArray& table, bool mirro
     ++s;
     return true;
   };
+  // The cells a row stores, gathered first so that their mirror cells can be fetched ahead.
+  constexpr size_t kAhead = 16;
+  std::vector<int32_t> columns;
+  std::vector<int8_t> values;
   uint64_t cells = 0;
   for (int a = 0; a < rows; ++a) {
     const Table::RowView row = table.View(a);
-    int prev = mirrored ? a : -1;  // the first cell's gap counts from prev + 1
+    columns.clear();
+    values.clear();
     if (row.dense) {
       const int held = std::min(row.held, table.RowLength(a));
       int from = 0;
-      if (mirrored) {
+      if (check) {
         // Every cell left of the diagonal was matched by a row above, and the diagonal is 0.
         if (CountNonZero(row.dense, std::min(a, held)) != seen[static_cast<size_t>(a)] ||
             (a < held && row.dense[a] != 0))
           return false;
-        from = a + 1;
       }
-      const int k = from < held ? CountNonZero(row.dense + from, held - from) : 0;
-      out.Varint(static_cast<uint32_t>(k));
+      if (mirrored) from = a + 1;
       for (int b = from; b < held; ++b) {
-        const int8_t v = row.dense[b];
-        if (v == 0) continue;
-        out.Cell(static_cast<uint32_t>(b - prev - 1), v);
-        prev = b;
-        if (mirrored && !mirror(b, a, v)) return false;
+        if (row.dense[b] == 0) continue;
+        columns.push_back(b);
+        values.push_back(row.dense[b]);
       }
-      cells += static_cast<uint64_t>(k);
     } else {
       int from = 0;
-      if (mirrored) {
+      if (check) {
         from = seen[static_cast<size_t>(a)];
         if (from < row.held && Table::EntryColumn(row.entries[from]) <= a) return false;
+      } else if (mirrored) {
+        from = static_cast<int>(std::upper_bound(row.entries, row.entries + row.held, EntryOf(a, -1)) - row.entries);
       }
-      out.Varint(static_cast<uint32_t>(row.held - from));
       for (int i = from; i < row.held; ++i) {
-        const int b = Table::EntryColumn(row.entries[i]);
-        const int8_t v = Table::EntryValue(row.entries[i]);
-        out.Cell(static_cast<uint32_t>(b - prev - 1), v);
-        prev = b;
-        if (mirrored && !mirror(b, a, v)) return false;
+        columns.push_back(Table::EntryColumn(row.entries[i]));
+        values.push_back(Table::EntryValue(row.entries[i]));
       }
-      cells += static_cast<uint64_t>(row.held - from);
     }
+    const size_t k = columns.size();
+    out.Varint(static_cast<uint32_t>(k));
+    int prev = mirrored ? a : -1;  // the first cell's gap counts from prev + 1
+    for (size_t j = 0; j < k; ++j) {
+      out.Cell(static_cast<uint32_t>(columns[j] - prev - 1), values[j]);
+      prev = columns[j];
+    }
+    if (check) {
+      for (size_t j = 0; j < k; ++j) {
+        if (j + kAhead < k) {
+          const int b = columns[j + kAhead];
+          const Table::RowView r = table.View(b);
+          __builtin_prefetch(r.dense ? static_cast<const void*>(r.dense + a)
+                                     : static_cast<const void*>(r.entries + seen[static_cast<size_t>(b)]));
+        }
+        if (!mirror(columns[j], a, values[j])) return false;
+      }
+    }
+    cells += k;
     progress.AfterRow(a);
   }
   out.Le64(cells);
@@ -674,9 +693,7 @@ void ReadCompact(T2DRelTypeArray& table, const uint8_t* buf, size_t n, const std
   // Second pass: the rows built. Cells left of the diagonal come from the rows above, in
   // ascending order, before a row's own: each row is filled in column order.
   progress.Start(rows);
-  table.SetRowCount(rows);
-  for (int a = 0; a < rows; ++a)
-    table.PrepareRow(a, lengths[static_cast<size_t>(a)], cellsOf[static_cast<size_t>(a)], endOf[static_cast<size_t>(a)]);
+  table.PrepareRows(rows, lengths.data(), cellsOf.data(), endOf.data());
   pos = cellsStart;
   auto next = [&]() -> uint32_t {
     uint32_t v = 0;
@@ -686,18 +703,31 @@ void ReadCompact(T2DRelTypeArray& table, const uint8_t* buf, size_t n, const std
       if ((b & 0x80) == 0) return v;
     }
   };
+  // A row's cells are decoded first, so that the mirror cells, one in each of many rows, can be
+  // fetched ahead.
+  constexpr uint32_t kAhead = 16;
+  std::vector<int32_t> columns;
+  std::vector<int8_t> values;
   for (int a = 0; a < rows; ++a) {
     const uint32_t k = next();
+    columns.resize(k);
+    values.resize(k);
     int column = mirrored ? a : -1;
     for (uint32_t j = 0; j < k; ++j) {
       column += 1 + static_cast<int>(next());
-      const int8_t v = static_cast<int8_t>(buf[pos++]);
-      table.FillCell(a, column, v);
-      if (mirrored) table.FillCell(column, a, v);
+      columns[j] = column;
+      values[j] = static_cast<int8_t>(buf[pos++]);
+      table.FillCell(a, column, values[j]);
+    }
+    if (mirrored) {
+      for (uint32_t j = 0; j < k; ++j) {
+        if (j + kAhead < k) table.PrefetchFill(columns[j + kAhead], a);
+        table.FillCell(columns[j], a, values[j]);
+      }
     }
     progress.AfterRow(a);
   }
-  table.FinishFill();
+  table.FinishFill(mirrored);
 }
 
 }  // namespace
@@ -738,28 +768,44 @@ RelTableForm ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, U
   RowProgress progress(port, "Loading " + BaseName(path));
   try {
     // The whole file at once: it is small, and its checksum must hold before anything is used.
+    // Mapped, it is read from the page cache without a copy.
     const size_t n = static_cast<size_t>(st.st_size);
-    std::unique_ptr<uint8_t[]> buf;
-    size_t got = 0;
-    int err = 0;
-    try {
-      buf.reset(new uint8_t[n]);
-    } catch (...) {
-      ::close(fd);
-      throw;
-    }
-    while (got < n) {
-      const ssize_t r = ::pread(fd, buf.get() + got, n - got, static_cast<off_t>(got));
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) err = errno;
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
+    void* mapped = n > 0 ? ::mmap(nullptr, n, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : MAP_FAILED;
+    std::unique_ptr<uint8_t[]> copy;
+    size_t got = n;
+    if (mapped == MAP_FAILED) {
+      got = 0;
+      int err = 0;
+      try {
+        copy.reset(new uint8_t[n]);
+      } catch (...) {
+        ::close(fd);
+        throw;
+      }
+      while (got < n) {
+        const ssize_t r = ::pread(fd, copy.get() + got, n - got, static_cast<off_t>(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) err = errno;
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+      }
+      if (err != 0) {
+        ::close(fd);
+        throw IoError("Unable to read " + path + ": " + SystemText(err));
+      }
     }
     ::close(fd);
-    if (err != 0) throw IoError("Unable to read " + path + ": " + SystemText(err));
+    struct Unmap {
+      void* p;
+      size_t n;
+      ~Unmap() {
+        if (p != MAP_FAILED) ::munmap(p, n);
+      }
+    } unmap{mapped, n};
+    const uint8_t* buf = mapped != MAP_FAILED ? static_cast<const uint8_t*>(mapped) : copy.get();
     try {
       if (got < n) throw StreamReadError(BaseName(path) + " is cut short");
-      ReadCompact(table, buf.get(), n, BaseName(path), progress);
+      ReadCompact(table, buf, n, BaseName(path), progress);
     } catch (...) {
       table.Reset(0);
       throw;
