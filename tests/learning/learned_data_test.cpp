@@ -370,6 +370,29 @@ TEST(RelTableFile, CompactTwoWordTableBytes) {
   EXPECT_EQ(back.Get(1, 0), 5);
 }
 
+TEST(RelTableFile, ALearnedTableIsWrittenUncheckedAsTheCheckWouldWriteIt) {
+  ScratchDir dir;
+  SilentUserPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+  for (int k = 0; k < 300; ++k) e.LearnFromRating(k % 7 - 3, "word" + std::string(1, 'a' + k % 26) + " jordan katie");
+  ASSERT_TRUE(e.RelTable().KnownSymmetric());
+  WriteCompactRelTableFile(e.RelTable(), dir.path() + "learned.dat");
+  // The same cells set one by one: symmetric, but not known to be.
+  T2DRelTypeArray same;
+  same.Resize(e.WordCount());
+  for (int a = 0; a < e.WordCount(); ++a)
+    for (int b = 0; b < e.WordCount(); ++b) same.Set(a, b, e.RelTable().Get(a, b));
+  ASSERT_FALSE(same.KnownSymmetric());
+  WriteCompactRelTableFile(same, dir.path() + "checked.dat");
+  EXPECT_TRUE(ReadBytes(dir.path() + "learned.dat") == ReadBytes(dir.path() + "checked.dat"));
+  EXPECT_EQ(ReadBytes(dir.path() + "learned.dat")[12], 1);  // mirrored
+  T2DRelTypeArray back;
+  ReadRelTableFile(back, dir.path() + "learned.dat");
+  EXPECT_TRUE(back.KnownSymmetric());
+  ExpectSameTable(back, e.RelTable());
+}
+
 TEST(RelTableFile, DamagedCompactFilesAreRejectedWhole) {
   ScratchDir dir;
   const std::string p = dir.path() + "reltable.dat";
