@@ -175,8 +175,9 @@ int ExportDense(const std::string& home, const std::string& file) {
   HomeData data;
   LoadForReading(data, home);
   if (data.port.messages > 0) {
-    std::fprintf(stderr, "zibu-cli learned: I have not exported the relationship table, as it could not be loaded as "
-                         "it is (see above)\n");
+    std::fprintf(stderr,
+                 "zibu-cli learned: I have not exported the relationship table, as it could not be loaded as "
+                 "it is (see above)\n");
     return 1;
   }
   const std::string temp = file + ".tmp";
@@ -209,7 +210,8 @@ int RunLearned(const std::vector<std::string>& args) {
   if (HasOption(p, "--export-dense")) {
     if (HasOption(p, "--sort") || HasOption(p, "--search"))
       return Usage("learned", "--export-dense takes no --sort or --search", kLearnedHelp);
-    if (Option(p, "--export-dense").empty()) return Usage("learned", "--export-dense needs a file name", kLearnedHelp);
+    if (Option(p, "--export-dense").empty())
+      return Usage("learned", "--export-dense needs a file name", kLearnedHelp);
     return ExportDense(home, Option(p, "--export-dense"));
   }
   const std::string sort = Option(p, "--sort");

@@ -551,7 +551,8 @@ void T2DRelTypeArray::EndRowRead(int a, bool ok) {
 
 // ---- building from cells -------------------------------------------------------------------
 
-void T2DRelTypeArray::PrepareRows(int rows, const int32_t* lengths, const int32_t* cells, const int32_t* ends) {
+void T2DRelTypeArray::PrepareRows(int rows, const int32_t* lengths, const int32_t* cells,
+                                  const int32_t* ends) {
   Reset(0);
   rows_.resize(static_cast<size_t>(std::max(rows, 0)));
   // Each row's block, 8-byte aligned, in one mapping aligned to the large page size.

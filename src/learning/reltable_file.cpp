@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -408,8 +408,8 @@ uint64_t LoadLe64(const uint8_t* p) {
 }
 
 uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // A 64-bit checksum of a byte stream, fed in pieces of any size. Each 8-byte word goes through a
@@ -593,7 +593,8 @@ bool WriteCompactBody(FileWriter& file, const T2DRelTypeArray& table, bool mirro
         from = seen[static_cast<size_t>(a)];
         if (from < row.held && Table::EntryColumn(row.entries[from]) <= a) return false;
       } else if (mirrored) {
-        from = static_cast<int>(std::upper_bound(row.entries, row.entries + row.held, EntryOf(a, -1)) - row.entries);
+        from = static_cast<int>(std::upper_bound(row.entries, row.entries + row.held, EntryOf(a, -1)) -
+                                row.entries);
       }
       for (int i = from; i < row.held; ++i) {
         columns.push_back(Table::EntryColumn(row.entries[i]));

@@ -46,10 +46,10 @@ void AppendTaggedInt(std::string& out, int32_t v);
 
 enum class RelTableForm { kDense, kCompact };
 
-// Writes the table to `path` in the dense form (replacing it). Progress "Saving <shownName>" on the splash when the
-// table has more than 9 rows (shownName defaults to the file's name); 100 per cent and hidden at
-// the end, also when writing fails. With `durable` the data is flushed to the disk before the
-// file is closed. Raises IoError.
+// Writes the table to `path` in the dense form (replacing it). Progress "Saving <shownName>" on the splash
+// when the table has more than 9 rows (shownName defaults to the file's name); 100 per cent and hidden at the
+// end, also when writing fails. With `durable` the data is flushed to the disk before the file is closed.
+// Raises IoError.
 void WriteRelTableFile(const T2DRelTypeArray& table, const std::string& path, UserPort* port = nullptr,
                        std::string_view shownName = {}, bool durable = false);
 

@@ -239,64 +239,83 @@ const std::vector<CompactCase>& CompactCases() {
   static const std::vector<CompactCase> cases = {
       {"no words", [](T2DRelTypeArray&) {}, true},
       {"one word", [](T2DRelTypeArray& t) { t.Resize(1); }, true},
-      {"empty rows around one pair", [](T2DRelTypeArray& t) {
+      {"empty rows around one pair",
+       [](T2DRelTypeArray& t) {
          t.Resize(9);
          SetPair(t, 2, 7, -3);
-       }, true},
-      {"full rows", [](T2DRelTypeArray& t) {
+       },
+       true},
+      {"full rows",
+       [](T2DRelTypeArray& t) {
          t.Resize(150);
          for (int a = 0; a < 150; ++a)
            for (int b = a + 1; b < 150; ++b) {
              const int v = (a * 7 + b * 3) % 254 - 127;
              SetPair(t, a, b, static_cast<int8_t>(v == 0 ? 5 : v));
            }
-       }, true},
-      {"value limits", [](T2DRelTypeArray& t) {
+       },
+       true},
+      {"value limits",
+       [](T2DRelTypeArray& t) {
          t.Resize(6);
          SetPair(t, 0, 1, 127);
          SetPair(t, 0, 5, -128);
          SetPair(t, 1, 2, 1);
          SetPair(t, 3, 4, -1);
-       }, true},
-      {"wide gaps", [](T2DRelTypeArray& t) {
+       },
+       true},
+      {"wide gaps",
+       [](T2DRelTypeArray& t) {
          t.Resize(40000);
          SetPair(t, 0, 39999, 9);
          SetPair(t, 5, 200, -9);
          SetPair(t, 20000, 20001, 4);
-       }, true},
-      {"sparse and dense rows", [](T2DRelTypeArray& t) {
+       },
+       true},
+      {"sparse and dense rows",
+       [](T2DRelTypeArray& t) {
          t.Resize(3000);
          uint32_t x = 7;
          for (int k = 0; k < 60000; ++k) {
            x = x * 1103515245u + 12345u;
-           const int a = static_cast<int>((x >> 8) % 3000), b = static_cast<int>((x >> 3) % 40);  // 40 busy words
+           const int a = static_cast<int>((x >> 8) % 3000),
+                     b = static_cast<int>((x >> 3) % 40);  // 40 busy words
            if (a != b) SetPair(t, a, b, static_cast<int8_t>(1 + (x >> 24) % 100));
          }
-       }, true},
+       },
+       true},
       // Tables no learning makes, as an old file may hold them: kept cell for cell.
-      {"one-sided cell", [](T2DRelTypeArray& t) {
+      {"one-sided cell",
+       [](T2DRelTypeArray& t) {
          t.Resize(4);
          t.Set(1, 3, 6);
-       }, false},
-      {"the last pair differs", [](T2DRelTypeArray& t) {
+       },
+       false},
+      {"the last pair differs",
+       [](T2DRelTypeArray& t) {
          t.Resize(500);
          for (int a = 0; a < 500; a += 3) SetPair(t, a, 499 - a, 2);
          t.Set(499, 498, 1);
          t.Set(498, 499, 2);
-       }, false},
-      {"a diagonal cell", [](T2DRelTypeArray& t) {
+       },
+       false},
+      {"a diagonal cell",
+       [](T2DRelTypeArray& t) {
          t.Resize(3);
          SetPair(t, 0, 2, 5);
          t.Set(1, 1, 8);
-       }, false},
-      {"rows of other lengths", [](T2DRelTypeArray& t) {
+       },
+       false},
+      {"rows of other lengths",
+       [](T2DRelTypeArray& t) {
          t.SetRowCount(4);
          const int lengths[] = {3, 0, 70000, 3};
          for (int a = 0; a < 4; ++a) t.SetRowLength(a, lengths[a]);
          t.Set(0, 2, -7);
          t.Set(2, 69999, 3);
          t.Set(2, 0, 1);
-       }, false},
+       },
+       false},
   };
   return cases;
 }
@@ -361,8 +380,8 @@ TEST(RelTableFile, CompactTwoWordTableBytes) {
   // one cell stored, then the checksum.
   const std::string b = ReadBytes(dir.path() + "r.dat");
   ASSERT_EQ(b.size(), 42u);
-  EXPECT_EQ(b.substr(0, 34), std::string("ZIBURELT") + Bytes({1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 2, 2, 1, 0, 5, 0,
-                                                                1, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(b.substr(0, 34), std::string("ZIBURELT") + Bytes({1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 2,
+                                                              2, 1, 0, 5, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
   // The dense form of the same table is not taken for the compact one.
   WriteRelTableFile(t, dir.path() + "d.dat");
   T2DRelTypeArray back;
@@ -375,7 +394,8 @@ TEST(RelTableFile, ALearnedTableIsWrittenUncheckedAsTheCheckWouldWriteIt) {
   SilentUserPort port;
   LearningEngine e(port);
   LearnExample(e);
-  for (int k = 0; k < 300; ++k) e.LearnFromRating(k % 7 - 3, "word" + std::string(1, 'a' + k % 26) + " jordan katie");
+  for (int k = 0; k < 300; ++k)
+    e.LearnFromRating(k % 7 - 3, "word" + std::string(1, 'a' + k % 26) + " jordan katie");
   ASSERT_TRUE(e.RelTable().KnownSymmetric());
   WriteCompactRelTableFile(e.RelTable(), dir.path() + "learned.dat");
   // The same cells set one by one: symmetric, but not known to be.
@@ -647,13 +667,15 @@ TEST_F(LearnedData, DamagedCompactTableFollowsTheRecoveryRulesAndKeepsTheWordWei
       {"cut short", cut, "EReadError: Checksum error in reltable.dat"},
       {"a flipped byte", flip, "EReadError: Checksum error in reltable.dat"},
       {"a checksum that does not match", otherSum, "EReadError: Checksum error in reltable.dat"},
-      {"more rows than words", [](std::string) {
+      {"more rows than words",
+       [](std::string) {
          ScratchDir other;
          T2DRelTypeArray wrong;
          wrong.Resize(9);
          WriteCompactRelTableFile(wrong, other.path() + "r.dat");
          return ReadBytes(other.path() + "r.dat");
-       }, ""},
+       },
+       ""},
   };
   const std::vector<int> example{40, 40, 35, 35, -14, -14, 10, 10};
   for (const auto& c : cases) {
@@ -1082,7 +1104,8 @@ TEST_F(LearnedData, OldDenseHomesLoadAsTheyWereAndAreSavedCompact) {
     for (int a = 0; a < e->WordCount(); ++a)
       for (int b = 0; b < e->WordCount(); ++b)
         ASSERT_EQ(loaded->RelTable().Get(a, b), e->RelTable().Get(a, b)) << a << "," << b;
-    for (size_t k = 0; k < texts.size(); ++k) EXPECT_EQ(loaded->GetRelevance(texts[k]), scores[k]) << texts[k];
+    for (size_t k = 0; k < texts.size(); ++k)
+      EXPECT_EQ(loaded->GetRelevance(texts[k]), scores[k]) << texts[k];
   }
 }
 
@@ -1129,7 +1152,6 @@ TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
 // ---- damaged files, one family per file kind -------------------------------------------------
 
 namespace {
-
 
 // A port that fails at the first progress display with the given text, as an error escaping
 // from the middle of a load would.

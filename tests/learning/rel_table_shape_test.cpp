@@ -226,35 +226,45 @@ TEST(RelTableShape, SymmetryIsKnownOnlyWhileEveryStepKeepsIt) {
       {"a word removed", [](T2DRelTypeArray& t) { t.RemoveWord(2); }, true},
       {"grown again", [](T2DRelTypeArray& t) { t.Resize(9); }, true},
       {"a cell set to what it holds", [](T2DRelTypeArray& t) { t.Set(1, 3, 3); }, true},
-      {"cells set at once", [](T2DRelTypeArray& t) {
+      {"cells set at once",
+       [](T2DRelTypeArray& t) {
          const int columns[] = {0, 2};
          const int8_t values[] = {5, 0};
          t.Scatter(3, columns, 2, values);
-       }, false},
+       },
+       false},
       {"reset", [](T2DRelTypeArray& t) { t.Reset(3); }, true},
-      {"a row set whole", [](T2DRelTypeArray& t) {
+      {"a row set whole",
+       [](T2DRelTypeArray& t) {
          const int8_t cells[] = {0, 0, 0};
          t.SetRow(0, cells, 3);
-       }, false},
+       },
+       false},
       {"cleared", [](T2DRelTypeArray& t) { t.Clear(); }, true},
-      {"a row lengthened", [](T2DRelTypeArray& t) {
+      {"a row lengthened",
+       [](T2DRelTypeArray& t) {
          t.SetRowCount(2);
          t.SetRowLength(0, 2);
-       }, false},
-      {"filled as symmetric", [](T2DRelTypeArray& t) {
+       },
+       false},
+      {"filled as symmetric",
+       [](T2DRelTypeArray& t) {
          const int32_t lengths[] = {2, 2}, cells[] = {1, 1}, ends[] = {2, 1};
          t.PrepareRows(2, lengths, cells, ends);
          t.FillCell(0, 1, 7);
          t.FillCell(1, 0, 7);
          t.FinishFill(true);
-       }, true},
+       },
+       true},
       {"a copy", [](T2DRelTypeArray& t) { t = t.Clone(); }, true},
-      {"filled as it came", [](T2DRelTypeArray& t) {
+      {"filled as it came",
+       [](T2DRelTypeArray& t) {
          const int32_t lengths[] = {2, 2}, cells[] = {1, 0}, ends[] = {2, 0};
          t.PrepareRows(2, lengths, cells, ends);
          t.FillCell(0, 1, 7);
          t.FinishFill(false);
-       }, false},
+       },
+       false},
       {"a copy of that", [](T2DRelTypeArray& t) { t = t.Clone(); }, false},
   };
   T2DRelTypeArray t;

@@ -269,17 +269,24 @@ TEST(LearnedDataCommands, ExportDenseWritesTheOldFormReadBackIdentically) {
     int exit;
   };
   const Case cases[] = {
-      {"an old home, dense", [&] { fs::copy(std::string(ZIBU_TEST_DATA_DIR) + "/homes/pages", h, fs::copy_options::recursive); }, 0},
-      {"a home saved compact", [&] {
+      {"an old home, dense",
+       [&] { fs::copy(std::string(ZIBU_TEST_DATA_DIR) + "/homes/pages", h, fs::copy_options::recursive); },
+       0},
+      {"a home saved compact",
+       [&] {
          fs::copy(std::string(ZIBU_TEST_DATA_DIR) + "/homes/pages", h, fs::copy_options::recursive);
-         ASSERT_EQ(test::RunProcess(cli, {"rate", "--home", h, "--rating", "4", "several", "quite", "new", "words"})
-                       .exitStatus,
-                   0);
-       }, 0},
-      {"a damaged table", [&] {
+         ASSERT_EQ(
+             test::RunProcess(cli, {"rate", "--home", h, "--rating", "4", "several", "quite", "new", "words"})
+                 .exitStatus,
+             0);
+       },
+       0},
+      {"a damaged table",
+       [&] {
          fs::copy(std::string(ZIBU_TEST_DATA_DIR) + "/homes/pages", h, fs::copy_options::recursive);
          std::ofstream(h + "data/reltable.dat", std::ios::binary | std::ios::trunc) << "ZIBURELT\1";
-       }, 1},
+       },
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -302,13 +309,14 @@ TEST(LearnedDataCommands, ExportDenseWritesTheOldFormReadBackIdentically) {
     LearningEngine e(port);
     e.SetDataFolder(h + "data", false);
     e.LoadData(nullptr, true);
-    EXPECT_EQ(r.out, "{\"words\": " + std::to_string(e.WordCount()) + ", \"bytes\": " +
-                         std::to_string(fs::file_size(file)) + "}\n");
+    EXPECT_EQ(r.out, "{\"words\": " + std::to_string(e.WordCount()) +
+                         ", \"bytes\": " + std::to_string(fs::file_size(file)) + "}\n");
     T2DRelTypeArray dense;
     ASSERT_EQ(ReadRelTableFile(dense, file), RelTableForm::kDense);
     ASSERT_TRUE(dense.IsSquare(e.WordCount()));
     for (int a = 0; a < e.WordCount(); ++a)
-      for (int b = 0; b < e.WordCount(); ++b) ASSERT_EQ(dense.Get(a, b), e.RelTable().Get(a, b)) << a << "," << b;
+      for (int b = 0; b < e.WordCount(); ++b)
+        ASSERT_EQ(dense.Get(a, b), e.RelTable().Get(a, b)) << a << "," << b;
     T2DRelTypeArray stored;
     if (ReadRelTableFile(stored, h + "data/reltable.dat") == RelTableForm::kDense) {
       EXPECT_TRUE(ReadFile(file) == ReadFile(h + "data/reltable.dat"));  // the old file, byte for byte
