@@ -3,6 +3,8 @@
 // aside without touching anything else.
 #include "store/article_store.h"
 
+#include "support/run_process.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -285,6 +287,63 @@ TEST_F(ArticleStoreTest, AFailedWriteLeavesTheStoreAsItWas) {
   sqlite3_close(other);
   EXPECT_EQ(Titles(store->Query({})), std::vector<std::string>{"Kept"});
   EXPECT_EQ(store->StoreFeedArticles("f", b, 3), 1);
+}
+
+// zibu-cli articles: what the reading window would list, one JSON line each.
+TEST_F(ArticleStoreTest, CliListsSearchesAndFilters) {
+  const std::string cli = test::ZibuCliPath(ZIBU_BIN_DIR);
+  if (cli.empty() || !fs::exists(cli)) GTEST_SKIP() << "zibu-cli is not built";
+  const fs::path home = dir_ / "home";
+  fs::create_directories(home / "data");
+  std::ofstream(home / "zibu.conf") << "[main]\nfeedCount=2\n[rss]\nfeed.0.url=http://feed/a\nfeed.1.url=http://feed/b\n";
+  {
+    auto store = TArticleStore::Open((home / "data" / "articles.db").string(), 1);
+    std::vector<StoredArticle> a = {Article("Garden apple pruning", "http://a/1", "", 80, 100),
+                                    Article("Caf\xE9 \x93news\x94", "http://a/2", "", 20, 300)};
+    std::vector<StoredArticle> b = {Article("Orchard apple prices", "http://b/1", "", 50, 200)};
+    store->StoreFeedArticles("http://feed/a", a, 1);
+    store->StoreFeedArticles("http://feed/b", b, 1);
+    store->SetRead({a[0].id}, true);
+    store->SetStarred(b[0].id, true);
+  }
+  auto titles = [](const std::string& out) {
+    std::vector<std::string> found;
+    for (size_t at = out.find("\"title\": \""); at != std::string::npos; at = out.find("\"title\": \"", at + 1)) {
+      size_t from = at + 10;
+      found.push_back(out.substr(from, out.find("\", \"link\"", from) - from));
+    }
+    return found;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::vector<std::string> titles;
+  } cases[] = {
+      {{}, 0, {"Garden apple pruning", "Orchard apple prices", "Caf\xC3\xA9 \xE2\x80\x9Cnews\xE2\x80\x9D"}},
+      {{"--sort", "date", "--limit", "2"}, 0, {"Caf\xC3\xA9 \xE2\x80\x9Cnews\xE2\x80\x9D", "Orchard apple prices"}},
+      {{"--search", "apple", "--unread"}, 0, {"Orchard apple prices"}},
+      {{"--search", "\"apple prices\""}, 0, {"Orchard apple prices"}},
+      {{"--starred"}, 0, {"Orchard apple prices"}},
+      {{"--feed", "2"}, 0, {"Orchard apple prices"}},
+      {{"--feed", "3"}, 2, {}},
+      {{"--sort", "title"}, 2, {}},
+      {{"--limit", "0"}, 2, {}},
+      {{"--limit"}, 2, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"articles", "--home", home.string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto r = test::RunProcess(cli, args);
+    SCOPED_TRACE(r.err);
+    EXPECT_EQ(r.exitStatus, c.exit);
+    EXPECT_EQ(titles(r.out), c.titles);
+  }
+  auto full = test::RunProcess(cli, {"articles", "--home", home.string(), "--starred"});
+  EXPECT_NE(full.out.find("\"feed\": \"http://feed/b\", "), std::string::npos) << full.out;
+  EXPECT_NE(full.out.find("\"link\": \"http://b/1\", \"published\": 200, \"relevance\": 50, \"read\": false, "
+                          "\"rating\": 0, \"starred\": true}\n"),
+            std::string::npos)
+      << full.out;
 }
 
 }  // namespace
