@@ -313,6 +313,9 @@ namespace {
 const char* const kColumns =
     "a.id, f.url, a.guid, a.link, a.title, a.title_display, a.text, a.content, a.base, a.published, a.first_seen, "
     "a.relevance, a.read, a.rating, a.starred";
+const char* const kListColumns =
+    "a.id, f.url, a.guid, a.link, a.title, a.title_display, '', '', a.base, a.published, a.first_seen, "
+    "a.relevance, a.read, a.rating, a.starred";
 }
 
 StoredArticle TArticleStore::Row(void* statement) const {
@@ -338,7 +341,8 @@ StoredArticle TArticleStore::Row(void* statement) const {
 }
 
 std::vector<StoredArticle> TArticleStore::Query(const ArticleQuery& query) const {
-  std::string sql = std::string("SELECT ") + kColumns + " FROM articles a JOIN feeds f ON f.id = a.feed_id";
+  std::string sql = std::string("SELECT ") + (query.withBodies ? kColumns : kListColumns) +
+                    " FROM articles a JOIN feeds f ON f.id = a.feed_id";
   std::string fts = FtsQueryFor(query.search);
   if (!query.search.empty() && fts.empty()) return {};
   std::vector<std::string> where;

@@ -44,6 +44,8 @@ struct ArticleQuery {
   std::vector<std::string> feeds = {};
   ArticleSort sort = ArticleSort::Relevance;
   int limit = 0;  // 0: all
+  // A listing leaves out each article's text and content (Get brings them); set to have them.
+  bool withBodies = false;
 };
 
 // What a store keeps of one article at most, so a hostile feed cannot fill the disk.

@@ -167,6 +167,14 @@ TEST_F(ArticleStoreTest, FiltersSortsAndSearches) {
       {"only punctuation", {.search = "( ) * \" -"}, {}},
   };
   for (const auto& c : cases) EXPECT_EQ(Titles(store->Query(c.query)), c.titles) << c.name;
+  // A listing is light; the bodies come when asked for.
+  auto listed = store->Query({.feeds = {"http://feed/b"}});
+  auto whole = store->Query({.feeds = {"http://feed/b"}, .withBodies = true});
+  ASSERT_EQ(listed.size(), 1u);
+  ASSERT_EQ(whole.size(), 1u);
+  EXPECT_EQ(listed[0].text + listed[0].content, "");
+  EXPECT_EQ(whole[0].text, b[0].text);
+  EXPECT_EQ(whole[0].content, b[0].content);
 }
 
 TEST_F(ArticleStoreTest, RatingsAndReadingReachByLink) {
