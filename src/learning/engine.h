@@ -126,7 +126,9 @@ class LearningEngine {
   // A rating of 0 teaches nothing. Otherwise the text's relevance as it stands is first added to
   // the record of rated articles (see RatedArticles). While a relationship scan is running (a nested call from the
   // message processing of its wait), the rating is kept and applied when the scan has returned.
-  void LearnFromRating(std::string_view text, int rating);
+  // `recorded` false: a correction of a rating already recorded (the reading list's changed
+  // rating teaches only the change), which the record of rated articles must not count again.
+  void LearnFromRating(std::string_view text, int rating, bool recorded = true);
   void LearnFromRating(int rating, std::string_view text) { LearnFromRating(text, rating); }
   // Sorts `words` and removes repeats; called by LearnFromRating with a rating that is not 0.
   void UpdateRelTable(std::vector<std::string>& words, int rating);
@@ -253,6 +255,7 @@ class LearningEngine {
   struct PendingRating {
     std::string text;
     int rating;
+    bool recorded;
   };
   // What the engine knows of one file of the data folder.
   struct FileState {
@@ -272,7 +275,7 @@ class LearningEngine {
   void LoadWordWeightingsBounded(const std::string& path);
   template <typename Record>
   void LoadRecord(LearnedFile f, Record& record);
-  void ApplyRating(std::string_view text, int rating);
+  void ApplyRating(std::string_view text, int rating, bool recorded);
   void Verbose(const std::string& line);
   // The multi-threaded sum; with `pairs`, each worker also keeps its range's strongest pairs
   // there (one collector per worker, of `pairLimit` each).

@@ -3,6 +3,9 @@
 // aside without touching anything else.
 #include "store/article_store.h"
 
+#include "common/ports.h"
+#include "feeds/reading_list.h"
+#include "feeds/shown_memory.h"
 #include "support/run_process.h"
 
 #include <gtest/gtest.h>
@@ -352,6 +355,90 @@ TEST_F(ArticleStoreTest, CliListsSearchesAndFilters) {
                           "\"rating\": 0, \"starred\": true}\n"),
             std::string::npos)
       << full.out;
+}
+
+// A rating in the list teaches what a rating window teaches, once, whatever the user changes.
+TEST_F(ArticleStoreTest, ARatingInTheListIsARating) {
+  SilentUserPort port;
+  auto store = TArticleStore::Open(path_, 1);
+  std::vector<StoredArticle> a = {Article("jordan abdullah", "http://a/1"), Article("katie sand", "http://a/2")};
+  a[0].text = "jordan abdullah";
+  store->StoreFeedArticles("f", a, 1);
+  TCompMap shown;
+
+  // What rating the article's text with r in a rating window would leave behind.
+  auto windowLearned = [&port](int r) {
+    auto engine = std::make_unique<LearningEngine>(port);
+    engine->SetMaxWordWeight(50);
+    engine->LearnFromRating(r, "jordan abdullah");
+    return engine;
+  };
+  LearningEngine engine(port);
+  engine.SetMaxWordWeight(50);
+  struct Step {
+    int rating;
+    int learnedLike;  // the single rating the engine must now equal; 0: nothing learned
+    size_t recorded;  // ratings in the record of rated articles: the article's first
+  } steps[] = {{8, 8, 1}, {8, 8, 1}, {5, 5, 1}, {-3, -3, 1}, {0, 0, 1}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.rating);
+    ASSERT_TRUE(RateStoredArticle(engine, *store, shown, 500, a[0].id, s.rating));
+    auto expected = windowLearned(s.learnedLike);
+    for (const char* text : {"jordan", "abdullah", "jordan abdullah", "abdullah news jordan"})
+      EXPECT_EQ(engine.GetRelevance(text), expected->GetRelevance(text)) << text;
+    EXPECT_EQ(engine.RatedArticles().Entries().size(), s.recorded);
+    auto kept = store->Get(a[0].id);
+    EXPECT_EQ(kept->rating, s.rating);
+    EXPECT_TRUE(kept->read);
+    EXPECT_TRUE(WasShownRecently(shown, "http://a/1", 600, 60000));
+  }
+  EXPECT_FALSE(store->Get(a[1].id)->read) << "only the rated article";
+  EXPECT_FALSE(RateStoredArticle(engine, *store, shown, 500, 9999, 4));
+}
+
+TEST_F(ArticleStoreTest, RescoringFollowsTheLearningNewestFirstInSlices) {
+  SilentUserPort port;
+  LearningEngine engine(port);
+  engine.SetMaxWordWeight(50);
+  auto store = TArticleStore::Open(path_, 1);
+  std::vector<StoredArticle> a;
+  for (int i = 0; i < 6; ++i) {
+    a.push_back(Article("t" + std::to_string(i), "http://a/" + std::to_string(i), "", 0, 100 + i));
+    a.back().text = i % 2 ? "garden apple pruning" : "football results today";
+  }
+  store->StoreFeedArticles("f", a, 1);
+  store->SetRead({a[5].id}, true);
+  engine.LearnFromRating(9, "garden apple pruning");
+  engine.LearnFromRating(-9, "football results today");
+
+  // A clock that moves 10 ms each time it is read: a 15 ms budget takes two articles a slice.
+  struct StepClock : Clock {
+    mutable int64_t now = 0;
+    int64_t NowMs() const override { return now += 10; }
+    uint32_t IdleMs() const override { return 0; }
+  } clock;
+  TRescoring rescoring;
+  rescoring.Start(*store);
+  EXPECT_EQ(rescoring.Remaining(), 5u) << "unread only";
+  std::vector<int64_t> order;
+  int slices = 0;
+  while (rescoring.Running()) {
+    auto slice = rescoring.Step(engine, *store, clock, 15);
+    EXPECT_LE(slice.size(), 2u);
+    for (auto& [id, relevance] : slice) order.push_back(id);
+    ++slices;
+  }
+  EXPECT_EQ(slices, 3);
+  EXPECT_EQ(order, (std::vector<int64_t>{a[4].id, a[3].id, a[2].id, a[1].id, a[0].id}));
+  auto ranked = store->Query({.unreadOnly = true});
+  ASSERT_EQ(ranked.size(), 5u);
+  for (const auto& r : ranked) {
+    auto whole = store->Get(r.id);
+    EXPECT_EQ(r.relevance, engine.GetRelevance(whole->text)) << whole->text;
+  }
+  EXPECT_GT(ranked.front().relevance, 0);
+  EXPECT_LT(ranked.back().relevance, 0);
+  EXPECT_EQ(store->Get(a[5].id)->relevance, 0) << "a read article keeps the relevance it had";
 }
 
 }  // namespace
