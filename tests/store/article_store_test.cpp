@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -349,6 +350,38 @@ TEST_F(ArticleStoreTest, CliListsSearchesAndFilters) {
     EXPECT_EQ(r.exitStatus, c.exit);
     EXPECT_EQ(titles(r.out), c.titles);
   }
+  // zibu-cli rate --article rates a kept article as the reading window does.
+  struct RateCase {
+    std::vector<std::string> args;
+    int exit;
+  } rateCases[] = {
+      {{"--article", "1", "--rating", "11"}, 2},
+      {{"--article", "1"}, 2},
+      {{"--article", "1", "--rating", "3", "some", "text"}, 2},
+      {{"--article", "x", "--rating", "3"}, 2},
+      {{"--article", "99", "--rating", "3"}, 1},
+      {{"--article", "1", "--rating", "8"}, 0},
+      {{"--article", "1", "--rating", "8"}, 0},
+  };
+  for (const auto& c : rateCases) {
+    std::vector<std::string> args = {"rate", "--home", home.string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto r = test::RunProcess(cli, args);
+    EXPECT_EQ(r.exitStatus, c.exit) << r.err;
+  }
+  auto rated = test::RunProcess(cli, {"articles", "--home", home.string(), "--rated"});
+  EXPECT_NE(rated.out.find("\"read\": true, \"rating\": 8,"), std::string::npos) << rated.out;
+  std::ifstream weights(home / "data" / "wordweightings.dat");
+  std::string words((std::istreambuf_iterator<char>(weights)), std::istreambuf_iterator<char>());
+  // Learned once, not twice: "pruning" stands twice in the text, "body" once.
+  EXPECT_NE(words.find("PRUNING=16"), std::string::npos) << words;
+  EXPECT_NE(words.find("BODY=8"), std::string::npos) << words;
+  std::ifstream shownFile(home / "data" / "shownfeedurls.dat");
+  std::string shownText((std::istreambuf_iterator<char>(shownFile)), std::istreambuf_iterator<char>());
+  EXPECT_NE(shownText.find("http://a/1"), std::string::npos) << "remembered as shown";
+  auto threshold = test::RunProcess(cli, {"threshold", "--home", home.string()});
+  EXPECT_NE(threshold.out.find("\"recorded\": 1,"), std::string::npos) << "recorded once: " << threshold.out;
+
   auto full = test::RunProcess(cli, {"articles", "--home", home.string(), "--starred"});
   EXPECT_NE(full.out.find("\"feed\": \"http://feed/b\", "), std::string::npos) << full.out;
   EXPECT_NE(full.out.find("\"link\": \"http://b/1\", \"published\": 200, \"relevance\": 50, \"read\": false, "
