@@ -44,8 +44,10 @@ bool RemoveTabs(std::vector<std::string>& lines, UserPort& port);
 // A longer one, from a damaged settings file or a paste gone wrong, would stall the editor that
 // shows it and every scan that matches it.
 inline constexpr size_t kMaxKeywordTextBytes = 64u << 10;
+// A line, at most: an editor lays a line out whole, and a longer one takes it too long to show.
+inline constexpr size_t kMaxKeywordLineBytes = 16u << 10;
 // Keeps the lines in order while they fit in kMaxKeywordTextBytes, leaving out each line that
-// would go past it; returns how many lines were left out.
+// would go past it or is longer than kMaxKeywordLineBytes; returns how many lines were left out.
 size_t BoundKeywordLines(std::vector<std::string>& lines);
 // What the rule editor says when it left lines out.
 std::string KeywordsTooLongMessage(size_t leftOut);

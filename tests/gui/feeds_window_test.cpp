@@ -431,7 +431,7 @@ TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLinesAndRefusesCrlf) {
     std::string shown;
     std::vector<std::string> messages, keywords;
   };
-  const std::string tooLong = "1:" + std::string(kMaxKeywordTextBytes, 'w');
+  const std::string tooLong = "1:" + std::string(kMaxKeywordLineBytes, 'w');
   AddFeed("http://127.0.0.1/0");
   window_->show();
   window_->activateWindow();
