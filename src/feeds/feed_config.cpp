@@ -8,6 +8,7 @@
 #include "common/ports.h"
 #include "common/settings.h"
 #include "learning/engine.h"
+#include "rules/keyword_rules.h"
 
 namespace zibu {
 
@@ -84,6 +85,8 @@ void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPor
   for (int n = 0; n < count; ++n) {
     port.ShowProgress("Loading feeds...", static_cast<int>(static_cast<int64_t>(n) * 100 / count));
     feeds.push_back(ReadFeed(file, n));
+    if (const size_t leftOut = BoundKeywordLines(feeds.back().keywords))
+      port.Log(KeywordsTooLongLine(feeds.back().url, leftOut));
     if (steps.feedLoaded) steps.feedLoaded(n, feeds.back());
   }
   if (!feeds.empty() && steps.feedsLoaded) steps.feedsLoaded();

@@ -9,6 +9,7 @@
 
 #include "common/settings.h"
 #include "feeds/feed_list.h"
+#include "rules/keyword_rules.h"
 #include "recording_port.h"
 
 namespace zibu {
@@ -92,6 +93,23 @@ TEST_F(FeedConfigTest, EmptyLinesAndLongRulesSurviveASaveAndReload) {
   auto back = RoundTrip({Feed("http://a/", {"1:a", "", "1:b", longRule})});
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0].keywords, (std::vector<std::string>{"1:a", "", "1:b", longRule}));
+}
+
+// A rule text far too long to be a person's (a damaged file) is bounded when it is loaded, with a
+// line in the status log; the feed and its other rules stay.
+TEST_F(FeedConfigTest, AHugeKeywordValueIsBoundedOnLoad) {
+  const std::string huge = "1:" + std::string(10u << 20, 'k');
+  WriteText("[main]\nfeedCount=2\n[rss]\nfeed.0.url=http://a/\nfeed.0.keywords=1:aCRLF" + huge +
+            "CRLF1:b\nfeed.1.url=http://b/\nfeed.1.keywords=1:c\n");
+  SettingsFile file(path_);
+  RecordingPort port;
+  std::vector<TFeed> feeds;
+  LoadFeedConfig(file, feeds, port, {});
+  ASSERT_EQ(feeds.size(), 2u);
+  EXPECT_EQ(feeds[0].keywords, (std::vector<std::string>{"1:a", "1:b"}));
+  EXPECT_EQ(feeds[1].keywords, (std::vector<std::string>{"1:c"}));
+  EXPECT_TRUE(port.Logged(KeywordsTooLongLine("http://a/", 1), false));
+  EXPECT_FALSE(port.Logged(KeywordsTooLongLine("http://b/", 1), false));
 }
 
 TEST_F(FeedConfigTest, MissingKeysGiveTheirDefaults) {

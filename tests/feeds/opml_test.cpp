@@ -9,6 +9,7 @@
 #include "common/file_io.h"
 #include "common/home_lock.h"
 #include "feeds/opml.h"
+#include "rules/keyword_rules.h"
 #include "recording_port.h"
 #include "support/run_process.h"
 
@@ -107,6 +108,14 @@ TEST(Opml, ZibusOwnFileRoundTripsNestedOrNot) {
   EXPECT_TRUE(list[1].active);
   EXPECT_TRUE(list[0].keywords.empty());
   EXPECT_EQ(list[0].refreshInterval, 300);
+
+  // Rules too long to be a person's are bounded as they come in, and the log says so.
+  const std::string tooLong = "1:" + std::string(kMaxKeywordLineBytes, 'k');
+  list.clear();
+  MergeOpmlFeeds(list, ReadOpml(WriteOpml({Feed("http://e.example/", true, {"1:a", tooLong, "1:b"}, 300)})), port);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].keywords, (std::vector<std::string>{"1:a", "1:b"}));
+  EXPECT_TRUE(port.Logged(KeywordsTooLongLine("http://e.example/", 1), false));
 }
 
 TEST(Opml, AnotherReadersFileAddsNewHttpFeedsOnly) {
