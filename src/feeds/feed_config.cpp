@@ -34,7 +34,10 @@ BoundedCount StoredFeedCount(const SettingsFile& file) {
 
 MissingFeeds FindMissingFeeds(const SettingsFile& file) {
   MissingFeeds m;
-  m.stated = std::clamp(file.ReadInteger(kMainSection, "feedCount", 0), 0, kMaxFeeds);
+  // A count beyond any list kept is itself damaged, not a sign of a file cut short.
+  const int stated = file.ReadInteger(kMainSection, "feedCount", 0);
+  if (stated > kMaxFeeds) return m;
+  m.stated = std::max(0, stated);
   m.present = std::min(FeedsPresent(file), m.stated);
   return m;
 }

@@ -38,7 +38,7 @@ std::string FeedKey(int n, const char* field);
 BoundedCount StoredFeedCount(const SettingsFile& file);
 
 // A zibu.conf that holds fewer feeds than its feedCount says (cut short, say): the count it
-// states (at most kMaxFeeds) and the feeds it has keys for.
+// states and the feeds it has keys for. A count above kMaxFeeds is not taken as one.
 struct MissingFeeds {
   int stated = 0;
   int present = 0;
