@@ -92,7 +92,14 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   void ScanFeed(TFeed& feed, Items& results) override { s_.ScanFeed(feed, results); }
   void ProcessMessages() override {}
   void WaitForIdle(int64_t) override {}
-  void SaveFeedConfig() override { s_.SaveFeedConfig(); }
+  // Each file's save stands on its own: a zibu.conf that cannot be written (the line saying so
+  // is logged) must not keep the learned data that follows from being saved.
+  void SaveFeedConfig() override {
+    try {
+      s_.SaveFeedConfig();
+    } catch (const IoError&) {
+    }
+  }
   void SaveData() override {
     if (s_.saveWake_)
       s_.StartSave();

@@ -159,8 +159,8 @@ std::string SystemText(int err) {
   return std::strerror(err);
 }
 
-// Writes `text` to `path` (replacing it) with plain system calls, so that a failure names its
-// cause; with `sync` flushed to the disk too.
+// Writes `text` to `path` (replacing it) with plain system calls; the errno of a failure (so
+// that it names its cause), 0 on success.
 int WriteSmallFile(const std::string& path, const std::string& text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return errno;

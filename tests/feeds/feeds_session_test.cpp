@@ -317,6 +317,24 @@ TEST_F(FeedsSessionTest, SaveAllWritesEachFileOnItsOwn) {
   }
 }
 
+// The periodic save of a scheduled scan: a zibu.conf that cannot be written is logged, and the
+// learned data is saved all the same.
+TEST_F(FeedsSessionTest, APeriodicSaveGoesOnToTheLearnedDataWhenZibuConfFails) {
+  Write("zibu.conf", "[main]\nfeedCount=0\nsaveConfigInterval=1\n");
+  Load();
+  session_->Engine().LearnFromRating("alphaword betaword", 5);
+  fs::create_directories(home_ + "zibu.conf.tmp/blocked");
+  session_->Scanner().lastSaveTime = 0;
+  session_->Scanner().lastUserActivity = 0;
+  ASSERT_TRUE(session_->RunScan(ScanKind::Scheduled));
+  bool told = false;
+  for (const auto& l : view_.port.lines) told |= l.text.rfind("I have not saved zibu.conf: ", 0) == 0;
+  EXPECT_TRUE(told);
+  EXPECT_FALSE(view_.port.Logged("Finished saving config..."));
+  EXPECT_TRUE(view_.port.Logged("Finished saving data..."));
+  EXPECT_NE(Read("data/wordweightings.dat").find("ALPHAWORD"), std::string::npos);
+}
+
 // zibu.conf keeps its previous save in the backup folder, as the learned files do; a start-up
 // that finds fewer feeds than feedCount says keeps the damaged file, tells the user, offers a
 // whole backup copy, and never makes the damaged file the backup copy.
