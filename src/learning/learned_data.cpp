@@ -460,7 +460,6 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
   if (!backupDataFiles_) rotate.clear();
   if (write.empty()) return;
 
-
   auto fail = [](const std::string& path, int err) {
     throw IoError("Unable to write to " + path + ": " + SystemText(err));
   };
