@@ -12,6 +12,8 @@
 # The home starts with three generations' worth of words: A (now the backup pair), B (the data
 # pair), and the run adds C (WORDS new words).
 #
+# Every crash point that breaks one of these is reported and counted; the exit status is 1 then.
+#
 # usage: bench/save_crash_points.sh [path/to/zibu-cli] [WORDS]      (needs strace)
 set -euo pipefail
 
@@ -20,6 +22,14 @@ WORDS="${2:-200}"
 WORK="$(mktemp -d /tmp/zibu-crash-points.XXXXXX)"
 trap 'rm -rf "$WORK"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+BAD=0
+declare -A BADS
+# A crash point that broke the rule: counted, and the run goes on to the next one.
+bad() {
+  echo "FAIL: $*" >&2
+  BAD=$((BAD + 1))
+  BADS[$sc]=$((BADS[$sc] + 1))
+}
 
 # WORDS distinct words of letters only, each starting with the prefix.
 words() {
@@ -45,8 +55,8 @@ fingerprint() {
   local home="$1" err
   err="$home/.fingerprint.err"
   {
-    "$CLI" learned --home "$home" 2>"$err"
-    "$CLI" relevance --home "$home" "$PROBE" 2>>"$err"
+    "$CLI" learned --home "$home" 2>"$err" || echo "learned failed"
+    "$CLI" relevance --home "$home" "$PROBE" 2>>"$err" || echo "relevance failed"
   } | md5sum | cut -d' ' -f1 | tr -d '\n'
   if grep -q "Error loading\|could not be read\|I cannot use" "$err"; then
     echo " DAMAGED $(tr '\n' ' ' <"$err")"
@@ -99,6 +109,7 @@ for sc in "${SYSCALLS[@]}"; do
   n="${n:-0}"
   KILLS[$sc]=0
   NEW[$sc]=0
+  BADS[$sc]=0
   for ((k = 1; k <= n; k++)); do
     HOME_K="$WORK/run"
     rm -rf "$HOME_K"
@@ -106,7 +117,7 @@ for sc in "${SYSCALLS[@]}"; do
     set +e
     # In a subshell, so that the shell does not report each kill.
     (strace -f -qq -o /dev/null -e trace="$sc" -e inject="$sc:signal=KILL:when=$k" \
-      "$CLI" rate --home "$HOME_K" --rating 8 "$TEXT_C") >/dev/null 2>&1
+      "$CLI" rate --home "$HOME_K" --rating 8 "$TEXT_C"; exit $?) >/dev/null 2>&1
     rc=$?
     set -e
     [ "$rc" -eq 137 ] || [ "$rc" -eq 0 ] || fail "$sc #$k: exit status $rc"
@@ -119,20 +130,20 @@ for sc in "${SYSCALLS[@]}"; do
     backup_home "$HOME_K" "$WORK/probe"
     backup="$(fingerprint "$WORK/probe")"
     case "$data" in
-      "$FB") [ "$backup" = "$FA" ] || fail "$sc #$k: old pair in place, but the backup pair is not the one before it: $backup" ;;
-      "$FC") [ "$backup" = "$FB" ] || fail "$sc #$k: new pair in place, but the backup pair is not the old one: $backup" ;;
-      *) fail "$sc #$k: the learned data is neither the old nor the new pair: $data" ;;
+      "$FB") [ "$backup" = "$FA" ] || { bad "$sc #$k: old pair in place, but the backup pair is not the one before it"; continue; } ;;
+      "$FC") [ "$backup" = "$FB" ] || { bad "$sc #$k: new pair in place, but the backup pair is not the old one"; continue; } ;;
+      *) bad "$sc #$k: the learned data is neither the old nor the new pair: $data"; continue ;;
     esac
     # The next start that may write finishes or clears what the kill left.
     "$CLI" forget --home "$HOME_K" notalearnedword >/dev/null 2>&1 || true
-    [ "$(fingerprint "$HOME_K")" = "$data" ] || fail "$sc #$k: the next start changed the learned data"
-    [ ! -e "$HOME_K/data/save.commit" ] || fail "$sc #$k: the commit record is still there"
+    [ "$(fingerprint "$HOME_K")" = "$data" ] || { bad "$sc #$k: the next start changed the learned data"; continue; }
+    [ ! -e "$HOME_K/data/save.commit" ] || { bad "$sc #$k: the commit record is still there"; continue; }
     rm -rf "$WORK/probe"
     mkdir -p "$WORK/probe/data"
-    cp "$HOME_K"/data/backup/wordweightings.dat "$HOME_K"/data/backup/reltable.dat "$WORK/probe/data/"
-    [ "$(fingerprint "$WORK/probe")" = "$backup" ] || fail "$sc #$k: the backup folder changed at the next start"
+    cp "$HOME_K"/data/backup/wordweightings.dat "$HOME_K"/data/backup/reltable.dat "$WORK/probe/data/" 2>/dev/null || true
+    [ "$(fingerprint "$WORK/probe")" = "$backup" ] || { bad "$sc #$k: the backup folder changed at the next start"; continue; }
     left="$(find "$HOME_K/data" -type f ! -name '*.dat' | tr '\n' ' ')"
-    [ -z "$left" ] || fail "$sc #$k: left over after the next start: $left"
+    [ -z "$left" ] || { bad "$sc #$k: left over after the next start: $left"; continue; }
     if [ "$data" = "$FC" ]; then NEW[$sc]=$((NEW[$sc] + 1)); fi
     echo "$sc #$k: $([ "$data" = "$FC" ] && echo new || echo old) pair, backup whole"
   done
@@ -141,6 +152,11 @@ done
 echo
 for sc in "${SYSCALLS[@]}"; do
   [ "${KILLS[$sc]}" -eq 0 ] ||
-    echo "killed at $sc: ${KILLS[$sc]} calls ($((KILLS[$sc] - NEW[$sc])) left the old pair, ${NEW[$sc]} the new)"
+    echo "killed at $sc: ${KILLS[$sc]} calls ($((KILLS[$sc] - NEW[$sc] - BADS[$sc])) left the old pair with its" \
+      "backup, ${NEW[$sc]} the new, ${BADS[$sc]} failed)"
 done
+if [ "$BAD" -gt 0 ]; then
+  echo "crash points: $total, of which $BAD FAILED"
+  exit 1
+fi
 echo "crash points: $total, every one leaving the old or the new pair whole with a whole backup pair"
