@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/errors.h"
 #include "common/settings.h"
 #include "feeds/feed_list.h"
 #include "rules/keyword_rules.h"
@@ -300,13 +301,25 @@ TEST_F(FeedConfigTest, LoadRunsItsStepsInOrder) {
   EXPECT_EQ(steps.back(), "timer after hide");
 }
 
+// "Finished saving config..." only once the file is on the disk: a save that fails says so instead.
 TEST_F(FeedConfigTest, WriteLogsAndShowsProgressAroundTheKeys) {
   RecordingPort port;
   SettingsFile file(path_);
   WriteFeedConfig(file, {Feed("http://a/"), Feed("http://b/")}, 70, 1, port);
-  EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Saving config...", "Finished saving config..."}));
+  EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Saving config..."}));
   EXPECT_EQ(port.progress, (std::vector<std::string>{"Saving config... 0%", "Saving feeds... 0%",
                                                      "Saving feeds... 50%", "hide"}));
+  // Something in the way of the temporary file, then nothing.
+  fs::create_directories(path_ + ".tmp/blocked");
+  EXPECT_THROW(SaveConfigFile(file, port), IoError);
+  ASSERT_EQ(port.Texts().size(), 2u);
+  EXPECT_EQ(port.Texts()[1].rfind("I have not saved zibu.conf: Unable to write to " + path_, 0), 0u)
+      << port.Texts()[1];
+  EXPECT_FALSE(fs::exists(path_));
+  fs::remove_all(path_ + ".tmp");
+  SaveConfigFile(file, port);
+  EXPECT_EQ(port.Texts().back(), "Finished saving config...");
+  EXPECT_TRUE(fs::exists(path_));
   EXPECT_EQ(file.ReadInteger("main", "feedCount", -1), 2);
   EXPECT_EQ(file.ReadInteger("main", "showRelevance", -1), 70);
   EXPECT_EQ(file.ReadInteger("main", "resultsFormat", -1), 1);

@@ -254,7 +254,13 @@ TEST_F(OpmlCli, ImportExportAndEveryRefusal) {
     bool lock;
   };
   WriteFileAtomic((root_ / "cut.opml").string(), exported.substr(0, exported.size() - 20));
+  // A zibu.conf cut short: written back it would keep only the feeds left in it.
+  const std::string cutHome = (root_ / "cuthome").string();
+  fs::create_directories(cutHome);
+  const std::string cutConf = "[main]\nfeedCount=5\n[rss]\nfeed.0.url=http://a.example/\nfeed.1.url=http://b";
+  WriteFileAtomic(cutHome + "/zibu.conf", cutConf);
   const Refusal refusals[] = {
+      {{"opml-import", Data("other_reader.opml"), "--home", cutHome}, 1, "says feedCount=5 but holds 2 feeds", false},
       {{"opml-import", Data("other_reader.opml"), "--home", Home()}, 0, "I added 0 feeds", false},
       {{"opml-import", (root_ / "cut.opml").string(), "--home", Home()}, 1, "never closed", false},
       {{"opml-import", Data("other_reader.opml"), "--home", Home()}, 1, "is in use by zibu", true},
@@ -280,6 +286,7 @@ TEST_F(OpmlCli, ImportExportAndEveryRefusal) {
     EXPECT_FALSE(fs::exists(root_ / "nowhere"));
     EXPECT_FALSE(fs::exists(root_ / "home" / "zibu.lock"));
   }
+  EXPECT_EQ(ReadFileBytes(cutHome + "/zibu.conf"), cutConf);
 }
 
 }  // namespace
