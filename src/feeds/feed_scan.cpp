@@ -185,6 +185,8 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   read.undefinedEntities = &undefined;
   TXmlParser::CharsetTrouble charsetTrouble;
   read.charsetTrouble = &charsetTrouble;
+  FeedReadCuts cuts;
+  read.cuts = &cuts;
   try {
     if (readable)
       ReadFeedFile(
@@ -210,6 +212,7 @@ void ScanFeed(TFeed& feed, Items& results, const FeedScanSettings& settings, Use
   }
   if (!undefined.empty()) port.Log(UndefinedEntitiesMessage(feed.url, undefined));
   if (const std::string m = CharsetTroubleMessage(feed.url, charsetTrouble); !m.empty()) port.Log(m);
+  for (const std::string& m : FeedReadCutMessages(feed.url, cuts)) port.Log(m);
   port.Log("Finished scanning feed " + feed.url);
 }
 

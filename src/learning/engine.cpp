@@ -80,17 +80,17 @@ std::vector<std::string> LearningEngine::GetWordList(std::string_view text) cons
 
 // ---- learning ------------------------------------------------------------------------------
 
-void LearningEngine::LearnFromRating(std::string_view text, int rating) {
+void LearningEngine::LearnFromRating(std::string_view text, int rating, bool recorded) {
   if (rating == 0) return;
   if (scanDepth_ > 0) {
     // Workers are reading the table: growing it now would pull rows from under them.
-    pending_.push_back({std::string(text), rating});
+    pending_.push_back({std::string(text), rating, recorded});
     return;
   }
-  ApplyRating(text, rating);
+  ApplyRating(text, rating, recorded);
 }
 
-void LearningEngine::ApplyRating(std::string_view text, int rating) {
+void LearningEngine::ApplyRating(std::string_view text, int rating, bool recorded) {
   // What the engine made of the article before this rating taught it anything: the figure a
   // threshold would have been compared with. A rating given from the message processing of this
   // scan waits (as in any scan) and is applied after this one, in the order they came.
@@ -107,7 +107,7 @@ void LearningEngine::ApplyRating(std::string_view text, int rating) {
   }
   quiet_ = false;
   --scanDepth_;  // the pending ratings wait for the table update below
-  ratedArticles_.Add(rating, before);
+  if (recorded) ratedArticles_.Add(rating, before);
   port_->Log("Updating relevance", true);
   std::vector<std::string> words = GetWordList(text);
   for (const auto& w : words) {
@@ -251,7 +251,7 @@ void LearningEngine::EndScan() {
   while (!pending_.empty() && scanDepth_ == 0) {
     PendingRating p = std::move(pending_.front());
     pending_.pop_front();
-    ApplyRating(p.text, p.rating);
+    ApplyRating(p.text, p.rating, p.recorded);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -786,7 +787,12 @@ TEST_F(LearnedData, DamagedWordFileTakesTheBackupPair) {
   EXPECT_TRUE(port.Logged(
       "wordweightings.dat line 2: '1=2' is not a valid integer value; I have kept the word X with weight 0"))
       << (port.logs.empty() ? "" : port.logs[0].text);
-  EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+  // The box names the file that was damaged, not the table.
+  EXPECT_EQ(port.messages.front(),
+            "Error loading word weightings: 1 line of " + Data("wordweightings.dat") +
+                " could not be read, so the word relationship table does not match it.\r\nI will try to load the "
+                "word weightings and the word relationship table from the last backup");
+  EXPECT_EQ(port.messages.back(), "Loading backup word weightings and word relationship table was successful");
   EXPECT_EQ(loaded->WordCount(), 4);
 }
 
@@ -828,38 +834,77 @@ int GenerationOfShown(const TCompMap& m) {
 
 }  // namespace
 
-TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
-  // Count the steps of one save.
-  std::vector<std::string> steps;
-  {
+namespace {
+
+// The generation of the pair in `folder` read as it lies on the disk: -1 when the two files are
+// not a whole pair of one generation.
+int PairOnDisk(const std::string& folder) {
+  SilentUserPort quiet;
+  LearningEngine probe(quiet);
+  probe.SetMaxWordWeight(50);
+  try {
+    probe.LoadWordWeightings(folder + "wordweightings.dat");
+  } catch (const std::exception&) {
+    return -1;
+  }
+  if (!probe.LoadRelTable(folder + "reltable.dat")) return -1;
+  return GenerationOf(probe);
+}
+
+// Files of both folders that are not learned-data files (what a save left beside them).
+std::vector<std::string> Leftovers(const std::string& dataDir) {
+  std::vector<std::string> found;
+  for (const std::string folder : {dataDir, dataDir + "backup/"})
+    for (const auto& f : fs::directory_iterator(folder))
+      if (!f.is_directory() && f.path().extension() != ".dat") found.push_back(f.path().string());
+  return found;
+}
+
+}  // namespace
+
+// The steps of one save of generation 3 over generation 2 (data) and 1 (backup): where each is
+// stopped (the process ends there) or fails (a full disk), the data folder and the backup folder
+// each hold a whole pair, and a load gets the old save with the old backup or the new save with
+// the old save as backup.
+class SaveSteps : public LearnedData {
+ protected:
+  void SetUp() override {
     auto e = NewEngine();
-    MakeGeneration(*e, 1);
+    TwoGenerations(*e);
+    MakeGeneration(*e, 3);
     TCompMap shown;
-    shown.Add("g", 1);
-    e->SaveData(&shown);
-    MakeGeneration(*e, 2);
-    shown.Clear();
-    shown.Add("g", 2);
-    e->SetSaveStepHook([&](const std::string& s) { steps.push_back(s); });
+    shown.Add("g", 3);
+    e->SetSaveStepHook([this](const std::string& s) { steps.push_back(s); });
     e->SaveData(&shown);
   }
-  // Dropping the old backup, write and written, backup and backed up for each of the four
-  // files (the record of rated articles was emptied with the rest), the commit, four renames,
-  // done.
-  ASSERT_EQ(steps.size(), 26u);
-
-  for (size_t stop = 0; stop < steps.size(); ++stop) {
-    fs::remove_all(dir.path() + "data");
-    {
-      auto e = NewEngine();
-      TCompMap shown;
-      for (int g = 1; g <= 2; ++g) {
-        MakeGeneration(*e, g);
-        shown.Clear();
-        shown.Add("g", g);
-        e->SaveData(&shown);
-      }
+  // Generation 1 saved, then 2 over it: the backup folder holds 1, the data folder 2.
+  void TwoGenerations(LearningEngine& e) {
+    TCompMap shown;
+    for (int g = 1; g <= 2; ++g) {
+      MakeGeneration(e, g);
+      shown.Clear();
+      shown.Add("g", g);
+      e.SaveData(&shown);
     }
+  }
+  void Reset() {
+    fs::remove_all(dir.path() + "data");
+    auto e = NewEngine();
+    TwoGenerations(*e);
+  }
+  size_t CommitAt() const { return std::find(steps.begin(), steps.end(), "commit") - steps.begin(); }
+  std::string DataDir() const { return dir.path() + "data/"; }
+  std::vector<std::string> steps;
+};
+
+TEST_F(SaveSteps, AStopAtEveryStepLeavesBothPairsWhole) {
+  // Four files (the record of rated articles was emptied with the rest): each written, its
+  // backup staged, the record written and put in place, the backups and the files renamed.
+  ASSERT_EQ(steps.size(), 19u);
+  ASSERT_LT(CommitAt(), steps.size());
+  for (size_t stop = 0; stop < steps.size(); ++stop) {
+    SCOPED_TRACE("stopped before " + steps[stop]);
+    Reset();
     fflush(nullptr);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -877,45 +922,107 @@ TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "stop " << stop;
-
-    // Every file of both folders is complete (the old backups may be gone while a save runs, as
-    // they always were; the data folder is whole).
-    for (const std::string folder : {"data/", "data/backup/"}) {
-      const bool backup = folder == "data/backup/";
-      const std::string weights = dir.path() + folder + "wordweightings.dat";
-      const std::string table = dir.path() + folder + "reltable.dat";
-      if (!backup || fs::exists(weights)) {
-        SilentUserPort quiet;
-        LearningEngine probe(quiet);
-        probe.SetMaxWordWeight(50);
-        probe.LoadWordWeightings(weights);
-        const int g = probe.WordCount() - 3;
-        EXPECT_TRUE(g >= 1 && g <= 3) << folder << " stop " << stop;
-        for (int k = 0; k < probe.WordCount(); ++k) EXPECT_EQ(probe.WordWeights().ValueAt(k), g) << folder;
-      }
-      if (!backup || fs::exists(table)) {
-        T2DRelTypeArray t;
-        ReadRelTableFile(t, table);
-        const int g = t.RowCount() - 3;
-        EXPECT_TRUE(g >= 1 && g <= 3 && t.IsSquare(t.RowCount())) << folder << " stop " << stop;
-      }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const bool committed = stop > CommitAt();
+    // Before the commit point both folders are as they were, to the byte.
+    if (!committed) {
+      EXPECT_EQ(PairOnDisk(DataDir()), 2);
+      EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), 1);
     }
 
     port.Reset();
     auto loaded = NewEngine(false);
     TCompMap shown;
     loaded->LoadData(&shown);
-    const int g = GenerationOf(*loaded);
-    const bool committed =
-        stop > static_cast<size_t>(std::find(steps.begin(), steps.end(), "commit") - steps.begin());
-    EXPECT_EQ(g, committed ? 3 : 2) << "stopped before " << steps[stop];
-    EXPECT_EQ(GenerationOfShown(shown), g) << "stopped before " << steps[stop];
-    EXPECT_TRUE(port.messages.empty()) << "stopped before " << steps[stop];
+    EXPECT_EQ(GenerationOf(*loaded), committed ? 3 : 2);
+    EXPECT_EQ(GenerationOfShown(shown), committed ? 3 : 2);
+    EXPECT_TRUE(port.messages.empty());
     EXPECT_EQ(port.Logged("I have finished the save of learned data that was interrupted"), committed);
-    // Nothing of the interrupted save is left lying about.
-    for (const auto& f : fs::directory_iterator(dir.path() + "data"))
-      EXPECT_TRUE(f.is_directory() || f.path().extension() == ".dat") << f.path();
+    EXPECT_EQ(PairOnDisk(DataDir()), committed ? 3 : 2);
+    EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), committed ? 2 : 1);
+    EXPECT_EQ(Leftovers(DataDir()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(SaveSteps, AFullDiskAtEveryStepKeepsBothPairsWholeAndSaysWhatHappened) {
+  for (size_t fault = 0; fault < steps.size(); ++fault) {
+    const std::string& step = steps[fault];
+    SCOPED_TRACE("no space at " + step);
+    Reset();
+    auto e = NewEngine();
+    MakeGeneration(*e, 3);
+    TCompMap shown;
+    shown.Add("g", 3);
+    e->SetSaveFaultHook([&](const std::string& s) { return s == step ? ENOSPC : 0; });
+    port.Reset();
+    enum { kSaved, kFailed, kNotFinished } outcome = kSaved;
+    try {
+      e->SaveData(&shown);
+    } catch (const SaveNotFinished& x) {
+      outcome = kNotFinished;
+      EXPECT_NE(std::string(x.what()).find("No space left on device"), std::string::npos) << x.what();
+    } catch (const IoError& x) {
+      outcome = kFailed;
+      EXPECT_NE(std::string(x.what()).find("No space left on device"), std::string::npos) << x.what();
+    }
+    const bool staging = step.rfind("link backup ", 0) == 0;
+    const bool pairStaging = step == "link backup wordweightings.dat" || step == "link backup reltable.dat";
+    if (fault <= CommitAt() && !staging) {
+      // Nothing of the save is kept: both pairs are the ones before it, and nothing is left over.
+      EXPECT_EQ(outcome, kFailed);
+      EXPECT_FALSE(port.Logged("Finished saving data..."));
+      EXPECT_EQ(PairOnDisk(DataDir()), 2);
+      EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), 1);
+      EXPECT_EQ(Leftovers(DataDir()), std::vector<std::string>{});
+    } else if (staging) {
+      // The previous files cannot get their second name: the save goes on, says so, and the
+      // backup folder keeps its older (whole) pair.
+      EXPECT_EQ(outcome, kSaved);
+      EXPECT_EQ(PairOnDisk(DataDir()), 3);
+      EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), pairStaging ? 1 : 2);
+      bool told = false;
+      for (const auto& l : port.logs)
+        told |= l.text.find("in the backup folder (No space left on device); it keeps the older backup") !=
+                std::string::npos;
+      EXPECT_TRUE(told);
+    } else {
+      // Committed: the new files are whole under their new names, a read-only load reads them,
+      // and the next save finishes the renames without writing them again.
+      EXPECT_EQ(outcome, kNotFinished);
+      auto reader = NewEngine(false);
+      reader->LoadData(nullptr, true);
+      EXPECT_EQ(GenerationOf(*reader), 3);
+      e->SetSaveFaultHook({});
+      port.Reset();
+      e->SaveData(&shown);
+      EXPECT_TRUE(port.Logged("I have finished the save of learned data that was interrupted"));
+      EXPECT_EQ(PairOnDisk(DataDir()), 3);
+      EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), 2);
+      EXPECT_EQ(Leftovers(DataDir()), std::vector<std::string>{});
+    }
+    port.Reset();
+    auto loaded = NewEngine(false);
+    TCompMap back;
+    loaded->LoadData(&back);
+    EXPECT_EQ(GenerationOf(*loaded), outcome == kFailed ? 2 : 3);
+    EXPECT_EQ(GenerationOfShown(back), outcome == kFailed ? 2 : 3);
+    EXPECT_TRUE(port.messages.empty());
+  }
+}
+
+// What a kill leaves under temporary names (a write cut short inside a file's own temporary
+// name, the commit record's) is removed by the next load that may write, and by no other.
+TEST_F(SaveSteps, TemporaryFilesOfAKilledSaveAreRemovedAtTheNextLoad) {
+  const std::vector<std::string> left = {"shownfeedurls.dat.new.tmp", "wordweightings.dat.new.tmp",
+                                         "ratedarticles.dat.new.tmp", "save.commit.new", "commonwords.dat.tmp",
+                                         "wordweightings.dat.new", "backup/reltable.dat.new"};
+  for (bool readOnly : {true, false}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "loading for change");
+    for (const auto& name : left) WriteBytes(DataDir() + name, "half");
+    auto e = NewEngine(false);
+    e->LoadData(nullptr, readOnly);
+    EXPECT_EQ(GenerationOf(*e), 3);
+    for (const auto& name : left) EXPECT_EQ(fs::exists(DataDir() + name), readOnly) << name;
   }
 }
 
@@ -1140,7 +1247,8 @@ TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
     const int64_t before = BytesWritten();
     e->SaveData(&shown);
     const int64_t written = BytesWritten() - before;
-    const int64_t record = c.expected == 0 ? 0 : 64;
+    // The commit record names the files written and the backups staged.
+    const int64_t record = c.expected == 0 ? 0 : 160;
     EXPECT_GE(written, c.expected) << c.what;
     EXPECT_LE(written, c.expected + record) << c.what;
     if (c.expected == 0) {
@@ -1249,6 +1357,7 @@ TEST_F(LearnedData, DamagedWordFiles) {
     int words;          // words in use after the load
     const char* log;    // a status line expected, or ""
     bool backupLoaded;  // the backup pair is in use
+    std::string box;    // the box that says what was damaged, or "" (none, or the too-large one first)
   };
   // The data pair: JORDAN, ABDULLAH, SAND, KATIE, NEWER, WORD, APPEAR; the backup pair the
   // first four.
@@ -1268,20 +1377,45 @@ TEST_F(LearnedData, DamagedWordFiles) {
        7,
        "wordweightings.dat line 3: '4x7' is not a valid integer value; I have kept the word SAND with weight "
        "0",
-       false},
-      {"a million words", [&] { WriteBytes(Data("wordweightings.dat"), huge); }, 4, "", true},
+       false, ""},
+      {"twelve lines that are not words",
+       [this] {
+         std::string w = ReadBytes(Data("wordweightings.dat")), garbage;
+         for (int i = 0; i < 12; ++i) garbage += "garbage" + std::to_string(i) + "\r\n";
+         w.replace(w.find("SAND=20\r\n"), 9, garbage);
+         WriteBytes(Data("wordweightings.dat"), w);
+       },
+       4, "wordweightings.dat: 12 lines in all could not be read whole", true,
+       "Error loading word weightings: 12 lines of " + Data("wordweightings.dat") +
+           " could not be read, so the word relationship table does not match it.\r\nI will try to load the word "
+           "weightings and the word relationship table from the last backup"},
+      {"twelve lines that are not words and no backup",
+       [this] {
+         std::string w = ReadBytes(Data("wordweightings.dat"));
+         w.replace(w.find("SAND=20\r\n"), 9, "S\r\nA\r\nN\r\nD\r\n");
+         for (int i = 0; i < 8; ++i) w += "-\r\n";
+         WriteBytes(Data("wordweightings.dat"), w);
+         fs::remove_all(dir.path() + "data/backup");
+       },
+       6, "wordweightings.dat line 3: S is not a word and its weight; I have skipped that line", false,
+       "Error loading word weightings: 12 lines of " + Data("wordweightings.dat") +
+           " could not be read, so the word relationship table does not match it.\r\nNo backup exists, so word "
+           "relationships will be reset"},
+      {"a million words", [&] { WriteBytes(Data("wordweightings.dat"), huge); }, 4, "", true,
+       "Error loading word weightings: I could not use " + Data("wordweightings.dat") +
+           ".\r\nI will try to load the word weightings and the word relationship table from the last backup"},
       {"a million words and no backup",
        [&] {
          WriteBytes(Data("wordweightings.dat"), huge);
          fs::remove_all(dir.path() + "data/backup");
        },
-       0, "", false},
+       0, "", false, ""},
       {"a file too large to be a word file",
        [this] {
          WriteBytes(Data("wordweightings.dat"), "JORDAN=1\r\n");
          fs::resize_file(Data("wordweightings.dat"), uintmax_t{65} << 20);
        },
-       4, "", true},
+       4, "", true, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1313,9 +1447,14 @@ TEST_F(LearnedData, DamagedWordFiles) {
       EXPECT_TRUE(port.messages.empty());
     }
     if (c.backupLoaded) {
-      EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+      EXPECT_EQ(port.messages.back(), "Loading backup word weightings and word relationship table was successful");
     }
-    if (c.words != 7) {
+    if (!c.box.empty()) {
+      EXPECT_NE(std::find(port.messages.begin(), port.messages.end(), c.box), port.messages.end())
+          << (port.messages.empty() ? "" : port.messages.front());
+    }
+    if (std::string(c.what).find("million") != std::string::npos ||
+        std::string(c.what).find("too large") != std::string::npos) {
       ASSERT_FALSE(port.messages.empty());
       EXPECT_NE(port.messages.front().find("more than 200000 words"), std::string::npos)
           << port.messages.front();
