@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/codepage.h"
+#include "common/feed_date.h"
 #include "common/text.h"
 #include "http/url_resolve.h"
 #include "xml/xml_parser.h"
@@ -137,6 +138,11 @@ enum Role : uint8_t {
   kXhtmlBody,    // an XHTML body in an RSS item
   kFullItem,     // content:encoded's sibling
   kAbstract,     // the Channel Definition Format's description
+  kAtomId,       // an Atom entry's identity
+  kPubDate,      // RSS pubDate
+  kPublished,    // Atom published
+  kUpdated,      // Atom updated
+  kDcDate,       // dc:date
   kRoleCount
 };
 
@@ -155,6 +161,7 @@ struct ItemState {
   std::vector<AtomLink> links;
   std::string itemHref;  // the href of the item element itself (Channel Definition Format)
   std::string itemHrefUtf8;
+  std::string base;  // the xml:base in force at the item element
 };
 
 // Text of one element, as pieces: text and CDATA, and the tags of markup inside it. A text
@@ -473,6 +480,15 @@ TItem MakeItem(ItemState& s) {
   } else {
     SetLink(item, s.itemHref, s.itemHrefUtf8);
   }
+  // The item's identity: an RSS guid whatever it holds, an Atom id.
+  if (const Role g = FirstNonEmpty(s, {kGuid, kAtomId}); g != kNoRole) item.Guid = Trim(*s.fields[g]).substr(0, kMaxGuidBytes);
+  for (Role date : {kPubDate, kPublished, kDcDate, kUpdated})
+    if (s.fields[date])
+      if (const auto when = ParseFeedDate(Trim(*s.fields[date]))) {
+        item.Published = *when;
+        break;
+      }
+  item.Base = s.base;
   return item;
 }
 
@@ -674,6 +690,7 @@ class ItemWalker {
       item_.emplace();
       item_->atom = name.local == "ENTRY";
       item_->frame = stack_.size();
+      item_->base = base;
       for (int i = 0; i < attrs.Count(); ++i)
         if (UpperCase(attrs.NameAt(i)) == "HREF" && item_->itemHref.empty())
           item_->itemHref = BoundedLink(base, *attrs.At(i), item_->itemHrefUtf8);
@@ -727,6 +744,14 @@ class ItemWalker {
             role = kFullItem;
           else if (!item_->atom && l == "ABSTRACT")
             role = kAbstract;
+          else if (item_->atom && l == "ID")
+            role = kAtomId;
+          else if (!item_->atom && l == "PUBDATE")
+            role = kPubDate;
+          else if (l == "PUBLISHED")
+            role = kPublished;
+          else if (l == "UPDATED")
+            role = kUpdated;
           break;
         case Space::Content:
           if (l == "ENCODED")
@@ -742,6 +767,8 @@ class ItemWalker {
             role = kDcTitle;
           else if (l == "DESCRIPTION")
             role = kDcDescription;
+          else if (l == "DATE")
+            role = kDcDate;
           break;
         case Space::ITunes:
           if (l == "SUMMARY") role = kITunesSummary;
@@ -1036,6 +1063,15 @@ void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem, con
     std::string link = JsonText(entry, linkKey), linkUtf8 = JsonTextUtf8(entry, linkKey);
     cuts.links |= CutField(link, linkUtf8, kMaxItemTitleBytes);
     SetLink(item, Resolved(options.documentUrl, link), ResolvedUtf8(options.documentUrl, linkUtf8));
+    // JSON Feed requires an id; some feeds write it as a number.
+    if (const auto id = entry.find("id"); id != entry.end())
+      item.Guid = (id->is_string() ? JsonText(entry, "id") : id->is_number() ? id->dump() : std::string())
+                      .substr(0, kMaxGuidBytes);
+    for (const char* key : {"date_published", "date_modified"})
+      if (const auto when = ParseFeedDate(Trim(JsonText(entry, key)))) {
+        item.Published = *when;
+        break;
+      }
     ++read;
     onItem(item);
   }

@@ -19,6 +19,7 @@ using ItemHandler = std::function<void(TItem&)>;
 // to a halt; ordinary feeds stay far below these.
 inline constexpr size_t kMaxItemTitleBytes = 64u << 10;   // a title; also a link
 inline constexpr size_t kMaxItemTextBytes = 256u << 10;   // a description or content
+inline constexpr size_t kMaxGuidBytes = 4096;               // an item's own identity
 inline constexpr size_t kMaxFeedItems = 10000;            // items of one document
 inline constexpr size_t kMaxFeedDepth = 4096;             // levels of elements followed
 

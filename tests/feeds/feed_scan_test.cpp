@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "common/codepage.h"
+#include "common/feed_date.h"
 #include "common/ports.h"
 #include "common/text.h"
 #include "feeds/feed_list.h"
@@ -932,6 +933,49 @@ TEST(FeedItems, JsonFeed) {
        R"({"version": "https://jsonfeed.org/version/1", "items": {"title": "T"}})",
        {}},
   });
+}
+
+// What keeps an article apart from the others and places it in time, in each format.
+TEST(FeedItems, IdentityDateAndBaseAreRead) {
+  const int64_t june10 = *ParseFeedDate("2003-06-10T04:00:00Z");
+  const std::string dc = " xmlns:dc=\"http://purl.org/dc/elements/1.1/\"";
+  const struct {
+    const char* what;
+    std::string document;
+    std::string guid;
+    int64_t published;
+    std::string base;
+  } cases[] = {
+      {"RSS guid and pubDate", Rss("<item><guid isPermaLink=\"false\"> tag:x,1 </guid>"
+                                   "<pubDate>Tue, 10 Jun 2003 04:00:00 GMT</pubDate></item>"),
+       "tag:x,1", june10, ""},
+      {"a date this reads nothing of", Rss("<item><guid>g</guid><pubDate>last Tuesday</pubDate></item>"), "g", 0, ""},
+      {"dc:date", "<rss" + dc + "><channel><item><dc:date>2003-06-10T06:00:00+02:00</dc:date></item></channel></rss>",
+       "", june10, ""},
+      {"Atom id, published before updated",
+       Atom("<entry><id>urn:uuid:1</id><updated>2020-01-01T00:00:00Z</updated>"
+            "<published>2003-06-10T04:00:00Z</published></entry>"),
+       "urn:uuid:1", june10, ""},
+      {"Atom updated alone", Atom("<entry><updated>2003-06-10T04:00:00Z</updated></entry>"), "", june10, ""},
+      {"xml:base at the item",
+       "<feed xmlns=\"http://www.w3.org/2005/Atom\" xml:base=\"http://b.example/news/\"><entry><id>e</id>"
+       "<content type=\"html\">&lt;a href=\"x.html\"&gt;x&lt;/a&gt;</content></entry></feed>",
+       "e", 0, "http://b.example/news/"},
+      {"JSON Feed id and date", R"({"version": "1.1", "items": [{"id": 42, "date_published": "2003-06-10T04:00:00Z"}]})",
+       "42", june10, ""},
+      {"an identity of any length is cut", Rss("<item><guid>" + std::string(10000, 'g') + "</guid></item>"),
+       std::string(kMaxGuidBytes, 'g'), 0, ""},
+  };
+  for (const auto& c : cases) {
+    TXmlParser parser;
+    parser.LoadFromBuffer(c.document);
+    std::vector<TItem> items;
+    ReadFeedDocument(parser, [&](TItem& item) { items.push_back(item); });
+    ASSERT_EQ(items.size(), 1u) << c.what;
+    EXPECT_EQ(items[0].Guid, c.guid) << c.what;
+    EXPECT_EQ(items[0].Published, c.published) << c.what;
+    EXPECT_EQ(items[0].Base, c.base) << c.what;
+  }
 }
 
 // "titles,items": the cuts a read reported, for comparing.
