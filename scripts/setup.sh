@@ -8,7 +8,7 @@ PACKAGES=(
   libqt6opengl6-dev qt6-tools-dev qt6-wayland
   libcurl4-openssl-dev libsimpleini-dev libidn2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev libbrotli-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libsqlite3-dev
   libxss-dev libx11-dev
   libwayland-dev libwayland-bin wayland-protocols
   libxml2-dev libexpat1-dev

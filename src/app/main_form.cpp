@@ -232,7 +232,10 @@ void TMainForm::StartUp() {
   }
 
   {
-    SettingsFile file(ConfigPath());
+    // A damaged zibu.conf is reported (and its backup copy offered) before anything reads it.
+    const std::unique_ptr<SettingsFile> opened =
+        session_ ? session_->OpenConfig() : std::make_unique<SettingsFile>(ConfigPath());
+    SettingsFile& file = *opened;
     // A step that fails stops the load there; what was not loaded must then not be written
     // over by any save of this run.
     std::string stopped;
@@ -385,13 +388,16 @@ bool TMainForm::SaveAllConfig() {
       ++written;
     }
   }
-  if (session_) {
-    session_->WriteConfig(file);
-    session_->SaveData();
-  }
   file.WriteInteger(kMain, "browserWindowCount", written);
-  file.Save();
-  ++saveCount_;
+  if (!session_) {
+    file.Save();
+    ++saveCount_;
+    return true;
+  }
+  // zibu.conf and the learned data each stand on their own; the log says which were written.
+  const FeedsSession::SaveAllResult result = session_->SaveAll(file);
+  if (result.configSaved) ++saveCount_;
+  if (!result.problem.empty()) throw IoError(result.problem);
   return true;
 }
 

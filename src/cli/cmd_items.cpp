@@ -97,9 +97,12 @@ int Run(const std::vector<std::string>& args) {
   };
   TXmlParser::CharsetTrouble trouble;
   read.charsetTrouble = &trouble;
+  FeedReadCuts cuts;
+  read.cuts = &cuts;
   ReadFeedDocument(parser, print, read);
   if (const std::string m = CharsetTroubleMessage(source, trouble); !m.empty())
     std::fprintf(stderr, "zibu-cli items: %s\n", m.c_str());
+  for (const std::string& m : FeedReadCutMessages(source, cuts)) std::fprintf(stderr, "zibu-cli items: %s\n", m.c_str());
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

@@ -12,7 +12,11 @@
 #include "cli/read_input.h"
 #include "common/errors.h"
 #include "common/numbers.h"
+#include "common/ports.h"
 #include "common/shortintmap.h"
+#include "feeds/reading_list.h"
+#include "learning/reltable_file.h"
+#include "store/article_store.h"
 
 namespace zibu::cli {
 namespace {
@@ -85,6 +89,7 @@ int Save(HomeData& data) {
 const char* kRateHelp =
     "usage: zibu-cli rate --home DIR --rating R TEXT...\n"
     "       zibu-cli rate --home DIR --lines FILE\n"
+    "       zibu-cli rate --home DIR --article ID --rating R\n"
     "\n"
     "Learns from ratings as the rating windows do: each word's weight moves by R per occurrence\n"
     "and each pair of distinct words by R once, limited to maxWordWeight of DIR/zibu.conf; a rating\n"
@@ -93,13 +98,49 @@ const char* kRateHelp =
     "record of rated articles with the text's relevance just before it (see zibu-cli threshold).\n"
     "The learned data is then saved with\n"
     "the program's save (the previous files move to DIR/data/backup). A home that a running Zibu\n"
-    "holds is refused and left untouched. Prints {\"ratings\": N, \"words\": W}.\n";
+    "holds is refused and left untouched. Prints {\"ratings\": N, \"words\": W}.\n"
+    "With --article, rates the article ID of DIR/data/articles.db (see zibu-cli articles) as the\n"
+    "reading list does: its text is learned (a changed rating teaches only the change), its link is\n"
+    "remembered as shown, and the store keeps the rating and marks it read.\n";
+
+// Rates a kept article of the home, as the reading window does.
+int RateArticle(const std::string& home, const std::string& idText, int rating) {
+  const auto id = TryStrToInt(idText);
+  if (!id || *id < 1) return Usage("rate", "--article wants an article's id", kRateHelp);
+  const std::string path = home + "data/articles.db";
+  if (!std::filesystem::exists(path)) {
+    std::fprintf(stderr, "zibu-cli rate: %s keeps no articles\n", home.c_str());
+    return 1;
+  }
+  HomeData data;
+  if (!LoadForChange(data, home, "zibu-cli rate")) return 1;
+  const int64_t now = SystemClock().NowMs();
+  std::string notice;
+  auto store = TArticleStore::Open(path, now, &notice);
+  if (!notice.empty()) std::fprintf(stderr, "%s\n", notice.c_str());
+  if (!RateStoredArticle(data.engine, *store, data.shownUrls, now, *id, rating)) {
+    std::fprintf(stderr, "zibu-cli rate: no article %d in %s\n", *id, path.c_str());
+    return 1;
+  }
+  if (const int rc = Save(data)) return rc;
+  std::printf("{\"article\": %d, \"rating\": %d, \"words\": %d}\n", *id, rating, data.engine.WordCount());
+  return 0;
+}
 
 int RunRate(const std::vector<std::string>& args) {
   Parsed p;
   std::string problem;
-  if (!Parse(args, {"--rating", "--lines"}, p, problem)) return Usage("rate", problem, kRateHelp);
+  if (!Parse(args, {"--rating", "--lines", "--article"}, p, problem)) return Usage("rate", problem, kRateHelp);
   if (p.home.empty()) return Usage("rate", "--home DIR needed", kRateHelp);
+  if (HasOption(p, "--article")) {
+    const auto r = TryStrToInt(Option(p, "--rating"));
+    if (HasOption(p, "--lines") || !p.rest.empty() || !HasOption(p, "--rating"))
+      return Usage("rate", "give --article ID with --rating R, and no text", kRateHelp);
+    if (!r || *r < -10 || *r > 10) return Usage("rate", "R runs from -10 to 10", kRateHelp);
+    const std::string home = ProgramHome(p.home);
+    if (!std::filesystem::is_directory(home)) return Usage("rate", "no folder " + home, kRateHelp);
+    return RateArticle(home, Option(p, "--article"), *r);
+  }
   const bool lines = HasOption(p, "--lines");
   if (lines == HasOption(p, "--rating") || lines != p.rest.empty())
     return Usage("rate", "give --rating R with TEXT, or --lines FILE", kRateHelp);
@@ -157,19 +198,62 @@ int RunRate(const std::vector<std::string>& args) {
 
 const char* kLearnedHelp =
     "usage: zibu-cli learned [--home DIR] [--sort word|weight|-weight] [--search TEXT]\n"
+    "       zibu-cli learned [--home DIR] --export-dense FILE\n"
     "\n"
     "Lists the learned words of DIR/data with their weights, one {\"word\": W, \"weight\": N} per\n"
     "line: in the order they were learned, or sorted by word, by weight (strongest first) or by\n"
     "-weight (weakest first); with --search only the words that contain TEXT (letter case ignored).\n"
-    "Nothing is written.\n";
+    "Nothing is written.\n"
+    "\n"
+    "With --export-dense the word relationship table is written to FILE in the dense form of\n"
+    "reltable.dat (one byte for every pair of words, as older versions saved it); it pairs with\n"
+    "DIR/data/wordweightings.dat. Nothing in DIR is written. Refused when the learned data could\n"
+    "only be loaded by recovering from damage. Prints {\"words\": W, \"bytes\": B}.\n";
+
+// Writes the table in the dense form, to a temporary name renamed into place.
+int ExportDense(const std::string& home, const std::string& file) {
+  HomeData data;
+  LoadForReading(data, home);
+  if (data.port.messages > 0) {
+    std::fprintf(stderr,
+                 "zibu-cli learned: I have not exported the relationship table, as it could not be loaded as "
+                 "it is (see above)\n");
+    return 1;
+  }
+  const std::string temp = file + ".tmp";
+  try {
+    WriteRelTableFile(data.engine.RelTable(), temp, nullptr, {}, true);
+    std::error_code ec;
+    std::filesystem::rename(temp, file, ec);
+    if (ec) throw IoError("Cannot rename \"" + temp + "\" to \"" + file + "\". " + ec.message());
+  } catch (const std::exception& e) {
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
+    return 1;
+  }
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(file, ec);
+  std::printf("{\"words\": %d, \"bytes\": %llu}\n", data.engine.WordCount(),
+              static_cast<unsigned long long>(ec ? 0 : bytes));
+  return 0;
+}
 
 int RunLearned(const std::vector<std::string>& args) {
   Parsed p;
   std::string problem;
-  if (!Parse(args, {"--sort", "--search"}, p, problem)) return Usage("learned", problem, kLearnedHelp);
+  if (!Parse(args, {"--sort", "--search", "--export-dense"}, p, problem))
+    return Usage("learned", problem, kLearnedHelp);
   if (!p.rest.empty()) return Usage("learned", "unexpected " + p.rest.front(), kLearnedHelp);
   const std::string home = ProgramHome(p.home);
   if (!std::filesystem::is_directory(home)) return Usage("learned", "no folder " + home, kLearnedHelp);
+  if (HasOption(p, "--export-dense")) {
+    if (HasOption(p, "--sort") || HasOption(p, "--search"))
+      return Usage("learned", "--export-dense takes no --sort or --search", kLearnedHelp);
+    if (Option(p, "--export-dense").empty())
+      return Usage("learned", "--export-dense needs a file name", kLearnedHelp);
+    return ExportDense(home, Option(p, "--export-dense"));
+  }
   const std::string sort = Option(p, "--sort");
   if (!sort.empty() && sort != "word" && sort != "weight" && sort != "-weight")
     return Usage("learned", "--sort takes word, weight or -weight", kLearnedHelp);

@@ -94,11 +94,19 @@ int RunOpmlImport(const std::vector<std::string>& args) {
     showRelevance = relevance;
     resultsFormat = format;
   };
+  // A file cut short would be written back with only the feeds it still holds.
+  if (const MissingFeeds missing = FindMissingFeeds(file); missing.Any()) {
+    std::fprintf(stderr,
+                 "opml-import: %s says feedCount=%d but holds %d feeds; I have not changed it (start zibu to "
+                 "restore its backup copy)\n",
+                 file.Path().c_str(), missing.stated, missing.present);
+    return 1;
+  }
   LoadFeedConfig(file, feeds, port, steps);
   const OpmlImportSummary summary = MergeOpmlFeeds(feeds, found, port);
   if (summary.added > 0) {
     WriteFeedConfig(file, feeds, showRelevance, resultsFormat, port);
-    file.Save();
+    SaveConfigFile(file, port);
   }
   std::printf("%s\n", OpmlSummaryText(summary).c_str());
   return 0;

@@ -15,6 +15,7 @@
 #include "common/global_settings.h"
 #include "common/home_lock.h"
 #include "common/settings.h"
+#include "feeds/feed_config.h"
 #include "feeds/feeds_session.h"
 #include "feeds/scheduler.h"
 
@@ -158,6 +159,14 @@ int RunScan(const std::vector<std::string>& args) {
     return 1;
   }
   SettingsFile conf(home + "zibu.conf");
+  // A file cut short would be saved back after the scan with only the feeds left in it.
+  if (const MissingFeeds missing = FindMissingFeeds(conf); missing.Any() && !dryRun) {
+    std::fprintf(stderr,
+                 "zibu-cli scan: %s says feedCount=%d but holds %d feeds; I have not scanned, so that it is not "
+                 "saved without them (start zibu to restore its backup copy, or use --dry-run)\n",
+                 conf.Path().c_str(), missing.stated, missing.present);
+    return 1;
+  }
   GlobalSettings settings = ReadGlobalSettings(conf);
   if (!settings.caFile.empty() && settings.caFile.front() != '/') settings.caFile = home + settings.caFile;
   // Nobody is there to read a reminder or an advice.

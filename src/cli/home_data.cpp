@@ -13,6 +13,7 @@ void StderrPort::Log(const std::string& message, bool verbose) {
 }
 
 void StderrPort::ShowMessage(const std::string& text) {
+  ++messages;
   // Message texts break lines with CR LF; a terminal wants LF alone.
   std::string t;
   t.reserve(text.size());

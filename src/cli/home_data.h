@@ -21,6 +21,8 @@ class StderrPort : public UserPort {
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string&) override { return false; }
   void ProcessMessagesPaced() override {}
+  // Message boxes shown so far: a load that showed one had to recover from damage.
+  int messages = 0;
 };
 
 // `home` with a trailing "/", or the folder of zibu-cli when it is empty.

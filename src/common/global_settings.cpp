@@ -31,6 +31,9 @@ GlobalSettings ReadGlobalSettings(const SettingsFile& f) {
   // than any server answers them.
   g.maxParallelDownloads = std::clamp(f.ReadInteger(m, "maxParallelDownloads", 8), 1, 64);
   g.followSuggestedThreshold = f.ReadFlag(m, "followSuggestedThreshold", false);
+  g.keepArticlesDays = std::clamp(f.ReadInteger(m, "keepArticlesDays", 90), 0, 100000);
+  g.markReadDelayMs = std::clamp(f.ReadInteger(m, "markReadDelayMs", 1500), -1, 600000);
+  g.readingListOpen = f.ReadFlag(m, "readingListOpen", false);
   return g;
 }
 

@@ -44,6 +44,13 @@ struct GlobalSettings {
   // presentation of scan results (and so after every learning run). Homes made from the
   // delivered zibu.conf have it on; a file without the key keeps the slider where the user put it.
   bool followSuggestedThreshold = false;
+  // The article store forgets what it first saw this many days ago, rated and starred articles
+  // apart (0: it keeps everything).
+  int keepArticlesDays = 90;
+  // Selecting an article in the reading list marks it read after this long (-1: never).
+  int markReadDelayMs = 1500;
+  // Whether the reading window was open at exit: start-up opens it again.
+  bool readingListOpen = false;
 };
 
 // Reads section "main" with every default and conversion: flags true only for exactly "true",

@@ -58,14 +58,18 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines) {
 }
 
 void ForEachEntry(const std::string& fileName,
-                  const std::function<void(int line, std::string key, std::string_view valueText)>& entry) {
+                  const std::function<void(int line, std::string key, std::string_view valueText)>& entry,
+                  const std::function<void(int line, std::string_view text)>& skipped) {
   std::vector<std::string> lines;
   if (!ReadLines(fileName, lines)) return;
   int number = 0;
   for (const std::string& line : lines) {
     ++number;
     const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
+    if (eq == std::string::npos) {
+      if (skipped && !line.empty()) skipped(number, line);
+      continue;
+    }
     entry(number, UnescapeKey(std::string_view(line).substr(0, eq)), std::string_view(line).substr(eq + 1));
   }
 }

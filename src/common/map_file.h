@@ -21,8 +21,10 @@ bool ReadLines(const std::string& fileName, std::vector<std::string>& lines);
 // order; lines without one are skipped. A missing file calls nothing.
 void ForEachEntry(const std::string& fileName,
                   const std::function<void(std::string key, std::string_view valueText)>& entry);
-// The same with the line's number in the file (from 1).
+// The same with the line's number in the file (from 1); `skipped`, when given, is told each line
+// that is not empty but holds no "=".
 void ForEachEntry(const std::string& fileName,
-                  const std::function<void(int line, std::string key, std::string_view valueText)>& entry);
+                  const std::function<void(int line, std::string key, std::string_view valueText)>& entry,
+                  const std::function<void(int line, std::string_view text)>& skipped = {});
 
 }  // namespace zibu::mapfile

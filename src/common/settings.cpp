@@ -112,6 +112,26 @@ std::vector<std::string> SettingsFile::Keys(const std::string& section) const {
   return out;
 }
 
+void SettingsFile::KeepBackup() {
+  backupProblem_.clear();
+  std::error_code ec;
+  if (!std::filesystem::exists(path_, ec)) return;
+  const std::string staged = backupPath_ + ".new";
+  std::filesystem::remove(staged, ec);
+  ec.clear();
+  std::filesystem::create_hard_link(path_, staged, ec);
+  if (ec) {
+    ec.clear();
+    std::filesystem::copy_file(path_, staged, std::filesystem::copy_options::overwrite_existing, ec);
+  }
+  if (!ec) std::filesystem::rename(staged, backupPath_, ec);
+  if (ec) {
+    backupProblem_ = ec.message();
+    std::error_code ignored;
+    std::filesystem::remove(staged, ignored);
+  }
+}
+
 void SettingsFile::Save() {
   // Writing would replace what could not be read with the little this run knows.
   if (!loadProblem_.empty())
@@ -143,6 +163,7 @@ void SettingsFile::Save() {
     ok = false;
     err = errno;
   }
+  if (ok && !backupPath_.empty()) KeepBackup();
   if (ok && ::rename(tmp.c_str(), path_.c_str()) != 0) {
     ok = false;
     err = errno;

@@ -48,13 +48,22 @@ class SettingsFile {
   // its owner only (it holds the proxy password). Raises IoError "Unable to write to <path>",
   // and, without writing, when the file was there but could not be read.
   void Save();
+  // With a path set, Save keeps the file it replaces under that name (the previous save, as the
+  // backup folder keeps the learned files): a second name put in place by rename once the new
+  // file is written, so that at every moment both names hold a whole file. Failing to keep the
+  // copy does not fail the save: BackupProblem() then says why, and the old copy stays.
+  void SetBackupPath(std::string path) { backupPath_ = std::move(path); }
+  const std::string& BackupProblem() const { return backupProblem_; }
 
  private:
   struct Impl;
+  void KeepBackup();
   std::string path_;
   std::unique_ptr<Impl> impl_;
   std::string loadProblem_;
   int nulBytesDropped_ = 0;
+  std::string backupPath_;
+  std::string backupProblem_;
 };
 
 // A count stored in zibu.conf, bounded by what the file holds: at most `present` entries (those

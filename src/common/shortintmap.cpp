@@ -66,7 +66,7 @@ void TShortIntMap::LoadFromFile(const std::string& fileName) {
   LoadFromFile(fileName, nullptr);
 }
 
-void TShortIntMap::LoadFromFile(const std::string& fileName, const BadValue& badValue) {
+void TShortIntMap::LoadFromFile(const std::string& fileName, const BadValue& badValue, const BadLine& badLine) {
   Clear();
   mapfile::ForEachEntry(fileName, [&](int line, std::string key, std::string_view text) {
     // Only the lowest 8 bits are kept, read as a signed value: "200" becomes -56.
@@ -78,7 +78,7 @@ void TShortIntMap::LoadFromFile(const std::string& fileName, const BadValue& bad
       badValue(line, key, e.what());
     }
     Add(key, value);
-  });
+  }, badLine);
 }
 
 void TShortIntMap::SaveToFile(const std::string& fileName) const {

@@ -42,7 +42,9 @@ class TShortIntMap {
   // the value 0 (so that later keys keep their positions) and `badValue` is told the line number
   // (from 1), the key and the conversion error's message.
   using BadValue = std::function<void(int line, const std::string& key, const std::string& error)>;
-  void LoadFromFile(const std::string& fileName, const BadValue& badValue);
+  // `badLine`, when given, is told each line that is not empty but holds no "=" (skipped).
+  using BadLine = std::function<void(int line, std::string_view text)>;
+  void LoadFromFile(const std::string& fileName, const BadValue& badValue, const BadLine& badLine = {});
   void SaveToFile(const std::string& fileName) const;
 
   // Changes with every change of the map (see common/data_version.h).

@@ -51,6 +51,12 @@ struct TItem {
   std::string TitleUtf8;
   std::string DescriptionUtf8;
   std::string LinkUtf8;
+  // The item's own identity (an RSS guid, an Atom id), "" when it has none; its date (a time
+  // stamp, 0 when it gave none this program reads); the xml:base in force at the item, against
+  // which its content's relative links resolve ("" when none was given).
+  std::string Guid;
+  int64_t Published = 0;
+  std::string Base;
 };
 
 // The result list of one scan.

@@ -4,10 +4,12 @@
 #include <cmath>
 
 #include "common/codepage.h"
+#include "common/errors.h"
 #include "common/numbers.h"
 #include "common/ports.h"
 #include "common/settings.h"
 #include "learning/engine.h"
+#include "rules/keyword_rules.h"
 
 namespace zibu {
 
@@ -15,13 +17,30 @@ std::string FeedKey(int n, const char* field) {
   return "feed." + std::to_string(n) + "." + field;
 }
 
+namespace {
+
+int FeedsPresent(const SettingsFile& file) {
+  return EntriesPresent(file.Keys(kFeedSection), "feed.",
+                        {".url", ".active", ".keywords", ".refreshInterval", ".lastRefresh", ".etag",
+                         ".lastModified", ".title", ".titleUtf8", ".folder"},
+                        kMaxFeeds);
+}
+
+}  // namespace
+
 BoundedCount StoredFeedCount(const SettingsFile& file) {
-  const int present = EntriesPresent(
-      file.Keys(kFeedSection), "feed.",
-      {".url", ".active", ".keywords", ".refreshInterval", ".lastRefresh", ".etag", ".lastModified", ".title",
-       ".titleUtf8", ".folder"},
-      kMaxFeeds);
-  return BoundCount("feedCount", file.ReadInteger(kMainSection, "feedCount", 0), present, kMaxFeeds, "feeds");
+  return BoundCount("feedCount", file.ReadInteger(kMainSection, "feedCount", 0), FeedsPresent(file), kMaxFeeds,
+                    "feeds");
+}
+
+MissingFeeds FindMissingFeeds(const SettingsFile& file) {
+  MissingFeeds m;
+  // A count beyond any list kept is itself damaged, not a sign of a file cut short.
+  const int stated = file.ReadInteger(kMainSection, "feedCount", 0);
+  if (stated > kMaxFeeds) return m;
+  m.stated = std::max(0, stated);
+  m.present = std::min(FeedsPresent(file), m.stated);
+  return m;
 }
 
 TFeed ReadFeed(const SettingsFile& file, int n) {
@@ -84,6 +103,8 @@ void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPor
   for (int n = 0; n < count; ++n) {
     port.ShowProgress("Loading feeds...", static_cast<int>(static_cast<int64_t>(n) * 100 / count));
     feeds.push_back(ReadFeed(file, n));
+    if (const size_t leftOut = BoundKeywordLines(feeds.back().keywords))
+      port.Log(KeywordsTooLongLine(feeds.back().url, leftOut));
     if (steps.feedLoaded) steps.feedLoaded(n, feeds.back());
   }
   if (!feeds.empty() && steps.feedsLoaded) steps.feedsLoaded();
@@ -119,8 +140,17 @@ void WriteFeedConfig(SettingsFile& file, const std::vector<TFeed>& feeds, int sh
   file.WriteInteger(kMainSection, "feedCount", count);
   file.WriteInteger(kMainSection, "showRelevance", showRelevance);
   file.WriteInteger(kMainSection, "resultsFormat", resultsFormat);
-  port.Log("Finished saving config...");
   port.HideProgress();
+}
+
+void SaveConfigFile(SettingsFile& file, UserPort& port) {
+  try {
+    file.Save();
+  } catch (const std::exception& e) {
+    port.Log("I have not saved zibu.conf: " + ErrorText(e));
+    throw;
+  }
+  port.Log("Finished saving config...");
 }
 
 }  // namespace zibu

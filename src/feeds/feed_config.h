@@ -37,6 +37,15 @@ std::string FeedKey(int n, const char* field);
 // for a count that had to be cut.
 BoundedCount StoredFeedCount(const SettingsFile& file);
 
+// A zibu.conf that holds fewer feeds than its feedCount says (cut short, say): the count it
+// states and the feeds it has keys for. A count above kMaxFeeds is not taken as one.
+struct MissingFeeds {
+  int stated = 0;
+  int present = 0;
+  bool Any() const { return present < stated; }
+};
+MissingFeeds FindMissingFeeds(const SettingsFile& file);
+
 // One feed's keys, with their defaults: active true, refresh interval 300, last refresh 0, no
 // validators, no title, no folder.
 TFeed ReadFeed(const SettingsFile& file, int n);
@@ -69,8 +78,11 @@ void LoadFeedConfig(const SettingsFile& file, std::vector<TFeed>& feeds, UserPor
                     const FeedConfigLoadSteps& steps);
 
 // WriteConfig: every feed's keys, then feedCount, showRelevance and resultsFormat, with the
-// progress and the two log lines. Keys of feeds beyond the new count stay in the file.
+// progress and the line "Saving config...". Keys of feeds beyond the new count stay in the file.
 void WriteFeedConfig(SettingsFile& file, const std::vector<TFeed>& feeds, int showRelevance,
                      int resultsFormat, UserPort& port);
+// Saves the file WriteFeedConfig wrote into, then logs "Finished saving config..."; when the save
+// fails it logs that zibu.conf was not saved, and why, and raises the IoError.
+void SaveConfigFile(SettingsFile& file, UserPort& port);
 
 }  // namespace zibu

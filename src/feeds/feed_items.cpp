@@ -3,12 +3,14 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "common/codepage.h"
+#include "common/feed_date.h"
 #include "common/text.h"
 #include "http/url_resolve.h"
 #include "xml/xml_parser.h"
@@ -136,6 +138,11 @@ enum Role : uint8_t {
   kXhtmlBody,    // an XHTML body in an RSS item
   kFullItem,     // content:encoded's sibling
   kAbstract,     // the Channel Definition Format's description
+  kAtomId,       // an Atom entry's identity
+  kPubDate,      // RSS pubDate
+  kPublished,    // Atom published
+  kUpdated,      // Atom updated
+  kDcDate,       // dc:date
   kRoleCount
 };
 
@@ -154,6 +161,7 @@ struct ItemState {
   std::vector<AtomLink> links;
   std::string itemHref;  // the href of the item element itself (Channel Definition Format)
   std::string itemHrefUtf8;
+  std::string base;  // the xml:base in force at the item element
 };
 
 // Text of one element, as pieces: text and CDATA, and the tags of markup inside it. A text
@@ -188,13 +196,42 @@ void TrimInto(std::string_view raw, std::string& out) {
   }
 }
 
-Piece TextPiece(const std::string& raw, const std::string& rawUtf8) {
+// Only the first `room` bytes of the text are taken (the UTF-8 form keeps enough for as many
+// characters): a field's text is cut to its limit anyway, and a copy of the rest would be waste.
+Piece TextPiece(std::string_view raw, std::string_view rawUtf8, size_t room) {
   Piece piece;
   piece.blankBefore = !raw.empty() && IsBlank(raw.front());
   piece.blankAfter = !raw.empty() && IsBlank(raw.back());
-  TrimInto(raw, piece.text);
-  if (!rawUtf8.empty()) TrimInto(rawUtf8, piece.utf8);
+  TrimInto(raw.substr(0, room), piece.text);
+  if (!rawUtf8.empty()) TrimInto(rawUtf8.substr(0, room > SIZE_MAX / 4 ? room : 4 * room), piece.utf8);
   return piece;
+}
+
+// Cuts `text` to at most `limit` bytes and its UTF-8 form (empty where it is `text` itself) to as
+// many characters, as a single-byte character is one character. The cut does not leave half a
+// character reference or half a tag at the end, which the HTML-to-text step would stumble on.
+// True when something was cut.
+bool CutField(std::string& text, std::string& utf8, size_t limit) {
+  if (text.size() <= limit) return false;
+  size_t keep = limit;
+  const std::string_view kept(text.data(), keep);
+  const size_t amp = kept.rfind('&');
+  if (amp != std::string_view::npos && keep - amp <= 32 && kept.find(';', amp) == std::string_view::npos)
+    keep = amp;
+  const size_t lt = kept.substr(0, keep).rfind('<');
+  if (lt != std::string_view::npos && keep - lt <= 4096 && kept.find('>', lt) >= keep) keep = lt;
+  text.resize(keep);
+  if (!utf8.empty()) {
+    size_t chars = 0;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+      if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;  // inside a character
+      if (chars++ == keep) {
+        utf8.resize(i);
+        break;
+      }
+    }
+  }
+  return true;
 }
 
 // Text kept as markup; an attribute value inside such a tag also has its quotes escaped.
@@ -443,6 +480,15 @@ TItem MakeItem(ItemState& s) {
   } else {
     SetLink(item, s.itemHref, s.itemHrefUtf8);
   }
+  // The item's identity: an RSS guid whatever it holds, an Atom id.
+  if (const Role g = FirstNonEmpty(s, {kGuid, kAtomId}); g != kNoRole) item.Guid = Trim(*s.fields[g]).substr(0, kMaxGuidBytes);
+  for (Role date : {kPubDate, kPublished, kDcDate, kUpdated})
+    if (s.fields[date])
+      if (const auto when = ParseFeedDate(Trim(*s.fields[date]))) {
+        item.Published = *when;
+        break;
+      }
+  item.Base = s.base;
   return item;
 }
 
@@ -458,9 +504,8 @@ std::string ResolvedUtf8(const std::string& base, const std::string& utf8) {
 
 // ---- the walk ---------------------------------------------------------------------------------
 
-// Documents nest a few levels deep; beyond this the walk stops tracking elements (their tags
-// still count as markup inside a field), so a hostile document cannot grow the stack at will.
-constexpr size_t kMaxDepth = 4096;
+// Documents nest a few levels deep; beyond kMaxFeedDepth the walk stops tracking elements (their
+// tags still count as markup inside a field), so a hostile document cannot grow the stack at will.
 
 struct Frame {
   std::string qname;    // as written
@@ -477,12 +522,27 @@ struct Capture {
   std::vector<Piece> pieces;
   bool xhtml = false;   // type="xhtml": inline markup in its wrapping div
   bool base64 = false;  // Atom 0.3 mode="base64"
+  size_t limit = kMaxItemTextBytes;  // bytes the field keeps
+  size_t bytes = 0;                  // of the pieces so far
+  bool full = false;                 // past the limit: the rest of the element is left out
+  // Bytes a piece may bring before the field is past its limit.
+  size_t Room() const { return full ? 0 : limit + 1 - bytes; }
 };
+
+bool IsTitleRole(Role role) {
+  return role == kTitle || role == kDcTitle || role == kMediaTitle;
+}
+
+bool IsLinkRole(Role role) {
+  return role == kLink || role == kGuid;
+}
 
 class ItemWalker {
  public:
   ItemWalker(TXmlParser& parser, const ItemHandler& onItem, const FeedReadOptions& options)
       : parser_(parser), onItem_(onItem), options_(options) {}
+
+  const FeedReadCuts& Cuts() const { return cuts_; }
 
   void Run() {
     // Blanks between the pieces of a field matter ("for <em>you</em>"), so the scanner hands
@@ -499,7 +559,7 @@ class ItemWalker {
 
  private:
   void Walk() {
-    while (!Cancelled() && parser_.NextPart()) {
+    while (!stopped_ && !Cancelled() && parser_.NextPart()) {
       switch (parser_.PartKind()) {
         case PartStartTag:
           Open(false);
@@ -511,11 +571,16 @@ class ItemWalker {
           Close(parser_.PartName());
           break;
         case PartText:
-          if (capture_) capture_->pieces.push_back(TextPiece(parser_.PartContent(), parser_.PartContentUtf8()));
+          if (capture_ && !capture_->full)
+            AddPiece(TextPiece(parser_.PartContent(), parser_.PartContentUtf8(), capture_->Room()));
           break;
         case PartCData:
-          if (capture_)
-            capture_->pieces.push_back({false, parser_.PartContent(), false, false, parser_.PartContentUtf8()});
+          if (capture_ && !capture_->full) {
+            const size_t room = capture_->Room();
+            const std::string_view utf8 = parser_.PartContentUtf8();
+            AddPiece({false, parser_.PartContent().substr(0, room), false, false,
+                      std::string(utf8.substr(0, room > SIZE_MAX / 4 ? room : 4 * room))});
+          }
           break;
         default:
           break;
@@ -526,9 +591,32 @@ class ItemWalker {
     if (item_) EndItem();
   }
 
-  void StartCapture() {
+  void StartCapture(Role role, size_t frame) {
     capture_.emplace();
+    capture_->role = role;
+    capture_->frame = frame;
+    capture_->limit = IsTitleRole(role) || IsLinkRole(role) ? kMaxItemTitleBytes : kMaxItemTextBytes;
     parser_.SetKeepUtf8(true, true);
+  }
+
+  // A text piece comes cut to the field's room already; a tag that does not fit ends the field.
+  void AddPiece(Piece piece) {
+    Capture& c = *capture_;
+    if (c.full) return;
+    if (piece.text.size() >= c.Room()) {
+      c.full = true;
+      if (piece.tag) return;
+    }
+    c.bytes += piece.text.size();
+    c.pieces.push_back(std::move(piece));
+  }
+
+  // A link taken from an attribute, cut to its limit before anything is done with it.
+  std::string BoundedLink(const std::string& base, const TAttr& attr, std::string& utf8Out) {
+    std::string value = attr.Value, utf8 = attr.ValueUtf8;
+    if (CutField(value, utf8, kMaxItemTitleBytes)) cuts_.links = true;
+    utf8Out = ResolvedUtf8(base, utf8);
+    return Resolved(base, value);
   }
 
   void StopCapture() {
@@ -564,6 +652,12 @@ class ItemWalker {
     if (hasBase && base.empty()) base = xmlBase;
 
     const bool isItem = name.space == Space::Feed && (name.local == "ITEM" || name.local == "ENTRY");
+    if (!capture_ && stack_.size() >= kMaxFeedDepth) {
+      // Too deep to follow: nothing down there is read (inside a field it is still markup).
+      cuts_.tooDeep = true;
+      bindings_.Truncate(before);
+      return;
+    }
     if (capture_) {
       // Markup inside a field's text, with its attributes (namespace declarations aside).
       std::string tag = "<" + LocalName(qname);
@@ -583,18 +677,23 @@ class ItemWalker {
       }
       tag += empty ? "/>" : ">";
       if (!tagUtf8.empty()) tagUtf8 += empty ? "/>" : ">";
-      capture_->pieces.push_back({true, std::move(tag), false, false, std::move(tagUtf8)});
+      AddPiece({true, std::move(tag), false, false, std::move(tagUtf8)});
     } else if (isItem) {
       // Items do not nest: an item that begins inside another ends that one.
       if (item_) EndItem();
+      if (itemsRead_ >= kMaxFeedItems) {
+        cuts_.items = true;
+        stopped_ = true;
+        bindings_.Truncate(before);
+        return;
+      }
       item_.emplace();
       item_->atom = name.local == "ENTRY";
       item_->frame = stack_.size();
+      item_->base = base;
       for (int i = 0; i < attrs.Count(); ++i)
-        if (UpperCase(attrs.NameAt(i)) == "HREF" && item_->itemHref.empty()) {
-          item_->itemHref = Resolved(base, attrs.ValueAt(i));
-          item_->itemHrefUtf8 = ResolvedUtf8(base, attrs.At(i)->ValueUtf8);
-        }
+        if (UpperCase(attrs.NameAt(i)) == "HREF" && item_->itemHref.empty())
+          item_->itemHref = BoundedLink(base, *attrs.At(i), item_->itemHrefUtf8);
     } else if (item_) {
       Consider(name, attrs, base, stack_.size() - item_->frame, empty);
     } else if (options_.feedTitle && !feedTitleSeen_ && !empty && name.space == Space::Feed &&
@@ -602,17 +701,15 @@ class ItemWalker {
       const std::string parent = LocalName(stack_.back().key);
       if (parent == "CHANNEL" || parent == "FEED") {
         feedTitleSeen_ = true;
-        StartCapture();
-        capture_->role = kTitle;
+        StartCapture(kTitle, stack_.size());
         capture_->feedTitle = true;
-        capture_->frame = stack_.size();
       }
     }
 
     if (empty) {
       if (isItem && item_ && !capture_) EndItem();  // <item/>: an item with nothing in it
       bindings_.Truncate(before);
-    } else if (stack_.size() < kMaxDepth) {
+    } else if (stack_.size() < kMaxFeedDepth) {
       std::string key = AnsiUpperCase(qname);
       ++openNames_[key];
       stack_.push_back({qname, std::move(key), before, std::move(base)});
@@ -647,6 +744,14 @@ class ItemWalker {
             role = kFullItem;
           else if (!item_->atom && l == "ABSTRACT")
             role = kAbstract;
+          else if (item_->atom && l == "ID")
+            role = kAtomId;
+          else if (!item_->atom && l == "PUBDATE")
+            role = kPubDate;
+          else if (l == "PUBLISHED")
+            role = kPublished;
+          else if (l == "UPDATED")
+            role = kUpdated;
           break;
         case Space::Content:
           if (l == "ENCODED")
@@ -662,6 +767,8 @@ class ItemWalker {
             role = kDcTitle;
           else if (l == "DESCRIPTION")
             role = kDcDescription;
+          else if (l == "DATE")
+            role = kDcDate;
           break;
         case Space::ITunes:
           if (l == "SUMMARY") role = kITunesSummary;
@@ -689,9 +796,7 @@ class ItemWalker {
       item_->utf8[role].clear();
       return;
     }
-    StartCapture();
-    capture_->role = role;
-    capture_->frame = stack_.size();
+    StartCapture(role, stack_.size());
     if (name.space == Space::Feed) {
       capture_->xhtml = LowerCase(Trim(attrs.ValueOf("type"))) == "xhtml";
       capture_->base64 = LowerCase(Trim(attrs.ValueOf("mode"))) == "base64";
@@ -708,10 +813,8 @@ class ItemWalker {
     AtomLink link;
     for (int i = 0; i < attrs.Count(); ++i) {
       const std::string name = UpperCase(attrs.NameAt(i));
-      if (name == "HREF" && link.href.empty()) {
-        link.href = Resolved(base, attrs.ValueAt(i));
-        link.hrefUtf8 = ResolvedUtf8(base, attrs.At(i)->ValueUtf8);
-      }
+      if (name == "HREF" && link.href.empty())
+        link.href = BoundedLink(base, *attrs.At(i), link.hrefUtf8);
       else if (name == "REL")
         link.rel = LowerCase(Trim(attrs.ValueAt(i)));
     }
@@ -739,7 +842,7 @@ class ItemWalker {
   void Pop() {
     const size_t index = stack_.size() - 1;
     if (capture_ && index > capture_->frame) {
-      capture_->pieces.push_back({true, "</" + LocalName(stack_.back().qname) + ">", false, false, {}});
+      AddPiece({true, "</" + LocalName(stack_.back().qname) + ">", false, false, {}});
     } else if (capture_ && index == capture_->frame) {
       EndCapture();
     } else if (item_ && index == item_->frame) {
@@ -756,6 +859,7 @@ class ItemWalker {
     std::string text, utf8;
     JoinPieces(capture_->pieces, text, utf8);
     if (capture_->feedTitle) {
+      CutField(text, utf8, capture_->limit);  // the list takes a short title of it anyway
       *options_.feedTitle = std::move(text);
       if (options_.feedTitleUtf8) {
         KeepIfUtf8(utf8);
@@ -772,6 +876,14 @@ class ItemWalker {
       parser_.ConvertText(bytes, text);
       if (!IsAscii(bytes)) parser_.ConvertTextUtf8(bytes, utf8);
     }
+    if (CutField(text, utf8, capture_->limit) || capture_->full) {
+      if (IsTitleRole(capture_->role))
+        cuts_.titles = true;
+      else if (IsLinkRole(capture_->role))
+        cuts_.links = true;
+      else
+        cuts_.texts = true;
+    }
     if (capture_->role == kLink) {
       text = Resolved(stack_[capture_->frame].base, text);
       utf8 = ResolvedUtf8(stack_[capture_->frame].base, utf8);
@@ -785,6 +897,7 @@ class ItemWalker {
     if (capture_) EndCapture();
     TItem item = MakeItem(*item_);
     item_.reset();
+    ++itemsRead_;
     onItem_(item);
   }
 
@@ -797,6 +910,9 @@ class ItemWalker {
   std::optional<ItemState> item_;
   std::optional<Capture> capture_;
   bool feedTitleSeen_ = false;
+  size_t itemsRead_ = 0;
+  bool stopped_ = false;  // the document brought more items than are read
+  FeedReadCuts cuts_;
 };
 
 // ---- JSON Feed --------------------------------------------------------------------------------
@@ -822,9 +938,53 @@ std::string JsonTextUtf8(const nlohmann::json& object, const char* key) {
 
 void ReadFeedItems(TXmlParser& parser, const ItemHandler& onItem, const FeedReadOptions& options) {
   if (!options.charset.empty()) parser.SetDefaultEncoding(options.charset);
-  ItemWalker(parser, onItem, options).Run();
+  // The folder a download is saved in holds the copies kept of other feeds: what the document
+  // names there must not come into its items.
+  struct NoExternalFiles {
+    TXmlParser& parser;
+    const bool was = parser.ReadsExternalFiles();
+    explicit NoExternalFiles(TXmlParser& p) : parser(p) { parser.SetReadExternalFiles(false); }
+    ~NoExternalFiles() { parser.SetReadExternalFiles(was); }
+  } noExternalFiles(parser);
+  ItemWalker walker(parser, onItem, options);
+  walker.Run();
   if (options.undefinedEntities) *options.undefinedEntities = parser.UndefinedEntities();
   if (options.charsetTrouble) *options.charsetTrouble = parser.Trouble();
+  if (options.cuts) {
+    *options.cuts = walker.Cuts();
+    if (parser.ExpansionBudgetReached()) options.cuts->expansionBudget = parser.ExpansionBudget();
+  }
+}
+
+namespace {
+
+// "64 KB", "8 MB": the limits as the log states them.
+std::string SizeText(size_t bytes) {
+  if (bytes >= (1u << 20)) return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+  return std::to_string((bytes + 1023) >> 10) + " KB";
+}
+
+}  // namespace
+
+std::vector<std::string> FeedReadCutMessages(const std::string& url, const FeedReadCuts& cuts) {
+  std::vector<std::string> lines;
+  const std::string feed = "The feed " + url;
+  if (cuts.titles)
+    lines.push_back(feed + " has item titles longer than " + SizeText(kMaxItemTitleBytes) + "; I cut them to that");
+  if (cuts.texts)
+    lines.push_back(feed + " has item texts longer than " + SizeText(kMaxItemTextBytes) + "; I cut them to that");
+  if (cuts.links)
+    lines.push_back(feed + " has item links longer than " + SizeText(kMaxItemTitleBytes) + "; I cut them to that");
+  if (cuts.items)
+    lines.push_back(feed + " has more than " + std::to_string(kMaxFeedItems) + " items; I read the first " +
+                    std::to_string(kMaxFeedItems));
+  if (cuts.tooDeep)
+    lines.push_back(feed + " is too deep: its elements nest more than " + std::to_string(kMaxFeedDepth) +
+                    " levels, and I did not read what lies deeper");
+  if (cuts.expansionBudget != 0)
+    lines.push_back(feed + " expands its entities to more than " + SizeText(cuts.expansionBudget) +
+                    "; I left the references after that unexpanded");
+  return lines;
 }
 
 std::string CharsetTroubleMessage(const std::string& url, const TXmlParser::CharsetTrouble& trouble) {
@@ -861,6 +1021,7 @@ bool LooksLikeJson(std::string_view document) {
 }
 
 void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem, const FeedReadOptions& options) {
+  if (options.cuts) *options.cuts = {};
   if (document.substr(0, 3) == "\xEF\xBB\xBF") document.remove_prefix(3);
   const nlohmann::json feed = nlohmann::json::parse(document.begin(), document.end(), nullptr, false);
   if (!feed.is_object()) return;
@@ -879,22 +1040,42 @@ void ReadJsonFeedItems(std::string_view document, const ItemHandler& onItem, con
   }
   const auto items = feed.find("items");
   if (items == feed.end() || !items->is_array()) return;
+  FeedReadCuts cuts;
+  size_t read = 0;
   for (const nlohmann::json& entry : *items) {
-    if (options.cancelRequested && *options.cancelRequested) return;
+    if (options.cancelRequested && *options.cancelRequested) break;
     if (!entry.is_object()) continue;
+    if (read == kMaxFeedItems) {
+      cuts.items = true;
+      break;
+    }
     TItem item;
     item.Title = JsonText(entry, "title");
     item.TitleUtf8 = JsonTextUtf8(entry, "title");
+    cuts.titles |= CutField(item.Title, item.TitleUtf8, kMaxItemTitleBytes);
     for (const char* key : {"content_text", "content_html", "summary"}) {
       item.Description = JsonText(entry, key);
       item.DescriptionUtf8 = JsonTextUtf8(entry, key);
       if (!item.Description.empty()) break;
     }
+    cuts.texts |= CutField(item.Description, item.DescriptionUtf8, kMaxItemTextBytes);
     const char* linkKey = JsonText(entry, "url").empty() ? "external_url" : "url";
-    SetLink(item, Resolved(options.documentUrl, JsonText(entry, linkKey)),
-            ResolvedUtf8(options.documentUrl, JsonTextUtf8(entry, linkKey)));
+    std::string link = JsonText(entry, linkKey), linkUtf8 = JsonTextUtf8(entry, linkKey);
+    cuts.links |= CutField(link, linkUtf8, kMaxItemTitleBytes);
+    SetLink(item, Resolved(options.documentUrl, link), ResolvedUtf8(options.documentUrl, linkUtf8));
+    // JSON Feed requires an id; some feeds write it as a number.
+    if (const auto id = entry.find("id"); id != entry.end())
+      item.Guid = (id->is_string() ? JsonText(entry, "id") : id->is_number() ? id->dump() : std::string())
+                      .substr(0, kMaxGuidBytes);
+    for (const char* key : {"date_published", "date_modified"})
+      if (const auto when = ParseFeedDate(Trim(JsonText(entry, key)))) {
+        item.Published = *when;
+        break;
+      }
+    ++read;
     onItem(item);
   }
+  if (options.cuts) *options.cuts = cuts;
 }
 
 void ReadFeedDocument(TXmlParser& loaded, const ItemHandler& onItem, const FeedReadOptions& options) {

@@ -15,6 +15,25 @@ namespace zibu {
 // Called once per article; the item is the reader's own, so the callee may change it.
 using ItemHandler = std::function<void(TItem&)>;
 
+// What the reader takes from one document at most, so a hostile feed cannot bring the program
+// to a halt; ordinary feeds stay far below these.
+inline constexpr size_t kMaxItemTitleBytes = 64u << 10;   // a title; also a link
+inline constexpr size_t kMaxItemTextBytes = 256u << 10;   // a description or content
+inline constexpr size_t kMaxGuidBytes = 4096;               // an item's own identity
+inline constexpr size_t kMaxFeedItems = 10000;            // items of one document
+inline constexpr size_t kMaxFeedDepth = 4096;             // levels of elements followed
+
+// What the reader had to cut or leave out of a document.
+struct FeedReadCuts {
+  bool titles = false;   // a title longer than kMaxItemTitleBytes was cut
+  bool texts = false;    // a description or content longer than kMaxItemTextBytes was cut
+  bool links = false;    // a link longer than kMaxItemTitleBytes was cut
+  bool items = false;    // the items after the first kMaxFeedItems were not read
+  bool tooDeep = false;  // elements nested deeper than kMaxFeedDepth were not read
+  size_t expansionBudget = 0;  // not 0: entity expansion stopped at this many bytes
+  bool Any() const { return titles || texts || links || items || tooDeep || expansionBudget != 0; }
+};
+
 struct FeedReadOptions {
   // The address the document was finally fetched from (after redirects), against which
   // relative links are resolved when no xml:base applies; empty: they stay as written.
@@ -35,7 +54,12 @@ struct FeedReadOptions {
   // When set, receives why the document's encoding could not be read (status Ok when it could
   // or when nothing had to be read).
   TXmlParser::CharsetTrouble* charsetTrouble = nullptr;
+  // When set, receives what had to be cut or left out (FeedReadCutMessages words it).
+  FeedReadCuts* cuts = nullptr;
 };
+
+// The status log lines for what was cut from the feed at `url`, one for each kind of cut.
+std::vector<std::string> FeedReadCutMessages(const std::string& url, const FeedReadCuts& cuts);
 
 // The status log line for a document's undefined entities.
 std::string UndefinedEntitiesMessage(const std::string& url, const std::vector<std::string>& names);
@@ -63,6 +87,9 @@ std::string CharsetTroubleMessage(const std::string& url, const TXmlParser::Char
 // (Atom's xhtml content, say) is kept as tags so the HTML-to-text step sees the structure. An
 // item cut short by the end of the document is still handed on; a new item beginning inside
 // an unclosed one ends that one first.
+// Fields, items and nesting are bounded (kMaxItemTitleBytes and the rest): a longer field is cut,
+// items past the limit are not read, and what `options.cuts` receives says so. External entities
+// are never read: a feed's document is a download, whatever file it was saved in.
 void ReadFeedItems(TXmlParser& parser, const ItemHandler& onItem, const FeedReadOptions& options = {});
 
 // Whether a document is JSON rather than XML: its first byte after blanks (and a UTF-8 byte

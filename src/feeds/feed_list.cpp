@@ -7,6 +7,7 @@
 #include "common/codepage.h"
 #include "common/numbers.h"
 #include "common/ports.h"
+#include "rules/keyword_rules.h"
 #include "common/text.h"
 
 namespace zibu {
@@ -30,6 +31,7 @@ void ApplyFeedDetails(TFeed& feed, bool active, std::vector<std::string> keyword
                       std::string_view refreshText, UserPort& port) {
   feed.active = active;
   feed.keywords = std::move(keywords);
+  if (const size_t leftOut = BoundKeywordLines(feed.keywords)) port.Log(KeywordsTooLongLine(feed.url, leftOut));
   const std::optional<int32_t> interval = TryStrToInt(refreshText);
   if (!interval || *interval < kMinRefreshInterval) {
     port.Log("Invalid refresh interval, setting to default value " + std::to_string(kMinRefreshInterval));

@@ -134,6 +134,7 @@ void ReadDownloadedFeed(PooledDownload& download, const std::string& keptCopyPat
   read.feedTitleUtf8 = &document->ownTitleUtf8;
   read.undefinedEntities = &document->undefinedEntities;
   read.charsetTrouble = &document->charsetTrouble;
+  read.cuts = &document->cuts;
   document->read = true;
   try {
     ReadFeedBytes(
@@ -253,6 +254,7 @@ void TFeedTurn::Finish(TFeed& feed) {
     port_.Log(UndefinedEntitiesMessage(feed.url, document.undefinedEntities));
   if (const std::string m = CharsetTroubleMessage(feed.url, document.charsetTrouble); !m.empty())
     port_.Log(m);
+  for (const std::string& m : FeedReadCutMessages(feed.url, document.cuts)) port_.Log(m);
   port_.Log("Finished scanning feed " + feed.url);
 }
 

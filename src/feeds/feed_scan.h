@@ -71,6 +71,7 @@ struct FeedDocument {
   std::vector<TItem> items;
   std::string ownTitle, ownTitleUtf8;  // the feed's own title, as written, "" when it has none
   std::vector<std::string> undefinedEntities;
+  FeedReadCuts cuts;  // what the reader's bounds left out
   TXmlParser::CharsetTrouble charsetTrouble;
   std::string readError;  // the reader stopped on an error after the items it had read
 };

@@ -87,7 +87,14 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   int Threshold() const override { return s_.view_ ? s_.view_->Threshold() : s_.showRelevance_; }
   int ResultsFormat() const override { return s_.view_ ? s_.view_->ResultsFormat() : s_.resultsFormat_; }
   const GlobalSettings& Settings() const override { return s_.Settings(); }
-  void SaveFeedConfig() override { s_.SaveFeedConfig(); }
+  // Each file's save stands on its own: a zibu.conf that cannot be written (the line saying so
+  // is logged) must not keep the learned data that follows from being saved.
+  void SaveFeedConfig() override {
+    try {
+      s_.SaveFeedConfig();
+    } catch (const IoError&) {
+    }
+  }
   void SaveData() override {
     if (s_.saveWake_)
       s_.StartSave();
@@ -125,6 +132,7 @@ struct FeedsSession::Saver : UserPort {
   std::vector<std::pair<std::string, bool>> lines;
   bool done = false;
   std::string failure;  // the cause of a failed write
+  bool committed = false;  // the failed save reached its commit point
   std::string error;    // any other error
   std::unique_ptr<LearningEngine> snapshot;
   TCompMap shownUrls;
@@ -290,7 +298,99 @@ void FeedsSession::SaveFeedConfig() {
   if (SaveHeld("zibu.conf")) return;
   SettingsFile file(ConfigPath());
   WriteConfig(file);
-  file.Save();
+  SaveConfig(file);
+}
+
+void FeedsSession::SaveConfig(SettingsFile& file) {
+  // A file found damaged at start-up is not made the backup copy: that copy may be all that is
+  // left of the feeds it lost.
+  if (Settings().backupDataFiles && configWhole_) file.SetBackupPath(ConfigBackupPath());
+  SaveConfigFile(file, Port());
+  if (!file.BackupProblem().empty())
+    Log("I could not keep the previous zibu.conf in the backup folder (" + file.BackupProblem() +
+        "); it keeps the older copy");
+}
+
+FeedsSession::SaveAllResult FeedsSession::SaveAll(SettingsFile& file) {
+  SaveAllResult result;
+  std::vector<std::string> problems;
+  if (!SaveHeld("zibu.conf")) {
+    WriteConfig(file);
+    try {
+      SaveConfig(file);
+      result.configSaved = true;
+    } catch (const std::exception& e) {
+      problems.push_back("I have not saved zibu.conf: " + ErrorText(e));
+    }
+  }
+  try {
+    if (!SavesHeld()) {
+      SaveData();
+      result.dataSaved = true;
+    } else {
+      SaveHeld("the learned data");
+    }
+  } catch (const std::exception& e) {
+    // SaveData's own text says what was not saved.
+    problems.push_back(ErrorText(e));
+    Log(problems.back());
+  }
+  for (const auto& p : problems) result.problem += (result.problem.empty() ? "" : "\r\n\r\n") + p;
+  return result;
+}
+
+std::unique_ptr<SettingsFile> FeedsSession::OpenConfig() {
+  auto file = std::make_unique<SettingsFile>(ConfigPath());
+  if (!file->Loaded()) return file;
+  const MissingFeeds missing = FindMissingFeeds(*file);
+  if (!missing.Any()) return file;
+  configWhole_ = false;
+  std::string text = ConfigPath() + " says it holds " + std::to_string(missing.stated) +
+                     " feeds (feedCount), but only " + std::to_string(missing.present) +
+                     " are in it: the file is damaged, cut short perhaps.";
+  // Whatever the answer, the damaged file itself is kept.
+  const std::string damaged = ConfigPath() + ".damaged";
+  std::error_code ec;
+  if (!readOnly_) {
+    std::filesystem::copy_file(ConfigPath(), damaged, std::filesystem::copy_options::overwrite_existing, ec);
+    text += ec ? "\r\n\r\nI could not keep a copy of it (" + ec.message() + ")."
+               : "\r\n\r\nI have kept a copy of it as " + damaged + ".";
+  }
+  SettingsFile backup(ConfigBackupPath());
+  const bool backupWhole = std::filesystem::exists(ConfigBackupPath(), ec) && backup.Loaded() &&
+                           !FindMissingFeeds(backup).Any();
+  if (!backupWhole || readOnly_) {
+    Port().ShowMessage(text + "\r\n\r\nThere is no whole backup copy in " + ConfigBackupPath() +
+                       ", so I have read the " + std::to_string(missing.present) + " feeds that are there.");
+    Log("zibu.conf is damaged: I have read the " + std::to_string(missing.present) + " of " +
+        std::to_string(missing.stated) + " feeds that are there");
+    return file;
+  }
+  const int backupFeeds = FindMissingFeeds(backup).stated;
+  if (!Port().AskYesNo(text + "\r\n\r\nThe backup copy " + ConfigBackupPath() + " (the save before the last) holds " +
+                       std::to_string(backupFeeds) + " feeds. Do you want me to use it?\r\n\r\nWith No I read the " +
+                       std::to_string(missing.present) + " feeds that are there, and the backup copy stays as it is.")) {
+    Log("zibu.conf is damaged: I have read the " + std::to_string(missing.present) + " of " +
+        std::to_string(missing.stated) + " feeds that are there; the backup copy stays as it is");
+    return file;
+  }
+  // A second name of the backup copy, renamed over the damaged file: zibu.conf is whole at every
+  // moment, and the backup copy stays.
+  const std::string staged = ConfigPath() + ".restore";
+  std::filesystem::remove(staged, ec);
+  ec.clear();
+  std::filesystem::copy_file(ConfigBackupPath(), staged, std::filesystem::copy_options::overwrite_existing, ec);
+  if (!ec) std::filesystem::rename(staged, ConfigPath(), ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(staged, ignored);
+    Port().ShowMessage("I could not put the backup copy in place of " + ConfigPath() + ": " + ec.message() +
+                       "\r\n\r\nI have read the " + std::to_string(missing.present) + " feeds that are there.");
+    return file;
+  }
+  configWhole_ = true;
+  Log("I have put the backup copy " + ConfigBackupPath() + " in place of the damaged zibu.conf");
+  return std::make_unique<SettingsFile>(ConfigPath());
 }
 
 void FeedsSession::SaveData() {
@@ -305,7 +405,8 @@ void FeedsSession::SaveData() {
     } catch (const IoError& e) {
       // A full disk is the usual cause, and one the user can mend while the program waits.
       const std::string cause = ErrorText(e);
-      if (!Port().AskYesNo(SaveFailedQuestion(cause))) throw IoError(SaveFailedText(cause));
+      const bool committed = dynamic_cast<const SaveNotFinished*>(&e) != nullptr;
+      if (!Port().AskYesNo(SaveFailedQuestion(cause, committed))) throw IoError(SaveFailedText(cause, committed));
       Log("Trying again to save the learned data");
     }
   }
@@ -326,16 +427,19 @@ void FeedsSession::StartSave() {
   saver_ = std::move(saver);
   job->thread = std::thread([job, wake] {
     std::string failure, error;
+    bool committed = false;
     try {
       job->snapshot->SaveData(&job->shownUrls);
     } catch (const IoError& e) {
       failure = ErrorText(e);
+      committed = dynamic_cast<const SaveNotFinished*>(&e) != nullptr;
     } catch (const std::exception& e) {
       error = ErrorText(e);
     }
     {
       std::lock_guard<std::mutex> lock(job->mutex);
       job->failure = failure;
+      job->committed = committed;
       job->error = error;
       job->done = true;
     }
@@ -353,13 +457,13 @@ void FeedsSession::FinishSave() {
   engine_->AdoptSaveState(*saver->snapshot);
   if (!saver->error.empty()) Log(saver->error);
   if (!saver->failure.empty()) {
-    if (Port().AskYesNo(SaveFailedQuestion(saver->failure))) {
+    if (Port().AskYesNo(SaveFailedQuestion(saver->failure, saver->committed))) {
       Log("Trying again to save the learned data");
       saveAgain_ = false;
       StartSave();
       return;
     }
-    Log(SaveFailedText(saver->failure));
+    Log(SaveFailedText(saver->failure, saver->committed));
   }
   if (saveAgain_) {
     saveAgain_ = false;
@@ -374,13 +478,21 @@ void FeedsSession::WaitForSave() {
   }
 }
 
-std::string FeedsSession::SaveFailedQuestion(const std::string& cause) {
+std::string FeedsSession::SaveFailedQuestion(const std::string& cause, bool committed) {
+  if (committed)
+    return "I could not finish saving the learned data: " + cause +
+           "\r\n\r\nThe new files are written in full; I put them in place at the next start (or the next "
+           "save), and the backup folder then holds the save before them.\r\n\r\nDo you want me to try "
+           "again now?";
   return "I could not save the learned data: " + cause +
          "\r\n\r\nWhat I have learned in this run is not saved; the files of the last save are as they "
-         "were.\r\n\r\nDo you want me to try again (after you have made room, say)?";
+         "were, and so are their backups.\r\n\r\nDo you want me to try again (after you have made room, say)?";
 }
 
-std::string FeedsSession::SaveFailedText(const std::string& cause) {
+std::string FeedsSession::SaveFailedText(const std::string& cause, bool committed) {
+  if (committed)
+    return "I have not finished saving the learned data: " + cause +
+           "; the files written are put in place at the next start";
   return "I have not saved the learned data of this run: " + cause;
 }
 

@@ -114,6 +114,24 @@ class FeedsSession : public ScanControl {
   void WriteConfig(SettingsFile& file);
   // Opens zibu.conf of the home, writes the feed keys and saves it.
   void SaveFeedConfig();
+  // Start-up's first look at zibu.conf. When it holds fewer feeds than its feedCount says (cut
+  // short, say), a copy is kept beside it as zibu.conf.damaged and the user is told; when the
+  // backup copy in data/backup/ is whole, the user is asked whether to use it, and with yes it
+  // takes the damaged file's place. Nothing writes zibu.conf before the answer, and a damaged
+  // file never becomes the backup copy. Returns the file start-up is to read.
+  std::unique_ptr<SettingsFile> OpenConfig();
+  std::string ConfigBackupPath() const { return DataDir() + "backup/zibu.conf"; }
+  // What SaveAll wrote and what it did not.
+  struct SaveAllResult {
+    bool configSaved = false;
+    bool dataSaved = false;
+    std::string problem;  // what failed, for the message box; empty when nothing did
+  };
+  // The frame's save of everything: the feed keys into `file` (which holds the frame's own keys),
+  // zibu.conf saved, then the learned data. Each stands on its own: a learned-data save that
+  // fails (and is not tried again) leaves zibu.conf written, and a zibu.conf that cannot be
+  // written does not stop the learned data; the status log says what was and was not written.
+  SaveAllResult SaveAll(SettingsFile& file);
   // The shown-article memory and the learned data, with their backups. A write that fails
   // (a full disk) is named and offered again until the user declines; then IoError.
   void SaveData();
@@ -134,8 +152,11 @@ class FeedsSession : public ScanControl {
   // Waits for the worker (and any save queued behind it) to end, finishing each (exit does so
   // before its own last save).
   void WaitForSave();
-  static std::string SaveFailedQuestion(const std::string& cause);
-  static std::string SaveFailedText(const std::string& cause);
+  // The question after a failed save of the learned data, and the line when the user declines.
+  // `committed`: the save reached its commit point (SaveNotFinished), so its files are written
+  // and are put in place at the next load or save, rather than the last save's being as they were.
+  static std::string SaveFailedQuestion(const std::string& cause, bool committed = false);
+  static std::string SaveFailedText(const std::string& cause, bool committed = false);
 
   // ---- the suggested threshold ----
   // What the record of rated articles suggests (see SuggestThreshold).
@@ -195,6 +216,8 @@ class FeedsSession : public ScanControl {
   class SessionClock;
   // True (after logging it) when saves are held.
   bool SaveHeld(const std::string& what);
+  // Saves zibu.conf from `file`, keeping the file it replaces as the backup copy when allowed.
+  void SaveConfig(SettingsFile& file);
   struct Saver;
 
   std::string home_;
@@ -218,6 +241,7 @@ class FeedsSession : public ScanControl {
   int connectTimeoutMs_ = 60000;
   int readTimeoutMs_ = 60000;
   std::string savesHeld_;
+  bool configWhole_ = true;  // zibu.conf as read at start-up may become its backup copy
   std::function<void(const std::string&)> loadStepHook_;
   int parallelDownloads_ = 0;
   TDownloadPool::Fetch fetch_;

@@ -994,7 +994,8 @@ void TfrmFeeds::txtKeywordsExit() {
   const std::vector<std::string> untabbed = RemoveTabs(lines);
   const std::vector<std::string> removed = RemoveCrlfLines(lines);
   const bool fixed = FixKeywordLines(lines);
-  if (fixed || !removed.empty() || !untabbed.empty()) {
+  const size_t leftOut = BoundKeywordLines(lines);
+  if (fixed || !removed.empty() || !untabbed.empty() || leftOut > 0) {
     // Keep the editor's own trailing line break, if the user left one.
     const bool trailing = txtKeywords->toPlainText().endsWith('\n');
     std::string text = JoinStrings(lines, "\n");
@@ -1003,6 +1004,7 @@ void TfrmFeeds::txtKeywordsExit() {
     if (!untabbed.empty()) port_->ShowMessage(TabLinesMessage(untabbed));
     if (!removed.empty()) port_->ShowMessage(CrlfLinesMessage(removed));
     if (fixed) port_->ShowMessage(kKeywordLinesFixedMessage);
+    if (leftOut > 0) port_->ShowMessage(KeywordsTooLongMessage(leftOut));
   }
   UpdateFeedDetails();
 }

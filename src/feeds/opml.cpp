@@ -6,6 +6,7 @@
 #include "common/codepage.h"
 #include "common/numbers.h"
 #include "common/ports.h"
+#include "rules/keyword_rules.h"
 #include "common/settings.h"
 #include "common/text.h"
 #include "feeds/feed_list.h"
@@ -307,6 +308,7 @@ OpmlImportSummary MergeOpmlFeeds(std::vector<TFeed>& feeds, const std::vector<Op
     if (f.zibuFields) {
       feed.active = f.feed.active;
       feed.keywords = f.feed.keywords;
+      if (const size_t leftOut = BoundKeywordLines(feed.keywords)) port.Log(KeywordsTooLongLine(feed.url, leftOut));
       feed.refreshInterval = f.feed.refreshInterval;
     } else {
       feed.refreshInterval = kDefaultRefreshInterval;

@@ -80,17 +80,17 @@ std::vector<std::string> LearningEngine::GetWordList(std::string_view text) cons
 
 // ---- learning ------------------------------------------------------------------------------
 
-void LearningEngine::LearnFromRating(std::string_view text, int rating) {
+void LearningEngine::LearnFromRating(std::string_view text, int rating, bool recorded) {
   if (rating == 0) return;
   if (scanDepth_ > 0) {
     // Workers are reading the table: growing it now would pull rows from under them.
-    pending_.push_back({std::string(text), rating});
+    pending_.push_back({std::string(text), rating, recorded});
     return;
   }
-  ApplyRating(text, rating);
+  ApplyRating(text, rating, recorded);
 }
 
-void LearningEngine::ApplyRating(std::string_view text, int rating) {
+void LearningEngine::ApplyRating(std::string_view text, int rating, bool recorded) {
   // What the engine made of the article before this rating taught it anything: the figure a
   // threshold would have been compared with. A rating given from the message processing of this
   // scan waits (as in any scan) and is applied after this one, in the order they came.
@@ -107,7 +107,7 @@ void LearningEngine::ApplyRating(std::string_view text, int rating) {
   }
   quiet_ = false;
   --scanDepth_;  // the pending ratings wait for the table update below
-  ratedArticles_.Add(rating, before);
+  if (recorded) ratedArticles_.Add(rating, before);
   port_->Log("Updating relevance", true);
   std::vector<std::string> words = GetWordList(text);
   for (const auto& w : words) {
@@ -132,6 +132,9 @@ void LearningEngine::ApplyRating(std::string_view text, int rating) {
 void LearningEngine::UpdateRelTable(std::vector<std::string>& words, int rating) {
   port_->Log("Updating rel table", true);
   relTable_.Resize(WordCount());
+  // Both cells of each pair take the same value, so a symmetric table stays so (and its file
+  // then needs no check).
+  const bool symmetric = relTable_.KnownSymmetric();
   SortUnique(words);
   const std::vector<int> at = WordPositions(words);
   const int k = static_cast<int>(words.size());
@@ -169,6 +172,7 @@ void LearningEngine::UpdateRelTable(std::vector<std::string>& words, int rating)
     EndScan();
     throw;
   }
+  if (symmetric) relTable_.MarkSymmetric();
   EndScan();
 }
 
@@ -247,7 +251,7 @@ void LearningEngine::EndScan() {
   while (!pending_.empty() && scanDepth_ == 0) {
     PendingRating p = std::move(pending_.front());
     pending_.pop_front();
-    ApplyRating(p.text, p.rating);
+    ApplyRating(p.text, p.rating, p.recorded);
   }
 }
 

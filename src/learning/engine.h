@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/errors.h"
 #include "common/ports.h"
 #include "learning/explanation.h"
 #include "learning/rated_articles.h"
@@ -33,9 +34,9 @@ inline constexpr int kDefaultMaxWordLength = 12;
 inline constexpr int kDefaultMaxWordWeight = 50;
 // Lists of up to this many distinct words are summed on the calling thread.
 inline constexpr int kSingleThreadScanLimit = 50;
-// The most words the engine keeps. reltable.dat holds every cell of the square, so 200,000
-// words make a 40 GB file; a word file with more is refused before anything is allocated, and
-// ratings add no word beyond it.
+// The most words the engine keeps: the dense form of reltable.dat holds every cell of the square,
+// so 200,000 words make a 40 GB file there; a word file with more is refused before anything is
+// allocated, and ratings add no word beyond it.
 inline constexpr int kMaxWordCount = 200000;
 // The shown-article memory keeps times from 1970 to 10^15 ms (the year 33658), which its file
 // writes and reads back exactly; any other value is not a time and its line is dropped.
@@ -45,6 +46,15 @@ inline constexpr const char* kShownUrlsFile = "shownfeedurls.dat";
 inline constexpr const char* kWordWeightsFile = "wordweightings.dat";
 inline constexpr const char* kRelTableFile = "reltable.dat";
 inline constexpr const char* kCommonWordsFile = "commonwords.dat";
+
+// A save of learned data that reached its commit point but could not put every file in place
+// (a rename refused, say): the new files are written in full and named in the commit record, so
+// the next load (or the next save) finishes it. Unlike every other failed save, the files of the
+// last save are no longer simply "as they were".
+class SaveNotFinished : public IoError {
+ public:
+  explicit SaveNotFinished(const std::string& message) : IoError(message) {}
+};
 
 // Row ranges [first, last] of the scan threads for n words on `processors` processors:
 // 4 threads per processor, never more than n / 2, each range up to n / T + 1 rows, the last ones
@@ -126,7 +136,9 @@ class LearningEngine {
   // A rating of 0 teaches nothing. Otherwise the text's relevance as it stands is first added to
   // the record of rated articles (see RatedArticles). While a relationship scan is running (a nested call from the
   // message processing of its wait), the rating is kept and applied when the scan has returned.
-  void LearnFromRating(std::string_view text, int rating);
+  // `recorded` false: a correction of a rating already recorded (the reading list's changed
+  // rating teaches only the change), which the record of rated articles must not count again.
+  void LearnFromRating(std::string_view text, int rating, bool recorded = true);
   void LearnFromRating(int rating, std::string_view text) { LearnFromRating(text, rating); }
   // Sorts `words` and removes repeats; called by LearnFromRating with a rating that is not 0.
   void UpdateRelTable(std::vector<std::string>& words, int rating);
@@ -193,8 +205,8 @@ class LearningEngine {
   // Replaces the word weightings with the file's (a missing file gives none) and limits every
   // weight to +-maxWordWeight.
   void LoadWordWeightings(const std::string& path);
-  // Reads the relationship table; false (and a status line for a read error) when the file is
-  // missing, damaged, or not as large as the word weightings.
+  // Reads the relationship table, in either form of reltable.dat; false (and a status line for a
+  // read error) when the file is missing, damaged, or not as large as the word weightings.
   bool LoadRelTable(const std::string& path);
 
   // The start-up load: the shown-article memory (when given), the common words, the word
@@ -239,9 +251,13 @@ class LearningEngine {
   // Flush the new files to the disk before they are committed (on by default), so that a power
   // cut cannot leave them with missing contents either.
   void SetDurableSave(bool on) { durableSave_ = on; }
-  // Called with the name of each step of SaveData before it runs (tests use it to stop a save
-  // at every step).
+  // Called with the name of each file operation of SaveData before it runs ("write <name>",
+  // "sync <name>", "link backup <name>", "write save.commit", "sync save.commit", "commit",
+  // "backup <name>", "rename <name>", "done"); tests use it to stop a save at every step.
   void SetSaveStepHook(std::function<void(const std::string& step)> hook) { saveStepHook_ = std::move(hook); }
+  // The fault-injection seam of the same operations: a non-zero result is an errno with which
+  // that operation fails, as the system would have failed it (a full disk at every step).
+  void SetSaveFaultHook(std::function<int(const std::string& step)> hook) { saveFaultHook_ = std::move(hook); }
   // A copy of everything a save writes and of what is known of the files, to be saved with
   // SaveData on another thread while this engine goes on learning and scoring; it reports to
   // `port`. Afterwards AdoptSaveState tells this engine what the copy wrote, so that the next save
@@ -253,6 +269,7 @@ class LearningEngine {
   struct PendingRating {
     std::string text;
     int rating;
+    bool recorded;
   };
   // What the engine knows of one file of the data folder.
   struct FileState {
@@ -272,13 +289,20 @@ class LearningEngine {
   void LoadWordWeightingsBounded(const std::string& path);
   template <typename Record>
   void LoadRecord(LearnedFile f, Record& record);
-  void ApplyRating(std::string_view text, int rating);
+  void ApplyRating(std::string_view text, int rating, bool recorded);
   void Verbose(const std::string& line);
   // The multi-threaded sum; with `pairs`, each worker also keeps its range's strongest pairs
   // there (one collector per worker, of `pairLimit` each).
   int64_t MultiThreadSum(const std::vector<std::string>& words, std::vector<PairCollector>* pairs,
                          int pairLimit);
   void SaveFiles(const TCompMap* shownUrls);
+  // The renames of a committed save, then the removal of what an uncommitted one left; true when
+  // there was a committed one.
+  bool FinishCommittedSave();
+  // The step hook, then the fault hook: the errno the operation is to fail with, or 0.
+  int SaveStep(const std::string& step) const;
+  // The backup copy a load reads for `name` (a committed but unfinished save's, read-only).
+  std::string CurrentBackupFile(const std::string& name) const;
   void EndScan();
   int Clamp(int v) const;
   // The file of the data folder a load should read for `name`.
@@ -307,7 +331,11 @@ class LearningEngine {
   bool backupDataFiles_ = true;
   bool durableSave_ = true;
   std::function<void(const std::string&)> saveStepHook_;
+  std::function<int(const std::string&)> saveFaultHook_;
   FileState files_[kLearnedFileCount];
+  // What a save that reached its commit point but did not put everything in place wrote: once the
+  // next save has finished it, these are what the files hold.
+  std::vector<std::pair<LearnedFile, uint64_t>> committedNotFinished_;
   FileState takenFrom_[kLearnedFileCount];  // of a save snapshot: its original's files when it was taken
   TRatedArticles ratedArticles_;
   TRecentScores recentScores_;
@@ -317,6 +345,9 @@ class LearningEngine {
   bool commonWordsLoaded_ = false;
   bool toldWordLimit_ = false;
   int lastWordFileBadValues_ = 0;  // of the last LoadWordWeightings
+  bool lastTableDense_ = false;    // the last LoadRelTable read the dense form
+  int lastWordFileBadLines_ = 0;   // of the last LoadWordWeightings: lines without "="
+  bool lastTableReadError_ = false;  // the last LoadRelTable failed reading, not on the size
 };
 
 }  // namespace zibu

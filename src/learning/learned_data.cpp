@@ -2,27 +2,33 @@
 // relationship table, saved with a backup of the previous save and loaded with recovery.
 //
 // A save writes only the files whose content changed since this run last read or wrote them, and
-// never one this run has not loaded. It goes through a commit point so that a crash at any
-// moment leaves every file complete:
+// never one this run has not loaded. It goes through a commit point so that a crash, a full disk
+// or a refused write at any moment leaves every file complete, in the data folder and in the
+// backup folder alike:
 //   1. every file is written in full beside its final name ("<name>.new") and, when durable
 //      saving is on, flushed to the disk;
-//   0. with backups on, the old backups of the files that move to the backup folder are deleted
-//      (their memory is then reused for writing);
-//   2. with backups on, each such current file becomes the backup (a hard link under a temporary
-//      name renamed into place: the data folder keeps its file all the while);
-//   3. the commit record "save.commit" (naming the files of this save) is put in place by rename;
-//   4. each "<name>.new" is renamed over "<name>", and the commit record is removed.
-// Until step 3 the data folder holds the previous save, whole. After it, a load first finishes
-// the renames of step 4, so it gets the new save whole; the backup holds the previous save.
-// Durable saving flushes the file contents before the commit record names them, which is what
-// keeps the files whole across a power cut too (renames are journalled in order). The folders
-// are not flushed: after a power cut the last save may be missing, never half there, and
-// flushing a folder commits the whole file system's journal, which on a busy disk costs seconds.
+//   2. with backups on, each current file that is to become the backup gets a second name beside
+//      its backup ("backup/<name>.new", a hard link, or a copy where links are refused); the
+//      backups themselves are not touched yet. The word file and the table go together: when one
+//      of them cannot be staged, neither is, and the backup folder keeps its older pair;
+//   3. the commit record "save.commit" (naming the files of this save and the backups staged)
+//      is put in place by rename;
+//   4. each staged backup is renamed over its backup, each "<name>.new" over "<name>", and the
+//      commit record is removed.
+// Until step 3 both folders hold what they held before the save, whole; a failure removes what
+// the save had staged. After it, a load (or the next save) first finishes the renames of step 4,
+// so it gets the new save whole, and the backup holds the previous save. Durable saving flushes
+// the file contents before the commit record names them, which is what keeps the files whole
+// across a power cut too (renames are journalled in order). The folders are not flushed: after a
+// power cut the last save may be missing, never half there, and flushing a folder commits the
+// whole file system's journal, which on a busy disk costs seconds.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -116,19 +122,60 @@ void RenameOrThrow(const std::string& from, const std::string& to) {
   if (ec) throw IoError("Cannot rename \"" + from + "\" to \"" + to + "\". " + ec.message());
 }
 
+constexpr const char* kLearnedFiles[] = {kShownUrlsFile, kWordWeightsFile, kRelTableFile, kRatedArticlesFile,
+                                         kRecentScoresFile};
+// A commit record names a staged backup as this prefix and the file's name.
+constexpr std::string_view kBackupPrefix = "backup/";
+
+bool IsLearnedFile(std::string_view name) {
+  return std::find(std::begin(kLearnedFiles), std::end(kLearnedFiles), name) != std::end(kLearnedFiles);
+}
+
+// What a commit record lists: the data files, and the backups staged.
+struct CommitRecord {
+  std::vector<std::string> files;
+  std::vector<std::string> backups;
+};
+
 // The names listed in a commit record, or none when it is missing or unreadable.
-std::vector<std::string> ReadCommitRecord(const std::string& path) {
-  std::vector<std::string> names;
+CommitRecord ReadCommitRecord(const std::string& path) {
+  CommitRecord record;
   std::ifstream in(path, std::ios::binary);
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     // Only our own file names: a damaged record must not rename anything else.
-    if (line == kShownUrlsFile || line == kWordWeightsFile || line == kRelTableFile || line == kRatedArticlesFile ||
-        line == kRecentScoresFile)
-      names.push_back(line);
+    if (IsLearnedFile(line)) {
+      record.files.push_back(line);
+    } else if (line.compare(0, kBackupPrefix.size(), kBackupPrefix) == 0 &&
+               IsLearnedFile(std::string_view(line).substr(kBackupPrefix.size()))) {
+      record.backups.push_back(line.substr(kBackupPrefix.size()));
+    }
   }
-  return names;
+  return record;
+}
+
+std::string SystemText(int err) {
+  return std::strerror(err);
+}
+
+// Writes `text` to `path` (replacing it) with plain system calls; the errno of a failure (so
+// that it names its cause), 0 on success.
+int WriteSmallFile(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  int err = 0;
+  size_t done = 0;
+  while (done < text.size() && err == 0) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      err = n < 0 ? errno : ENOSPC;
+    else
+      done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  return err;
 }
 
 }  // namespace
@@ -165,23 +212,36 @@ void LearningEngine::LoadWordWeightings(const std::string& path) {
   wordWeights_->Clear();
   const std::string name = fs::path(path).filename().string();
   int bad = 0;
+  int badLines = 0;
+  lastWordFileBadValues_ = 0;
+  lastWordFileBadLines_ = 0;
   try {
     // A value that is not a number costs that value alone: the word stays, with weight 0, so
     // that every later word keeps its row of the table.
-    wordWeights_->LoadFromFile(path, [&](int line, const std::string& key, const std::string& error) {
-      if (++bad <= kMaxLoggedLines)
-        port_->Log(name + " line " + std::to_string(line) + ": " + Excerpt(error) +
-                       "; I have kept the word " + Excerpt(key) + " with weight 0",
-                   false);
-    });
+    wordWeights_->LoadFromFile(
+        path,
+        [&](int line, const std::string& key, const std::string& error) {
+          if (++bad + badLines <= kMaxLoggedLines)
+            port_->Log(name + " line " + std::to_string(line) + ": " + Excerpt(error) +
+                           "; I have kept the word " + Excerpt(key) + " with weight 0",
+                       false);
+        },
+        // A line without "=" holds no word: every word after it has lost its row of the table.
+        [&](int line, std::string_view text) {
+          if (bad + ++badLines <= kMaxLoggedLines)
+            port_->Log(name + " line " + std::to_string(line) + ": " + Excerpt(text) +
+                           " is not a word and its weight; I have skipped that line",
+                       false);
+        });
   } catch (...) {
     for (int i = 0; i < wordWeights_->Count(); ++i)
       wordWeights_->SetValueAt(i, static_cast<int8_t>(Clamp(wordWeights_->ValueAt(i))));
     throw;
   }
-  if (bad > kMaxLoggedLines)
-    port_->Log(name + ": " + std::to_string(bad) + " values in all were not numbers", false);
+  if (bad + badLines > kMaxLoggedLines)
+    port_->Log(name + ": " + std::to_string(bad + badLines) + " lines in all could not be read whole", false);
   lastWordFileBadValues_ = bad;
+  lastWordFileBadLines_ = badLines;
   for (int i = 0; i < wordWeights_->Count(); ++i)
     wordWeights_->SetValueAt(i, static_cast<int8_t>(Clamp(wordWeights_->ValueAt(i))));
 }
@@ -204,14 +264,18 @@ void LearningEngine::LoadWordWeightingsBounded(const std::string& path) {
 bool LearningEngine::LoadRelTable(const std::string& path) {
   if (scanDepth_ > 0)
     throw Error("I cannot load learned data while a relevance scan is running", "EInvalidOperation");
+  lastTableDense_ = false;
+  lastTableReadError_ = false;
   if (!Exists(path)) return false;
   try {
-    ReadRelTableFile(relTable_, path, port_);
+    lastTableDense_ = ReadRelTableFile(relTable_, path, port_) == RelTableForm::kDense;
   } catch (const Error& e) {
     port_->Log(e.Kind() + ": " + e.what(), false);
+    lastTableReadError_ = true;
     return false;
   } catch (const std::bad_alloc&) {
     port_->Log("EOutOfMemory: Out of memory while reading " + path, false);
+    lastTableReadError_ = true;
     return false;
   }
   return relTable_.IsSquare(WordCount());
@@ -219,19 +283,38 @@ bool LearningEngine::LoadRelTable(const std::string& path) {
 
 bool LearningEngine::CompleteInterruptedSave() {
   if (dataDir_.empty()) return false;
+  // What a kill left of a write of the common words; the list itself is whole, old or new.
+  RemoveQuietly(dataDir_ + kCommonWordsFile + ".tmp");
+  return FinishCommittedSave();
+}
+
+bool LearningEngine::FinishCommittedSave() {
   const std::string record = dataDir_ + kCommitRecord;
   const bool committed = Exists(record);
   if (committed) {
-    for (const auto& name : ReadCommitRecord(record)) {
+    const CommitRecord r = ReadCommitRecord(record);
+    for (const auto& name : r.backups) {
+      const std::string staged = BackupDir() + name + kNewSuffix;
+      if (Exists(staged)) RenameOrThrow(staged, BackupDir() + name);
+    }
+    for (const auto& name : r.files) {
       const std::string fresh = dataDir_ + name + kNewSuffix;
       if (Exists(fresh)) RenameOrThrow(fresh, dataDir_ + name);
     }
-    RemoveQuietly(record);
+    // The record goes only once everything is in place; one left behind would name the files of
+    // a later save that never reached its own commit point.
+    std::error_code ec;
+    fs::remove(record, ec);
+    if (ec) throw IoError("Cannot remove \"" + record + "\". " + ec.message());
     port_->Log("I have finished the save of learned data that was interrupted", false);
   }
-  // Files of a save that never reached its commit point are incomplete or unwanted.
-  for (const char* name : {kShownUrlsFile, kWordWeightsFile, kRelTableFile, kRatedArticlesFile, kRecentScoresFile})
+  // Files of a save that never reached its commit point, and what a write cut short left under
+  // its temporary name, are incomplete or unwanted.
+  for (const char* name : kLearnedFiles) {
     RemoveQuietly(dataDir_ + name + kNewSuffix);
+    RemoveQuietly(dataDir_ + name + kNewSuffix + ".tmp");
+    RemoveQuietly(BackupDir() + name + kNewSuffix);
+  }
   RemoveQuietly(record + kNewSuffix);
   return committed;
 }
@@ -285,6 +368,8 @@ std::unique_ptr<LearningEngine> LearningEngine::SaveSnapshot(UserPort& port) con
   copy->backupDataFiles_ = backupDataFiles_;
   copy->durableSave_ = durableSave_;
   copy->saveStepHook_ = saveStepHook_;
+  copy->saveFaultHook_ = saveFaultHook_;
+  copy->committedNotFinished_ = committedNotFinished_;
   for (int i = 0; i < kLearnedFileCount; ++i) copy->files_[i] = copy->takenFrom_[i] = files_[i];
   copy->quiet_ = quiet_;
   return copy;
@@ -295,6 +380,8 @@ void LearningEngine::AdoptSaveState(const LearningEngine& saved) {
   // load must not be taken as loaded from the copy.
   for (int i = 0; i < kLearnedFileCount; ++i)
     if (files_[i] == saved.takenFrom_[i]) files_[i] = saved.files_[i];
+  // The copy started with this engine's list and finished it or added to it.
+  committedNotFinished_ = saved.committedNotFinished_;
 }
 
 void LearningEngine::SaveData(const TCompMap* shownUrls) {
@@ -316,9 +403,30 @@ void LearningEngine::SaveData(const TCompMap* shownUrls) {
   EndScan();
 }
 
+int LearningEngine::SaveStep(const std::string& step) const {
+  if (saveStepHook_) saveStepHook_(step);
+  return saveFaultHook_ ? saveFaultHook_(step) : 0;
+}
+
 void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
-  // What to write, and what to move to the backup folder first.
-  std::vector<LearnedFile> write, rotate;
+  // A save that was committed but not put in place comes first: its record would otherwise name
+  // this save's files before this save reaches its own commit point.
+  const std::string record = dataDir_ + kCommitRecord;
+  if (Exists(record)) {
+    try {
+      FinishCommittedSave();
+    } catch (const std::exception& e) {
+      throw SaveNotFinished("I could not finish the last save of learned data: " + ErrorText(e));
+    }
+  }
+  // What that save wrote is now in place: it is not written again.
+  for (const auto& [f, version] : committedNotFinished_) Remember(f, version, true);
+  committedNotFinished_.clear();
+
+  // What to write, and which files move to the backup folder together (a group: one record, or
+  // the pair).
+  std::vector<LearnedFile> write;
+  std::vector<std::vector<LearnedFile>> rotate;
   auto notLoaded = [&](const std::string& what) {
     port_->Log("I have not saved " + what + ", as it was not loaded in full when I started", false);
   };
@@ -327,7 +435,7 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
       notLoaded(kShownUrlsFile);
     } else if (!Unchanged(LearnedFile::kShownUrls, shownUrls)) {
       write.push_back(LearnedFile::kShownUrls);
-      if (State(LearnedFile::kShownUrls).good) rotate.push_back(LearnedFile::kShownUrls);
+      if (State(LearnedFile::kShownUrls).good) rotate.push_back({LearnedFile::kShownUrls});
     }
   }
   // The records stand alone: they score nothing, so they need not pair with the word files.
@@ -336,7 +444,7 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
       notLoaded(FileName(f));
     } else if (!Unchanged(f, shownUrls)) {
       write.push_back(f);
-      if (State(f).good) rotate.push_back(f);
+      if (State(f).good) rotate.push_back({f});
     }
   }
   if (!DataLoaded(LearnedFile::kWordWeightings) || !DataLoaded(LearnedFile::kRelTable)) {
@@ -347,111 +455,132 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
     if (words) write.push_back(LearnedFile::kWordWeightings);
     if (table) write.push_back(LearnedFile::kRelTable);
     // The pair goes to the backup folder together, and only when both loaded whole.
-    if ((words || table) && State(LearnedFile::kWordWeightings).good && State(LearnedFile::kRelTable).good) {
-      rotate.push_back(LearnedFile::kWordWeightings);
-      rotate.push_back(LearnedFile::kRelTable);
-    }
+    if ((words || table) && State(LearnedFile::kWordWeightings).good && State(LearnedFile::kRelTable).good)
+      rotate.push_back({LearnedFile::kWordWeightings, LearnedFile::kRelTable});
   }
   if (!backupDataFiles_) rotate.clear();
   if (write.empty()) return;
 
-  auto step = [&](const std::string& what) {
-    if (saveStepHook_) saveStepHook_(what);
+  auto fail = [](const std::string& path, int err) {
+    throw IoError("Unable to write to " + path + ": " + SystemText(err));
   };
-
-  // 0. The old backups go first, as they always did: their pages are then free for the new
-  //    files, which on a large table is several times faster than taking fresh memory. The data
-  //    folder still holds the last save, whole, and becomes the backup below.
-  for (LearnedFile f : rotate) {
-    const std::string name = FileName(f);
-    if (!Exists(dataDir_ + name)) continue;
-    step("drop backup " + name);
-    RemoveQuietly(BackupDir() + name);
-  }
-
-  // 1. Everything written in full under temporary names; the current files are untouched.
+  // Everything this save puts beside a final name, removed when it stops before its commit.
+  std::vector<std::string> staged;
+  std::vector<std::string> backedUp;  // the files whose backup is staged
   std::vector<uint64_t> written;
   try {
+    // 1. Everything written in full under temporary names; the current files are untouched.
     for (LearnedFile f : write) {
       const std::string name = FileName(f);
       const std::string fresh = dataDir_ + name + kNewSuffix;
+      staged.push_back(fresh);
       written.push_back(ContentVersion(f, shownUrls));
-      step("write " + name);
+      if (int err = SaveStep("write " + name)) fail(fresh, err);
       if (f == LearnedFile::kShownUrls) {
         shownUrls->SaveToFile(fresh);
-        if (durableSave_) SyncPath(fresh, false);
       } else if (f == LearnedFile::kWordWeightings) {
         wordWeights_->SaveToFile(fresh);
-        if (durableSave_) SyncPath(fresh, false);
       } else if (f == LearnedFile::kRatedArticles) {
         ratedArticles_.SaveToFile(fresh);
-        if (durableSave_) SyncPath(fresh, false);
       } else if (f == LearnedFile::kRecentScores) {
         recentScores_.SaveToFile(fresh);
-        if (durableSave_) SyncPath(fresh, false);
       } else {
-        WriteRelTableFile(relTable_, fresh, port_, name, durableSave_);
+        WriteCompactRelTableFile(relTable_, fresh, port_, name, false);
       }
-      step("written " + name);
+      if (durableSave_) {
+        if (int err = SaveStep("sync " + name)) fail(fresh, err);
+        SyncPath(fresh, false);
+      }
     }
+
+    // 2. The current files get a second name beside their backups; the backups stay as they are.
+    //    A group that cannot be staged keeps its older backup, which is still whole: the save
+    //    goes on and says so.
+    if (!rotate.empty()) {
+      std::error_code ec;
+      fs::create_directories(BackupDir(), ec);
+    }
+    for (const auto& group : rotate) {
+      // Only a group whose files are all there: a backup pair missing its table (the data
+      // folder has none, its table is all zeros) would pair the new word file with an old table.
+      if (!std::all_of(group.begin(), group.end(), [&](LearnedFile f) { return Exists(dataDir_ + FileName(f)); }))
+        continue;
+      std::string problem;
+      std::vector<std::string> groupStaged;
+      for (LearnedFile f : group) {
+        const std::string name = FileName(f);
+        const std::string current = dataDir_ + name;
+        const std::string second = BackupDir() + name + kNewSuffix;
+        RemoveQuietly(second);
+        groupStaged.push_back(second);
+        std::error_code ec;
+        if (int err = SaveStep("link backup " + name)) {
+          ec = std::error_code(err, std::generic_category());
+        } else {
+          fs::create_hard_link(current, second, ec);
+          if (ec) {
+            ec.clear();
+            fs::copy_file(current, second, fs::copy_options::overwrite_existing, ec);
+          }
+        }
+        if (ec) {
+          problem = ec.message();
+          break;
+        }
+      }
+      std::string names;
+      for (LearnedFile f : group) names += (names.empty() ? "" : " and ") + std::string(FileName(f));
+      if (!problem.empty()) {
+        for (const auto& p : groupStaged) RemoveQuietly(p);
+        port_->Log("I could not keep the previous " + names + " in the backup folder (" + problem +
+                       "); it keeps the older backup",
+                   false);
+        continue;
+      }
+      staged.insert(staged.end(), groupStaged.begin(), groupStaged.end());
+      for (LearnedFile f : group) backedUp.push_back(FileName(f));
+    }
+
+    // 3. The commit point.
+    std::string text;
+    for (LearnedFile f : write) text += std::string(FileName(f)) + "\r\n";
+    for (const auto& name : backedUp) text += std::string(kBackupPrefix) + name + "\r\n";
+    const std::string stagedRecord = record + kNewSuffix;
+    staged.push_back(stagedRecord);
+    int err = SaveStep("write save.commit");
+    if (err == 0) err = WriteSmallFile(stagedRecord, text);
+    if (err != 0) fail(stagedRecord, err);
+    if (durableSave_) {
+      if (int e = SaveStep("sync save.commit")) fail(stagedRecord, e);
+      SyncPath(stagedRecord, false);
+    }
+    if (int e = SaveStep("commit")) fail(record, e);
+    RenameOrThrow(stagedRecord, record);
   } catch (...) {
-    for (LearnedFile f : write) RemoveQuietly(dataDir_ + FileName(f) + kNewSuffix);
+    for (const auto& p : staged) RemoveQuietly(p);
     throw;
   }
 
-  // 2. The current files become the backups (a second name, put in place by rename). Failures
-  //    here cost only the backup copy.
-  if (!rotate.empty()) {
-    std::error_code ec;
-    fs::create_directories(BackupDir(), ec);
-    for (LearnedFile f : rotate) {
+  // 4. The backups and then the new files take their places. The save is committed: a failure
+  //    here undoes nothing, and the next load (or save) finishes what the record names.
+  try {
+    for (const auto& name : backedUp) {
+      if (int err = SaveStep("backup " + name)) fail(BackupDir() + name, err);
+      RenameOrThrow(BackupDir() + name + kNewSuffix, BackupDir() + name);
+    }
+    for (LearnedFile f : write) {
       const std::string name = FileName(f);
-      const std::string current = dataDir_ + name;
-      if (!Exists(current)) continue;
-      const std::string staged = BackupDir() + name + kNewSuffix;
-      RemoveQuietly(staged);
-      step("backup " + name);
-      ec.clear();
-      fs::create_hard_link(current, staged, ec);
-      if (ec) {
-        ec.clear();
-        fs::copy_file(current, staged, fs::copy_options::overwrite_existing, ec);
-      }
-      if (!ec) fs::rename(staged, BackupDir() + name, ec);
-      if (ec) RemoveQuietly(staged);
-      step("backed up " + name);
+      if (int err = SaveStep("rename " + name)) fail(dataDir_ + name, err);
+      RenameOrThrow(dataDir_ + name + kNewSuffix, dataDir_ + name);
     }
+    if (int err = SaveStep("done")) fail(record, err);
+    std::error_code ec;
+    fs::remove(record, ec);
+    if (ec) throw IoError("Cannot remove \"" + record + "\". " + ec.message());
+  } catch (const std::exception& e) {
+    for (size_t i = 0; i < write.size(); ++i) committedNotFinished_.emplace_back(write[i], written[i]);
+    throw SaveNotFinished(ErrorText(e));
   }
-
-  // 3. The commit point.
-  const std::string record = dataDir_ + kCommitRecord;
-  {
-    std::string text;
-    for (LearnedFile f : write) text += std::string(FileName(f)) + "\r\n";
-    const std::string staged = record + kNewSuffix;
-    {
-      std::ofstream out(staged, std::ios::binary | std::ios::trunc);
-      out << text;
-      out.close();
-      if (!out) {
-        for (LearnedFile f : write) RemoveQuietly(dataDir_ + FileName(f) + kNewSuffix);
-        RemoveQuietly(staged);
-        throw IoError("Unable to write to " + staged);
-      }
-    }
-    if (durableSave_) SyncPath(staged, false);
-    step("commit");
-    RenameOrThrow(staged, record);
-  }
-
-  // 4. The new files take their places.
-  for (LearnedFile f : write) {
-    const std::string name = FileName(f);
-    step("rename " + name);
-    RenameOrThrow(dataDir_ + name + kNewSuffix, dataDir_ + name);
-  }
-  step("done");
-  RemoveQuietly(record);
   for (size_t i = 0; i < write.size(); ++i) Remember(write[i], written[i], true);
   // The unchanged one of a pair that moved to the backup folder is still the same file, now with
   // a second name: only its stamp (the link count is not part of it) stays as it was.
@@ -463,11 +592,21 @@ std::string LearningEngine::CurrentFile(const std::string& name) const {
   // Read-only loads cannot finish an interrupted save; they read what it committed instead.
   const std::string record = dataDir_ + kCommitRecord;
   if (Exists(record)) {
-    const auto names = ReadCommitRecord(record);
+    const auto names = ReadCommitRecord(record).files;
     if (std::find(names.begin(), names.end(), name) != names.end() && Exists(dataDir_ + name + kNewSuffix))
       return dataDir_ + name + kNewSuffix;
   }
   return dataDir_ + name;
+}
+
+std::string LearningEngine::CurrentBackupFile(const std::string& name) const {
+  const std::string record = dataDir_ + kCommitRecord;
+  if (Exists(record)) {
+    const auto names = ReadCommitRecord(record).backups;
+    if (std::find(names.begin(), names.end(), name) != names.end() && Exists(BackupDir() + name + kNewSuffix))
+      return BackupDir() + name + kNewSuffix;
+  }
+  return BackupDir() + name;
 }
 
 void LearningEngine::LoadData(TCompMap* shownUrls, bool readOnly) {
@@ -562,9 +701,13 @@ void LearningEngine::LoadWordData(bool readOnly) {
     weightsOk = false;
   }
   // The table is n by n zeros unless a file fills it.
+  const std::string dataWords = CurrentFile(kWordWeightsFile);
   const std::string dataTable = CurrentFile(kRelTableFile);
+  // Which file the user is told is damaged: the table, unless the word file could not be used or
+  // had lines it could not read and the table, read whole, then did not match it.
+  bool wordFileDamaged = !weightsOk;
   if (weightsOk) {
-    const bool wordsWhole = lastWordFileBadValues_ == 0;
+    const bool wordsWhole = lastWordFileBadValues_ == 0 && lastWordFileBadLines_ == 0;
     const uint64_t wordsVersion = wordsWhole ? wordWeights_->Version() : 0;
     if (WordCount() == 0 || !Exists(dataTable)) {
       relTable_.Reset(WordCount());
@@ -574,19 +717,30 @@ void LearningEngine::LoadWordData(bool readOnly) {
     }
     if (LoadRelTable(dataTable)) {
       Remember(LearnedFile::kWordWeightings, wordsVersion, wordsWhole);
-      Remember(LearnedFile::kRelTable, relTable_.Version(), true);
+      // A table of an old home, in the dense form, is written compact by the next save.
+      Remember(LearnedFile::kRelTable, lastTableDense_ ? 0 : relTable_.Version(), true);
       return;
     }
+    wordFileDamaged = !wordsWhole && !lastTableReadError_;
   } else {
     // Nothing of an unusable word file is kept.
     wordWeights_->Clear();
   }
+  const std::string badLines = std::to_string(lastWordFileBadValues_ + lastWordFileBadLines_);
+  const std::string wordFileError =
+      "Error loading word weightings: " +
+      (weightsOk ? badLines + (badLines == "1" ? " line" : " lines") + " of " + dataWords +
+                       " could not be read, so the word relationship table does not match it."
+                 : "I could not use " + dataWords + ".");
 
-  const std::string backupTable = BackupDir() + kRelTableFile;
-  const std::string backupWeights = BackupDir() + kWordWeightsFile;
+  const std::string backupTable = CurrentBackupFile(kRelTableFile);
+  const std::string backupWeights = CurrentBackupFile(kWordWeightsFile);
   if (Exists(backupTable)) {
-    port_->ShowMessage(
-        "Error loading word relationship table.\r\nI will try to load it from the last backup");
+    port_->ShowMessage(wordFileDamaged ? wordFileError +
+                                             "\r\nI will try to load the word weightings and the word "
+                                             "relationship table from the last backup"
+                                       : "Error loading word relationship table.\r\nI will try to load it from "
+                                         "the last backup");
     bool loaded = false;
     // Without its word file the backup table has nothing to pair with: the data folder's
     // weights stay, rather than being replaced by none. They also stay when the backup pair
@@ -603,15 +757,19 @@ void LearningEngine::LoadWordData(bool readOnly) {
       if (!loaded) wordWeights_ = std::move(dataWeights);
     }
     if (loaded) {
-      port_->ShowMessage("Loading backup word relationship table was successful");
+      port_->ShowMessage(wordFileDamaged
+                             ? "Loading backup word weightings and word relationship table was successful"
+                             : "Loading backup word relationship table was successful");
     } else {
       port_->ShowMessage(
           "Error loading backup word relationship table.\r\nWord relationships will be reset.");
       relTable_.Reset(WordCount());
     }
   } else {
-    port_->ShowMessage(
-        "Error loading word relationship table.\r\nNo backup exists, so word relationships will be reset");
+    port_->ShowMessage(wordFileDamaged
+                           ? wordFileError + "\r\nNo backup exists, so word relationships will be reset"
+                           : "Error loading word relationship table.\r\nNo backup exists, so word "
+                             "relationships will be reset");
     relTable_.Reset(WordCount());
   }
   // Recovered after telling the user: the next save writes the pair, and the damaged files of

@@ -1,5 +1,7 @@
 #include "learning/rel_table.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -66,13 +68,20 @@ T2DRelTypeArray::T2DRelTypeArray(T2DRelTypeArray&& o) noexcept
     : rows_(std::move(o.rows_)),
       squareN_(o.squareN_),
       version_(o.version_),
+      symmetric_(o.symmetric_),
       spare_(o.spare_),
       spareSize_(o.spareSize_),
-      scratch_(std::move(o.scratch_)) {
+      scratch_(std::move(o.scratch_)),
+      pool_(o.pool_),
+      poolSize_(o.poolSize_),
+      pooledRows_(o.pooledRows_) {
   o.rows_.clear();
   o.squareN_ = 0;
   o.spare_ = nullptr;
   o.spareSize_ = 0;
+  o.pool_ = nullptr;
+  o.poolSize_ = 0;
+  o.pooledRows_ = 0;
   o.version_ = NextDataVersion();
 }
 
@@ -83,13 +92,20 @@ T2DRelTypeArray& T2DRelTypeArray::operator=(T2DRelTypeArray&& o) noexcept {
     rows_ = std::move(o.rows_);
     squareN_ = o.squareN_;
     version_ = o.version_;
+    symmetric_ = o.symmetric_;
     spare_ = o.spare_;
     spareSize_ = o.spareSize_;
     scratch_ = std::move(o.scratch_);
+    pool_ = o.pool_;
+    poolSize_ = o.poolSize_;
+    pooledRows_ = o.pooledRows_;
     o.rows_.clear();
     o.squareN_ = 0;
     o.spare_ = nullptr;
     o.spareSize_ = 0;
+    o.pool_ = nullptr;
+    o.poolSize_ = 0;
+    o.pooledRows_ = 0;
     o.version_ = NextDataVersion();
   }
   return *this;
@@ -113,12 +129,34 @@ T2DRelTypeArray T2DRelTypeArray::Clone() const {
     to.capacity = from.held;
   }
   copy.squareN_ = squareN_;
+  copy.symmetric_ = symmetric_;
   copy.version_ = version_;
   return copy;
 }
 
+void T2DRelTypeArray::LeavePool(Row& r) {
+  if (!r.pooled) return;
+  r.pooled = false;
+  if (--pooledRows_ == 0) {
+    ::munmap(pool_, poolSize_);
+    pool_ = nullptr;
+    poolSize_ = 0;
+  }
+}
+
+void* T2DRelTypeArray::Regrow(Row& r, size_t bytes, size_t keep) {
+  if (!r.pooled) return Reallocate(r.block, bytes);
+  void* p = Allocate(bytes);
+  std::memcpy(p, r.block, std::min(keep, bytes));
+  LeavePool(r);
+  return p;
+}
+
 void T2DRelTypeArray::Free(Row& r) {
-  std::free(r.block);
+  if (r.pooled)
+    LeavePool(r);
+  else
+    std::free(r.block);
   r.block = nullptr;
   r.held = r.capacity = r.nonZero = 0;
   r.dense = false;
@@ -126,6 +164,7 @@ void T2DRelTypeArray::Free(Row& r) {
 
 void T2DRelTypeArray::Changed() {
   version_ = NextDataVersion();
+  symmetric_ = false;
 }
 
 // ---- shape -----------------------------------------------------------------------------------
@@ -185,6 +224,7 @@ void T2DRelTypeArray::SetRowLength(int row, int length) {
 void T2DRelTypeArray::Resize(int n) {
   n = std::max(n, 0);
   if (squareN_ == n && RowCount() == n) return;
+  const bool symmetric = symmetric_;  // rows and columns added or dropped alike
   SetRowCount(n);
   for (auto& r : rows_) {
     if (r.length > n) TrimRow(r, n);
@@ -192,6 +232,7 @@ void T2DRelTypeArray::Resize(int n) {
   }
   squareN_ = n;
   Changed();
+  symmetric_ = symmetric;
 }
 
 void T2DRelTypeArray::Reset(int n) {
@@ -209,10 +250,12 @@ void T2DRelTypeArray::Reset(int n) {
   for (auto& r : rows_) r.length = n;
   squareN_ = n;
   Changed();
+  symmetric_ = true;
 }
 
 void T2DRelTypeArray::RemoveWord(int k) {
   if (k < 0 || k >= RowCount()) return;
+  const bool symmetric = symmetric_;  // row and column k go alike
   Free(rows_[static_cast<size_t>(k)]);
   rows_.erase(rows_.begin() + k);
   for (auto& r : rows_) {
@@ -238,6 +281,7 @@ void T2DRelTypeArray::RemoveWord(int k) {
   }
   squareN_ = -1;
   Changed();
+  symmetric_ = symmetric;
 }
 
 // ---- cells -----------------------------------------------------------------------------------
@@ -295,7 +339,7 @@ void T2DRelTypeArray::ReserveDense(Row& r, int cells) {
     // Growing rows grow by half again, up to the row's length.
     int64_t want = std::max<int64_t>(cells, static_cast<int64_t>(r.capacity) + r.capacity / 2);
     want = std::min<int64_t>(want, std::max(r.length, cells));
-    r.block = Reallocate(r.block, static_cast<size_t>(want));
+    r.block = Regrow(r, static_cast<size_t>(want), static_cast<size_t>(r.held));
     r.capacity = static_cast<int32_t>(want);
   }
   std::memset(static_cast<int8_t*>(r.block) + r.held, 0, static_cast<size_t>(cells - r.held));
@@ -309,7 +353,7 @@ void T2DRelTypeArray::ToDense(Row& r) {
   std::memset(d, 0, static_cast<size_t>(end));
   for (int i = 0; i < r.held; ++i) d[EntryColumn(e[i])] = EntryValue(e[i]);
   const int nonZero = r.held;
-  std::free(r.block);
+  Free(r);
   r.block = d;
   r.held = r.capacity = end;
   r.nonZero = nonZero;
@@ -397,7 +441,7 @@ void T2DRelTypeArray::Scatter(int a, const int* columns, int k, const int8_t* va
       } else {
         if (n > r.capacity) {
           const int capacity = n + n / 4 + 4;
-          r.block = Reallocate(r.block, sizeof(uint32_t) * static_cast<size_t>(capacity));
+          r.block = Regrow(r, sizeof(uint32_t) * static_cast<size_t>(capacity), 0);  // filled below
           r.capacity = capacity;
         }
         std::memcpy(r.block, scratch_.data(), sizeof(uint32_t) * static_cast<size_t>(n));
@@ -441,7 +485,7 @@ int8_t* T2DRelTypeArray::BeginRowRead(int a, int length) {
   length = std::max(length, 0);
   if (r.length != length) squareN_ = -1;
   Changed();
-  if (r.dense && r.capacity >= length && length > 0) {
+  if (r.dense && !r.pooled && r.capacity >= length && length > 0) {
     // A dense row read again is read over its own cells: a table loaded a second time takes no
     // fresh memory.
     r.length = length;
@@ -503,6 +547,68 @@ void T2DRelTypeArray::EndRowRead(int a, bool ok) {
     return;
   }
   Settle(r, spare_, c.end);
+}
+
+// ---- building from cells -------------------------------------------------------------------
+
+void T2DRelTypeArray::PrepareRows(int rows, const int32_t* lengths, const int32_t* cells,
+                                  const int32_t* ends) {
+  Reset(0);
+  rows_.resize(static_cast<size_t>(std::max(rows, 0)));
+  // Each row's block, 8-byte aligned, in one mapping aligned to the large page size.
+  constexpr size_t kLargePage = size_t{2} << 20;
+  auto bytesOf = [&](size_t a) -> size_t {
+    if (cells[a] <= 0) return 0;
+    const size_t b = DenseSuits(ends[a], cells[a]) ? static_cast<size_t>(ends[a])
+                                                   : sizeof(uint32_t) * static_cast<size_t>(cells[a]);
+    return (b + 7) & ~size_t{7};
+  };
+  size_t total = 0;
+  for (size_t a = 0; a < rows_.size(); ++a) total += bytesOf(a);
+  char* base = nullptr;
+  if (total > 0) {
+    poolSize_ = total + kLargePage;
+    void* m = ::mmap(nullptr, poolSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) {
+      poolSize_ = 0;
+    } else {
+      pool_ = m;
+      const auto at = reinterpret_cast<uintptr_t>(m);
+      base = reinterpret_cast<char*>((at + kLargePage - 1) & ~(kLargePage - 1));
+      ::madvise(base, total, MADV_HUGEPAGE);  // a hint; small pages work too
+    }
+  }
+  for (size_t a = 0; a < rows_.size(); ++a) {
+    Row& r = rows_[a];
+    r.length = std::max(lengths[a], 0);
+    if (cells[a] <= 0) continue;
+    const bool dense = DenseSuits(ends[a], cells[a]);
+    const size_t bytes = bytesOf(a);
+    if (base) {
+      r.block = base;  // fresh mapped memory is all zeros
+      base += bytes;
+      r.pooled = true;
+      ++pooledRows_;
+    } else {
+      r.block = Allocate(bytes);
+      if (dense) std::memset(r.block, 0, bytes);
+    }
+    r.dense = dense;
+    r.held = dense ? ends[a] : 0;
+    r.capacity = dense ? ends[a] : cells[a];
+    r.nonZero = cells[a];
+  }
+  if (pooledRows_ == 0 && pool_) {
+    ::munmap(pool_, poolSize_);
+    pool_ = nullptr;
+    poolSize_ = 0;
+  }
+}
+
+void T2DRelTypeArray::FinishFill(bool symmetric) {
+  squareN_ = -1;
+  Changed();
+  symmetric_ = symmetric;
 }
 
 // ---- figures ---------------------------------------------------------------------------------

@@ -82,6 +82,40 @@ class T2DRelTypeArray {
   int8_t* BeginRowRead(int a, int length);
   void EndRowRead(int a, bool ok);
 
+  // Building the whole table straight from its cells (the compact file): PrepareRows makes it
+  // `rows` rows, row a lengths[a] long with room for cells[a] cells that are not 0, all below
+  // column ends[a] (below kSparseColumns); FillCell then puts each in, a row's cells in ascending
+  // column order and none of them 0; FinishFill ends the building. Each row takes the form it
+  // would take read whole; all rows are carved from one piece of memory taken at once.
+  void PrepareRows(int rows, const int32_t* lengths, const int32_t* cells, const int32_t* ends);
+  void FillCell(int a, int b, int8_t v) {
+    Row& r = rows_[static_cast<size_t>(a)];
+    if (r.dense)
+      static_cast<int8_t*>(r.block)[b] = v;
+    else
+      static_cast<uint32_t*>(r.block)[r.held++] = (static_cast<uint32_t>(b) << 8) | static_cast<uint8_t>(v);
+  }
+  // Where FillCell(a, b, ...) will write, brought into the cache ahead of time: cells filled
+  // across many rows are otherwise a cache miss each.
+  void PrefetchFill(int a, int b) const {
+    const Row& r = rows_[static_cast<size_t>(a)];
+    if (r.dense)
+      __builtin_prefetch(static_cast<const int8_t*>(r.block) + b, 1);
+    else
+      __builtin_prefetch(static_cast<const uint32_t*>(r.block) + r.held, 1);
+  }
+  // `symmetric`: the cells filled are known to make a symmetric table (see KnownSymmetric).
+  void FinishFill(bool symmetric);
+
+  // True while the table is known to be square and symmetric with a zero diagonal, the shape
+  // learning keeps: after Reset, a symmetric fill, or MarkSymmetric, and through Resize and
+  // RemoveWord; any other change of a cell or of the shape makes it unknown (false), even when
+  // the result happens to be symmetric.
+  bool KnownSymmetric() const { return symmetric_; }
+  // For a caller that has just changed both cells of every pair alike in a table that was known
+  // symmetric before.
+  void MarkSymmetric() { symmetric_ = true; }
+
   // Cells that are not 0.
   int64_t NonZeroCells() const;
   // Bytes held by the cells and the row bookkeeping (not counting the allocator's own headers).
@@ -97,8 +131,13 @@ class T2DRelTypeArray {
     int32_t capacity = 0;   // in cells or entries
     int32_t nonZero = 0;    // cells that are not 0
     bool dense = false;
+    bool pooled = false;  // block is a part of pool_, not malloc'd
   };
-  static void Free(Row& r);
+  void Free(Row& r);
+  // The block of r made `bytes` long, keeping its first `keep` bytes.
+  void* Regrow(Row& r, size_t bytes, size_t keep);
+  // A pooled row gives its part of the pool back; the pool goes when no row uses it.
+  void LeavePool(Row& r);
   void Changed();
   // Makes the row hold these cells (the rest 0) in whichever form suits them.
   void Settle(Row& r, const int8_t* cells, int held);
@@ -111,11 +150,17 @@ class T2DRelTypeArray {
   // for the shape on every call, and walking 100,000 rows each time would cost more than the score.
   mutable int squareN_ = 0;
   uint64_t version_;
+  bool symmetric_ = true;
   // The cells of the last row read that turned out sparse, kept for the next row.
   int8_t* spare_ = nullptr;
   size_t spareSize_ = 0;
   bool readingOwn_ = false;  // the row being read is read over its own cells
   std::vector<uint32_t> scratch_;
+  // The memory of the rows a file was read into: one mapping, so that a table of tens of
+  // megabytes is faulted in as a few large pages rather than thousands of small ones.
+  void* pool_ = nullptr;
+  size_t poolSize_ = 0;
+  int pooledRows_ = 0;
 };
 
 }  // namespace zibu

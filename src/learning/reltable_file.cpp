@@ -1,14 +1,18 @@
 #include "learning/reltable_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "common/ports.h"
@@ -99,6 +103,12 @@ class FileWriter {
   void Flush() {
     if (!buf_.empty()) WriteAll(buf_.data(), buf_.size());
     buf_.clear();
+  }
+  // Empties the file to write it again from its start.
+  void Restart() {
+    buf_.clear();
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
+      throw IoError("Unable to write to " + path_ + ": " + SystemText(errno));
   }
   void Close(bool durable) {
     Flush();
@@ -335,7 +345,9 @@ void WriteRelTableFile(const T2DRelTypeArray& table, const std::string& path, Us
   progress.Finish();
 }
 
-void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort* port) {
+namespace {
+
+void ReadDenseRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort* port) {
   RowProgress progress(port, "Loading " + BaseName(path));
   try {
     FileReader in(path);
@@ -378,6 +390,433 @@ void ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort*
     throw;
   }
   progress.Finish();
+}
+
+// ---- the compact form ------------------------------------------------------------------------
+
+constexpr char kCompactMagic[8] = {'Z', 'I', 'B', 'U', 'R', 'E', 'L', 'T'};
+constexpr uint32_t kCompactVersion = 1;
+constexpr uint32_t kMirrored = 1;
+constexpr size_t kCompactHeader = 20;
+constexpr size_t kCompactTrailer = 16;
+
+uint64_t LoadLe64(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  return w;
+}
+
+uint32_t LoadLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// A 64-bit checksum of a byte stream, fed in pieces of any size. Each 8-byte word goes through a
+// step that is one-to-one both in the running value and in the word, so any damage confined to
+// one word always changes the result; the length is mixed in last, so a file cut short at a word
+// boundary does not pass either. A few gigabytes a second: it costs the load milliseconds.
+class Checksum {
+ public:
+  void Add(const uint8_t* p, size_t n) {
+    total_ += n;
+    if (tailBytes_ > 0) {
+      while (n > 0 && tailBytes_ < 8) {
+        tail_[tailBytes_++] = *p++;
+        --n;
+      }
+      if (tailBytes_ < 8) return;
+      h_ = Step(h_, LoadLe64(tail_));
+      tailBytes_ = 0;
+    }
+    for (; n >= 8; n -= 8, p += 8) h_ = Step(h_, LoadLe64(p));
+    while (n > 0) {
+      tail_[tailBytes_++] = *p++;
+      --n;
+    }
+  }
+  uint64_t Value() const {
+    uint8_t last[8] = {};
+    std::memcpy(last, tail_, tailBytes_);
+    uint64_t h = Step(Step(h_, LoadLe64(last)), total_);
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    return h;
+  }
+
+ private:
+  static uint64_t Step(uint64_t h, uint64_t w) {
+    h ^= w * 0x9E3779B97F4A7C15ull;
+    return std::rotl(h, 31) * 0xC2B2AE3D27D4EB4Full;
+  }
+  uint64_t h_ = 0x27D4EB2F165667C5ull;
+  uint64_t total_ = 0;
+  uint8_t tail_[8] = {};
+  size_t tailBytes_ = 0;
+};
+
+// Encodes into a buffer that goes to the file, through the checksum, when full.
+class CompactOut {
+ public:
+  explicit CompactOut(FileWriter& file) : file_(file), buf_(new uint8_t[kBufferSize]) {}
+  void Varint(uint32_t v) {
+    uint8_t* p = Room(5);
+    size_t k = 0;
+    while (v >= 0x80) {
+      p[k++] = static_cast<uint8_t>(v | 0x80);
+      v >>= 7;
+    }
+    p[k++] = static_cast<uint8_t>(v);
+    used_ += k;
+  }
+  void Cell(uint32_t gap, int8_t v) {
+    if (gap < 0x80 && used_ + 2 <= kBufferSize) {
+      buf_[used_++] = static_cast<uint8_t>(gap);
+    } else {
+      Varint(gap);
+    }
+    *Room(1) = static_cast<uint8_t>(v);
+    ++used_;
+  }
+  void Raw(const void* p, size_t n) {
+    std::memcpy(Room(n), p, n);
+    used_ += n;
+  }
+  void Le32(uint32_t v) {
+    uint8_t b[4];
+    for (int k = 0; k < 4; ++k) b[k] = static_cast<uint8_t>(v >> (8 * k));
+    Raw(b, 4);
+  }
+  void Le64(uint64_t v) {
+    uint8_t b[8];
+    for (int k = 0; k < 8; ++k) b[k] = static_cast<uint8_t>(v >> (8 * k));
+    Raw(b, 8);
+  }
+  // Writes what is buffered and then the checksum of everything so far.
+  void Finish() {
+    Flush();
+    const uint64_t sum = checksum_.Value();
+    uint8_t b[8];
+    for (int k = 0; k < 8; ++k) b[k] = static_cast<uint8_t>(sum >> (8 * k));
+    file_.Append(b, 8);
+  }
+
+ private:
+  uint8_t* Room(size_t n) {
+    if (used_ + n > kBufferSize) Flush();
+    return buf_.get() + used_;
+  }
+  void Flush() {
+    if (used_ == 0) return;
+    checksum_.Add(buf_.get(), used_);
+    file_.WriteVectors({iovec{buf_.get(), used_}});
+    used_ = 0;
+  }
+  FileWriter& file_;
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t used_ = 0;
+  Checksum checksum_;
+};
+
+int CountNonZero(const int8_t* cells, int n) {
+  int k = 0;
+  for (int i = 0; i < n; ++i) k += cells[i] != 0;  // vectorised
+  return k;
+}
+
+uint32_t EntryOf(int column, int8_t v) {
+  return (static_cast<uint32_t>(column) << 8) | static_cast<uint8_t>(v);
+}
+
+// Writes the whole file. A mirrored attempt gives up (false) as soon as the table turns out not
+// symmetric; seen[b] then counts the cells of row b left of the diagonal that the rows above
+// have matched (for a sparse row also the index of its next unmatched entry).
+bool WriteCompactBody(FileWriter& file, const T2DRelTypeArray& table, bool mirrored, RowProgress& progress) {
+  // A table known symmetric needs no check.
+  const bool check = mirrored && !table.KnownSymmetric();
+  using Table = T2DRelTypeArray;
+  CompactOut out(file);
+  const int rows = table.RowCount();
+  out.Raw(kCompactMagic, sizeof kCompactMagic);
+  out.Le32(kCompactVersion);
+  out.Le32(mirrored ? kMirrored : 0);
+  out.Le32(static_cast<uint32_t>(rows));
+  for (int a = 0; a < rows;) {
+    const int length = table.RowLength(a);
+    int b = a;
+    while (b < rows && table.RowLength(b) == length) ++b;
+    out.Varint(static_cast<uint32_t>(b - a));
+    out.Varint(static_cast<uint32_t>(length));
+    a = b;
+  }
+  std::vector<int32_t> seen(check ? static_cast<size_t>(rows) : 0, 0);
+  // Whether cell [b][a] (a < b) is v, counting it as matched.
+  auto mirror = [&](int b, int a, int8_t v) {
+    const Table::RowView r = table.View(b);
+    int32_t& s = seen[static_cast<size_t>(b)];
+    if (r.dense) {
+      if (a >= r.held || r.dense[a] != v) return false;
+    } else if (s >= r.held || r.entries[s] != EntryOf(a, v)) {
+      return false;
+    }
+    ++s;
+    return true;
+  };
+  // The cells a row stores, gathered first so that their mirror cells can be fetched ahead.
+  constexpr size_t kAhead = 16;
+  std::vector<int32_t> columns;
+  std::vector<int8_t> values;
+  uint64_t cells = 0;
+  for (int a = 0; a < rows; ++a) {
+    const Table::RowView row = table.View(a);
+    columns.clear();
+    values.clear();
+    if (row.dense) {
+      const int held = std::min(row.held, table.RowLength(a));
+      int from = 0;
+      if (check) {
+        // Every cell left of the diagonal was matched by a row above, and the diagonal is 0.
+        if (CountNonZero(row.dense, std::min(a, held)) != seen[static_cast<size_t>(a)] ||
+            (a < held && row.dense[a] != 0))
+          return false;
+      }
+      if (mirrored) from = a + 1;
+      for (int b = from; b < held; ++b) {
+        if (row.dense[b] == 0) continue;
+        columns.push_back(b);
+        values.push_back(row.dense[b]);
+      }
+    } else {
+      int from = 0;
+      if (check) {
+        from = seen[static_cast<size_t>(a)];
+        if (from < row.held && Table::EntryColumn(row.entries[from]) <= a) return false;
+      } else if (mirrored) {
+        from = static_cast<int>(std::upper_bound(row.entries, row.entries + row.held, EntryOf(a, -1)) -
+                                row.entries);
+      }
+      for (int i = from; i < row.held; ++i) {
+        columns.push_back(Table::EntryColumn(row.entries[i]));
+        values.push_back(Table::EntryValue(row.entries[i]));
+      }
+    }
+    const size_t k = columns.size();
+    out.Varint(static_cast<uint32_t>(k));
+    int prev = mirrored ? a : -1;  // the first cell's gap counts from prev + 1
+    for (size_t j = 0; j < k; ++j) {
+      out.Cell(static_cast<uint32_t>(columns[j] - prev - 1), values[j]);
+      prev = columns[j];
+    }
+    if (check) {
+      for (size_t j = 0; j < k; ++j) {
+        if (j + kAhead < k) {
+          const int b = columns[j + kAhead];
+          const Table::RowView r = table.View(b);
+          __builtin_prefetch(r.dense ? static_cast<const void*>(r.dense + a)
+                                     : static_cast<const void*>(r.entries + seen[static_cast<size_t>(b)]));
+        }
+        if (!mirror(columns[j], a, values[j])) return false;
+      }
+    }
+    cells += k;
+    progress.AfterRow(a);
+  }
+  out.Le64(cells);
+  out.Finish();
+  return true;
+}
+
+// Reads the compact file held in buf[0, n) into the table: everything is checked first, then the
+// rows are built with room for exactly their cells.
+void ReadCompact(T2DRelTypeArray& table, const uint8_t* buf, size_t n, const std::string& name,
+                 RowProgress& progress) {
+  auto damaged = [&]() { return StreamReadError("Invalid compact data in " + name); };
+  if (n < kCompactHeader + kCompactTrailer) throw StreamReadError(name + " is cut short");
+  const uint32_t version = LoadLe32(buf + 8);
+  if (version != kCompactVersion)
+    throw StreamReadError(name + " is in version " + std::to_string(version) +
+                          " of the compact form, which I cannot read");
+  Checksum sum;
+  sum.Add(buf, n - 8);
+  if (sum.Value() != LoadLe64(buf + n - 8)) throw StreamReadError("Checksum error in " + name);
+  const uint32_t flags = LoadLe32(buf + 12);
+  const uint32_t rowCount = LoadLe32(buf + 16);
+  const size_t bodyEnd = n - kCompactTrailer;
+  size_t pos = kCompactHeader;
+  // Every row takes a byte at least.
+  if ((flags & ~kMirrored) != 0 || rowCount > bodyEnd - pos || rowCount > INT_MAX) throw damaged();
+  const bool mirrored = (flags & kMirrored) != 0;
+  const int rows = static_cast<int>(rowCount);
+  auto varint = [&]() -> uint32_t {
+    uint32_t v = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+      if (pos >= bodyEnd) throw damaged();
+      const uint8_t b = buf[pos++];
+      if (shift == 28 && b > 0x0F) throw damaged();
+      v |= static_cast<uint32_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) return v;
+    }
+    throw damaged();
+  };
+  std::vector<int32_t> lengths(static_cast<size_t>(rows));
+  for (int filled = 0; filled < rows;) {
+    const uint32_t count = varint();
+    const uint32_t length = varint();
+    if (count == 0 || count > static_cast<uint32_t>(rows - filled) || length > INT_MAX) throw damaged();
+    if (mirrored && length != rowCount) throw damaged();
+    std::fill_n(lengths.begin() + filled, count, static_cast<int32_t>(length));
+    filled += static_cast<int>(count);
+  }
+  // First pass: every count and column checked, the cells of each row and where they end counted.
+  std::vector<int32_t> cellsOf(static_cast<size_t>(rows), 0), endOf(static_cast<size_t>(rows), 0);
+  const size_t cellsStart = pos;
+  uint64_t cells = 0;
+  for (int a = 0; a < rows; ++a) {
+    const uint32_t k = varint();
+    if (k > (bodyEnd - pos) / 2) throw damaged();
+    int64_t column = mirrored ? a : -1;
+    const int64_t limit = std::min<int64_t>(lengths[static_cast<size_t>(a)], T2DRelTypeArray::kSparseColumns);
+    for (uint32_t j = 0; j < k; ++j) {
+      column += 1 + static_cast<int64_t>(varint());
+      if (column >= limit || pos >= bodyEnd || buf[pos++] == 0) throw damaged();
+      if (mirrored) {
+        ++cellsOf[static_cast<size_t>(column)];
+        endOf[static_cast<size_t>(column)] = a + 1;
+      }
+    }
+    if (k > 0) endOf[static_cast<size_t>(a)] = static_cast<int32_t>(column + 1);
+    cellsOf[static_cast<size_t>(a)] += static_cast<int32_t>(k);
+    cells += k;
+  }
+  if (pos != bodyEnd || cells != LoadLe64(buf + bodyEnd)) throw damaged();
+
+  // Second pass: the rows built. Cells left of the diagonal come from the rows above, in
+  // ascending order, before a row's own: each row is filled in column order.
+  progress.Start(rows);
+  table.PrepareRows(rows, lengths.data(), cellsOf.data(), endOf.data());
+  pos = cellsStart;
+  auto next = [&]() -> uint32_t {
+    uint32_t v = 0;
+    for (int shift = 0;; shift += 7) {
+      const uint8_t b = buf[pos++];
+      v |= static_cast<uint32_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) return v;
+    }
+  };
+  // A row's cells are decoded first, so that the mirror cells, one in each of many rows, can be
+  // fetched ahead.
+  constexpr uint32_t kAhead = 16;
+  std::vector<int32_t> columns;
+  std::vector<int8_t> values;
+  for (int a = 0; a < rows; ++a) {
+    const uint32_t k = next();
+    columns.resize(k);
+    values.resize(k);
+    int column = mirrored ? a : -1;
+    for (uint32_t j = 0; j < k; ++j) {
+      column += 1 + static_cast<int>(next());
+      columns[j] = column;
+      values[j] = static_cast<int8_t>(buf[pos++]);
+      table.FillCell(a, column, values[j]);
+    }
+    if (mirrored) {
+      for (uint32_t j = 0; j < k; ++j) {
+        if (j + kAhead < k) table.PrefetchFill(columns[j + kAhead], a);
+        table.FillCell(columns[j], a, values[j]);
+      }
+    }
+    progress.AfterRow(a);
+  }
+  table.FinishFill(mirrored);
+}
+
+}  // namespace
+
+void WriteCompactRelTableFile(const T2DRelTypeArray& table, const std::string& path, UserPort* port,
+                              std::string_view shownName, bool durable) {
+  RowProgress progress(port, "Saving " + (shownName.empty() ? BaseName(path) : std::string(shownName)));
+  try {
+    FileWriter file(path);
+    progress.Start(table.RowCount());
+    // Learning keeps the table symmetric; any other table (an old file's) is kept as it is.
+    if (!table.IsSquare(table.RowCount()) || !WriteCompactBody(file, table, true, progress)) {
+      file.Restart();
+      WriteCompactBody(file, table, false, progress);
+    }
+    file.Close(durable);
+  } catch (...) {
+    progress.Finish();
+    throw;
+  }
+  progress.Finish();
+}
+
+RelTableForm ReadRelTableFile(T2DRelTypeArray& table, const std::string& path, UserPort* port) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw IoError("Unable to open " + path + ": " + SystemText(errno));
+  struct stat st {};
+  char magic[sizeof kCompactMagic] = {};
+  const bool statted = ::fstat(fd, &st) == 0;
+  const bool compact = statted && ::pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
+                       std::memcmp(magic, kCompactMagic, sizeof magic) == 0;
+  if (!compact) {
+    ::close(fd);
+    if (!statted) throw IoError("Unable to read " + path + ": " + SystemText(errno));
+    ReadDenseRelTableFile(table, path, port);
+    return RelTableForm::kDense;
+  }
+  RowProgress progress(port, "Loading " + BaseName(path));
+  try {
+    // The whole file at once: it is small, and its checksum must hold before anything is used.
+    // Mapped, it is read from the page cache without a copy.
+    const size_t n = static_cast<size_t>(st.st_size);
+    void* mapped = n > 0 ? ::mmap(nullptr, n, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : MAP_FAILED;
+    std::unique_ptr<uint8_t[]> copy;
+    size_t got = n;
+    if (mapped == MAP_FAILED) {
+      got = 0;
+      int err = 0;
+      try {
+        copy.reset(new uint8_t[n]);
+      } catch (...) {
+        ::close(fd);
+        throw;
+      }
+      while (got < n) {
+        const ssize_t r = ::pread(fd, copy.get() + got, n - got, static_cast<off_t>(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) err = errno;
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+      }
+      if (err != 0) {
+        ::close(fd);
+        throw IoError("Unable to read " + path + ": " + SystemText(err));
+      }
+    }
+    ::close(fd);
+    struct Unmap {
+      void* p;
+      size_t n;
+      ~Unmap() {
+        if (p != MAP_FAILED) ::munmap(p, n);
+      }
+    } unmap{mapped, n};
+    const uint8_t* buf = mapped != MAP_FAILED ? static_cast<const uint8_t*>(mapped) : copy.get();
+    try {
+      if (got < n) throw StreamReadError(BaseName(path) + " is cut short");
+      ReadCompact(table, buf, n, BaseName(path), progress);
+    } catch (...) {
+      table.Reset(0);
+      throw;
+    }
+  } catch (...) {
+    progress.Finish();
+    throw;
+  }
+  progress.Finish();
+  return RelTableForm::kCompact;
 }
 
 }  // namespace zibu

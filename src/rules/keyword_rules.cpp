@@ -61,6 +61,39 @@ bool RemoveCrlfLines(std::vector<std::string>& lines, UserPort& port) {
   return true;
 }
 
+size_t BoundKeywordLines(std::vector<std::string>& lines) {
+  size_t used = 0, leftOut = 0;
+  std::erase_if(lines, [&](const std::string& line) {
+    const size_t size = line.size() + (used > 0 ? 1 : 0);  // its line break before it
+    if (line.size() > kMaxKeywordLineBytes || size > kMaxKeywordTextBytes - used) {
+      ++leftOut;
+      return true;
+    }
+    used += size;
+    return false;
+  });
+  return leftOut;
+}
+
+namespace {
+
+std::string LinesLeftOut(size_t leftOut) {
+  return std::to_string(leftOut) + (leftOut == 1 ? " line" : " lines") + " that went past that";
+}
+
+}  // namespace
+
+std::string KeywordsTooLongMessage(size_t leftOut) {
+  return "Keyword rules can be at most " + std::to_string(kMaxKeywordTextBytes >> 10) + " KB long, and a line at most " +
+         std::to_string(kMaxKeywordLineBytes >> 10) + " KB.  I have left out " + LinesLeftOut(leftOut) + ".";
+}
+
+std::string KeywordsTooLongLine(const std::string& feedUrl, size_t leftOut) {
+  return "The keyword rules of the feed " + feedUrl + " are longer than " +
+         std::to_string(kMaxKeywordTextBytes >> 10) + " KB or have a line longer than " +
+         std::to_string(kMaxKeywordLineBytes >> 10) + " KB; I left out " + LinesLeftOut(leftOut);
+}
+
 std::string TabLinesMessage(const std::vector<std::string>& changed) {
   std::string text =
       "A keyword line cannot contain a tab character, which no article or page line would match.  I have "

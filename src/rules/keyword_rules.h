@@ -40,6 +40,20 @@ std::vector<std::string> RemoveTabs(std::vector<std::string>& lines);
 // The same, and tells the user which lines were changed and why (one message).
 bool RemoveTabs(std::vector<std::string>& lines, UserPort& port);
 
+// Rule text a feed keeps, at most, line breaks counted: far beyond any rule set a person writes.
+// A longer one, from a damaged settings file or a paste gone wrong, would stall the editor that
+// shows it and every scan that matches it.
+inline constexpr size_t kMaxKeywordTextBytes = 64u << 10;
+// A line, at most: an editor lays a line out whole, and a longer one takes it too long to show.
+inline constexpr size_t kMaxKeywordLineBytes = 16u << 10;
+// Keeps the lines in order while they fit in kMaxKeywordTextBytes, leaving out each line that
+// would go past it or is longer than kMaxKeywordLineBytes; returns how many lines were left out.
+size_t BoundKeywordLines(std::vector<std::string>& lines);
+// What the rule editor says when it left lines out.
+std::string KeywordsTooLongMessage(size_t leftOut);
+// The status log line when a feed's stored rules were too long.
+std::string KeywordsTooLongLine(const std::string& feedUrl, size_t leftOut);
+
 // Whether one active line's term list (already upper-cased, without "1:") matches `text`.
 bool RuleLineMatches(std::string_view upperTerms, std::string_view text);
 

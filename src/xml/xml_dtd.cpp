@@ -126,7 +126,7 @@ const char* TXmlParser::ScanDtd(const char* p) {
 }
 
 void TXmlParser::ReadExternalDtd(const TExternalID& id) {
-  if (!ChargeExpansion(kExternalOpenCost)) return;
+  if (!readExternalFiles_ || !ChargeExpansion(kExternalOpenCost)) return;
   std::unique_ptr<TXmlParser> ext = OpenExternalEntity(id.SystemId, id.PublicId, "");
   if (!ext || !ChargeExpansion(ext->BufferSize())) return;
   const char* s = std::strstr(ext->DocumentText(), "<!");

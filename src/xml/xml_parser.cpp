@@ -161,6 +161,7 @@ void TXmlParser::ResetScanState() {
   entityStack_.Clear();
   retiredParsers_.clear();
   expansionBytes_ = 0;
+  budgetReached_ = false;
   semiFrom_ = semiAt_ = nullptr;
   undefinedEntities_.clear();
 }
@@ -698,6 +699,7 @@ bool TXmlParser::ChargeExpansion(size_t bytes) {
   bytes = std::max<size_t>(bytes, 1);
   if (expansionBytes_ + bytes > expansionBudget_) {
     expansionBytes_ = expansionBudget_;
+    budgetReached_ = true;
     return false;
   }
   expansionBytes_ += bytes;
@@ -751,6 +753,8 @@ const char* TXmlParser::TextReference(const char* amp) {
           entityStack_.Push(after);
           return e->Value.c_str();
         }
+      } else if (!readExternalFiles_) {
+        return after;  // an empty text
       } else if (ChargeExpansion(kExternalOpenCost)) {
         std::unique_ptr<TXmlParser> ext = OpenEntity(*e);
         if (ChargeExpansion(ext->BufferSize())) {
@@ -795,6 +799,8 @@ std::string TXmlParser::ExpandAttrEntities(const std::string& value, int depth) 
         if (!e->Value.empty()) {
           have = ChargeExpansion(e->Value.size());
           if (have) text = e->Value;
+        } else if (!readExternalFiles_) {
+          have = true;  // an empty text
         } else if (ChargeExpansion(kExternalOpenCost)) {
           std::unique_ptr<TXmlParser> ext = OpenEntity(*e);
           have = ChargeExpansion(ext->BufferSize());

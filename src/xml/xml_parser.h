@@ -263,6 +263,15 @@ class TXmlParser {
   size_t ExpansionBudget() const { return expansionBudget_; }
   void SetExpansionBudget(size_t bytes) { expansionBudget_ = bytes; }
   size_t BufferSize() const { return bufferSize_; }
+  // Whether expansion in this pass stopped at ExpansionBudget(): the references met after that
+  // stayed as written (in text, their bare names).
+  bool ExpansionBudgetReached() const { return budgetReached_; }
+  // Whether external entities and an external DTD are read from the document's folder (on after
+  // creation, kept by Clear). Off for a downloaded document: its folder is where the other
+  // downloads are kept, and what the document names there is none of its business. An entity
+  // that is not read has an empty text, as one that cannot be opened.
+  void SetReadExternalFiles(bool on) { readExternalFiles_ = on; }
+  bool ReadsExternalFiles() const { return readExternalFiles_; }
 
   void Rewind();
   // Moves to the next part; false at the end of the document (and on every later call).
@@ -432,6 +441,8 @@ class TXmlParser {
   TAttrList partAttributes_;
   size_t expansionBytes_ = 0;  // produced by entity expansion in this pass
   size_t expansionBudget_ = kMinExpansionBudget;
+  bool budgetReached_ = false;
+  bool readExternalFiles_ = true;
   const char* semiFrom_ = nullptr;  // last ";" search: from here, found at semiAt_ (";" or NUL)
   const char* semiAt_ = nullptr;
   std::string scratch_;

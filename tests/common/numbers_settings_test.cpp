@@ -262,6 +262,57 @@ TEST_F(SettingsFileTest, AFullDiskIsNamedAndTheOldFileStays) {
   }
 }
 
+// With a backup path the file a save replaces is kept there; a save that fails leaves both as
+// they were, and a backup that cannot be kept does not fail the save.
+TEST_F(SettingsFileTest, TheBackupCopyIsTheFileASaveReplaced) {
+  const std::string backupDir = (dir_ / "backup").string();
+  const std::string backup = backupDir + "/zibu.conf";
+  const struct {
+    const char* name;
+    const char* before;  // the file before the save ("" for none)
+    bool backupFolder;
+    bool diskFull;
+    const char* fileAfter;    // a=... after the save
+    const char* backupAfter;  // the backup's a=..., "" for no backup file
+    bool problem;
+  } cases[] = {
+      {"a first save", "", true, false, "2", "", false},
+      {"a later save", "[main]\na=1\n", true, false, "2", "1", false},
+      {"no backup folder", "[main]\na=1\n", false, false, "2", "", true},
+      {"a full disk", "[main]\na=1\n", true, true, "1", "0", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(path_);
+    fs::remove_all(path_ + ".tmp");
+    fs::remove_all(backupDir);
+    if (*c.before) Write(c.before);
+    if (c.backupFolder) {
+      fs::create_directories(backupDir);
+      if (c.diskFull) std::ofstream(backup) << "[main]\na=0\n";
+    }
+    if (c.diskFull) fs::create_symlink("/dev/full", path_ + ".tmp");
+    SettingsFile s(path_);
+    s.SetBackupPath(backup);
+    s.WriteString("main", "a", "2");
+    EXPECT_EQ(c.diskFull, [&] {
+      try {
+        s.Save();
+        return false;
+      } catch (const IoError&) {
+        return true;
+      }
+    }());
+    EXPECT_EQ(SettingsFile(path_).ReadString("main", "a", ""), c.fileAfter);
+    EXPECT_EQ(fs::exists(backup), *c.backupAfter != 0);
+    if (*c.backupAfter) {
+      EXPECT_EQ(SettingsFile(backup).ReadString("main", "a", ""), c.backupAfter);
+    }
+    EXPECT_EQ(s.BackupProblem().empty(), !c.problem) << s.BackupProblem();
+    EXPECT_FALSE(fs::exists(backup + ".new"));
+  }
+}
+
 TEST(CrlfEncoding, RoundTripsLinesAndReadsAnyCase) {
   EXPECT_EQ(EncodeCrlfLines({"1:a", "0:b"}), "1:aCRLF0:bCRLF");
   EXPECT_EQ(DecodeCrlfLines("1:aCRLF0:bCRLF"), (std::vector<std::string>{"1:a", "0:b"}));

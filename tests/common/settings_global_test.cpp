@@ -53,6 +53,9 @@ TEST_F(GlobalSettingsTest, MissingFileGivesEveryDefault) {
   EXPECT_EQ(g.caFile, "");
   EXPECT_EQ(g.maxParallelDownloads, 8);
   EXPECT_FALSE(g.followSuggestedThreshold);  // a home older than the option keeps its slider
+  EXPECT_EQ(g.keepArticlesDays, 90);
+  EXPECT_EQ(g.markReadDelayMs, 1500);
+  EXPECT_FALSE(g.readingListOpen);
 }
 
 TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
@@ -89,15 +92,27 @@ TEST_F(GlobalSettingsTest, ConvertsUnitsAndReadsFlagsExactly) {
   EXPECT_EQ(g.caFile, "/etc/zibu/company ca.pem");
 }
 
-TEST_F(GlobalSettingsTest, ParallelDownloadsStayBetweenOneAndSixtyFour) {
+TEST_F(GlobalSettingsTest, BoundedIntegersStayInTheirRanges) {
   const struct {
+    const char* key;
     const char* text;
     int expected;
-  } cases[] = {{"1", 1}, {"3", 3}, {"64", 64}, {"65", 64}, {"0", 1}, {"-4", 1}, {"many", 8}, {"", 8}};
+  } cases[] = {{"maxParallelDownloads", "1", 1},    {"maxParallelDownloads", "3", 3},
+               {"maxParallelDownloads", "64", 64},  {"maxParallelDownloads", "65", 64},
+               {"maxParallelDownloads", "0", 1},    {"maxParallelDownloads", "-4", 1},
+               {"maxParallelDownloads", "many", 8}, {"maxParallelDownloads", "", 8},
+               {"keepArticlesDays", "0", 0},        {"keepArticlesDays", "-5", 0},
+               {"keepArticlesDays", "30", 30},      {"keepArticlesDays", "ninety", 90},
+               {"markReadDelayMs", "-1", -1},       {"markReadDelayMs", "-9", -1},
+               {"markReadDelayMs", "0", 0},         {"markReadDelayMs", "soon", 1500}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    Write(std::string("[main]\nmaxParallelDownloads=") + c.text + "\n");
-    EXPECT_EQ(ReadGlobalSettings(SettingsFile(path_)).maxParallelDownloads, c.expected);
+    SCOPED_TRACE(std::string(c.key) + "=" + c.text);
+    Write(std::string("[main]\n") + c.key + "=" + c.text + "\n");
+    const GlobalSettings g = ReadGlobalSettings(SettingsFile(path_));
+    const int got = std::string(c.key) == "keepArticlesDays"  ? g.keepArticlesDays
+                    : std::string(c.key) == "markReadDelayMs" ? g.markReadDelayMs
+                                                              : g.maxParallelDownloads;
+    EXPECT_EQ(got, c.expected);
   }
 }
 

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <optional>
+
 #include "common/codepage.h"
 #include "common/errors.h"
 #include "common/charset.h"
+#include "common/feed_date.h"
 #include "common/text.h"
 
 using namespace zibu;
@@ -183,3 +187,54 @@ TEST(CaseHelpers, AsciiAndWindows1252Folding) {
   EXPECT_GT(CompareTextNoCase("b", "A"), 0);
   EXPECT_GE(ProcessorCount(), 1);
 }
+
+namespace zibu {
+namespace {
+
+// The dates of real feeds, each read to the instant it names (UTC), or refused.
+TEST(FeedDate, ReadsTheFormsFeedsWrite) {
+  constexpr int64_t k2003 = 1055217600000;  // 2003-06-10 04:00:00 UTC
+  const struct {
+    const char* text;
+    std::optional<int64_t> utc;
+  } cases[] = {
+      {"Tue, 10 Jun 2003 04:00:00 GMT", k2003},
+      {"Tue, 10 Jun 2003 04:00:00 +0000", k2003},
+      {"10 Jun 2003 06:00:00 +0200", k2003},
+      {"Tue, 10 Jun 2003 00:00:00 EDT", k2003},
+      {"Tue, 10 June 2003 04:00 GMT", k2003},
+      {"  Tue, 10 Jun 03 04:00:00 Z  ", k2003},
+      {"Tue, 10 Jun 2003 04:00:00", k2003},
+      {"Tue, 10 Jun 2003", k2003 - 4 * 3600000},
+      {"Tue, 10 Jun 2003 05:30:00 +01:30", k2003},
+      {"Tue, 10 Jun 2003 04:00:00 XYZ", k2003},
+      {"2003-06-10T04:00:00Z", k2003},
+      {"2003-06-10t04:00:00.250Z", k2003 + 250},
+      {"2003-06-10T06:00:00+02:00", k2003},
+      {"2003-06-09T23:00:00-05:00", k2003},
+      {"2003-06-10 04:00", k2003},
+      {"2003-06-10", k2003 - 4 * 3600000},
+      {"1969-12-31T23:59:59Z", -1000},
+      {"2024-02-29T00:00:00Z", 1709164800000},
+      {"2023-02-29T00:00:00Z", std::nullopt},
+      {"Sun, 31 Apr 2005 10:00:00 GMT", std::nullopt},
+      {"2003-13-10T04:00:00Z", std::nullopt},
+      {"2003-06-10T25:00:00Z", std::nullopt},
+      {"yesterday", std::nullopt},
+      {"", std::nullopt},
+      {"10 Foo 2003 04:00:00 GMT", std::nullopt},
+      {"Tue, 10 Jun 2003 04:00:00 GMT trailing words", std::nullopt},
+      {"2003-06-10T04:00:00Z and more", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseFeedDateUtc(c.text), c.utc) << c.text;
+  // The program's time stamps count local time: the same instant, moved by the zone's offset.
+  const auto local = ParseFeedDate("2003-06-10T04:00:00Z");
+  ASSERT_TRUE(local);
+  std::time_t t = static_cast<std::time_t>(k2003 / 1000);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  EXPECT_EQ(*local, k2003 + static_cast<int64_t>(tm.tm_gmtoff) * 1000);
+}
+
+}  // namespace
+}  // namespace zibu

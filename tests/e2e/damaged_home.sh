@@ -54,12 +54,16 @@ C
 cc -shared -fPIC -O2 -o "$OUT/fail_alloc.so" "$OUT/fail_alloc.c"
 
 # Learned data of three words and a backup of an older save of two; the files are written as the
-# program writes them (words and weights, CR LF; the table as tagged integers and signed cells).
+# program writes them (words and weights, CR LF; the table in the compact form: header, row
+# lengths, the cells right of the diagonal, count and checksum). The older backup table is in the
+# dense form of earlier versions (tagged integers and signed cells), which is still read.
 make_data() {
   local data="$1/data"
   mkdir -p "$data/backup"
   printf 'COAST=4\r\nSTORM=9\r\nWARNING=-3\r\n' >"$data/wordweightings.dat"
-  printf '\x02\x03\x02\x03\x00\x05\xfe\x02\x03\x05\x00\x07\x02\x03\xfe\x07\x00' >"$data/reltable.dat"
+  printf 'ZIBURELT\x01\x00\x00\x00\x01\x00\x00\x00\x03\x00\x00\x00\x03\x03\x02\x00\x05\x00\xfe\x01\x00\x07\x00' \
+    >"$data/reltable.dat"
+  printf '\x03\x00\x00\x00\x00\x00\x00\x00\xcf\x24\xce\x43\x79\xa1\x01\xaf' >>"$data/reltable.dat"
   printf 'http://news.example/1=1796806800000\r\nhttp://news.example/2=1796806860000\r\n' \
     >"$data/shownfeedurls.dat"
   printf 'THAT\r\nWILL\r\n' >"$data/commonwords.dat"

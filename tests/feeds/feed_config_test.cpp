@@ -7,8 +7,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/errors.h"
 #include "common/settings.h"
 #include "feeds/feed_list.h"
+#include "rules/keyword_rules.h"
 #include "recording_port.h"
 
 namespace zibu {
@@ -92,6 +94,23 @@ TEST_F(FeedConfigTest, EmptyLinesAndLongRulesSurviveASaveAndReload) {
   auto back = RoundTrip({Feed("http://a/", {"1:a", "", "1:b", longRule})});
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0].keywords, (std::vector<std::string>{"1:a", "", "1:b", longRule}));
+}
+
+// A rule text far too long to be a person's (a damaged file) is bounded when it is loaded, with a
+// line in the status log; the feed and its other rules stay.
+TEST_F(FeedConfigTest, AHugeKeywordValueIsBoundedOnLoad) {
+  const std::string huge = "1:" + std::string(10u << 20, 'k');
+  WriteText("[main]\nfeedCount=2\n[rss]\nfeed.0.url=http://a/\nfeed.0.keywords=1:aCRLF" + huge +
+            "CRLF1:b\nfeed.1.url=http://b/\nfeed.1.keywords=1:c\n");
+  SettingsFile file(path_);
+  RecordingPort port;
+  std::vector<TFeed> feeds;
+  LoadFeedConfig(file, feeds, port, {});
+  ASSERT_EQ(feeds.size(), 2u);
+  EXPECT_EQ(feeds[0].keywords, (std::vector<std::string>{"1:a", "1:b"}));
+  EXPECT_EQ(feeds[1].keywords, (std::vector<std::string>{"1:c"}));
+  EXPECT_TRUE(port.Logged(KeywordsTooLongLine("http://a/", 1), false));
+  EXPECT_FALSE(port.Logged(KeywordsTooLongLine("http://b/", 1), false));
 }
 
 TEST_F(FeedConfigTest, MissingKeysGiveTheirDefaults) {
@@ -282,13 +301,25 @@ TEST_F(FeedConfigTest, LoadRunsItsStepsInOrder) {
   EXPECT_EQ(steps.back(), "timer after hide");
 }
 
+// "Finished saving config..." only once the file is on the disk: a save that fails says so instead.
 TEST_F(FeedConfigTest, WriteLogsAndShowsProgressAroundTheKeys) {
   RecordingPort port;
   SettingsFile file(path_);
   WriteFeedConfig(file, {Feed("http://a/"), Feed("http://b/")}, 70, 1, port);
-  EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Saving config...", "Finished saving config..."}));
+  EXPECT_EQ(port.Texts(), (std::vector<std::string>{"Saving config..."}));
   EXPECT_EQ(port.progress, (std::vector<std::string>{"Saving config... 0%", "Saving feeds... 0%",
                                                      "Saving feeds... 50%", "hide"}));
+  // Something in the way of the temporary file, then nothing.
+  fs::create_directories(path_ + ".tmp/blocked");
+  EXPECT_THROW(SaveConfigFile(file, port), IoError);
+  ASSERT_EQ(port.Texts().size(), 2u);
+  EXPECT_EQ(port.Texts()[1].rfind("I have not saved zibu.conf: Unable to write to " + path_, 0), 0u)
+      << port.Texts()[1];
+  EXPECT_FALSE(fs::exists(path_));
+  fs::remove_all(path_ + ".tmp");
+  SaveConfigFile(file, port);
+  EXPECT_EQ(port.Texts().back(), "Finished saving config...");
+  EXPECT_TRUE(fs::exists(path_));
   EXPECT_EQ(file.ReadInteger("main", "feedCount", -1), 2);
   EXPECT_EQ(file.ReadInteger("main", "showRelevance", -1), 70);
   EXPECT_EQ(file.ReadInteger("main", "resultsFormat", -1), 1);

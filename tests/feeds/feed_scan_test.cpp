@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "common/codepage.h"
+#include "common/feed_date.h"
 #include "common/ports.h"
 #include "common/text.h"
 #include "feeds/download_pool.h"
@@ -455,6 +456,76 @@ TEST_F(FeedScanTest, AfterAFailedDownloadNothingIsReadWhateverTheFolderHolds) {
     EXPECT_TRUE(reported);
     EXPECT_EQ(port_.lines.back().text, "Finished scanning feed " + server_.Url("/b.xml"));
   }
+}
+
+// The temporary folder holds the copies kept of other feeds beside the download file: a feed's
+// document may name them as external entities or as its DTD, but never reads them.
+TEST_F(FeedScanTest, AFeedNeverReadsTheOtherFilesOfTheFolder) {
+  const std::string privateUrl = "https://private.example/feed?token=s3cret";
+  const std::string kept = CachedFeedFileName(privateUrl);
+  std::ofstream(settings_.tempDir + kept, std::ios::binary)
+      << "<rss><channel><item><title>PRIVATE</title></item></channel></rss>";
+  std::ofstream(settings_.tempDir + "decls.dtd", std::ios::binary) << "<!ENTITY leak 'PRIVATE'>";
+  const struct {
+    const char* what;
+    std::string document;
+    Seen item;
+  } cases[] = {
+      {"in text",
+       "<!DOCTYPE rss [<!ENTITY o SYSTEM \"" + kept + "\">]><rss><channel><item><title>t&o;</title>"
+       "<link>http://a/&o;</link></item></channel></rss>",
+       {"t", "", "http://a/"}},
+      {"in an attribute, written as a Windows path",
+       "<!DOCTYPE feed [<!ENTITY o SYSTEM \".\\" + kept + "\">]><feed xmlns=\"http://www.w3.org/2005/Atom\">"
+       "<entry><title>t</title><link href=\"http://a/&o;\"/></entry></feed>",
+       {"t", "", "http://a/"}},
+      {"the download file itself",
+       "<!DOCTYPE rss [<!ENTITY me SYSTEM \"temp.xml\">]><rss><channel><item><title>t</title>"
+       "<description>&me;</description></item></channel></rss>",
+       {"t", "", ""}},
+      {"an external DTD beside it", "<!DOCTYPE rss SYSTEM \"decls.dtd\"><rss><item><title>&leak;</title></item></rss>",
+       {"&leak;", "", ""}},
+  };
+  for (const auto& c : cases) {
+    server_.ServeBody("/hostile.xml", c.document, "application/rss+xml");
+    port_.lines.clear();
+    EXPECT_EQ(Scan(server_.Url("/hostile.xml")), std::vector<Seen>{c.item}) << c.what;
+    for (const auto& line : port_.lines) EXPECT_EQ(line.text.find("PRIVATE"), std::string::npos) << c.what;
+  }
+}
+
+// A hostile document is cut to what the reader takes, and each cut is said once in the status log,
+// however many items it touched.
+TEST_F(FeedScanTest, WhatAHostileFeedBringsIsCutAndSaidOnce) {
+  const std::string big(kMaxItemTitleBytes + 10, 'x');
+  std::string doc = "<!DOCTYPE rss [<!ENTITY a '" + std::string(1000, 'a') + "'><!ENTITY b '";
+  for (int i = 0; i < 1000; ++i) doc += "&a;";
+  doc += "'><!ENTITY c '";
+  for (int i = 0; i < 1000; ++i) doc += "&b;";
+  doc += "'>]><rss><channel>";
+  for (int i = 0; i < 3; ++i) doc += "<item><title>" + big + "</title><description>&c;</description></item>";
+  doc += "</channel></rss>";
+  server_.ServeBody("/hostile.xml", doc, "application/rss+xml");
+  const std::string url = server_.Url("/hostile.xml");
+  const auto items = Scan(url);
+  ASSERT_EQ(items.size(), 3u);
+  for (const Seen& item : items) EXPECT_EQ(item.title.size(), kMaxItemTitleBytes);
+  std::vector<std::string> said;
+  for (const auto& line : port_.lines)
+    if (line.text.rfind("The feed " + url, 0) == 0) said.push_back(line.text);
+  const std::vector<std::string> expected = {
+      "The feed " + url + " has item titles longer than 64 KB; I cut them to that",
+      "The feed " + url + " has item texts longer than 256 KB; I cut them to that",
+      "The feed " + url + " expands its entities to more than 8 MB; I left the references after that unexpanded",
+  };
+  EXPECT_EQ(said, expected);
+  EXPECT_EQ(port_.lines.back().text, "Finished scanning feed " + url);
+
+  // An ordinary feed says nothing of the kind.
+  port_.lines.clear();
+  const std::string plain = Serve("rss2_three.xml");
+  EXPECT_EQ(Scan(plain).size(), 3u);
+  for (const auto& line : port_.lines) EXPECT_NE(line.text.rfind("The feed ", 0), 0u) << line.text;
 }
 
 TEST(FeedBytes, AnEmptyDocumentGivesNoItems) {
@@ -905,6 +976,188 @@ TEST(FeedItems, JsonFeed) {
        R"({"version": "https://jsonfeed.org/version/1", "items": {"title": "T"}})",
        {}},
   });
+}
+
+// What keeps an article apart from the others and places it in time, in each format.
+TEST(FeedItems, IdentityDateAndBaseAreRead) {
+  const int64_t june10 = *ParseFeedDate("2003-06-10T04:00:00Z");
+  const std::string dc = " xmlns:dc=\"http://purl.org/dc/elements/1.1/\"";
+  const struct {
+    const char* what;
+    std::string document;
+    std::string guid;
+    int64_t published;
+    std::string base;
+  } cases[] = {
+      {"RSS guid and pubDate", Rss("<item><guid isPermaLink=\"false\"> tag:x,1 </guid>"
+                                   "<pubDate>Tue, 10 Jun 2003 04:00:00 GMT</pubDate></item>"),
+       "tag:x,1", june10, ""},
+      {"a date this reads nothing of", Rss("<item><guid>g</guid><pubDate>last Tuesday</pubDate></item>"), "g", 0, ""},
+      {"dc:date", "<rss" + dc + "><channel><item><dc:date>2003-06-10T06:00:00+02:00</dc:date></item></channel></rss>",
+       "", june10, ""},
+      {"Atom id, published before updated",
+       Atom("<entry><id>urn:uuid:1</id><updated>2020-01-01T00:00:00Z</updated>"
+            "<published>2003-06-10T04:00:00Z</published></entry>"),
+       "urn:uuid:1", june10, ""},
+      {"Atom updated alone", Atom("<entry><updated>2003-06-10T04:00:00Z</updated></entry>"), "", june10, ""},
+      {"xml:base at the item",
+       "<feed xmlns=\"http://www.w3.org/2005/Atom\" xml:base=\"http://b.example/news/\"><entry><id>e</id>"
+       "<content type=\"html\">&lt;a href=\"x.html\"&gt;x&lt;/a&gt;</content></entry></feed>",
+       "e", 0, "http://b.example/news/"},
+      {"JSON Feed id and date", R"({"version": "1.1", "items": [{"id": 42, "date_published": "2003-06-10T04:00:00Z"}]})",
+       "42", june10, ""},
+      {"an identity of any length is cut", Rss("<item><guid>" + std::string(10000, 'g') + "</guid></item>"),
+       std::string(kMaxGuidBytes, 'g'), 0, ""},
+  };
+  for (const auto& c : cases) {
+    TXmlParser parser;
+    parser.LoadFromBuffer(c.document);
+    std::vector<TItem> items;
+    ReadFeedDocument(parser, [&](TItem& item) { items.push_back(item); });
+    ASSERT_EQ(items.size(), 1u) << c.what;
+    EXPECT_EQ(items[0].Guid, c.guid) << c.what;
+    EXPECT_EQ(items[0].Published, c.published) << c.what;
+    EXPECT_EQ(items[0].Base, c.base) << c.what;
+  }
+}
+
+// "titles,items": the cuts a read reported, for comparing.
+std::string CutNames(const FeedReadCuts& cuts) {
+  std::string names;
+  const std::pair<bool, const char*> flags[] = {{cuts.titles, "titles"},   {cuts.texts, "texts"},
+                                                {cuts.links, "links"},     {cuts.items, "items"},
+                                                {cuts.tooDeep, "tooDeep"}, {cuts.expansionBudget != 0, "expansion"}};
+  for (const auto& [on, name] : flags)
+    if (on) names += (names.empty() ? "" : ",") + std::string(name);
+  return names;
+}
+
+TEST(FeedItems, WhatAnItemMayBringIsBounded) {
+  const std::string longTitle(kMaxItemTitleBytes + 1, 't');
+  const std::string longLink = "http://x/" + std::string(kMaxItemTitleBytes, 'l');
+  auto items = [](size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += "<item><title>" + std::to_string(i) + "</title></item>";
+    return out;
+  };
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<a>";
+  deep += Rss("<item><title>T</title></item>");
+  for (int i = 0; i < 100000; ++i) deep += "</a>";
+  std::string laughs = "<!DOCTYPE rss [<!ENTITY l0 'lol'>";
+  for (int i = 1; i <= 9; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " '";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "'>";
+  }
+  laughs += "]>" + Rss("<item><title>&l9;</title></item><item><title>&l9;</title></item>");
+  std::string jsonItems;
+  for (size_t i = 0; i <= kMaxFeedItems; ++i)
+    jsonItems += std::string(i ? "," : "") + "{\"title\": \"" + (i ? std::to_string(i) : longTitle) + "\"}";
+
+  const struct {
+    const char* what;
+    std::string document;
+    size_t items;
+    size_t title, description, link;  // bytes of the first item's fields
+    std::string cuts;
+  } cases[] = {
+      {"an ordinary item", Rss("<item><title>A</title><description>" + std::string(10000, 'd') +
+                               "</description><link>http://a</link></item>"),
+       1, 1, 10000, 8, ""},
+      {"a title one byte too long", Rss("<item><title>" + longTitle + "</title></item>" + items(1)), 2,
+       kMaxItemTitleBytes, 0, 0, "titles"},
+      {"a title of text, CDATA and a reference",
+       Rss("<item><title>" + std::string(40000, 'a') + "<![CDATA[" + std::string(40000, 'b') + "]]>&amp;</title></item>"),
+       1, kMaxItemTitleBytes, 0, 0, "titles"},
+      {"a title exactly at the limit", Rss("<item><title>" + longTitle.substr(1) + "</title></item>"), 1,
+       kMaxItemTitleBytes, 0, 0, ""},
+      {"a link text", Rss("<item><link>" + longLink + "</link></item>"), 1, 0, 0, kMaxItemTitleBytes, "links"},
+      {"an Atom link", Atom("<entry><link href=\"" + longLink + "\"/></entry>"), 1, 0, 0, kMaxItemTitleBytes,
+       "links"},
+      {"as many items as are read", Rss(items(kMaxFeedItems)), kMaxFeedItems, 1, 0, 0, ""},
+      {"one item more", Rss(items(kMaxFeedItems + 1)), kMaxFeedItems, 1, 0, 0, "items"},
+      {"100,000 levels around the feed", deep, 0, 0, 0, 0, "tooDeep"},
+      {"a billion laughs in two titles", laughs, 2, kMaxItemTitleBytes, 0, 0, "titles,expansion"},
+      {"a JSON Feed", R"({"version": "1", "items": [)" + jsonItems + "]}", kMaxFeedItems, kMaxItemTitleBytes,
+       0, 0, "titles,items"},
+  };
+  for (const auto& c : cases) {
+    TXmlParser parser;
+    parser.LoadFromBuffer(c.document);
+    FeedReadCuts cuts;
+    cuts.texts = true;  // a read says what it found, whatever was there before
+    FeedReadOptions options;
+    options.cuts = &cuts;
+    std::vector<TItem> read;
+    ReadFeedDocument(parser, [&](TItem& item) { read.push_back(item); }, options);
+    ASSERT_EQ(read.size(), c.items) << c.what;
+    EXPECT_EQ(CutNames(cuts), c.cuts) << c.what;
+    if (read.empty()) continue;
+    const TItem& first = read.front();
+    EXPECT_EQ(first.Title.size(), c.title) << c.what;
+    EXPECT_EQ(first.Description.size(), c.description) << c.what;
+    EXPECT_EQ(first.Link.size(), c.link) << c.what;
+  }
+
+  // A cut does not halve a tag, nor a reference in markup: it goes back to before it. The texts
+  // are made of 1024-byte pieces with a tag or a reference at a known place; the length of what
+  // comes first moves where the cut falls in them: before, into or after the tag or reference.
+  for (size_t shift = 0; shift <= 4; ++shift) {
+    std::string escaped(shift, 'x');  // the tag "<hr>" at 1020 of each piece
+    while (escaped.size() < kMaxItemTextBytes + 2048) escaped += std::string(1020, 'd') + "&lt;hr&gt;";
+    std::string inline_(1019 - shift, 'x');  // "&amp;" at 0 of each piece, after "<div>" and these
+    while (inline_.size() < kMaxItemTextBytes + 2048) inline_ += "&amp;" + std::string(1019, 'd');
+    const struct {
+      std::string what, document;
+      size_t back;  // bytes of the tag or reference the cut would have kept
+    } texts[] = {
+        {"a tag in the text", Rss("<item><description>" + escaped + "</description></item>"), (4 - shift) % 4},
+        {"a reference in markup",
+         Atom("<entry><content type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">" + inline_ +
+              "</div></content></entry>"),
+         shift},
+    };
+    for (const auto& t : texts) {
+      TXmlParser parser;
+      parser.LoadFromBuffer(t.document);
+      std::vector<TItem> read;
+      ReadFeedDocument(parser, [&](TItem& item) { read.push_back(item); });
+      ASSERT_EQ(read.size(), 1u) << t.what;
+      const std::string& d = read[0].Description;
+      EXPECT_EQ(d.size(), kMaxItemTextBytes - t.back) << t.what << ", shifted by " << shift;
+      const size_t lt = d.rfind('<'), amp = d.rfind('&');
+      EXPECT_TRUE(lt == std::string::npos || d.find('>', lt) != std::string::npos) << t.what << " " << shift;
+      EXPECT_TRUE(amp == std::string::npos || d.find(';', amp) != std::string::npos) << t.what << " " << shift;
+    }
+  }
+
+  // The characters to show are cut with the text: as many, and still UTF-8.
+  std::string cyrillic;
+  for (size_t i = 0; i <= kMaxItemTitleBytes; ++i) cyrillic += "\xD0\x96";
+  TXmlParser parser;
+  parser.LoadFromBuffer("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + Rss("<item><title>" + cyrillic + "</title></item>"));
+  std::vector<TItem> read;
+  ReadFeedDocument(parser, [&](TItem& item) { read.push_back(item); });
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0].Title, std::string(kMaxItemTitleBytes, '\xBF'));
+  EXPECT_EQ(read[0].TitleUtf8, cyrillic.substr(0, 2 * kMaxItemTitleBytes));
+
+  FeedReadCuts all;
+  all.titles = all.texts = all.links = all.items = all.tooDeep = true;
+  all.expansionBudget = 80u << 20;
+  EXPECT_EQ(FeedReadCutMessages("http://f/rss", all),
+            (std::vector<std::string>{
+                "The feed http://f/rss has item titles longer than 64 KB; I cut them to that",
+                "The feed http://f/rss has item texts longer than 256 KB; I cut them to that",
+                "The feed http://f/rss has item links longer than 64 KB; I cut them to that",
+                "The feed http://f/rss has more than 10000 items; I read the first 10000",
+                "The feed http://f/rss is too deep: its elements nest more than 4096 levels, and I did not read "
+                "what lies deeper",
+                "The feed http://f/rss expands its entities to more than 80 MB; I left the references after that "
+                "unexpanded",
+            }));
+  EXPECT_TRUE(FeedReadCutMessages("http://f/rss", FeedReadCuts{}).empty());
 }
 
 // What a window shows of each item: the document's own characters in UTF-8, whatever script,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -203,6 +204,220 @@ TEST_F(FeedsSessionTest, ASaveOnAFullDiskNamesTheCauseAndOffersToTryAgain) {
       EXPECT_EQ(Read("data/shownfeedurls.dat"), lastSave);
     }
     EXPECT_FALSE(fs::is_symlink(home_ + "data/shownfeedurls.dat.new.tmp"));
+  }
+}
+
+// The question after a failed save says what is true of the files: before the commit point the
+// last save and its backups are as they were; after it the new files are written and are put in
+// place later, which a try again does at once.
+TEST_F(FeedsSessionTest, TheQuestionAfterAFailedSaveSaysWhereTheFilesStand) {
+  Write("zibu.conf", "[main]\nfeedCount=0\n");
+  Load();
+  session_->Engine().LearnFromRating("alphaword betaword", 5);
+  session_->SaveData();
+  session_->Engine().LearnFromRating("alphaword betaword", 5);
+  session_->SaveData();
+  const struct {
+    const char* step;
+    bool tryAgain;
+    const char* asked;  // the start of the question
+    const char* told;   // the start of the error after a no ("" after a yes)
+    bool newWeights;    // the data folder holds the new weights in the end
+  } cases[] = {
+      {"write wordweightings.dat", false, "I could not save the learned data: ",
+       "I have not saved the learned data of this run: ", false},
+      {"rename reltable.dat", false, "I could not finish saving the learned data: ",
+       "I have not finished saving the learned data: ", false},
+      {"rename reltable.dat", true, "I could not finish saving the learned data: ", "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.step) + (c.tryAgain ? ", try again" : ""));
+    const std::string weights = Read("data/wordweightings.dat");
+    const std::string backupWeights = Read("data/backup/wordweightings.dat");
+    session_->Engine().LearnFromRating("gammaword alphaword", 3);
+    int faults = 0;
+    session_->Engine().SetSaveFaultHook([&](const std::string& s) { return s == c.step && faults++ == 0 ? ENOSPC : 0; });
+    view_.port.questions.clear();
+    view_.port.answer = c.tryAgain;
+    std::string error;
+    try {
+      session_->SaveData();
+    } catch (const IoError& e) {
+      error = e.what();
+    }
+    session_->Engine().SetSaveFaultHook({});
+    ASSERT_EQ(view_.port.questions.size(), 1u);
+    const std::string& q = view_.port.questions[0];
+    EXPECT_EQ(q.rfind(c.asked, 0), 0u) << q;
+    EXPECT_NE(q.find("No space left on device"), std::string::npos) << q;
+    // "as they were" only where it is true.
+    EXPECT_EQ(q.find("as they were") != std::string::npos, std::string(c.step).rfind("write", 0) == 0) << q;
+    EXPECT_EQ(error.rfind(c.told, 0), 0u) << error;
+    EXPECT_EQ(error.empty(), c.tryAgain);
+    if (c.newWeights) {
+      EXPECT_NE(Read("data/wordweightings.dat").find("GAMMAWORD"), std::string::npos);
+      EXPECT_EQ(Read("data/backup/wordweightings.dat"), weights);
+    } else if (std::string(c.step).rfind("write", 0) == 0) {
+      EXPECT_EQ(Read("data/wordweightings.dat"), weights);
+      EXPECT_EQ(Read("data/backup/wordweightings.dat"), backupWeights);
+    }
+    // Whatever happened, the next save (or start) leaves a whole pair with a whole backup pair.
+    session_->SaveData();
+    EXPECT_FALSE(fs::exists(home_ + "data/save.commit"));
+    EXPECT_NE(Read("data/wordweightings.dat").find("GAMMAWORD"), std::string::npos);
+  }
+}
+
+// Save all: zibu.conf and the learned data each stand on their own. A learned-data save that
+// fails (the user answers No) leaves zibu.conf written, and one of zibu.conf that fails leaves
+// the learned data written; the log says which was written and which was not.
+TEST_F(FeedsSessionTest, SaveAllWritesEachFileOnItsOwn) {
+  const struct {
+    const char* name;
+    bool configFails, dataFails;
+  } cases[] = {{"both written", false, false},
+               {"the learned data fails", false, true},
+               {"zibu.conf fails", true, false},
+               {"both fail", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    Write("zibu.conf", "[main]\nfeedCount=0\n");
+    Load();
+    session_->Feeds().push_back(TFeed{});
+    session_->Feeds().back().url = "http://monitor.example/x";
+    session_->Engine().LearnFromRating("alphaword betaword", 5);
+    if (c.configFails) fs::create_directories(home_ + "zibu.conf.tmp/blocked");
+    if (c.dataFails)
+      session_->Engine().SetSaveFaultHook([](const std::string& s) { return s.rfind("write ", 0) == 0 ? EROFS : 0; });
+    view_.port.answer = false;
+    view_.port.lines.clear();
+    SettingsFile file(session_->ConfigPath());
+    file.WriteString("main", "browserWindowCount", "0");
+    const FeedsSession::SaveAllResult r = session_->SaveAll(file);
+    EXPECT_EQ(r.configSaved, !c.configFails);
+    EXPECT_EQ(r.dataSaved, !c.dataFails);
+    EXPECT_EQ(Read("zibu.conf").find("http://monitor.example/x") != std::string::npos, !c.configFails);
+    EXPECT_EQ(fs::exists(home_ + "data/wordweightings.dat"), !c.dataFails);
+    EXPECT_EQ(view_.port.Logged("Finished saving config..."), !c.configFails);
+    EXPECT_EQ(view_.port.Logged("Finished saving data..."), !c.dataFails);
+    bool toldConfig = false, toldData = false;
+    for (const auto& l : view_.port.lines) {
+      toldConfig |= l.text.rfind("I have not saved zibu.conf: Unable to write to ", 0) == 0;
+      toldData |= l.text.rfind("I have not saved the learned data of this run: ", 0) == 0 &&
+                  l.text.find("Read-only file system") != std::string::npos;
+    }
+    EXPECT_EQ(toldConfig, c.configFails);
+    EXPECT_EQ(toldData, c.dataFails);
+    EXPECT_EQ(r.problem.empty(), !c.configFails && !c.dataFails) << r.problem;
+    EXPECT_EQ(r.problem.find("zibu.conf") != std::string::npos, c.configFails) << r.problem;
+    EXPECT_EQ(r.problem.find("learned data") != std::string::npos, c.dataFails) << r.problem;
+    fs::remove_all(home_ + "zibu.conf.tmp");
+  }
+}
+
+// The periodic save of a scheduled scan: a zibu.conf that cannot be written is logged, and the
+// learned data is saved all the same.
+TEST_F(FeedsSessionTest, APeriodicSaveGoesOnToTheLearnedDataWhenZibuConfFails) {
+  Write("zibu.conf", "[main]\nfeedCount=0\nsaveConfigInterval=1\n");
+  Load();
+  session_->Engine().LearnFromRating("alphaword betaword", 5);
+  fs::create_directories(home_ + "zibu.conf.tmp/blocked");
+  session_->Scanner().lastSaveTime = 0;
+  session_->Scanner().lastUserActivity = 0;
+  ASSERT_TRUE(session_->RunScan(ScanKind::Scheduled));
+  bool told = false;
+  for (const auto& l : view_.port.lines) told |= l.text.rfind("I have not saved zibu.conf: ", 0) == 0;
+  EXPECT_TRUE(told);
+  EXPECT_FALSE(view_.port.Logged("Finished saving config..."));
+  EXPECT_TRUE(view_.port.Logged("Finished saving data..."));
+  EXPECT_NE(Read("data/wordweightings.dat").find("ALPHAWORD"), std::string::npos);
+}
+
+// zibu.conf keeps its previous save in the backup folder, as the learned files do; a start-up
+// that finds fewer feeds than feedCount says keeps the damaged file, tells the user, offers a
+// whole backup copy, and never makes the damaged file the backup copy.
+TEST_F(FeedsSessionTest, ADamagedConfigIsReportedAndItsBackupCopyOffered) {
+  auto conf = [](int feeds, int from) {
+    std::string text = "[main]\nfeedCount=" + std::to_string(feeds) + "\n[rss]\n";
+    for (int n = 0; n < feeds; ++n)
+      text += "feed." + std::to_string(n) + ".url=http://f" + std::to_string(from + n) + ".example/rss\nfeed." +
+              std::to_string(n) + ".active=1\nfeed." + std::to_string(n) + ".keywords=1:aCRLF\nfeed." +
+              std::to_string(n) + ".refreshInterval=300\nfeed." + std::to_string(n) + ".lastRefresh=0\n";
+    return text;
+  };
+  enum class Backup { kWhole, kNone, kDamaged };
+  const struct {
+    const char* name;
+    Backup backup;
+    bool answer;
+    size_t feeds;         // read at start-up
+    bool asked;           // a question rather than a message
+    bool backupKeptAfterSave;  // the backup copy is unchanged by the saves of the run
+  } cases[] = {
+      {"a whole backup, taken", Backup::kWhole, true, 50, true, false},
+      {"a whole backup, declined", Backup::kWhole, false, 30, true, true},
+      {"no backup", Backup::kNone, true, 30, false, true},
+      {"a damaged backup", Backup::kDamaged, true, 30, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    // Two saves: the first one's file becomes the backup copy at the second.
+    Write("zibu.conf", conf(50, 0));
+    Load();
+    session_->SaveFeedConfig();
+    EXPECT_EQ(Read("data/backup/zibu.conf"), conf(50, 0));
+    session_->Feeds()[0].url = "http://changed.example/rss";
+    const std::string first = Read("zibu.conf");
+    session_->SaveFeedConfig();
+    EXPECT_EQ(Read("data/backup/zibu.conf"), first);
+    if (c.backup == Backup::kNone) fs::remove(home_ + "data/backup/zibu.conf");
+    if (c.backup == Backup::kDamaged) {
+      const std::string b = Read("data/backup/zibu.conf");
+      Write("data/backup/zibu.conf", b.substr(0, b.size() / 2));
+    }
+    const std::string backup = Read("data/backup/zibu.conf");
+    // Cut to 60 %, in the middle of the keys.
+    const std::string whole = Read("zibu.conf");
+    const std::string damaged = whole.substr(0, whole.size() * 6 / 10);
+    Write("zibu.conf", damaged);
+
+    // The next start, on the same home.
+    session_ = std::make_unique<FeedsSession>(home_);
+    view_.session = session_.get();
+    session_->AttachView(&view_);
+    session_->SetClock(&clock_);
+    view_.port.questions.clear();
+    view_.port.messages.clear();
+    view_.port.answer = c.answer;
+    auto file = session_->OpenConfig();
+    session_->LoadConfig(*file);
+    EXPECT_EQ(session_->Feeds().size(), c.feeds);
+    ASSERT_EQ(view_.port.questions.size(), c.asked ? 1u : 0u);
+    ASSERT_EQ(view_.port.messages.size(), c.asked ? 0u : 1u) << (view_.port.messages.empty() ? "" : view_.port.messages[0]);
+    const std::string& box = c.asked ? view_.port.questions[0] : view_.port.messages[0];
+    EXPECT_EQ(box.rfind(home_ + "zibu.conf says it holds 50 feeds (feedCount), but only 30 are in it", 0), 0u)
+        << box;
+    EXPECT_NE(box.find("I have kept a copy of it as " + home_ + "zibu.conf.damaged"), std::string::npos) << box;
+    EXPECT_EQ(Read("zibu.conf.damaged"), damaged);
+    EXPECT_EQ(Read("zibu.conf"), c.feeds == 50 ? backup : damaged);
+    if (c.feeds == 50) {
+      EXPECT_EQ(session_->Feeds()[0].url, "http://f0.example/rss");
+    }
+
+    // The saves of the run: the damaged file never becomes the backup copy.
+    session_->Feeds()[1].url = "http://run.example/rss";
+    session_->SaveFeedConfig();
+    session_->SaveFeedConfig();
+    EXPECT_EQ(fs::exists(home_ + "data/backup/zibu.conf"), c.backup != Backup::kNone);
+    if (c.backupKeptAfterSave) {
+      EXPECT_EQ(Read("data/backup/zibu.conf"), backup);
+    } else {
+      EXPECT_NE(Read("data/backup/zibu.conf").find("http://run.example/rss"), std::string::npos);
+    }
   }
 }
 

@@ -247,6 +247,21 @@ TEST_F(ScanCli, BadUsageAndAHeldHomeAreRefused) {
     EXPECT_EQ(r.exitStatus, c.status) << r.err;
     EXPECT_EQ(r.out, "");
   }
+  // A zibu.conf cut short (feedCount says more feeds than it holds) is neither scanned nor saved.
+  {
+    const std::string conf = Snapshot()[(home_ / "zibu.conf").string()];
+    const size_t at = conf.find("feedCount=3");
+    ASSERT_NE(at, std::string::npos);
+    std::ofstream(home_ / "zibu.conf", std::ios::binary | std::ios::trunc)
+        << conf.substr(0, at) << "feedCount=5" << conf.substr(at + 11);
+    const auto cut = Snapshot();
+    const auto r = RunProcess(cli_, {"scan", "--home", Home()});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("says feedCount=5 but holds 3 feeds"), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(), cut);
+    EXPECT_EQ(server_.RequestCount("/volcano.xml"), 0u);
+    std::ofstream(home_ / "zibu.conf", std::ios::binary | std::ios::trunc) << conf;
+  }
   // A running Zibu holds the home: the scan touches nothing.
   HomeLock held;
   ASSERT_EQ(held.Acquire(Home() + "/", "zibu"), HomeLock::Result::Acquired);

@@ -9,6 +9,7 @@
 #include "common/file_io.h"
 #include "common/home_lock.h"
 #include "feeds/opml.h"
+#include "rules/keyword_rules.h"
 #include "recording_port.h"
 #include "support/run_process.h"
 
@@ -107,6 +108,14 @@ TEST(Opml, ZibusOwnFileRoundTripsNestedOrNot) {
   EXPECT_TRUE(list[1].active);
   EXPECT_TRUE(list[0].keywords.empty());
   EXPECT_EQ(list[0].refreshInterval, 300);
+
+  // Rules too long to be a person's are bounded as they come in, and the log says so.
+  const std::string tooLong = "1:" + std::string(kMaxKeywordLineBytes, 'k');
+  list.clear();
+  MergeOpmlFeeds(list, ReadOpml(WriteOpml({Feed("http://e.example/", true, {"1:a", tooLong, "1:b"}, 300)})), port);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].keywords, (std::vector<std::string>{"1:a", "1:b"}));
+  EXPECT_TRUE(port.Logged(KeywordsTooLongLine("http://e.example/", 1), false));
 }
 
 TEST(Opml, AnotherReadersFileAddsNewHttpFeedsOnly) {
@@ -245,7 +254,13 @@ TEST_F(OpmlCli, ImportExportAndEveryRefusal) {
     bool lock;
   };
   WriteFileAtomic((root_ / "cut.opml").string(), exported.substr(0, exported.size() - 20));
+  // A zibu.conf cut short: written back it would keep only the feeds left in it.
+  const std::string cutHome = (root_ / "cuthome").string();
+  fs::create_directories(cutHome);
+  const std::string cutConf = "[main]\nfeedCount=5\n[rss]\nfeed.0.url=http://a.example/\nfeed.1.url=http://b";
+  WriteFileAtomic(cutHome + "/zibu.conf", cutConf);
   const Refusal refusals[] = {
+      {{"opml-import", Data("other_reader.opml"), "--home", cutHome}, 1, "says feedCount=5 but holds 2 feeds", false},
       {{"opml-import", Data("other_reader.opml"), "--home", Home()}, 0, "I added 0 feeds", false},
       {{"opml-import", (root_ / "cut.opml").string(), "--home", Home()}, 1, "never closed", false},
       {{"opml-import", Data("other_reader.opml"), "--home", Home()}, 1, "is in use by zibu", true},
@@ -271,6 +286,7 @@ TEST_F(OpmlCli, ImportExportAndEveryRefusal) {
     EXPECT_FALSE(fs::exists(root_ / "nowhere"));
     EXPECT_FALSE(fs::exists(root_ / "home" / "zibu.lock"));
   }
+  EXPECT_EQ(ReadFileBytes(cutHome + "/zibu.conf"), cutConf);
 }
 
 }  // namespace

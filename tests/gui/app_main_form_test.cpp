@@ -31,6 +31,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
+#include <cerrno>
 #include <QTimer>
 #include <QToolBar>
 #include <algorithm>
@@ -375,6 +376,35 @@ TEST_F(MainFormTest, SaveConfigCommandReportsSavedOrTheError) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].rfind("Unable to write to ", 0), 0u);
   program.SetHomeFolder(dir_.string());
+}
+
+// Save all config with a learned-data save that fails and is not tried again: zibu.conf is
+// written all the same (the page monitor opened in this run is kept), and the box says what was
+// not saved instead of "Config saved".
+TEST_F(MainFormTest, SaveAllConfigWritesZibuConfWhenTheLearnedDataCannotBeSaved) {
+  WriteConf(kQuiet);
+  FeedsSession session(program.HomeFolder());
+  TfrmFeeds feeds(session, program);
+  TMainForm frame(program);
+  frame.AttachFeeds(&session, &feeds);
+  frame.StartUp();
+  frame.btnNewWebPage->trigger();
+  session.Engine().LearnFromRating("alphaword betaword", 5);
+  session.Engine().SetSaveFaultHook([](const std::string& s) { return s.rfind("write ", 0) == 0 ? EROFS : 0; });
+  answer = false;
+  messages.clear();
+  questions.clear();
+  frame.sbSaveConfig->trigger();
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0].rfind("I could not save the learned data: ", 0), 0u) << questions[0];
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("I have not saved the learned data of this run: ", 0), 0u) << messages[0];
+  EXPECT_NE(messages[0].find("Read-only file system"), std::string::npos) << messages[0];
+  EXPECT_EQ(SettingsFile(ConfPath()).ReadInteger("main", "browserWindowCount", -1), 1);
+  EXPECT_EQ(frame.SaveCount(), 1);
+  EXPECT_FALSE(fs::exists(dir_ / "data" / "wordweightings.dat"));
+  session.Engine().SetSaveFaultHook({});
+  frame.AttachFeeds(nullptr, nullptr);
 }
 
 TEST_F(MainFormTest, SpiderGateAtTheWordCountBoundaries) {

@@ -31,6 +31,7 @@
 #include "common/settings.h"
 #include "feeds/feed_scan.h"
 #include "feeds/opml.h"
+#include "rules/keyword_rules.h"
 #include "feeds_fixture.h"
 #include "learning/engine.h"
 #include "rules/keyword_rules.h"
@@ -301,6 +302,15 @@ TEST_F(FeedsWindowTest, KeywordsSurviveARestartThroughZibuConf) {
   EXPECT_EQ(w->window->SelectedFeed(), 0);
   EXPECT_EQ(FromQ(Ui(w).txtKeywords->toPlainText()), "1:a\n\n0:b\n" + longRule + "\n");
 
+  // A value far too long for rules (a damaged file) is bounded as it is loaded, so the box that
+  // shows it and the scans that match it stay quick.
+  WriteConf("[main]\nfeedCount=1\n[rss]\nfeed.0.url=http://127.0.0.1/a\nfeed.0.keywords=1:aCRLF1:" +
+            std::string(10u << 20, 'k') + "CRLF1:b\n");
+  w = Reload();
+  EXPECT_EQ(w->session->Feeds()[0].keywords, (std::vector<std::string>{"1:a", "1:b"}));
+  EXPECT_EQ(FromQ(Ui(w).txtKeywords->toPlainText()), "1:a\n1:b\n");
+  EXPECT_NE(FromQ(Ui(w).txtResults->toPlainText()).find(KeywordsTooLongLine("http://127.0.0.1/a", 1)), std::string::npos);
+
   WriteConf("[main]\nfeedCount=1\n[rss]\nfeed.0.url=http://127.0.0.1/a\nfeed.0.keywords=1:acrlfb\n");
   w = Reload();
   EXPECT_EQ(w->session->Feeds()[0].keywords, (std::vector<std::string>{"1:a", "b"}));
@@ -417,10 +427,11 @@ TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLinesAndRefusesCrlf) {
       "Each keyword line must begin with 1: or 0: to indicate whether active or not.  I have fixed this for "
       "you.";
   struct Case {
-    const char* typed;
-    const char* shown;
+    std::string typed;
+    std::string shown;
     std::vector<std::string> messages, keywords;
   };
+  const std::string tooLong = "1:" + std::string(kMaxKeywordLineBytes, 'w');
   AddFeed("http://127.0.0.1/0");
   window_->show();
   window_->activateWindow();
@@ -440,10 +451,12 @@ TEST_F(FeedsWindowTest, LeavingTheKeywordBoxFixesItsLinesAndRefusesCrlf) {
             {TabLinesMessage({"1:storm,rain"})},
             {"1:storm,rain", "0:calm"}},
            {"1:\t\t\t\n\tfog", "1:\n1:fog", {TabLinesMessage({"1:", "fog"}), fixedMessage}, {"1:", "1:fog"}},
+           // A paste too long to be rules, which would stall the box and every scan.
+           {"1:a\n" + tooLong + "\n1:b", "1:a\n1:b", {KeywordsTooLongMessage(1)}, {"1:a", "1:b"}},
        }) {
     messages_.clear();
     Ui(window_).txtKeywords->setFocus(Qt::TabFocusReason);
-    Ui(window_).txtKeywords->setPlainText(c.typed);
+    Ui(window_).txtKeywords->setPlainText(ToQ(c.typed));
     Ui(window_).txtAddFeedURL->setFocus(Qt::TabFocusReason);
     QApplication::processEvents();
     EXPECT_EQ(FromQ(Ui(window_).txtKeywords->toPlainText()), c.shown) << c.typed;

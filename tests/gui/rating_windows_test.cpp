@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -36,6 +37,10 @@
 #include "rating/learned_words_window.h"
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
+#include "rating/reading_window.h"
+#include "feeds/reading_list.h"
+#include "feeds/shown_memory.h"
+#include "store/article_store.h"
 #include "rating/why_window.h"
 #include "ui/dialogs.h"
 #include "ui/link_label.h"
@@ -1051,6 +1056,201 @@ TEST(LearnedWordsWindowTest, TwentyThousandWordsOpenSortAndSearchQuickly) {
   EXPECT_LT(open, 200);
   EXPECT_LT(sort, 100);
   EXPECT_LT(search, 6 * 50);
+}
+
+// The reading list driven by keys only, over a real store and a real engine.
+class ReadingListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zibu-reading-XXXXXX";
+    dir_ = ::mkdtemp(tmpl);
+    store_ = TArticleStore::Open(dir_ + "/articles.db", 1);
+    engine_.SetMaxWordWeight(50);
+    auto add = [](const char* title, const char* link, int relevance, int64_t published, const char* content) {
+      StoredArticle a;
+      a.title = title;
+      a.link = link;
+      a.text = std::string(title) + " " + content;
+      a.content = std::string("<p>") + content + "</p>";
+      a.relevance = relevance;
+      a.published = published;
+      return a;
+    };
+    std::vector<StoredArticle> garden = {
+        add("Apple pruning in winter", "http://garden/1", 70, 300, "Cut the <a href=\"/tips\">old wood</a>."),
+        add("Pear trees", "http://garden/2", 40, 200, "Pears like sun. <img src=\"file:///etc/hostname\">"),
+        add("Compost", "http://garden/3", 10, 100, "Leaves and grass.")};
+    std::vector<StoredArticle> sport = {add("Football results", "http://sport/1", -30, 400, "Scores.")};
+    store_->StoreFeedArticles("http://feed/garden", garden, 1);
+    store_->StoreFeedArticles("http://feed/sport", sport, 1);
+    ids_ = {garden[0].id, garden[1].id, garden[2].id, sport[0].id};
+
+    services_.store = store_.get();
+    services_.feedFilters = [] {
+      return std::vector<FeedFilter>{{"Garden", {"http://feed/garden"}}, {"Sport", {"http://feed/sport"}}};
+    };
+    services_.feedName = [](const std::string& url) { return url == "http://feed/sport" ? "Sport" : "Garden"; };
+    services_.rate = [this](int64_t id, int rating) {
+      rated_.emplace_back(id, rating);
+      RateStoredArticle(engine_, *store_, shown_, 1000, id, rating);
+    };
+    services_.explain = [this](const std::string& text) { return engine_.ExplainRelevance(text); };
+    services_.open = [this](const std::string& url) { opened_.push_back(url); };
+    services_.markReadDelayMs = -1;
+  }
+  void TearDown() override {
+    window_.reset();
+    store_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+  TfrmReadingList& Open() {
+    window_ = std::make_unique<TfrmReadingList>(services_);
+    ShowActive(*window_);
+    window_->sgArticles->setFocus();
+    return *window_;
+  }
+  std::vector<std::string> ListedTitles() const {
+    std::vector<std::string> out;
+    for (const auto& a : window_->Listed()) out.push_back(a.title);
+    return out;
+  }
+  static void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { Press(key, mods); }
+
+  std::string dir_;
+  std::unique_ptr<TArticleStore> store_;
+  SilentUserPort port_;
+  LearningEngine engine_{port_};
+  TCompMap shown_;
+  ReadingListServices services_;
+  std::vector<int64_t> ids_;
+  std::vector<std::pair<int64_t, int>> rated_;
+  std::vector<std::string> opened_;
+  std::unique_ptr<TfrmReadingList> window_;
+};
+
+TEST_F(ReadingListTest, KeysMoveSearchRateStarAndOpen) {
+  auto& w = Open();
+  EXPECT_EQ(ListedTitles(), (std::vector<std::string>{"Apple pruning in winter", "Pear trees", "Compost",
+                                                       "Football results"}));
+  EXPECT_EQ(w.SelectedId(), ids_[0]);
+  EXPECT_TRUE(w.txtPreview->toHtml().contains("Apple pruning in winter"));
+
+  struct Move {
+    Qt::Key key;
+    int64_t selected;
+  } moves[] = {{Qt::Key_J, ids_[1]}, {Qt::Key_J, ids_[2]}, {Qt::Key_K, ids_[1]}, {Qt::Key_Down, ids_[2]},
+               {Qt::Key_Up, ids_[1]}};
+  for (const auto& m : moves) {
+    Key(m.key);
+    EXPECT_EQ(w.SelectedId(), m.selected) << m.key;
+  }
+
+  // Space pages the preview, then moves on: a short article moves on at once.
+  Key(Qt::Key_Space);
+  EXPECT_EQ(w.SelectedId(), ids_[2]);
+
+  // s stars, m marks read and back, o and Enter open the link.
+  Key(Qt::Key_S);
+  EXPECT_TRUE(store_->Get(ids_[2])->starred);
+  Key(Qt::Key_M);
+  EXPECT_TRUE(store_->Get(ids_[2])->read);
+  Key(Qt::Key_M);
+  EXPECT_FALSE(store_->Get(ids_[2])->read);
+  Key(Qt::Key_O);
+  Key(Qt::Key_Return);
+  EXPECT_EQ(opened_, (std::vector<std::string>{"http://garden/3", "http://garden/3"}));
+
+  // / searches; Enter takes the list back with the focus.
+  Key(Qt::Key_Slash);
+  ASSERT_EQ(QApplication::focusWidget(), w.txtSearch);
+  QTest::keyClicks(w.txtSearch, "\"apple pruning\"");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(ListedTitles(), std::vector<std::string>{"Apple pruning in winter"});
+  EXPECT_EQ(QApplication::focusWidget(), w.sgArticles);
+  Key(Qt::Key_F, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::focusWidget(), w.txtSearch);
+  w.txtSearch->clear();
+  Key(Qt::Key_Escape);
+  EXPECT_EQ(ListedTitles().size(), 4u);
+
+  // r reaches the scale; a digit rates, "-" and a digit rate below zero; Tab goes back to the list.
+  ASSERT_TRUE(w.SelectArticle(ids_[0]));
+  w.sgArticles->setFocus();
+  Key(Qt::Key_R);
+  ASSERT_TRUE(w.Scale().gbRelevance->isAncestorOf(QApplication::focusWidget()));
+  Key(Qt::Key_7);
+  EXPECT_EQ(rated_, (std::vector<std::pair<int64_t, int>>{{ids_[0], 7}}));
+  Key(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), w.sgArticles);
+  EXPECT_EQ(store_->Get(ids_[0])->rating, 7);
+  EXPECT_TRUE(store_->Get(ids_[0])->read);
+  EXPECT_EQ(engine_.RatedArticles().Entries().size(), 1u);
+  EXPECT_GT(engine_.GetRelevance("apple pruning"), 0);
+  EXPECT_TRUE(WasShownRecently(shown_, "http://garden/1", 1001, 60000));
+
+  ASSERT_TRUE(w.SelectArticle(ids_[3]));
+  w.sgArticles->setFocus();
+  Key(Qt::Key_R);
+  Key(Qt::Key_Minus);
+  Key(Qt::Key_0);
+  Key(Qt::Key_Backtab);
+  EXPECT_EQ(rated_.back(), (std::pair<int64_t, int>{ids_[3], -10}));
+  EXPECT_EQ(QApplication::focusWidget(), w.sgArticles);
+
+  // Arrows move the scale; the rating is taken once the user leaves it, not at every step.
+  ASSERT_TRUE(w.SelectArticle(ids_[1]));
+  w.sgArticles->setFocus();
+  Key(Qt::Key_R);
+  const size_t before = rated_.size();
+  Key(Qt::Key_Right);
+  Key(Qt::Key_Right);
+  EXPECT_EQ(rated_.size(), before);
+  Key(Qt::Key_Tab);
+  ASSERT_EQ(rated_.size(), before + 1);
+  EXPECT_EQ(rated_.back(), (std::pair<int64_t, int>{ids_[1], 2}));
+
+  // The filters: rated, starred, a feed, by date.
+  struct Filter {
+    QComboBox* box;
+    int index;
+    std::vector<std::string> titles;
+  } filters[] = {
+      {w.cbShow, 3, {"Apple pruning in winter", "Pear trees", "Football results"}},
+      {w.cbShow, 2, {"Compost"}},
+      {w.cbShow, 1, {"Compost"}},
+      {w.cbShow, 0, {"Apple pruning in winter", "Pear trees", "Compost", "Football results"}},
+      {w.cbFeed, 2, {"Football results"}},
+      {w.cbFeed, 1, {"Apple pruning in winter", "Pear trees", "Compost"}},
+      {w.cbSort, 1, {"Apple pruning in winter", "Pear trees", "Compost"}},
+  };
+  for (const auto& f : filters) {
+    f.box->setCurrentIndex(f.index);
+    EXPECT_EQ(ListedTitles(), f.titles) << f.box->objectName().toStdString() << " " << f.index;
+  }
+
+  // Mark all read does the visible list only.
+  store_->SetRead({ids_[2], ids_[3]}, false);
+  w.Reload();
+  w.btnMarkAllRead->click();
+  EXPECT_TRUE(store_->Get(ids_[2])->read);
+  EXPECT_FALSE(store_->Get(ids_[3])->read) << "not listed, so not marked";
+  EXPECT_EQ(w.lblCount->text().toStdString(), "3 articles, 0 unread");
+}
+
+TEST_F(ReadingListTest, ThePreviewFetchesNothingAndResolvesLinksAgainstTheArticle) {
+  services_.markReadDelayMs = 0;
+  auto& w = Open();
+  // Selecting marks read after the delay.
+  QTRY_VERIFY(store_->Get(ids_[0])->read);
+  for (const char* url : {"file:///etc/hostname", "http://127.0.0.1:1/x.png", "/etc/hostname", "x.css"})
+    EXPECT_FALSE(w.txtPreview->loadResource(QTextDocument::ImageResource, QUrl(url)).isValid()) << url;
+  emit w.txtPreview->anchorClicked(QUrl("/tips"));
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(opened_[0], "http://garden/tips");
+  // Every control a user works with is named for a screen reader.
+  for (QWidget* c : std::initializer_list<QWidget*>{w.txtSearch, w.cbShow, w.cbFeed, w.cbSort, w.sgArticles,
+                                                    w.txtPreview})
+    EXPECT_FALSE(c->accessibleName().isEmpty()) << c->objectName().toStdString();
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
@@ -218,6 +220,245 @@ TEST(RelTableFile, SizesTheFileCannotHoldAreRejectedBeforeAllocating) {
   EXPECT_LT(ms.count(), 500);
 }
 
+// ---- reltable.dat, compact form -----------------------------------------------------------------
+
+namespace {
+
+// Shapes a table may have, learned or read from an old file.
+struct CompactCase {
+  const char* what;
+  std::function<void(T2DRelTypeArray&)> make;
+  bool mirrored;  // stored as one triangle
+};
+
+void SetPair(T2DRelTypeArray& t, int a, int b, int8_t v) {
+  t.Set(a, b, v);
+  t.Set(b, a, v);
+}
+
+const std::vector<CompactCase>& CompactCases() {
+  static const std::vector<CompactCase> cases = {
+      {"no words", [](T2DRelTypeArray&) {}, true},
+      {"one word", [](T2DRelTypeArray& t) { t.Resize(1); }, true},
+      {"empty rows around one pair",
+       [](T2DRelTypeArray& t) {
+         t.Resize(9);
+         SetPair(t, 2, 7, -3);
+       },
+       true},
+      {"full rows",
+       [](T2DRelTypeArray& t) {
+         t.Resize(150);
+         for (int a = 0; a < 150; ++a)
+           for (int b = a + 1; b < 150; ++b) {
+             const int v = (a * 7 + b * 3) % 254 - 127;
+             SetPair(t, a, b, static_cast<int8_t>(v == 0 ? 5 : v));
+           }
+       },
+       true},
+      {"value limits",
+       [](T2DRelTypeArray& t) {
+         t.Resize(6);
+         SetPair(t, 0, 1, 127);
+         SetPair(t, 0, 5, -128);
+         SetPair(t, 1, 2, 1);
+         SetPair(t, 3, 4, -1);
+       },
+       true},
+      {"wide gaps",
+       [](T2DRelTypeArray& t) {
+         t.Resize(40000);
+         SetPair(t, 0, 39999, 9);
+         SetPair(t, 5, 200, -9);
+         SetPair(t, 20000, 20001, 4);
+       },
+       true},
+      {"sparse and dense rows",
+       [](T2DRelTypeArray& t) {
+         t.Resize(3000);
+         uint32_t x = 7;
+         for (int k = 0; k < 60000; ++k) {
+           x = x * 1103515245u + 12345u;
+           const int a = static_cast<int>((x >> 8) % 3000),
+                     b = static_cast<int>((x >> 3) % 40);  // 40 busy words
+           if (a != b) SetPair(t, a, b, static_cast<int8_t>(1 + (x >> 24) % 100));
+         }
+       },
+       true},
+      // Tables no learning makes, as an old file may hold them: kept cell for cell.
+      {"one-sided cell",
+       [](T2DRelTypeArray& t) {
+         t.Resize(4);
+         t.Set(1, 3, 6);
+       },
+       false},
+      {"the last pair differs",
+       [](T2DRelTypeArray& t) {
+         t.Resize(500);
+         for (int a = 0; a < 500; a += 3) SetPair(t, a, 499 - a, 2);
+         t.Set(499, 498, 1);
+         t.Set(498, 499, 2);
+       },
+       false},
+      {"a diagonal cell",
+       [](T2DRelTypeArray& t) {
+         t.Resize(3);
+         SetPair(t, 0, 2, 5);
+         t.Set(1, 1, 8);
+       },
+       false},
+      {"rows of other lengths",
+       [](T2DRelTypeArray& t) {
+         t.SetRowCount(4);
+         const int lengths[] = {3, 0, 70000, 3};
+         for (int a = 0; a < 4; ++a) t.SetRowLength(a, lengths[a]);
+         t.Set(0, 2, -7);
+         t.Set(2, 69999, 3);
+         t.Set(2, 0, 1);
+       },
+       false},
+  };
+  return cases;
+}
+
+// Same rows, row lengths and cells.
+void ExpectSameTable(const T2DRelTypeArray& x, const T2DRelTypeArray& y) {
+  ASSERT_EQ(x.RowCount(), y.RowCount());
+  for (int a = 0; a < x.RowCount(); ++a) {
+    ASSERT_EQ(x.RowLength(a), y.RowLength(a)) << a;
+    ASSERT_EQ(x.RowNonZero(a), y.RowNonZero(a)) << a;
+    const T2DRelTypeArray::RowView v = x.View(a);
+    for (int i = 0; i < v.held; ++i) {
+      if (v.dense) {
+        if (v.dense[i] != 0) {
+          ASSERT_EQ(y.Get(a, i), v.dense[i]) << a << "," << i;
+        }
+      } else {
+        const int b = T2DRelTypeArray::EntryColumn(v.entries[i]);
+        ASSERT_EQ(y.Get(a, b), T2DRelTypeArray::EntryValue(v.entries[i])) << a << "," << b;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+TEST(RelTableFile, CompactFormKeepsEveryCellAndShape) {
+  ScratchDir dir;
+  const std::string p = dir.path() + "reltable.dat";
+  for (const CompactCase& c : CompactCases()) {
+    SCOPED_TRACE(c.what);
+    T2DRelTypeArray t;
+    c.make(t);
+    RecordingPort port;
+    WriteCompactRelTableFile(t, p, &port);
+    EXPECT_EQ(port.progress.back(), "Saving reltable.dat 100");
+    const std::string bytes = ReadBytes(p);
+    ASSERT_GE(bytes.size(), 36u);
+    EXPECT_EQ(bytes.substr(0, 12), std::string("ZIBURELT") + Bytes({1, 0, 0, 0}));
+    EXPECT_EQ(bytes[12], c.mirrored ? 1 : 0);
+
+    T2DRelTypeArray back;
+    back.Resize(5);  // read over a table of another shape
+    back.Set(0, 4, 9);
+    EXPECT_EQ(ReadRelTableFile(back, p, &port), RelTableForm::kCompact);
+    EXPECT_EQ(port.progress.back(), "Loading reltable.dat 100");
+    ExpectSameTable(t, back);
+    EXPECT_EQ(back.IsSquare(back.RowCount()), t.IsSquare(t.RowCount()));
+    // What was read is written again byte for byte.
+    WriteCompactRelTableFile(back, dir.path() + "c.dat");
+    EXPECT_TRUE(ReadBytes(dir.path() + "c.dat") == bytes);
+  }
+}
+
+TEST(RelTableFile, CompactTwoWordTableBytes) {
+  ScratchDir dir;
+  T2DRelTypeArray t;
+  t.Resize(2);
+  SetPair(t, 0, 1, 5);
+  WriteCompactRelTableFile(t, dir.path() + "r.dat");
+  // Header, one run of two rows of length 2, row 0 holds one cell (gap 0, value 5), row 1 none,
+  // one cell stored, then the checksum.
+  const std::string b = ReadBytes(dir.path() + "r.dat");
+  ASSERT_EQ(b.size(), 42u);
+  EXPECT_EQ(b.substr(0, 34), std::string("ZIBURELT") + Bytes({1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 2,
+                                                              2, 1, 0, 5, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
+  // The dense form of the same table is not taken for the compact one.
+  WriteRelTableFile(t, dir.path() + "d.dat");
+  T2DRelTypeArray back;
+  EXPECT_EQ(ReadRelTableFile(back, dir.path() + "d.dat"), RelTableForm::kDense);
+  EXPECT_EQ(back.Get(1, 0), 5);
+}
+
+TEST(RelTableFile, ALearnedTableIsWrittenUncheckedAsTheCheckWouldWriteIt) {
+  ScratchDir dir;
+  SilentUserPort port;
+  LearningEngine e(port);
+  LearnExample(e);
+  for (int k = 0; k < 300; ++k)
+    e.LearnFromRating(k % 7 - 3, "word" + std::string(1, 'a' + k % 26) + " jordan katie");
+  ASSERT_TRUE(e.RelTable().KnownSymmetric());
+  WriteCompactRelTableFile(e.RelTable(), dir.path() + "learned.dat");
+  // The same cells set one by one: symmetric, but not known to be.
+  T2DRelTypeArray same;
+  same.Resize(e.WordCount());
+  for (int a = 0; a < e.WordCount(); ++a)
+    for (int b = 0; b < e.WordCount(); ++b) same.Set(a, b, e.RelTable().Get(a, b));
+  ASSERT_FALSE(same.KnownSymmetric());
+  WriteCompactRelTableFile(same, dir.path() + "checked.dat");
+  EXPECT_TRUE(ReadBytes(dir.path() + "learned.dat") == ReadBytes(dir.path() + "checked.dat"));
+  EXPECT_EQ(ReadBytes(dir.path() + "learned.dat")[12], 1);  // mirrored
+  T2DRelTypeArray back;
+  ReadRelTableFile(back, dir.path() + "learned.dat");
+  EXPECT_TRUE(back.KnownSymmetric());
+  ExpectSameTable(back, e.RelTable());
+}
+
+TEST(RelTableFile, DamagedCompactFilesAreRejectedWhole) {
+  ScratchDir dir;
+  const std::string p = dir.path() + "reltable.dat";
+  T2DRelTypeArray t;
+  t.Resize(400);
+  for (int a = 0; a < 400; a += 2) SetPair(t, a, (a * 7 + 1) % 400, static_cast<int8_t>(a % 50 + 1));
+  WriteCompactRelTableFile(t, p);
+  const std::string good = ReadBytes(p);
+  auto flip = [&](size_t at) {
+    std::string b = good;
+    b[at] = static_cast<char>(b[at] ^ 0x10);
+    return b;
+  };
+  std::string version = good;
+  version[8] = 2;
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* error;
+  } cases[] = {
+      {"cut in the rows", good.substr(0, good.size() / 2), "Checksum error in reltable.dat"},
+      {"cut before the checksum", good.substr(0, good.size() - 8), "Checksum error in reltable.dat"},
+      {"only the header", good.substr(0, 20), "reltable.dat is cut short"},
+      {"a byte flipped in the rows", flip(good.size() / 2), "Checksum error in reltable.dat"},
+      {"a byte flipped in the row count", flip(16), "Checksum error in reltable.dat"},
+      {"a checksum that does not match", flip(good.size() - 1), "Checksum error in reltable.dat"},
+      {"bytes appended", good + std::string(8, '\0'), "Checksum error in reltable.dat"},
+      {"a later version", version, "reltable.dat is in version 2 of the compact form, which I cannot read"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(p, c.bytes);
+    T2DRelTypeArray back;
+    back.Resize(3);
+    back.Set(0, 1, 4);
+    try {
+      ReadRelTableFile(back, p);
+      ADD_FAILURE() << "read";
+    } catch (const StreamReadError& e) {
+      EXPECT_STREQ(e.what(), c.error);
+    }
+    EXPECT_EQ(back.RowCount(), 0);
+  }
+}
+
 // ---- save and load -------------------------------------------------------------------------
 
 class LearnedData : public ::testing::Test {
@@ -379,6 +620,7 @@ TEST_F(LearnedData, TableCutMidRowWithoutBackupIsReset) {
   auto e = NewEngine();
   LearnExample(*e);
   e->SaveData();
+  WriteRelTableFile(e->RelTable(), Data("reltable.dat"));  // an old home's dense table
   const std::string full = ReadBytes(Data("reltable.dat"));
   WriteBytes(Data("reltable.dat"), full.substr(0, full.size() - 2));
   port.Reset();
@@ -397,6 +639,7 @@ TEST_F(LearnedData, TableCutMidRowWithoutBackupIsReset) {
 TEST_F(LearnedData, TableCutMidRowWithABackupPairLoadsTheBackup) {
   auto e = NewEngine();
   SaveTwoGenerations(*e);
+  WriteRelTableFile(e->RelTable(), Data("reltable.dat"));  // an old home's dense table
   const std::string full = ReadBytes(Data("reltable.dat"));
   WriteBytes(Data("reltable.dat"), full.substr(0, full.size() / 2));
   port.Reset();
@@ -405,6 +648,80 @@ TEST_F(LearnedData, TableCutMidRowWithABackupPairLoadsTheBackup) {
   EXPECT_TRUE(port.Logged("EReadError: Stream read error"));
   EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
   EXPECT_EQ(EightScores(*loaded), (std::vector<int>{40, 40, 35, 35, -14, -14, 10, 10}));
+}
+
+TEST_F(LearnedData, DamagedCompactTableFollowsTheRecoveryRulesAndKeepsTheWordWeights) {
+  auto cut = [](std::string b) { return b.substr(0, b.size() - 5); };
+  auto flip = [](std::string b) {
+    b[b.size() / 2] = static_cast<char>(b[b.size() / 2] ^ 0x01);
+    return b;
+  };
+  auto otherSum = [](std::string b) {
+    b.back() = static_cast<char>(b.back() ^ 0x80);
+    return b;
+  };
+  const struct {
+    const char* what;
+    std::function<std::string(std::string)> damage;
+    const char* logged;  // "" for none
+  } cases[] = {
+      {"cut short", cut, "EReadError: Checksum error in reltable.dat"},
+      {"a flipped byte", flip, "EReadError: Checksum error in reltable.dat"},
+      {"a checksum that does not match", otherSum, "EReadError: Checksum error in reltable.dat"},
+      {"more rows than words",
+       [](std::string) {
+         ScratchDir other;
+         T2DRelTypeArray wrong;
+         wrong.Resize(9);
+         WriteCompactRelTableFile(wrong, other.path() + "r.dat");
+         return ReadBytes(other.path() + "r.dat");
+       },
+       ""},
+  };
+  const std::vector<int> example{40, 40, 35, 35, -14, -14, 10, 10};
+  for (const auto& c : cases) {
+    for (const bool withBackup : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (withBackup ? ", with a backup pair" : ", no backup"));
+      fs::remove_all(dir.path() + "data");
+      auto e = NewEngine();
+      if (withBackup) {
+        SaveTwoGenerations(*e);  // the backup pair holds the example, the data folder 7 words
+      } else {
+        LearnExample(*e);
+        e->SaveData();
+      }
+      WriteBytes(Data("reltable.dat"), c.damage(ReadBytes(Data("reltable.dat"))));
+      port.Reset();
+      auto loaded = NewEngine(false);
+      loaded->LoadData();
+      if (*c.logged) {
+        EXPECT_TRUE(port.Logged(c.logged));
+      }
+      if (withBackup) {
+        EXPECT_EQ(port.messages,
+                  (std::vector<std::string>{
+                      "Error loading word relationship table.\r\nI will try to load it from the last backup",
+                      "Loading backup word relationship table was successful"}));
+        EXPECT_EQ(loaded->WordCount(), 4);
+        EXPECT_EQ(EightScores(*loaded), example);
+      } else {
+        EXPECT_EQ(port.messages,
+                  (std::vector<std::string>{"Error loading word relationship table.\r\nNo backup exists, so "
+                                            "word relationships will be reset"}));
+        // The weights stay; only the pairs are lost.
+        EXPECT_EQ(loaded->WordWeights().Get("KATIE"), -32);
+        EXPECT_EQ(loaded->WordCount(), 4);
+        ASSERT_TRUE(loaded->RelTable().IsSquare(4));
+        EXPECT_EQ(loaded->RelTable().NonZeroCells(), 0);
+        // The next save writes a whole pair again, and the damaged file is not kept as a backup.
+        loaded->SaveData();
+        T2DRelTypeArray back;
+        EXPECT_EQ(ReadRelTableFile(back, Data("reltable.dat")), RelTableForm::kCompact);
+        EXPECT_TRUE(back.IsSquare(4));
+        EXPECT_FALSE(fs::exists(Backup("reltable.dat")));
+      }
+    }
+  }
 }
 
 TEST_F(LearnedData, TableOneRowTooLongWithoutBackupIsReset) {
@@ -470,7 +787,12 @@ TEST_F(LearnedData, DamagedWordFileTakesTheBackupPair) {
   EXPECT_TRUE(port.Logged(
       "wordweightings.dat line 2: '1=2' is not a valid integer value; I have kept the word X with weight 0"))
       << (port.logs.empty() ? "" : port.logs[0].text);
-  EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+  // The box names the file that was damaged, not the table.
+  EXPECT_EQ(port.messages.front(),
+            "Error loading word weightings: 1 line of " + Data("wordweightings.dat") +
+                " could not be read, so the word relationship table does not match it.\r\nI will try to load the "
+                "word weightings and the word relationship table from the last backup");
+  EXPECT_EQ(port.messages.back(), "Loading backup word weightings and word relationship table was successful");
   EXPECT_EQ(loaded->WordCount(), 4);
 }
 
@@ -512,38 +834,77 @@ int GenerationOfShown(const TCompMap& m) {
 
 }  // namespace
 
-TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
-  // Count the steps of one save.
-  std::vector<std::string> steps;
-  {
+namespace {
+
+// The generation of the pair in `folder` read as it lies on the disk: -1 when the two files are
+// not a whole pair of one generation.
+int PairOnDisk(const std::string& folder) {
+  SilentUserPort quiet;
+  LearningEngine probe(quiet);
+  probe.SetMaxWordWeight(50);
+  try {
+    probe.LoadWordWeightings(folder + "wordweightings.dat");
+  } catch (const std::exception&) {
+    return -1;
+  }
+  if (!probe.LoadRelTable(folder + "reltable.dat")) return -1;
+  return GenerationOf(probe);
+}
+
+// Files of both folders that are not learned-data files (what a save left beside them).
+std::vector<std::string> Leftovers(const std::string& dataDir) {
+  std::vector<std::string> found;
+  for (const std::string folder : {dataDir, dataDir + "backup/"})
+    for (const auto& f : fs::directory_iterator(folder))
+      if (!f.is_directory() && f.path().extension() != ".dat") found.push_back(f.path().string());
+  return found;
+}
+
+}  // namespace
+
+// The steps of one save of generation 3 over generation 2 (data) and 1 (backup): where each is
+// stopped (the process ends there) or fails (a full disk), the data folder and the backup folder
+// each hold a whole pair, and a load gets the old save with the old backup or the new save with
+// the old save as backup.
+class SaveSteps : public LearnedData {
+ protected:
+  void SetUp() override {
     auto e = NewEngine();
-    MakeGeneration(*e, 1);
+    TwoGenerations(*e);
+    MakeGeneration(*e, 3);
     TCompMap shown;
-    shown.Add("g", 1);
-    e->SaveData(&shown);
-    MakeGeneration(*e, 2);
-    shown.Clear();
-    shown.Add("g", 2);
-    e->SetSaveStepHook([&](const std::string& s) { steps.push_back(s); });
+    shown.Add("g", 3);
+    e->SetSaveStepHook([this](const std::string& s) { steps.push_back(s); });
     e->SaveData(&shown);
   }
-  // Dropping the old backup, write and written, backup and backed up for each of the four
-  // files (the record of rated articles was emptied with the rest), the commit, four renames,
-  // done.
-  ASSERT_EQ(steps.size(), 26u);
-
-  for (size_t stop = 0; stop < steps.size(); ++stop) {
-    fs::remove_all(dir.path() + "data");
-    {
-      auto e = NewEngine();
-      TCompMap shown;
-      for (int g = 1; g <= 2; ++g) {
-        MakeGeneration(*e, g);
-        shown.Clear();
-        shown.Add("g", g);
-        e->SaveData(&shown);
-      }
+  // Generation 1 saved, then 2 over it: the backup folder holds 1, the data folder 2.
+  void TwoGenerations(LearningEngine& e) {
+    TCompMap shown;
+    for (int g = 1; g <= 2; ++g) {
+      MakeGeneration(e, g);
+      shown.Clear();
+      shown.Add("g", g);
+      e.SaveData(&shown);
     }
+  }
+  void Reset() {
+    fs::remove_all(dir.path() + "data");
+    auto e = NewEngine();
+    TwoGenerations(*e);
+  }
+  size_t CommitAt() const { return std::find(steps.begin(), steps.end(), "commit") - steps.begin(); }
+  std::string DataDir() const { return dir.path() + "data/"; }
+  std::vector<std::string> steps;
+};
+
+TEST_F(SaveSteps, AStopAtEveryStepLeavesBothPairsWhole) {
+  // Four files (the record of rated articles was emptied with the rest): each written, its
+  // backup staged, the record written and put in place, the backups and the files renamed.
+  ASSERT_EQ(steps.size(), 19u);
+  ASSERT_LT(CommitAt(), steps.size());
+  for (size_t stop = 0; stop < steps.size(); ++stop) {
+    SCOPED_TRACE("stopped before " + steps[stop]);
+    Reset();
     fflush(nullptr);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -561,45 +922,107 @@ TEST_F(LearnedData, ASaveStoppedAtAnyStepLeavesCompleteConsistentFiles) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "stop " << stop;
-
-    // Every file of both folders is complete (the old backups may be gone while a save runs, as
-    // they always were; the data folder is whole).
-    for (const std::string folder : {"data/", "data/backup/"}) {
-      const bool backup = folder == "data/backup/";
-      const std::string weights = dir.path() + folder + "wordweightings.dat";
-      const std::string table = dir.path() + folder + "reltable.dat";
-      if (!backup || fs::exists(weights)) {
-        SilentUserPort quiet;
-        LearningEngine probe(quiet);
-        probe.SetMaxWordWeight(50);
-        probe.LoadWordWeightings(weights);
-        const int g = probe.WordCount() - 3;
-        EXPECT_TRUE(g >= 1 && g <= 3) << folder << " stop " << stop;
-        for (int k = 0; k < probe.WordCount(); ++k) EXPECT_EQ(probe.WordWeights().ValueAt(k), g) << folder;
-      }
-      if (!backup || fs::exists(table)) {
-        T2DRelTypeArray t;
-        ReadRelTableFile(t, table);
-        const int g = t.RowCount() - 3;
-        EXPECT_TRUE(g >= 1 && g <= 3 && t.IsSquare(t.RowCount())) << folder << " stop " << stop;
-      }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const bool committed = stop > CommitAt();
+    // Before the commit point both folders are as they were, to the byte.
+    if (!committed) {
+      EXPECT_EQ(PairOnDisk(DataDir()), 2);
+      EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), 1);
     }
 
     port.Reset();
     auto loaded = NewEngine(false);
     TCompMap shown;
     loaded->LoadData(&shown);
-    const int g = GenerationOf(*loaded);
-    const bool committed =
-        stop > static_cast<size_t>(std::find(steps.begin(), steps.end(), "commit") - steps.begin());
-    EXPECT_EQ(g, committed ? 3 : 2) << "stopped before " << steps[stop];
-    EXPECT_EQ(GenerationOfShown(shown), g) << "stopped before " << steps[stop];
-    EXPECT_TRUE(port.messages.empty()) << "stopped before " << steps[stop];
+    EXPECT_EQ(GenerationOf(*loaded), committed ? 3 : 2);
+    EXPECT_EQ(GenerationOfShown(shown), committed ? 3 : 2);
+    EXPECT_TRUE(port.messages.empty());
     EXPECT_EQ(port.Logged("I have finished the save of learned data that was interrupted"), committed);
-    // Nothing of the interrupted save is left lying about.
-    for (const auto& f : fs::directory_iterator(dir.path() + "data"))
-      EXPECT_TRUE(f.is_directory() || f.path().extension() == ".dat") << f.path();
+    EXPECT_EQ(PairOnDisk(DataDir()), committed ? 3 : 2);
+    EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), committed ? 2 : 1);
+    EXPECT_EQ(Leftovers(DataDir()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(SaveSteps, AFullDiskAtEveryStepKeepsBothPairsWholeAndSaysWhatHappened) {
+  for (size_t fault = 0; fault < steps.size(); ++fault) {
+    const std::string& step = steps[fault];
+    SCOPED_TRACE("no space at " + step);
+    Reset();
+    auto e = NewEngine();
+    MakeGeneration(*e, 3);
+    TCompMap shown;
+    shown.Add("g", 3);
+    e->SetSaveFaultHook([&](const std::string& s) { return s == step ? ENOSPC : 0; });
+    port.Reset();
+    enum { kSaved, kFailed, kNotFinished } outcome = kSaved;
+    try {
+      e->SaveData(&shown);
+    } catch (const SaveNotFinished& x) {
+      outcome = kNotFinished;
+      EXPECT_NE(std::string(x.what()).find("No space left on device"), std::string::npos) << x.what();
+    } catch (const IoError& x) {
+      outcome = kFailed;
+      EXPECT_NE(std::string(x.what()).find("No space left on device"), std::string::npos) << x.what();
+    }
+    const bool staging = step.rfind("link backup ", 0) == 0;
+    const bool pairStaging = step == "link backup wordweightings.dat" || step == "link backup reltable.dat";
+    if (fault <= CommitAt() && !staging) {
+      // Nothing of the save is kept: both pairs are the ones before it, and nothing is left over.
+      EXPECT_EQ(outcome, kFailed);
+      EXPECT_FALSE(port.Logged("Finished saving data..."));
+      EXPECT_EQ(PairOnDisk(DataDir()), 2);
+      EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), 1);
+      EXPECT_EQ(Leftovers(DataDir()), std::vector<std::string>{});
+    } else if (staging) {
+      // The previous files cannot get their second name: the save goes on, says so, and the
+      // backup folder keeps its older (whole) pair.
+      EXPECT_EQ(outcome, kSaved);
+      EXPECT_EQ(PairOnDisk(DataDir()), 3);
+      EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), pairStaging ? 1 : 2);
+      bool told = false;
+      for (const auto& l : port.logs)
+        told |= l.text.find("in the backup folder (No space left on device); it keeps the older backup") !=
+                std::string::npos;
+      EXPECT_TRUE(told);
+    } else {
+      // Committed: the new files are whole under their new names, a read-only load reads them,
+      // and the next save finishes the renames without writing them again.
+      EXPECT_EQ(outcome, kNotFinished);
+      auto reader = NewEngine(false);
+      reader->LoadData(nullptr, true);
+      EXPECT_EQ(GenerationOf(*reader), 3);
+      e->SetSaveFaultHook({});
+      port.Reset();
+      e->SaveData(&shown);
+      EXPECT_TRUE(port.Logged("I have finished the save of learned data that was interrupted"));
+      EXPECT_EQ(PairOnDisk(DataDir()), 3);
+      EXPECT_EQ(PairOnDisk(DataDir() + "backup/"), 2);
+      EXPECT_EQ(Leftovers(DataDir()), std::vector<std::string>{});
+    }
+    port.Reset();
+    auto loaded = NewEngine(false);
+    TCompMap back;
+    loaded->LoadData(&back);
+    EXPECT_EQ(GenerationOf(*loaded), outcome == kFailed ? 2 : 3);
+    EXPECT_EQ(GenerationOfShown(back), outcome == kFailed ? 2 : 3);
+    EXPECT_TRUE(port.messages.empty());
+  }
+}
+
+// What a kill leaves under temporary names (a write cut short inside a file's own temporary
+// name, the commit record's) is removed by the next load that may write, and by no other.
+TEST_F(SaveSteps, TemporaryFilesOfAKilledSaveAreRemovedAtTheNextLoad) {
+  const std::vector<std::string> left = {"shownfeedurls.dat.new.tmp", "wordweightings.dat.new.tmp",
+                                         "ratedarticles.dat.new.tmp", "save.commit.new", "commonwords.dat.tmp",
+                                         "wordweightings.dat.new", "backup/reltable.dat.new"};
+  for (bool readOnly : {true, false}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "loading for change");
+    for (const auto& name : left) WriteBytes(DataDir() + name, "half");
+    auto e = NewEngine(false);
+    e->LoadData(nullptr, readOnly);
+    EXPECT_EQ(GenerationOf(*e), 3);
+    for (const auto& name : left) EXPECT_EQ(fs::exists(DataDir() + name), readOnly) << name;
   }
 }
 
@@ -696,6 +1119,14 @@ int64_t BytesWritten() {
   return -1;
 }
 
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(folder)) return files;
+  for (const auto& f : fs::recursive_directory_iterator(folder))
+    if (f.is_regular_file()) files[f.path().string()] = ReadBytes(f.path().string());
+  return files;
+}
+
 std::vector<std::string> SavedHomes() {
   std::vector<std::string> homes;
   for (const auto& h : fs::directory_iterator(std::string(ZIBU_TEST_DATA_DIR) + "/homes"))
@@ -706,7 +1137,7 @@ std::vector<std::string> SavedHomes() {
 
 }  // namespace
 
-TEST_F(LearnedData, SavedHomesLoadAndSaveByteForByte) {
+TEST_F(LearnedData, OldDenseHomesLoadAsTheyWereAndAreSavedCompact) {
   const auto homes = SavedHomes();
   ASSERT_GE(homes.size(), 2u);
   for (const std::string& home : homes) {
@@ -739,25 +1170,49 @@ TEST_F(LearnedData, SavedHomesLoadAndSaveByteForByte) {
     EXPECT_EQ(ReadBytes(again), original[Backup("reltable.dat")]);
     fs::remove(again);
 
-    // A save with nothing changed leaves every file as it is, backups included.
-    const auto stamp = fs::last_write_time(Data("reltable.dat"));
-    e->SaveData(&shown);
-    for (const auto& [path, bytes] : original) EXPECT_EQ(ReadBytes(path), bytes) << path;
-    EXPECT_EQ(fs::last_write_time(Data("reltable.dat")), stamp);
+    // Old homes hold the dense form; its scores are kept exactly.
+    std::vector<std::string> texts;
+    for (int k = 0; k + 6 <= e->WordCount(); k += 5) {
+      std::string text;
+      for (int j = 0; j < 6; ++j) text += e->WordWeights().KeyAt(k + j) + " ";
+      texts.push_back(text);
+    }
+    std::vector<int> scores;
+    for (const auto& t : texts) scores.push_back(e->GetRelevance(t));
 
-    // After a rating the pair moves to the backup folder byte for byte, and loads back whole.
-    e->LearnFromRating(3, "quite different words");
+    // The first save writes the table in the compact form, even with nothing changed; the dense
+    // file moves to the backup folder byte for byte, with the word file it pairs with.
     e->SaveData(&shown);
+    T2DRelTypeArray compact;
+    EXPECT_EQ(ReadRelTableFile(compact, Data("reltable.dat")), RelTableForm::kCompact);
+    if (e->WordCount() > 100) {
+      EXPECT_LT(fs::file_size(Data("reltable.dat")) * 4, original[Data("reltable.dat")].size());
+    }
+    EXPECT_EQ(ReadBytes(Data("wordweightings.dat")), original[Data("wordweightings.dat")]);
     EXPECT_EQ(ReadBytes(Backup("reltable.dat")), original[Data("reltable.dat")]);
     EXPECT_EQ(ReadBytes(Backup("wordweightings.dat")), original[Data("wordweightings.dat")]);
+    EXPECT_EQ(ReadBytes(Data("shownfeedurls.dat")), original[Data("shownfeedurls.dat")]);
     EXPECT_EQ(ReadBytes(Backup("shownfeedurls.dat")), original[Backup("shownfeedurls.dat")]);
+
+    // A save with nothing changed then leaves every file as it is, backups included.
+    const auto saved = FolderBytes(dir.path() + "data");
+    const auto stamp = fs::last_write_time(Data("reltable.dat"));
+    e->SaveData(&shown);
+    EXPECT_TRUE(FolderBytes(dir.path() + "data") == saved);
+    EXPECT_EQ(fs::last_write_time(Data("reltable.dat")), stamp);
+
+    // Loaded from the compact form, every cell and every score is the same.
     auto loaded = NewEngine(false);
     loaded->ReadLearningParameters(SettingsFile(home + "zibu.conf"));
+    port.Reset();
     loaded->LoadData();
+    EXPECT_TRUE(port.messages.empty());
     ASSERT_EQ(loaded->WordCount(), e->WordCount());
-    for (int a = 0; a < e->WordCount(); a += 7)
+    for (int a = 0; a < e->WordCount(); ++a)
       for (int b = 0; b < e->WordCount(); ++b)
-        ASSERT_EQ(loaded->RelTable().Get(a, b), e->RelTable().Get(a, b));
+        ASSERT_EQ(loaded->RelTable().Get(a, b), e->RelTable().Get(a, b)) << a << "," << b;
+    for (size_t k = 0; k < texts.size(); ++k)
+      EXPECT_EQ(loaded->GetRelevance(texts[k]), scores[k]) << texts[k];
   }
 }
 
@@ -792,7 +1247,8 @@ TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
     const int64_t before = BytesWritten();
     e->SaveData(&shown);
     const int64_t written = BytesWritten() - before;
-    const int64_t record = c.expected == 0 ? 0 : 64;
+    // The commit record names the files written and the backups staged.
+    const int64_t record = c.expected == 0 ? 0 : 160;
     EXPECT_GE(written, c.expected) << c.what;
     EXPECT_LE(written, c.expected + record) << c.what;
     if (c.expected == 0) {
@@ -804,14 +1260,6 @@ TEST_F(LearnedData, PeriodicSavesWriteOnlyWhatChanged) {
 // ---- damaged files, one family per file kind -------------------------------------------------
 
 namespace {
-
-std::map<std::string, std::string> FolderBytes(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  if (!fs::exists(folder)) return files;
-  for (const auto& f : fs::recursive_directory_iterator(folder))
-    if (f.is_regular_file()) files[f.path().string()] = ReadBytes(f.path().string());
-  return files;
-}
 
 // A port that fails at the first progress display with the given text, as an error escaping
 // from the middle of a load would.
@@ -909,6 +1357,7 @@ TEST_F(LearnedData, DamagedWordFiles) {
     int words;          // words in use after the load
     const char* log;    // a status line expected, or ""
     bool backupLoaded;  // the backup pair is in use
+    std::string box;    // the box that says what was damaged, or "" (none, or the too-large one first)
   };
   // The data pair: JORDAN, ABDULLAH, SAND, KATIE, NEWER, WORD, APPEAR; the backup pair the
   // first four.
@@ -928,20 +1377,45 @@ TEST_F(LearnedData, DamagedWordFiles) {
        7,
        "wordweightings.dat line 3: '4x7' is not a valid integer value; I have kept the word SAND with weight "
        "0",
-       false},
-      {"a million words", [&] { WriteBytes(Data("wordweightings.dat"), huge); }, 4, "", true},
+       false, ""},
+      {"twelve lines that are not words",
+       [this] {
+         std::string w = ReadBytes(Data("wordweightings.dat")), garbage;
+         for (int i = 0; i < 12; ++i) garbage += "garbage" + std::to_string(i) + "\r\n";
+         w.replace(w.find("SAND=20\r\n"), 9, garbage);
+         WriteBytes(Data("wordweightings.dat"), w);
+       },
+       4, "wordweightings.dat: 12 lines in all could not be read whole", true,
+       "Error loading word weightings: 12 lines of " + Data("wordweightings.dat") +
+           " could not be read, so the word relationship table does not match it.\r\nI will try to load the word "
+           "weightings and the word relationship table from the last backup"},
+      {"twelve lines that are not words and no backup",
+       [this] {
+         std::string w = ReadBytes(Data("wordweightings.dat"));
+         w.replace(w.find("SAND=20\r\n"), 9, "S\r\nA\r\nN\r\nD\r\n");
+         for (int i = 0; i < 8; ++i) w += "-\r\n";
+         WriteBytes(Data("wordweightings.dat"), w);
+         fs::remove_all(dir.path() + "data/backup");
+       },
+       6, "wordweightings.dat line 3: S is not a word and its weight; I have skipped that line", false,
+       "Error loading word weightings: 12 lines of " + Data("wordweightings.dat") +
+           " could not be read, so the word relationship table does not match it.\r\nNo backup exists, so word "
+           "relationships will be reset"},
+      {"a million words", [&] { WriteBytes(Data("wordweightings.dat"), huge); }, 4, "", true,
+       "Error loading word weightings: I could not use " + Data("wordweightings.dat") +
+           ".\r\nI will try to load the word weightings and the word relationship table from the last backup"},
       {"a million words and no backup",
        [&] {
          WriteBytes(Data("wordweightings.dat"), huge);
          fs::remove_all(dir.path() + "data/backup");
        },
-       0, "", false},
+       0, "", false, ""},
       {"a file too large to be a word file",
        [this] {
          WriteBytes(Data("wordweightings.dat"), "JORDAN=1\r\n");
          fs::resize_file(Data("wordweightings.dat"), uintmax_t{65} << 20);
        },
-       4, "", true},
+       4, "", true, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -973,9 +1447,14 @@ TEST_F(LearnedData, DamagedWordFiles) {
       EXPECT_TRUE(port.messages.empty());
     }
     if (c.backupLoaded) {
-      EXPECT_EQ(port.messages.back(), "Loading backup word relationship table was successful");
+      EXPECT_EQ(port.messages.back(), "Loading backup word weightings and word relationship table was successful");
     }
-    if (c.words != 7) {
+    if (!c.box.empty()) {
+      EXPECT_NE(std::find(port.messages.begin(), port.messages.end(), c.box), port.messages.end())
+          << (port.messages.empty() ? "" : port.messages.front());
+    }
+    if (std::string(c.what).find("million") != std::string::npos ||
+        std::string(c.what).find("too large") != std::string::npos) {
       ASSERT_FALSE(port.messages.empty());
       EXPECT_NE(port.messages.front().find("more than 200000 words"), std::string::npos)
           << port.messages.front();

@@ -92,7 +92,7 @@ TEST(RelTableShape, EveryReshapeKeepsTheCellsAPlainModelKeeps) {
     const int n = pick(0, 9) < 7 ? std::max(0, rows + pick(-3, 25))
                   : pick(0, 1)   ? pick(0, 1400)
                                  : pick(1000, 1400);
-    switch (pick(0, 7)) {
+    switch (pick(0, 8)) {
       case 0:
       case 1:
         t.Resize(n);
@@ -146,6 +146,29 @@ TEST(RelTableShape, EveryReshapeKeepsTheCellsAPlainModelKeeps) {
           t.Set(a, b, m[a][b]);
         }
         break;
+      case 8: {  // rows built from their cells, as the compact file fills them, square or not
+        const bool square = pick(0, 1) > 0;
+        m.assign(static_cast<size_t>(n), {});
+        std::vector<int32_t> lengths(static_cast<size_t>(n)), cells(static_cast<size_t>(n), 0),
+            ends(static_cast<size_t>(n), 0);
+        for (int a = 0; a < n; ++a) {
+          m[a].resize(static_cast<size_t>(square ? n : pick(0, 2 * n + 1)));
+          std::vector<int8_t> scratch(m[a].size());
+          fill(scratch.data(), m[a]);
+          lengths[a] = static_cast<int32_t>(m[a].size());
+          for (size_t b = 0; b < m[a].size(); ++b)
+            if (m[a][b] != 0) {
+              ++cells[a];
+              ends[a] = static_cast<int32_t>(b + 1);
+            }
+        }
+        t.PrepareRows(n, lengths.data(), cells.data(), ends.data());
+        for (int a = 0; a < n; ++a)
+          for (size_t b = 0; b < m[a].size(); ++b)
+            if (m[a][b] != 0) t.FillCell(a, static_cast<int>(b), m[a][b]);
+        t.FinishFill(false);
+        break;
+      }
       default:  // many cells of a row at once, some back to 0: rows turn dense and sparse again
         for (int k = 0; k < 5 && rows > 0; ++k) {
           const int a = pick(0, rows - 1);
@@ -187,4 +210,66 @@ TEST(RelTableShape, MemoryFollowsTheCellsThatAreSetInEitherForm) {
   // Clearing gives it all back.
   t.Clear();
   EXPECT_LT(t.MemoryBytes(), 4096u);
+}
+
+TEST(RelTableShape, SymmetryIsKnownOnlyWhileEveryStepKeepsIt) {
+  const struct {
+    const char* what;
+    void (*step)(T2DRelTypeArray&);
+    bool known;
+  } steps[] = {
+      {"a new table", [](T2DRelTypeArray&) {}, true},
+      {"grown", [](T2DRelTypeArray& t) { t.Resize(6); }, true},
+      {"one cell set", [](T2DRelTypeArray& t) { t.Set(1, 4, 3); }, false},
+      {"its mirror set too", [](T2DRelTypeArray& t) { t.Set(4, 1, 3); }, false},  // not looked at
+      {"marked", [](T2DRelTypeArray& t) { t.MarkSymmetric(); }, true},
+      {"a word removed", [](T2DRelTypeArray& t) { t.RemoveWord(2); }, true},
+      {"grown again", [](T2DRelTypeArray& t) { t.Resize(9); }, true},
+      {"a cell set to what it holds", [](T2DRelTypeArray& t) { t.Set(1, 3, 3); }, true},
+      {"cells set at once",
+       [](T2DRelTypeArray& t) {
+         const int columns[] = {0, 2};
+         const int8_t values[] = {5, 0};
+         t.Scatter(3, columns, 2, values);
+       },
+       false},
+      {"reset", [](T2DRelTypeArray& t) { t.Reset(3); }, true},
+      {"a row set whole",
+       [](T2DRelTypeArray& t) {
+         const int8_t cells[] = {0, 0, 0};
+         t.SetRow(0, cells, 3);
+       },
+       false},
+      {"cleared", [](T2DRelTypeArray& t) { t.Clear(); }, true},
+      {"a row lengthened",
+       [](T2DRelTypeArray& t) {
+         t.SetRowCount(2);
+         t.SetRowLength(0, 2);
+       },
+       false},
+      {"filled as symmetric",
+       [](T2DRelTypeArray& t) {
+         const int32_t lengths[] = {2, 2}, cells[] = {1, 1}, ends[] = {2, 1};
+         t.PrepareRows(2, lengths, cells, ends);
+         t.FillCell(0, 1, 7);
+         t.FillCell(1, 0, 7);
+         t.FinishFill(true);
+       },
+       true},
+      {"a copy", [](T2DRelTypeArray& t) { t = t.Clone(); }, true},
+      {"filled as it came",
+       [](T2DRelTypeArray& t) {
+         const int32_t lengths[] = {2, 2}, cells[] = {1, 0}, ends[] = {2, 0};
+         t.PrepareRows(2, lengths, cells, ends);
+         t.FillCell(0, 1, 7);
+         t.FinishFill(false);
+       },
+       false},
+      {"a copy of that", [](T2DRelTypeArray& t) { t = t.Clone(); }, false},
+  };
+  T2DRelTypeArray t;
+  for (const auto& s : steps) {
+    s.step(t);
+    EXPECT_EQ(t.KnownSymmetric(), s.known) << s.what;
+  }
 }

@@ -3,11 +3,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 
 #include "common/home_lock.h"
 #include "learning/engine.h"
+#include "learning/reltable_file.h"
 #include "learning_fixture.h"
 #include "support/run_process.h"
 
@@ -251,4 +254,72 @@ TEST(ThresholdCommand, SuggestsFromTheRecordThatRateKeeps) {
   EXPECT_EQ(busy.exitStatus, 1);
   EXPECT_FALSE(busy.err.empty());
   EXPECT_EQ(run({"threshold", "--home", h, "--lines", "x"}).exitStatus, 2);
+}
+
+TEST(LearnedDataCommands, ExportDenseWritesTheOldFormReadBackIdentically) {
+  const std::string cli = test::ZibuCliPath(ZIBU_BIN_DIR);
+  if (cli.empty() || !std::filesystem::exists(cli)) GTEST_SKIP() << "zibu-cli is not built";
+  namespace fs = std::filesystem;
+  ScratchDir scratch;
+  const std::string h = scratch.path() + "home/";
+  const std::string file = scratch.path() + "dense.dat";
+  struct Case {
+    const char* what;
+    std::function<void()> make;  // fills h
+    int exit;
+  };
+  const Case cases[] = {
+      {"an old home, dense",
+       [&] { fs::copy(std::string(ZIBU_TEST_DATA_DIR) + "/homes/pages", h, fs::copy_options::recursive); },
+       0},
+      {"a home saved compact",
+       [&] {
+         fs::copy(std::string(ZIBU_TEST_DATA_DIR) + "/homes/pages", h, fs::copy_options::recursive);
+         ASSERT_EQ(
+             test::RunProcess(cli, {"rate", "--home", h, "--rating", "4", "several", "quite", "new", "words"})
+                 .exitStatus,
+             0);
+       },
+       0},
+      {"a damaged table",
+       [&] {
+         fs::copy(std::string(ZIBU_TEST_DATA_DIR) + "/homes/pages", h, fs::copy_options::recursive);
+         std::ofstream(h + "data/reltable.dat", std::ios::binary | std::ios::trunc) << "ZIBURELT\1";
+       },
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(h);
+    fs::remove(file);
+    c.make();
+    std::map<std::string, std::string> before;
+    for (const auto& f : fs::recursive_directory_iterator(h))
+      if (f.is_regular_file()) before[f.path().string()] = ReadFile(f.path().string());
+    const auto r = test::RunProcess(cli, {"learned", "--home", h, "--export-dense", file});
+    EXPECT_EQ(r.exitStatus, c.exit) << r.err;
+    // Nothing in the home is written.
+    for (const auto& [path, bytes] : before) EXPECT_TRUE(ReadFile(path) == bytes) << path;
+    if (c.exit != 0) {
+      EXPECT_FALSE(fs::exists(file));
+      EXPECT_FALSE(fs::exists(file + ".tmp"));
+      continue;
+    }
+    SilentUserPort port;
+    LearningEngine e(port);
+    e.SetDataFolder(h + "data", false);
+    e.LoadData(nullptr, true);
+    EXPECT_EQ(r.out, "{\"words\": " + std::to_string(e.WordCount()) +
+                         ", \"bytes\": " + std::to_string(fs::file_size(file)) + "}\n");
+    T2DRelTypeArray dense;
+    ASSERT_EQ(ReadRelTableFile(dense, file), RelTableForm::kDense);
+    ASSERT_TRUE(dense.IsSquare(e.WordCount()));
+    for (int a = 0; a < e.WordCount(); ++a)
+      for (int b = 0; b < e.WordCount(); ++b)
+        ASSERT_EQ(dense.Get(a, b), e.RelTable().Get(a, b)) << a << "," << b;
+    T2DRelTypeArray stored;
+    if (ReadRelTableFile(stored, h + "data/reltable.dat") == RelTableForm::kDense) {
+      EXPECT_TRUE(ReadFile(file) == ReadFile(h + "data/reltable.dat"));  // the old file, byte for byte
+    }
+  }
 }

@@ -137,5 +137,44 @@ TEST(KeywordRules, TabsArePastedOutOfTheLinesWithOneMessage) {
   }
 }
 
+// Rule text is kept to kMaxKeywordTextBytes, line breaks counted, and a line to
+// kMaxKeywordLineBytes: each line that would go past either is left out, and the lines after it
+// that still fit stay.
+TEST(KeywordRules, RuleTextIsBoundedByLeavingOutTheLinesThatGoPast) {
+  const size_t line = kMaxKeywordLineBytes;
+  const std::string full(line, 'f');
+  std::vector<std::string> fourFull(kMaxKeywordTextBytes / line - 1, full);  // with their breaks:
+  fourFull.push_back(std::string(line - fourFull.size(), 'l'));                  // exactly the bound
+  std::vector<std::string> oneMore = fourFull;
+  oneMore.back() += 'm';
+  struct Case {
+    const char* what;
+    std::vector<std::string> lines, kept;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"ordinary rules", {"1:a", "", "0:b"}, {"1:a", "", "0:b"}},
+           {"a line of exactly its bound", {full}, {full}},
+           {"a line one byte longer", {full + "x", "1:b"}, {"1:b"}},
+           {"a 10 MB line between ordinary ones", {"1:a", "1:" + std::string(10u << 20, 'x'), "1:b"}, {"1:a", "1:b"}},
+           {"a text of exactly its bound, line breaks counted", fourFull, fourFull},
+           {"one byte more", oneMore, std::vector<std::string>(oneMore.begin(), oneMore.end() - 1)},
+       }) {
+    std::vector<std::string> lines = c.lines;
+    EXPECT_EQ(BoundKeywordLines(lines), c.lines.size() - c.kept.size()) << c.what;
+    EXPECT_EQ(lines, c.kept) << c.what;
+  }
+  std::vector<std::string> later = oneMore;
+  later.push_back("");  // a later line that still fits stays
+  EXPECT_EQ(BoundKeywordLines(later), 1u);
+  EXPECT_EQ(later.back(), "");
+  EXPECT_EQ(later.size(), oneMore.size());
+  EXPECT_EQ(KeywordsTooLongMessage(1),
+            "Keyword rules can be at most 64 KB long, and a line at most 16 KB.  I have left out 1 line that went "
+            "past that.");
+  EXPECT_EQ(KeywordsTooLongLine("http://f/", 2),
+            "The keyword rules of the feed http://f/ are longer than 64 KB or have a line longer than 16 KB; I left "
+            "out 2 lines that went past that");
+}
+
 }  // namespace
 }  // namespace zibu

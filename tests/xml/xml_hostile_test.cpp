@@ -87,6 +87,18 @@ TEST(XmlHostile, BillionLaughsIsBounded) {
   ASSERT_EQ(attr.attrValues.size(), 2u);
   EXPECT_NE(attr.attrValues[1].find("&lol"), std::string::npos);  // past the limit: kept as written
 
+  // The scanner tells when the budget cut an expansion short, for each pass anew.
+  TXmlParser p;
+  p.LoadFromBuffer(kLaughs + "<lolz>&lol9;</lolz>");
+  EXPECT_FALSE(p.ExpansionBudgetReached());
+  ScanDoc(p);
+  EXPECT_TRUE(p.ExpansionBudgetReached());
+  p.Rewind();
+  EXPECT_FALSE(p.ExpansionBudgetReached());
+  p.LoadFromBuffer(kLaughs + "<lolz>&lol2;</lolz>");  // 1000 bytes
+  ScanDoc(p);
+  EXPECT_FALSE(p.ExpansionBudgetReached());
+
   // Small expansions are untouched by the limit.
   Scan small =
       ScanDoc("<!DOCTYPE r [<!ENTITY a 'ab'><!ENTITY b '&a;&a;&a;'><!ENTITY c '&b;&b;'>]><r t='&c;'>&c;</r>");
@@ -177,6 +189,26 @@ TEST(XmlHostile, ExternalEntitiesStayInTheDocumentFolder) {
   std::string doc2 = dir.Write("feed/doc2.xml", "<!DOCTYPE r SYSTEM '../evil.dtd'><r>&leak;</r>");
   ASSERT_TRUE(p.LoadFile(doc2));
   EXPECT_EQ(ScanDoc(p).texts, Strings{"&leak;"});
+
+  // With external files off (a downloaded document) nothing is read, not even beside it; the
+  // setting outlives a new load.
+  TXmlParser download;
+  download.SetReadExternalFiles(false);
+  for (const std::string& file : {doc, doc2}) {
+    ASSERT_TRUE(download.LoadFile(file));
+    Scan off = ScanDoc(download);
+    EXPECT_EQ(off.texts, file == doc ? Strings{"[||||||||||]"} : Strings{"&leak;"});
+    if (file == doc) {
+      EXPECT_EQ(off.attrValues, Strings{"||"});
+    }
+    EXPECT_FALSE(download.ExpansionBudgetReached());
+  }
+  dir.Write("feed/ok.dtd", "<!ENTITY near 'NEAR'>");
+  ASSERT_TRUE(download.LoadFile(dir.Write("feed/doc3.xml", "<!DOCTYPE r SYSTEM 'ok.dtd'><r>&near;</r>")));
+  EXPECT_EQ(ScanDoc(download).texts, Strings{"&near;"});
+  download.SetReadExternalFiles(true);
+  ASSERT_TRUE(download.LoadFile((dir.Path() / "feed" / "doc3.xml").string()));
+  EXPECT_EQ(ScanDoc(download).texts, Strings{"NEAR"});
 
   // A document read from memory has no folder: nothing is opened.
   TXmlParser mem;

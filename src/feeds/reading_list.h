@@ -1,0 +1,41 @@
+// What the reading list does with the learning: a rating given to a kept article teaches the
+// engine as the rating windows do, and the kept articles' relevances follow what was learned.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/compmap.h"
+#include "learning/engine.h"
+#include "store/article_store.h"
+
+namespace zibu {
+
+// Rates a kept article: the engine learns from its text as from a rating window (the record of
+// rated articles included), its link is remembered as shown, and the store keeps the rating
+// and marks it read. A changed rating teaches only the change, so an article never counts twice
+// in what was learned; 0 takes a rating back. False when the store no longer has the article.
+bool RateStoredArticle(LearningEngine& engine, TArticleStore& store, TCompMap& shownUrls, int64_t nowMs,
+                       int64_t id, int rating);
+
+// Scores the unread articles again after learning changed, newest first, a slice at a time so
+// the thread that drives it stays free between slices. A new change of learning starts it over.
+class TRescoring {
+ public:
+  // Takes the unread articles to score (their ids and texts) from the store.
+  void Start(const TArticleStore& store);
+  bool Running() const { return next_ < pending_.size(); }
+  // Scores until `budgetMs` has passed on `clock` (at least one article), writes what it
+  // scored to the store, and returns those ids with their new relevances.
+  std::vector<std::pair<int64_t, int32_t>> Step(LearningEngine& engine, TArticleStore& store, const Clock& clock,
+                                                int64_t budgetMs);
+  size_t Remaining() const { return pending_.size() - next_; }
+
+ private:
+  std::vector<std::pair<int64_t, std::string>> pending_;
+  size_t next_ = 0;
+};
+
+}  // namespace zibu
