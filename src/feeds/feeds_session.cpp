@@ -108,6 +108,7 @@ class FeedsSession::Host : public ScanHost, public PageFoundPort {
   void ResultsPresented() override {
     s_.FollowSuggestedThreshold();
     s_.ShowSuggestion();
+    s_.LearningChanged();
   }
   // Without a view nobody rates: every article counts as shown and unrated.
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title,
@@ -277,6 +278,63 @@ void FeedsSession::LoadConfig(SettingsFile& file) {
   }
   showList();
   ShowSuggestion();
+  OpenArticleStore();
+}
+
+void FeedsSession::OpenArticleStore() {
+  if (readOnly_ || store_) return;
+  const int64_t now = GetClock().NowMs();
+  try {
+    std::string notice;
+    store_ = TArticleStore::Open(DataDir() + "articles.db", now, &notice);
+    if (!notice.empty()) Log(notice);
+    if (const int days = Settings().keepArticlesDays; days > 0) {
+      const int gone = store_->Prune(now - int64_t{days} * 24 * 3600 * 1000);
+      if (gone > 0) Log("The reading list forgot " + std::to_string(gone) + " articles older than " +
+                        std::to_string(days) + " days", true);
+    }
+  } catch (const std::exception& e) {
+    store_.reset();
+    Log(std::string("I could not open the reading list's article store, so this run keeps no articles: ") +
+        e.what());
+  }
+  scanner_->SetStore(store_.get());
+  // What was learned since the store last saw the engine (zibu-cli, another run) counts too.
+  LearningChanged();
+}
+
+void FeedsSession::RateArticle(int64_t id, int rating) {
+  if (!store_) return;
+  RateStoredArticle(*engine_, *store_, shownUrls_, GetClock().NowMs(), id, rating);
+  ShowSuggestion();
+  LearningChanged();
+}
+
+void FeedsSession::LearningChanged() {
+  // Without a driver (a tool, a test) nobody would take the slices.
+  if (!store_ || !rescoreWanted_) return;
+  try {
+    rescoring_.Start(*store_);
+  } catch (const std::exception& e) {
+    Log(std::string("I could not score the reading list again: ") + e.what());
+    return;
+  }
+  if (rescoring_.Running() && rescoreWanted_) rescoreWanted_();
+}
+
+bool FeedsSession::RescoreStep(int64_t budgetMs) {
+  if (!store_ || !rescoring_.Running()) return false;
+  // A relevance scan waits for its workers; no scoring may start inside a nested event loop.
+  if (engine_->ScanRunning()) return true;
+  try {
+    rescoring_.Step(*engine_, *store_, GetClock(), budgetMs);
+  } catch (const std::exception& e) {
+    Log(std::string("I could not score the reading list again: ") + e.what());
+    rescoring_ = TRescoring();
+  }
+  if (rescoring_.Running()) return true;
+  if (relevancesChanged_) relevancesChanged_();
+  return false;
 }
 
 bool FeedsSession::SaveHeld(const std::string& what) {
@@ -575,6 +633,7 @@ TScanJob* FeedsSession::StartScan(ScanKind kind, std::function<void()> wake, std
   settings.fetch = fetch_;
   settings.wake = std::move(wake);
   settings.chosen = std::move(chosen);
+  settings.store = store_.get();
   job_ = std::make_unique<TScanJob>(feeds_, *scanner_, *host_, Port(), *sessionClock_, std::move(settings));
   job_->SetShownUrls(&shownUrls_);
   return job_.get();

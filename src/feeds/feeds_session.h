@@ -16,6 +16,7 @@
 #include "common/ports.h"
 #include "feeds/feed.h"
 #include "feeds/feed_scan.h"
+#include "feeds/reading_list.h"
 #include "feeds/scan_job.h"
 #include "feeds/scheduler.h"
 #include "learning/explanation.h"
@@ -210,7 +211,28 @@ class FeedsSession : public ScanControl {
   void ReleaseScans() override;
   bool ScanTimerActive() const { return view_ && view_->TimerActive(); }
 
+  // ---- the reading list ----
+  // The article store of data/articles.db, opened by LoadConfig (not in a read-only session);
+  // null when it could not be had (the status log says why).
+  TArticleStore* Store() { return store_.get(); }
+  // A rating given in the reading list: learned as a rating window's is, kept in the store.
+  void RateArticle(int64_t id, int rating);
+  // Learning changed (ratings, a learning run, a correction of the learned words): the unread
+  // articles are scored again, a slice at a time by RescoreStep.
+  void LearningChanged();
+  // Scores unread articles for about `budgetMs`; true while some are left. When the last is
+  // scored, the relevances-changed callback runs.
+  bool RescoreStep(int64_t budgetMs);
+  bool Rescoring() const { return rescoring_.Running(); }
+  // `rescoreWanted`: the driver should call RescoreStep until it returns false;
+  // `relevancesChanged`: the stored relevances moved (the reading window follows).
+  void SetReadingListCallbacks(std::function<void()> rescoreWanted, std::function<void()> relevancesChanged) {
+    rescoreWanted_ = std::move(rescoreWanted);
+    relevancesChanged_ = std::move(relevancesChanged);
+  }
+
  private:
+  void OpenArticleStore();
   class Host;
   class SessionPort;
   class SessionClock;
@@ -251,6 +273,10 @@ class FeedsSession : public ScanControl {
   std::function<void()> saveWake_;
   std::unique_ptr<Saver> saver_;  // the save on a worker, while one runs or waits to be finished
   bool saveAgain_ = false;        // a save asked for while one ran
+  std::unique_ptr<TArticleStore> store_;
+  TRescoring rescoring_;
+  std::function<void()> rescoreWanted_;
+  std::function<void()> relevancesChanged_;
 };
 
 }  // namespace zibu

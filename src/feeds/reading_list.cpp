@@ -1,5 +1,6 @@
 #include "feeds/reading_list.h"
 
+#include "common/ports.h"
 #include "feeds/shown_memory.h"
 
 namespace zibu {
@@ -15,6 +16,46 @@ bool RateStoredArticle(LearningEngine& engine, TArticleStore& store, TCompMap& s
   store.SetRating(id, rating);
   store.SetRead({id}, true);
   return true;
+}
+
+void TArticleKeeper::Add(std::string contentHtml, TItem triaged, TriageOutcome outcome, bool learning) {
+  if (outcome == TriageOutcome::ShownRecently) ToPlainTexts(triaged);
+  StoredArticle a;
+  a.guid = std::move(triaged.Guid);
+  a.link = std::move(triaged.Link);
+  a.text = triaged.Title + " " + triaged.Description;
+  a.title = std::move(triaged.Title);
+  a.titleUtf8 = std::move(triaged.TitleUtf8);
+  a.content = std::move(contentHtml);
+  a.base = triaged.Base.empty() ? a.link : std::move(triaged.Base);
+  a.published = triaged.Published;
+  a.relevance = triaged.Relevance;
+  pending_.push_back(std::move(a));
+  // A keyword match counts as relevance 100, as everywhere in the program.
+  scored_.push_back(outcome == TriageOutcome::Scored || (outcome == TriageOutcome::KeywordMatch && !learning));
+}
+
+void TArticleKeeper::Keep(const std::string& feedUrl, int64_t nowMs, const std::function<int(std::string_view)>& score,
+                          UserPort& port) {
+  std::vector<StoredArticle> articles;
+  articles.swap(pending_);
+  std::vector<bool> scored;
+  scored.swap(scored_);
+  if (articles.empty()) return;
+  // Only what is new to the store is scored here; a kept article's relevance is kept current
+  // by the rescoring after learning.
+  auto relevanceOfNew = [&](const StoredArticle& a) -> int32_t {
+    const auto at = static_cast<size_t>(&a - articles.data());  // the store hands on our own element
+    if (scored[at]) return a.relevance;
+    return score ? score(a.text) : a.relevance;
+  };
+  try {
+    store_.StoreFeedArticles(feedUrl, articles, nowMs, relevanceOfNew);
+  } catch (const std::exception& e) {
+    if (failureLogged_) return;
+    failureLogged_ = true;
+    port.Log(std::string("I could not keep the articles of this scan in the reading list: ") + e.what());
+  }
 }
 
 void TRescoring::Start(const TArticleStore& store) {

@@ -3,11 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/compmap.h"
+#include "feeds/feed.h"
+#include "feeds/triage.h"
 #include "learning/engine.h"
 #include "store/article_store.h"
 
@@ -19,6 +23,30 @@ namespace zibu {
 // in what was learned; 0 takes a rating back. False when the store no longer has the article.
 bool RateStoredArticle(LearningEngine& engine, TArticleStore& store, TCompMap& shownUrls, int64_t nowMs,
                        int64_t id, int rating);
+
+// Keeps every article a scan reads in the store, whether triage takes it or not: collected as
+// each is triaged, kept in one transaction at the end of its feed. A store that cannot be
+// written costs the reading list that feed's articles and one status-log line a scan; the scan
+// goes on.
+class TArticleKeeper {
+ public:
+  explicit TArticleKeeper(TArticleStore& store) : store_(store) {}
+  // `contentHtml`: the item's text as read (the display form), for reading; `triaged`: the item
+  // as the triage left it, with what it made of it; `learning`: a learning run's, whose keyword
+  // rules take every article and so say nothing of its relevance.
+  void Add(std::string contentHtml, TItem triaged, TriageOutcome outcome, bool learning = false);
+  // At the end of a feed's turn. `score` gives the relevance of a new article the triage did
+  // not score (a keyword match, a learning run's, one shown recently).
+  void Keep(const std::string& feedUrl, int64_t nowMs, const std::function<int(std::string_view)>& score,
+            UserPort& port);
+  size_t Pending() const { return pending_.size(); }
+
+ private:
+  TArticleStore& store_;
+  std::vector<StoredArticle> pending_;
+  std::vector<bool> scored_;
+  bool failureLogged_ = false;
+};
 
 // Scores the unread articles again after learning changed, newest first, a slice at a time so
 // the thread that drives it stays free between slices. A new change of learning starts it over.

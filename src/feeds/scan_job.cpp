@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/errors.h"
+#include "common/codepage.h"
 #include "common/global_settings.h"
 #include "common/text.h"
 #include "feeds/learning_run.h"
@@ -31,6 +32,7 @@ TScanJob::TScanJob(std::vector<TFeed>& feeds, TFeedScanner& scanner, ScanHost& h
       [fetch](const std::string& url, const HttpOptions& options) { return fetch(UrlEncode(url), options); },
       settings_.wake);
   settings_.scan.cancelRequested = &state_.cancelRequested;
+  if (settings_.store) keeper_ = std::make_unique<TArticleKeeper>(*settings_.store);
   if (!settings_.scan.triage)
     settings_.scan.triage = [this](TFeed& feed, TItem& item, Items& into) { TriageItem(feed, item, into); };
 }
@@ -38,7 +40,14 @@ TScanJob::TScanJob(std::vector<TFeed>& feeds, TFeedScanner& scanner, ScanHost& h
 TScanJob::~TScanJob() = default;
 
 void TScanJob::TriageItem(const TFeed& feed, TItem& item, Items& into) {
-  scanner_.TriageItem(state_, feed, item, into);
+  if (!keeper_) {
+    scanner_.TriageItem(state_, feed, item, into);
+    return;
+  }
+  // The reading list shows the article's text as the feed wrote it; triage leaves it plain.
+  std::string html = item.DescriptionUtf8.empty() ? Win1252ToUtf8(item.Description) : item.DescriptionUtf8;
+  const TriageOutcome outcome = scanner_.TriageItem(state_, feed, item, into);
+  keeper_->Add(std::move(html), item, outcome, state_.isLearning);
 }
 
 void TScanJob::Cancel() {
@@ -217,6 +226,9 @@ bool TScanJob::ScanTurn(size_t index) {
   if (!turn_->Triage(FeedAt(index), state_.results, until)) return false;
   turn_->Finish(FeedAt(index));
   turn_.reset();
+  if (keeper_)
+    keeper_->Keep(FeedAt(index).url, clock_.NowMs(), [this](std::string_view text) { return scanner_.Score(text); },
+                  port_);
   // The learning run scans a copy: a title it found, or the characters it found for the title,
   // are the list's feed's too.
   if (settings_.kind == ScanKind::Learning) {

@@ -21,6 +21,7 @@
 #include "feeds/download_pool.h"
 #include "feeds/feed.h"
 #include "feeds/feed_scan.h"
+#include "feeds/reading_list.h"
 #include "feeds/scheduler.h"
 
 namespace zibu {
@@ -54,6 +55,8 @@ struct ScanJobSettings {
   std::vector<size_t> chosen;
   // The longest one step triages before it lets the driver's events run; 0: one item a step.
   int triageSliceMs = kTriageSliceMs;
+  // Where every article the scan reads is kept (the reading list); null: nowhere.
+  TArticleStore* store = nullptr;
 };
 
 class TScanJob {
@@ -117,6 +120,7 @@ class TScanJob {
   ScanState state_;
   std::vector<size_t> order_;  // the feeds the walk looks at, in list order
   std::unique_ptr<TFeedTurn> turn_;  // the feed being triaged
+  std::unique_ptr<TArticleKeeper> keeper_;  // with a store: the articles of the feed being triaged
   size_t next_ = 0;            // into order_
   bool turnStarted_ = false;  // the next feed passed its checks and waits for its download
   bool busyLogged_ = false;

@@ -25,17 +25,25 @@ void TFeedScanner::Touch() {
   lastUserActivity = clock_.NowMs();
 }
 
-void TFeedScanner::TriageItem(ScanState& scan, const TFeed& feed, TItem& item, Items& into) {
+TriageOutcome TFeedScanner::TriageItem(ScanState& scan, const TFeed& feed, TItem& item, Items& into) {
   const TriageContext context{
       shownUrls_,        learner_,        port_,           clock_, host_.Settings().repeatIntervalMs,
       host_.Threshold(), scan.isLearning, &scan.resultKeys};
-  zibu::TriageItem(context, feed, item, into);
+  return zibu::TriageItem(context, feed, item, into);
 }
 
 void TFeedScanner::MarkPresented(ScanState& scan, const std::string& link, int rating) {
   const int64_t now = clock_.NowMs();
   zibu::MarkShown(shownUrls_, link, now);
   if (scan.isLearning && rating != 0) scan.ratedWhileLearning.Add(link, now);
+  if (store_) {
+    // The reading list shows what the user saw and rated here; it must not stop the scan.
+    try {
+      store_->MarkPresented(link, rating);
+    } catch (const std::exception& e) {
+      port_.Log(std::string("I could not mark the article read in the reading list: ") + e.what(), true);
+    }
+  }
 }
 
 bool TFeedScanner::UserLeftAlone() const {

@@ -13,6 +13,7 @@
 #include "common/ports.h"
 #include "feeds/feed.h"
 #include "feeds/triage.h"
+#include "store/article_store.h"
 
 namespace zibu {
 
@@ -75,7 +76,11 @@ class TFeedScanner {
   bool UserLeftAlone() const;
 
   // ---- triage ----
-  void TriageItem(ScanState& scan, const TFeed& feed, TItem& item, Items& into);
+  TriageOutcome TriageItem(ScanState& scan, const TFeed& feed, TItem& item, Items& into);
+  // Where presented articles are marked read and keep their rating; null: nowhere.
+  void SetStore(TArticleStore* store) { store_ = store; }
+  // The relevance of a text with what has been learned by now.
+  int Score(std::string_view text) { return learner_.GetRelevance(text); }
 
   // "&Reset": asks, then forgets every shown article and every feed's last refresh.
   void ResetClick();
@@ -93,6 +98,7 @@ class TFeedScanner {
   std::vector<TFeed>& feeds_;
   TCompMap& shownUrls_;
   RelevanceLearner& learner_;
+  TArticleStore* store_ = nullptr;
   UserPort& port_;
   const Clock& clock_;
   ScanHost& host_;

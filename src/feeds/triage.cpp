@@ -48,27 +48,31 @@ bool TResultKeys::Contains(const TItem& item, const Items& results) {
   return keys_.count(Key(item)) > 0;
 }
 
-void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, Items& results) {
-  if (WasShownRecently(context.shownUrls, item.Link, context.clock.NowMs(), context.repeatIntervalMs)) {
-    context.port.LogQuoting("URL " + item.Link + " has been shown recently, ignoring it",
-                            item.LinkUtf8.empty() ? std::string()
-                                                  : "URL " + item.LinkUtf8 + " has been shown recently, ignoring it",
-                            true);
-    return;
-  }
+void ToPlainTexts(TItem& item) {
   std::string title = HtmlToText(item.Title);
   std::string description = HtmlToText(item.Description);
   ConvertDisplay(item.Title, title, item.TitleUtf8);
   ConvertDisplay(item.Description, description, item.DescriptionUtf8);
   item.Title = std::move(title);
   item.Description = std::move(description);
+}
+
+TriageOutcome TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, Items& results) {
+  if (WasShownRecently(context.shownUrls, item.Link, context.clock.NowMs(), context.repeatIntervalMs)) {
+    context.port.LogQuoting("URL " + item.Link + " has been shown recently, ignoring it",
+                            item.LinkUtf8.empty() ? std::string()
+                                                  : "URL " + item.LinkUtf8 + " has been shown recently, ignoring it",
+                            true);
+    return TriageOutcome::ShownRecently;
+  }
+  ToPlainTexts(item);
   const bool duplicate =
       context.resultKeys ? context.resultKeys->Contains(item, results) : IsDuplicate(item, results);
   if (duplicate) {
     context.port.LogQuoting("Duplicate URL " + item.Link + " found, ignoring it",
                             item.LinkUtf8.empty() ? std::string() : "Duplicate URL " + item.LinkUtf8 + " found, ignoring it",
                             true);
-    return;
+    return TriageOutcome::Duplicate;
   }
   const std::string text = item.Title + " " + item.Description;
   const KeywordMatch match = MatchKeywordLine(feed.keywords, text, context.port);
@@ -86,17 +90,18 @@ void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, It
     }
     item.Relevance = 100;
     results.push_back(item);
-    return;
+    return TriageOutcome::KeywordMatch;
   }
   const int relevance = context.learner.GetRelevance(text);
+  item.Relevance = relevance;
   if (TRecentScores* recent = context.learner.RecentScores()) recent->Add(context.clock.NowMs(), relevance);
   if (relevance >= context.threshold) {
     item.Scored = true;
     item.Reason = "Article found, relevance=" + std::to_string(relevance) + "%";
     context.port.Log(item.Reason);
-    item.Relevance = relevance;
     results.push_back(item);
   }
+  return TriageOutcome::Scored;
 }
 
 }  // namespace zibu

@@ -59,10 +59,21 @@ struct TriageContext {
 // True when results already holds an item with exactly the same Title and Link.
 bool IsDuplicate(const TItem& item, const Items& results);
 
+// Turns an article's title and description into plain text, their forms to show with them.
+void ToPlainTexts(TItem& item);
+
+// What the triage made of an article.
+enum class TriageOutcome {
+  ShownRecently,  // skipped before anything was done to it
+  Duplicate,      // its texts are plain; not scored
+  KeywordMatch,   // taken with relevance 100; not scored
+  Scored          // item.Relevance holds its score, taken or not
+};
+
 // Skips an article shown within the repeat interval, turns title and description into plain
 // text, skips a duplicate of this scan, takes a keyword match with relevance 100, and otherwise
 // takes the article when its relevance reaches the threshold. item is the scan's working record
 // and keeps the converted texts; a copy is appended to results.
-void TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, Items& results);
+TriageOutcome TriageItem(const TriageContext& context, const TFeed& feed, TItem& item, Items& results);
 
 }  // namespace zibu

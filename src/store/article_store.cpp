@@ -257,7 +257,8 @@ std::unique_ptr<TArticleStore> TArticleStore::Open(const std::string& path, int6
   throw std::runtime_error("Article store: cannot make a new store at " + path);
 }
 
-int TArticleStore::StoreFeedArticles(const std::string& feed, std::vector<StoredArticle>& articles, int64_t nowMs) {
+int TArticleStore::StoreFeedArticles(const std::string& feed, std::vector<StoredArticle>& articles, int64_t nowMs,
+                                     const std::function<int32_t(const StoredArticle&)>& relevanceOfNew) {
   int added = 0;
   Exec("BEGIN IMMEDIATE");
   try {
@@ -280,6 +281,7 @@ int TArticleStore::StoreFeedArticles(const std::string& feed, std::vector<Stored
         a.id = find.Int(0);
         continue;
       }
+      if (relevanceOfNew) a.relevance = relevanceOfNew(a);
       std::string title = Bounded(a.title, kMaxStoredTitle, false);
       std::string display =
           Bounded(a.titleUtf8.empty() ? Win1252ToUtf8(title) : a.titleUtf8, kMaxStoredTitle, true);
@@ -409,6 +411,11 @@ void TArticleStore::SetRating(int64_t id, int32_t rating) {
 void TArticleStore::SetRatingByLink(const std::string& link, int32_t rating) {
   Statement s(db_, "UPDATE articles SET rating = ? WHERE link = ?");
   s.Bind(1, rating).Bind(2, link).Step();
+}
+
+void TArticleStore::MarkPresented(const std::string& link, int32_t rating) {
+  Statement s(db_, "UPDATE articles SET read = 1, rating = CASE WHEN ? != 0 THEN ? ELSE rating END WHERE link = ?");
+  s.Bind(1, rating).Bind(2, rating).Bind(3, link).Step();
 }
 
 bool TArticleStore::RatedOrRead(const std::string& link) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,7 +69,10 @@ class TArticleStore {
   // else same link) keeps its row, read state, rating and star; new ones get `nowMs` as first
   // seen (and as published when they have no date). Fills in each article's id. Returns how
   // many were new. Throws on a write failure, leaving the store as it was before the call.
-  int StoreFeedArticles(const std::string& feed, std::vector<StoredArticle>& articles, int64_t nowMs);
+  // `relevanceOfNew`, when set, gives the relevance of each article that is new to the store
+  // (those already kept need none); it is handed the element of `articles` itself.
+  int StoreFeedArticles(const std::string& feed, std::vector<StoredArticle>& articles, int64_t nowMs,
+                        const std::function<int32_t(const StoredArticle&)>& relevanceOfNew = {});
 
   std::vector<StoredArticle> Query(const ArticleQuery& query) const;
   std::optional<StoredArticle> Get(int64_t id) const;
@@ -79,6 +83,8 @@ class TArticleStore {
   void SetRating(int64_t id, int32_t rating);
   // A rating given elsewhere (a rating window) reaches every kept article with that link.
   void SetRatingByLink(const std::string& link, int32_t rating);
+  // An article brought to the user in a rating window: read, and rated when `rating` is not 0.
+  void MarkPresented(const std::string& link, int32_t rating);
   // Whether an article with this link was rated or read: it is not brought to the user again.
   bool RatedOrRead(const std::string& link) const;
 

@@ -21,7 +21,10 @@
 #include "common/errors.h"
 #include "common/settings.h"
 #include "common/shortintmap.h"
+#include "common/text.h"
 #include "learning/engine.h"
+#include "store/article_store.h"
+#include <sqlite3.h>
 #include "support/loopback_server.h"
 #include "triage_fakes.h"
 
@@ -58,7 +61,7 @@ class RecordingView : public FeedsView {
   PageFoundResult ShowPageFound(const std::string& reason, const std::string& title, const std::string&,
                                 const std::string&, bool) override {
     shown.push_back(reason + ": " + title);
-    return {};
+    return {rating, false};
   }
 
   FeedsSession* session = nullptr;
@@ -68,6 +71,7 @@ class RecordingView : public FeedsView {
   int selected = -1;
   int threshold = 30;
   int resultsFormat = 0;
+  int rating = 0;  // what the user gives every article shown
   std::vector<bool> enabled_;
   std::vector<std::string> lists;
   std::vector<size_t> tables;
@@ -522,6 +526,90 @@ TEST_F(FeedsSessionTest, AScanThroughTheViewAndTheHoldOfScans) {
     control.ReleaseScans();
     EXPECT_TRUE(view_.timer);
   }
+}
+
+// Every article a scan reads is kept once, whether triage takes it or not, with its score; what
+// the user did in a rating window and in the reading list shows there, and the relevances follow
+// what was learned.
+TEST_F(FeedsSessionTest, TheReadingListKeepsEveryArticleAScanReads) {
+  Write("zibu.conf", "[main]\nfeedCount=0\n");
+  int rescoreWanted = 0, relevancesChanged = 0;
+  session_->SetReadingListCallbacks([&] { ++rescoreWanted; }, [&] { ++relevancesChanged; });
+  Load();
+  TArticleStore* store = session_->Store();
+  ASSERT_NE(store, nullptr);
+  LoopbackServer server;
+  const std::string feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>t</title>"
+                           "<item><title>Volcano erupts</title><guid>v1</guid><link>" + server.Url("/n/1") +
+                           "</link><pubDate>Tue, 10 Jun 2003 04:00:00 GMT</pubDate></item>"
+                           "<item><title>Council meets</title><description>&lt;p&gt;The &lt;b&gt;council&lt;/b&gt;"
+                           "&lt;/p&gt;</description><link>" + server.Url("/n/2") + "</link></item>"
+                           "<item><title>Garden apple pruning</title><link>" + server.Url("/n/3") +
+                           "</link></item></channel></rss>";
+  server.ServeBody("/news.xml", feed, "text/xml");
+  session_->Feeds() = {Feed(server.Url("/news.xml"), {"1:volcano"})};
+  session_->SetHttpTimeouts(2000, 2000);
+  session_->Engine().LearnFromRating(8, "garden apple pruning");
+  view_.threshold = 100;
+  view_.rating = 7;
+  ASSERT_TRUE(session_->RunScan(ScanKind::ActiveFeeds));
+
+  auto byTitle = [&](const std::string& title) {
+    for (const auto& a : store->Query({.withBodies = true}))
+      if (a.title == title) return a;
+    ADD_FAILURE() << title << " is not kept";
+    return StoredArticle();
+  };
+  EXPECT_EQ(store->Count(), 3u);
+  const StoredArticle volcano = byTitle("Volcano erupts");
+  EXPECT_EQ(volcano.guid, "v1");
+  EXPECT_EQ(volcano.relevance, 100) << "a keyword match";
+  EXPECT_EQ(volcano.rating, 7) << "rated in the rating window";
+  EXPECT_TRUE(volcano.read);
+  EXPECT_NE(volcano.published, clock_.now) << "the item's own date";
+  const StoredArticle council = byTitle("Council meets");
+  EXPECT_EQ(council.text, "Council meets " + HtmlToText("<p>The <b>council</b></p>")) << "plain, as triage scores it";
+  EXPECT_EQ(council.content, "<p>The <b>council</b></p>") << "as the feed wrote it, for reading";
+  EXPECT_EQ(council.published, clock_.now) << "no date: first seen";
+  EXPECT_FALSE(council.read);
+  const StoredArticle garden = byTitle("Garden apple pruning");
+  EXPECT_GT(garden.relevance, 0) << "scored though below the threshold";
+
+  // The rating taught the engine: the unread articles are scored again, in slices.
+  EXPECT_EQ(rescoreWanted, 1);
+  while (session_->RescoreStep(5)) {
+  }
+  EXPECT_EQ(relevancesChanged, 1);
+  for (const auto& a : store->Query({.unreadOnly = true, .withBodies = true}))
+    EXPECT_EQ(a.relevance, session_->Engine().GetRelevance(a.text)) << a.title;
+
+  // The next scan keeps no second row; a rating in the list is learned and kept.
+  clock_.now += 10 * 60000;
+  ASSERT_TRUE(session_->RunScan(ScanKind::ActiveFeeds));
+  EXPECT_EQ(store->Count(), 3u);
+  const size_t recorded = session_->Engine().RatedArticles().Entries().size();
+  session_->RateArticle(council.id, -5);
+  EXPECT_EQ(store->Get(council.id)->rating, -5);
+  EXPECT_TRUE(store->Get(council.id)->read);
+  EXPECT_EQ(session_->Engine().RatedArticles().Entries().size(), recorded + 1);
+  EXPECT_EQ(rescoreWanted, 3) << "after the second scan's presentation and after the rating";
+
+  // A store that cannot be written costs the list that feed's articles, said once; the scan goes on.
+  sqlite3* other = nullptr;
+  sqlite3_open((home_ + "data/articles.db").c_str(), &other);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  server.ServeBody("/news.xml", feed + std::string("<!-- -->"), "text/xml");
+  session_->Feeds().push_back(Feed(server.Url("/news.xml?again"), {}));
+  view_.port.lines.clear();
+  clock_.now += 10 * 60000;
+  ASSERT_TRUE(session_->RunScan(ScanKind::ActiveFeeds));
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  int said = 0;
+  for (const auto& line : view_.port.lines)
+    said += line.text.rfind("I could not keep the articles of this scan in the reading list", 0) == 0;
+  EXPECT_EQ(said, 1);
+  EXPECT_TRUE(view_.port.Logged("Finished searching active feeds"));
 }
 
 // The feeds timer's scan waits until the user has left the feeds window alone for 30 s; a tick
