@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTableView>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -19,10 +20,12 @@
 
 #include "app/desktop_notifier.h"
 #include "app/version_check.h"
+#include "common/codepage.h"
 #include "common/errors.h"
 #include "common/settings.h"
 #include "feeds/feeds_session.h"
 #include "feeds/feeds_window.h"
+#include "learning/recent_scores.h"
 #include "monitor/monitor_window.h"
 #include "rating/pagefound_window.h"
 #include "spider/spider_gate.h"
@@ -124,6 +127,11 @@ void TMainForm::CreateActions() {
     if (feeds_) feeds_->ShowLearnedWords();
   });
 
+  ViewReadingList1 = makeAction("&Reading list", "ViewReadingList1",
+                                "Reading list|Every article the feeds brought, ranked by what you like");
+  ViewReadingList1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+  connect(ViewReadingList1, &QAction::triggered, this, [this] { ShowReadingList(); });
+
   FileExit1 = makeAction("E&xit", "FileExit1", "Exit|Exit application");
   FileExit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   // From the feeds window too, which is a window of its own; a modal question still holds it.
@@ -158,6 +166,10 @@ void TMainForm::CreateActions() {
   file->addAction(FileLearnedWords1);
   file->addSeparator();
   file->addAction(FileExit1);
+
+  QMenu* view = menuBar()->addMenu("&View");
+  view->setObjectName("View1");
+  view->addAction(ViewReadingList1);
 
   QMenu* window = menuBar()->addMenu("&Window");
   window->setObjectName("Window1");
@@ -198,6 +210,20 @@ void TMainForm::AttachFeeds(FeedsSession* session, TfrmFeeds* feeds) {
   if (feeds_) feeds_->removeEventFilter(this);
   session_ = session;
   feeds_ = feeds;
+  if (session_) {
+    if (!tmrRescore_) {
+      tmrRescore_ = new QTimer(this);
+      tmrRescore_->setSingleShot(true);
+      // A slice of scoring, then the events: the windows never wait for the whole list.
+      connect(tmrRescore_, &QTimer::timeout, this, [this] {
+        if (session_ && session_->RescoreStep(30)) tmrRescore_->start(session_->Engine().ScanRunning() ? 50 : 0);
+      });
+    }
+    session_->SetReadingListCallbacks([this] { tmrRescore_->start(0); },
+                                      [this] {
+                                        if (readingList_) readingList_->RelevancesChanged();
+                                      });
+  }
   if (!feeds_) return;
   feeds_->SetFrame(this);
   feeds_->installEventFilter(this);
@@ -229,6 +255,10 @@ void TMainForm::StartUp() {
     trayIcon_ = new QSystemTrayIcon(MainIcon(), this);
     trayIcon_->setToolTip("zibu");
     connect(trayIcon_, &QSystemTrayIcon::activated, this, &TMainForm::TrayIconMessage);
+    auto* trayMenu = new QMenu(this);
+    trayMenu->addAction(ViewReadingList1);
+    trayMenu->addAction(FileExit1);
+    trayIcon_->setContextMenu(trayMenu);
   }
 
   {
@@ -281,6 +311,7 @@ void TMainForm::StartUp() {
 }
 
 void TMainForm::FinishStartUp() {
+  if (settings_.readingListOpen && !readingList_) ShowReadingList();
   // The frame is usually still hidden here and its client area not laid out: tile once it shows.
   if (isVisible())
     TileHorizontally();
@@ -353,6 +384,75 @@ QWidget* TMainForm::NewPageMonitorWindow() {
   return monitor;
 }
 
+ReadingListServices TMainForm::ReadingServices() {
+  ReadingListServices services;
+  services.store = session_ ? session_->Store() : nullptr;
+  services.markReadDelayMs = settings_.markReadDelayMs;
+  QPointer<TMainForm> self(this);
+  services.feedFilters = [self] {
+    std::vector<FeedFilter> filters;
+    if (!self || !self->session_) return filters;
+    std::vector<std::string> folders;
+    for (const TFeed& f : self->session_->Feeds()) {
+      filters.push_back({DisplayUtf8(f.title.empty() ? f.url : f.title, f.titleUtf8), {f.url}});
+      if (!f.folder.empty() && std::find(folders.begin(), folders.end(), f.folder) == folders.end())
+        folders.push_back(f.folder);
+    }
+    for (const std::string& folder : folders) {
+      FeedFilter all{"Folder: " + Win1252ToUtf8(folder), {}};
+      for (const TFeed& f : self->session_->Feeds())
+        if (f.folder == folder) all.urls.push_back(f.url);
+      filters.push_back(std::move(all));
+    }
+    return filters;
+  };
+  services.feedName = [self](const std::string& url) {
+    if (self && self->session_)
+      for (const TFeed& f : self->session_->Feeds())
+        if (f.url == url && !f.title.empty()) return DisplayUtf8(f.title, f.titleUtf8);
+    return url;
+  };
+  services.rate = [self](int64_t id, int rating) {
+    if (self && self->session_) self->session_->RateArticle(id, rating);
+  };
+  services.explain = [self](const std::string& text) {
+    return self && self->session_ ? self->session_->Explain(text) : RelevanceExplanation();
+  };
+  services.standing = [self](int relevance) {
+    if (!self || !self->session_) return std::string();
+    return StandingText(self->session_->Engine().RecentScores().StandingOf(relevance, NowMs()));
+  };
+  services.open = [](const std::string& url) { OpenUrl(url); };
+  services.log = [self](const std::string& line) {
+    if (self) self->Log(line);
+  };
+  return services;
+}
+
+void TMainForm::ShowReadingList(int64_t article) {
+  if (!readingList_) {
+    if (!session_ || !session_->Store()) {
+      ShowMessage("The reading list has no article store in this run; the status log of the feeds window says why.");
+      return;
+    }
+    readingList_ = new TfrmReadingList(ReadingServices(), this);
+    QMdiSubWindow* sub = AddChild(readingList_);
+    readingList_->setWindowTitle("Reading list");
+    sub->setWindowTitle("Reading list");
+    sub->setWindowIcon(windowIcon());
+    sub->showMaximized();
+  } else {
+    readingList_->Reload();
+  }
+  RestoreFromTray();
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(readingList_->parentWidget())) {
+    mdiArea_->setActiveSubWindow(sub);
+    if (sub->isMinimized()) sub->showNormal();
+  }
+  if (article) readingList_->SelectArticle(article);
+  readingList_->sgArticles->setFocus(Qt::OtherFocusReason);
+}
+
 void TMainForm::NewSpiderWindow() {
   switch (SpiderGateFor(LearnedWordCount())) {
     case SpiderGate::Refuse:
@@ -389,6 +489,7 @@ bool TMainForm::SaveAllConfig() {
     }
   }
   file.WriteInteger(kMain, "browserWindowCount", written);
+  file.WriteFlag(kMain, "readingListOpen", readingList_ != nullptr);
   if (!session_) {
     file.Save();
     ++saveCount_;

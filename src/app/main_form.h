@@ -13,6 +13,7 @@
 
 #include "common/global_settings.h"
 #include "common/ports.h"
+#include "rating/reading_window.h"
 #include "ui/window_ports.h"
 
 class QAction;
@@ -84,6 +85,10 @@ class TMainForm : public QMainWindow, public FramePort {
 
   // Commands of the tool bar and menus.
   void ShowFeeds();
+  // Opens the reading list (a child window of the frame), or brings it forward; selects
+  // `article` when it is listed (0: keeps the selection).
+  void ShowReadingList(int64_t article = 0);
+  TfrmReadingList* ReadingList() const { return readingList_.data(); }
   void NewWebPage();
   void SaveConfigCommand();
   void VisitHomePage();
@@ -133,6 +138,8 @@ class TMainForm : public QMainWindow, public FramePort {
   void FinishStartUp();
   QMdiSubWindow* AddChild(QWidget* child);
   void RestoreFromTray();
+  // The reading window's services, from the session.
+  ReadingListServices ReadingServices();
   void Tile(bool sideBySide);
   // A status line in the feeds session's log (the frame has none of its own).
   void Log(const std::string& message);
@@ -158,6 +165,8 @@ class TMainForm : public QMainWindow, public FramePort {
   std::unique_ptr<VersionCheck> versionCheck_;
   int saveCount_ = 0;
   std::string savesHeld_;
+  QPointer<TfrmReadingList> readingList_;
+  QTimer* tmrRescore_ = nullptr;  // drives the rescoring of the reading list, a slice a tick
 
  public:
   // Controls, named as the user interface names them.
@@ -167,6 +176,7 @@ class TMainForm : public QMainWindow, public FramePort {
   QAction* sbSaveConfig = nullptr;
   QAction* SpeedButton1 = nullptr;
   QAction* FileLearnedWords1 = nullptr;
+  QAction* ViewReadingList1 = nullptr;
   QAction* FileExit1 = nullptr;
   QAction* WindowCascade1 = nullptr;
   QAction* WindowTileHorizontal1 = nullptr;

@@ -133,7 +133,7 @@ TfrmReadingList::~TfrmReadingList() {
 void TfrmReadingList::BuildControls() {
   auto* outer = new QVBoxLayout(this);
   auto* bar = new QHBoxLayout();
-  auto* lblSearch = new QLabel("Sea&rch:", this);
+  auto* lblSearch = new QLabel("&Search:", this);
   txtSearch = new QLineEdit(this);
   txtSearch->setObjectName("txtSearch");
   txtSearch->setAccessibleName("Search articles");
@@ -381,7 +381,7 @@ void TfrmReadingList::ShowPreview(const StoredArticle* a) {
     lblStanding->hide();
     return;
   }
-  btnStar->setText(a->starred ? "Unsta&r" : "S&tar");
+  btnStar->setText(a->starred ? "Uns&tar" : "S&tar");
   const std::string feed = services_.feedName ? services_.feedName(a->feed) : a->feed;
   QString html = QString("<h2><a href=\"%1\">%2</a></h2><p><i>%3 &middot; %4</i></p><hr>")
                      .arg(QString::fromStdString(a->link).toHtmlEscaped(),
@@ -408,7 +408,7 @@ void TfrmReadingList::UpdateRow(int64_t id) {
   model_->Changed(row);
   const size_t unread = std::count_if(model_->rows.begin(), model_->rows.end(), [](const auto& a) { return !a.read; });
   lblCount->setText(QString("%1 articles, %2 unread").arg(model_->rows.size()).arg(unread));
-  if (id == shownId_) btnStar->setText(fresh->starred ? "Unsta&r" : "S&tar");
+  if (id == shownId_) btnStar->setText(fresh->starred ? "Uns&tar" : "S&tar");
 }
 
 void TfrmReadingList::CommitRating() {

@@ -29,8 +29,10 @@
 #include "rating/learned_words_window.h"
 #include "rating/multiplepagesfound_window.h"
 #include "rating/pagefound_window.h"
+#include "rating/reading_window.h"
 #include "rating/why_window.h"
 #include "spider/spider_window.h"
+#include "store/article_store.h"
 #include "themes.h"
 #include "ui/dialogs.h"
 #include "ui/link_label.h"
@@ -139,6 +141,7 @@ class WindowsFixture : public ::testing::Test {
     ClearDialogScript();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     session.reset();
+    store.reset();
     std::filesystem::remove_all(home_);
   }
 
@@ -166,6 +169,16 @@ class WindowsFixture : public ::testing::Test {
     auto monitor = std::make_unique<TfrmPageMonitor>(nullptr);
     out.push_back({"page monitor", std::move(monitor)});
     out.push_back({"feeds", std::make_unique<TfrmFeeds>(*session, program)});
+    if (!store) {
+      store = TArticleStore::Open((home_ / "articles.db").string(), 1);
+      std::vector<StoredArticle> kept(1);
+      kept[0].title = "A kept article";
+      kept[0].link = "http://example.test/kept";
+      store->StoreFeedArticles("http://example.test/feed", kept, 1);
+    }
+    ReadingListServices services;
+    services.store = store.get();
+    out.push_back({"reading list", std::make_unique<TfrmReadingList>(services)});
     for (Shown& s : out) {
       s.window->resize(900, 640);
       s.window->show();
@@ -177,6 +190,7 @@ class WindowsFixture : public ::testing::Test {
   std::filesystem::path home_;
   ProgramServices program{"/"};
   std::unique_ptr<FeedsSession> session;
+  std::unique_ptr<TArticleStore> store;
   SilentUserPort port;
   LearningEngine engine{port};
   Items items = ThreeItems();

@@ -49,6 +49,8 @@
 #include "common/settings.h"
 #include "common/shortintmap.h"
 #include "feeds/feeds_session.h"
+#include "rating/reading_window.h"
+#include "store/article_store.h"
 #include "feeds/feeds_window.h"
 #include "event_gap_probe.h"
 #include "feeds_fixture.h"
@@ -681,6 +683,49 @@ TEST_F(MainFormTest, TheLearnedWordsWindowOpensFromTheFileMenuAndTheFeedsWindow)
   EXPECT_EQ(feeds.LearnedWordsWindow(), window);
   EXPECT_TRUE(window->isVisible());
   frame.AttachFeeds(nullptr, nullptr);
+}
+
+// The reading list is a child of the frame, opened from the View menu; its articles are those the
+// store keeps, and it opens again at the next start when it was open at exit.
+TEST_F(MainFormTest, TheReadingListOpensFromTheViewMenuAndAgainAtTheNextStart) {
+  WriteConf(kQuiet);
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    FeedsSession session(program.HomeFolder());
+    TfrmFeeds feeds(session, program);
+    TMainForm frame(program);
+    frame.AttachFeeds(&session, &feeds);
+    frame.StartUp();
+    frame.show();
+    ASSERT_NE(session.Store(), nullptr);
+    if (run == 0) {
+      std::vector<StoredArticle> kept(2);
+      kept[0].title = "Apple pruning";
+      kept[0].link = "http://a/1";
+      kept[0].relevance = 40;
+      kept[1].title = "Pear trees";
+      kept[1].link = "http://a/2";
+      kept[1].relevance = 60;
+      session.Store()->StoreFeedArticles("http://feed/a", kept, NowMs());  // older ones are forgotten
+      EXPECT_EQ(frame.ReadingList(), nullptr);
+      frame.ViewReadingList1->trigger();
+    }
+    TfrmReadingList* list = frame.ReadingList();
+    ASSERT_NE(list, nullptr) << (run ? "open again at start" : "opened by the menu");
+    EXPECT_EQ(Captions(frame), std::vector<std::string>{"Reading list"});
+    ASSERT_EQ(list->Listed().size(), 2u);
+    EXPECT_EQ(list->Listed()[0].title, "Pear trees");
+    ASSERT_TRUE(frame.SaveAllConfig());
+    if (run == 1) {
+      // Closed, it stays closed at the next start.
+      qobject_cast<QMdiSubWindow*>(list->parentWidget())->close();
+      FlushDeletes();
+      EXPECT_EQ(frame.ReadingList(), nullptr);
+      ASSERT_TRUE(frame.SaveAllConfig());
+      EXPECT_FALSE(ReadGlobalSettings(SettingsFile(ConfPath())).readingListOpen);
+    }
+    frame.AttachFeeds(nullptr, nullptr);
+  }
 }
 
 // Every regular file under `root` with its bytes, by relative path.
