@@ -267,13 +267,14 @@ class FeedsSession : public ScanControl {
   std::function<void(const std::string&)> loadStepHook_;
   int parallelDownloads_ = 0;
   TDownloadPool::Fetch fetch_;
+  // Before the job: the job's articles go into it until the job's very end.
+  std::unique_ptr<TArticleStore> store_;
   std::unique_ptr<TScanJob> job_;
   bool advancing_ = false;
   int scanHolds_ = 0;  // HoldScans not yet released
   std::function<void()> saveWake_;
   std::unique_ptr<Saver> saver_;  // the save on a worker, while one runs or waits to be finished
   bool saveAgain_ = false;        // a save asked for while one ran
-  std::unique_ptr<TArticleStore> store_;
   TRescoring rescoring_;
   std::function<void()> rescoreWanted_;
   std::function<void()> relevancesChanged_;

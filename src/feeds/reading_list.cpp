@@ -35,26 +35,54 @@ void TArticleKeeper::Add(std::string contentHtml, TItem triaged, TriageOutcome o
   scored_.push_back(outcome == TriageOutcome::Scored || (outcome == TriageOutcome::KeywordMatch && !learning));
 }
 
-void TArticleKeeper::Keep(const std::string& feedUrl, int64_t nowMs, const std::function<int(std::string_view)>& score,
-                          UserPort& port) {
-  std::vector<StoredArticle> articles;
-  articles.swap(pending_);
-  std::vector<bool> scored;
-  scored.swap(scored_);
-  if (articles.empty()) return;
-  // Only what is new to the store is scored here; a kept article's relevance is kept current
-  // by the rescoring after learning.
-  auto relevanceOfNew = [&](const StoredArticle& a) -> int32_t {
-    const auto at = static_cast<size_t>(&a - articles.data());  // the store hands on our own element
-    if (scored[at]) return a.relevance;
-    return score ? score(a.text) : a.relevance;
-  };
+bool TArticleKeeper::Keep(const std::string& feedUrl, int64_t nowMs, const std::function<int(std::string_view)>& score,
+                          UserPort& port, std::chrono::steady_clock::time_point until) {
   try {
-    store_.StoreFeedArticles(feedUrl, articles, nowMs, relevanceOfNew);
+    // Only what is new to the store is scored here; a kept article's relevance is kept current
+    // by the rescoring after learning.
+    auto relevanceOfNew = [&](const StoredArticle& a) -> int32_t {
+      if (scored_[next_]) return a.relevance;
+      return score ? score(a.text) : a.relevance;
+    };
+    bool first = true;
+    while (next_ < pending_.size()) {
+      if (!first && std::chrono::steady_clock::now() >= until) return false;
+      first = false;
+      if (!store_.KeepingFeed()) {
+        store_.BeginFeed(feedUrl);
+        inTransaction_ = 0;
+      }
+      store_.AddToFeed(pending_[next_], nowMs, relevanceOfNew);
+      pending_[next_] = StoredArticle();
+      ++next_;
+      // A feed is one transaction, but a very long one is cut into several: the commit writes the
+      // search index of all it holds at once, and that must not hold up the windows.
+      if (++inTransaction_ == kArticlesPerTransaction && next_ < pending_.size()) {
+        store_.CommitFeed();
+        return false;
+      }
+    }
+    store_.CommitFeed();
   } catch (const std::exception& e) {
-    if (failureLogged_) return;
-    failureLogged_ = true;
-    port.Log(std::string("I could not keep the articles of this scan in the reading list: ") + e.what());
+    store_.RollbackFeed();
+    Failed(e, port);
+  }
+  pending_.clear();
+  scored_.clear();
+  next_ = 0;
+  return true;
+}
+
+void TArticleKeeper::Failed(const std::exception& e, UserPort& port) {
+  if (failureLogged_) return;
+  failureLogged_ = true;
+  port.Log(std::string("I could not keep the articles of this scan in the reading list: ") + e.what());
+}
+
+TArticleKeeper::~TArticleKeeper() {
+  try {
+    store_.CommitFeed();
+  } catch (...) {
   }
 }
 

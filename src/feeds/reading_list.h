@@ -2,6 +2,7 @@
 // engine as the rating windows do, and the kept articles' relevances follow what was learned.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -25,7 +26,8 @@ bool RateStoredArticle(LearningEngine& engine, TArticleStore& store, TCompMap& s
                        int64_t id, int rating);
 
 // Keeps every article a scan reads in the store, whether triage takes it or not: collected as
-// each is triaged, kept in one transaction at the end of its feed. A store that cannot be
+// each is triaged, kept in one transaction at the end of its feed (a feed of more than
+// kArticlesPerTransaction articles in several). A store that cannot be
 // written costs the reading list that feed's articles and one status-log line a scan; the scan
 // goes on.
 class TArticleKeeper {
@@ -35,18 +37,27 @@ class TArticleKeeper {
   // as the triage left it, with what it made of it; `learning`: a learning run's, whose keyword
   // rules take every article and so say nothing of its relevance.
   void Add(std::string contentHtml, TItem triaged, TriageOutcome outcome, bool learning = false);
-  // At the end of a feed's turn. `score` gives the relevance of a new article the triage did
-  // not score (a keyword match, a learning run's, one shown recently).
-  void Keep(const std::string& feedUrl, int64_t nowMs, const std::function<int(std::string_view)>& score,
-            UserPort& port);
-  size_t Pending() const { return pending_.size(); }
+  // At the end of a feed's turn, a part at a time: keeps articles until `until` has passed (at
+  // least one) and returns true once all are kept, in one transaction. `score` gives the
+  // relevance of a new article the triage did not score (a learning run's, one shown recently).
+  bool Keep(const std::string& feedUrl, int64_t nowMs, const std::function<int(std::string_view)>& score,
+            UserPort& port, std::chrono::steady_clock::time_point until);
+  size_t Pending() const { return pending_.size() - next_; }
+  // What a cancelled scan had read is kept all the same.
+  ~TArticleKeeper();
 
  private:
+  void Failed(const std::exception& e, UserPort& port);
   TArticleStore& store_;
   std::vector<StoredArticle> pending_;
   std::vector<bool> scored_;
+  size_t next_ = 0;
+  size_t inTransaction_ = 0;
   bool failureLogged_ = false;
 };
+
+// The most articles one transaction of the store holds (see TArticleKeeper::Keep).
+inline constexpr size_t kArticlesPerTransaction = 1000;
 
 // Scores the unread articles again after learning changed, newest first, a slice at a time so
 // the thread that drives it stays free between slices. A new change of learning starts it over.

@@ -222,13 +222,22 @@ bool TScanJob::ScanTurn(size_t index) {
     // Writing a large download file takes a while of its own: the triage begins at the next step.
     if (settings_.triageSliceMs > 0) return false;
   }
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.triageSliceMs);
-  if (!turn_->Triage(FeedAt(index), state_.results, until)) return false;
-  turn_->Finish(FeedAt(index));
+  if (!keeping_) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.triageSliceMs);
+    if (!turn_->Triage(FeedAt(index), state_.results, until)) return false;
+    turn_->Finish(FeedAt(index));
+    keeping_ = keeper_ != nullptr;
+    // The store's part gets steps of its own, as a long feed's triage does.
+    if (keeping_ && settings_.triageSliceMs > 0) return false;
+  }
+  if (keeping_) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.triageSliceMs);
+    if (!keeper_->Keep(FeedAt(index).url, clock_.NowMs(), [this](std::string_view text) { return scanner_.Score(text); },
+                       port_, until))
+      return false;
+    keeping_ = false;
+  }
   turn_.reset();
-  if (keeper_)
-    keeper_->Keep(FeedAt(index).url, clock_.NowMs(), [this](std::string_view text) { return scanner_.Score(text); },
-                  port_);
   // The learning run scans a copy: a title it found, or the characters it found for the title,
   // are the list's feed's too.
   if (settings_.kind == ScanKind::Learning) {

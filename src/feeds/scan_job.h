@@ -121,6 +121,7 @@ class TScanJob {
   std::vector<size_t> order_;  // the feeds the walk looks at, in list order
   std::unique_ptr<TFeedTurn> turn_;  // the feed being triaged
   std::unique_ptr<TArticleKeeper> keeper_;  // with a store: the articles of the feed being triaged
+  bool keeping_ = false;                    // the feed's turn is triaged; its articles go to the store
   size_t next_ = 0;            // into order_
   bool turnStarted_ = false;  // the next feed passed its checks and waits for its download
   bool busyLogged_ = false;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QFont>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,6 +22,7 @@
 #include <algorithm>
 
 #include "common/codepage.h"
+#include "learning/recent_scores.h"
 #include "rating/standing_label.h"
 #include "rating/why_window.h"
 #include "ui/accessible.h"
@@ -194,7 +196,9 @@ void TfrmReadingList::BuildControls() {
   header->setSectionResizeMode(TArticleListModel::Title, QHeaderView::Stretch);
   header->resizeSection(TArticleListModel::Marks, sgArticles->fontMetrics().horizontalAdvance("\u25CF \u2605 "));
   header->resizeSection(TArticleListModel::Feed, 160);
-  header->resizeSection(TArticleListModel::Date, sgArticles->fontMetrics().horizontalAdvance("2026-12-10 19:30  "));
+  QFont bold = sgArticles->font();
+  bold.setBold(true);  // unread rows are bold
+  header->resizeSection(TArticleListModel::Date, QFontMetrics(bold).horizontalAdvance("2026-12-10 19:30") + 16);
   header->resizeSection(TArticleListModel::Relevance, 80);
   header->resizeSection(TArticleListModel::Rating, 60);
   lblCount = new QLabel(listPane);
@@ -231,8 +235,8 @@ void TfrmReadingList::BuildControls() {
   previewColumn->addLayout(buttons);
   split->addWidget(listPane);
   split->addWidget(previewPane);
-  split->setStretchFactor(0, 2);
-  split->setStretchFactor(1, 3);
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
   outer->addWidget(split, 1);
 
   tmrMarkRead = new QTimer(this);
@@ -321,15 +325,24 @@ void TfrmReadingList::Reload() {
   } catch (const std::exception& e) {
     if (services_.log) services_.log(e.what());
   }
-  model_->Set(std::move(list));
+  {
+    // The model's reset passes through "no row": the preview, the scale and the focus on it stay
+    // as they are unless the article itself leaves the list.
+    const QSignalBlocker quiet(sgArticles->selectionModel());
+    model_->Set(std::move(list));
+    const int row = model_->RowOf(keep);
+    if (row >= 0) sgArticles->setCurrentIndex(model_->index(row, TArticleListModel::Title));
+  }
   const size_t unread = std::count_if(model_->rows.begin(), model_->rows.end(), [](const auto& a) { return !a.read; });
   lblCount->setText(QString("%1 articles, %2 unread").arg(model_->rows.size()).arg(unread));
-  if (keep && SelectArticle(keep)) return;
-  if (!model_->rows.empty()) {
-    sgArticles->setCurrentIndex(model_->index(0, TArticleListModel::Title));
-  } else {
-    ShowPreview(nullptr);
+  if (model_->RowOf(keep) >= 0) {
+    sgArticles->scrollTo(sgArticles->currentIndex());
+    if (shownId_ != keep) SelectionChanged();
+    return;
   }
+  if (!model_->rows.empty())
+    sgArticles->setCurrentIndex(model_->index(0, TArticleListModel::Title));
+  SelectionChanged();
 }
 
 bool TfrmReadingList::SelectArticle(int64_t id) {
@@ -391,7 +404,7 @@ void TfrmReadingList::ShowPreview(const StoredArticle* a) {
   txtPreview->document()->setBaseUrl(QUrl(QString::fromStdString(a->base.empty() ? a->link : a->base)));
   txtPreview->setHtml(html);
   const std::string standing = services_.standing ? services_.standing(a->relevance) : std::string();
-  lblStanding->setText(QString::fromStdString(standing));
+  lblStanding->setText(ToQ(RelevanceStandingLine(a->relevance, standing)));
   lblStanding->setVisible(!standing.empty());
 }
 

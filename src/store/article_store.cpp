@@ -196,7 +196,13 @@ int TArticleStore::SchemaVersion() { return kSchemaVersion; }
 
 TArticleStore::TArticleStore(sqlite3* db) : db_(db) {}
 
-TArticleStore::~TArticleStore() { sqlite3_close_v2(db_); }
+TArticleStore::~TArticleStore() {
+  try {
+    CommitFeed();  // what a scan had read by the time the program ended is kept
+  } catch (...) {
+  }
+  sqlite3_close_v2(db_);
+}
 
 void TArticleStore::Exec(const char* sql) const {
   char* error = nullptr;
@@ -257,9 +263,21 @@ std::unique_ptr<TArticleStore> TArticleStore::Open(const std::string& path, int6
   throw std::runtime_error("Article store: cannot make a new store at " + path);
 }
 
-int TArticleStore::StoreFeedArticles(const std::string& feed, std::vector<StoredArticle>& articles, int64_t nowMs,
-                                     const std::function<int32_t(const StoredArticle&)>& relevanceOfNew) {
-  int added = 0;
+// The statements of one feed's transaction, prepared once for all its articles.
+struct TArticleStore::FeedBatch {
+  FeedBatch(sqlite3* db, int64_t feedId)
+      : fid(feedId),
+        find(db, "SELECT id FROM articles WHERE feed_id = ? AND item_key = ?"),
+        insert(db,
+               "INSERT INTO articles(feed_id, item_key, guid, link, title, title_display, text, content, base, "
+               "published, first_seen, relevance) VALUES (?,?,?,?,?,?,?,?,?,?,?,?)") {}
+  int64_t fid;
+  Statement find;
+  Statement insert;
+};
+
+void TArticleStore::BeginFeed(const std::string& feed) {
+  if (batch_) throw std::logic_error("Article store: a feed's articles are being kept already");
   Exec("BEGIN IMMEDIATE");
   try {
     Statement addFeed(db_, "INSERT OR IGNORE INTO feeds(url) VALUES (?)");
@@ -267,45 +285,72 @@ int TArticleStore::StoreFeedArticles(const std::string& feed, std::vector<Stored
     Statement feedId(db_, "SELECT id FROM feeds WHERE url = ?");
     feedId.Bind(1, feed);
     if (!feedId.Step()) Fail(db_, "finding the feed");
-    int64_t fid = feedId.Int(0);
+    batch_ = std::make_unique<FeedBatch>(db_, feedId.Int(0));
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
 
-    Statement find(db_, "SELECT id FROM articles WHERE feed_id = ? AND item_key = ?");
-    Statement insert(db_,
-                     "INSERT INTO articles(feed_id, item_key, guid, link, title, title_display, text, content, base, "
-                     "published, first_seen, relevance) VALUES (?,?,?,?,?,?,?,?,?,?,?,?)");
-    for (auto& a : articles) {
-      const std::string& key = a.guid.empty() ? a.link : a.guid;
-      find.Reset();
-      find.Bind(1, fid).Bind(2, key);
-      if (find.Step()) {
-        a.id = find.Int(0);
-        continue;
-      }
-      if (relevanceOfNew) a.relevance = relevanceOfNew(a);
-      std::string title = Bounded(a.title, kMaxStoredTitle, false);
-      std::string display =
-          Bounded(a.titleUtf8.empty() ? Win1252ToUtf8(title) : a.titleUtf8, kMaxStoredTitle, true);
-      insert.Reset();
-      insert.Bind(1, fid)
-          .Bind(2, key)
-          .Bind(3, a.guid)
-          .Bind(4, a.link)
-          .BindBlob(5, title)
-          .Bind(6, display)
-          // The single-byte text goes in as UTF-8: FTS5 tokenizes UTF-8, and the way back is exact.
-          .Bind(7, Win1252ToUtf8(Bounded(a.text, kMaxStoredText, false)))
-          .Bind(8, Bounded(a.content, kMaxStoredContent, true))
-          .Bind(9, a.base)
-          .Bind(10, a.published ? a.published : nowMs)
-          .Bind(11, nowMs)
-          .Bind(12, a.relevance);
-      insert.Step();
-      a.id = sqlite3_last_insert_rowid(db_);
-      ++added;
-    }
+bool TArticleStore::AddToFeed(StoredArticle& a, int64_t nowMs,
+                              const std::function<int32_t(const StoredArticle&)>& relevanceOfNew) {
+  if (!batch_) throw std::logic_error("Article store: no feed's articles are being kept");
+  FeedBatch& b = *batch_;
+  const std::string& key = a.guid.empty() ? a.link : a.guid;
+  b.find.Reset();
+  b.find.Bind(1, b.fid).Bind(2, key);
+  if (b.find.Step()) {
+    a.id = b.find.Int(0);
+    return false;
+  }
+  if (relevanceOfNew) a.relevance = relevanceOfNew(a);
+  std::string title = Bounded(a.title, kMaxStoredTitle, false);
+  std::string display = Bounded(a.titleUtf8.empty() ? Win1252ToUtf8(title) : a.titleUtf8, kMaxStoredTitle, true);
+  b.insert.Reset();
+  b.insert.Bind(1, b.fid)
+      .Bind(2, key)
+      .Bind(3, a.guid)
+      .Bind(4, a.link)
+      .BindBlob(5, title)
+      .Bind(6, display)
+      // The single-byte text goes in as UTF-8: FTS5 tokenizes UTF-8, and the way back is exact.
+      .Bind(7, Win1252ToUtf8(Bounded(a.text, kMaxStoredText, false)))
+      .Bind(8, Bounded(a.content, kMaxStoredContent, true))
+      .Bind(9, a.base)
+      .Bind(10, a.published ? a.published : nowMs)
+      .Bind(11, nowMs)
+      .Bind(12, a.relevance);
+  b.insert.Step();
+  a.id = sqlite3_last_insert_rowid(db_);
+  return true;
+}
+
+void TArticleStore::CommitFeed() {
+  if (!batch_) return;
+  batch_.reset();
+  try {
     Exec("COMMIT");
   } catch (...) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+void TArticleStore::RollbackFeed() {
+  if (!batch_) return;
+  batch_.reset();
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+int TArticleStore::StoreFeedArticles(const std::string& feed, std::vector<StoredArticle>& articles, int64_t nowMs,
+                                     const std::function<int32_t(const StoredArticle&)>& relevanceOfNew) {
+  int added = 0;
+  BeginFeed(feed);
+  try {
+    for (auto& a : articles) added += AddToFeed(a, nowMs, relevanceOfNew) ? 1 : 0;
+    CommitFeed();
+  } catch (...) {
+    RollbackFeed();
     throw;
   }
   return added;

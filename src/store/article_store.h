@@ -74,6 +74,16 @@ class TArticleStore {
   int StoreFeedArticles(const std::string& feed, std::vector<StoredArticle>& articles, int64_t nowMs,
                         const std::function<int32_t(const StoredArticle&)>& relevanceOfNew = {});
 
+  // The same a part at a time, so that a long feed never holds up the thread that keeps it:
+  // BeginFeed opens the feed's transaction, AddToFeed keeps one article (true when it was new),
+  // CommitFeed ends it; RollbackFeed forgets what was added. Throw on a write failure.
+  void BeginFeed(const std::string& feed);
+  bool AddToFeed(StoredArticle& article, int64_t nowMs,
+                 const std::function<int32_t(const StoredArticle&)>& relevanceOfNew = {});
+  void CommitFeed();
+  void RollbackFeed();
+  bool KeepingFeed() const { return batch_ != nullptr; }
+
   std::vector<StoredArticle> Query(const ArticleQuery& query) const;
   std::optional<StoredArticle> Get(int64_t id) const;
   size_t Count() const;
@@ -104,6 +114,8 @@ class TArticleStore {
   void Exec(const char* sql) const;
   StoredArticle Row(void* statement) const;
   sqlite3* db_;
+  struct FeedBatch;
+  std::unique_ptr<FeedBatch> batch_;
 };
 
 // The FTS5 query for what the user typed: words must all occur, "phrases" as written, a word

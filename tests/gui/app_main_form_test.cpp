@@ -161,7 +161,7 @@ TEST_F(MainFormTest, StartUpSetsCaptionSettingsAndCommands) {
   }
   EXPECT_EQ(menus,
             (std::vector<std::string>{"&File", "  &RSS/Atom feeds", "  New web &page monitor window",
-                                      "  New web &search window", "  &Learned words...", "  E&xit", "&Window",
+                                      "  New web &search window", "  &Learned words...", "  E&xit", "&View", "  &Reading list", "&Window",
                                       "  &Cascade", "  Tile &Horizontally", "  Tile &Vertically",
                                       "  &Minimize All", "  &Arrange All", "  Cl&ose"}));
   auto* bar = frame.findChild<QToolBar*>("ToolBar1");

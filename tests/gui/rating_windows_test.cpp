@@ -1209,18 +1209,32 @@ TEST_F(ReadingListTest, KeysMoveSearchRateStarAndOpen) {
   ASSERT_EQ(rated_.size(), before + 1);
   EXPECT_EQ(rated_.back(), (std::pair<int64_t, int>{ids_[1], 2}));
 
+  // The list following new relevances while the user is on the scale keeps the article, the
+  // scale and the focus where they are.
+  ASSERT_TRUE(w.SelectArticle(ids_[2]));
+  w.sgArticles->setFocus();
+  Key(Qt::Key_R);
+  store_->SetRelevances({{ids_[2], 99}});
+  w.RelevancesChanged();
+  EXPECT_EQ(w.SelectedId(), ids_[2]);
+  ASSERT_TRUE(w.Scale().gbRelevance->isAncestorOf(QApplication::focusWidget()));
+  Key(Qt::Key_4);
+  EXPECT_EQ(rated_.back(), (std::pair<int64_t, int>{ids_[2], 4}));
+  Key(Qt::Key_Tab);
+  EXPECT_EQ(w.Listed().front().id, ids_[2]) << "ranked first by its new relevance";
+
   // The filters: rated, starred, a feed, by date.
   struct Filter {
     QComboBox* box;
     int index;
     std::vector<std::string> titles;
   } filters[] = {
-      {w.cbShow, 3, {"Apple pruning in winter", "Pear trees", "Football results"}},
+      {w.cbShow, 3, {"Compost", "Apple pruning in winter", "Pear trees", "Football results"}},
       {w.cbShow, 2, {"Compost"}},
-      {w.cbShow, 1, {"Compost"}},
-      {w.cbShow, 0, {"Apple pruning in winter", "Pear trees", "Compost", "Football results"}},
+      {w.cbShow, 1, {}},
+      {w.cbShow, 0, {"Compost", "Apple pruning in winter", "Pear trees", "Football results"}},
       {w.cbFeed, 2, {"Football results"}},
-      {w.cbFeed, 1, {"Apple pruning in winter", "Pear trees", "Compost"}},
+      {w.cbFeed, 1, {"Compost", "Apple pruning in winter", "Pear trees"}},
       {w.cbSort, 1, {"Apple pruning in winter", "Pear trees", "Compost"}},
   };
   for (const auto& f : filters) {

@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -472,6 +473,46 @@ TEST_F(ArticleStoreTest, RescoringFollowsTheLearningNewestFirstInSlices) {
   EXPECT_GT(ranked.front().relevance, 0);
   EXPECT_LT(ranked.back().relevance, 0);
   EXPECT_EQ(store->Get(a[5].id)->relevance, 0) << "a read article keeps the relevance it had";
+}
+
+// A scan's articles go in a part at a time; a long feed is cut into transactions of a bounded
+// size, and every article arrives once, scored only when triage left it unscored and it is new.
+TEST_F(ArticleStoreTest, TheKeeperKeepsALongFeedInBoundedSteps) {
+  auto store = TArticleStore::Open(path_, 1);
+  SilentUserPort port;
+  TArticleKeeper keeper(*store);
+  const size_t n = kArticlesPerTransaction * 2 + 500;
+  for (size_t i = 0; i < n; ++i) {
+    TItem item;
+    item.Title = "Title " + std::to_string(i);
+    item.Link = "http://k/" + std::to_string(i);
+    item.Relevance = 33;
+    keeper.Add("<p>x</p>", item, i % 2 ? TriageOutcome::Scored : TriageOutcome::ShownRecently);
+  }
+  int scoredHere = 0;
+  auto score = [&](std::string_view) {
+    ++scoredHere;
+    return -7;
+  };
+  int steps = 0;
+  const auto past = std::chrono::steady_clock::now();
+  while (!keeper.Keep("http://feed/long", 5, score, port, past)) ++steps;
+  EXPECT_GE(steps, static_cast<int>(n) - 1) << "one article a step when the time is up";
+  EXPECT_EQ(store->Count(), n);
+  EXPECT_EQ(scoredHere, static_cast<int>(n / 2)) << "only what triage did not score";
+  EXPECT_EQ(store->Query({.search = "\"Title 2\""}).size(), 1u);
+  int minusSeven = 0;
+  for (const auto& a : store->Query({})) minusSeven += a.relevance == -7;
+  EXPECT_EQ(minusSeven, static_cast<int>(n / 2));
+
+  // The same articles again: nothing new, nothing scored.
+  scoredHere = 0;
+  TItem again;
+  again.Link = "http://k/0";
+  keeper.Add("", again, TriageOutcome::ShownRecently);
+  EXPECT_TRUE(keeper.Keep("http://feed/long", 6, score, port, std::chrono::steady_clock::now() + std::chrono::seconds(5)));
+  EXPECT_EQ(scoredHere, 0);
+  EXPECT_EQ(store->Count(), n);
 }
 
 }  // namespace
