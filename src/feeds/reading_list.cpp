@@ -1,5 +1,7 @@
 #include "feeds/reading_list.h"
 
+#include <algorithm>
+
 #include "common/ports.h"
 #include "feeds/shown_memory.h"
 
@@ -87,22 +89,40 @@ TArticleKeeper::~TArticleKeeper() {
 }
 
 void TRescoring::Start(const TArticleStore& store) {
-  pending_ = store.UnreadTexts();
+  pending_ = store.UnreadIds();
   next_ = 0;
 }
 
 std::vector<std::pair<int64_t, int32_t>> TRescoring::Step(LearningEngine& engine, TArticleStore& store,
                                                            const Clock& clock, int64_t budgetMs) {
+  constexpr size_t kPart = 32;  // texts fetched at once
   std::vector<std::pair<int64_t, int32_t>> scored;
   const int64_t start = clock.NowMs();
-  while (next_ < pending_.size()) {
-    auto& [id, text] = pending_[next_++];
-    scored.emplace_back(id, engine.GetRelevance(text));
-    std::string().swap(text);
-    if (clock.NowMs() - start >= budgetMs) break;
+  bool timeUp = false;
+  while (next_ < pending_.size() && !timeUp) {
+    const size_t end = std::min(pending_.size(), next_ + kPart);
+    const auto texts = store.TextsOf(std::vector<int64_t>(pending_.begin() + static_cast<std::ptrdiff_t>(next_),
+                                                          pending_.begin() + static_cast<std::ptrdiff_t>(end)));
+    size_t done = 0;
+    for (const auto& [id, text] : texts) {
+      scored.emplace_back(id, engine.GetRelevance(text));
+      ++done;
+      if (clock.NowMs() - start >= budgetMs) {
+        timeUp = true;
+        break;
+      }
+    }
+    // Ids whose texts are gone (forgotten meanwhile) count as done.
+    if (timeUp && done < texts.size()) {
+      const int64_t lastId = texts[done - 1].first;
+      while (next_ < end && pending_[next_] != lastId) ++next_;
+      ++next_;
+    } else {
+      next_ = end;
+    }
   }
   if (!scored.empty()) store.SetRelevances(scored);
-  if (next_ == pending_.size()) {
+  if (next_ >= pending_.size()) {
     pending_.clear();
     next_ = 0;
   }

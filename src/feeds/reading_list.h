@@ -63,7 +63,8 @@ inline constexpr size_t kArticlesPerTransaction = 1000;
 // the thread that drives it stays free between slices. A new change of learning starts it over.
 class TRescoring {
  public:
-  // Takes the unread articles to score (their ids and texts) from the store.
+  // Takes the unread articles to score from the store (their ids; the texts come a part at a
+  // time as they are scored).
   void Start(const TArticleStore& store);
   bool Running() const { return next_ < pending_.size(); }
   // Scores until `budgetMs` has passed on `clock` (at least one article), writes what it
@@ -73,7 +74,7 @@ class TRescoring {
   size_t Remaining() const { return pending_.size() - next_; }
 
  private:
-  std::vector<std::pair<int64_t, std::string>> pending_;
+  std::vector<int64_t> pending_;
   size_t next_ = 0;
 };
 

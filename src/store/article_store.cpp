@@ -482,6 +482,24 @@ std::vector<std::pair<int64_t, std::string>> TArticleStore::UnreadTexts() const 
   return out;
 }
 
+std::vector<int64_t> TArticleStore::UnreadIds() const {
+  Statement s(db_, "SELECT id FROM articles WHERE read = 0 ORDER BY published DESC, id DESC");
+  std::vector<int64_t> out;
+  while (s.Step()) out.push_back(s.Int(0));
+  return out;
+}
+
+std::vector<std::pair<int64_t, std::string>> TArticleStore::TextsOf(const std::vector<int64_t>& ids) const {
+  Statement s(db_, "SELECT text FROM articles WHERE id = ?");
+  std::vector<std::pair<int64_t, std::string>> out;
+  for (int64_t id : ids) {
+    s.Reset();
+    s.Bind(1, id);
+    if (s.Step()) out.emplace_back(id, Utf8ToWin1252(s.Text(0)));
+  }
+  return out;
+}
+
 void TArticleStore::SetRelevances(const std::vector<std::pair<int64_t, int32_t>>& relevances) {
   Exec("BEGIN IMMEDIATE");
   try {

@@ -104,6 +104,10 @@ class TArticleStore {
 
   // The unread articles' ids and texts, newest first, for scoring them again.
   std::vector<std::pair<int64_t, std::string>> UnreadTexts() const;
+  // The same in parts: the ids alone, then the texts of some of them (in the order asked; an id
+  // no longer kept is left out).
+  std::vector<int64_t> UnreadIds() const;
+  std::vector<std::pair<int64_t, std::string>> TextsOf(const std::vector<int64_t>& ids) const;
   void SetRelevances(const std::vector<std::pair<int64_t, int32_t>>& relevances);
 
   // The schema version this program writes.
