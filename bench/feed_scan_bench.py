@@ -8,14 +8,16 @@ connection reset, or 30 s of silence before the server hangs up. Then it times
   zibu-cli scan --home H --parallel P       (default P = 8)
   newsboat -x reload with reload-threads 8  (the same feeds, its own cache)
 in the same run, and prints both times, their ratio, and the slowest single feed's own time as
-the server measured it (what no scan can beat), with the ratio to it.
+the server measured it (what no scan can beat), with the ratio to it. With --store it also times
+the same scan of a home that keeps no articles (its data/articles.db is a folder, so no store can
+be opened) and prints what keeping every article costs: the time ratio and the bytes per article.
 
 Not part of the test suite: a run takes about a minute. Newsboat is not a dependency of the
 project; for this benchmark it was installed by hand with `apt-get install newsboat`. Without it
 (or with --no-newsboat) only Zibu is timed.
 
 usage: bench/feed_scan_bench.py [--cli build/bin/zibu-cli] [--feeds 300] [--parallel 8]
-                                [--seed 1] [--silence 30] [--no-newsboat] [--serial]
+                                [--seed 1] [--silence 30] [--no-newsboat] [--serial] [--store]
 """
 
 import argparse
@@ -139,6 +141,7 @@ def main():
     ap.add_argument("--silence", type=float, default=30.0)
     ap.add_argument("--no-newsboat", action="store_true")
     ap.add_argument("--serial", action="store_true", help="also time zibu-cli scan --parallel 1")
+    ap.add_argument("--store", action="store_true", help="also time the scan of a home that keeps no articles")
     args = ap.parse_args()
 
     feeds = Feeds(args.feeds, args.seed, args.silence)
@@ -152,13 +155,17 @@ def main():
     print("%d feeds on %d loopback addresses, 100-800 ms each; failing: %s" %
           (args.feeds, HOSTS, ", ".join("%d %s" % (n, k) for k, n in sorted(kinds.items()))))
     try:
-        runs = [("zibu-cli scan --parallel %d" % args.parallel, args.parallel)]
+        runs = [("zibu-cli scan --parallel %d" % args.parallel, args.parallel, True)]
         if args.serial:
-            runs.append(("zibu-cli scan --parallel 1", 1))
+            runs.append(("zibu-cli scan --parallel 1", 1, True))
+        if args.store:
+            runs.append(("  the same, keeping no articles", args.parallel, False))
         results = {}
-        for name, parallel in runs:
-            home = os.path.join(work, "home-%d" % parallel)
+        for n, (name, parallel, keep) in enumerate(runs):
+            home = os.path.join(work, "home-%d" % n)
             zibu_home(home, port, args.feeds)
+            if not keep:
+                os.makedirs(os.path.join(home, "data", "articles.db"))
             feeds.served.clear()
             seconds, done = timed([args.cli, "scan", "--home", home, "--parallel", str(parallel)])
             taken = done.stdout.count("\n")
@@ -168,6 +175,16 @@ def main():
             print("%-34s %7.1f s  (exit %d, %d articles; %s)" % (name, seconds, done.returncode, taken, summary))
             print("%-34s %7.1f s" % ("  slowest single feed (server)", slowest))
             print("%-34s %7.2f" % ("  ratio to the slowest feed", seconds / slowest if slowest else 0))
+            store = os.path.join(home, "data", "articles.db")
+            if keep and os.path.isfile(store):
+                kept = subprocess.run([args.cli, "articles", "--home", home], capture_output=True, text=True)
+                count = kept.stdout.count("\n")
+                size = sum(os.path.getsize(os.path.join(home, "data", f)) for f in os.listdir(os.path.join(home, "data"))
+                           if f.startswith("articles.db"))
+                print("%-34s %7d articles, %.0f bytes each (index included)" % ("  kept in the store", count,
+                                                                                 size / count if count else 0))
+        if args.store:
+            print("%-34s %7.2f" % ("ratio keeping / keeping none", results[runs[0][0]] / results[runs[-1][0]]))
         if not args.no_newsboat and shutil.which("newsboat"):
             nb = os.path.join(work, "newsboat")
             os.makedirs(nb)
