@@ -3,7 +3,8 @@
 // the two questions the reading list asks most, a search and the 50 most relevant unread, each
 // answered by a whole `zibu-cli articles` process as a script would ask it.
 //
-//   article_store_bench [ARTICLES] [RUNS]
+//   article_store_bench [ARTICLES] [RUNS] [KEEP_DIR]
+// With KEEP_DIR the home is made there and left behind (reading_window_bench opens its store).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -77,7 +78,9 @@ int main(int argc, char** argv) {
   const int total = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 9;
   const std::string cli = (fs::path(argv[0]).parent_path().parent_path() / "zibu-cli").string();
-  const fs::path home = fs::temp_directory_path() / ("zibu-store-bench-" + std::to_string(::getpid()));
+  const bool keepHome = argc > 3;
+  const fs::path home =
+      keepHome ? fs::path(argv[3]) : fs::temp_directory_path() / ("zibu-store-bench-" + std::to_string(::getpid()));
   fs::create_directories(home / "data");
   std::ofstream(home / "zibu.conf") << "[main]\nfeedCount=0\n";
 
@@ -142,6 +145,6 @@ int main(int argc, char** argv) {
     std::printf("zibu-cli %-26s median %.1f ms, max %.1f ms (%d runs)\n", q.name, Median(times),
                 *std::max_element(times.begin(), times.end()), runs);
   }
-  fs::remove_all(home);
+  if (!keepHome) fs::remove_all(home);
   return 0;
 }

@@ -85,6 +85,21 @@ class TArticleListModel : public QAbstractTableModel {
     return {};
   }
 
+  // The list comes a page at a time, as the view scrolls towards its end.
+  bool canFetchMore(const QModelIndex& parent) const override { return !parent.isValid() && more && !exhausted; }
+  void fetchMore(const QModelIndex& parent) override {
+    if (parent.isValid() || !more || exhausted) return;
+    std::vector<StoredArticle> page = more(static_cast<int>(rows.size()));
+    exhausted = page.size() < static_cast<size_t>(kPage);
+    if (page.empty()) return;
+    beginInsertRows({}, static_cast<int>(rows.size()), static_cast<int>(rows.size() + page.size()) - 1);
+    for (auto& a : page) rows.push_back(std::move(a));
+    endInsertRows();
+  }
+  static constexpr int kPage = 500;
+  std::function<std::vector<StoredArticle>(int offset)> more;
+  bool exhausted = true;
+
   int RowOf(int64_t id) const {
     for (size_t i = 0; i < rows.size(); ++i)
       if (rows[i].id == id) return static_cast<int>(i);
@@ -92,6 +107,7 @@ class TArticleListModel : public QAbstractTableModel {
   }
   void Set(std::vector<StoredArticle> list) {
     beginResetModel();
+    exhausted = list.size() < static_cast<size_t>(kPage);
     rows = std::move(list);
     endResetModel();
   }
@@ -319,12 +335,26 @@ ArticleQuery TfrmReadingList::CurrentQuery() const {
 void TfrmReadingList::Reload() {
   if (!services_.store) return;
   const int64_t keep = SelectedId();
+  // As many pages as are shown now, so the selection and the place in the list stay.
+  const int pages = std::max<int>(1, (static_cast<int>(model_->rows.size()) + TArticleListModel::kPage - 1) /
+                                         TArticleListModel::kPage);
   std::vector<StoredArticle> list;
+  const ArticleQuery query = CurrentQuery();
   try {
-    list = services_.store->Query(CurrentQuery());
+    ArticleQuery first = query;
+    first.limit = pages * TArticleListModel::kPage;
+    list = services_.store->Query(first);
+    counts_ = services_.store->CountMatching(query);
   } catch (const std::exception& e) {
     if (services_.log) services_.log(e.what());
   }
+  TArticleStore* store = services_.store;
+  model_->more = [store, query](int offset) {
+    ArticleQuery page = query;
+    page.limit = TArticleListModel::kPage;
+    page.offset = offset;
+    return store->Query(page);
+  };
   {
     // The model's reset passes through "no row": the preview, the scale and the focus on it stay
     // as they are unless the article itself leaves the list.
@@ -333,8 +363,7 @@ void TfrmReadingList::Reload() {
     const int row = model_->RowOf(keep);
     if (row >= 0) sgArticles->setCurrentIndex(model_->index(row, TArticleListModel::Title));
   }
-  const size_t unread = std::count_if(model_->rows.begin(), model_->rows.end(), [](const auto& a) { return !a.read; });
-  lblCount->setText(QString("%1 articles, %2 unread").arg(model_->rows.size()).arg(unread));
+  ShowCount();
   if (model_->RowOf(keep) >= 0) {
     sgArticles->scrollTo(sgArticles->currentIndex());
     if (shownId_ != keep) SelectionChanged();
@@ -414,13 +443,14 @@ void TfrmReadingList::UpdateRow(int64_t id) {
   auto fresh = services_.store->Get(id);
   if (!fresh) return;
   StoredArticle& kept = model_->rows[static_cast<size_t>(row)];
+  const bool wasRead = kept.read;
   kept.read = fresh->read;
   kept.starred = fresh->starred;
   kept.rating = fresh->rating;
   kept.relevance = fresh->relevance;
+  if (kept.read != wasRead) counts_.second += kept.read ? -1 : 1;
   model_->Changed(row);
-  const size_t unread = std::count_if(model_->rows.begin(), model_->rows.end(), [](const auto& a) { return !a.read; });
-  lblCount->setText(QString("%1 articles, %2 unread").arg(model_->rows.size()).arg(unread));
+  ShowCount();
   if (id == shownId_) btnStar->setText(fresh->starred ? "Uns&tar" : "S&tar");
 }
 
@@ -435,19 +465,25 @@ void TfrmReadingList::CommitRating() {
 }
 
 void TfrmReadingList::btnMarkAllReadClick() {
-  std::vector<int64_t> ids;
-  for (const auto& a : model_->rows)
-    if (!a.read) ids.push_back(a.id);
-  if (ids.empty()) return;
+  // Every article the filters and the search list, loaded into the view or not.
   try {
+    const std::vector<int64_t> ids = services_.store->UnreadIdsMatching(CurrentQuery());
+    if (ids.empty()) return;
     services_.store->SetRead(ids, true);
   } catch (const std::exception& e) {
     if (services_.log) services_.log(e.what());
     return;
   }
   for (auto& a : model_->rows) a.read = true;
-  if (!model_->rows.empty()) emit model_->dataChanged(model_->index(0, 0), model_->index(static_cast<int>(model_->rows.size()) - 1, TArticleListModel::ColumnCount - 1));
-  lblCount->setText(QString("%1 articles, 0 unread").arg(model_->rows.size()));
+  if (!model_->rows.empty())
+    emit model_->dataChanged(model_->index(0, 0), model_->index(static_cast<int>(model_->rows.size()) - 1,
+                                                                TArticleListModel::ColumnCount - 1));
+  counts_.second = 0;
+  ShowCount();
+}
+
+void TfrmReadingList::ShowCount() {
+  lblCount->setText(QString("%1 articles, %2 unread").arg(counts_.first).arg(counts_.second));
 }
 
 void TfrmReadingList::ToggleRead() {

@@ -107,6 +107,7 @@ class TfrmReadingList : public QWidget {
   void MoveBy(int rows);
   void PageOrNext();
   void FillFeedFilter();
+  void ShowCount();
   ArticleQuery CurrentQuery() const;
   void UpdateRow(int64_t id);
   bool ScaleHasFocus() const;
@@ -121,6 +122,7 @@ class TfrmReadingList : public QWidget {
   bool fillingScale_ = false;
   bool negativeDigit_ = false;  // "-" was typed in the scale: the next digit is a negative rating
   std::vector<std::vector<std::string>> feedChoices_;  // the urls of each cbFeed entry
+  std::pair<size_t, size_t> counts_;                    // articles the filters match, and unread
 };
 
 }  // namespace zibu

@@ -387,13 +387,17 @@ StoredArticle TArticleStore::Row(void* statement) const {
   return a;
 }
 
-std::vector<StoredArticle> TArticleStore::Query(const ArticleQuery& query) const {
-  std::string sql = std::string("SELECT ") + (query.withBodies ? kColumns : kListColumns) +
-                    " FROM articles a JOIN feeds f ON f.id = a.feed_id";
-  std::string fts = FtsQueryFor(query.search);
-  if (!query.search.empty() && fts.empty()) return {};
+namespace {
+// The FROM and WHERE of a query with the values to bind, in order; false when nothing can match.
+bool Filter(const ArticleQuery& query, std::string& sql, std::vector<std::string>& values) {
+  sql = " FROM articles a JOIN feeds f ON f.id = a.feed_id";
+  const std::string fts = FtsQueryFor(query.search);
+  if (!query.search.empty() && fts.empty()) return false;
   std::vector<std::string> where;
-  if (!fts.empty()) where.push_back("a.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?)");
+  if (!fts.empty()) {
+    where.push_back("a.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?)");
+    values.push_back(fts);
+  }
   if (query.unreadOnly) where.push_back("a.read = 0");
   if (query.starredOnly) where.push_back("a.starred = 1");
   if (query.ratedOnly) where.push_back("a.rating != 0");
@@ -401,17 +405,48 @@ std::vector<StoredArticle> TArticleStore::Query(const ArticleQuery& query) const
     std::string in = "f.url IN (";
     for (size_t i = 0; i < query.feeds.size(); ++i) in += i ? ",?" : "?";
     where.push_back(in + ")");
+    values.insert(values.end(), query.feeds.begin(), query.feeds.end());
   }
   for (size_t i = 0; i < where.size(); ++i) sql += (i ? " AND " : " WHERE ") + where[i];
+  return true;
+}
+}  // namespace
+
+std::vector<StoredArticle> TArticleStore::Query(const ArticleQuery& query) const {
+  std::string filter;
+  std::vector<std::string> values;
+  if (!Filter(query, filter, values)) return {};
+  std::string sql = std::string("SELECT ") + (query.withBodies ? kColumns : kListColumns) + filter;
   sql += query.sort == ArticleSort::Relevance ? " ORDER BY a.relevance DESC, a.published DESC, a.id DESC"
                                               : " ORDER BY a.published DESC, a.id DESC";
   if (query.limit > 0) sql += " LIMIT " + std::to_string(query.limit);
+  if (query.offset > 0) sql += (query.limit > 0 ? "" : " LIMIT -1") + std::string(" OFFSET ") + std::to_string(query.offset);
   Statement s(db_, sql);
-  int index = 1;
-  if (!fts.empty()) s.Bind(index++, fts);
-  for (const auto& feed : query.feeds) s.Bind(index++, feed);
+  for (size_t i = 0; i < values.size(); ++i) s.Bind(static_cast<int>(i) + 1, values[i]);
   std::vector<StoredArticle> out;
   while (s.Step()) out.push_back(Row(&s));
+  return out;
+}
+
+std::pair<size_t, size_t> TArticleStore::CountMatching(const ArticleQuery& query) const {
+  std::string filter;
+  std::vector<std::string> values;
+  if (!Filter(query, filter, values)) return {0, 0};
+  Statement s(db_, "SELECT count(*), count(*) FILTER (WHERE a.read = 0)" + filter);
+  for (size_t i = 0; i < values.size(); ++i) s.Bind(static_cast<int>(i) + 1, values[i]);
+  s.Step();
+  return {static_cast<size_t>(s.Int(0)), static_cast<size_t>(s.Int(1))};
+}
+
+std::vector<int64_t> TArticleStore::UnreadIdsMatching(const ArticleQuery& query) const {
+  std::string filter;
+  std::vector<std::string> values;
+  if (!Filter(query, filter, values)) return {};
+  Statement s(db_, "SELECT a.id" + filter + (filter.find(" WHERE ") == std::string::npos ? " WHERE" : " AND") +
+                       " a.read = 0");
+  for (size_t i = 0; i < values.size(); ++i) s.Bind(static_cast<int>(i) + 1, values[i]);
+  std::vector<int64_t> out;
+  while (s.Step()) out.push_back(s.Int(0));
   return out;
 }
 

@@ -44,7 +44,8 @@ struct ArticleQuery {
   // Only the articles of these feeds (addresses); empty: every feed.
   std::vector<std::string> feeds = {};
   ArticleSort sort = ArticleSort::Relevance;
-  int limit = 0;  // 0: all
+  int limit = 0;   // 0: all
+  int offset = 0;  // articles of the order skipped first (a list fetched a page at a time)
   // A listing leaves out each article's text and content (Get brings them); set to have them.
   bool withBodies = false;
 };
@@ -85,6 +86,10 @@ class TArticleStore {
   bool KeepingFeed() const { return batch_ != nullptr; }
 
   std::vector<StoredArticle> Query(const ArticleQuery& query) const;
+  // How many articles the query matches (limit and offset aside), and how many of them are unread.
+  std::pair<size_t, size_t> CountMatching(const ArticleQuery& query) const;
+  // The unread ones among them (Mark all read).
+  std::vector<int64_t> UnreadIdsMatching(const ArticleQuery& query) const;
   std::optional<StoredArticle> Get(int64_t id) const;
   size_t Count() const;
 

@@ -172,6 +172,14 @@ TEST_F(ArticleStoreTest, FiltersSortsAndSearches) {
       {"only punctuation", {.search = "( ) * \" -"}, {}},
   };
   for (const auto& c : cases) EXPECT_EQ(Titles(store->Query(c.query)), c.titles) << c.name;
+  // A page at a time, the counts of the whole match, and its unread ids.
+  EXPECT_EQ(Titles(store->Query({.limit = 2, .offset = 1})), (std::vector<std::string>{"Orchestra tour", "Apple orchard prices"}));
+  EXPECT_EQ(Titles(store->Query({.offset = 3})), std::vector<std::string>{"Football results"});
+  EXPECT_EQ(store->CountMatching({}), (std::pair<size_t, size_t>{4, 3}));
+  EXPECT_EQ(store->CountMatching({.search = "apple"}), (std::pair<size_t, size_t>{2, 1}));
+  EXPECT_EQ(store->CountMatching({.search = "( )"}), (std::pair<size_t, size_t>{0, 0}));
+  EXPECT_EQ(store->UnreadIdsMatching({.search = "apple"}), std::vector<int64_t>{a[2].id});
+  EXPECT_EQ(store->UnreadIdsMatching({.feeds = {"http://feed/b"}}), std::vector<int64_t>{b[0].id});
   // A listing is light; the bodies come when asked for.
   auto listed = store->Query({.feeds = {"http://feed/b"}});
   auto whole = store->Query({.feeds = {"http://feed/b"}, .withBodies = true});
