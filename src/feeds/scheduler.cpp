@@ -39,7 +39,7 @@ void TFeedScanner::MarkPresented(ScanState& scan, const std::string& link, int r
   if (store_) {
     // The reading list shows what the user saw and rated here; it must not stop the scan.
     try {
-      store_->MarkPresented(link, rating);
+      store_->MarkPresented(link, rating, now);
     } catch (const std::exception& e) {
       port_.Log(std::string("I could not mark the article read in the reading list: ") + e.what(), true);
     }

@@ -18,7 +18,7 @@ namespace {
 
 // "ZiBu": tells a store of this program from another program's SQLite file.
 constexpr int kApplicationId = 0x5A694275;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Each step brings a store of version (index) to version (index + 1). A new store runs them all.
 const char* const kMigrations[] = {
@@ -60,6 +60,11 @@ CREATE TRIGGER articles_fts_update AFTER UPDATE OF title_display, text ON articl
     VALUES ('delete', old.id, old.title_display, old.text);
   INSERT INTO articles_fts(rowid, title_display, text) VALUES (new.id, new.title_display, new.text);
 END;
+)sql",
+    // 2: when an article was brought to the user in a rating window (0: never), so that an alert
+    // is given once whatever the shown-article memory forgets.
+    R"sql(
+ALTER TABLE articles ADD COLUMN alerted INTEGER NOT NULL DEFAULT 0;
 )sql",
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kSchemaVersion);
@@ -493,9 +498,16 @@ void TArticleStore::SetRatingByLink(const std::string& link, int32_t rating) {
   s.Bind(1, rating).Bind(2, link).Step();
 }
 
-void TArticleStore::MarkPresented(const std::string& link, int32_t rating) {
-  Statement s(db_, "UPDATE articles SET read = 1, rating = CASE WHEN ? != 0 THEN ? ELSE rating END WHERE link = ?");
-  s.Bind(1, rating).Bind(2, rating).Bind(3, link).Step();
+void TArticleStore::MarkPresented(const std::string& link, int32_t rating, int64_t nowMs) {
+  Statement s(db_,
+              "UPDATE articles SET read = 1, rating = CASE WHEN ? != 0 THEN ? ELSE rating END, alerted = ? WHERE link = ?");
+  s.Bind(1, rating).Bind(2, rating).Bind(3, nowMs).Bind(4, link).Step();
+}
+
+int64_t TArticleStore::AlertedAt(const std::string& link) const {
+  Statement s(db_, "SELECT max(alerted) FROM articles WHERE link = ?");
+  s.Bind(1, link);
+  return s.Step() ? s.Int(0) : 0;
 }
 
 bool TArticleStore::RatedOrRead(const std::string& link) const {

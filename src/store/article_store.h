@@ -98,8 +98,10 @@ class TArticleStore {
   void SetRating(int64_t id, int32_t rating);
   // A rating given elsewhere (a rating window) reaches every kept article with that link.
   void SetRatingByLink(const std::string& link, int32_t rating);
-  // An article brought to the user in a rating window: read, and rated when `rating` is not 0.
-  void MarkPresented(const std::string& link, int32_t rating);
+  // An article brought to the user in a rating window: read, rated when `rating` is not 0, and
+  // when it was alerted; AlertedAt tells that time (0: never).
+  void MarkPresented(const std::string& link, int32_t rating, int64_t nowMs);
+  int64_t AlertedAt(const std::string& link) const;
   // Whether an article with this link was rated or read: it is not brought to the user again.
   bool RatedOrRead(const std::string& link) const;
 

@@ -190,6 +190,42 @@ TEST_F(ArticleStoreTest, FiltersSortsAndSearches) {
   EXPECT_EQ(whole[0].content, b[0].content);
 }
 
+// A store of the first schema is brought forward on open, its articles as they were.
+TEST_F(ArticleStoreTest, AnOlderSchemaIsMigratedForward) {
+  {
+    auto store = TArticleStore::Open(path_, 1);
+    std::vector<StoredArticle> a = {Article("Kept from before", "http://a/1", "g", 12)};
+    store->StoreFeedArticles("f", a, 1);
+    store->SetStarred(a[0].id, true);
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open(path_.c_str(), &db);
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE articles DROP COLUMN alerted; PRAGMA user_version=1", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  std::string notice;
+  auto store = TArticleStore::Open(path_, 2, &notice);
+  EXPECT_EQ(notice, "") << "migrated, not moved aside";
+  auto kept = store->Query({});
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_TRUE(kept[0].starred);
+  EXPECT_EQ(kept[0].relevance, 12);
+  EXPECT_EQ(store->AlertedAt("http://a/1"), 0);
+  store->MarkPresented("http://a/1", 0, 777);
+  EXPECT_EQ(store->AlertedAt("http://a/1"), 777);
+  EXPECT_TRUE(store->Get(kept[0].id)->read);
+  EXPECT_EQ(store->Get(kept[0].id)->rating, 0) << "no rating given: none kept";
+  store.reset();
+  db = nullptr;
+  sqlite3_open(path_.c_str(), &db);
+  sqlite3_stmt* version = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr);
+  ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(version, 0), TArticleStore::SchemaVersion());
+  sqlite3_finalize(version);
+  sqlite3_close(db);
+}
+
 TEST_F(ArticleStoreTest, RatingsAndReadingReachByLink) {
   auto store = TArticleStore::Open(path_, 1);
   std::vector<StoredArticle> a = {Article("One", "http://a/1"), Article("Two", "http://a/2")};
