@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QApplication>
+#include <QLocalServer>
 #include <QDBusConnection>
 #include <QDir>
 #include <QSocketNotifier>
@@ -23,6 +24,7 @@
 #include "ui/dialogs.h"
 #include "ui/icons.h"
 #include "ui/program_services.h"
+#include "ui/single_instance.h"
 #include "ui/splash_window.h"
 
 namespace {
@@ -126,7 +128,11 @@ int main(int argc, char** argv) {
     return refuse(problem);
   }
   HomeLock homeLock;
-  if (homeLock.Acquire(home.folder, "zibu") != HomeLock::Result::Acquired) return refuse(homeLock.Message());
+  if (const auto locked = homeLock.Acquire(home.folder, "zibu"); locked != HomeLock::Result::Acquired) {
+    // Zibu itself is running on this home: it comes to the front, and this start is not needed.
+    if (locked == HomeLock::Result::InUse && AskRunningToRaise(home.folder)) return 0;
+    return refuse(homeLock.Message());
+  }
 
   // 1. The splash, painted before anything else is built.
   TfrmSplashScreen* splash = SplashScreen();
@@ -160,6 +166,15 @@ int main(int argc, char** argv) {
   }
 
   CloseOnTerminateSignal(frame.get());
+  // A second start on this home brings the frame forward (out of the tray too) once it is shown.
+  const auto raiseServer = ListenForRaise(home.folder, [&frame] {
+    if (!frame || (!frame->isVisible() && !frame->TrayIconVisible())) return;
+    if (frame->TrayIconVisible()) frame->TrayIconMessage(QSystemTrayIcon::Trigger);
+    frame->setWindowState(frame->windowState() & ~Qt::WindowMinimized);
+    frame->show();
+    frame->raise();
+    frame->activateWindow();
+  });
   // Everything is saved: every loop ends when asked, so leaving the event loop ends the program.
   QObject::connect(frame.get(), &TMainForm::shutdownComplete, &app, [] { QCoreApplication::quit(); });
 

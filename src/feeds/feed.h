@@ -57,6 +57,9 @@ struct TItem {
   std::string Guid;
   int64_t Published = 0;
   std::string Base;
+  // The shown name (UTF-8) of the feed it came from, for the windows that list results of several
+  // feeds; filled when triage takes it as a result.
+  std::string FeedName;
 };
 
 // The result list of one scan.

@@ -46,6 +46,23 @@ void DeleteFeedAt(std::vector<TFeed>& feeds, size_t index) {
   if (index < feeds.size()) feeds.erase(feeds.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
+std::string DeleteFeedsQuestion(size_t count) {
+  if (count == 1) return kDeleteFeedQuestion;
+  return "Delete " + std::to_string(count) + " feeds?";
+}
+
+std::vector<std::pair<size_t, TFeed>> DeleteFeedsAt(std::vector<TFeed>& feeds, std::vector<size_t> indices) {
+  std::sort(indices.begin(), indices.end());
+  indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+  while (!indices.empty() && indices.back() >= feeds.size()) indices.pop_back();
+  std::vector<std::pair<size_t, TFeed>> deleted;
+  deleted.reserve(indices.size());
+  for (size_t index : indices) deleted.emplace_back(index, feeds[index]);
+  // From the back, so every index still names the feed it named.
+  for (auto it = indices.rbegin(); it != indices.rend(); ++it) DeleteFeedAt(feeds, *it);
+  return deleted;
+}
+
 void SetAllActive(std::vector<TFeed>& feeds, bool active) {
   for (auto& f : feeds) f.active = active;
 }
@@ -86,7 +103,7 @@ std::vector<FeedListRow> FeedListRows(const std::vector<TFeed>& feeds) {
     if (!folder.empty()) rows.push_back({-1, folder, folder});
     for (int i : group) {
       const TFeed& feed = feeds[static_cast<size_t>(i)];
-      rows.push_back({i, FeedName(feed), feed.url, feed.title.empty() ? std::string() : feed.titleUtf8});
+      rows.push_back({i, FeedName(feed), feed.url, feed.title.empty() ? std::string() : feed.titleUtf8, !feed.active});
     }
   }
   return rows;

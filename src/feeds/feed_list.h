@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "feeds/feed.h"
@@ -40,6 +41,14 @@ void ApplyFeedDetails(TFeed& feed, bool active, std::vector<std::string> keyword
 // Removes feed `index`, moving the following ones up.
 void DeleteFeedAt(std::vector<TFeed>& feeds, size_t index);
 
+// The one question before deleting `count` feeds: "Delete feed?" for one, "Delete 3 feeds?" for
+// several.
+std::string DeleteFeedsQuestion(size_t count);
+
+// Removes the feeds at `indices` (in any order; repeats and indices past the end are ignored) and
+// gives them back with the index each had, in list order, for the status lines.
+std::vector<std::pair<size_t, TFeed>> DeleteFeedsAt(std::vector<TFeed>& feeds, std::vector<size_t> indices);
+
 void SetAllActive(std::vector<TFeed>& feeds, bool active);
 
 // What the feed list calls a feed: its title, or its address while it has none.
@@ -61,7 +70,12 @@ struct FeedListRow {
   std::string text;
   std::string toolTip;
   std::string textUtf8 = {};  // the text with the feed title's own characters; "" where it is text
+  // A feed the scans pass by: the list marks it, for the eye and for a screen reader.
+  bool inactive = false;
 };
+
+// How the feed list marks an inactive feed after its name, in what it shows and what it says.
+inline constexpr const char* kInactiveMark = " (inactive)";
 
 // The rows of the feed list: first the feeds in no folder, then each folder, in the order its
 // first feed has in the list, as its heading followed by its feeds; within each, list order.

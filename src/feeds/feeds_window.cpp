@@ -402,7 +402,8 @@ void TfrmFeeds::BuildControls() {
   auto* listPane = new QWidget(this);
   lbFeeds = new QListWidget(listPane);
   lbFeeds->setObjectName("lbFeeds");
-  lbFeeds->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Ctrl and Shift pick several feeds at once, to delete them with one question.
+  lbFeeds->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lbFeeds->setAccessibleName("Feeds");
   btnAllActive = Button("All Acti&ve", nullptr, listPane);
   btnAllInactive = Button("All i&nactive", nullptr, listPane);
@@ -671,27 +672,47 @@ void TfrmFeeds::FillFeedList() {
   const bool was = lbFeeds->blockSignals(true);
   lbFeeds->clear();
   rowFeed_.clear();
-  QFont headingFont = lbFeeds->font();
-  headingFont.setBold(true);
   for (const FeedListRow& row : FeedListRows(session_.Feeds())) {
-    auto* item = new QListWidgetItem(lbFeeds);
-    if (row.feed < 0) {
-      // A heading is neither selected nor edited; it is drawn in the list's own text colour, not
-      // greyed out as a disabled entry would be.
-      item->setText(ToQ(row.text));
-      item->setFlags(Qt::NoItemFlags);
-      item->setFont(headingFont);
-      item->setForeground(lbFeeds->palette().brush(QPalette::Active, QPalette::Text));
-    } else {
-      // Under a heading the feeds stand indented, so that the groups read as groups.
-      const bool inFolder = !session_.Feeds()[static_cast<size_t>(row.feed)].folder.empty();
-      const std::string indent = inFolder ? "    " : "";
-      item->setText(ToQ(indent + row.text, row.textUtf8.empty() ? std::string() : indent + row.textUtf8));
-    }
-    item->setToolTip(ToQ(row.toolTip));
+    ShowFeedRow(new QListWidgetItem(lbFeeds), row);
     rowFeed_.push_back(row.feed);
   }
   lbFeeds->blockSignals(was);
+}
+
+void TfrmFeeds::RefreshFeedRows() {
+  const std::vector<FeedListRow> rows = FeedListRows(session_.Feeds());
+  if (rows.size() != static_cast<size_t>(lbFeeds->count())) {
+    FillFeedList();
+    return;
+  }
+  const bool was = lbFeeds->blockSignals(true);
+  for (size_t r = 0; r < rows.size(); ++r) ShowFeedRow(lbFeeds->item(static_cast<int>(r)), rows[r]);
+  lbFeeds->blockSignals(was);
+}
+
+void TfrmFeeds::ShowFeedRow(QListWidgetItem* item, const FeedListRow& row) {
+  QFont font = lbFeeds->font();
+  if (row.feed < 0) {
+    // A heading is neither selected nor edited; it is drawn in the list's own text colour, not
+    // greyed out as a disabled entry would be.
+    item->setText(ToQ(row.text));
+    item->setFlags(Qt::NoItemFlags);
+    font.setBold(true);
+    item->setFont(font);
+    item->setForeground(lbFeeds->palette().brush(QPalette::Active, QPalette::Text));
+  } else {
+    // Under a heading the feeds stand indented, so that the groups read as groups. An inactive
+    // feed says so in words (what a screen reader reads) and in italics, in the list's own
+    // colours, which keep their contrast.
+    const bool inFolder = !session_.Feeds()[static_cast<size_t>(row.feed)].folder.empty();
+    const std::string indent = inFolder ? "    " : "";
+    const std::string mark = row.inactive ? kInactiveMark : "";
+    item->setText(
+        ToQ(indent + row.text + mark, row.textUtf8.empty() ? std::string() : indent + row.textUtf8 + mark));
+    font.setItalic(row.inactive);
+    item->setFont(font);
+  }
+  item->setToolTip(ToQ(row.toolTip));
 }
 
 int TfrmFeeds::FeedOfRow(int row) const {
@@ -909,19 +930,28 @@ void TfrmFeeds::btnExportOpmlClick() {
   port_->ShowMessage(done);
 }
 
+std::vector<size_t> TfrmFeeds::SelectedFeeds() const {
+  std::vector<size_t> chosen;
+  for (int row = 0; row < lbFeeds->count(); ++row)
+    if (lbFeeds->item(row)->isSelected() && FeedOfRow(row) >= 0) chosen.push_back(static_cast<size_t>(FeedOfRow(row)));
+  // The current feed is the selected one even where the list shows no selection.
+  const int current = SelectedFeed();
+  if (chosen.empty() && current >= 0) chosen.push_back(static_cast<size_t>(current));
+  return chosen;
+}
+
 void TfrmFeeds::btnDeleteClick() {
   TimerHold hold(*this);
-  const int i = SelectedFeed();
-  if (i < 0) {
+  const std::vector<size_t> chosen = SelectedFeeds();
+  if (chosen.empty()) {
     port_->ShowMessage(kSelectFeedToDeleteMessage);
     return;
   }
-  if (!port_->AskYesNo(kDeleteFeedQuestion)) return;
-  const TFeed deleted = session_.Feeds()[static_cast<size_t>(i)];
-  DeleteFeedAt(session_.Feeds(), static_cast<size_t>(i));
-  DropKeptCopyUnlessUsed(session_.TempDir(), deleted.url, session_.Feeds());
-  port_->LogQuoting(DeletedFeedLine(static_cast<size_t>(i), deleted),
-                    DeletedFeedLineUtf8(static_cast<size_t>(i), deleted));
+  if (!port_->AskYesNo(DeleteFeedsQuestion(chosen.size()))) return;
+  for (const auto& [index, deleted] : DeleteFeedsAt(session_.Feeds(), chosen)) {
+    DropKeptCopyUnlessUsed(session_.TempDir(), deleted.url, session_.Feeds());
+    port_->LogQuoting(DeletedFeedLine(index, deleted), DeletedFeedLineUtf8(index, deleted));
+  }
   FillFeedList();
   SelectRowQuietly(-1);
   // No feed is selected now: the boxes must not go on showing the one just deleted.
@@ -943,6 +973,7 @@ void TfrmFeeds::SetAllActive(bool active) {
   Touch();
   zibu::SetAllActive(session_.Feeds(), active);
   cbActive->setChecked(active);
+  RefreshFeedRows();
   try {
     session_.SaveFeedConfig();
   } catch (const std::exception& e) {
@@ -956,6 +987,7 @@ void TfrmFeeds::UpdateFeedDetails() {
   Touch();
   ApplyFeedDetails(session_.Feeds()[static_cast<size_t>(i)], cbActive->isChecked(), KeywordEditorLines(),
                    FromQ(txtRefreshInterval->text()), *port_);
+  RefreshFeedRows();
 }
 
 void TfrmFeeds::btnUpdateClick() {
@@ -1073,6 +1105,7 @@ bool TfrmFeeds::ScanRunning() const {
 
 void TfrmFeeds::AdvanceScan() {
   if (!session_.RunningScan()) return;
+  const bool learning = session_.RunningScan()->Kind() == ScanKind::Learning;
   switch (session_.AdvanceScan()) {
     case ScanStep::Ready:
       QTimer::singleShot(0, this, [this] { AdvanceScan(); });
@@ -1085,6 +1118,8 @@ void TfrmFeeds::AdvanceScan() {
       break;
     case ScanStep::Done: {
       unsetCursor();
+      // The rating windows of a learning run leave the frame in front; the user goes on here.
+      if (learning) BringToFront();
       // A feed scanned for the first time may have brought its own title.
       const int selected = SelectedFeed();
       FillFeedList();
@@ -1092,6 +1127,13 @@ void TfrmFeeds::AdvanceScan() {
       break;
     }
   }
+}
+
+void TfrmFeeds::BringToFront() {
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
 }
 
 void TfrmFeeds::Guarded(const std::function<void()>& command) {

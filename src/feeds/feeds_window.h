@@ -14,6 +14,7 @@
 #include "common/compmap.h"
 #include "common/global_settings.h"
 #include "feeds/feed.h"
+#include "feeds/feed_list.h"
 #include "feeds/feeds_session.h"
 #include "feeds/self_test.h"
 #include "learning/explanation.h"
@@ -29,6 +30,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -98,7 +100,10 @@ class TfrmFeeds : public QWidget, public FeedsView {
   void lbFeedsClick();
   void txtAddFeedURLChange();
   void btnAddFeedClick();
+  // Deletes every selected feed after one question.
   void btnDeleteClick();
+  // The feeds selected in the list, in list order; the current feed when none is.
+  std::vector<size_t> SelectedFeeds() const;
   void SetAllActive(bool active);
   void UpdateFeedDetails();
   void btnUpdateClick();
@@ -199,6 +204,11 @@ class TfrmFeeds : public QWidget, public FeedsView {
   void SelectFeedQuietly(int feed);
   // Fills the list from the feeds: their names, folder headings, addresses as tool tips.
   void FillFeedList();
+  // Gives every row its text and marks again, where only the feeds' states changed.
+  void RefreshFeedRows();
+  void ShowFeedRow(QListWidgetItem* item, const FeedListRow& row);
+  // Shown, not minimized, in front and active.
+  void BringToFront();
   // The feed of a list row, or -1 for a folder heading or no row; and the row of a feed, or -1.
   int FeedOfRow(int row) const;
   int RowOfFeed(int feed) const;

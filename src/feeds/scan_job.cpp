@@ -75,8 +75,8 @@ TFeed& TScanJob::FeedAt(size_t index) {
 
 void TScanJob::RestoreMemory() {
   if (!setAside_ || !shownUrls_) return;
-  RestoreAfterLearning(*shownUrls_, *setAside_, state_.ratedWhileLearning);
-  state_.ratedWhileLearning.Clear();
+  RestoreAfterLearning(*shownUrls_, *setAside_, state_.presentedWhileLearning);
+  state_.presentedWhileLearning.Clear();
   setAside_.reset();
 }
 
@@ -96,7 +96,7 @@ void TScanJob::BeginLearning() {
     setAside_ = std::make_unique<TCompMap>();
     setAside_->AddAll(*shownUrls_);
     shownUrls_->Clear();
-    state_.ratedWhileLearning.Clear();
+    state_.presentedWhileLearning.Clear();
   }
   // A copy: the feed in the list keeps its own rules and its time of last refresh.
   learningCopy_ = feeds_[selected];
@@ -255,8 +255,8 @@ void TScanJob::Release() {
   released_ = true;
   state_.results.clear();
   if (settings_.kind == ScanKind::Learning) {
-    // Whatever ended the run, the memory is as it was before it but for the articles rated so
-    // far: articles seen only while learning can still be shown by later scans.
+    // Whatever ended the run, the memory is as it was before it plus the articles presented so
+    // far: articles the run read but never put before the user can still be shown by later scans.
     RestoreMemory();
     state_.isLearning = false;
   } else {

@@ -35,7 +35,7 @@ TriageOutcome TFeedScanner::TriageItem(ScanState& scan, const TFeed& feed, TItem
 void TFeedScanner::MarkPresented(ScanState& scan, const std::string& link, int rating) {
   const int64_t now = clock_.NowMs();
   zibu::MarkShown(shownUrls_, link, now);
-  if (scan.isLearning && rating != 0) scan.ratedWhileLearning.Add(link, now);
+  if (scan.isLearning) scan.presentedWhileLearning.Add(link, now);
   if (store_) {
     // The reading list shows what the user saw and rated here; it must not stop the scan.
     try {

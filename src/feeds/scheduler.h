@@ -53,9 +53,10 @@ struct ScanState {
   bool isLearning = false;
   // The result list of the scan.
   Items results;
-  // The articles rated during a learning run, with the time each was shown: they stay
-  // remembered as shown when the run gives the memory back.
-  TCompMap ratedWhileLearning;
+  // The articles presented during a learning run, rated or not, with the time each was shown:
+  // they stay remembered as shown when the run gives the memory back (a 0 there is the user's
+  // "not for me", not a request to see the article again).
+  TCompMap presentedWhileLearning;
   // The duplicate check's index of `results`.
   TResultKeys resultKeys;
 };
@@ -91,8 +92,8 @@ class TFeedScanner {
  private:
   void PresentOneByOne(ScanState& scan, Items& items);
   void PresentAsTable(ScanState& scan, Items& items);
-  // The presented article goes into the memory; rated while learning, also into the scan's
-  // ratedWhileLearning.
+  // The presented article goes into the memory; while learning, also into the scan's
+  // presentedWhileLearning.
   void MarkPresented(ScanState& scan, const std::string& link, int rating);
 
   std::vector<TFeed>& feeds_;

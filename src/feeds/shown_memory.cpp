@@ -21,10 +21,10 @@ void MarkShown(TCompMap& shownUrls, const std::string& link, int64_t now) {
   shownUrls.Add(link, now);
 }
 
-void RestoreAfterLearning(TCompMap& shownUrls, const TCompMap& setAside, const TCompMap& rated) {
+void RestoreAfterLearning(TCompMap& shownUrls, const TCompMap& setAside, const TCompMap& presented) {
   shownUrls.Clear();
   shownUrls.AddAll(setAside);
-  shownUrls.AddAll(rated);
+  shownUrls.AddAll(presented);
 }
 
 }  // namespace zibu

@@ -18,11 +18,10 @@ bool WasShownRecently(TCompMap& shownUrls, const std::string& link, int64_t now,
 // Remembers link as shown at now.
 void MarkShown(TCompMap& shownUrls, const std::string& link, int64_t now);
 
-// Gives back the memory a learning run set aside. The articles the user rated in the run (link and
-// time shown, in rating order) are remembered as shown as well: a rating is the user's work, and
-// the same article back as an alert minutes later would ask for it again. Articles the run only
-// showed, unrated, are forgotten with the rest of the run's memory.
-void RestoreAfterLearning(TCompMap& shownUrls, const TCompMap& setAside, const TCompMap& rated);
+// Gives back the memory a learning run set aside. The articles the run presented (link and time
+// shown, in presentation order) are remembered as shown as well, rated or left at 0: either way
+// the user has judged them, and the same article back as an alert minutes later would ask again.
+void RestoreAfterLearning(TCompMap& shownUrls, const TCompMap& setAside, const TCompMap& presented);
 
 // The memory's file in the data folder.
 inline constexpr const char* kShownFeedUrlsFile = "shownfeedurls.dat";

@@ -5,6 +5,7 @@
 #include "common/codepage.h"
 #include "common/ports.h"
 #include "common/text.h"
+#include "feeds/feed_list.h"
 #include "feeds/shown_memory.h"
 #include "learning/recent_scores.h"
 #include "rules/keyword_rules.h"
@@ -74,6 +75,7 @@ TriageOutcome TriageItem(const TriageContext& context, const TFeed& feed, TItem&
                             true);
     return TriageOutcome::Duplicate;
   }
+  item.FeedName = FeedNameUtf8(feed);
   const std::string text = item.Title + " " + item.Description;
   const KeywordMatch match = MatchKeywordLine(feed.keywords, text, context.port);
   // The working record may carry the line of an earlier article.

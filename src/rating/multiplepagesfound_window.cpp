@@ -1,5 +1,7 @@
 #include "rating/multiplepagesfound_window.h"
 
+#include <QDateTime>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -8,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -44,11 +47,17 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
   lblHeading->setObjectName("lblHeading");
   sgArticles = new QTableWidget(pnlTop);
   sgArticles->setObjectName("sgArticles");
-  sgArticles->setColumnCount(3);
+  sgArticles->setColumnCount(5);
   sgArticles->setSelectionBehavior(QAbstractItemView::SelectRows);
   sgArticles->setSelectionMode(QAbstractItemView::SingleSelection);
   sgArticles->setEditTriggers(QAbstractItemView::NoEditTriggers);
   sgArticles->verticalHeader()->hide();
+  // One line of text a row: a screen shows as many articles as it can.
+  sgArticles->verticalHeader()->setDefaultSectionSize(sgArticles->fontMetrics().height() + 6);
+  // The frame takes the highlight colour while the list has the focus, so the keyboard user sees
+  // where the arrow keys go.
+  sgArticles->setStyleSheet(QStringLiteral("QTableWidget#sgArticles { border: 2px solid palette(mid); }"
+                                           "QTableWidget#sgArticles:focus { border: 2px solid palette(highlight); }"));
   sgArticles->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   sgArticles->horizontalHeader()->setDefaultSectionSize(300);
   sgArticles->viewport()->installEventFilter(this);
@@ -104,6 +113,13 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
   bottomLayout->addWidget(btnClose, 0, Qt::AlignHCenter);
   splitter->addWidget(pnlBottom);
   splitter->setSizes({230, 170, 164});
+  // A taller window goes to the list.
+  splitter->setStretchFactor(0, 1);
+  splitter->setStretchFactor(1, 0);
+  splitter->setStretchFactor(2, 0);
+  // Enter (the default button), Escape and Alt+C close the window; Tab walks the list, the article
+  // and the scale, and from the scale comes back to the list.
+  btnClose->setFocusPolicy(Qt::ClickFocus);
 
   connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
   connect(sgArticles, &QTableWidget::currentCellChanged, this,
@@ -114,7 +130,7 @@ TfrmMultiplePagesFound::TfrmMultiplePagesFound(QWidget* owner) : QDialog(owner) 
     });
 
   // FormCreate: the header cells.
-  sgArticles->setHorizontalHeaderLabels({ToQ("Title"), ToQ("Reason"), ToQ("Your rating")});
+  sgArticles->setHorizontalHeaderLabels({ToQ("Title"), ToQ("Feed"), ToQ("Date"), ToQ("Reason"), ToQ("Your rating")});
 }
 
 void TfrmMultiplePagesFound::SetItems(Items& items) {
@@ -126,17 +142,28 @@ void TfrmMultiplePagesFound::SetItems(Items& items) {
     LinkLabel->move(10, 10);
     LinkLabel->SetVisitedColor(LinkLabel->LinkColor());
     LinkLabel->show();
+    QWidget::setTabOrder(sgArticles, btnWhy);
+    QWidget::setTabOrder(btnWhy, txtContents);
+    QWidget::setTabOrder(txtContents, LinkLabel);
+    QWidget::setTabOrder(LinkLabel, scale_.buttons.front());
+    QWidget::setTabOrder(scale_.buttons.back(), sgArticles);
   }
   updating_ = true;  // filling the grid moves the current cell; that is no rating
   sgArticles->setRowCount(static_cast<int>(items.size()));
   for (size_t i = 0; i < items.size(); ++i) {
     const int row = static_cast<int>(i);
-    sgArticles->setItem(row, 0, new QTableWidgetItem(ToQ(items[i].Title, items[i].TitleUtf8)));
+    sgArticles->setItem(row, kTitleColumn, new QTableWidgetItem(ToQ(items[i].Title, items[i].TitleUtf8)));
+    sgArticles->setItem(row, kFeedColumn, new QTableWidgetItem(QString::fromStdString(items[i].FeedName)));
+    // As the reading list shows it: the article's own local time, none when the feed gave none.
+    const QString date = items[i].Published == 0 ? QString()
+                                                   : QDateTime::fromMSecsSinceEpoch(items[i].Published, Qt::UTC)
+                                                         .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    sgArticles->setItem(row, kDateColumn, new QTableWidgetItem(date));
     auto* reason = new QTableWidgetItem(ToQ(items[i].Reason));
     reason->setToolTip(ToQ(items[i].Standing));
-    sgArticles->setItem(row, 1, reason);
+    sgArticles->setItem(row, kReasonColumn, reason);
     items[i].Rating = 0;
-    sgArticles->setItem(row, 2, new QTableWidgetItem(QStringLiteral("0")));
+    sgArticles->setItem(row, kRatingColumn, new QTableWidgetItem(QStringLiteral("0")));
   }
   updating_ = false;
   if (!items.empty()) {
@@ -172,11 +199,22 @@ void TfrmMultiplePagesFound::RadioButton1Click() {
   if (updating_ || !items_ || row < 0 || row >= static_cast<int>(items_->size())) return;
   const int rating = GetRating();
   (*items_)[row].Rating = rating;
-  sgArticles->item(row, 2)->setText(QString::number(rating));
+  sgArticles->item(row, kRatingColumn)->setText(QString::number(rating));
 }
 
 void TfrmMultiplePagesFound::FormResize() {
-  FitColumnsToView(sgArticles, {2, 1, 1});
+  FitColumnsToView(sgArticles, {6, 3, 3, 3, 1});
+}
+
+void TfrmMultiplePagesFound::FitInto(QSize room) {
+  if (!room.isValid()) return;
+  constexpr int kWideWidth = 1100;
+  resize(std::min(room.width(), kWideWidth), room.height());
+  // The scale and the Close button at their own height, the article at a fixed few lines, the
+  // list the rest.
+  const int bottom = pnlBottom->sizeHint().height();
+  const int content = std::max(pnlContent->minimumSizeHint().height(), 150);
+  splitter->setSizes({std::max(room.height() - bottom - content, 1), content, bottom});
 }
 
 // A link wider than the window ends in "..." in the middle and shows whole in its tool tip.
@@ -253,6 +291,8 @@ void ShowItemsTableWindow(QWidget* owner, Items& items, bool showNagScreens, con
   window.showNagScreens = showNagScreens;
   if (explain) window.SetWhy(explain, learning);
   window.SetItems(items);
+  const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+  if (screen) window.FitInto(screen->availableGeometry().size() - QSize(16, 40));
   window.exec();
 }
 

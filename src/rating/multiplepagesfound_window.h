@@ -27,14 +27,25 @@ class TfrmMultiplePagesFound : public QDialog {
  public:
   explicit TfrmMultiplePagesFound(QWidget* owner = nullptr);
 
+  // The grid's columns.
+  static constexpr int kTitleColumn = 0;
+  static constexpr int kFeedColumn = 1;
+  static constexpr int kDateColumn = 2;
+  static constexpr int kReasonColumn = 3;
+  static constexpr int kRatingColumn = 4;
+
   // Takes the caller's (non-empty) array itself; every item's Rating starts again at 0.
   void SetItems(Items& items);
   void ShowItem(int index);
   int GetRating() const { return scale_.GetRating(); }
   void SetRating(int rating);
-  // Column 0 gets half of the grid's visible width, columns 1 and 2 a quarter each (each at
-  // least as wide as its header), so the columns always fit without a horizontal scroll bar.
+  // The title gets a third of the grid's visible width, the feed, the date and the reason a sixth
+  // each, the rating the rest (each at least as wide as its header), so the columns always fit
+  // without a horizontal scroll bar.
   void FormResize();
+  // Takes the height of `room` (a screen's room inside the window's frame) and at most a wide
+  // window's width; the grid gets every pixel the text and the scale leave.
+  void FitInto(QSize room);
   // Whether the window may close; asks the reminder question when few items were rated.
   bool FormCloseQuery();
   // Offers "Why?" for the selected article, explained with `explain` (`learning`: the articles

@@ -78,6 +78,33 @@ TEST(FeedList, DeleteAndAllActive) {
   EXPECT_TRUE(feeds[0].active && feeds[1].active);
 }
 
+// Several feeds go with one question; each is given back with the index it had, in list order.
+TEST(FeedList, SeveralFeedsAreDeletedAtOnce) {
+  const struct {
+    std::vector<size_t> indices;
+    std::string question;
+    std::string deleted;  // "index:url" in list order
+    std::string left;
+  } cases[] = {
+      {{1}, "Delete feed?", "1:b", "a c d e"},
+      {{3, 0, 4}, "Delete 3 feeds?", "0:a 3:d 4:e", "b c"},
+      {{0, 1, 2, 3, 4}, "Delete 5 feeds?", "0:a 1:b 2:c 3:d 4:e", ""},
+      {{2, 2, 9}, "Delete 3 feeds?", "2:c", "a b d e"},  // a repeat and one past the end
+      {{}, "Delete 0 feeds?", "", "a b c d e"},
+  };
+  for (const auto& c : cases) {
+    std::vector<TFeed> feeds(5);
+    for (size_t i = 0; i < feeds.size(); ++i) feeds[i].url = std::string(1, static_cast<char>('a' + i));
+    EXPECT_EQ(DeleteFeedsQuestion(c.indices.size()), c.question);
+    std::string deleted, left;
+    for (const auto& [index, feed] : DeleteFeedsAt(feeds, c.indices))
+      deleted += (deleted.empty() ? "" : " ") + std::to_string(index) + ":" + feed.url;
+    for (const TFeed& feed : feeds) left += (left.empty() ? "" : " ") + feed.url;
+    EXPECT_EQ(deleted, c.deleted) << c.question;
+    EXPECT_EQ(left, c.left) << c.question;
+  }
+}
+
 // The rows the feed list shows: the feeds in no folder first, then each folder under its heading
 // in the order its first feed has; every feed once, named by its title or else its address.
 TEST(FeedList, RowsGroupTheFeedsByFolder) {
@@ -116,17 +143,21 @@ TEST(FeedList, RowsGroupTheFeedsByFolder) {
       feeds.back().url = in.url;
       feeds.back().title = in.title;
       feeds.back().folder = in.folder;
+      // Every other feed is inactive: its row says so.
+      feeds.back().active = feeds.size() % 2 == 1;
     }
     std::vector<std::string> rows;
     std::vector<int> seen(feeds.size(), 0);
     for (const FeedListRow& r : FeedListRows(feeds)) {
       if (r.feed < 0) {
+        EXPECT_FALSE(r.inactive);
         rows.push_back("-:" + r.text);
         EXPECT_EQ(r.toolTip, r.text);
         continue;
       }
       rows.push_back(std::to_string(r.feed) + ":" + r.text + "|" + r.toolTip);
       ++seen.at(static_cast<size_t>(r.feed));
+      EXPECT_EQ(r.inactive, !feeds[static_cast<size_t>(r.feed)].active) << r.text;
     }
     EXPECT_EQ(rows, c.rows);
     for (int n : seen) EXPECT_EQ(n, 1);

@@ -1,6 +1,7 @@
 // The learning run over one feed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "feeds/learning_run.h"
@@ -99,7 +100,10 @@ TEST_F(LearningRunTest, AnErrorDuringThePresentationStillRestoresTheMemoryAndIsL
     if (++shownCount == 2) throw std::runtime_error("Rating window failed");
   };
   bench.Run(ScanKind::Learning);
-  EXPECT_EQ(Memory(), before);
+  // The first article was presented (and left at 0) before the second window failed.
+  auto after = before;
+  after.emplace_back("http://a/1", kT0);
+  EXPECT_EQ(Memory(), after);
   EXPECT_TRUE(bench.port.Logged("Rating window failed"));
   EXPECT_FALSE(bench.learningAtEnd);
   EXPECT_TRUE(bench.host.timerRunning);
@@ -128,10 +132,9 @@ TEST_F(LearningRunTest, AsATableEveryArticleIsRatedAndTheMemoryIsStillRestored) 
   bench.Run(ScanKind::Learning);
   EXPECT_EQ(bench.host.tablesShown, 1);
   EXPECT_EQ(bench.host.tableTitles.size(), 3u);
-  // The unrated middle row is not remembered.
+  // The unrated middle row is remembered with the rest.
   auto after = before;
-  after.emplace_back("http://a/1", kT0);
-  after.emplace_back("http://a/4", kT0);
+  for (const char* link : {"http://a/1", "http://a/2", "http://a/4"}) after.emplace_back(link, kT0);
   EXPECT_EQ(Memory(), after);
 }
 
@@ -143,13 +146,14 @@ TEST_F(LearningRunTest, EnoughForNowEndsTheRunNormally) {
   EXPECT_EQ(bench.feeds[0].lastRefresh, kT0 + 99);
   EXPECT_EQ(bench.feeds[1].lastRefresh, kT0 + 99);
   EXPECT_EQ(bench.host.dataSaves, 1);
-  EXPECT_EQ(bench.shownUrls.Count(), 4);  // the three of before and the one rated
+  EXPECT_EQ(bench.shownUrls.Count(), 4);  // the three of before and the one presented
 }
 
-// What the memory holds after a learning run: what it held before, and every article the user
-// rated in the run, with the time it was shown; an article shown but left unrated is forgotten.
-// Rated before an error ended the run counts as rated.
-TEST_F(LearningRunTest, RatedArticlesStayRememberedAfterTheRun) {
+// What the memory holds after a learning run: what it held before, and every article the run
+// presented, rated or left at 0, with the time it was shown. Presented before an error ended the
+// run counts as presented; the article whose window failed was never answered and is not.
+// The next ordinary scan, with the same threshold of 0, alerts none of them again.
+TEST_F(LearningRunTest, PresentedArticlesStayRememberedAfterTheRunAndTheNextScan) {
   const struct {
     const char* name;
     int format;                             // 0 one by one, 1 as a table
@@ -159,13 +163,13 @@ TEST_F(LearningRunTest, RatedArticlesStayRememberedAfterTheRun) {
     std::vector<std::string> remembered;    // added to the memory of before, in this order
   } cases[] = {
       {"all rated", 0, {{6, false}, {-3, false}, {2, false}}, {}, 0, {"http://a/1", "http://a/2", "http://a/4"}},
-      {"none rated", 0, {{0, false}, {0, false}, {0, false}}, {}, 0, {}},
-      {"middle unrated", 0, {{-10, false}, {0, false}, {10, false}}, {}, 0, {"http://a/1", "http://a/4"}},
-      {"enough after the second", 0, {{0, false}, {1, true}}, {}, 0, {"http://a/2"}},
-      {"window fails at the third", 0, {{4, false}, {5, false}}, {}, 3, {"http://a/1", "http://a/2"}},
+      {"none rated", 0, {{0, false}, {0, false}, {0, false}}, {}, 0, {"http://a/1", "http://a/2", "http://a/4"}},
+      {"middle unrated", 0, {{-10, false}, {0, false}, {10, false}}, {}, 0, {"http://a/1", "http://a/2", "http://a/4"}},
+      {"enough after the second", 0, {{0, false}, {1, true}}, {}, 0, {"http://a/1", "http://a/2"}},
+      {"window fails at the third", 0, {{4, false}, {0, false}}, {}, 3, {"http://a/1", "http://a/2"}},
       {"table, all rated", 1, {}, {1, -1, 3}, 0, {"http://a/1", "http://a/2", "http://a/4"}},
-      {"table, none rated", 1, {}, {}, 0, {}},
-      {"table, last rated", 1, {}, {0, 0, -7}, 0, {"http://a/4"}},
+      {"table, none rated", 1, {}, {}, 0, {"http://a/1", "http://a/2", "http://a/4"}},
+      {"table, last rated", 1, {}, {0, 0, -7}, 0, {"http://a/1", "http://a/2", "http://a/4"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -197,8 +201,24 @@ TEST_F(LearningRunTest, RatedArticlesStayRememberedAfterTheRun) {
     std::vector<std::pair<std::string, int64_t>> memory;
     for (int i = 0; i < run.shownUrls.Count(); ++i) memory.emplace_back(run.shownUrls.KeyAt(i), run.shownUrls.ValueAt(i));
     EXPECT_EQ(memory, expected);
-    EXPECT_EQ(run.ratedAtEnd, 0) << "nothing carried into the next run";
+    EXPECT_EQ(run.presentedAtEnd, 0) << "nothing carried into the next run";
     EXPECT_FALSE(run.learningAtEnd);
+
+    // The next scan of the same feed: every article the run presented stays away; what it never
+    // presented (no vowel, or after "enough" or the failure) comes as an alert.
+    const size_t learningShows = run.user.shown.size();
+    run.host.threshold = 0;
+    run.feeds[0].keywords = {"1:zzz"};
+    run.user.onShow = nullptr;
+    run.host.resultsFormat = 0;
+    run.user.answers.assign(4, PageFoundResult{0, false});
+    run.clock.now += 60000;
+    run.Run(ScanKind::SelectedFeed);
+    std::vector<std::string> alerted;
+    for (size_t i = learningShows; i < run.user.shown.size(); ++i) alerted.push_back(run.user.shown[i].link);
+    for (const std::string& link : c.remembered)
+      EXPECT_EQ(std::count(alerted.begin(), alerted.end(), link), 0) << link << " alerted again";
+    EXPECT_EQ(alerted.size() + c.remembered.size(), 4u) << "the rest is alerted";
   }
 }
 
@@ -209,7 +229,7 @@ TEST_F(LearningRunTest, AnOrdinaryScanRecordsNoLearningRatings) {
   bench.user.answers = {{5, false}, {5, false}, {5, false}, {5, false}};
   bench.Run(ScanKind::SelectedFeed);
   EXPECT_FALSE(bench.user.shown.empty());
-  EXPECT_EQ(bench.ratedAtEnd, 0);
+  EXPECT_EQ(bench.presentedAtEnd, 0);
 }
 
 }  // namespace

@@ -268,7 +268,7 @@ struct ScanBench {
   // What the last job's state held when it was done.
   size_t resultsAtEnd = 0;
   bool learningAtEnd = false;
-  int ratedAtEnd = 0;
+  int presentedAtEnd = 0;
 
   ScanBench() {
     static std::atomic<int> benches{0};
@@ -324,7 +324,7 @@ struct ScanBench {
           done = true;
           resultsAtEnd = running.State().results.size();
           learningAtEnd = running.State().isLearning;
-          ratedAtEnd = running.State().ratedWhileLearning.Count();
+          presentedAtEnd = running.State().presentedWhileLearning.Count();
           break;
         case ScanStep::Ready:
           break;

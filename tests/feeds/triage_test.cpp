@@ -224,6 +224,34 @@ TEST_F(TriageTest, KeywordMatchIsTakenAtHundredWhateverItsLearnedRelevance) {
   EXPECT_EQ(results[0].Reason, "Keyword match on FILM");
 }
 
+// Every result carries the shown name of its feed, for the windows that list several feeds'
+// results: the title's own characters, or the address while the feed has no title.
+TEST_F(TriageTest, EveryResultCarriesItsFeedsShownName) {
+  bench.host.threshold = 0;
+  const struct {
+    const char* title;
+    const char* titleUtf8;
+    const char* rule;  // a keyword match or a score takes it
+    std::string feedName;
+  } cases[] = {
+      {"", "", "1:film", "http://feed/a"},
+      {"Nachrichten", "", "", "Nachrichten"},
+      {"Caf\xe9 news", "Caf\xc3\xa9 news", "1:film", "Caf\xc3\xa9 news"},
+      {"Zolot? ?????", "Zolot\xc3\xbd \xe2\x80\x9cnews\xe2\x80\x9d", "", "Zolot\xc3\xbd \xe2\x80\x9cnews\xe2\x80\x9d"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.feedName);
+    TFeed feed = Feed("http://feed/a", *c.rule ? std::vector<std::string>{c.rule} : std::vector<std::string>{});
+    feed.title = c.title;
+    feed.titleUtf8 = c.titleUtf8;
+    results.clear();
+    Triage(feed, Article("A new film", "http://x/" + std::to_string(++n)));
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].FeedName, c.feedName);
+  }
+}
+
 TEST_F(TriageTest, DuringALearningRunAMatchIsReasonedLearningWithoutALogLine) {
   const TFeed feed = Feed("http://feed", {"1:film"});
   bench.state.isLearning = true;

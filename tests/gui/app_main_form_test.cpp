@@ -20,6 +20,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -38,9 +40,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <map>
 #include <new>
 #include <set>
+#include <thread>
 
 #include "app/desktop_notifier.h"
 #include "app/main_form.h"
@@ -65,6 +69,7 @@
 #include "ui/idle_wait.h"
 #include "ui/program_services.h"
 #include "ui/qtext.h"
+#include "ui/single_instance.h"
 #include "ui/splash_window.h"
 
 namespace fs = std::filesystem;
@@ -1174,6 +1179,66 @@ TEST_F(VersionCheckTest, StartUpChecksOnlyWhenAsked) {
   EXPECT_FALSE(SplashScreen()->isVisible());
   QTest::qWait(50);
   EXPECT_EQ(finished.count(), 1);
+}
+
+// A second start asks the program running on its home to come forward: the socket is the home's
+// (any spelling of the folder), a running program answers and comes forward once a request, and
+// nothing answers for another home or for a request that is not ours.
+TEST(SingleInstanceTest, TheProgramOnTheHomeAnswersASecondStart) {
+  const fs::path base = fs::temp_directory_path() / ("zibu-single-" + std::to_string(getpid()));
+  fs::create_directories(base / "home");
+  fs::create_directories(base / "other");
+  const std::string home = (base / "home").string();
+  EXPECT_EQ(InstanceSocketName(home), InstanceSocketName(home + "/./"));
+  EXPECT_NE(InstanceSocketName(home), InstanceSocketName((base / "other").string()));
+
+  int raised = 0;
+  std::unique_ptr<QLocalServer> server = ListenForRaise(home, [&raised] { ++raised; });
+  ASSERT_NE(server, nullptr);
+  // The asking side blocks, as a second start does; the running side answers from its events.
+  const auto ask = [](std::function<bool()> asking) {
+    std::future<bool> answer = std::async(std::launch::async, std::move(asking));
+    while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return answer.get();
+  };
+  const struct {
+    const char* name;
+    std::string askHome;
+    const char* request;  // null: AskRunningToRaise
+    bool answered;
+    int raisedAfter;
+  } cases[] = {
+      {"the same home", home, nullptr, true, 1},
+      {"the same home spelled otherwise", home + "/../home/", nullptr, true, 2},
+      {"another home", (base / "other").string(), nullptr, false, 2},
+      {"a request that is not ours", home, "hello\n", false, 2},
+      {"and again the same home", home, nullptr, true, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool answered = ask([&c] {
+      if (!c.request) return AskRunningToRaise(c.askHome, 1000);
+      QLocalSocket socket;
+      socket.connectToServer(InstanceSocketName(c.askHome));
+      if (!socket.waitForConnected(1000)) return false;
+      socket.write(c.request);
+      socket.waitForBytesWritten(1000);
+      socket.waitForReadyRead(300);
+      return !socket.readAll().isEmpty();
+    });
+    EXPECT_EQ(answered, c.answered);
+    EXPECT_EQ(raised, c.raisedAfter);
+  }
+  // A program that ended leaves no answer, and the next one on the home listens again.
+  server.reset();
+  EXPECT_FALSE(AskRunningToRaise(home, 300));
+  server = ListenForRaise(home, [&raised] { ++raised; });
+  ASSERT_NE(server, nullptr);
+  EXPECT_TRUE(ask([&home] { return AskRunningToRaise(home, 1000); }));
+  EXPECT_EQ(raised, 4);
+  server.reset();
+  fs::remove_all(base);
 }
 
 }  // namespace

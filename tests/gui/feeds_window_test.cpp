@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <functional>
 #include <QElapsedTimer>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -380,6 +381,96 @@ TEST_F(FeedsWindowTest, AllActiveAndAllInactive) {
   Ui(window_).btnAllActive->click();
   EXPECT_TRUE(session_->Feeds()[0].active && session_->Feeds()[1].active);
   EXPECT_NE(ReadConf().find("feed.0.active=1"), std::string::npos);
+}
+
+// The list tells the inactive feeds in words (which a screen reader reads too) and in italics,
+// as soon as a feed's state changes, by Update or by the All buttons.
+TEST_F(FeedsWindowTest, TheListMarksTheInactiveFeeds) {
+  AddFeed("http://127.0.0.1/0");
+  AddFeed("http://127.0.0.1/1");
+  AddFeed("http://127.0.0.1/2");
+  auto* list = Ui(window_).lbFeeds;
+  const auto marks = [&] {
+    std::string out;
+    for (int r = 0; r < list->count(); ++r) {
+      const bool said = list->item(r)->text().endsWith(" (inactive)");
+      EXPECT_EQ(said, list->item(r)->font().italic()) << r;
+      out += said ? 'i' : 'a';
+    }
+    return out;
+  };
+  const struct {
+    const char* step;
+    std::function<void()> act;
+    std::string marks;
+  } steps[] = {
+      {"all active at first", [] {}, "aaa"},
+      {"the second made inactive",
+       [&] {
+         list->setCurrentRow(1);
+         Ui(window_).cbActive->setChecked(false);
+         Ui(window_).btnUpdate->click();
+       },
+       "aia"},
+      {"all inactive", [&] { Ui(window_).btnAllInactive->click(); }, "iii"},
+      {"the first made active",
+       [&] {
+         list->setCurrentRow(0);
+         Ui(window_).cbActive->setChecked(true);
+         Ui(window_).btnUpdate->click();
+       },
+       "aii"},
+      {"all active", [&] { Ui(window_).btnAllActive->click(); }, "aaa"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.step);
+    step.act();
+    EXPECT_EQ(marks(), step.marks);
+    for (int r = 0; r < list->count(); ++r)
+      EXPECT_EQ(FromQ(list->item(r)->text()).rfind("http://127.0.0.1/" + std::to_string(r), 0), 0u);
+  }
+}
+
+// Several feeds picked with Ctrl or Shift go with one question naming how many, each with its
+// status line; No keeps them all.
+TEST_F(FeedsWindowTest, SeveralFeedsAreDeletedWithOneQuestion) {
+  const struct {
+    const char* name;
+    std::vector<int> rows;  // picked, the first with a plain click
+    bool answer;
+    std::string question;
+    std::vector<std::string> left;
+  } cases[] = {
+      {"three, yes", {0, 2, 3}, true, "Delete 3 feeds?", {"http://127.0.0.1/1"}},
+      {"two, no", {1, 3}, false, "Delete 2 feeds?", {"/0", "/1", "/2", "/3"}},
+      {"one", {2}, true, "Delete feed?", {"/0", "/1", "/3"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    while (!session_->Feeds().empty()) {
+      Ui(window_).lbFeeds->setCurrentRow(0);
+      answer_ = true;
+      Ui(window_).btnDelete->click();
+    }
+    for (int i = 0; i < 4; ++i) AddFeed("http://127.0.0.1/" + std::to_string(i));
+    auto* list = Ui(window_).lbFeeds;
+    list->setCurrentRow(c.rows.front());
+    for (size_t k = 1; k < c.rows.size(); ++k)
+      list->setCurrentRow(c.rows[k], QItemSelectionModel::Select);
+    questions_.clear();
+    answer_ = c.answer;
+    Ui(window_).btnDelete->click();
+    EXPECT_EQ(questions_, std::vector<std::string>{c.question});
+    std::vector<std::string> left;
+    for (const TFeed& feed : session_->Feeds()) left.push_back(feed.url);
+    std::vector<std::string> expected;
+    for (const std::string& l : c.left) expected.push_back(l[0] == '/' ? "http://127.0.0.1" + l : l);
+    EXPECT_EQ(left, expected);
+    EXPECT_EQ(list->count(), static_cast<int>(expected.size()));
+    if (c.answer)
+      for (int row : c.rows) EXPECT_TRUE(StatusHas("Deleted feed " + std::to_string(row) + ": http://127.0.0.1/" + std::to_string(row)));
+  }
+  EXPECT_NE(ReadConf().find("feedCount=3"), std::string::npos);
 }
 
 TEST_F(FeedsWindowTest, CommonIntervalsFollowTheIntervalBox) {

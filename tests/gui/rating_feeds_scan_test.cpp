@@ -441,7 +441,15 @@ TEST_F(FeedsScanTest, LearningRunThenAScheduledTickFindsTheRelevantArticle) {
   askWhy_ = true;
   Ui(window_).lbFeeds->setCurrentRow(0);
   ratings_ = {10, -8};
+  // The frame, which owns the rating windows, is in front when the run ends; the feeds window
+  // comes forward, since that is where the user goes on.
+  QWidget frame;
+  frame.show();
+  frame.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
   Click(Ui(window_).btnLearn);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window_.get(); }, 5000));
+  EXPECT_TRUE(window_->isVisible());
   EXPECT_EQ(shownReasons_, (std::vector<std::string>{"Learning", "Learning"}));
   EXPECT_EQ(shownTitles_, (std::vector<std::string>{"Football cup final tonight", "Stock market report"}));
   // The learning run scanned a copy of the feed; the title it found is the feed's.

@@ -394,6 +394,8 @@ Items TenItems() {
     item.Link = "http://x/" + std::to_string(i);
     item.Reason = "Article found, relevance=" + std::to_string(90 - i) + "%";
     item.Rating = 3;  // left from an earlier showing: discarded
+    item.FeedName = i % 2 ? "Caf\u00e9 news" : "http://feed/" + std::to_string(i);
+    item.Published = i == 3 ? 0 : 1796806500000 + i * 3600000LL;  // 2026-12-09 08:55 and on; one with none
     items.push_back(item);
   }
   return items;
@@ -405,15 +407,30 @@ TEST(MultiplePagesFoundWindowTest, FillsTheGridAndStartsEveryRatingAtZero) {
   window.SetItems(items);
   EXPECT_EQ(FromQ(window.lblHeading->text()), "Found 10 articles, displaying in order of relevance");
   ASSERT_EQ(window.sgArticles->rowCount(), 10);
-  EXPECT_EQ(window.sgArticles->columnCount(), 3);
-  EXPECT_EQ(FromQ(window.sgArticles->horizontalHeaderItem(0)->text()), "Title");
-  EXPECT_EQ(FromQ(window.sgArticles->horizontalHeaderItem(1)->text()), "Reason");
-  EXPECT_EQ(FromQ(window.sgArticles->horizontalHeaderItem(2)->text()), "Your rating");
-  EXPECT_EQ(FromQ(window.sgArticles->item(4, 0)->text()), "Title 4");
-  EXPECT_EQ(FromQ(window.sgArticles->item(4, 1)->text()), "Article found, relevance=86%");
+  const std::vector<std::string> headers{"Title", "Feed", "Date", "Reason", "Your rating"};
+  ASSERT_EQ(window.sgArticles->columnCount(), static_cast<int>(headers.size()));
+  for (int c = 0; c < window.sgArticles->columnCount(); ++c)
+    EXPECT_EQ(FromQ(window.sgArticles->horizontalHeaderItem(c)->text()), headers[c]);
+  using W = TfrmMultiplePagesFound;
+  const struct {
+    int row;
+    std::string title, feed, date, reason;
+  } rows[] = {
+      {0, "Title 0", "http://feed/0", "2026-12-09 08:55", "Article found, relevance=90%"},
+      {1, "Title 1", "Caf\u00e9 news", "2026-12-09 09:55", "Article found, relevance=89%"},
+      {3, "Title 3", "Caf\u00e9 news", "", "Article found, relevance=87%"},  // no date
+      {4, "Title 4", "http://feed/4", "2026-12-09 12:55", "Article found, relevance=86%"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.row);
+    EXPECT_EQ(FromQ(window.sgArticles->item(r.row, W::kTitleColumn)->text()), r.title);
+    EXPECT_EQ(window.sgArticles->item(r.row, W::kFeedColumn)->text().toStdString(), r.feed);
+    EXPECT_EQ(FromQ(window.sgArticles->item(r.row, W::kDateColumn)->text()), r.date);
+    EXPECT_EQ(FromQ(window.sgArticles->item(r.row, W::kReasonColumn)->text()), r.reason);
+  }
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(items[i].Rating, 0);
-    EXPECT_EQ(window.sgArticles->item(i, 2)->text(), "0");
+    EXPECT_EQ(window.sgArticles->item(i, W::kRatingColumn)->text(), "0");
   }
   EXPECT_EQ(FromQ(window.txtContents->toPlainText()), "Description 0");
   EXPECT_EQ(window.LinkLabel->Url, "http://x/0");
@@ -442,7 +459,8 @@ TEST(MultiplePagesFoundWindowTest, TheSelectedArticleShowsWhereItsRelevanceStand
     window.sgArticles->setCurrentCell(c.row, 0);
     EXPECT_EQ(window.lblStanding->isVisibleTo(&window), c.shown);
     EXPECT_EQ(FromQ(window.lblStanding->text()), c.line);
-    EXPECT_EQ(FromQ(window.sgArticles->item(c.row, 1)->toolTip()), items[c.row].Standing);
+    EXPECT_EQ(FromQ(window.sgArticles->item(c.row, TfrmMultiplePagesFound::kReasonColumn)->toolTip()),
+              items[c.row].Standing);
   }
 }
 
@@ -458,7 +476,7 @@ TEST(MultiplePagesFoundWindowTest, RatingARowWritesItIntoTheCallersItemAndTheGri
   EXPECT_EQ(window.LinkLabel->Url, "http://x/1");
   buttons[17]->click();  // +7
   EXPECT_EQ(items[1].Rating, 7);
-  EXPECT_EQ(window.sgArticles->item(1, 2)->text(), "7");
+  EXPECT_EQ(window.sgArticles->item(1, TfrmMultiplePagesFound::kRatingColumn)->text(), "7");
 
   // Selecting another row shows its own rating without rating anything.
   window.sgArticles->setCurrentCell(2, 0);
@@ -475,40 +493,102 @@ TEST(MultiplePagesFoundWindowTest, RatingARowWritesItIntoTheCallersItemAndTheGri
   }
 }
 
+// Pixels of the highlight colour on the list's frame, just inside its left edge.
+int ListFramePixels(QTableWidget* list) {
+  const QImage image = list->grab().toImage();
+  const QColor ring = list->palette().color(QPalette::Highlight);
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    if (image.pixelColor(0, y) == ring) ++n;
+  return n;
+}
+
 // With the keyboard alone: the arrows choose a row, Tab leaves the table (instead of walking its
-// cells), Alt+R goes to the scale and the arrows there rate the selected row.
+// cells), Alt+R goes to the scale and the arrows there rate the selected row; Tab from the scale
+// comes straight back to the list, and the list's frame shows where the focus is.
 TEST(MultiplePagesFoundWindowTest, RowsAreRatedWithTheKeyboardAlone) {
   Items items = TenItems();
   TfrmMultiplePagesFound window;
+  window.showNagScreens = false;
   window.SetItems(items);
   ShowActive(window);
   window.sgArticles->setFocus();
+  EXPECT_GT(ListFramePixels(window.sgArticles), 20) << "the focused list shows no focus";
   Press(Qt::Key_Down);
   EXPECT_EQ(window.sgArticles->currentRow(), 1);
   Press(Qt::Key_Tab);
   EXPECT_NE(Focused(), window.sgArticles) << "Tab stays in the table";
   EXPECT_EQ(window.sgArticles->currentRow(), 1);
 
-  Press(Qt::Key_R, Qt::AltModifier);
-  EXPECT_EQ(FocusedStep(), 0);
-  for (int i = 0; i < 3; ++i) Press(Qt::Key_Right);
+  const int col = TfrmMultiplePagesFound::kRatingColumn;
+  struct Round {
+    int row;      // chosen with Down from the row before
+    int presses;  // Right (positive) or Left (negative) on the scale
+    int rating;
+  };
+  for (const Round& r : {Round{1, 3, 3}, Round{2, -1, -1}, Round{3, 10, 10}}) {
+    SCOPED_TRACE(r.row);
+    if (r.row != 1) {
+      Press(Qt::Key_Down);
+      EXPECT_EQ(window.sgArticles->currentRow(), r.row);
+    }
+    Press(Qt::Key_R, Qt::AltModifier);
+    EXPECT_EQ(FocusedStep(), 0);
+    EXPECT_EQ(ListFramePixels(window.sgArticles), 0) << "the list shows a focus it does not have";
+    for (int i = 0; i < std::abs(r.presses); ++i) Press(r.presses > 0 ? Qt::Key_Right : Qt::Key_Left);
+    EXPECT_EQ(items[r.row].Rating, r.rating);
+    EXPECT_EQ(window.sgArticles->item(r.row, col)->text(), QString::number(r.rating));
+    Press(Qt::Key_Tab);
+    ASSERT_EQ(Focused(), window.sgArticles) << "Tab from the scale does not go back to the list";
+    EXPECT_GT(ListFramePixels(window.sgArticles), 20);
+  }
   EXPECT_EQ(items[1].Rating, 3);
-  EXPECT_EQ(window.sgArticles->item(1, 2)->text(), "3");
-
-  for (int i = 0; i < 12 && Focused() != window.sgArticles; ++i) Press(Qt::Key_Tab, Qt::ShiftModifier);
-  ASSERT_EQ(Focused(), window.sgArticles) << "Shift+Tab does not reach the table";
-  Press(Qt::Key_Down);
-  EXPECT_EQ(window.sgArticles->currentRow(), 2);
-  Press(Qt::Key_R, Qt::AltModifier);
-  Press(Qt::Key_Left);
   EXPECT_EQ(items[2].Rating, -1);
-  EXPECT_EQ(items[1].Rating, 3);
-  EXPECT_EQ(window.sgArticles->item(2, 2)->text(), "-1");
+
+  // Backwards the scale comes before the list, and Enter still closes from there.
+  Press(Qt::Key_Tab, Qt::ShiftModifier);
+  EXPECT_EQ(FocusedStep(), 10);
+  Press(Qt::Key_Return);
+  EXPECT_FALSE(window.isVisible());
 }
 
-// Half and two quarters of what the grid shows, whatever the window's width: columns sized from
-// the window's outer width always spilled past the grid into a horizontal scroll bar.
-TEST(MultiplePagesFoundWindowTest, ColumnsTakeHalfAndQuartersOfTheVisibleWidth) {
+// The list takes the height the article text and the scale leave: on a 1366x768 screen at least
+// 15 articles in view, more on a taller one, and the window fits the room it was given.
+TEST(MultiplePagesFoundWindowTest, TheListFillsTheScreensHeight) {
+  Items items;
+  for (int i = 0; i < 4; ++i)
+    for (const TItem& item : TenItems()) items.push_back(item);
+  const struct {
+    const char* screen;
+    QSize room;  // the screen's size less a frame and title bar
+    int rows;    // at least in view
+  } cases[] = {
+      {"1366x768", {1350, 728}, 15},
+      {"1920x1080", {1904, 1040}, 25},
+      {"1366x768 less a taller panel", {1350, 690}, 14},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.screen);
+    TfrmMultiplePagesFound window;
+    window.SetItems(items);
+    window.FitInto(c.room);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+    EXPECT_LE(window.width(), c.room.width());
+    EXPECT_EQ(window.height(), c.room.height());
+    QTableWidget* list = window.sgArticles;
+    const int inView = list->viewport()->height() / list->rowHeight(0);
+    EXPECT_GE(inView, c.rows);
+    // Nothing below the list is squeezed under its own size.
+    EXPECT_GE(window.pnlBottom->height(), window.pnlBottom->minimumSizeHint().height());
+    EXPECT_GE(window.txtContents->height(), 3 * window.txtContents->fontMetrics().height());
+  }
+}
+
+// The columns share what the grid shows in proportion, whatever the window's width: columns
+// sized from the window's outer width always spilled past the grid into a horizontal scroll bar.
+TEST(MultiplePagesFoundWindowTest, ColumnsShareTheVisibleWidth) {
   Items items = TenItems();
   TfrmMultiplePagesFound window;
   window.SetItems(items);
@@ -518,9 +598,11 @@ TEST(MultiplePagesFoundWindowTest, ColumnsTakeHalfAndQuartersOfTheVisibleWidth) 
     QApplication::processEvents();
     QTableWidget* grid = window.sgArticles;
     const int visible = grid->viewport()->width();
-    EXPECT_EQ(grid->columnWidth(0) + grid->columnWidth(1) + grid->columnWidth(2), visible) << width;
-    EXPECT_NEAR(grid->columnWidth(0), visible / 2, 2) << width;
-    EXPECT_NEAR(grid->columnWidth(1), visible / 4, 2) << width;
+    int sum = 0;
+    for (int c = 0; c < grid->columnCount(); ++c) sum += grid->columnWidth(c);
+    EXPECT_EQ(sum, visible) << width;
+    EXPECT_GT(grid->columnWidth(TfrmMultiplePagesFound::kTitleColumn), visible / 4) << width;
+    EXPECT_GT(grid->columnWidth(TfrmMultiplePagesFound::kFeedColumn), visible / 10) << width;
     EXPECT_EQ(grid->horizontalScrollBar()->maximum(), 0) << width;
   }
 }
