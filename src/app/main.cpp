@@ -130,7 +130,10 @@ int main(int argc, char** argv) {
   HomeLock homeLock;
   if (const auto locked = homeLock.Acquire(home.folder, "zibu"); locked != HomeLock::Result::Acquired) {
     // Zibu itself is running on this home: it comes to the front, and this start is not needed.
-    if (locked == HomeLock::Result::InUse && AskRunningToRaise(home.folder)) return 0;
+    if (locked == HomeLock::Result::InUse && AskRunningToRaise(home.folder)) {
+      std::fprintf(stderr, "zibu: Zibu is running on %s; I have brought it to the front\n", home.folder.c_str());
+      return 0;
+    }
     return refuse(homeLock.Message());
   }
 
