@@ -19,6 +19,7 @@
 #include "app/main_form.h"
 #include "common/global_settings.h"
 #include "common/home_lock.h"
+#include "rating/pagefound_window.h"
 #include "feeds/feeds_session.h"
 #include "feeds/feeds_window.h"
 #include "ui/dialogs.h"
@@ -179,7 +180,10 @@ int main(int argc, char** argv) {
     frame->activateWindow();
   });
   // Everything is saved: every loop ends when asked, so leaving the event loop ends the program.
-  QObject::connect(frame.get(), &TMainForm::shutdownComplete, &app, [] { QCoreApplication::quit(); });
+  QObject::connect(frame.get(), &TMainForm::shutdownComplete, &app, [] {
+    zibu::EndRatingWindows();
+    QCoreApplication::quit();
+  });
 
   // 6. Start-up, then 7. the event loop until the frame is closed. The frame shows once start-up
   // is over; the version check may still be out when the event loop begins.

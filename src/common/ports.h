@@ -31,6 +31,7 @@ class UserPort {
 struct PageFoundResult {
   int rating = 0;       // -10..+10; 0 = not rated
   bool enough = false;  // "Enough for now" ticked
+  bool ending = false;  // the program is ending: the window was not answered (nor, maybe, shown)
 };
 
 // A feed article put before the user for rating, with what its "Why?" needs to explain it.

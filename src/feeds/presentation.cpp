@@ -76,6 +76,9 @@ void TFeedScanner::PresentOneByOne(ScanState& scan, Items& items) {
     const PageFoundResult answer = pageFound_.ShowArticle(
         {item.Reason, item.Title, item.Description, item.Link, item.Relevance, item.MatchedRule,
          scan.isLearning, item.Standing, item.TitleUtf8, item.DescriptionUtf8, item.LinkUtf8});
+    // The program is closing: what the user has not answered stays unmarked, to be found again
+    // by the next scan, and no more windows are put up.
+    if (answer.ending) return;
     learner_.LearnFromRating(answer.rating, item.Title + " " + item.Description);
     if (answer.rating != 0) ++rated;
     MarkPresented(scan, item.Link, answer.rating);

@@ -185,15 +185,29 @@ void TfrmPageFound::keyPressEvent(QKeyEvent* event) {
 
 namespace {
 
+bool gEnding = false;
+
 PageFoundResult ShowModally(TfrmPageFound& window) {
-  window.exec();
   PageFoundResult result;
+  // Once the program is ending every new event loop returns at once: an article put up then
+  // would count as seen without the user ever having had it before them.
+  if (gEnding) {
+    result.ending = true;
+    return result;
+  }
+  window.exec();
+  if (gEnding) {
+    result.ending = true;
+    return result;
+  }
   result.rating = window.GetRating();
   result.enough = window.Enough();
   return result;
 }
 
 }  // namespace
+
+void EndRatingWindows() { gEnding = true; }
 
 void TfrmPageFound::SetStanding(int relevance, const std::string& standing) {
   lblStanding->setText(ToQ(RelevanceStandingLine(relevance, standing)));

@@ -77,5 +77,8 @@ PageFoundResult ShowPageFoundWindow(QWidget* owner, const std::string& reason, c
                                     bool ratingPanelVisible);
 // The same for a feed article with its rating scale, whose "Why?" explains it with `explain`.
 PageFoundResult ShowPageFoundWindow(QWidget* owner, const FoundArticle& article, const Explainer& explain);
+// From now on a rating window is not shown, and one open is answered "ending" (the program is
+// closing): the articles not answered stay unseen.
+void EndRatingWindows();
 
 }  // namespace zibu

@@ -161,6 +161,34 @@ TEST_F(PresentTest, EnoughForNowOnTheFirstOfFourStopsAndDelaysEveryFeed) {
   EXPECT_EQ(bench.learner.learned.size(), 1u);
 }
 
+// The program closing while articles are put up: the one open and those after it stay unseen
+// and unmarked, nothing is learned from them, the feeds keep their times and no reminder comes.
+TEST_F(PresentTest, ProgramEndingStopsAndLeavesTheRestUnmarked) {
+  struct Case {
+    const char* what;
+    std::vector<PageFoundResult> answers;
+    std::vector<std::string> marked;
+    size_t shown;
+  };
+  const Case cases[] = {
+      {"while the first is open", {{0, false, true}}, {}, 1},
+      {"after one rating", {{6, false, false}, {0, false, true}}, {"http://x/one"}, 2},
+  };
+  for (const Case& c : cases) {
+    ScanBench b;
+    b.feeds = {Feed("http://a/rss")};
+    b.feeds[0].lastRefresh = kT0 - 1000;
+    b.user.answers.assign(c.answers.begin(), c.answers.end());
+    Items items = Relevances({{90, "one"}, {80, "two"}, {70, "three"}});
+    b.scanner.PresentResults(b.state, items);
+    EXPECT_EQ(b.user.shown.size(), c.shown) << c.what;
+    EXPECT_EQ(b.ShownKeys(), c.marked) << c.what;
+    EXPECT_EQ(b.learner.learned.size(), c.marked.size()) << c.what;
+    EXPECT_EQ(b.feeds[0].lastRefresh, kT0 - 1000) << c.what;
+    EXPECT_TRUE(b.port.messages.empty()) << c.what;
+  }
+}
+
 TEST_F(PresentTest, AsATableLearnsEveryRatingAndMarksEveryItemAfterTheWindowCloses) {
   bench.host.resultsFormat = 1;
   bench.host.tableRatings = {0, 7, -4};
