@@ -32,12 +32,12 @@ std::string ReadFileBytes(const std::string& fileName) {
   }
 }
 
-void WriteFileAtomic(const std::string& fileName, const std::string& bytes) {
-  const std::string temp = fileName + ".tmp";
+int WriteFileErrno(const std::string& path, const std::string& bytes, unsigned mode, bool* created) {
   // Plain system calls, so that a failure names its cause ("No space left on device") for the
   // user, which a stream would lose.
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw IoError("Cannot create file \"" + temp + "\". " + std::strerror(errno));
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (created) *created = fd >= 0;
+  if (fd < 0) return errno;
   int err = 0;
   size_t done = 0;
   while (done < bytes.size() && err == 0) {
@@ -49,6 +49,14 @@ void WriteFileAtomic(const std::string& fileName, const std::string& bytes) {
       done += static_cast<size_t>(n);
   }
   if (::close(fd) != 0 && err == 0) err = errno;
+  return err;
+}
+
+void WriteFileAtomic(const std::string& fileName, const std::string& bytes) {
+  const std::string temp = fileName + ".tmp";
+  bool created = false;
+  int err = WriteFileErrno(temp, bytes, 0666, &created);
+  if (!created) throw IoError("Cannot create file \"" + temp + "\". " + std::strerror(err));
   if (err != 0) {
     std::remove(temp.c_str());
     throw IoError("Cannot write file \"" + temp + "\". " + std::strerror(err));

@@ -34,6 +34,7 @@
 
 #include "common/compmap.h"
 #include "common/errors.h"
+#include "common/file_io.h"
 #include "common/shortintmap.h"
 #include "common/text.h"
 #include "learning/engine.h"
@@ -159,24 +160,6 @@ std::string SystemText(int err) {
   return std::strerror(err);
 }
 
-// Writes `text` to `path` (replacing it) with plain system calls; the errno of a failure (so
-// that it names its cause), 0 on success.
-int WriteSmallFile(const std::string& path, const std::string& text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  int err = 0;
-  size_t done = 0;
-  while (done < text.size() && err == 0) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      err = n < 0 ? errno : ENOSPC;
-    else
-      done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0 && err == 0) err = errno;
-  return err;
-}
 
 }  // namespace
 
@@ -548,7 +531,7 @@ void LearningEngine::SaveFiles(const TCompMap* shownUrls) {
     const std::string stagedRecord = record + kNewSuffix;
     staged.push_back(stagedRecord);
     int err = SaveStep("write save.commit");
-    if (err == 0) err = WriteSmallFile(stagedRecord, text);
+    if (err == 0) err = WriteFileErrno(stagedRecord, text);
     if (err != 0) fail(stagedRecord, err);
     if (durableSave_) {
       if (int e = SaveStep("sync save.commit")) fail(stagedRecord, e);
