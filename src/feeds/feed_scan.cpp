@@ -1,5 +1,7 @@
 #include "feeds/feed_scan.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -108,7 +110,34 @@ HttpOptions FeedRequestOptions(const ProxySettings& proxy) {
 namespace {
 // Thrown out of the reader's item handler when the pool is abandoned: reading stops there.
 struct ReadAbandoned {};
+
+// A name of its own for each download's bytes in the temporary folder.
+std::string StagedName(const std::string& folder) {
+  static std::atomic<uint64_t> next{0};
+  return folder + "download-" + std::to_string(::getpid()) + "-" + std::to_string(++next) + ".part";
+}
+
+// Gives `from`'s bytes the name `to` too (a second name, else a copy), replacing what stood there.
+void LinkOrCopy(const std::string& from, const std::string& to) {
+  const std::string tmp = to + ".part";
+  std::error_code ec;
+  std::filesystem::remove(tmp, ec);
+  std::filesystem::create_hard_link(from, tmp, ec);
+  if (ec) {
+    ec.clear();
+    std::filesystem::copy_file(from, tmp, std::filesystem::copy_options::overwrite_existing, ec);
+  }
+  if (!ec) std::filesystem::rename(tmp, to, ec);
+  if (ec) {
+    std::filesystem::remove(tmp, ec);
+    throw IoError("Unable to write to " + to);
+  }
+}
 }  // namespace
+
+FeedDocument::~FeedDocument() {
+  if (!stagedFile.empty()) std::remove(stagedFile.c_str());
+}
 
 void ReadDownloadedFeed(PooledDownload& download, const std::string& keptCopyPath,
                         const std::atomic<bool>* abandoned) {
@@ -117,6 +146,16 @@ void ReadDownloadedFeed(PooledDownload& download, const std::string& keptCopyPat
   if (download.error) return;
   const HttpResponse& response = download.response;
   std::string_view bytes = response.body;
+  if (response.status != 304) {
+    const std::string folder = keptCopyPath.substr(0, keptCopyPath.find_last_of('/') + 1);
+    const std::string staged = StagedName(folder);
+    try {
+      WriteWholeFile(staged, response.body);
+      document->stagedFile = staged;
+    } catch (const std::exception&) {
+      // The feed's turn writes the file itself, and says so when it cannot.
+    }
+  }
   if (response.status == 304) {
     try {
       document->keptBytes = ReadFileBytes(keptCopyPath);
@@ -173,7 +212,10 @@ TFeedTurn::TFeedTurn(TFeed& feed, PooledDownload download, const FeedScanSetting
     if (response.status == 304) {
       port_.Log("Downloaded " + encoded + " ok: not modified since the last download", true);
     } else {
-      WriteWholeFile(downloadFile, response.body);
+      if (!document_->stagedFile.empty())
+        LinkOrCopy(document_->stagedFile, downloadFile);
+      else
+        WriteWholeFile(downloadFile, response.body);
       port_.Log("Downloaded " + encoded + " ok", true);
     }
   } catch (const std::exception& e) {
@@ -185,7 +227,7 @@ TFeedTurn::TFeedTurn(TFeed& feed, PooledDownload download, const FeedScanSetting
   if (error.empty() && response.status == 304) {
     try {
       if (!document_->keptCopyError.empty()) throw IoError(document_->keptCopyError);
-      WriteWholeFile(downloadFile, document_->keptBytes);
+      LinkOrCopy(keptCopy, downloadFile);
     } catch (const std::exception& e) {
       // The copy went between the check and now: ask unconditionally next time.
       port_.Log("Error downloading " + feed.url +
@@ -201,6 +243,8 @@ TFeedTurn::TFeedTurn(TFeed& feed, PooledDownload download, const FeedScanSetting
     try {
       if (feed.etag.empty() && feed.lastModified.empty())
         std::filesystem::remove(keptCopy);
+      else if (!document_->stagedFile.empty())
+        LinkOrCopy(document_->stagedFile, keptCopy);
       else
         WriteWholeFile(keptCopy, response.body);
     } catch (const std::exception& e) {

@@ -74,6 +74,11 @@ struct FeedDocument {
   FeedReadCuts cuts;  // what the reader's bounds left out
   TXmlParser::CharsetTrouble charsetTrouble;
   std::string readError;  // the reader stopped on an error after the items it had read
+  // The downloaded bytes written on the worker under a name of their own beside the download
+  // file ("" when they could not be): the feed's turn only gives them their names, so a large
+  // document is never written on the driver's thread. Removed with the document when unused.
+  std::string stagedFile;
+  ~FeedDocument();
 };
 
 // On the download's worker, after the GET: reads the items of the document the response brought

@@ -467,8 +467,10 @@ TEST_F(FeedsWindowTest, SeveralFeedsAreDeletedWithOneQuestion) {
     for (const std::string& l : c.left) expected.push_back(l[0] == '/' ? "http://127.0.0.1" + l : l);
     EXPECT_EQ(left, expected);
     EXPECT_EQ(list->count(), static_cast<int>(expected.size()));
-    if (c.answer)
-      for (int row : c.rows) EXPECT_TRUE(StatusHas("Deleted feed " + std::to_string(row) + ": http://127.0.0.1/" + std::to_string(row)));
+    if (c.answer) {
+      for (int row : c.rows)
+        EXPECT_TRUE(StatusHas("Deleted feed " + std::to_string(row) + ": http://127.0.0.1/" + std::to_string(row)));
+    }
   }
   EXPECT_NE(ReadConf().find("feedCount=3"), std::string::npos);
 }
