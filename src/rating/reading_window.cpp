@@ -412,9 +412,7 @@ void TfrmReadingList::ShowPreview(const StoredArticle* a) {
   shownId_ = a ? a->id : 0;
   shownRating_ = a ? a->rating : 0;
   negativeDigit_ = false;
-  for (QWidget* w : {static_cast<QWidget*>(pnlRate), static_cast<QWidget*>(btnWhy), static_cast<QWidget*>(btnOpen),
-                     static_cast<QWidget*>(btnStar)})
-    w->setEnabled(a != nullptr);
+  for (QWidget* w : std::initializer_list<QWidget*>{pnlRate, btnWhy, btnOpen, btnStar}) w->setEnabled(a != nullptr);
   fillingScale_ = true;
   scale_.SetRating(shownRating_);
   fillingScale_ = false;

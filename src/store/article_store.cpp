@@ -493,11 +493,6 @@ void TArticleStore::SetRating(int64_t id, int32_t rating) {
   s.Bind(1, rating).Bind(2, id).Step();
 }
 
-void TArticleStore::SetRatingByLink(const std::string& link, int32_t rating) {
-  Statement s(db_, "UPDATE articles SET rating = ? WHERE link = ?");
-  s.Bind(1, rating).Bind(2, link).Step();
-}
-
 void TArticleStore::MarkPresented(const std::string& link, int32_t rating, int64_t nowMs) {
   Statement s(db_,
               "UPDATE articles SET read = 1, rating = CASE WHEN ? != 0 THEN ? ELSE rating END, alerted = ? WHERE link = ?");
@@ -510,23 +505,10 @@ int64_t TArticleStore::AlertedAt(const std::string& link) const {
   return s.Step() ? s.Int(0) : 0;
 }
 
-bool TArticleStore::RatedOrRead(const std::string& link) const {
-  Statement s(db_, "SELECT 1 FROM articles WHERE link = ? AND (rating != 0 OR read != 0) LIMIT 1");
-  s.Bind(1, link);
-  return s.Step();
-}
-
 int TArticleStore::Prune(int64_t cutoffMs) {
   Statement s(db_, "DELETE FROM articles WHERE first_seen < ? AND rating = 0 AND starred = 0");
   s.Bind(1, cutoffMs).Step();
   return sqlite3_changes(db_);
-}
-
-std::vector<std::pair<int64_t, std::string>> TArticleStore::UnreadTexts() const {
-  Statement s(db_, "SELECT id, text FROM articles WHERE read = 0 ORDER BY published DESC, id DESC");
-  std::vector<std::pair<int64_t, std::string>> out;
-  while (s.Step()) out.emplace_back(s.Int(0), Utf8ToWin1252(s.Text(1)));
-  return out;
 }
 
 std::vector<int64_t> TArticleStore::UnreadIds() const {

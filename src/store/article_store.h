@@ -96,23 +96,17 @@ class TArticleStore {
   void SetRead(const std::vector<int64_t>& ids, bool read);
   void SetStarred(int64_t id, bool starred);
   void SetRating(int64_t id, int32_t rating);
-  // A rating given elsewhere (a rating window) reaches every kept article with that link.
-  void SetRatingByLink(const std::string& link, int32_t rating);
   // An article brought to the user in a rating window: read, rated when `rating` is not 0, and
   // when it was alerted; AlertedAt tells that time (0: never).
   void MarkPresented(const std::string& link, int32_t rating, int64_t nowMs);
   int64_t AlertedAt(const std::string& link) const;
-  // Whether an article with this link was rated or read: it is not brought to the user again.
-  bool RatedOrRead(const std::string& link) const;
 
   // Forgets what was first seen before `cutoffMs`, keeping rated and starred articles. Returns
   // how many went.
   int Prune(int64_t cutoffMs);
 
-  // The unread articles' ids and texts, newest first, for scoring them again.
-  std::vector<std::pair<int64_t, std::string>> UnreadTexts() const;
-  // The same in parts: the ids alone, then the texts of some of them (in the order asked; an id
-  // no longer kept is left out).
+  // The unread articles' ids, newest first, for scoring them again, and then the texts of some
+  // of them, a part at a time (in the order asked; an id no longer kept is left out).
   std::vector<int64_t> UnreadIds() const;
   std::vector<std::pair<int64_t, std::string>> TextsOf(const std::vector<int64_t>& ids) const;
   void SetRelevances(const std::vector<std::pair<int64_t, int32_t>>& relevances);

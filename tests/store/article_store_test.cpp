@@ -226,17 +226,22 @@ TEST_F(ArticleStoreTest, AnOlderSchemaIsMigratedForward) {
   sqlite3_close(db);
 }
 
+// What a rating window did reaches every kept article with that link, in each feed.
 TEST_F(ArticleStoreTest, RatingsAndReadingReachByLink) {
   auto store = TArticleStore::Open(path_, 1);
   std::vector<StoredArticle> a = {Article("One", "http://a/1"), Article("Two", "http://a/2")};
+  std::vector<StoredArticle> b = {Article("One elsewhere", "http://a/1")};
   store->StoreFeedArticles("f", a, 1);
-  EXPECT_FALSE(store->RatedOrRead("http://a/1"));
-  store->SetRatingByLink("http://a/1", -4);
-  store->SetRead({a[1].id}, true);
-  EXPECT_EQ(store->Get(a[0].id)->rating, -4);
-  EXPECT_TRUE(store->RatedOrRead("http://a/1"));
-  EXPECT_TRUE(store->RatedOrRead("http://a/2"));
-  EXPECT_FALSE(store->RatedOrRead("http://a/3"));
+  store->StoreFeedArticles("g", b, 1);
+  EXPECT_EQ(store->AlertedAt("http://a/1"), 0);
+  store->MarkPresented("http://a/1", -4, 50);
+  for (int64_t id : {a[0].id, b[0].id}) {
+    EXPECT_EQ(store->Get(id)->rating, -4);
+    EXPECT_TRUE(store->Get(id)->read);
+  }
+  EXPECT_EQ(store->AlertedAt("http://a/1"), 50);
+  EXPECT_FALSE(store->Get(a[1].id)->read);
+  EXPECT_EQ(store->AlertedAt("http://a/3"), 0);
 }
 
 TEST_F(ArticleStoreTest, RetentionKeepsRatedAndStarred) {
@@ -263,10 +268,11 @@ TEST_F(ArticleStoreTest, RescoringUnreadNewestFirst) {
                                   Article("Read", "http://a/3", "", 0, 200)};
   store->StoreFeedArticles("f", a, 1);
   store->SetRead({a[2].id}, true);
-  auto unread = store->UnreadTexts();
-  ASSERT_EQ(unread.size(), 2u);
-  EXPECT_EQ(unread[0].first, a[1].id);
-  EXPECT_EQ(unread[0].second, a[1].text);
+  EXPECT_EQ(store->UnreadIds(), (std::vector<int64_t>{a[1].id, a[0].id}));
+  const auto texts = store->TextsOf({a[1].id, 9999, a[0].id});
+  ASSERT_EQ(texts.size(), 2u) << "an id no longer kept is left out";
+  EXPECT_EQ(texts[0], (std::pair<int64_t, std::string>{a[1].id, a[1].text}));
+  EXPECT_EQ(texts[1].first, a[0].id);
   store->SetRelevances({{a[0].id, 77}, {a[1].id, -5}});
   EXPECT_EQ(Titles(store->Query({.unreadOnly = true})), (std::vector<std::string>{"Early", "Late"}));
 }
