@@ -230,6 +230,8 @@ bool CutField(std::string& text, std::string& utf8, size_t limit) {
         break;
       }
     }
+    // The characters of its own may all lie past the cut: then there is no form of its own.
+    if (utf8 == text) utf8.clear();
   }
   return true;
 }

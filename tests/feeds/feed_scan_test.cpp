@@ -1072,6 +1072,8 @@ TEST(FeedItems, WhatAnItemMayBringIsBounded) {
        1, kMaxItemTitleBytes, 0, 0, "titles"},
       {"a title exactly at the limit", Rss("<item><title>" + longTitle.substr(1) + "</title></item>"), 1,
        kMaxItemTitleBytes, 0, 0, ""},
+      {"a title whose own characters lie past the cut",
+       Rss("<item><title>" + longTitle + "\xD0\xAF\xD0\xB1</title></item>"), 1, kMaxItemTitleBytes, 0, 0, "titles"},
       {"a link text", Rss("<item><link>" + longLink + "</link></item>"), 1, 0, 0, kMaxItemTitleBytes, "links"},
       {"an Atom link", Atom("<entry><link href=\"" + longLink + "\"/></entry>"), 1, 0, 0, kMaxItemTitleBytes,
        "links"},
@@ -1098,6 +1100,8 @@ TEST(FeedItems, WhatAnItemMayBringIsBounded) {
     EXPECT_EQ(first.Title.size(), c.title) << c.what;
     EXPECT_EQ(first.Description.size(), c.description) << c.what;
     EXPECT_EQ(first.Link.size(), c.link) << c.what;
+    // A form to show is one of its own, or none.
+    EXPECT_TRUE(first.TitleUtf8.empty() || first.TitleUtf8 != first.Title) << c.what;
   }
 
   // A cut does not halve a tag, nor a reference in markup: it goes back to before it. The texts
